@@ -1,0 +1,33 @@
+#!/bin/sh
+# Installs the Debian packages Zorvo needs, only those that are missing.
+# Usage: scripts/install-deps.sh [core|gui|all]   (default: all)
+set -eu
+
+CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
+libfreetype-dev libfontconfig-dev fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
+GUI="qt6-base-dev libgl-dev xvfb xauth"
+BENCH="libbenchmark-dev"
+
+case "${1:-all}" in
+  core) WANT="$CORE" ;;
+  gui) WANT="$CORE $GUI" ;;
+  all) WANT="$CORE $GUI $BENCH" ;;
+  *) echo "usage: $0 [core|gui|all]" >&2; exit 2 ;;
+esac
+
+MISSING=""
+for pkg in $WANT; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    MISSING="$MISSING $pkg"
+  fi
+done
+
+[ -z "$MISSING" ] && exit 0
+
+echo "Installing:$MISSING"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $MISSING

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The log channel: every component, on any thread, reports through these posts.
+// One process-wide receiver takes them; a post never waits for the receiver's owner
+// (the window thread, the terminal), it only hands the message over.
+namespace zorvo {
+
+enum class LogKind {
+    Progress,       // percent 0..100, bar 0 = upper (overlay, current block), other = lower (build)
+    Text,           // a log text, possibly a part of a line
+    Status,         // the remaining-time field
+    BuildFinished,  // the build job has ended
+};
+
+struct LogMessage {
+    LogKind kind = LogKind::Text;
+    std::string text;
+    int percent = 0;
+    int bar = 0;
+
+    bool operator==(const LogMessage&) const = default;
+};
+
+class LogReceiver {
+public:
+    virtual ~LogReceiver() = default;
+    // Called on the posting thread; must not block for long.
+    virtual void Receive(LogMessage message) = 0;
+};
+
+// Installs the process-wide receiver and returns the one it replaces. The program sets it
+// once at start; tests swap a collector in and out. Messages posted while no receiver is
+// set are dropped. The caller keeps the receiver alive while it is installed.
+LogReceiver* SetLogReceiver(LogReceiver* receiver);
+
+void PostLog(std::string_view text);
+void PostStatus(std::string_view text);
+void PostProgress(int percent, int bar);
+void PostBuildFinished();
+
+// A line that quotes the user's word: three texts, head (ending in a quote), word, tail.
+void PostQuoted(std::string_view head, std::string_view word, std::string_view tail);
+
+// printf-style formatting of one log text.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace zorvo
