@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -124,5 +125,10 @@ FocusXY FocusPoint(std::uint32_t w, std::uint32_t h, InputFocus focus);
 
 InputFocus ParseFocus(const std::string& name);   // Unknown when not a focus name
 FlipMode ParseFlipMode(const std::string& name);  // Unknown when not a flip name
+
+// Reads every `input` statement of the script text into the map; a later id replaces an
+// earlier one. False after a logged failure; the inputs read so far stay.
+bool ParseInputStatements(const std::string& text,
+                          std::map<std::string, std::unique_ptr<CSInput>>& inputs);
 
 }  // namespace zorvo

@@ -1,0 +1,156 @@
+#include "script/Extract.h"
+
+#include <locale.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "common/LogChannel.h"
+
+namespace zorvo {
+
+void CExtract::RemoveComments(std::string& text) {
+    // One pass gives the same text as restarting the search after every comment: blanking only
+    // writes spaces, so it can never form a new "//".
+    size_t from = 0;
+    for (;;) {
+        const size_t start = text.find("//", from);
+        if (start == std::string::npos) {
+            return;
+        }
+        size_t end = text.find('\n', start + 1);
+        if (end == std::string::npos) {
+            end = text.size() - 1;
+        }
+        for (size_t i = start; i <= end; ++i) {
+            text[i] = ' ';
+        }
+        from = end + 1;
+    }
+}
+
+namespace {
+
+// Steps shared by blocks and calls: keyword, '(' and ')'. Gives the position of the ')'.
+bool FindArguments(const std::string& text, std::string_view keyword, size_t cursor,
+                   std::string& arguments, size_t& close) {
+    const size_t at = text.find(keyword, cursor);
+    if (at == std::string::npos) {
+        return false;
+    }
+    const size_t open = text.find('(', at + keyword.size());
+    if (open == std::string::npos) {
+        PostLog("Error (Script): Malformed script, missing '(' character.\n");
+        return false;
+    }
+    close = text.find(')', open + 1);
+    if (close == std::string::npos) {
+        PostLog("Error (Script): Malformed script, missing ')' character.\n");
+        return false;
+    }
+    arguments = text.substr(open + 1, close - open - 1);
+    return true;
+}
+
+}  // namespace
+
+bool CExtract::ExtractBlock(const std::string& text, std::string_view keyword, size_t& cursor,
+                            std::string& arguments, std::string& body) {
+    size_t close = 0;
+    std::string args;
+    if (!FindArguments(text, keyword, cursor, args, close)) {
+        return false;
+    }
+    const size_t open = text.find('{', close + 1);
+    if (open == std::string::npos) {
+        PostLog("Error (Script): Malformed script, missing '{' character.\n");
+        return false;
+    }
+    const size_t end = text.find('}', open + 1);
+    if (end == std::string::npos) {
+        PostLog("Error (Script): Malformed script, missing '}' character.\n");
+        return false;
+    }
+    cursor = end;
+    arguments = std::move(args);
+    body = text.substr(open + 1, end - open - 1);
+    return true;
+}
+
+bool CExtract::ExtractCall(const std::string& text, std::string_view keyword, size_t& cursor,
+                           std::string& arguments) {
+    size_t close = 0;
+    if (!FindArguments(text, keyword, cursor, arguments, close)) {
+        return false;
+    }
+    cursor = close;
+    return true;
+}
+
+bool CExtract::NextArgument(const std::string& arguments, size_t& cursor, std::string& argument,
+                            bool optional) {
+    const size_t size = arguments.size();
+    while (cursor < size) {
+        const char c = arguments[cursor];
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != ',') {
+            break;
+        }
+        ++cursor;
+    }
+    if (cursor >= size) {
+        cursor = size;
+        if (!optional) {
+            PostLog("Error (Script): Malformed script.\n");
+        }
+        return false;
+    }
+    if (arguments[cursor] == '"') {
+        const size_t close = arguments.find('"', cursor + 1);
+        if (close == std::string::npos) {
+            PostLog("Error (Script): Malformed script, missing '\"' character.\n");
+            return false;
+        }
+        argument = arguments.substr(cursor + 1, close - cursor - 1);
+        cursor = close + 1;
+        return true;
+    }
+    // Only a comma or a space ends an unquoted argument; tabs and line breaks stay in it.
+    const size_t end = arguments.find_first_of(", ", cursor + 1);
+    if (end == std::string::npos) {
+        argument = arguments.substr(cursor);
+        cursor = size;
+    } else {
+        argument = arguments.substr(cursor, end - cursor);
+        cursor = end + 1;
+    }
+    return true;
+}
+
+namespace {
+
+// Numbers read the same whatever locale the desktop toolkit selects.
+locale_t CLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+}  // namespace
+
+std::int32_t CExtract::ToInt(const std::string& argument) {
+    errno = 0;
+    const long long value = strtoll_l(argument.c_str(), nullptr, 10, CLocale());
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+double CExtract::ToDouble(const std::string& argument) {
+    return strtod_l(argument.c_str(), nullptr, CLocale());
+}
+
+}  // namespace zorvo

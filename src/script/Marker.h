@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "render/Layout.h"
+#include "script/Cycles.h"
+#include "script/Extract.h"
+
+namespace zorvo {
+
+class CScript;
+
+// One display entry: which input or group fills one area of the layout, and how often the
+// picture there cycles.
+struct CSMDisplay {
+    std::string refId;
+    DisplayCycle cycle = DisplayCycle::None;
+};
+
+// A point on the musical timeline from which one set of presentation settings holds until
+// the next marker. The last marker in measure order only marks the end.
+class CSMarker : public CExtract {
+public:
+    CSMarker(const CScript& script_, LayoutType layout_, std::uint32_t measure_)
+        : script(script_), layout(layout_), measure(measure_) {}
+
+    bool Parse(const std::string& body);
+    bool Validate() const;
+    void CollectReferencedIds(std::vector<std::string>& ids) const;
+
+    // Expand the maps by written id into maps by input id (groups resolved).
+    bool BuildResizeInputMap();
+    bool BuildSpeedInputMap();
+    std::uint32_t GetResize(const std::string& inputId) const;  // 100 when not named
+    double GetSpeed(const std::string& inputId) const;          // 1.0 when not named
+
+    const CScript& script;
+    LayoutType layout;
+    std::uint32_t measure;
+    bool isLast = false;
+    std::int32_t tempo = 0;      // 0 keeps the tempo in force
+    std::int32_t beatCount = 0;  // 0 keeps the signature in force
+    std::int32_t beatUnit = 0;
+    MarkerEffect effect = MarkerEffect::None;
+    DisplayCycle strobeCycle = DisplayCycle::Unknown;
+    std::int32_t separatorSize = -1;  // -1 keeps the size in force
+    std::vector<CSMDisplay> displays;
+    std::map<std::string, std::uint32_t> resizeById;
+    std::map<std::string, std::uint32_t> resizeByInput;
+    std::map<std::string, double> speedById;
+    std::map<std::string, double> speedByInput;
+};
+
+}  // namespace zorvo

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/Extract.h"
+#include "script/Group.h"
+#include "script/Input.h"
+#include "script/Marker.h"
+#include "script/Overlay.h"
+
+namespace zorvo {
+
+// The in-memory form of one script. Loaded once and validated once per build.
+class CScript : public CExtract {
+public:
+    explicit CScript(std::string scriptPath_) : scriptPath(std::move(scriptPath_)) {}
+    ~CScript() override;
+
+    // Reads and parses the file; on failure the partly filled document stays safe to destroy.
+    bool Load();
+    // Cross-checks the whole document before anything is rendered.
+    bool Validate() const;
+    // Appends the inputs that an input or group id stands for, groups expanded depth-first.
+    bool BuildInputList(const std::string& id, InputList& list) const;
+
+    std::string scriptPath;
+    std::string outputPath;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::string wavePath;  // empty: no audio
+    std::int32_t rangeStart = 0;
+    std::int32_t rangeEnd = 0;
+    bool debug = false;
+    std::map<std::string, std::unique_ptr<CSInput>> inputs;
+    std::map<std::string, std::unique_ptr<CSGroup>> groups;
+    std::vector<std::unique_ptr<CSMarker>> markers;  // sorted by measure after Load
+    CSOverlay overlay;
+
+    // Largest output width or height accepted.
+    static constexpr std::int32_t kMaxOutputSize = 16384;
+
+private:
+    enum class Resolve { Ok, Unknown, Cycle };
+
+    bool ParseOutput(const std::string& text);
+    bool ParseMarkers(const std::string& text);
+    bool ParseOverlay(const std::string& text);
+    bool ParseRange(const std::string& text);
+    void ParseDebug(const std::string& text);
+    Resolve Expand(const std::string& id, InputList& list,
+                   std::vector<const std::string*>& open) const;
+    bool ValidateMarkerTiming() const;
+};
+
+// Reads a whole file as script text: the bytes up to the first NUL.
+bool ReadScriptFile(const std::string& path, std::string& text);
+
+}  // namespace zorvo
