@@ -1,12 +1,47 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "cli/Check.h"
+#include "cli/ConsoleLog.h"
 #include "common/Version.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zorvo COMMAND [SCRIPT]\n"
+    "\n"
+    "Assembles the music video of a multi-camera studio recording session from a script.\n"
+    "\n"
+    "Commands:\n"
+    "  check SCRIPT    parse and validate the script as a build would; writes nothing\n"
+    "  render SCRIPT   render the video the script describes\n"
+    "  --help          show this help\n"
+    "  --version       show the version\n"
+    "\n"
+    "Every log line goes to standard output; progress is drawn on standard error when it is a\n"
+    "terminal. Exit status: 0 success, 1 the check or build failed, 2 usage error, 130 stopped\n"
+    "by a signal.\n"
+    "\n"
+    "The script language is described in docs/script-language.md.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("zorvo %s\n", zorvo::kVersion);
         return 0;
     }
+    if (argc == 3 && std::strcmp(argv[1], "check") == 0) {
+        zorvo::ConsoleLog console(stdout, stderr, false);
+        return zorvo::RunCheck(argv[2]);
+    }
+    std::fputs(kUsage, stderr);
     return 2;
 }

@@ -1,0 +1,28 @@
+#include "cli/Check.h"
+
+#include "common/LogChannel.h"
+#include "render/SpanTiming.h"
+#include "script/Script.h"
+
+namespace zorvo {
+
+int RunCheck(const std::string& scriptPath) {
+    PostLog("* Parsing script...\n");
+    CScript script(scriptPath);
+    if (!script.Load()) {
+        PostLog("Error (Project): Failed to parse script.\n");
+        return 1;
+    }
+    if (!script.Validate()) {
+        PostLog("Error (Project): Failed to validate script.\n");
+        return 1;
+    }
+    const double ms = EstimateTimelineMs(script.markers);
+    PostLog(Format("Script is valid: %zu input(s), %zu group(s), %zu marker(s), %.10g ms "
+                   "(%lld frames at 25 fps).\n",
+                   script.inputs.size(), script.groups.size(), script.markers.size(), ms,
+                   static_cast<long long>(MsToFrames(ms))));
+    return 0;
+}
+
+}  // namespace zorvo

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace zorvo {
+
+// Parses and validates a script as a build would, posting the same texts; writes nothing.
+// Returns the process exit status: 0 valid, 1 not.
+int RunCheck(const std::string& scriptPath);
+
+}  // namespace zorvo

@@ -1,0 +1,79 @@
+#include "render/SpanTiming.h"
+
+#include <cmath>
+#include <limits>
+
+#include "script/Marker.h"
+
+namespace zorvo {
+
+void CarriedValues::Carry(const CSMarker& marker) {
+    if (marker.tempo != 0) {
+        tempo = marker.tempo;
+    }
+    if (marker.beatCount != 0) {
+        beatCount = marker.beatCount;
+        beatUnit = marker.beatUnit;
+    }
+    if (marker.separatorSize != -1) {
+        separatorSize = marker.separatorSize;
+    }
+}
+
+SpanTiming SpanTiming::Compute(const CarriedValues& carried, std::uint32_t fromMeasure,
+                               std::uint32_t toMeasure) {
+    const auto unit = static_cast<std::uint32_t>(carried.beatUnit);
+    const auto tempo = static_cast<std::uint32_t>(carried.tempo);
+    const auto count = static_cast<std::uint32_t>(carried.beatCount);
+    SpanTiming t;
+    t.a = static_cast<double>(unit * tempo) * 0.25;
+    t.beat = 60000.0 / t.a;
+    t.measure = static_cast<double>(count * 60000u) / t.a;
+    t.span = static_cast<double>((toMeasure - fromMeasure) * count * 60000u) / t.a;
+    return t;
+}
+
+double SpanTiming::CyclePeriod(DisplayCycle cycle) const {
+    switch (cycle) {
+        case DisplayCycle::EachMeasure:
+            return measure;
+        case DisplayCycle::EachBeat:
+            return 60000.0 / a;
+        case DisplayCycle::Every2Beats:
+            return 120000.0 / a;
+        case DisplayCycle::Every3Beats:
+            return 180000.0 / a;
+        case DisplayCycle::EveryHalfBeat:
+            return 60000.0 / (a * 2);
+        case DisplayCycle::EveryQuarterBeat:
+            return 60000.0 / (a * 4);
+        case DisplayCycle::EveryEighthBeat:
+            return 60000.0 / (a * 8);
+        default:
+            return 0;
+    }
+}
+
+double EstimateTimelineMs(const std::vector<std::unique_ptr<CSMarker>>& markers) {
+    CarriedValues carried;
+    double total = 0;
+    for (size_t i = 0; i + 1 < markers.size(); ++i) {
+        carried.Carry(*markers[i]);
+        total += SpanTiming::Compute(carried, markers[i]->measure, markers[i + 1]->measure).span;
+        if (markers[i + 1]->isLast) {
+            break;
+        }
+    }
+    return total;
+}
+
+std::int64_t MsToFrames(double ms) {
+    const double frames = std::trunc(ms * 25 / 1000);
+    if (!std::isfinite(frames) || frames > static_cast<double>(INT64_MAX) ||
+        frames < static_cast<double>(INT64_MIN)) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(frames);
+}
+
+}  // namespace zorvo
