@@ -64,11 +64,10 @@ bool NoiseReduction::Apply(int level, const std::uint8_t* picture, std::uint8_t*
         const unsigned fresh = picture[k];
         const unsigned old = running[k];
         const unsigned d = fresh > old ? fresh - old : old - fresh;
-        if (d >= threshold) {
-            running[k] = static_cast<std::uint8_t>(fresh);
-        } else if (d > half) {
-            running[k] = average[old + 2u * fresh];
-        }
+        // Selects rather than branches: on noisy pictures the branches are unpredictable.
+        const unsigned towards = average[old + 2u * fresh];
+        const unsigned damped = d > half ? towards : old;
+        running[k] = static_cast<std::uint8_t>(d >= threshold ? fresh : damped);
     }
     std::memcpy(out, running, bytes);
     return true;
