@@ -1,0 +1,302 @@
+#include "avi/AVIWriter.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+
+#include "common/LogChannel.h"
+
+namespace zorvo {
+namespace {
+
+constexpr std::uint32_t kFramesPerSecond = 25;
+// The frame rectangle of a stream header holds 16-bit values.
+constexpr std::int32_t kLargestSide = std::numeric_limits<std::int16_t>::max();
+// One frame must leave room in a 32-bit RIFF file that is split after 1 GiB.
+constexpr std::uint64_t kLargestFrame = std::uint64_t{1} << 30;
+constexpr std::size_t kBitmapHeaderSize = 40;
+
+void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    Put16(out, static_cast<std::uint16_t>(v));
+    Put16(out, static_cast<std::uint16_t>(v >> 16));
+}
+
+}  // namespace
+
+AVIWriter::AVIWriter(std::string path_, std::int32_t width_, std::int32_t height_,
+                     std::string wavePath_)
+    : path(std::move(path_)), width(width_), height(height_), wavePath(std::move(wavePath_)) {}
+
+AVIWriter::~AVIWriter() {
+    if (aviFile) {
+        Close();
+    }
+}
+
+std::string AVIWriter::NumberedName(const std::string& path, int number) {
+    // Only the file name's own dot marks the extension; a dot in a folder name does not.
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameStart) {
+        return Format("%s.%.2i%s", path.c_str(), number, "");
+    }
+    return Format("%s.%.2i%s", path.substr(0, dot).c_str(), number, path.substr(dot).c_str());
+}
+
+bool AVIWriter::Create(bool reopen) {
+    if (aviFile) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: AVI file was already created.\n");
+        return false;
+    }
+    const std::uint64_t stride =
+        (std::uint64_t{3} * static_cast<std::uint32_t>(width) + 3) & ~std::uint64_t{3};
+    if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide ||
+        stride * static_cast<std::uint32_t>(height) > kLargestFrame) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Invalid frame size.\n");
+        return false;
+    }
+    storedStride = static_cast<std::size_t>(stride);
+
+    ::unlink(path.c_str());
+    auto file = std::make_unique<RiffWriter>();
+    if (!file->Open(path)) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n");
+        return false;
+    }
+    aviFile = std::move(file);
+    audioStream = -1;
+    videoStream = -1;
+
+    if (!wavePath.empty()) {
+        if ((!reopen || !waveData.Loaded()) && !waveData.Load(wavePath)) {
+            Abandon();
+            return false;
+        }
+        if (!CreateAudioStream()) {
+            Abandon();
+            return false;
+        }
+    }
+
+    const auto frameBytes = static_cast<std::uint32_t>(storedStride * height);
+    AviStreamHeader video;
+    std::memcpy(video.type, "vids", 4);
+    std::memcpy(video.handler, "DIB ", 4);
+    video.scale = 40;
+    video.rate = 1000;
+    video.suggestedBufferSize = frameBytes;
+    video.right = static_cast<std::int16_t>(width);
+    video.bottom = static_cast<std::int16_t>(height);
+
+    // A bottom-up (positive height), uncompressed 24-bit bitmap.
+    std::vector<std::uint8_t> frameFormat;
+    Put32(frameFormat, kBitmapHeaderSize);
+    Put32(frameFormat, static_cast<std::uint32_t>(width));
+    Put32(frameFormat, static_cast<std::uint32_t>(height));
+    Put16(frameFormat, 1);
+    Put16(frameFormat, 24);
+    Put32(frameFormat, 0);
+    Put32(frameFormat, frameBytes);
+    for (int i = 0; i < 4; ++i) {
+        Put32(frameFormat, 0);
+    }
+    videoStream = aviFile->AddStream(video, std::move(frameFormat));
+
+    if ((!reopen || frameBitmap.Empty()) && !CreateFrame()) {
+        Abandon();
+        return false;
+    }
+    if (!aviFile->WriteHeaders(width, height)) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to set stream format.\n");
+        Abandon();
+        return false;
+    }
+    return true;
+}
+
+bool AVIWriter::CreateAudioStream() {
+    const std::uint64_t byteRate = std::uint64_t{waveData.blockAlign} * waveData.samplesPerSecond;
+    // Every frame must get at least one whole sample.
+    if (waveData.blockAlign == 0 || byteRate > std::numeric_limits<std::uint32_t>::max() ||
+        byteRate / kFramesPerSecond < waveData.blockAlign) {
+        PostLog(
+            "Error (AVIWriter): Failed to create AVIWriter: Wave file has an invalid block align "
+            "or byte rate.\n");
+        return false;
+    }
+    audioBytesPerFrame = static_cast<std::int32_t>(byteRate / kFramesPerSecond);
+    audioSamplesPerFrame = audioBytesPerFrame / waveData.blockAlign;
+
+    AviStreamHeader audio;
+    std::memcpy(audio.type, "auds", 4);
+    audio.scale = waveData.blockAlign;
+    audio.rate = static_cast<std::uint32_t>(byteRate);
+    audio.sampleSize = waveData.blockAlign;
+    audio.quality = -1;
+
+    std::vector<std::uint8_t> waveFormat;
+    Put16(waveFormat, waveData.formatTag);
+    Put16(waveFormat, waveData.channels);
+    Put32(waveFormat, waveData.samplesPerSecond);
+    Put32(waveFormat, waveData.averageBytesPerSecond);
+    Put16(waveFormat, waveData.blockAlign);
+    Put16(waveFormat, waveData.bitsPerSample);
+    Put16(waveFormat, 0);
+    audioStream = aviFile->AddStream(audio, std::move(waveFormat));
+    return true;
+}
+
+bool AVIWriter::CreateFrame() {
+    paddedFrame.reset();
+    frameBits = nullptr;
+    const std::size_t packedStride = static_cast<std::size_t>(width) * 3;
+    if (frameBitmap.Allocate(width, height)) {
+        frameBits = frameBitmap.Bits();
+        if (storedStride == packedStride) {
+            return true;
+        }
+        // The fill bytes at the row ends stay 0 for good.
+        paddedFrame.reset(new (std::nothrow) std::uint8_t[storedStride * height]());
+        if (paddedFrame) {
+            return true;
+        }
+    }
+    frameBitmap.Reset();
+    frameBits = nullptr;
+    PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to create frame bitmap.\n");
+    return false;
+}
+
+bool AVIWriter::InsertFrame(std::uint32_t frameNumber) {
+    if (!aviFile) {
+        PostLog("Error (AVIWriter): Failed to insert frame: No AVI file created.\n");
+        return false;
+    }
+    // Frames are stored one after the other; a number that is not the next one would shift
+    // every later frame against its audio.
+    const std::uint64_t next =
+        std::uint64_t{skippedFrames} + framesInEarlierFiles + aviFile->ChunkCount(videoStream);
+    if (frameNumber != next) {
+        PostLog("Error (AVIWriter): Failed to insert frame: Frame is out of order.\n");
+        return false;
+    }
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) {
+        PostLog("Error (AVIWriter): Failed to get AVI file info.\n");
+        return false;
+    }
+    if (size > splitBytes && !Split(frameNumber)) {
+        return false;
+    }
+    if (!WriteFrame()) {
+        PostLog("Error (AVIWriter): Failed to insert frame: Failed to write stream.\n");
+        return false;
+    }
+    if (!WriteAudio(frameNumber)) {
+        PostLog("Error (AVIWriter): Failed to insert frame: Failed to write audio stream.\n");
+        return false;
+    }
+    return true;
+}
+
+bool AVIWriter::Split(std::uint32_t frameNumber) {
+    if (!FinishFile()) {
+        return false;
+    }
+    const std::string numbered = NumberedName(path, splitCount++);
+    if (std::rename(path.c_str(), numbered.c_str()) != 0) {
+        PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
+        return false;
+    }
+    framesInEarlierFiles = frameNumber - skippedFrames;
+    if (!Create(true)) {
+        PostLog("Error (AVIWriter): Failed to create next AVI video.\n");
+        return false;
+    }
+    return true;
+}
+
+bool AVIWriter::WriteFrame() {
+    if (frameBitmap.Bits() == nullptr || frameBitmap.Width() != width ||
+        frameBitmap.Height() != height) {
+        return false;
+    }
+    const std::uint8_t* bits = frameBitmap.Bits();
+    if (paddedFrame) {
+        const std::size_t packedStride = frameBitmap.Stride();
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::memcpy(paddedFrame.get() + storedStride * y, bits + packedStride * y,
+                        packedStride);
+        }
+        bits = paddedFrame.get();
+    }
+    return aviFile->WriteChunk(videoStream, bits, storedStride * height, true);
+}
+
+bool AVIWriter::WriteAudio(std::uint32_t frameNumber) {
+    if (audioStream < 0) {
+        return true;
+    }
+    // The slice belongs to the song frame, so a render that starts late and every numbered
+    // file carry the audio of their own pictures.
+    const auto bytes = static_cast<std::uint64_t>(audioBytesPerFrame);
+    const std::uint64_t begin = std::uint64_t{frameNumber} * bytes;
+    if (begin + bytes > waveData.dataSize) {
+        return true;
+    }
+    const std::uint8_t* slice = waveData.Data() + waveData.dataOffset + begin;
+    // Every PCM chunk can be played on its own, so the index marks each as a key frame.
+    return aviFile->WriteChunk(audioStream, slice, static_cast<std::size_t>(bytes), true);
+}
+
+bool AVIWriter::FinishFile() {
+    if (!aviFile) {
+        return true;
+    }
+    const bool finished = aviFile->Finish();
+    aviFile.reset();
+    audioStream = -1;
+    videoStream = -1;
+    if (!finished) {
+        PostLog("Error (AVIWriter): Failed to finish AVI file.\n");
+    }
+    return finished;
+}
+
+void AVIWriter::Abandon() {
+    // A file that never got its headers is of no use to anyone.
+    aviFile.reset();
+    audioStream = -1;
+    videoStream = -1;
+    ::unlink(path.c_str());
+}
+
+void AVIWriter::Close() {
+    waveData.Free();
+    frameBitmap.Reset();
+    frameBits = nullptr;
+    paddedFrame.reset();
+    if (!aviFile) {
+        return;
+    }
+    FinishFile();
+    if (splitCount != 0) {
+        const std::string numbered = NumberedName(path, splitCount++);
+        if (std::rename(path.c_str(), numbered.c_str()) != 0) {
+            PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
+        }
+    }
+}
+
+}  // namespace zorvo

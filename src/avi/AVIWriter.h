@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "avi/RiffWriter.h"
+#include "avi/WaveFile.h"
+#include "common/FrameBitmap.h"
+
+namespace zorvo {
+
+// Writes the rendered frames, each with the song's audio of the same 1/25 second, into AVI
+// files: uncompressed 24-bit video at 25 frames a second and the WAVE file's PCM audio. A file
+// that has grown past the split size is closed and numbered, and the frames go on in a fresh
+// file under the same path; at the end the last one is numbered too.
+class AVIWriter {
+  public:
+    static constexpr std::uint64_t kSplitBytes = std::uint64_t{1} << 30;
+
+    // Stores the settings; nothing is opened. An empty wavePath makes a video without audio.
+    AVIWriter(std::string path, std::int32_t width, std::int32_t height, std::string wavePath);
+    ~AVIWriter();
+    AVIWriter(const AVIWriter&) = delete;
+    AVIWriter& operator=(const AVIWriter&) = delete;
+
+    // Opens a new file at `path` with its streams. reopen is false for the first file of a
+    // render (the WAVE file is read and `frameBitmap` allocated), true after a split.
+    bool Create(bool reopen);
+    // Writes `frameBitmap` as the next frame and the audio of song frame frameNumber, splitting
+    // first when the file on disk is larger than the split size.
+    bool InsertFrame(std::uint32_t frameNumber);
+    // Finishes the file and frees the audio and the frame; numbers the last file when earlier
+    // ones were numbered.
+    void Close();
+
+    // A file larger than this many bytes is split before the next frame.
+    void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
+
+    // "%s.%.2i%s": the path with the number put before the extension of its file name, or
+    // appended when the file name has no extension.
+    static std::string NumberedName(const std::string& path, int number);
+
+    const std::string path;
+    const std::int32_t width;
+    const std::int32_t height;
+    const std::string wavePath;
+    // Leading song frames that are not rendered; the first inserted frame is number
+    // skippedFrames.
+    std::uint32_t skippedFrames = 0;
+    // The output frame the composition draws into (bottom-up BGR) and its pixels.
+    FrameBitmap frameBitmap;
+    std::uint8_t* frameBits = nullptr;
+
+  private:
+    bool CreateAudioStream();
+    bool CreateFrame();
+    bool WriteFrame();
+    bool WriteAudio(std::uint32_t frameNumber);
+    bool Split(std::uint32_t frameNumber);
+    void Abandon();
+    bool FinishFile();
+
+    std::unique_ptr<RiffWriter> aviFile;
+    int videoStream = -1;
+    int audioStream = -1;
+    WaveFile waveData;
+    std::int32_t audioBytesPerFrame = 0;
+    std::int32_t audioSamplesPerFrame = 0;
+    std::int32_t splitCount = 0;
+    std::uint32_t framesInEarlierFiles = 0;
+    // Bytes of one stored row: 3 x width rounded up to 4, as the bitmap format requires.
+    std::size_t storedStride = 0;
+    // The frame with padded rows, for widths whose rows need padding.
+    std::unique_ptr<std::uint8_t[]> paddedFrame;
+    std::uint64_t splitBytes = kSplitBytes;
+};
+
+}  // namespace zorvo

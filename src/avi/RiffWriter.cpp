@@ -1,0 +1,323 @@
+#include "avi/RiffWriter.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace zorvo {
+namespace {
+
+constexpr std::uint32_t kHasIndex = 0x10;
+constexpr std::uint32_t kIsInterleaved = 0x100;
+constexpr std::size_t kMainHeaderSize = 56;
+constexpr std::size_t kStreamHeaderSize = 56;
+// RIFF sizes are 32-bit; a file must stay below this, index included.
+constexpr std::uint64_t kLargestFile = std::numeric_limits<std::uint32_t>::max();
+
+class ByteWriter {
+  public:
+    explicit ByteWriter(std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
+
+    void FourCC(const char* id) {
+        for (int i = 0; i < 4; ++i) {
+            m_bytes.push_back(static_cast<std::uint8_t>(id[i]));
+        }
+    }
+    void U16(std::uint16_t v) {
+        m_bytes.push_back(static_cast<std::uint8_t>(v));
+        m_bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    void U32(std::uint32_t v) {
+        U16(static_cast<std::uint16_t>(v));
+        U16(static_cast<std::uint16_t>(v >> 16));
+    }
+    void Bytes(const std::vector<std::uint8_t>& bytes) {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+    }
+    void Pad() {
+        if (m_bytes.size() % 2 != 0) {
+            m_bytes.push_back(0);
+        }
+    }
+    // Fills in a size field written earlier as a placeholder.
+    void PatchU32(std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            m_bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+    }
+    std::size_t Size() const { return m_bytes.size(); }
+
+  private:
+    std::vector<std::uint8_t>& m_bytes;
+};
+
+// Writes every byte of the pieces, resuming after short writes and interruptions.
+bool WriteAll(int fd, iovec* pieces, int count) {
+    while (count > 0) {
+        const ssize_t written = ::writev(fd, pieces, count);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= pieces->iov_len) {
+            left -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count > 0) {
+            pieces->iov_base = static_cast<std::uint8_t*>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+RiffWriter::~RiffWriter() {
+    CloseFile();
+}
+
+bool RiffWriter::Open(const std::string& path) {
+    CloseFile();
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return m_fd >= 0;
+}
+
+int RiffWriter::AddStream(const AviStreamHeader& header, std::vector<std::uint8_t> format) {
+    Stream stream;
+    stream.header = header;
+    stream.format = std::move(format);
+    const int number = static_cast<int>(m_streams.size());
+    const bool audio = std::memcmp(header.type, "auds", 4) == 0;
+    const char* kind = audio ? "wb" : "db";
+    stream.chunkId[0] = static_cast<char>('0' + number / 10);
+    stream.chunkId[1] = static_cast<char>('0' + number % 10);
+    stream.chunkId[2] = kind[0];
+    stream.chunkId[3] = kind[1];
+    m_streams.push_back(std::move(stream));
+    return number;
+}
+
+std::vector<std::uint8_t> RiffWriter::BuildHeaders(std::uint64_t moviEnd,
+                                                   std::uint64_t fileEnd) const {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+
+    std::uint32_t videoChunks = 0;
+    std::uint32_t microSecondsPerFrame = 0;
+    std::uint64_t bytesPerSecond = 0;
+    std::uint32_t largestChunk = 0;
+    for (const Stream& s : m_streams) {
+        largestChunk = std::max({largestChunk, s.largestChunk, s.header.suggestedBufferSize});
+        if (s.header.scale == 0) {
+            continue;
+        }
+        if (s.header.sampleSize != 0) {
+            bytesPerSecond += std::uint64_t{s.header.rate} * s.header.sampleSize / s.header.scale;
+        } else {
+            bytesPerSecond += std::uint64_t{s.header.rate} *
+                              std::max(s.largestChunk, s.header.suggestedBufferSize) /
+                              s.header.scale;
+        }
+        if (std::memcmp(s.header.type, "vids", 4) == 0 && microSecondsPerFrame == 0 &&
+            s.header.rate != 0) {
+            videoChunks = s.chunks;
+            microSecondsPerFrame =
+                static_cast<std::uint32_t>(std::uint64_t{1000000} * s.header.scale / s.header.rate);
+        }
+    }
+
+    out.FourCC("RIFF");
+    const std::size_t riffSize = out.Size();
+    out.U32(0);
+    out.FourCC("AVI ");
+
+    out.FourCC("LIST");
+    const std::size_t hdrlSize = out.Size();
+    out.U32(0);
+    out.FourCC("hdrl");
+
+    out.FourCC("avih");
+    out.U32(kMainHeaderSize);
+    out.U32(microSecondsPerFrame);
+    out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesPerSecond, kLargestFile)));
+    out.U32(0);  // padding granularity
+    out.U32(kHasIndex | kIsInterleaved);
+    out.U32(videoChunks);
+    out.U32(0);  // initial frames
+    out.U32(static_cast<std::uint32_t>(m_streams.size()));
+    out.U32(largestChunk);
+    out.U32(static_cast<std::uint32_t>(m_width));
+    out.U32(static_cast<std::uint32_t>(m_height));
+    for (int i = 0; i < 4; ++i) {
+        out.U32(0);
+    }
+
+    for (const Stream& s : m_streams) {
+        const AviStreamHeader& h = s.header;
+        out.FourCC("LIST");
+        const std::size_t strlSize = out.Size();
+        out.U32(0);
+        out.FourCC("strl");
+
+        out.FourCC("strh");
+        out.U32(kStreamHeaderSize);
+        out.FourCC(h.type);
+        out.FourCC(h.handler);
+        out.U32(h.flags);
+        out.U16(h.priority);
+        out.U16(h.language);
+        out.U32(h.initialFrames);
+        out.U32(h.scale);
+        out.U32(h.rate);
+        out.U32(h.start);
+        if (h.sampleSize != 0) {
+            out.U32(static_cast<std::uint32_t>(s.bytes / h.sampleSize));
+        } else {
+            out.U32(s.chunks);
+        }
+        out.U32(h.suggestedBufferSize);
+        out.U32(static_cast<std::uint32_t>(h.quality));
+        out.U32(h.sampleSize);
+        out.U16(static_cast<std::uint16_t>(h.left));
+        out.U16(static_cast<std::uint16_t>(h.top));
+        out.U16(static_cast<std::uint16_t>(h.right));
+        out.U16(static_cast<std::uint16_t>(h.bottom));
+
+        out.FourCC("strf");
+        out.U32(static_cast<std::uint32_t>(s.format.size()));
+        out.Bytes(s.format);
+        out.Pad();
+        out.PatchU32(strlSize, static_cast<std::uint32_t>(out.Size() - strlSize - 4));
+    }
+    out.PatchU32(hdrlSize, static_cast<std::uint32_t>(out.Size() - hdrlSize - 4));
+
+    out.FourCC("LIST");
+    const std::size_t moviSize = out.Size();
+    out.U32(0);
+    out.FourCC("movi");
+    moviEnd = std::max<std::uint64_t>(moviEnd, out.Size());
+    fileEnd = std::max(fileEnd, moviEnd);
+    out.PatchU32(moviSize, static_cast<std::uint32_t>(moviEnd - (moviSize + 4)));
+    out.PatchU32(riffSize, static_cast<std::uint32_t>(fileEnd - 8));
+    return bytes;
+}
+
+bool RiffWriter::WriteHeaders(std::int32_t width, std::int32_t height) {
+    if (m_fd < 0) {
+        return false;
+    }
+    m_width = width;
+    m_height = height;
+    const std::vector<std::uint8_t> headers = BuildHeaders(0, 0);
+    iovec piece{const_cast<std::uint8_t*>(headers.data()), headers.size()};
+    if (!WriteAll(m_fd, &piece, 1)) {
+        return false;
+    }
+    m_end = headers.size();
+    m_moviStart = m_end - 4;
+    return true;
+}
+
+bool RiffWriter::WriteChunk(int stream, const std::uint8_t* data, std::size_t size, bool keyFrame) {
+    if (m_fd < 0 || m_moviStart == 0 || stream < 0 ||
+        stream >= static_cast<int>(m_streams.size())) {
+        return false;
+    }
+    Stream& s = m_streams[static_cast<std::size_t>(stream)];
+    const std::uint64_t padded = size + (size % 2);
+    // Room for this chunk, its index entry and every one before it.
+    const std::uint64_t indexBytes = 8 + 16 * (std::uint64_t{m_index.size()} + 1);
+    if (m_end + 8 + padded + indexBytes > kLargestFile) {
+        return false;
+    }
+    std::uint8_t header[8];
+    std::memcpy(header, s.chunkId, 4);
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    }
+    std::uint8_t pad = 0;
+    iovec pieces[3] = {{header, sizeof header},
+                       {const_cast<std::uint8_t*>(data), size},
+                       {&pad, static_cast<std::size_t>(padded - size)}};
+    if (!WriteAll(m_fd, pieces, padded != size ? 3 : 2)) {
+        return false;
+    }
+    IndexEntry entry{};
+    std::memcpy(entry.chunkId, s.chunkId, 4);
+    entry.flags = keyFrame ? kKeyFrame : 0;
+    entry.offset = static_cast<std::uint32_t>(m_end - m_moviStart);
+    entry.size = static_cast<std::uint32_t>(size);
+    m_index.push_back(entry);
+    m_end += 8 + padded;
+    s.chunks += 1;
+    s.bytes += size;
+    s.largestChunk = std::max(s.largestChunk, static_cast<std::uint32_t>(size));
+    return true;
+}
+
+bool RiffWriter::Finish() {
+    if (m_fd < 0) {
+        return false;
+    }
+    bool ok = m_moviStart != 0;
+    if (ok) {
+        std::vector<std::uint8_t> index;
+        ByteWriter out(index);
+        out.FourCC("idx1");
+        out.U32(static_cast<std::uint32_t>(m_index.size() * 16));
+        for (const IndexEntry& e : m_index) {
+            out.FourCC(e.chunkId);
+            out.U32(e.flags);
+            out.U32(e.offset);
+            out.U32(e.size);
+        }
+        ok = WriteAt(m_end, index) && WriteAt(0, BuildHeaders(m_end, m_end + index.size()));
+    }
+    if (::close(m_fd) != 0) {
+        ok = false;
+    }
+    m_fd = -1;
+    return ok;
+}
+
+std::uint32_t RiffWriter::ChunkCount(int stream) const {
+    if (stream < 0 || stream >= static_cast<int>(m_streams.size())) {
+        return 0;
+    }
+    return m_streams[static_cast<std::size_t>(stream)].chunks;
+}
+
+bool RiffWriter::WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void RiffWriter::CloseFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+}  // namespace zorvo

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zorvo {
+
+// One stream's header ('strh') as it is stored in the file. `length` is counted by the writer.
+struct AviStreamHeader {
+    char type[4] = {0, 0, 0, 0};     // "auds" or "vids"
+    char handler[4] = {0, 0, 0, 0};  // "DIB " for uncompressed bitmaps, else 0
+    std::uint32_t flags = 0;
+    std::uint16_t priority = 0;
+    std::uint16_t language = 0;
+    std::uint32_t initialFrames = 0;
+    std::uint32_t scale = 0;
+    std::uint32_t rate = 0;
+    std::uint32_t start = 0;
+    std::uint32_t length = 0;
+    std::uint32_t suggestedBufferSize = 0;
+    std::int32_t quality = 0;
+    std::uint32_t sampleSize = 0;
+    std::int16_t left = 0;
+    std::int16_t top = 0;
+    std::int16_t right = 0;
+    std::int16_t bottom = 0;
+};
+
+// Writes one RIFF AVI 1.0 file: hdrl (avih, one strl per stream), movi, idx1. The headers go to
+// disk when the streams are known and every chunk is written as it comes, so the file on disk
+// grows frame by frame; Finish appends the index and fills in the sizes and counts.
+class RiffWriter {
+  public:
+    static constexpr std::uint32_t kKeyFrame = 0x10;
+
+    RiffWriter() = default;
+    ~RiffWriter();
+    RiffWriter(const RiffWriter&) = delete;
+    RiffWriter& operator=(const RiffWriter&) = delete;
+
+    // Creates (or truncates) the file.
+    bool Open(const std::string& path);
+    // Streams are numbered in the order they are added; all must be added before WriteHeaders.
+    int AddStream(const AviStreamHeader& header, std::vector<std::uint8_t> format);
+    bool WriteHeaders(std::int32_t width, std::int32_t height);
+    // One chunk of stream data ("NNwb" for audio, "NNdb" for video), padded to an even size.
+    bool WriteChunk(int stream, const std::uint8_t* data, std::size_t size, bool keyFrame);
+    // Appends idx1, rewrites the headers with the final sizes and closes the file.
+    bool Finish();
+
+    std::uint32_t ChunkCount(int stream) const;
+
+  private:
+    struct Stream {
+        AviStreamHeader header;
+        std::vector<std::uint8_t> format;
+        char chunkId[4] = {0, 0, 0, 0};
+        std::uint32_t chunks = 0;
+        std::uint64_t bytes = 0;
+        std::uint32_t largestChunk = 0;
+    };
+    struct IndexEntry {
+        char chunkId[4];
+        std::uint32_t flags;
+        std::uint32_t offset;  // from the 'movi' list type
+        std::uint32_t size;
+    };
+
+    // The header block up to the 'movi' list type; an end of 0 means "right after the headers".
+    std::vector<std::uint8_t> BuildHeaders(std::uint64_t moviEnd, std::uint64_t fileEnd) const;
+    bool WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+    void CloseFile();
+
+    int m_fd = -1;
+    std::vector<Stream> m_streams;
+    std::vector<IndexEntry> m_index;
+    std::int32_t m_width = 0;
+    std::int32_t m_height = 0;
+    std::uint64_t m_moviStart = 0;  // offset of the 'movi' list type
+    std::uint64_t m_end = 0;        // bytes written so far
+};
+
+}  // namespace zorvo

@@ -1,0 +1,157 @@
+#include "avi/WaveFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "common/LogChannel.h"
+
+namespace zorvo {
+namespace {
+
+constexpr std::size_t kRiffHeaderSize = 12;
+constexpr std::size_t kChunkHeaderSize = 8;
+constexpr std::size_t kPcmFormatSize = 16;
+
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::uint32_t U32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(U16(p)) | static_cast<std::uint32_t>(U16(p + 2)) << 16;
+}
+
+class FileHandle {
+  public:
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int Get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+}  // namespace
+
+bool WaveFile::Load(const std::string& path) {
+    Free();
+    if (!Read(path)) {
+        return false;
+    }
+    if (!Parse()) {
+        Free();
+        return false;
+    }
+    return true;
+}
+
+void WaveFile::Free() {
+    m_data.reset();
+    m_fileSize = 0;
+    formatTag = 0;
+    channels = 0;
+    samplesPerSecond = 0;
+    averageBytesPerSecond = 0;
+    blockAlign = 0;
+    bitsPerSample = 0;
+    dataOffset = 0;
+    dataSize = 0;
+}
+
+bool WaveFile::Read(const std::string& path) {
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
+        PostLog("Error (Script): Failed to open wave file.\n");
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(info.st_size);
+    // One spare byte so that an empty file still gets a buffer.
+    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[length + 1]);
+    std::size_t done = 0;
+    while (data && done < length) {
+        const ssize_t got = ::read(file.Get(), data.get() + done, length - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    if (!data || done < length) {
+        PostLog("Error (Script): Failed to read wave file.\n");
+        return false;
+    }
+    m_data = std::move(data);
+    m_fileSize = length;
+    return true;
+}
+
+bool WaveFile::Parse() {
+    const std::uint8_t* bytes = m_data.get();
+    if (m_fileSize < kRiffHeaderSize || std::memcmp(bytes, "RIFF", 4) != 0 ||
+        std::memcmp(bytes + 8, "WAVE", 4) != 0) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file is not RIFF/WAVE.\n");
+        return false;
+    }
+
+    // Walk the chunks by the file's real length: streamed files often carry a wrong RIFF size.
+    bool haveFormat = false;
+    bool haveData = false;
+    std::size_t at = kRiffHeaderSize;
+    while (!(haveFormat && haveData) && m_fileSize - at >= kChunkHeaderSize) {
+        const std::uint8_t* chunk = bytes + at;
+        const std::size_t body = at + kChunkHeaderSize;
+        const std::size_t left = m_fileSize - body;
+        const std::size_t size = U32(chunk + 4);
+        if (!haveFormat && std::memcmp(chunk, "fmt ", 4) == 0 && size >= kPcmFormatSize &&
+            size <= left) {
+            const std::uint8_t* f = bytes + body;
+            formatTag = U16(f);
+            channels = U16(f + 2);
+            samplesPerSecond = U32(f + 4);
+            averageBytesPerSecond = U32(f + 8);
+            blockAlign = U16(f + 12);
+            bitsPerSample = U16(f + 14);
+            haveFormat = true;
+        } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
+            dataOffset = body;
+            // A size of 0 or one past the end comes from writers that could not go back to
+            // fill it in: the samples then run to the end of the file.
+            dataSize = size == 0 || size > left ? left : size;
+            haveData = true;
+            if (dataSize == left) {
+                break;
+            }
+        }
+        if (size > left) {
+            break;
+        }
+        at = body + size + (size % 2);
+        if (at > m_fileSize) {
+            break;
+        }
+    }
+    if (!haveFormat) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'fmt ' chunk.\n");
+        return false;
+    }
+    if (!haveData) {
+        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'data' chunk.\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zorvo

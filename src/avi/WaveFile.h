@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zorvo {
+
+// The song's audio: a PCM WAVE file held whole in memory. The 'fmt ' and 'data' chunks are
+// looked for rather than assumed at fixed offsets, so a canonical 44-byte file and one with
+// extra chunks (LIST, fact, an 18-byte 'fmt ') read alike.
+class WaveFile {
+  public:
+    // Reads and checks the file; posts its own log line and returns false on failure.
+    bool Load(const std::string& path);
+    void Free();
+
+    bool Loaded() const { return static_cast<bool>(m_data); }
+    // The file's bytes; the samples are dataSize bytes from dataOffset.
+    const std::uint8_t* Data() const { return m_data.get(); }
+    std::size_t FileSize() const { return m_fileSize; }
+
+    std::uint16_t formatTag = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t samplesPerSecond = 0;
+    std::uint32_t averageBytesPerSecond = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::size_t dataOffset = 0;
+    std::size_t dataSize = 0;
+
+  private:
+    bool Read(const std::string& path);
+    bool Parse();
+
+    std::unique_ptr<std::uint8_t[]> m_data;
+    std::size_t m_fileSize = 0;
+};
+
+}  // namespace zorvo

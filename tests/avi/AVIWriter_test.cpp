@@ -1,0 +1,314 @@
+#include "avi/AVIWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "avi/FramePattern.h"
+#include "common/LogCollector.h"
+#include "support/AviReader.h"
+#include "support/TestPaths.h"
+#include "support/WaveFile.h"
+
+namespace zorvo::test {
+namespace {
+
+struct AudioCase {
+    const char* name;
+    int width;
+    int height;
+    WaveFormat wave;
+    std::string codec;
+    std::size_t bytesPerFrame;
+};
+
+void PrintTo(const AudioCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class AudioAndVideo : public ::testing::TestWithParam<AudioCase> {};
+
+TEST_P(AudioAndVideo, ReadsBackAsWritten) {
+    const AudioCase& c = GetParam();
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    const std::string wav = dir.File("song.wav");
+    constexpr std::uint32_t kFrames = 6;
+    // Half a frame more than the video needs.
+    const std::vector<std::uint8_t> samples = PatternBytes(c.bytesPerFrame * kFrames + 100);
+    ASSERT_TRUE(WriteWaveFile(wav, c.wave, samples));
+
+    LogCollector log;
+    {
+        AVIWriter writer(avi, c.width, c.height, wav);
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_EQ(writer.frameBits, writer.frameBitmap.Bits());
+        ASSERT_EQ(writer.frameBitmap.Width(), c.width);
+        ASSERT_EQ(writer.frameBitmap.Height(), c.height);
+        ASSERT_TRUE(InsertFrames(writer, 0, kFrames));
+        writer.Close();
+    }
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.streams.size(), 2u);
+    const AviStreamInfo& audio = contents.streams[0];
+    const AviStreamInfo& video = contents.streams[1];
+    EXPECT_EQ(audio.type, "audio");
+    EXPECT_EQ(audio.codec, c.codec);
+    EXPECT_EQ(audio.sampleRate, static_cast<int>(c.wave.sampleRate));
+    EXPECT_EQ(audio.channels, c.wave.channels);
+    EXPECT_EQ(video.type, "video");
+    EXPECT_EQ(video.codec, "rawvideo");
+    EXPECT_EQ(video.width, c.width);
+    EXPECT_EQ(video.height, c.height);
+    EXPECT_EQ(video.packets, kFrames);
+
+    ASSERT_EQ(contents.pictures.size(), kFrames);
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        EXPECT_EQ(contents.pictures[n], ExpectedPicture(c.width, c.height, n)) << "frame " << n;
+    }
+    const std::vector<std::uint8_t> expectedAudio(
+        samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(c.bytesPerFrame * kFrames));
+    EXPECT_EQ(contents.audio, expectedAudio);
+    ExpectToolsQuiet(avi);
+}
+
+WaveFormat Wave(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    WaveFormat format;
+    format.sampleRate = rate;
+    format.channels = channels;
+    format.bitsPerSample = bits;
+    return format;
+}
+
+WaveFormat WithExtraChunks(WaveFormat format) {
+    format.extendedFormat = true;
+    format.chunksBeforeData.push_back(ListInfoChunk());
+    format.chunksAfterData.push_back(ListInfoChunk());
+    return format;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioAndVideo,
+    ::testing::Values(AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
+                      AudioCase{"dat_stereo", 32, 16, Wave(48000, 2, 16), "pcm_s16le", 7680},
+                      AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
+                      AudioCase{"mono_8bit_11k", 8, 8, Wave(11025, 1, 8), "pcm_u8", 441},
+                      AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)),
+                                "pcm_s16le", 7056}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SizeCase {
+    int width;
+    int height;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.width << "x" << c.height;
+}
+
+class OddSizes : public ::testing::TestWithParam<SizeCase> {};
+
+// Rows of 3 x width bytes that are not a multiple of 4 are stored padded; every reader then
+// shows the picture straight.
+TEST_P(OddSizes, PicturesComeBackStraight) {
+    const SizeCase c = GetParam();
+    TempDir dir;
+    const std::string avi = dir.File("odd.avi");
+    LogCollector log;
+    {
+        AVIWriter writer(avi, c.width, c.height, "");
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 3));
+        writer.Close();
+    }
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.streams.size(), 1u);
+    EXPECT_EQ(contents.streams[0].width, c.width);
+    EXPECT_EQ(contents.streams[0].height, c.height);
+    ASSERT_EQ(contents.pictures.size(), 3u);
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        EXPECT_EQ(contents.pictures[n], ExpectedPicture(c.width, c.height, n)) << "frame " << n;
+    }
+
+    std::vector<RiffChunk> chunks;
+    ASSERT_TRUE(ReadRiffChunks(avi, chunks, error)) << error;
+    const std::size_t stride = (static_cast<std::size_t>(c.width) * 3 + 3) / 4 * 4;
+    int frames = 0;
+    for (const RiffChunk& chunk : chunks) {
+        if (chunk.id == "00db") {
+            EXPECT_EQ(chunk.size, stride * c.height);
+            ++frames;
+        }
+    }
+    EXPECT_EQ(frames, 3);
+    ExpectToolsQuiet(avi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, OddSizes,
+                         ::testing::Values(SizeCase{641, 481}, SizeCase{3, 2}, SizeCase{1, 1},
+                                           SizeCase{2, 5}, SizeCase{5, 3}, SizeCase{4, 3},
+                                           SizeCase{720, 576}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.width) + "x" +
+                                    std::to_string(info.param.height);
+                         });
+
+// The first row in memory is the bottom line of the picture.
+TEST(AVIWriterOrientation, FirstBitmapRowIsTheBottomLine) {
+    TempDir dir;
+    const std::string avi = dir.File("orientation.avi");
+    constexpr int kWidth = 8;
+    constexpr int kHeight = 6;
+    {
+        AVIWriter writer(avi, kWidth, kHeight, "");
+        ASSERT_TRUE(writer.Create(false));
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                std::uint8_t* pixel = writer.frameBits + (y * kWidth + x) * 3;
+                pixel[0] = y == 0 ? 0 : 255;  // blue everywhere but the bottom line
+                pixel[1] = 0;
+                pixel[2] = y == 0 ? 255 : 0;  // red bottom line
+            }
+        }
+        ASSERT_TRUE(writer.InsertFrame(0));
+        writer.Close();
+    }
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.pictures.size(), 1u);
+    const std::vector<std::uint8_t>& picture = contents.pictures[0];
+    const std::size_t row = kWidth * 3;
+    // Top line blue, bottom line red.
+    EXPECT_EQ(picture[0], 255);
+    EXPECT_EQ(picture[2], 0);
+    EXPECT_EQ(picture[row * (kHeight - 1) + 0], 0);
+    EXPECT_EQ(picture[row * (kHeight - 1) + 2], 255);
+}
+
+TEST(AVIWriterAudio, WithoutWavePathOnlyVideo) {
+    TempDir dir;
+    const std::string avi = dir.File("silent.avi");
+    {
+        AVIWriter writer(avi, 16, 16, "");
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 4));
+        writer.Close();
+    }
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.streams.size(), 1u);
+    EXPECT_EQ(contents.streams[0].type, "video");
+    EXPECT_EQ(contents.pictures.size(), 4u);
+    EXPECT_TRUE(contents.audio.empty());
+    ExpectToolsQuiet(avi);
+}
+
+TEST(AVIWriterAudio, FramesPastTheWaveEndGetNoAudio) {
+    TempDir dir;
+    const std::string avi = dir.File("short.avi");
+    const std::string wav = dir.File("short.wav");
+    constexpr std::size_t kBytesPerFrame = 7056;
+    // Two and a half frames of audio for five frames of video.
+    const std::vector<std::uint8_t> samples = PatternBytes(kBytesPerFrame * 5 / 2);
+    ASSERT_TRUE(WriteWaveFile(wav, WaveFormat{}, samples));
+    LogCollector log;
+    {
+        AVIWriter writer(avi, 8, 8, wav);
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 5));
+        writer.Close();
+    }
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+
+    std::vector<RiffChunk> chunks;
+    std::string error;
+    ASSERT_TRUE(ReadRiffChunks(avi, chunks, error)) << error;
+    std::string order;
+    for (const RiffChunk& chunk : chunks) {
+        if (chunk.parent == "movi") {
+            order += chunk.id == "01db" ? "V" : chunk.id == "00wb" ? "A" : "?";
+        }
+    }
+    EXPECT_EQ(order, "VAVAVVV");
+
+    AviContents contents;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    EXPECT_EQ(contents.pictures.size(), 5u);
+    EXPECT_EQ(contents.audio,
+              std::vector<std::uint8_t>(samples.begin(), samples.begin() + 2 * kBytesPerFrame));
+    ExpectToolsQuiet(avi);
+}
+
+// A render that starts later in the song takes the audio of the song time of its frames.
+TEST(AVIWriterAudio, SkippedFramesShiftTheAudio) {
+    TempDir dir;
+    const std::string avi = dir.File("late.avi");
+    const std::string wav = dir.File("late.wav");
+    constexpr std::size_t kBytesPerFrame = 882;
+    const std::vector<std::uint8_t> samples = PatternBytes(kBytesPerFrame * 20);
+    ASSERT_TRUE(WriteWaveFile(wav, Wave(22050, 1, 8), samples));
+    {
+        AVIWriter writer(avi, 8, 4, wav);
+        ASSERT_TRUE(writer.Create(false));
+        writer.skippedFrames = 7;
+        ASSERT_TRUE(InsertFrames(writer, 7, 4));
+        writer.Close();
+    }
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.pictures.size(), 4u);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(contents.pictures[i], ExpectedPicture(8, 4, 7 + i)) << "position " << i;
+    }
+    EXPECT_EQ(contents.audio, std::vector<std::uint8_t>(samples.begin() + 7 * kBytesPerFrame,
+                                                        samples.begin() + 11 * kBytesPerFrame));
+    ExpectToolsQuiet(avi);
+}
+
+// An earlier file at the output path is replaced, not appended to.
+TEST(AVIWriterFiles, ReplacesAnExistingOutputFile) {
+    TempDir dir;
+    const std::string avi = dir.File("again.avi");
+    ASSERT_TRUE(WriteBinaryFile(avi, PatternBytes(100000)));
+    {
+        AVIWriter writer(avi, 4, 4, "");
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 2));
+        writer.Close();
+    }
+    EXPECT_LT(std::filesystem::file_size(avi), 1000u);
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    EXPECT_EQ(contents.pictures.size(), 2u);
+}
+
+// The destructor finishes a file that was not closed, so it stays readable.
+TEST(AVIWriterFiles, DestructorFinishesTheFile) {
+    TempDir dir;
+    const std::string avi = dir.File("dropped.avi");
+    {
+        AVIWriter writer(avi, 6, 2, "");
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 3));
+    }
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    ASSERT_EQ(contents.pictures.size(), 3u);
+    EXPECT_EQ(contents.pictures[2], ExpectedPicture(6, 2, 2));
+}
+
+}  // namespace
+}  // namespace zorvo::test

@@ -1,0 +1,103 @@
+#include "support/WaveFile.h"
+
+#include <fstream>
+
+namespace zorvo::test {
+namespace {
+
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+void PutChunk(std::vector<std::uint8_t>& out, const std::string& id,
+              const std::vector<std::uint8_t>& body) {
+    out.insert(out.end(), id.begin(), id.begin() + 4);
+    Put32(out, static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() % 2 != 0) {
+        out.push_back(0);
+    }
+}
+
+}  // namespace
+
+std::uint16_t BlockAlignOf(const WaveFormat& format) {
+    if (format.blockAlign) {
+        return *format.blockAlign;
+    }
+    return static_cast<std::uint16_t>(format.channels * ((format.bitsPerSample + 7) / 8));
+}
+
+WaveChunk ListInfoChunk() {
+    WaveChunk chunk{"LIST", {}};
+    const std::string info = "INFOISFT";
+    chunk.body.assign(info.begin(), info.end());
+    const std::string software = "zorvo test";  // 10 bytes + NUL: odd
+    Put32(chunk.body, static_cast<std::uint32_t>(software.size() + 1));
+    chunk.body.insert(chunk.body.end(), software.begin(), software.end());
+    chunk.body.push_back(0);
+    return chunk;
+}
+
+std::vector<std::uint8_t> WaveBytes(const WaveFormat& format,
+                                    const std::vector<std::uint8_t>& samples) {
+    const std::uint16_t blockAlign = BlockAlignOf(format);
+    std::vector<std::uint8_t> fmt;
+    Put16(fmt, format.formatTag);
+    Put16(fmt, format.channels);
+    Put32(fmt, format.sampleRate);
+    Put32(fmt, format.byteRate ? *format.byteRate : format.sampleRate * blockAlign);
+    Put16(fmt, blockAlign);
+    Put16(fmt, format.bitsPerSample);
+    if (format.extendedFormat) {
+        Put16(fmt, 0);
+    }
+
+    std::vector<std::uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    PutChunk(out, "fmt ", fmt);
+    for (const WaveChunk& chunk : format.chunksBeforeData) {
+        PutChunk(out, chunk.id, chunk.body);
+    }
+    PutChunk(out, "data", samples);
+    for (const WaveChunk& chunk : format.chunksAfterData) {
+        PutChunk(out, chunk.id, chunk.body);
+    }
+    const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
+    for (int i = 0; i < 4; ++i) {
+        out[4 + i] = static_cast<std::uint8_t>(riffSize >> (8 * i));
+    }
+    return out;
+}
+
+bool WriteWaveFile(const std::string& path, const WaveFormat& format,
+                   const std::vector<std::uint8_t>& samples) {
+    return WriteBinaryFile(path, WaveBytes(format, samples));
+}
+
+bool WriteBinaryFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint32_t seed) {
+    // xorshift32: a long period, and every byte depends on the position.
+    std::vector<std::uint8_t> bytes(count);
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (std::uint8_t& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<std::uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+}  // namespace zorvo::test
