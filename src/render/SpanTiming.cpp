@@ -54,6 +54,37 @@ double SpanTiming::CyclePeriod(DisplayCycle cycle) const {
     }
 }
 
+double BlockLength(const SpanTiming& timing, const std::vector<CSMDisplay>& displays,
+                   std::vector<double>* periods) {
+    double length = timing.span;
+    if (periods) {
+        periods->clear();
+    }
+    for (const CSMDisplay& display : displays) {
+        double period = timing.CyclePeriod(display.cycle);
+        if (period == 0) {
+            period = length;
+        }
+        if (period < length) {
+            length = period;
+        }
+        if (length > 0) {
+            double rest = timing.span - std::trunc(timing.span / length) * length;
+            while (rest >= 1e-7) {
+                if (rest >= length) {
+                    break;  // rounding left a full block over; shortening cannot converge
+                }
+                length = rest;
+                rest = timing.span - std::trunc(timing.span / length) * length;
+            }
+        }
+        if (periods) {
+            periods->push_back(period);
+        }
+    }
+    return length;
+}
+
 double EstimateTimelineMs(const std::vector<std::unique_ptr<CSMarker>>& markers) {
     CarriedValues carried;
     double total = 0;

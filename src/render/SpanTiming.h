@@ -34,6 +34,15 @@ struct SpanTiming {
     double CyclePeriod(DisplayCycle cycle) const;
 };
 
+struct CSMDisplay;
+
+// The block length of a span: the span cut by the display entries' periods, in entry order,
+// then shortened until the span holds a whole number of blocks. `periods` receives each
+// entry's period (an entry without a period of its own takes the block length in force).
+// A span of length 0 has blocks of length 0.
+double BlockLength(const SpanTiming& timing, const std::vector<CSMDisplay>& displays,
+                   std::vector<double>* periods = nullptr);
+
 // Milliseconds from the first marker to the terminal one.
 double EstimateTimelineMs(const std::vector<std::unique_ptr<CSMarker>>& markers);
 

@@ -13,15 +13,25 @@ void CSIAColorBalance::Apply(AdjustmentSettings& settings) const {
     settings.colorBalanceYB = yb;
 }
 
-void CSIABrightness::Apply(AdjustmentSettings& settings) const { settings.brightness = value; }
+void CSIABrightness::Apply(AdjustmentSettings& settings) const {
+    settings.brightness = value;
+}
 
-void CSIAContrast::Apply(AdjustmentSettings& settings) const { settings.contrast = value; }
+void CSIAContrast::Apply(AdjustmentSettings& settings) const {
+    settings.contrast = value;
+}
 
-void CSIASaturation::Apply(AdjustmentSettings& settings) const { settings.saturation = value; }
+void CSIASaturation::Apply(AdjustmentSettings& settings) const {
+    settings.saturation = value;
+}
 
-void CSIADNR::Apply(AdjustmentSettings& settings) const { settings.noiseReduction = value; }
+void CSIADNR::Apply(AdjustmentSettings& settings) const {
+    settings.noiseReduction = value;
+}
 
-void CSIAVerticalFlip::Apply(AdjustmentSettings& settings) const { settings.verticalFlip = mode; }
+void CSIAVerticalFlip::Apply(AdjustmentSettings& settings) const {
+    settings.verticalFlip = mode;
+}
 
 CSInput::CSInput(std::string id_, std::string file_, InputFocus focus_, std::int32_t videoSyncMs_,
                  std::int32_t timelineSyncMs_)
@@ -33,7 +43,7 @@ CSInput::CSInput(std::string id_, std::string file_, InputFocus focus_, std::int
 
 InputFocus ParseFocus(const std::string& name) {
     static constexpr std::array<std::string_view, 9> kNames{
-        "center", "left",     "right",       "top",         "bottom",
+        "center",   "left",        "right",     "top",         "bottom",
         "top_left", "bottom_left", "top_right", "bottom_right"};
     for (size_t i = 0; i < kNames.size(); ++i) {
         if (name == kNames[i]) {

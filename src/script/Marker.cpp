@@ -183,9 +183,13 @@ bool ExpandMap(const CScript& script, const std::map<std::string, Value>& byId,
 
 }  // namespace
 
-bool CSMarker::BuildResizeInputMap() { return ExpandMap(script, resizeById, resizeByInput); }
+bool CSMarker::BuildResizeInputMap() {
+    return ExpandMap(script, resizeById, resizeByInput);
+}
 
-bool CSMarker::BuildSpeedInputMap() { return ExpandMap(script, speedById, speedByInput); }
+bool CSMarker::BuildSpeedInputMap() {
+    return ExpandMap(script, speedById, speedByInput);
+}
 
 std::uint32_t CSMarker::GetResize(const std::string& inputId) const {
     auto it = resizeByInput.find(inputId);

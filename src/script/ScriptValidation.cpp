@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <cmath>
 
 #include "common/LogChannel.h"
+#include "render/SpanTiming.h"
 #include "script/Script.h"
 
 namespace zorvo {
@@ -56,7 +58,8 @@ bool CScript::Validate() const {
         return false;
     }
     if (markers.front()->measure != 1) {
-        PostLog("Error (Script): Failed to validate script: first marker must be at measure '1'.\n");
+        PostLog(
+            "Error (Script): Failed to validate script: first marker must be at measure '1'.\n");
         return false;
     }
     for (const auto& [id, group] : groups) {
@@ -71,15 +74,17 @@ bool CScript::Validate() const {
         std::vector<const std::string*> open;
         const Resolve result = Expand(id, scratch, open);
         if (result == Resolve::Unknown) {
-            PostLog(Format("Error (Script): Failed to validate script: 'group' ('%s') contains "
-                           "unknown ids.\n",
-                           id.c_str()));
+            PostLog(
+                Format("Error (Script): Failed to validate script: 'group' ('%s') contains "
+                       "unknown ids.\n",
+                       id.c_str()));
             return false;
         }
         if (result == Resolve::Cycle) {
-            PostLog(Format("Error (Script): Failed to validate script: 'group' ('%s') contains "
-                           "itself.\n",
-                           id.c_str()));
+            PostLog(
+                Format("Error (Script): Failed to validate script: 'group' ('%s') contains "
+                       "itself.\n",
+                       id.c_str()));
             return false;
         }
     }
@@ -93,9 +98,10 @@ bool CScript::Validate() const {
         for (const std::string& id : ids) {
             InputList scratch;
             if (!BuildInputList(id, scratch)) {
-                PostLog(Format("Error (Script): Failed to validate script: 'marker' (#%i) contains "
-                               "a reference to unknown id '%s'.\n",
-                               static_cast<int>(marker->measure), id.c_str()));
+                PostLog(
+                    Format("Error (Script): Failed to validate script: 'marker' (#%i) contains "
+                           "a reference to unknown id '%s'.\n",
+                           static_cast<int>(marker->measure), id.c_str()));
                 return false;
             }
         }
@@ -105,7 +111,7 @@ bool CScript::Validate() const {
         return false;
     }
 
-    // Checks beyond the original design: sizes and timings that would crash or divide by zero.
+    // Sizes and timings that would otherwise crash the render or divide by zero.
     if (width < 1 || width > kMaxOutputSize || height < 1 || height > kMaxOutputSize) {
         PostLog(
             "Error (Script): Failed to validate script: 'output' size must be between 1 and 16384 "
@@ -116,26 +122,40 @@ bool CScript::Validate() const {
 }
 
 bool CScript::ValidateMarkerTiming() const {
-    std::int32_t tempo = 0;
-    std::int32_t beatCount = 0;
-    std::int32_t beatUnit = 0;
-    for (const auto& marker : markers) {
-        if (marker->isLast) {
-            break;
-        }
-        if (marker->tempo != 0) {
-            tempo = marker->tempo;
-        }
-        if (marker->beatCount != 0) {
-            beatCount = marker->beatCount;
-            beatUnit = marker->beatUnit;
-        }
-        if (tempo <= 0 || beatCount <= 0 || beatUnit <= 0) {
-            PostLog(Format("Error (SMarker): Failed to validate script: tempo and time signature "
-                           "must be positive on marker #%u.\n",
-                           marker->measure));
+    CarriedValues carried;
+    for (size_t i = 0; i + 1 < markers.size(); ++i) {
+        const CSMarker* marker = markers[i].get();
+        carried.Carry(*marker);
+        if (carried.tempo <= 0 || carried.beatCount <= 0 || carried.beatUnit <= 0) {
+            PostLog(
+                Format("Error (SMarker): Failed to validate script: tempo and time signature "
+                       "must be positive on marker #%u.\n",
+                       marker->measure));
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
             return false;
+        }
+        // Blocks shorter than a frame would have no frame to show.
+        const SpanTiming timing =
+            SpanTiming::Compute(carried, marker->measure, markers[i + 1]->measure);
+        const double block = BlockLength(timing, marker->displays);
+        if (timing.span > 0 && !(MsToFrames(block) >= 1)) {
+            PostLog(
+                Format("Error (SMarker): Failed to validate script: blocks of marker #%u last "
+                       "%.3f ms, less than one frame (40 ms).\n",
+                       marker->measure, block));
+            PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            return false;
+        }
+        // A speed of 0 or below has no source frame to show.
+        for (const auto& [id, speed] : marker->speedByInput) {
+            if (!(speed > 0) || !std::isfinite(speed)) {
+                PostLog(
+                    Format("Error (SMarker): Failed to validate script: speed of '%s' must be "
+                           "positive on marker #%u.\n",
+                           id.c_str(), marker->measure));
+                PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+                return false;
+            }
         }
     }
     return true;

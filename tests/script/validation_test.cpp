@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include "ScriptFixture.h"
+
+namespace zorvo {
+namespace {
+
+using test::LoadScript;
+using test::ValidScript;
+using Texts = std::vector<std::string>;
+
+std::vector<std::string> Ids(const InputList& list) {
+    std::vector<std::string> ids;
+    for (const CSInput* input : list) {
+        ids.push_back(input->id);
+    }
+    return ids;
+}
+
+TEST(Groups, ResolveDepthFirstInMemberOrder) {
+    auto r =
+        LoadScript(ValidScript("group( all ) { cam1, cam2 }\n"
+                               "group( both ) { all, cam1 }\n"
+                               "group( \"q g\" ) { \"cam2\" both }\n"
+                               "group( cam1 ) { cam2 }\n"  // an input id wins over a group id
+                               "group( lines ) { cam1\ncam2\n}\n"));
+    ASSERT_TRUE(r.loaded);
+    struct Case {
+        std::string id;
+        bool ok;
+        std::vector<std::string> inputs;
+    };
+    const std::vector<Case> cases = {
+        {"all", true, {"cam1", "cam2"}},
+        {"both", true, {"cam1", "cam2", "cam1"}},
+        {"q g", true, {"cam2", "cam1", "cam2", "cam1"}},
+        {"cam1", true, {"cam1"}},
+        {"Cam1", false, {}},
+        {"nothing", false, {}},
+    };
+    for (const Case& c : cases) {
+        LogCollector log;
+        InputList list;
+        EXPECT_EQ(r.script->BuildInputList(c.id, list), c.ok) << c.id;
+        EXPECT_EQ(Ids(list), c.inputs) << c.id;
+        EXPECT_TRUE(log.Texts().empty()) << c.id;
+    }
+    // Members written one per line without separators read as one member.
+    EXPECT_EQ(r.script->groups.at("lines")->members, (std::vector<std::string>{"cam1\ncam2\n"}));
+}
+
+TEST(Groups, FailuresNameTheMemberAtEachLevel) {
+    auto r =
+        LoadScript(ValidScript("group( inner ) { cam1, cam9 }\n"
+                               "group( outer ) { cam2, inner }\n"
+                               "group( self ) { cam1, self }\n"
+                               "group( a ) { b }\ngroup( b ) { cam2, a }\n"));
+    ASSERT_TRUE(r.loaded);
+    struct Case {
+        std::string id;
+        std::vector<std::string> appended;
+        Texts log;
+    };
+    const std::vector<Case> cases = {
+        {"outer",
+         {"cam2", "cam1"},
+         {"Error (Script): Failed to build input list: Unknown ID 'cam9'.\n",
+          "Error (Script): Failed to build input list: Unknown ID 'inner'.\n"}},
+        {"self",
+         {"cam1"},
+         {"Error (Script): Failed to build input list: group 'self' contains itself.\n"}},
+        {"a",
+         {"cam2"},
+         {"Error (Script): Failed to build input list: group 'a' contains itself.\n"}},
+    };
+    for (const Case& c : cases) {
+        LogCollector log;
+        InputList list;
+        EXPECT_FALSE(r.script->BuildInputList(c.id, list)) << c.id;
+        EXPECT_EQ(Ids(list), c.appended) << c.id;
+        EXPECT_EQ(log.Texts(), c.log) << c.id;
+    }
+}
+
+TEST(Validate, ChecksInOrderWithTheirLines) {
+    const std::string kMarkerFailed =
+        "Error (Script): Failed to validate script: 'marker' validation failed.\n";
+    const std::string out = "output( a, 720, 576 )\n";
+    const std::string in = "input( cam1, f ) { }\n";
+    const std::string m1 =
+        "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam1 ) }\n";
+    const std::string end = "marker( 5 ) { }\n";
+    struct Case {
+        std::string name;
+        std::string script;
+        Texts log;
+    };
+    const std::vector<Case> cases = {
+        {"no input",
+         out + m1 + end,
+         {"Error (Script): Failed to validate script: 'input' list is empty.\n"}},
+        {"no markers",
+         out + in,
+         {"Error (Script): Failed to validate script: 'markers' list must have at least two "
+          "elements.\n"}},
+        {"one marker",
+         out + in + m1,
+         {"Error (Script): Failed to validate script: 'markers' list must have at least two "
+          "elements.\n"}},
+        {"first not 1",
+         out + in + "marker( 2, 1fullscreen ) { display( cam1 ) }\n" + end,
+         {"Error (Script): Failed to validate script: first marker must be at measure '1'.\n"}},
+        {"empty group",
+         out + in + m1 + end + "group( g ) { }",
+         {"Error (SGroup): Failed to validate script: list of input or group ID references must "
+          "have at least one element.\n",
+          "Error (Script): Failed to validate script: 'group' validation failed.\n"}},
+        {"group unknown",
+         out + in + m1 + end + "group( g ) { cam1, cam9 }",
+         {"Error (Script): Failed to build input list: Unknown ID 'cam9'.\n",
+          "Error (Script): Failed to validate script: 'group' ('g') contains unknown ids.\n"}},
+        {"group cycle",
+         out + in + m1 + end + "group( g ) { cam1, h } group( h ) { g }",
+         {"Error (Script): Failed to build input list: group 'g' contains itself.\n",
+          "Error (Script): Failed to validate script: 'group' ('g') contains itself.\n"}},
+        {"tempo 0 on 1",
+         out + in + "marker( 1, 1fullscreen ) { signature( 4, 4 ) display( cam1 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: marker tempo can't be 0 if this is the "
+          "marker #1.\n",
+          kMarkerFailed}},
+        {"signature 0 on 1",
+         out + in + "marker( 1, 1fullscreen ) { tempo( 90 ) signature( 4, 0 ) display( cam1 ) }\n" +
+             end,
+         {"Error (SMarker): Failed to validate script: time signature can't be 0 if we're on the "
+          "marker #1.\n",
+          kMarkerFailed}},
+        {"no display",
+         out + in + "marker( 1, 1fullscreen ) { tempo( 90 ) signature( 4, 4 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: display list can only be empty if it's the "
+          "last element.\n",
+          kMarkerFailed}},
+        {"terminal content",
+         out + in + m1 + "marker( 5 ) { tempo( 100 ) }",
+         {"Error (SMarker): Failed to validate script: the content of the last marker element must "
+          "be empty.\n",
+          kMarkerFailed}},
+        {"layout none",
+         out + in + m1 + "marker( 3 ) { display( cam1 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: layout was 'none' on a non terminal "
+          "marker.\n",
+          kMarkerFailed}},
+        {"terminal layout",
+         out + in + m1 + "marker( 5, 1fullscreen ) { }",
+         {"Error (SMarker): Failed to validate script: layout must be 'none' on a the terminal "
+          "marker.\n",
+          kMarkerFailed}},
+        {"unknown display id",
+         out + in + m1 + "marker( 3, 1fullscreen ) { display( cam7 ) }\n" + end,
+         {"Error (Script): Failed to validate script: 'marker' (#3) contains a reference to "
+          "unknown id 'cam7'.\n"}},
+        {"display of a group",
+         out + in + m1 + "marker( 3, 1fullscreen ) { display( g ) }\n" + end +
+             "group( g ) { cam1 }",
+         {}},
+        {"overlay loop 0",
+         out + in + m1 + end + "overlay( cam1, 0 ) { }",
+         {"Error (SOverlay): Failed to validate script: overlay was set but loop count is "
+          "incorrect.\n",
+          "Error (Script): Failed to validate script: 'overlay' validation failed.\n"}},
+        {"overlay loop negative",
+         out + in + m1 + end + "overlay( cam1, -5 ) { }",
+         {"Error (SOverlay): Failed to validate script: overlay was set but loop count is "
+          "incorrect.\n",
+          "Error (Script): Failed to validate script: 'overlay' validation failed.\n"}},
+        {"overlay unknown id is fine here", out + in + m1 + end + "overlay( ghost, 5 ) { }", {}},
+        {"width 0",
+         "output( a, 0, 576 )\n" + in + m1 + end,
+         {"Error (Script): Failed to validate script: 'output' size must be between 1 and 16384 "
+          "pixels.\n"}},
+        {"height too large",
+         "output( a, 720, 16385 )\n" + in + m1 + end,
+         {"Error (Script): Failed to validate script: 'output' size must be between 1 and 16384 "
+          "pixels.\n"}},
+        {"largest size", "output( a, 16384, 1 )\n" + in + m1 + end, {}},
+        {"tempo 0 later",
+         out + in + m1 +
+             "marker( 5, 1fullscreen ) { tempo( -3 ) display( cam1 ) }\nmarker( 6 ) { }",
+         {"Error (SMarker): Failed to validate script: tempo and time signature must be positive "
+          "on marker #5.\n",
+          kMarkerFailed}},
+        {"beat unit 0 later",
+         out + in + m1 +
+             "marker( 5, 1fullscreen ) { signature( 3, 0 ) display( cam1 ) }\nmarker( 6 ) { }",
+         {"Error (SMarker): Failed to validate script: tempo and time signature must be positive "
+          "on marker #5.\n",
+          kMarkerFailed}},
+        {"speed 0",
+         out + in +
+             "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam1 ) speed( "
+             "cam1, 0 ) }\n" +
+             end,
+         {"Error (SMarker): Failed to validate script: speed of 'cam1' must be positive on "
+          "marker #1.\n",
+          kMarkerFailed}},
+        {"speed negative",
+         out + in + m1 + "marker( 2, 1fullscreen ) { speed( cam1, -2 ) display( cam1 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: speed of 'cam1' must be positive on "
+          "marker #2.\n",
+          kMarkerFailed}},
+        {"block shorter than a frame",
+         out + in +
+             "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 6, 8 ) display( cam1, "
+             "every_eighth_beat ) }\n" +
+             end,
+         {"Error (SMarker): Failed to validate script: blocks of marker #1 last 31.250 ms, less "
+          "than one frame (40 ms).\n",
+          kMarkerFailed}},
+        {"span of length 0",
+         out + in + m1 +
+             "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam1, "
+             "every_eighth_beat ) }\n" +
+             end,
+         {}},
+        {"beat count 0 keeps the signature",
+         out + in + m1 +
+             "marker( 5, 1fullscreen ) { signature( 0, 0 ) display( cam1 ) }\nmarker( 6 ) { }",
+         {}},
+    };
+    for (const Case& c : cases) {
+        auto r = LoadScript(c.script, true);
+        ASSERT_TRUE(r.loaded) << c.name;
+        EXPECT_EQ(r.validated, c.log.empty()) << c.name;
+        EXPECT_EQ(r.log, c.log) << c.name;
+    }
+}
+
+TEST(Validate, MarkersSortedBeforeTheFirstMeasureCheck) {
+    auto r = LoadScript(
+        "output( a, 720, 576 ) input( cam, f ) { }\n"
+        "marker( 3 ) { }\n"
+        "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n",
+        true);
+    EXPECT_TRUE(r.validated);
+    EXPECT_TRUE(r.log.empty());
+}
+
+TEST(Validate, TerminalMarkerMayCarryUnusedSettings) {
+    auto r = LoadScript(test::ValidScript().substr(0, test::ValidScript().find("marker( 3 )")) +
+                            "marker( 3 ) { effect( fade_in ) separator( 2 ) resize( cam1, 5 ) "
+                            "speed( cam2, 3 ) }",
+                        true);
+    EXPECT_TRUE(r.validated);
+    EXPECT_TRUE(r.log.empty());
+}
+
+}  // namespace
+}  // namespace zorvo
