@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "common/FrameBitmap.h"
+#include "common/LogCollector.h"
+
+namespace zorvo {
+namespace {
+
+TEST(LogChannel, PostsInOrderWithKinds) {
+    LogCollector log;
+    PostProgress(0, 0);
+    PostProgress(42, 1);
+    PostStatus("");
+    PostLog("* Parsing script...\n");
+    PostQuoted("Error (SMEffect): Unknown effect type '", "fade", "'.\n");
+    PostStatus("1 min(s) 05");
+    PostProgress(300, 1);  // travels as one byte
+    PostBuildFinished();
+    const std::vector<LogMessage> expected = {
+        {LogKind::Progress, "", 0, 0},
+        {LogKind::Progress, "", 42, 1},
+        {LogKind::Status, "", 0, 0},
+        {LogKind::Text, "* Parsing script...\n", 0, 0},
+        {LogKind::Text, "Error (SMEffect): Unknown effect type '", 0, 0},
+        {LogKind::Text, "fade", 0, 0},
+        {LogKind::Text, "'.\n", 0, 0},
+        {LogKind::Status, "1 min(s) 05", 0, 0},
+        {LogKind::Progress, "", 300 & 0xFF, 1},
+        {LogKind::BuildFinished, "", 0, 0},
+    };
+    EXPECT_EQ(log.Messages(), expected);
+    EXPECT_EQ(log.Progress(1), (std::vector<int>{42, 44}));
+    EXPECT_EQ(log.BuildFinishedCount(), 1);
+    EXPECT_EQ(log.Joined(), "* Parsing script...\nError (SMEffect): Unknown effect type 'fade'.\n");
+}
+
+TEST(LogChannel, CollectorsNestAndRestore) {
+    LogCollector outer;
+    {
+        LogCollector inner;
+        PostLog("inner\n");
+        EXPECT_EQ(inner.Texts(), std::vector<std::string>{"inner\n"});
+    }
+    PostLog("outer\n");
+    EXPECT_EQ(outer.Texts(), std::vector<std::string>{"outer\n"});
+}
+
+TEST(LogChannel, EachSenderKeepsItsOrderAcrossThreads) {
+    LogCollector log;
+    constexpr int kPerThread = 2000;
+    auto send = [](char tag) {
+        for (int i = 0; i < kPerThread; ++i) {
+            PostLog(std::string(1, tag) + std::to_string(i));
+        }
+    };
+    std::thread a(send, 'a');
+    std::thread b(send, 'b');
+    a.join();
+    b.join();
+    int nextA = 0;
+    int nextB = 0;
+    for (const std::string& text : log.Texts()) {
+        int& next = text[0] == 'a' ? nextA : nextB;
+        EXPECT_EQ(std::stoi(text.substr(1)), next);
+        ++next;
+    }
+    EXPECT_EQ(nextA, kPerThread);
+    EXPECT_EQ(nextB, kPerThread);
+}
+
+TEST(LogChannel, FormatHandlesLongTexts) {
+    const std::string id(5000, 'x');
+    const std::string text = Format("Unknown ID '%s'.\n", id.c_str());
+    EXPECT_EQ(text, "Unknown ID '" + id + "'.\n");
+    EXPECT_EQ(Format("Done in %f secs [%i min(s) %.2i] for %i frames.\n", 75.5, 1, 15, 584),
+              "Done in 75.500000 secs [1 min(s) 15] for 584 frames.\n");
+}
+
+TEST(FrameBitmap, AllocatesBlackBottomUpRows) {
+    FrameBitmap bitmap;
+    ASSERT_TRUE(bitmap.Allocate(5, 3));
+    EXPECT_EQ(bitmap.Stride(), 15u);
+    EXPECT_EQ(bitmap.SizeBytes(), 45u);
+    EXPECT_EQ(bitmap.Row(2) - bitmap.Bits(), 30);
+    for (size_t i = 0; i < bitmap.SizeBytes(); ++i) {
+        EXPECT_EQ(bitmap.Bits()[i], 0);
+    }
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{0, 5}, {5, 0}, {-1, 4}}) {
+        EXPECT_FALSE(bitmap.Allocate(w, h));
+        EXPECT_TRUE(bitmap.Empty());
+        EXPECT_EQ(bitmap.Width(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace zorvo
