@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "avi/AVIWriter.h"
+#include "avi/FramePattern.h"
+#include "common/LogCollector.h"
+#include "support/AviReader.h"
+#include "support/TestPaths.h"
+#include "support/WaveFile.h"
+
+// The allocation test below needs a failed allocation to return null rather than end the
+// program, also under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
+#if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
+
+namespace zorvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+TEST(AVIWriterErrors, InsertFrameBeforeCreateAndAfterClose) {
+    TempDir dir;
+    LogCollector log;
+    AVIWriter writer(dir.File("song.avi"), 8, 8, "");
+    EXPECT_FALSE(writer.InsertFrame(0));
+    ASSERT_TRUE(writer.Create(false));
+    ASSERT_TRUE(writer.InsertFrame(0));
+    writer.Close();
+    EXPECT_EQ(writer.frameBits, nullptr);
+    EXPECT_FALSE(writer.InsertFrame(1));
+    EXPECT_EQ(log.Texts(),
+              (Lines{"Error (AVIWriter): Failed to insert frame: No AVI file created.\n",
+                     "Error (AVIWriter): Failed to insert frame: No AVI file created.\n"}));
+}
+
+TEST(AVIWriterErrors, SecondCreateFailsAndLeavesTheFileOpen) {
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    LogCollector log;
+    {
+        AVIWriter writer(avi, 8, 8, "");
+        ASSERT_TRUE(writer.Create(false));
+        std::uint8_t* const bits = writer.frameBits;
+        EXPECT_FALSE(writer.Create(false));
+        EXPECT_FALSE(writer.Create(true));
+        EXPECT_EQ(writer.frameBits, bits);
+        EXPECT_TRUE(InsertFrames(writer, 0, 2));
+        writer.Close();
+    }
+    const std::string already =
+        "Error (AVIWriter): Failed to create AVIWriter: AVI file was already created.\n";
+    EXPECT_EQ(log.Texts(), (Lines{already, already}));
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    EXPECT_EQ(contents.pictures.size(), 2u);
+}
+
+TEST(AVIWriterErrors, FramesMustComeInOrder) {
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    const std::string outOfOrder =
+        "Error (AVIWriter): Failed to insert frame: Frame is out of order.\n";
+    LogCollector log;
+    {
+        AVIWriter writer(avi, 8, 8, "");
+        ASSERT_TRUE(writer.Create(false));
+        writer.skippedFrames = 10;
+        EXPECT_FALSE(writer.InsertFrame(0));   // before the first rendered frame
+        EXPECT_FALSE(writer.InsertFrame(11));  // a gap
+        ASSERT_TRUE(InsertFrames(writer, 10, 2));
+        EXPECT_FALSE(writer.InsertFrame(11));  // again
+        writer.Close();
+    }
+    EXPECT_EQ(log.Texts(), (Lines{outOfOrder, outOfOrder, outOfOrder}));
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
+    EXPECT_EQ(contents.pictures.size(), 2u);
+}
+
+TEST(AVIWriterErrors, OutputFileCannotBeCreated) {
+    TempDir dir;
+    LogCollector log;
+    AVIWriter writer(dir.File("missing/song.avi"), 8, 8, "");
+    EXPECT_FALSE(writer.Create(false));
+    EXPECT_FALSE(writer.InsertFrame(0));
+    EXPECT_EQ(log.Texts(),
+              (Lines{"Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n",
+                     "Error (AVIWriter): Failed to insert frame: No AVI file created.\n"}));
+}
+
+TEST(AVIWriterErrors, FrameSizesThatCannotBeStored) {
+    struct Size {
+        int width;
+        int height;
+    };
+    // The frame rectangle holds 16-bit values, and one frame must fit well within a file.
+    for (const Size size : {Size{0, 10}, Size{10, 0}, Size{-4, 10}, Size{10, -4}, Size{32768, 1},
+                            Size{1, 32768}, Size{20000, 20000}}) {
+        TempDir dir;
+        const std::string avi = dir.File("song.avi");
+        LogCollector log;
+        AVIWriter writer(avi, size.width, size.height, "");
+        EXPECT_FALSE(writer.Create(false));
+        EXPECT_EQ(log.Texts(),
+                  Lines{"Error (AVIWriter): Failed to create AVIWriter: Invalid frame size.\n"})
+            << size.width << " x " << size.height;
+        EXPECT_FALSE(fs::exists(avi));
+        EXPECT_EQ(writer.frameBits, nullptr);
+    }
+}
+
+std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::vector<std::uint8_t> with) {
+    std::copy(with.begin(), with.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return bytes;
+}
+
+struct BadWave {
+    const char* name;
+    std::vector<std::uint8_t> bytes;  // written to song.wav unless the case makes its own
+    Lines log;
+};
+
+TEST(AVIWriterErrors, BadWaveFiles) {
+    const std::vector<std::uint8_t> samples = PatternBytes(7056 * 2);
+    const std::vector<std::uint8_t> good = WaveBytes(WaveFormat{}, samples);
+    const std::string prefix = "Error (AVIWriter): Failed to create AVIWriter: ";
+    const Lines notWave = {prefix + "Wave file is not RIFF/WAVE.\n"};
+    const Lines invalidRate = {prefix + "Wave file has an invalid block align or byte rate.\n"};
+
+    WaveFormat noAlign;
+    noAlign.blockAlign = 0;
+    WaveFormat noRate;
+    noRate.sampleRate = 0;
+    WaveFormat tooSlow;  // 20 bytes a second: less than one sample a frame
+    tooSlow.sampleRate = 10;
+    WaveFormat huge;  // block align x rate does not fit 32 bits
+    huge.sampleRate = 0x7FFFFFFF;
+    huge.blockAlign = 4;
+
+    // RIFF/WAVE with a 'data' chunk but no 'fmt '.
+    std::vector<std::uint8_t> noFormat = {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                          'd', 'a', 't', 'a', 4,  0, 0, 0, 1,   2,   3,   4};
+    // A 'fmt ' chunk of 14 bytes is too short to hold the PCM fields.
+    std::vector<std::uint8_t> shortFormat = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
+                                             'V', 'E', 'f', 'm', 't', ' ', 14, 0, 0,   0};
+    shortFormat.insert(shortFormat.end(), good.begin() + 20, good.begin() + 34);
+    shortFormat.insert(shortFormat.end(), good.begin() + 36, good.end());
+    // The canonical header with the 'data' chunk renamed.
+    const std::vector<std::uint8_t> noData = Patched(good, 36, {'l', 'i', 's', 't'});
+
+    const std::vector<BadWave> cases = {
+        {"empty", {}, notWave},
+        {"too_short", {'R', 'I', 'F', 'F'}, notWave},
+        {"rifx", Patched(good, 0, {'R', 'I', 'F', 'X'}), notWave},
+        {"avi_form", Patched(good, 8, {'A', 'V', 'I', ' '}), notWave},
+        {"no_fmt", noFormat, {prefix + "Wave file has no 'fmt ' chunk.\n"}},
+        {"short_fmt", shortFormat, {prefix + "Wave file has no 'fmt ' chunk.\n"}},
+        {"no_data", noData, {prefix + "Wave file has no 'data' chunk.\n"}},
+        {"block_align_0", WaveBytes(noAlign, samples), invalidRate},
+        {"sample_rate_0", WaveBytes(noRate, samples), invalidRate},
+        {"below_a_sample_a_frame", WaveBytes(tooSlow, samples), invalidRate},
+        {"byte_rate_overflow", WaveBytes(huge, samples), invalidRate},
+    };
+    for (const BadWave& c : cases) {
+        TempDir dir;
+        const std::string avi = dir.File("song.avi");
+        const std::string wav = dir.File("song.wav");
+        ASSERT_TRUE(WriteBinaryFile(wav, c.bytes));
+        LogCollector log;
+        AVIWriter writer(avi, 8, 8, wav);
+        EXPECT_FALSE(writer.Create(false)) << c.name;
+        EXPECT_EQ(log.Texts(), c.log) << c.name;
+        // Nothing half-built is left behind, and the writer stays closed.
+        EXPECT_FALSE(fs::exists(avi)) << c.name;
+        log.Clear();
+        EXPECT_FALSE(writer.InsertFrame(0)) << c.name;
+        EXPECT_EQ(log.Texts(),
+                  Lines{"Error (AVIWriter): Failed to insert frame: No AVI file created.\n"})
+            << c.name;
+    }
+}
+
+TEST(AVIWriterErrors, WaveFileCannotBeOpenedOrRead) {
+    TempDir dir;
+    fs::create_directory(dir.File("folder.wav"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {dir.File("missing.wav"), "Error (Script): Failed to open wave file.\n"},
+        {dir.File("folder.wav"), "Error (Script): Failed to read wave file.\n"},
+    };
+    for (const auto& [wav, line] : cases) {
+        LogCollector log;
+        AVIWriter writer(dir.File("song.avi"), 8, 8, wav);
+        EXPECT_FALSE(writer.Create(false)) << wav;
+        EXPECT_EQ(log.Texts(), Lines{line}) << wav;
+    }
+}
+
+TEST(AVIWriterErrors, OutputFileVanishes) {
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    LogCollector log;
+    AVIWriter writer(avi, 8, 8, "");
+    ASSERT_TRUE(writer.Create(false));
+    ASSERT_TRUE(fs::remove(avi));
+    EXPECT_FALSE(writer.InsertFrame(0));
+    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to get AVI file info.\n"});
+}
+
+// A non-empty folder under the numbered name cannot be replaced by a file.
+void BlockName(const std::string& name) {
+    fs::create_directories(name);
+    std::ofstream(name + "/keep") << "x";
+}
+
+TEST(AVIWriterErrors, RenameFailsAtSplit) {
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    BlockName(dir.File("song.00.avi"));
+    LogCollector log;
+    AVIWriter writer(avi, 8, 8, "");
+    writer.SetSplitBytes(0);
+    ASSERT_TRUE(writer.Create(false));
+    EXPECT_FALSE(writer.InsertFrame(0));
+    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to rename AVI video.\n"});
+    // The finished first file keeps its name.
+    AviContents contents;
+    std::string error;
+    EXPECT_TRUE(ReadAvi(avi, contents, error)) << error;
+}
+
+TEST(AVIWriterErrors, RenameFailsAtClose) {
+    TempDir dir;
+    const std::string avi = dir.File("song.avi");
+    BlockName(dir.File("song.01.avi"));
+    LogCollector log;
+    {
+        AVIWriter writer(avi, 8, 8, "");
+        ASSERT_TRUE(writer.Create(false));
+        ASSERT_TRUE(InsertFrames(writer, 0, 1));
+        writer.SetSplitBytes(0);
+        ASSERT_TRUE(InsertFrames(writer, 1, 1));
+        writer.Close();
+    }
+    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to rename AVI video.\n"});
+    // Both files are whole; the last keeps the name it was written under.
+    for (const auto& [file, frame] : {std::pair{dir.File("song.00.avi"), 0u}, {avi, 1u}}) {
+        AviContents contents;
+        std::string error;
+        ASSERT_TRUE(ReadAvi(file, contents, error)) << file << ": " << error;
+        ASSERT_EQ(contents.pictures.size(), 1u) << file;
+        EXPECT_EQ(contents.pictures[0], ExpectedPicture(8, 8, frame)) << file;
+    }
+}
+
+// Virtual memory in use by this process, in bytes.
+rlim_t AddressSpaceInUse() {
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Creates a writer whose frame does not fit the address space left; 0 when it fails as it
+// should.
+int CreateWithoutMemory(const std::string& avi) {
+    // Room for small allocations, not for the 805 MB frame.
+    const rlim_t room = AddressSpaceInUse() + (rlim_t{256} << 20);
+    const rlimit limit{room, room};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+        return 2;
+    }
+    LogCollector log;
+    AVIWriter writer(avi, 16384, 16384, "");
+    const bool created = writer.Create(false);
+    const Lines expected = {
+        "Error (AVIWriter): Failed to create AVIWriter: Failed to create frame bitmap.\n"};
+    if (created || log.Texts() != expected || writer.frameBits != nullptr || fs::exists(avi)) {
+        std::fprintf(stderr, "created %d, %zu lines\n", created, log.Texts().size());
+        return 1;
+    }
+    return 0;
+}
+
+// A frame that cannot be had fails the create with a line instead of ending the program.
+TEST(AVIWriterErrorsDeathTest, FrameAllocationFailsCleanly) {
+    TempDir dir;
+    const std::string avi = dir.File("big.avi");
+    EXPECT_EXIT(std::_Exit(CreateWithoutMemory(avi)), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace zorvo::test
