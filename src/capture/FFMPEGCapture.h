@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "capture/NoiseReduction.h"
+#include "capture/Thread.h"
+#include "common/Event.h"
+#include "common/FrameBitmap.h"
+#include "common/Rect.h"
+#include "script/Input.h"
+
+namespace zorvo {
+
+// Decodes one stretch of an input video (the segment) on its own thread into frame bitmaps at
+// 25 frames per second: output frame n shows source frame S + floor(n x fps / 25), where S is
+// the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
+// scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
+// says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
+// most 8 frames ahead of the last one handed out.
+class CFFMPEGCapture : public CThread {
+  public:
+    // Touches nothing yet. `input` is not owned and must outlive the capture.
+    CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::uint32_t frameCount,
+                   std::int32_t width, std::int32_t height, std::int32_t zoom,
+                   std::int32_t noiseReduction, FlipMode flipMode);
+    // Stops the worker (also while it decodes or waits), then frees every cached frame.
+    ~CFFMPEGCapture() override;
+
+    // Starts the worker and returns once the decoder is open or has failed to open. False only
+    // when no thread could be started. A file that does not open still gives true, and
+    // `m_bFailed` is already set when this returns.
+    bool Start();
+
+    // The frame for `index`, owned by the capture and valid until ReleaseBitmap(index) or
+    // destruction; null (after about 100 ms) while it is not ready, and null at once after a
+    // failure. An index past the segment is answered with its last frame and a warning.
+    const FrameBitmap* GetBitmap(std::uint32_t index);
+    // Frees a frame that is no longer needed.
+    void ReleaseBitmap(std::uint32_t index);
+
+    // The crop rectangle for a w x h source (see ComputeSourceRect in FrameScaler.h).
+    Rect ComputeSourceRect(std::int32_t w, std::int32_t h) const;
+
+    // Number of frames converted and cached so far.
+    std::uint32_t Produced() const { return m_produced.load(); }
+
+    // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
+    Rect m_sourceRect;
+    // The capture ended without success; consumers stop polling.
+    std::atomic<bool> m_bFailed{false};
+
+  protected:
+    bool Process() override;
+
+  private:
+    bool Capture();
+    bool StoreFrame(std::uint32_t index, const std::uint8_t* picture);
+
+    const std::int64_t m_startMs;
+    const std::uint32_t m_frameCount;
+    const std::int32_t m_width;
+    const std::int32_t m_height;
+    const CSInput* const m_pInput;
+    const std::int32_t m_zoom;
+    const std::int32_t m_noiseReduction;
+    const FlipMode m_flipMode;
+
+    std::atomic<std::uint32_t> m_produced{0};
+    std::atomic<std::uint32_t> m_lastRequested{0};
+    std::mutex m_mutex;
+    std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> m_frames;
+    AutoResetEvent m_eventReady;
+    NoiseReduction m_noiseFilter;  // holds the running picture
+};
+
+}  // namespace zorvo

@@ -1,0 +1,172 @@
+#include "capture/FrameScaler.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace zorvo {
+
+namespace {
+
+// Half sizes can exceed any picture when zoom is huge (or negative, read unsigned); beyond the
+// picture they all give the same clamped rectangle, so they are capped to keep the sums small.
+constexpr unsigned __int128 kHalfCap = static_cast<unsigned __int128>(1) << 33;
+
+std::int64_t Half(unsigned __int128 size) {
+    return static_cast<std::int64_t>(std::min(size >> 1, kHalfCap));
+}
+
+}  // namespace
+
+Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::int32_t zoom, const Rect& sourceRect,
+                       std::int32_t width, std::int32_t height, InputFocus focus) {
+    if (zoom == 0) {
+        if (sourceRect.right != sourceRect.left) {
+            return sourceRect;
+        }
+        return Rect{0, 0, w - 1, h - 1};
+    }
+    if (w <= 0 || h <= 0 || width <= 0 || height <= 0) {
+        return Rect{0, 0, std::max(w - 1, 0), std::max(h - 1, 0)};
+    }
+    const FocusXY focusPoint =
+        FocusPoint(static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), focus);
+    // Unsigned, as the crop window has always been computed, but wide enough not to wrap.
+    using Wide = unsigned __int128;
+    const Wide uw = static_cast<std::uint32_t>(w);
+    const Wide uh = static_cast<std::uint32_t>(h);
+    const Wide uZoom = static_cast<std::uint32_t>(zoom);
+    const Wide uWidth = static_cast<std::uint32_t>(width);
+    const Wide uHeight = static_cast<std::uint32_t>(height);
+    std::int64_t halfWidth = 0;
+    std::int64_t halfHeight = 0;
+    if (uWidth * uh / uHeight <= uw) {
+        halfHeight = Half(uZoom * uh / 100);
+        halfWidth = Half(uZoom * uWidth * uh / (uHeight * 100));
+    } else {
+        halfWidth = Half(uZoom * uw / 100);
+        halfHeight = Half(uZoom * uHeight * uw / (uWidth * 100));
+    }
+    const std::int64_t cx = focusPoint.x;
+    const std::int64_t cy = focusPoint.y;
+    std::int64_t left = cx - halfWidth;
+    std::int64_t top = cy - halfHeight;
+    std::int64_t right = cx + halfWidth;
+    std::int64_t bottom = cy + halfHeight;
+    const std::int64_t lastColumn = w - 1;
+    const std::int64_t lastRow = h - 1;
+    if (left < 0) {
+        right -= left;
+        left = 0;
+    }
+    if (top < 0) {
+        bottom -= top;
+        top = 0;
+    }
+    if (right > lastColumn) {
+        left -= right - lastColumn;
+        right = lastColumn;
+    }
+    if (bottom > lastRow) {
+        top -= bottom - lastRow;
+        bottom = lastRow;
+    }
+    left = std::max<std::int64_t>(left, 0);
+    top = std::max<std::int64_t>(top, 0);
+    return Rect{static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                static_cast<std::int32_t>(right), static_cast<std::int32_t>(bottom)};
+}
+
+bool FlipsPicture(FlipMode mode, AVPixelFormat decoded) {
+    switch (mode) {
+        case FlipMode::True:
+            return true;
+        case FlipMode::Auto:
+            return decoded != AV_PIX_FMT_YUVJ422P;
+        default:
+            return false;
+    }
+}
+
+void FrameScaler::ContextFree::operator()(SwsContext* context) const {
+    sws_freeContext(context);
+}
+
+FrameScaler::FrameScaler() = default;
+FrameScaler::~FrameScaler() = default;
+
+bool FrameScaler::Convert(const AVFrame& picture, const Rect& rect, bool flip, std::int32_t width,
+                          std::int32_t height, std::int32_t flags, std::uint8_t* out) {
+    const AVPixelFormat format = static_cast<AVPixelFormat>(picture.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) || width <= 0 || height <= 0) {
+        return false;
+    }
+    // An explicit rectangle may reach past the picture; no byte outside it may be read.
+    Rect crop{std::max(rect.left, 0), std::max(rect.top, 0), std::min(rect.right, picture.width),
+              std::min(rect.bottom, picture.height)};
+    // Packed pixels that share chroma (and bit-packed ones) can only be cut between groups.
+    int alignment = 1;
+    if (desc->flags & AV_PIX_FMT_FLAG_BITSTREAM) {
+        alignment = 8;
+    } else if (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w > 0) {
+        alignment = 1 << desc->log2_chroma_w;
+    }
+    crop.left -= crop.left % alignment;
+    if (crop.Width() <= 0 || crop.Height() <= 0) {
+        return false;
+    }
+
+    const std::uint8_t* planes[4] = {};
+    int strides[4] = {};
+    for (int p = 0; p < 4; ++p) {
+        if (!picture.data[p] || picture.linesize[p] == 0) {
+            continue;
+        }
+        int component = -1;
+        for (int c = 0; c < desc->nb_components; ++c) {
+            if (desc->comp[c].plane == p) {
+                component = c;
+                break;
+            }
+        }
+        if (component < 0) {
+            // A palette: taken whole.
+            planes[p] = picture.data[p];
+            strides[p] = picture.linesize[p];
+            continue;
+        }
+        // Chroma planes are subsampled in each direction by the format's own factors.
+        const bool chroma =
+            (component == 1 || component == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        const int shiftX = chroma ? desc->log2_chroma_w : 0;
+        const int shiftY = chroma ? desc->log2_chroma_h : 0;
+        const int step = desc->comp[component].step;
+        const std::int64_t columnBytes =
+            (desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)
+                ? static_cast<std::int64_t>(crop.left) * step / 8
+                : static_cast<std::int64_t>(crop.left >> shiftX) * step;
+        // Without flip the crop's rows are walked from the picture's row H - bottom downwards;
+        // with flip from row bottom - 1 upwards.
+        const std::int64_t row =
+            flip ? (crop.bottom - 1) >> shiftY : (picture.height - crop.bottom) >> shiftY;
+        planes[p] = picture.data[p] + row * picture.linesize[p] + columnBytes;
+        strides[p] = flip ? -picture.linesize[p] : picture.linesize[p];
+    }
+
+    m_context.reset(sws_getCachedContext(m_context.release(), crop.Width(), crop.Height(), format,
+                                         width, height, AV_PIX_FMT_BGR24, flags, nullptr, nullptr,
+                                         nullptr));
+    if (!m_context) {
+        return false;
+    }
+    std::uint8_t* destination[4] = {out, nullptr, nullptr, nullptr};
+    const int destinationStrides[4] = {width * 3, 0, 0, 0};
+    return sws_scale(m_context.get(), planes, strides, 0, crop.Height(), destination,
+                     destinationStrides) > 0;
+}
+
+}  // namespace zorvo

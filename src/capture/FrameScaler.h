@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/Rect.h"
+#include "script/Input.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+struct SwsContext;
+
+namespace zorvo {
+
+// The part of a w x h source picture that a capture scales to its width x height: with zoom 0
+// the explicit `sourceRect` (the whole picture less its last column and row when empty);
+// otherwise the largest window of the output's aspect that fits, times zoom percent, centred
+// on the focus point and shifted back inside the picture. Rows count from the top of the
+// picture as the frame bitmap shows it.
+Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::int32_t zoom, const Rect& sourceRect,
+                       std::int32_t width, std::int32_t height, InputFocus focus);
+
+// Whether the capture turns the picture over: always for `True`, never for `False` (and
+// unknown codes), and for `Auto` unless the decoder delivers full-range planar YUV 4:2:2.
+bool FlipsPicture(FlipMode mode, AVPixelFormat decoded);
+
+// Crops, scales and converts decoded pictures to packed 24-bit BGR rows. Keeps one scaler
+// context while the source format, size and the scaler flags stay the same.
+class FrameScaler {
+  public:
+    FrameScaler();
+    ~FrameScaler();
+    FrameScaler(const FrameScaler&) = delete;
+    FrameScaler& operator=(const FrameScaler&) = delete;
+
+    // Writes `height` rows of 3 x `width` bytes to `out`. Without flip the first row written
+    // is the top row of the crop, so a bottom-up bitmap shows the picture upside down; with
+    // flip it is the bottom row and the bitmap shows it upright. The rectangle is clipped to
+    // the picture. False when nothing is left of it or the scaler refuses the conversion.
+    bool Convert(const AVFrame& picture, const Rect& rect, bool flip, std::int32_t width,
+                 std::int32_t height, std::int32_t flags, std::uint8_t* out);
+
+  private:
+    struct ContextFree {
+        void operator()(SwsContext* context) const;
+    };
+    std::unique_ptr<SwsContext, ContextFree> m_context;
+};
+
+}  // namespace zorvo

@@ -1,0 +1,231 @@
+#include "capture/VideoDecoder.h"
+
+#include <limits>
+
+#include "common/LogChannel.h"
+
+namespace zorvo {
+
+namespace {
+
+constexpr std::int64_t kUnknownIndex = std::numeric_limits<std::int64_t>::min();
+
+bool Valid(AVRational rate) {
+    return rate.num > 0 && rate.den > 0;
+}
+
+}  // namespace
+
+VideoDecoder::VideoDecoder() = default;
+VideoDecoder::~VideoDecoder() = default;
+
+bool VideoDecoder::Open(const std::string& path) {
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) != 0) {
+        PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
+        return false;
+    }
+    m_format.reset(format);
+    if (avformat_find_stream_info(format, nullptr) < 0) {
+        PostLog("Error (FFMPEGCapture): Couldn't find stream information.\n");
+        return false;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            m_stream = format->streams[i];
+            break;
+        }
+    }
+    if (!m_stream) {
+        PostLog("Error (FFMPEGCapture): Didn't find a video stream.\n");
+        return false;
+    }
+    const AVCodec* codec = avcodec_find_decoder(m_stream->codecpar->codec_id);
+    if (!codec) {
+        PostLog("Error (FFMPEGCapture): Unsupported codec.\n");
+        return false;
+    }
+    m_codec.reset(avcodec_alloc_context3(codec));
+    if (!m_codec || avcodec_parameters_to_context(m_codec.get(), m_stream->codecpar) < 0) {
+        PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
+        return false;
+    }
+    // Lets the decoder compute presentation times for pictures whose packets carry none.
+    m_codec->pkt_timebase = m_stream->time_base;
+    if (avcodec_open2(m_codec.get(), codec, nullptr) < 0) {
+        PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
+        return false;
+    }
+    // Without a rate no source frame can be told from another (and the timing divides by it).
+    m_frameRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
+    if (!Valid(m_frameRate) || !Valid(m_stream->time_base)) {
+        PostLog("Error (FFMPEGCapture): Unknown frame rate.\n");
+        return false;
+    }
+    m_origin = m_stream->start_time != AV_NOPTS_VALUE ? m_stream->start_time : 0;
+    return true;
+}
+
+bool VideoDecoder::AllocatePictures() {
+    m_current.reset(av_frame_alloc());
+    m_next.reset(av_frame_alloc());
+    m_packet.reset(av_packet_alloc());
+    if (!m_current || !m_next || !m_packet) {
+        PostLog("Error (FFMPEGCapture): Failed to allocate frame.\n");
+        return false;
+    }
+    return true;
+}
+
+int VideoDecoder::Width() const {
+    return m_stream ? m_stream->codecpar->width : 0;
+}
+
+int VideoDecoder::Height() const {
+    return m_stream ? m_stream->codecpar->height : 0;
+}
+
+int VideoDecoder::MinKeyFrameInterval() const {
+    return m_codec ? m_codec->keyint_min : 0;
+}
+
+bool VideoDecoder::SeekBefore(std::int64_t frame) {
+    const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
+    return SeekToTimestamp(m_origin + av_rescale_q(frame, frameDuration, m_stream->time_base));
+}
+
+bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
+    // Without the any-frame flag the demuxer lands on a key frame, and the highest allowed
+    // timestamp keeps it at or before the point: no picture is decoded from a missing reference.
+    if (avformat_seek_file(m_format.get(), m_stream->index,
+                           std::numeric_limits<std::int64_t>::min(), timestamp, timestamp, 0) < 0) {
+        return false;
+    }
+    avcodec_flush_buffers(m_codec.get());
+    av_frame_unref(m_current.get());
+    av_frame_unref(m_next.get());
+    m_hasCurrent = false;
+    m_hasNext = false;
+    m_currentIndex = -1;
+    m_lastIndexKnown = false;
+    m_draining = false;
+    m_atEnd = false;
+    m_checkSeek = true;
+    return true;
+}
+
+std::int64_t VideoDecoder::IndexOf(const AVFrame& frame) {
+    const std::int64_t timestamp = frame.best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE) {
+        if (!m_lastIndexKnown) {
+            return kUnknownIndex;
+        }
+        return ++m_lastIndex;
+    }
+    const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
+    // Rounded to the nearest frame: containers store times in their own units (milliseconds
+    // for Matroska), which are not whole multiples of a 30000/1001 frame.
+    m_lastIndex =
+        av_rescale_q_rnd(timestamp - m_origin, m_stream->time_base, frameDuration,
+                         static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    m_lastIndexKnown = true;
+    return m_lastIndex;
+}
+
+VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
+    for (;;) {
+        int result = avcodec_receive_frame(m_codec.get(), m_next.get());
+        if (result == 0) {
+            return Receive::Picture;
+        }
+        if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && m_draining)) {
+            return Receive::EndOfFile;
+        }
+        if (result != AVERROR(EAGAIN)) {
+            PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
+            return Receive::Failed;
+        }
+        if (stop.load()) {
+            return Receive::Stopped;
+        }
+        if (av_read_frame(m_format.get(), m_packet.get()) < 0) {
+            // End of the file (or a read error): the decoder still holds delayed pictures.
+            m_draining = true;
+            if (avcodec_send_packet(m_codec.get(), nullptr) < 0) {
+                return Receive::EndOfFile;
+            }
+            continue;
+        }
+        if (m_packet->stream_index != m_stream->index) {
+            av_packet_unref(m_packet.get());
+            continue;
+        }
+        result = avcodec_send_packet(m_codec.get(), m_packet.get());
+        av_packet_unref(m_packet.get());
+        if (result < 0 && result != AVERROR(EAGAIN)) {
+            PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
+            return Receive::Failed;
+        }
+    }
+}
+
+VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::atomic<bool>& stop,
+                                              bool& changed) {
+    changed = false;
+    for (;;) {
+        if (m_hasCurrent && m_currentIndex >= target) {
+            return Result::Ready;
+        }
+        if (m_hasNext) {
+            if (m_nextIndex > target && m_hasCurrent) {
+                // The source has no frame `target`: the one before it goes on showing.
+                return Result::Ready;
+            }
+            av_frame_unref(m_current.get());
+            av_frame_move_ref(m_current.get(), m_next.get());
+            m_currentIndex = m_nextIndex;
+            m_hasCurrent = true;
+            m_hasNext = false;
+            changed = true;
+            continue;
+        }
+        if (m_atEnd) {
+            PostLog("Error (FFMPEGCapture): Failed to decode frame.\n");
+            return Result::EndOfFile;
+        }
+        switch (ReceiveNext(stop)) {
+            case Receive::Picture:
+                break;
+            case Receive::EndOfFile:
+                m_atEnd = true;
+                continue;
+            case Receive::Failed:
+                return Result::Failed;
+            case Receive::Stopped:
+                return Result::Stopped;
+        }
+        const std::int64_t index = IndexOf(*m_next);
+        if (index == kUnknownIndex || (m_hasCurrent && index <= m_currentIndex)) {
+            // No time and nothing to count from, or a picture already passed: not usable.
+            av_frame_unref(m_next.get());
+            continue;
+        }
+        if (m_checkSeek) {
+            m_checkSeek = false;
+            if (index > target) {
+                // The demuxer landed past the target (inexact seeking): start from the beginning.
+                av_frame_unref(m_next.get());
+                if (SeekToTimestamp(m_origin)) {
+                    m_checkSeek = false;
+                    m_lastIndexKnown = true;
+                    m_lastIndex = -1;
+                }
+                continue;
+            }
+        }
+        m_hasNext = true;
+        m_nextIndex = index;
+    }
+}
+
+}  // namespace zorvo

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace zorvo {
+
+// The first video stream of one file, decoded in presentation order. Source frames are
+// identified by their presentation timestamps: frame k is the one shown k frame durations after
+// the stream's first picture, whatever order the packets come in and however late the decoder
+// delivers. Used by one capture thread only.
+class VideoDecoder {
+  public:
+    enum class Result {
+        Ready,      // a picture for the target is current
+        EndOfFile,  // the file ended before the target ("Failed to decode frame" posted)
+        Failed,     // the decoder refused a packet ("Failed to decode video" posted)
+        Stopped,    // a stop was requested while reading
+    };
+
+    VideoDecoder();
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // Opens the file, finds its first video stream and opens a decoder for it. Posts the
+    // capture's line for the step that failed.
+    bool Open(const std::string& path);
+    // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
+    bool AllocatePictures();
+
+    int Width() const;
+    int Height() const;
+    // Frames per second as num / den (both positive once open).
+    AVRational FrameRate() const { return m_frameRate; }
+    // The decoder's minimum distance between key frames (the library's default is 25).
+    int MinKeyFrameInterval() const;
+
+    // Moves the read position to a key frame at or before source frame `frame`. False (and
+    // the position unchanged) when the file cannot seek there.
+    bool SeekBefore(std::int64_t frame);
+
+    // Makes current the latest source frame at or before `target`, reading and decoding as far
+    // as needed; frames before it are passed over. When the source has no frame `target` (a
+    // gap), the frame before it stays current; when it has nothing before it, the first later
+    // frame becomes current. `changed` tells whether another picture became current during
+    // this call, also when the result is not Ready.
+    Result PictureFor(std::int64_t target, const std::atomic<bool>& stop, bool& changed);
+
+    // The current picture, or null before the first one.
+    const AVFrame* Current() const { return m_hasCurrent ? m_current.get() : nullptr; }
+    std::int64_t CurrentIndex() const { return m_currentIndex; }
+
+  private:
+    struct FormatClose {
+        void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+    };
+    struct CodecFree {
+        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    };
+    struct FrameFree {
+        void operator()(AVFrame* f) const { av_frame_free(&f); }
+    };
+    struct PacketFree {
+        void operator()(AVPacket* p) const { av_packet_free(&p); }
+    };
+    using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+    enum class Receive { Picture, EndOfFile, Failed, Stopped };
+    Receive ReceiveNext(const std::atomic<bool>& stop);
+    std::int64_t IndexOf(const AVFrame& frame);
+    bool SeekToTimestamp(std::int64_t timestamp);
+
+    std::unique_ptr<AVFormatContext, FormatClose> m_format;
+    std::unique_ptr<AVCodecContext, CodecFree> m_codec;
+    std::unique_ptr<AVPacket, PacketFree> m_packet;
+    FramePtr m_current;
+    FramePtr m_next;  // decoded, not yet current: shows a later frame than the target
+    AVStream* m_stream = nullptr;
+    AVRational m_frameRate{0, 1};
+    std::int64_t m_origin = 0;  // timestamp of source frame 0
+    bool m_hasCurrent = false;
+    bool m_hasNext = false;
+    std::int64_t m_currentIndex = -1;
+    std::int64_t m_nextIndex = -1;
+    std::int64_t m_lastIndex = -1;  // index of the last decoded frame, for frames without time
+    bool m_lastIndexKnown = true;
+    bool m_draining = false;
+    bool m_atEnd = false;
+    bool m_checkSeek = false;  // the first frame after a seek must not lie past the target
+};
+
+}  // namespace zorvo
