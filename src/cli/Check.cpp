@@ -18,10 +18,11 @@ int RunCheck(const std::string& scriptPath) {
         return 1;
     }
     const double ms = EstimateTimelineMs(script.markers);
-    PostLog(Format("Script is valid: %zu input(s), %zu group(s), %zu marker(s), %.10g ms "
-                   "(%lld frames at 25 fps).\n",
-                   script.inputs.size(), script.groups.size(), script.markers.size(), ms,
-                   static_cast<long long>(MsToFrames(ms))));
+    PostLog(
+        Format("Script is valid: %zu input(s), %zu group(s), %zu marker(s), %.10g ms "
+               "(%lld frames at 25 fps).\n",
+               script.inputs.size(), script.groups.size(), script.markers.size(), ms,
+               static_cast<long long>(MsToFrames(ms))));
     return 0;
 }
 

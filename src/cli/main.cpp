@@ -6,6 +6,7 @@
 
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
+#include "cli/Render.h"
 #include "common/Version.h"
 
 namespace {
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "check") == 0) {
         zorvo::ConsoleLog console(stdout, stderr, false);
         return zorvo::RunCheck(argv[2]);
+    }
+    if (argc == 3 && std::strcmp(argv[1], "render") == 0) {
+        return zorvo::RunRender(argv[2]);
     }
     std::fputs(kUsage, stderr);
     return 2;

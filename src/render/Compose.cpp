@@ -1,0 +1,103 @@
+#include "render/Compose.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zorvo {
+
+std::uint8_t FadeLevel(MarkerEffect effect, std::uint32_t f, std::uint32_t n) {
+    if (n < 2 || f >= n) {
+        return 255;
+    }
+    const std::uint32_t last = n - 1;
+    switch (effect) {
+        case MarkerEffect::FadeIn:
+            return static_cast<std::uint8_t>(static_cast<std::uint64_t>(f) * 255 / last);
+        case MarkerEffect::FadeOut:
+            return static_cast<std::uint8_t>(static_cast<std::uint64_t>(last - f) * 255 / last);
+        default:
+            return 255;
+    }
+}
+
+bool StrobeFlashes(std::uint32_t srcIndex, std::uint32_t period) {
+    return period == 0 || srcIndex % period == 0;
+}
+
+void StrobeFlash(FrameBitmap& picture) {
+    std::uint8_t* bits = picture.Bits();
+    const size_t size = picture.SizeBytes();
+    for (size_t i = 0; i < size; ++i) {
+        bits[i] = bits[i] > 255 - 64 ? 255 : static_cast<std::uint8_t>(bits[i] + 64);
+    }
+}
+
+void BlendFrames(const FrameBitmap& current, const FrameBitmap& next, std::uint32_t weight,
+                 FrameBitmap& scratch) {
+    const size_t size = std::min({current.SizeBytes(), next.SizeBytes(), scratch.SizeBytes()});
+    const std::uint8_t* a = current.Bits();
+    const std::uint8_t* b = next.Bits();
+    std::uint8_t* out = scratch.Bits();
+    const std::uint32_t rest = 255 - weight;
+    for (size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<std::uint8_t>((weight * b[i] + rest * a[i]) >> 8);
+    }
+}
+
+void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uint8_t* lut,
+                     int rectWidth, int rectHeight, std::uint8_t* output, int left, int top,
+                     std::uint8_t fade, const FrameBitmap* overlay,
+                     const std::uint8_t* overlayLut) {
+    const std::uint8_t* source = picture.Bits();
+    const std::uint8_t* over = overlay ? overlay->Bits() : nullptr;
+    for (int y = 0; y < rectHeight; ++y) {
+        const std::uint8_t* s = source + static_cast<size_t>(y) * rectWidth * 3;
+        const size_t targetRow = (static_cast<size_t>(top + y) * outputWidth + left) * 3;
+        std::uint8_t* t = output + targetRow;
+        const std::uint8_t* o = over ? over + targetRow : nullptr;
+        for (int x = 0; x < rectWidth; ++x, s += 3, t += 3) {
+            const std::uint8_t* e = lut + 3 * ((size_t{s[2]} << 16) | (size_t{s[1]} << 8) | s[0]);
+            if (!o) {
+                if (fade == 255) {
+                    std::memcpy(t, e, 3);
+                } else {
+                    for (int k = 0; k < 3; ++k) {
+                        t[k] = static_cast<std::uint8_t>(e[k] * fade / 255);
+                    }
+                }
+                continue;
+            }
+            const std::uint8_t* op = o + static_cast<size_t>(x) * 3;
+            const std::uint8_t* oe =
+                overlayLut + 3 * ((size_t{op[2]} << 16) | (size_t{op[1]} << 8) | op[0]);
+            for (int k = 0; k < 3; ++k) {
+                t[k] = static_cast<std::uint8_t>(fade == 255 ? e[k] * oe[k] / 255
+                                                             : e[k] * oe[k] * fade / 65025);
+            }
+        }
+    }
+}
+
+void DrawSeparator(const Rect& segment, std::uint8_t* output, int width, int height, int size) {
+    const bool vertical = segment.bottom - segment.top != 0;
+    const int length = vertical ? segment.bottom - segment.top : segment.right - segment.left;
+    const int first = -(size / 2);
+    const int last = size - size / 2 - 1;
+    for (int i = first; i <= last; ++i) {
+        const int x0 = vertical ? segment.left + i : segment.left;
+        const int y0 = vertical ? segment.top : segment.top + i;
+        if (x0 < 0 || x0 >= width || y0 < 0 || y0 >= height) {
+            continue;
+        }
+        for (int k = 0; k < length; ++k) {
+            const int x = vertical ? x0 : x0 + k;
+            const int y = vertical ? y0 + k : y0;
+            if (x >= width || y >= height) {
+                break;  // a segment never leaves the picture; stay inside if one does
+            }
+            std::memset(output + (static_cast<size_t>(y) * width + x) * 3, 0, 3);
+        }
+    }
+}
+
+}  // namespace zorvo

@@ -1,0 +1,136 @@
+#include <cmath>
+#include <cstring>
+
+#include "capture/FFMPEGCapture.h"
+#include "capture/ImageAdjustments.h"
+#include "common/LogChannel.h"
+#include "render/Compose.h"
+#include "render/Project.h"
+#include "render/Viewport.h"
+
+namespace zorvo {
+
+namespace {
+
+bool EnsureLut(CSInput& input) {
+    return input.settings.lut || BuildLut(input.settings);
+}
+
+}  // namespace
+
+bool CProject::ComposeFrame(const FrameValues& v, AVIWriter& writer) {
+    const CSMarker& m = *v.marker;
+    const std::uint32_t spanFrame = v.block * v.framesPerBlock + v.frame;
+    const std::uint8_t fade = FadeLevel(m.effect, spanFrame, v.spanFrames);
+
+    const FrameBitmap* overlayPicture = nullptr;
+    if (m_overlay) {
+        overlayPicture = m_overlay->GetBitmap(m_overlayIndex);
+        if (++m_overlayIndex >= static_cast<std::uint32_t>(m_script.overlay.loopFrames)) {
+            m_overlayIndex = 0;
+        }
+    }
+
+    for (auto& viewport : m_viewports) {
+        if (m_bStop) {
+            break;
+        }
+        CSInput* input = viewport->Current();
+        CFFMPEGCapture& capture = *viewport->m_pCapture;
+        const Rect& rect = viewport->m_pRect;
+        const double inverse = 1 / m.GetSpeed(input->id);
+        const auto srcIndex = static_cast<std::uint32_t>(std::trunc(v.frame / inverse));
+        const FrameBitmap* picture = capture.GetBitmap(srcIndex);
+        if (!picture) {
+            continue;  // the capture failed meanwhile; the timeline reports it after this frame
+        }
+        const auto step = static_cast<std::uint32_t>(std::trunc(inverse));
+
+        // Output frames between two source frames of a slow input show a mix of both.
+        FrameBitmap* scratch = nullptr;
+        if (step != 0 && step * srcIndex != v.frame) {
+            scratch = viewport->GetScratchBitmap(rect.Width(), rect.Height());
+            if (!scratch) {
+                PostLog("Error (Project): Failed to allocate a frame.\n");
+                return false;
+            }
+            const FrameBitmap* next = nullptr;
+            while (!(next = capture.GetBitmap(srcIndex + 1))) {
+                if (capture.m_bFailed || m_bStop) {
+                    break;  // never wait for a frame that will not come
+                }
+            }
+            if (next) {
+                const std::uint32_t weight = (v.frame - step * srcIndex) * 255 / step;
+                BlendFrames(*picture, *next, weight, *scratch);
+                picture = scratch;
+            }
+        }
+
+        if (m.effect == MarkerEffect::Strobe) {
+            const int cycle = static_cast<int>(m.strobeCycle);
+            const double period =
+                cycle >= 2 && cycle <= 8 ? v.timing->CyclePeriod(m.strobeCycle) : v.blockLength;
+            const double periodFrames = std::trunc(period * 25 / 1000);
+            const auto p = periodFrames > 0 && std::isfinite(periodFrames)
+                               ? static_cast<std::uint32_t>(std::min(periodFrames, 4e9))
+                               : 0u;
+            if (StrobeFlashes(srcIndex, p)) {
+                // Flash a copy: the cached frame may be shown again by a slow input.
+                if (picture != scratch) {
+                    scratch = viewport->GetScratchBitmap(rect.Width(), rect.Height());
+                    if (!scratch) {
+                        PostLog("Error (Project): Failed to allocate a frame.\n");
+                        return false;
+                    }
+                    std::memcpy(scratch->Bits(), picture->Bits(),
+                                std::min(scratch->SizeBytes(), picture->SizeBytes()));
+                }
+                StrobeFlash(*scratch);
+                picture = scratch;
+            }
+        }
+
+        if (overlayPicture && !EnsureLut(*m_overlayInput)) {
+            return false;
+        }
+        if (!EnsureLut(*input)) {
+            return false;
+        }
+        ComposeViewport(m_script.width, *picture, input->settings.lut.get(), rect.Width(),
+                        rect.Height(), writer.frameBits, rect.left, rect.top, fade, overlayPicture,
+                        overlayPicture ? m_overlayInput->settings.lut.get() : nullptr);
+        viewport->ReleaseBefore(srcIndex);
+        if (m_script.debug) {
+            const std::string label =
+                viewport->m_id == input->id ? viewport->m_id : viewport->m_id + ": " + input->id;
+            const int h = m_script.height;
+            m_font.DrawLabel(writer.frameBitmap,
+                             {rect.left, h - rect.bottom, rect.right, h - rect.top}, label,
+                             LabelPlacement::Center);
+        }
+    }
+
+    if (v.carried->separatorSize != 0) {
+        for (const Rect& segment : *v.separators) {
+            DrawSeparator(segment, writer.frameBits, m_script.width, m_script.height,
+                          v.carried->separatorSize);
+        }
+    }
+
+    if (m_script.debug) {
+        const double t = (v.block * v.framesPerBlockExact + v.frame) * 1000 / 25;
+        const auto beat = static_cast<std::int64_t>(std::trunc(t / v.timing->beat));
+        const std::string label =
+            Format("#%i - marker( %i ) { %i/%i @ %i } - [marker %i - beat %i]",
+                   static_cast<int>(v.frameCounter + v.frame + 1), static_cast<int>(m.measure),
+                   v.carried->beatCount, v.carried->beatUnit, v.carried->tempo,
+                   static_cast<int>(m.measure + std::trunc(t / v.timing->measure)),
+                   static_cast<int>(beat % v.carried->beatCount) + 1);
+        m_font.DrawLabel(writer.frameBitmap, {0, 0, m_script.width, m_script.height}, label,
+                         LabelPlacement::Bottom);
+    }
+    return true;
+}
+
+}  // namespace zorvo

@@ -1,0 +1,127 @@
+#include "render/Project.h"
+
+#include <chrono>
+#include <cmath>
+
+#include "capture/FFMPEGCapture.h"
+#include "common/LogChannel.h"
+#include "render/Viewport.h"
+
+namespace zorvo {
+
+CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t splitBytes)
+    : m_script(std::move(scriptPath)), m_pOutputDlg(outputDlg), m_splitBytes(splitBytes) {
+    m_font.Load();
+    m_started = StartThread();
+    if (!m_started) {
+        // Nobody else would tell the window that no build runs.
+        PostLog("Error (Project): Failed to start the build thread.\n");
+        PostBuildFinished();
+    }
+}
+
+CProject::~CProject() {
+    Stop();
+}
+
+double CProject::NowSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool CProject::Process() {
+    const bool built = Build();
+    m_succeeded = built;
+    if (built) {
+        PostLog("Done without error.\n");
+    } else {
+        PostLog("Error (Project): Failed to build project.\n");
+    }
+    PostBuildFinished();
+    return false;
+}
+
+bool CProject::Build() {
+    const double buildStart = NowSeconds();
+    PostProgress(0, 0);
+    PostProgress(0, 1);
+    PostStatus("");
+    PostLog("* Parsing script...\n");
+
+    // Whatever happens, the run's captures and viewports go before the writer.
+    struct RunCleanup {
+        CProject& project;
+        ~RunCleanup() {
+            project.m_viewports.clear();
+            project.m_overlay.reset();
+        }
+    } cleanup{*this};
+
+    if (!m_script.Load()) {
+        PostLog("Error (Project): Failed to parse script.\n");
+        return false;
+    }
+    if (!m_script.Validate()) {
+        PostLog("Error (Project): Failed to validate script.\n");
+        return false;
+    }
+    AVIWriter writer(m_script.outputPath, m_script.width, m_script.height, m_script.wavePath);
+    writer.SetSplitBytes(m_splitBytes);
+    if (!writer.Create(false)) {
+        PostLog("Error (Project): Failed to create AVI Writer.\n");
+        return false;
+    }
+
+    if (!m_script.overlay.inputId.empty()) {
+        PostLog("* Building overlay frames...\n");
+        InputList list;
+        if (!m_script.BuildInputList(m_script.overlay.inputId, list) || list.empty()) {
+            PostLog("Error (Project): Failed to build input list (overlay).\n");
+            return false;
+        }
+        m_overlayInput = list.front();
+        const auto loopFrames = static_cast<std::uint32_t>(m_script.overlay.loopFrames);
+        m_overlay = std::make_unique<CFFMPEGCapture>(
+            m_overlayInput, 0, loopFrames, m_script.width, m_script.height, 0,
+            m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
+        m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
+                                   m_script.overlay.captureRight, m_script.overlay.captureBottom};
+        if (!m_overlay->Start()) {
+            PostLog("Error (Project): Failed to start overlay capture.\n");
+            return false;
+        }
+        PostLog(Format("[Computing %i frames]\n", m_script.overlay.loopFrames));
+        for (std::uint32_t i = 0; i < loopFrames;) {
+            if (m_overlay->GetBitmap(i)) {
+                PostProgress(static_cast<int>((i + 1) * 100 / loopFrames), 0);
+                ++i;
+            }
+            if (m_overlay->m_bFailed) {
+                PostLog("Error (Project): Failed to capture overlay source video frames.\n");
+                return false;
+            }
+            if (m_bStop) {
+                break;  // closing the window while the overlay decodes
+            }
+        }
+    }
+    PostProgress(0, 0);
+
+    if (!RenderTimeline(writer)) {
+        return false;
+    }
+
+    m_viewports.clear();
+    m_overlay.reset();
+    writer.Close();
+    const double elapsed = NowSeconds() - buildStart;
+    const int seconds = static_cast<int>(elapsed);
+    const int minutes = seconds / 60;
+    PostLog(Format("Done in %f secs [%i min(s) %.2i] for %i frames.\n", elapsed, minutes,
+                   seconds - 60 * minutes, static_cast<int>(m_frameCounter.load())));
+    PostProgress(100, 1);
+    PostStatus("");
+    return true;
+}
+
+}  // namespace zorvo

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avi/AVIWriter.h"
+#include "capture/Thread.h"
+#include "common/FrameSink.h"
+#include "render/LabelText.h"
+#include "render/SpanTiming.h"
+#include "script/Script.h"
+
+namespace zorvo {
+
+class CFFMPEGCapture;
+class CViewport;
+
+// One build: a script file in, AVI files out, on its own thread. Constructing the job starts
+// it; destroying it stops it (the file written so far is closed properly) and waits.
+class CProject : public CThread {
+  public:
+    // `outputDlg` receives every written frame; it may be null and must outlive the job.
+    CProject(std::string scriptPath, FrameSink* outputDlg,
+             std::uint64_t splitBytes = AVIWriter::kSplitBytes);
+    ~CProject() override;
+
+    // False when the build thread could not be started (a line and the finish message were
+    // posted instead).
+    bool Started() const { return m_started; }
+    // True once the build has ended without error (a stopped build counts as ended).
+    bool Succeeded() const { return m_succeeded.load(); }
+    // The frames the timeline has written or skipped, as reported in the finish line.
+    std::uint32_t FrameCounter() const { return m_frameCounter.load(); }
+
+    // A high-resolution clock in seconds from an arbitrary origin.
+    static double NowSeconds();
+
+  protected:
+    bool Process() override;
+
+  private:
+    // Values of the frame being composed.
+    struct FrameValues {
+        const CSMarker* marker = nullptr;
+        const CarriedValues* carried = nullptr;
+        const SpanTiming* timing = nullptr;
+        double blockLength = 0;
+        double framesPerBlockExact = 0;    // Fd
+        std::uint32_t framesPerBlock = 0;  // F
+        std::uint32_t spanFrames = 0;      // N
+        std::uint32_t block = 0;           // b
+        std::uint32_t frame = 0;           // j
+        std::uint32_t frameCounter = 0;
+        const std::vector<Rect>* separators = nullptr;
+    };
+
+    bool Build();
+    bool RenderTimeline(AVIWriter& writer);
+    bool ComposeFrame(const FrameValues& values, AVIWriter& writer);
+    void PostRemainingTime(std::uint32_t framesDone);
+
+    CScript m_script;
+    FrameSink* m_pOutputDlg;
+    LabelFont m_font;
+    std::uint64_t m_splitBytes;
+    bool m_started = false;
+    std::atomic<bool> m_succeeded{false};
+
+    // State of the running build, used by the build thread only.
+    std::vector<std::unique_ptr<CViewport>> m_viewports;
+    std::unique_ptr<CFFMPEGCapture> m_overlay;
+    CSInput* m_overlayInput = nullptr;
+    std::uint32_t m_overlayIndex = 0;
+    std::atomic<std::uint32_t> m_frameCounter{0};
+    std::uint32_t m_frameEstimate = 0;
+    double m_renderStart = 0;
+    double m_lastEstimate = 0;
+};
+
+}  // namespace zorvo

@@ -1,0 +1,201 @@
+#include <cmath>
+
+#include "capture/FFMPEGCapture.h"
+#include "common/LogChannel.h"
+#include "render/Layout.h"
+#include "render/Project.h"
+#include "render/Viewport.h"
+
+namespace zorvo {
+
+namespace {
+
+std::uint32_t ToFrames(double frames) {
+    return frames > 0 && std::isfinite(frames) ? static_cast<std::uint32_t>(frames) : 0;
+}
+
+}  // namespace
+
+void CProject::PostRemainingTime(std::uint32_t framesDone) {
+    const double now = NowSeconds();
+    if (now - m_lastEstimate <= 1.0) {
+        return;
+    }
+    m_lastEstimate = now;
+    const double elapsed = now - m_renderStart;
+    const double remaining = m_frameEstimate * elapsed / framesDone - elapsed;
+    const int r = static_cast<int>(remaining);
+    PostStatus(Format("%i min(s) %.2i", r / 60, r - 60 * (r / 60)));
+}
+
+bool CProject::RenderTimeline(AVIWriter& writer) {
+    const auto& markers = m_script.markers;
+    m_frameEstimate = static_cast<std::uint32_t>(MsToFrames(EstimateTimelineMs(markers)));
+    m_renderStart = NowSeconds();
+    m_lastEstimate = 0;
+    m_frameCounter = 0;
+    m_overlayIndex = 0;
+
+    CarriedValues carried;
+    double timelinePosition = 0;
+    std::vector<Rect> rects;
+    std::vector<Rect> separators;
+    const int endMeasure =
+        m_script.rangeEnd != 0 ? m_script.rangeEnd : static_cast<int>(markers.back()->measure);
+
+    for (size_t mi = 0; mi + 1 < markers.size(); ++mi) {
+        const CSMarker& m = *markers[mi];
+        const CSMarker& n = *markers[mi + 1];
+        if (m_bStop) {
+            return true;
+        }
+        carried.Carry(m);
+        if (m_script.rangeEnd != 0 && m.measure == static_cast<std::uint32_t>(m_script.rangeEnd)) {
+            return true;
+        }
+        PostLog(Format("* Building timeline markers %i to %i (end@%i) - %i/%i @ %ibpm\n",
+                       static_cast<int>(m.measure), static_cast<int>(n.measure), endMeasure,
+                       carried.beatCount, carried.beatUnit, carried.tempo));
+        if (!GetLayoutRects(static_cast<std::uint32_t>(m_script.width),
+                            static_cast<std::uint32_t>(m_script.height), m.layout, rects,
+                            separators)) {
+            PostLog("Error (Project): Failed to get layout.\n");
+            return false;
+        }
+        if (m.displays.size() != rects.size()) {
+            PostLog(
+                "Error (Project): Display list count does not correspound to the layout rectangles "
+                "count.\n");
+            return false;
+        }
+
+        const SpanTiming timing = SpanTiming::Compute(carried, m.measure, n.measure);
+        std::vector<double> periods;
+        const double blockLength = BlockLength(timing, m.displays, &periods);
+        m_viewports.clear();
+        for (size_t d = 0; d < m.displays.size(); ++d) {
+            auto viewport = std::make_unique<CViewport>(m.displays[d], rects[d]);
+            viewport->m_period = periods[d];
+            const bool resolved = m_script.BuildInputList(m.displays[d].refId, viewport->m_inputs);
+            m_viewports.push_back(std::move(viewport));
+            if (!resolved) {
+                PostLog("Error (Project): Failed to build input list.\n");
+                return false;
+            }
+        }
+
+        // A span of length 0 (two markers on one measure) has no block at all.
+        const double framesExact = blockLength * 25 / 1000;
+        const std::uint32_t framesPerBlock = ToFrames(framesExact);
+        const std::uint32_t blockCount =
+            timing.span > 0 && blockLength > 0 ? ToFrames(timing.span / blockLength) : 0;
+        PostLog(Format("%i block(s) of %ims (%i frames) to compute\n", static_cast<int>(blockCount),
+                       static_cast<int>(blockLength), static_cast<int>(framesPerBlock)));
+        if (blockCount > 0 && framesPerBlock == 0) {
+            // Validation refuses such scripts; never render blocks without frames.
+            PostLog("Error (Project): Blocks shorter than one frame cannot be rendered.\n");
+            return false;
+        }
+
+        if (m_script.rangeStart != 0 &&
+            m.measure < static_cast<std::uint32_t>(m_script.rangeStart)) {
+            m_frameCounter += blockCount * framesPerBlock;
+            writer.skippedFrames = m_frameCounter;
+        } else {
+            double blockStart = 0;
+            for (std::uint32_t b = 0; b < blockCount && !m_bStop; ++b, blockStart += blockLength) {
+                for (auto& viewport : m_viewports) {
+                    viewport->SelectInput(blockStart);
+                    const CSInput* input = viewport->Current();
+                    const double speed = m.GetSpeed(input->id);
+                    const auto start = static_cast<std::int64_t>(
+                        std::trunc((input->videoSyncMs - input->timelineSyncMs) + timelinePosition +
+                                   blockStart));
+                    const std::uint32_t frameCount = ToFrames(speed * framesExact) + 1;
+                    viewport->m_pCapture = std::make_unique<CFFMPEGCapture>(
+                        input, start, frameCount, viewport->m_pRect.Width(),
+                        viewport->m_pRect.Height(),
+                        static_cast<std::int32_t>(m.GetResize(input->id)),
+                        input->settings.noiseReduction, input->settings.verticalFlip);
+                    viewport->m_nextRelease = 0;  // a fresh capture for every block
+                }
+                for (auto& viewport : m_viewports) {
+                    if (!viewport->m_pCapture->Start()) {
+                        PostLog("Error (Project): Failed to start capture.\n");
+                        return false;
+                    }
+                }
+                PostLog(Format("[Block %i/%i]\n", static_cast<int>(b + 1),
+                               static_cast<int>(blockCount)));
+                PostProgress(0, 0);
+
+                FrameValues values;
+                values.marker = &m;
+                values.carried = &carried;
+                values.timing = &timing;
+                values.blockLength = blockLength;
+                values.framesPerBlockExact = framesExact;
+                values.framesPerBlock = framesPerBlock;
+                values.spanFrames = blockCount * framesPerBlock;
+                values.block = b;
+                values.frameCounter = m_frameCounter;
+                values.separators = &separators;
+
+                std::uint32_t j = 0;
+                while (j < framesPerBlock && !m_bStop) {
+                    bool ready = true;
+                    for (auto& viewport : m_viewports) {
+                        const double speed = m.GetSpeed(viewport->Current()->id);
+                        const auto srcIndex = ToFrames(std::trunc(j / (1 / speed)));
+                        if (!viewport->m_pCapture->GetBitmap(srcIndex)) {
+                            ready = false;
+                            break;
+                        }
+                    }
+                    if (ready) {
+                        values.frame = j;
+                        if (!ComposeFrame(values, writer)) {
+                            return false;
+                        }
+                        if (m_pOutputDlg) {
+                            m_pOutputDlg->ShowFrame(writer.frameBits, m_script.width,
+                                                    m_script.height);
+                        }
+                        if (!writer.InsertFrame(m_frameCounter + j)) {
+                            PostLog("Error (Project): Failed to insert frame.\n");
+                            return false;
+                        }
+                        PostProgress(static_cast<int>((j + 1) * 100 / framesPerBlock), 0);
+                        const std::uint32_t done = m_frameCounter + j + 1;
+                        PostProgress(m_frameEstimate > 0 ? static_cast<int>(std::uint64_t{done} *
+                                                                            100 / m_frameEstimate)
+                                                         : 100,
+                                     1);
+                        PostRemainingTime(done);
+                        ++j;
+                    }
+                    for (auto& viewport : m_viewports) {
+                        if (viewport->m_pCapture->m_bFailed) {
+                            PostLog("Error (Project): Failed to capture source video frames.\n");
+                            return false;
+                        }
+                    }
+                }
+                PostProgress(0, 0);
+                for (auto& viewport : m_viewports) {
+                    viewport->m_pCapture.reset();
+                }
+                // A stop inside the block counts only the frames that were written.
+                m_frameCounter += j;
+            }
+        }
+        m_viewports.clear();
+        timelinePosition += timing.span;
+        if (n.isLast) {
+            return true;
+        }
+    }
+    return true;
+}
+
+}  // namespace zorvo
