@@ -1,0 +1,278 @@
+// How a capture hands out frames, throttles itself, fails and ends.
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CaptureConsumer.h"
+#include "capture/FFMPEGCapture.h"
+#include "common/LogCollector.h"
+#include "script/Interpolation.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+
+namespace zorvo::test {
+namespace {
+
+const std::string kPastEnd =
+    "Warning (FFMPEGCapture): Wrong GetBitmap position (over the end of the segment).\n";
+const std::string kDecodeFrame = "Error (FFMPEGCapture): Failed to decode frame.\n";
+
+std::string WriteVideo(const TempDir& dir, const std::string& name, int frames, int rate = 25) {
+    TestVideo video;
+    video.codec = TestCodec::Mpeg4;
+    video.frameCount = frames;
+    video.rateNum = rate;
+    const std::string path = dir.File(name);
+    std::string error;
+    EXPECT_TRUE(WriteTestVideo(path, video, &error)) << error;
+    return path;
+}
+
+std::unique_ptr<CFFMPEGCapture> MakeCapture(const CSInput& input, std::int64_t startMs,
+                                            std::uint32_t frameCount, int width = 96,
+                                            int height = 144) {
+    return std::make_unique<CFFMPEGCapture>(&input, startMs, frameCount, width, height, 0, 0,
+                                            FlipMode::Auto);
+}
+
+void SettleWorker() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+}
+
+TEST(CaptureProtocolTest, HundredFramesProduceHundredAndOneAndAnswerPastTheEnd) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 110));
+    LogCollector log;
+    auto capture = MakeCapture(input, 0, 100);
+    ASSERT_TRUE(capture->Start());
+    for (std::uint32_t i = 0; i < 100; ++i) {
+        const FrameBitmap* bitmap = WaitForBitmap(*capture, i);
+        ASSERT_NE(bitmap, nullptr) << i;
+        const auto mark = ReadFrameMark(*bitmap);
+        ASSERT_TRUE(mark.has_value()) << i;
+        EXPECT_EQ(mark->number, static_cast<int>(i));
+        if (i < 99) {
+            capture->ReleaseBitmap(i);
+        }
+    }
+    ASSERT_TRUE(WaitForProduced(*capture, 101));
+    SettleWorker();
+    EXPECT_EQ(capture->Produced(), 101u);
+    EXPECT_FALSE(capture->m_bFailed.load());
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+
+    const FrameBitmap* last = capture->GetBitmap(99);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(capture->GetBitmap(100), last);
+    EXPECT_EQ(capture->GetBitmap(5000), last);
+    EXPECT_EQ(log.Texts(), (std::vector<std::string>{kPastEnd, kPastEnd}));
+}
+
+TEST(CaptureProtocolTest, WorkerRunsAtMostEightFramesAheadOfTheLastHandedOut) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 60));
+    auto capture = MakeCapture(input, 0, 50);
+    ASSERT_TRUE(capture->Start());
+    // Before any request: frames 0 to 8.
+    ASSERT_TRUE(WaitForProduced(*capture, 9));
+    SettleWorker();
+    EXPECT_EQ(capture->Produced(), 9u);
+    ASSERT_NE(capture->GetBitmap(4), nullptr);
+    ASSERT_TRUE(WaitForProduced(*capture, 13));
+    SettleWorker();
+    EXPECT_EQ(capture->Produced(), 13u);
+    // Asking an earlier frame again does not hold the worker back further.
+    ASSERT_NE(capture->GetBitmap(1), nullptr);
+    ASSERT_NE(capture->GetBitmap(11), nullptr);
+    ASSERT_TRUE(WaitForProduced(*capture, 20));
+    SettleWorker();
+    EXPECT_EQ(capture->Produced(), 20u);
+}
+
+TEST(CaptureProtocolTest, ReleasedFrameIsGoneAndOthersStay) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 20));
+    LogCollector log;
+    auto capture = MakeCapture(input, 0, 10);
+    ASSERT_TRUE(capture->Start());
+    ASSERT_TRUE(WaitForProduced(*capture, 9));
+    const FrameBitmap* kept = capture->GetBitmap(3);
+    ASSERT_NE(kept, nullptr);
+    capture->ReleaseBitmap(2);
+    capture->ReleaseBitmap(2);
+    capture->ReleaseBitmap(1000);
+    EXPECT_EQ(capture->GetBitmap(2), nullptr);
+    EXPECT_EQ(capture->GetBitmap(3), kept);
+    ASSERT_TRUE(ReadFrameMark(*kept).has_value());
+    EXPECT_EQ(ReadFrameMark(*kept)->number, 3);
+    EXPECT_FALSE(capture->m_bFailed.load());
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+}
+
+// A minimal PCM WAVE file: a real media file without a video stream.
+void WriteWave(const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const std::uint32_t dataBytes = 44100 * 2;
+    out.write("RIFF", 4);
+    u32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(44100);
+    u32(88200);
+    u16(2);
+    u16(16);
+    out.write("data", 4);
+    u32(dataBytes);
+    const std::vector<char> silence(dataBytes, 0);
+    out.write(silence.data(), silence.size());
+}
+
+TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
+    TempDir dir;
+    const std::string video = WriteVideo(dir, "clip.avi", 10);
+    WriteWave(dir.File("sound.wav"));
+    struct Case {
+        const char* name;
+        std::string file;
+        std::int64_t startMs;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"missing file", dir.File("missing.avi"), 0,
+         "Error (FFMPEGCapture): Failed to open video file.\n"},
+        {"no video stream", dir.File("sound.wav"), 0,
+         "Error (FFMPEGCapture): Didn't find a video stream.\n"},
+        {"negative start", video, -40,
+         "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCollector log;
+        const CSInput input("cam", c.file);
+        auto capture = MakeCapture(input, c.startMs, 5);
+        ASSERT_TRUE(capture->Start());
+        EXPECT_TRUE(capture->m_bFailed.load());
+        EXPECT_EQ(capture->GetBitmap(0), nullptr);
+        EXPECT_EQ(capture->Produced(), 0u);
+        capture.reset();
+        EXPECT_EQ(log.Texts(), std::vector<std::string>{c.line});
+    }
+}
+
+TEST(CaptureProtocolTest, FailureAfterOpeningEndsTheCaptureWithItsLine) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 10));
+    struct Case {
+        const char* name;
+        int width;
+        std::int32_t flags;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"no picture size", 0, 1, "Error (FFMPEGCapture): Failed to fill buffer.\n"},
+        // Two scaler algorithms at once: the scaler refuses, so the flags do reach it.
+        {"scaler refuses the flags", 48, 3, "Error (FFMPEGCapture): Failed to get sws context.\n"},
+    };
+    const std::int32_t savedFlags = interpolationFlags.load();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCollector log;
+        interpolationFlags.store(c.flags);
+        auto capture = MakeCapture(input, 0, 5, c.width, 72);
+        ASSERT_TRUE(capture->Start());
+        EXPECT_EQ(WaitForBitmap(*capture, 0), nullptr);
+        EXPECT_TRUE(capture->m_bFailed.load());
+        capture.reset();
+        EXPECT_EQ(log.Texts(), std::vector<std::string>{c.line});
+    }
+    interpolationFlags.store(savedFlags);
+}
+
+TEST(CaptureProtocolTest, FileEndingBeforeTheSegmentFailsAfterItsLastPicture) {
+    TempDir dir;
+    struct Case {
+        int rate;
+        int sourceFrames;
+        std::uint32_t produced;  // frames converted before the end was found
+        int lines;
+    };
+    // 25 fps: frame 20 needs source frame 20, which does not exist. 50 fps: frame 21 needs
+    // source 42; source 41 was read on the way, so frame 21 still shows it, and frame 22 ends.
+    const Case cases[] = {{25, 20, 20, 1}, {50, 42, 22, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        const CSInput input("cam", WriteVideo(dir, "clip" + std::to_string(c.rate) + ".avi",
+                                              c.sourceFrames, c.rate));
+        LogCollector log;
+        auto capture = MakeCapture(input, 0, 30);
+        ASSERT_TRUE(capture->Start());
+        // The consumer gets frames until the failure shows; how many depends on how far ahead
+        // the worker was, but each one it got is right.
+        const std::vector<FrameMark> marks = ReadMarks(*capture, 30);
+        ASSERT_FALSE(marks.empty());
+        ASSERT_LE(marks.size(), c.produced);
+        EXPECT_EQ(marks.back().number, -1);
+        for (std::uint32_t n = 0; n + 1 < marks.size(); ++n) {
+            EXPECT_EQ(marks[n].number, static_cast<int>(n * c.rate / 25));
+        }
+        EXPECT_TRUE(capture->m_bFailed.load());
+        EXPECT_EQ(capture->Produced(), c.produced);
+        // After a failure even cached frames are refused.
+        EXPECT_EQ(capture->GetBitmap(0), nullptr);
+        capture.reset();
+        EXPECT_EQ(log.Texts(), std::vector<std::string>(c.lines, kDecodeFrame));
+    }
+}
+
+TEST(CaptureProtocolTest, DestroyingEndsTheWorkerWhereverItIs) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 120));
+    LogCollector log;
+    {
+        // Waiting in the throttle.
+        auto capture = MakeCapture(input, 0, 100);
+        ASSERT_TRUE(capture->Start());
+        ASSERT_TRUE(WaitForProduced(*capture, 9));
+    }
+    {
+        // Decoding, right after the start.
+        auto capture = MakeCapture(input, 2000, 100);
+        ASSERT_TRUE(capture->Start());
+    }
+    {
+        // Never started.
+        auto capture = MakeCapture(input, 0, 100);
+    }
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+}
+
+class RefusedCapture : public CFFMPEGCapture {
+  public:
+    using CFFMPEGCapture::CFFMPEGCapture;
+
+  protected:
+    bool LaunchThread(std::function<void()>, std::thread&) override { return false; }
+};
+
+TEST(CaptureProtocolTest, RefusedThreadMakesStartFalseWithoutWaiting) {
+    TempDir dir;
+    const CSInput input("cam", WriteVideo(dir, "clip.avi", 10));
+    LogCollector log;
+    RefusedCapture capture(&input, 0, 5, 96, 144, 0, 0, FlipMode::Auto);
+    EXPECT_FALSE(capture.Start());
+    EXPECT_EQ(capture.Produced(), 0u);
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace zorvo::test
