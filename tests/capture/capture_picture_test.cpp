@@ -1,0 +1,276 @@
+// What a capture's pictures hold: the crop window, the orientation, the noise filter.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CaptureConsumer.h"
+#include "capture/FFMPEGCapture.h"
+#include "capture/FrameScaler.h"
+#include "capture/NoiseReduction.h"
+#include "common/LogCollector.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+namespace zorvo::test {
+namespace {
+
+TEST(SourceRectTest, ZoomAndFocusPlaceTheWindow) {
+    struct Case {
+        const char* name;
+        std::int32_t w, h, zoom, width, height;
+        InputFocus focus;
+        Rect expected;
+    };
+    const Case cases[] = {
+        // The output is wider than the source: the window spans the width.
+        {"zoom 100 centre", 720, 576, 100, 640, 480, InputFocus::Center, {0, 18, 719, 558}},
+        {"zoom 50 centre", 720, 576, 50, 640, 480, InputFocus::Center, {180, 153, 540, 423}},
+        {"zoom 50 left", 720, 576, 50, 640, 480, InputFocus::Left, {60, 153, 420, 423}},
+        {"zoom 50 right", 720, 576, 50, 640, 480, InputFocus::Right, {300, 153, 660, 423}},
+        {"zoom 50 top", 720, 576, 50, 640, 480, InputFocus::Top, {180, 57, 540, 327}},
+        {"zoom 50 bottom", 720, 576, 50, 640, 480, InputFocus::Bottom, {180, 249, 540, 519}},
+        {"zoom 50 top left", 720, 576, 50, 640, 480, InputFocus::TopLeft, {60, 57, 420, 327}},
+        {"zoom 50 bottom left",
+         720,
+         576,
+         50,
+         640,
+         480,
+         InputFocus::BottomLeft,
+         {60, 249, 420, 519}},
+        {"zoom 50 top right", 720, 576, 50, 640, 480, InputFocus::TopRight, {300, 57, 660, 327}},
+        {"zoom 50 bottom right",
+         720,
+         576,
+         50,
+         640,
+         480,
+         InputFocus::BottomRight,
+         {300, 249, 660, 519}},
+        {"unknown focus is the centre",
+         720,
+         576,
+         50,
+         640,
+         480,
+         InputFocus::Unknown,
+         {180, 153, 540, 423}},
+        // Pushed back inside from the right edge.
+        {"zoom 100 right", 720, 576, 100, 640, 480, InputFocus::Right, {0, 18, 719, 558}},
+        // The output is narrower: the window spans the height, then comes back from the bottom.
+        {"narrow output", 720, 576, 100, 320, 480, InputFocus::Center, {168, 0, 552, 575}},
+        {"narrow output, left", 720, 576, 100, 320, 480, InputFocus::Left, {48, 0, 432, 575}},
+        // Larger than the picture: the whole picture, less its last column and row.
+        {"zoom 200", 720, 576, 200, 640, 480, InputFocus::Center, {0, 0, 719, 575}},
+        {"huge zoom does not wrap",
+         1920,
+         1080,
+         2000000000,
+         1920,
+         1080,
+         InputFocus::TopLeft,
+         {0, 0, 1919, 1079}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ComputeSourceRect(c.w, c.h, c.zoom, Rect{}, c.width, c.height, c.focus),
+                  c.expected)
+            << c.name;
+    }
+}
+
+TEST(SourceRectTest, ZoomZeroUsesTheExplicitRectangleOrTheWholePicture) {
+    const CSInput input("cam", "unused.avi", InputFocus::TopLeft);
+    CFFMPEGCapture whole(&input, 0, 1, 640, 480, 0, 0, FlipMode::Auto);
+    EXPECT_EQ(whole.ComputeSourceRect(720, 576), (Rect{0, 0, 719, 575}));
+    CFFMPEGCapture explicitRect(&input, 0, 1, 640, 480, 0, 0, FlipMode::Auto);
+    explicitRect.m_sourceRect = Rect{10, 20, 330, 260};
+    EXPECT_EQ(explicitRect.ComputeSourceRect(720, 576), (Rect{10, 20, 330, 260}));
+    // The capture's own focus and size take part when it zooms.
+    CFFMPEGCapture zoomed(&input, 0, 1, 640, 480, 50, 0, FlipMode::Auto);
+    EXPECT_EQ(zoomed.ComputeSourceRect(720, 576), (Rect{60, 57, 420, 327}));
+}
+
+TEST(FlipTest, AutoFlipsEverythingButFullRangeYuv422) {
+    struct Case {
+        FlipMode mode;
+        AVPixelFormat format;
+        bool flips;
+    };
+    const Case cases[] = {
+        {FlipMode::Auto, AV_PIX_FMT_YUV420P, true},
+        {FlipMode::Auto, AV_PIX_FMT_YUVJ420P, true},
+        {FlipMode::Auto, AV_PIX_FMT_YUV422P, true},
+        {FlipMode::Auto, AV_PIX_FMT_YUVJ422P, false},
+        {FlipMode::True, AV_PIX_FMT_YUVJ422P, true},
+        {FlipMode::True, AV_PIX_FMT_YUV420P, true},
+        {FlipMode::False, AV_PIX_FMT_YUV420P, false},
+        {FlipMode::Unknown, AV_PIX_FMT_YUV420P, false},
+        {static_cast<FlipMode>(7), AV_PIX_FMT_YUV420P, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FlipsPicture(c.mode, c.format), c.flips)
+            << static_cast<int>(c.mode) << " " << c.format;
+    }
+}
+
+TEST(FlipTest, CapturedPicturesShowTheOrientationOfTheFlipMode) {
+    TempDir dir;
+    struct Case {
+        TestCodec codec;
+        FlipMode mode;
+        bool upright;
+    };
+    const Case cases[] = {
+        {TestCodec::Mpeg4, FlipMode::Auto, true},
+        {TestCodec::Mpeg4, FlipMode::True, true},
+        {TestCodec::Mpeg4, FlipMode::False, false},
+        {TestCodec::MjpegYuvj422p, FlipMode::Auto, false},
+        {TestCodec::MjpegYuvj422p, FlipMode::True, true},
+        {TestCodec::MjpegYuvj422p, FlipMode::False, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.codec)) + " mode " +
+                     std::to_string(static_cast<int>(c.mode)));
+        TestVideo video;
+        video.codec = c.codec;
+        video.frameCount = 12;
+        const std::string path = dir.File(std::to_string(static_cast<int>(c.codec)) + ".avi");
+        ASSERT_TRUE(WriteTestVideo(path, video));
+        const CSInput input("cam", path);
+        // Zoom 100 into a smaller, wider output: cropped and scaled as well.
+        CFFMPEGCapture capture(&input, 120, 4, 80, 100, 100, 0, c.mode);
+        ASSERT_TRUE(capture.Start());
+        const std::vector<FrameMark> marks = ReadMarks(capture, 4);
+        ASSERT_EQ(marks.size(), 4u);
+        for (std::uint32_t n = 0; n < marks.size(); ++n) {
+            EXPECT_EQ(marks[n].number, static_cast<int>(3 + n));
+            EXPECT_EQ(marks[n].upright, c.upright);
+        }
+    }
+}
+
+// Red and green of the source pixel that shows at displayed line `line`, column `column`.
+struct Position {
+    int x;
+    int y;
+};
+
+Position SourceOf(const FrameBitmap& bitmap, int line, int column) {
+    const std::uint8_t* pixel = bitmap.Row(bitmap.Height() - 1 - line) + 3 * column;
+    return Position{pixel[2] / 4, pixel[1] / 4};
+}
+
+TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        TestCodec codec;
+        bool lossless;  // exact positions; otherwise within a pixel or two
+    };
+    const Case codecs[] = {
+        {"packed bgr0", TestCodec::Ffv1Bgr0, true},
+        {"planar 4:2:0", TestCodec::Ffv1, false},
+        {"full-range 4:2:2", TestCodec::MjpegYuvj422p, false},
+    };
+    const Rect rect{8, 4, 40, 28};
+    for (const Case& c : codecs) {
+        TestVideo video;
+        video.codec = c.codec;
+        video.pattern = TestPattern::Coordinates;
+        video.width = 64;
+        video.height = 64;
+        video.frameCount = 4;
+        const std::string path = dir.File(std::string(c.name).substr(0, 6) + ".avi");
+        ASSERT_TRUE(WriteTestVideo(path, video));
+        const CSInput input("cam", path);
+        for (const bool flip : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (flip ? " flipped" : " not flipped"));
+            CFFMPEGCapture capture(&input, 0, 1, rect.Width(), rect.Height(), 0, 0,
+                                   flip ? FlipMode::True : FlipMode::False);
+            capture.m_sourceRect = rect;
+            ASSERT_TRUE(capture.Start());
+            const FrameBitmap* bitmap = WaitForBitmap(capture, 0);
+            ASSERT_NE(bitmap, nullptr);
+            const int tolerance = c.lossless ? 0 : 2;
+            int wrong = 0;
+            for (int line = 0; line < rect.Height(); ++line) {
+                for (int column = 0; column < rect.Width(); ++column) {
+                    const Position source = SourceOf(*bitmap, line, column);
+                    // Flipped, the bitmap shows the picture upright; otherwise upside down, and
+                    // the rectangle is measured on what it shows.
+                    const int expectedY =
+                        flip ? rect.top + line : video.height - 1 - (rect.top + line);
+                    const int expectedX = rect.left + column;
+                    if (std::abs(source.x - expectedX) > tolerance ||
+                        std::abs(source.y - expectedY) > tolerance) {
+                        ++wrong;
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
+TEST(CropTest, RectangleReachingPastThePictureIsClipped) {
+    TempDir dir;
+    TestVideo video;
+    video.codec = TestCodec::Ffv1Bgr0;
+    video.pattern = TestPattern::Coordinates;
+    video.width = 64;
+    video.height = 64;
+    video.frameCount = 4;
+    const std::string path = dir.File("clip.avi");
+    ASSERT_TRUE(WriteTestVideo(path, video));
+    const CSInput input("cam", path);
+    LogCollector log;
+    CFFMPEGCapture capture(&input, 0, 1, 32, 32, 0, 0, FlipMode::True);
+    capture.m_sourceRect = Rect{32, 32, 5000, 9000};
+    ASSERT_TRUE(capture.Start());
+    const FrameBitmap* bitmap = WaitForBitmap(capture, 0);
+    ASSERT_NE(bitmap, nullptr);
+    // The part inside, 32 x 32 pixels from (32, 32), scaled 1:1.
+    EXPECT_EQ(SourceOf(*bitmap, 0, 0).x, 32);
+    EXPECT_EQ(SourceOf(*bitmap, 0, 0).y, 32);
+    EXPECT_EQ(SourceOf(*bitmap, 31, 31).x, 63);
+    EXPECT_EQ(SourceOf(*bitmap, 31, 31).y, 63);
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+}
+
+TEST(NoiseTest, CapturedFramesAreTheRunningNoiseFilteredPictures) {
+    TempDir dir;
+    TestVideo video;
+    video.codec = TestCodec::Mpeg4;
+    video.frameCount = 30;
+    video.rateNum = 15;  // slower than 25: some pictures are shown twice and filtered twice
+    const std::string path = dir.File("clip.avi");
+    ASSERT_TRUE(WriteTestVideo(path, video));
+    const CSInput input("cam", path);
+    constexpr std::uint32_t kFrames = 10;
+    constexpr int kLevel = 20;
+    CFFMPEGCapture plain(&input, 0, kFrames, 48, 72, 100, 0, FlipMode::Auto);
+    CFFMPEGCapture filtered(&input, 0, kFrames, 48, 72, 100, kLevel, FlipMode::Auto);
+    ASSERT_TRUE(plain.Start());
+    ASSERT_TRUE(filtered.Start());
+    NoiseReduction reference;
+    std::vector<std::uint8_t> expected(48 * 72 * 3);
+    for (std::uint32_t n = 0; n < kFrames; ++n) {
+        const FrameBitmap* source = WaitForBitmap(plain, n);
+        const FrameBitmap* result = WaitForBitmap(filtered, n);
+        ASSERT_NE(source, nullptr);
+        ASSERT_NE(result, nullptr);
+        ASSERT_TRUE(reference.Apply(kLevel, source->Bits(), expected.data(), 48, 72));
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), result->Bits())) << n;
+    }
+}
+
+}  // namespace
+}  // namespace zorvo::test
