@@ -1,0 +1,242 @@
+#include <regex>
+
+#include "RenderFixture.h"
+
+namespace zorvo {
+namespace {
+
+using test::RunBuild;
+using Texts = std::vector<std::string>;
+
+constexpr int kNumberRange = 1 << test::kNumberBits;
+
+class BuildCases : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new test::TempDir;
+        cam = test::MakeCamera(*dir, "cam.avi", 0, 700);
+    }
+    static void TearDownTestSuite() { delete dir; }
+
+    std::string Script(const std::string& name, const std::string& body) {
+        const std::string path = dir->File(name + ".txt");
+        EXPECT_TRUE(test::WriteTextFile(path, body));
+        return path;
+    }
+    std::string Output(const std::string& name) { return dir->File(name + ".avi"); }
+
+    static test::TempDir* dir;
+    static std::string cam;
+};
+
+test::TempDir* BuildCases::dir = nullptr;
+std::string BuildCases::cam;
+
+Texts WithoutDoneLine(const Texts& texts) {
+    Texts out;
+    for (const std::string& t : texts) {
+        if (t.rfind("Done in ", 0) != 0) {
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
+TEST_F(BuildCases, RangeRendersOnlyItsMeasures) {
+    // 240 bpm in 4/4: a measure is 1000 ms, a span of four measures 100 frames.
+    test::WriteWaveFile(dir->File("stretch.wav"), test::WaveFormat{},
+                        test::PatternBytes(500 * 7056, 3));
+    const std::string script = Script(
+        "stretch", "output( " + Output("stretch") + ", 120, 240, point, " + dir->File("stretch.wav") +
+                     " )\ninput( cam, " + cam +
+                     " ) { }\nrange( 5, 9 )\n"
+                     "marker( 1, 1fullscreen ) { tempo( 240 ) signature( 4, 4 ) display( cam ) }\n"
+                     "marker( 5, 1fullscreen ) { display( cam ) }\n"
+                     "marker( 9, 1fullscreen ) { display( cam ) }\n"
+                     "marker( 13 ) { }\n");
+    const auto result = RunBuild(script);
+    const Texts expected = {"* Parsing script...\n",
+                            "* Building timeline markers 1 to 5 (end@9) - 4/4 @ 240bpm\n",
+                            "1 block(s) of 4000ms (100 frames) to compute\n",
+                            "* Building timeline markers 5 to 9 (end@9) - 4/4 @ 240bpm\n",
+                            "1 block(s) of 4000ms (100 frames) to compute\n",
+                            "[Block 1/1]\n",
+                            "Done without error.\n"};
+    EXPECT_EQ(WithoutDoneLine(result.texts), expected);
+    EXPECT_NE(std::find_if(result.texts.begin(), result.texts.end(),
+                           [](const std::string& t) {
+                               return t.find("for 200 frames.") != std::string::npos;
+                           }),
+              result.texts.end());
+    test::AviContents avi;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("stretch"), avi, error)) << error;
+    ASSERT_EQ(avi.pictures.size(), 100u);
+    // The file starts with the span of measure 5, 4000 ms into the song.
+    for (int k : {0, 1, 50, 99}) {
+        EXPECT_EQ(test::NumberIn(avi.pictures[k], 120, 0, 120, 240), 100 + k) << k;
+    }
+    const auto song = test::PatternBytes(500 * 7056, 3);
+    ASSERT_EQ(avi.audio.size(), 100u * 7056u);
+    EXPECT_TRUE(std::equal(avi.audio.begin(), avi.audio.end(), song.begin() + 100 * 7056));
+}
+
+TEST_F(BuildCases, SlowFastAndStrobe) {
+    const std::string script = Script(
+        "speeds", "output( " + Output("speeds") + ", 240, 240 )\ninput( slow, " + cam +
+                      " ) { }\ninput( fast, " + cam +
+                      " ) { }\n"
+                      "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) "
+                      "display( slow ) display( fast ) speed( slow, 0.5 ) speed( fast, 2 ) }\n"
+                      "marker( 2, 1fullscreen ) { effect( strobe, each_beat ) display( fast ) }\n"
+                      "marker( 3 ) { }\n");
+    const auto result = RunBuild(script);
+    ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
+    test::AviContents avi;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("speeds"), avi, error)) << error;
+    ASSERT_EQ(avi.pictures.size(), 100u);
+    for (int j = 0; j < 50; ++j) {
+        // The slow half shows every source frame twice; odd frames are blends, whose bands
+        // read as one of the two neighbours or not at all.
+        const int slow = test::NumberIn(avi.pictures[j], 240, 0, 117, 240);
+        if (j % 2 == 0) {
+            EXPECT_EQ(slow, j / 2) << j;
+        } else {
+            EXPECT_TRUE(slow == -1 || slow == j / 2 || slow == j / 2 + 1) << j << ": " << slow;
+        }
+        EXPECT_EQ(test::NumberIn(avi.pictures[j], 240, 123, 240, 240), 2 * j) << j;
+    }
+    // Strobe each beat at 120 bpm: 12-frame period from the start of the block; a flashed
+    // picture has no black left (every byte at least 64).
+    for (int j = 0; j < 50; ++j) {
+        const auto& picture = avi.pictures[50 + j];
+        const int darkest = *std::min_element(picture.begin(), picture.end());
+        if (j % 12 == 0) {
+            EXPECT_GE(darkest, 60) << j;
+        } else {
+            EXPECT_LT(darkest, 30) << j;
+        }
+        // Fast input keeps its speed only in its own marker: here it plays at 1.0.
+        EXPECT_EQ(test::NumberIn(picture, 240, 0, 240, 240), 50 + j) << j;
+    }
+}
+
+TEST_F(BuildCases, Failures) {
+    const std::string marker =
+        "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+        "marker( 2 ) { }\n";
+    struct Case {
+        std::string name;
+        std::string script;
+        Texts log;
+    };
+    const std::vector<Case> cases = {
+        {"missing video",
+         "output( " + Output("missing") + ", 64, 64 )\ninput( cam, " + dir->File("nothing.avi") +
+             " ) { }\n" + marker,
+         {"* Parsing script...\n", "* Building timeline markers 1 to 2 (end@2) - 4/4 @ 120bpm\n",
+          "1 block(s) of 2000ms (50 frames) to compute\n",
+          "Error (FFMPEGCapture): Failed to open video file.\n", "[Block 1/1]\n",
+          "Error (Project): Failed to capture source video frames.\n",
+          "Error (Project): Failed to build project.\n"}},
+        {"parse failure",
+         "output( x, 64 )",
+         {"* Parsing script...\n", "Error (Script): Malformed script.\n",
+          "Error (Script): Failed to parse 'output'.\n",
+          "Error (Project): Failed to parse script.\n",
+          "Error (Project): Failed to build project.\n"}},
+        {"layout count",
+         "output( " + Output("layout") + ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" +
+             "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+             "marker( 2 ) { }\n",
+         {"* Parsing script...\n", "* Building timeline markers 1 to 2 (end@2) - 4/4 @ 120bpm\n",
+          "Error (Project): Display list count does not correspound to the layout rectangles "
+          "count.\n",
+          "Error (Project): Failed to build project.\n"}},
+    };
+    for (const Case& c : cases) {
+        const auto result = RunBuild(Script(c.name, c.script));
+        EXPECT_FALSE(result.succeeded) << c.name;
+        EXPECT_EQ(result.texts, c.log) << c.name;
+        EXPECT_EQ(result.finished, 1) << c.name;
+    }
+
+    // An output path that cannot be opened: the writer's line, then the job's.
+    const auto unopenable =
+        RunBuild(Script("unopenable", "output( " + dir->File("no/such/dir/out.avi") +
+                                          ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" + marker));
+    ASSERT_GE(unopenable.texts.size(), 4u);
+    EXPECT_EQ(unopenable.texts[0], "* Parsing script...\n");
+    EXPECT_EQ(unopenable.texts[1].rfind("Error (AVIWriter): ", 0), 0u) << unopenable.texts[1];
+    EXPECT_EQ(unopenable.texts[unopenable.texts.size() - 2],
+              "Error (Project): Failed to create AVI Writer.\n");
+    EXPECT_EQ(unopenable.texts.back(), "Error (Project): Failed to build project.\n");
+}
+
+TEST_F(BuildCases, CancelMidBlockLeavesAReadableFile) {
+    const std::string script = Script(
+        "cancel", "output( " + Output("cancel") + ", 160, 240 )\ninput( cam, " + cam +
+                      " ) { }\n"
+                      "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
+                      "marker( 7 ) { }\n");
+    test::CountingSink sink;
+    LogCollector log;
+    {
+        CProject job(script, &sink);
+        while (sink.frames.load() < 30 && log.BuildFinishedCount() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }  // destroying the job stops it
+    const Texts texts = log.Texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts.back(), "Done without error.\n");
+    std::smatch match;
+    const std::string& done = texts[texts.size() - 2];
+    ASSERT_TRUE(std::regex_search(done, match, std::regex(R"(for ([0-9]+) frames\.)"))) << done;
+    const int written = std::stoi(match[1]);
+    EXPECT_GE(written, 30);
+    EXPECT_LT(written, 600);  // one block of 600 frames, cut short
+    test::AviContents avi;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("cancel"), avi, error)) << error;
+    ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
+    EXPECT_EQ(test::NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
+}
+
+TEST_F(BuildCases, DebugLabels) {
+    auto render = [&](const std::string& name, bool debug) {
+        const std::string script =
+            Script(name, "output( " + Output(name) + ", 320, 240 )\ninput( cam, " + cam +
+                             " ) { }\ngroup( g ) { cam }\n" + (debug ? "debug()\n" : "") +
+                             "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) "
+                             "display( cam ) display( g ) }\nmarker( 2 ) { }\n");
+        EXPECT_TRUE(RunBuild(script).succeeded);
+        test::AviContents avi;
+        std::string error;
+        EXPECT_TRUE(test::ReadAvi(Output(name), avi, error)) << error;
+        return avi;
+    };
+    const auto plain = render("plain", false);
+    const auto labelled = render("labelled", true);
+    ASSERT_EQ(plain.pictures.size(), labelled.pictures.size());
+    // Count changed pixels in three places of frame 10: around the centre of each display
+    // (the viewport labels) and along the bottom centre (the frame label).
+    auto changed = [&](int left, int top, int right, int bottom) {
+        int count = 0;
+        for (int y = top; y < bottom; ++y) {
+            for (int x = left; x < right; ++x) {
+                const size_t at = (static_cast<size_t>(y) * 320 + x) * 3;
+                count += plain.pictures[10][at] != labelled.pictures[10][at];
+            }
+        }
+        return count;
+    };
+    EXPECT_GT(changed(40, 110, 120, 130), 20);   // "cam"
+    EXPECT_GT(changed(180, 110, 300, 130), 20);  // "g: cam"
+    EXPECT_GT(changed(0, 220, 320, 240), 100);   // "#11 - marker( 1 ) ..."
+    EXPECT_EQ(changed(0, 0, 320, 60), 0);        // nothing at the top
+}
+
+}  // namespace
+}  // namespace zorvo

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "render/Compose.h"
+
+namespace zorvo {
+namespace {
+
+FrameBitmap Filled(int w, int h, std::uint8_t value) {
+    FrameBitmap bitmap;
+    EXPECT_TRUE(bitmap.Allocate(w, h));
+    std::fill(bitmap.Bits(), bitmap.Bits() + bitmap.SizeBytes(), value);
+    return bitmap;
+}
+
+TEST(Fade, LevelsOverASpan) {
+    struct Case {
+        MarkerEffect effect;
+        std::uint32_t frames;
+        std::vector<std::pair<std::uint32_t, int>> levels;  // frame, level
+    };
+    const std::vector<Case> cases = {
+        {MarkerEffect::FadeIn, 50, {{0, 0}, {1, 5}, {2, 10}, {48, 249}, {49, 255}}},
+        {MarkerEffect::FadeOut, 50, {{0, 255}, {1, 249}, {49, 0}}},
+        {MarkerEffect::FadeIn, 101, {{0, 0}, {50, 127}, {100, 255}}},
+        {MarkerEffect::FadeOut, 101, {{0, 255}, {50, 127}, {100, 0}}},
+        {MarkerEffect::None, 50, {{0, 255}, {49, 255}}},
+        {MarkerEffect::Strobe, 50, {{7, 255}}},
+        // Too short to fade: full brightness instead of a division by zero.
+        {MarkerEffect::FadeIn, 1, {{0, 255}}},
+        {MarkerEffect::FadeOut, 0, {{0, 255}}},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [frame, level] : c.levels) {
+            EXPECT_EQ(FadeLevel(c.effect, frame, c.frames), level)
+                << static_cast<int>(c.effect) << " over " << c.frames << " at " << frame;
+        }
+    }
+}
+
+TEST(Strobe, FlashesOnMultiplesOfThePeriod) {
+    std::vector<std::uint32_t> flashed;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        if (StrobeFlashes(i, 12)) {
+            flashed.push_back(i);
+        }
+    }
+    EXPECT_EQ(flashed, (std::vector<std::uint32_t>{0, 12, 24, 36}));
+    EXPECT_TRUE(StrobeFlashes(7, 0));  // a period under one frame flashes every frame
+    EXPECT_TRUE(StrobeFlashes(7, 1));
+
+    FrameBitmap picture;
+    ASSERT_TRUE(picture.Allocate(2, 1));
+    const std::uint8_t before[6] = {0, 100, 190, 191, 192, 255};
+    std::copy(before, before + 6, picture.Bits());
+    StrobeFlash(picture);
+    const std::vector<std::uint8_t> after(picture.Bits(), picture.Bits() + 6);
+    EXPECT_EQ(after, (std::vector<std::uint8_t>{64, 164, 254, 255, 255, 255}));
+}
+
+TEST(Blend, SlowMotionWeights) {
+    // current 0, next 255: the result shows the weight itself, shifted right by 8.
+    const FrameBitmap current = Filled(3, 2, 0);
+    const FrameBitmap next = Filled(3, 2, 255);
+    FrameBitmap scratch = Filled(3, 2, 9);
+    struct Case {
+        std::uint32_t step, offset;
+        std::uint32_t weight;
+        std::uint8_t value;
+    };
+    // speed 0.5: step 2; speed 0.25: step 4 (offset = j - step x srcIndex).
+    const std::vector<Case> cases = {
+        {2, 1, 127, 126}, {4, 1, 63, 62}, {4, 2, 127, 126}, {4, 3, 191, 190}, {4, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const std::uint32_t weight = c.offset * 255 / c.step;
+        EXPECT_EQ(weight, c.weight);
+        BlendFrames(current, next, weight, scratch);
+        for (size_t i = 0; i < scratch.SizeBytes(); ++i) {
+            ASSERT_EQ(scratch.Bits()[i], c.value) << "step " << c.step << " offset " << c.offset;
+        }
+    }
+    // 127 x next + 128 x current, shifted: a mix of 100 and 200 gives 149.
+    BlendFrames(Filled(3, 2, 100), Filled(3, 2, 200), 127, scratch);
+    EXPECT_EQ(scratch.Bits()[0], (127 * 200 + 128 * 100) >> 8);
+}
+
+TEST(Separator, ColumnsAndRows) {
+    const int w = 720;
+    const int h = 8;
+    struct Case {
+        Rect segment;
+        int size;
+        std::vector<int> blackColumns;  // for vertical segments
+        std::vector<int> blackRows;     // for horizontal segments
+    };
+    const std::vector<Case> cases = {
+        {{360, 0, 360, 8}, 4, {358, 359, 360, 361}, {}},
+        {{360, 0, 360, 8}, 3, {359, 360, 361}, {}},
+        {{360, 0, 360, 8}, 1, {360}, {}},
+        {{0, 0, 0, 8}, 4, {0, 1}, {}},  // lines starting left of the picture are skipped
+        {{0, 4, 720, 4}, 2, {}, {3, 4}},
+        {{0, 4, 720, 4}, 0, {}, {}},
+    };
+    for (const Case& c : cases) {
+        FrameBitmap frame = Filled(w, h, 200);
+        DrawSeparator(c.segment, frame.Bits(), w, h, c.size);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const bool inColumn = std::count(c.blackColumns.begin(), c.blackColumns.end(), x);
+                const bool inRow = std::count(c.blackRows.begin(), c.blackRows.end(), y);
+                const std::uint8_t expected = inColumn || inRow ? 0 : 200;
+                ASSERT_EQ(frame.Row(y)[x * 3], expected)
+                    << "size " << c.size << " x " << x << " y " << y;
+            }
+        }
+    }
+}
+
+TEST(ComposeViewport, LookupFadeAndOverlay) {
+    // A lookup table that inverts red only, so the entry order shows.
+    std::vector<std::uint8_t> lut(256u * 256u * 256u * 3u);
+    for (std::uint32_t rgb = 0; rgb < 256u * 256u * 256u; ++rgb) {
+        lut[rgb * 3 + 0] = static_cast<std::uint8_t>(rgb & 0xFF);         // blue
+        lut[rgb * 3 + 1] = static_cast<std::uint8_t>((rgb >> 8) & 0xFF);  // green
+        lut[rgb * 3 + 2] = static_cast<std::uint8_t>(255 - (rgb >> 16));  // red inverted
+    }
+    std::vector<std::uint8_t> identity(lut);
+    for (std::uint32_t rgb = 0; rgb < 256u * 256u * 256u; ++rgb) {
+        identity[rgb * 3 + 2] = static_cast<std::uint8_t>(rgb >> 16);
+    }
+    FrameBitmap picture;
+    ASSERT_TRUE(picture.Allocate(2, 2));
+    const std::uint8_t pixel[3] = {10, 20, 30};  // blue, green, red
+    for (int i = 0; i < 4; ++i) {
+        std::copy(pixel, pixel + 3, picture.Bits() + i * 3);
+    }
+    struct Case {
+        std::uint8_t fade;
+        int overlayValue;  // -1: no overlay
+        std::uint8_t b, g, r;
+    };
+    const std::vector<Case> cases = {
+        {255, -1, 10, 20, 225},
+        {128, -1, 10 * 128 / 255, 20 * 128 / 255, 225 * 128 / 255},
+        {0, -1, 0, 0, 0},
+        {255, 255, 10, 20, 225},  // white overlay keeps the picture
+        {255, 0, 0, 0, 0},        // black overlay blacks it
+        {255, 128, 10 * 128 / 255, 20 * 128 / 255, 225 * 128 / 255},
+        {100, 128, 10 * 128 * 100 / 65025, 20 * 128 * 100 / 65025, 225 * 128 * 100 / 65025},
+    };
+    for (const Case& c : cases) {
+        FrameBitmap output = Filled(4, 3, 77);
+        const FrameBitmap overlay =
+            Filled(4, 3, static_cast<std::uint8_t>(std::max(c.overlayValue, 0)));
+        ComposeViewport(4, picture, lut.data(), 2, 2, output.Bits(), 1, 1, c.fade,
+                        c.overlayValue < 0 ? nullptr : &overlay, identity.data());
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                const std::uint8_t* p = output.Row(y) + x * 3;
+                if (x >= 1 && x < 3 && y >= 1) {
+                    EXPECT_EQ(p[0], c.b) << int(c.fade) << "/" << c.overlayValue;
+                    EXPECT_EQ(p[1], c.g);
+                    EXPECT_EQ(p[2], c.r);
+                } else {
+                    EXPECT_EQ(p[0], 77) << "outside the rectangle at " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zorvo
