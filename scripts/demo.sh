@@ -1,6 +1,14 @@
 #!/bin/sh
-# Checks the bundled demo session.
+# Makes the demo media once, then renders the demo session into BUILD/demo/demo.avi.
 set -eu
-BUILD="${1:-build}"
 cd "$(dirname "$0")/.."
-"$BUILD/bin/zorvo" check examples/demo/demo.zorvo
+BUILD="${1:-build}"
+ROOT="$(pwd)"
+BIN="$ROOT/$BUILD/bin/zorvo"
+DEMO="$ROOT/$BUILD/demo"
+
+examples/demo/make-media.sh "$DEMO"
+cd "$DEMO"
+"$BIN" render "$ROOT/examples/demo/demo.zorvo"
+echo
+echo "The demo video is $DEMO/demo.avi"
