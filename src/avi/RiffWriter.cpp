@@ -93,6 +93,10 @@ bool RiffWriter::Open(const std::string& path) {
 }
 
 int RiffWriter::AddStream(const AviStreamHeader& header, std::vector<std::uint8_t> format) {
+    // The header block is rewritten in place at the end, so its size is fixed once written.
+    if (m_moviStart != 0) {
+        return -1;
+    }
     Stream stream;
     stream.header = header;
     stream.format = std::move(format);

@@ -42,7 +42,8 @@ class RiffWriter {
 
     // Creates (or truncates) the file.
     bool Open(const std::string& path);
-    // Streams are numbered in the order they are added; all must be added before WriteHeaders.
+    // Streams are numbered in the order they are added; all must be added before WriteHeaders
+    // (-1 afterwards).
     int AddStream(const AviStreamHeader& header, std::vector<std::uint8_t> format);
     bool WriteHeaders(std::int32_t width, std::int32_t height);
     // One chunk of stream data ("NNwb" for audio, "NNdb" for video), padded to an even size.
