@@ -1,0 +1,230 @@
+#include "ui/ZorvoDlg.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QScrollBar>
+
+#include "common/Version.h"
+#include "render/Project.h"
+#include "ui/AdjustmentsDlg.h"
+#include "ui/DialogUnits.h"
+#include "ui/ZorvoIcon.h"
+
+namespace zorvo {
+
+namespace {
+
+const char* const kScriptFilter = "Zorvo script Files (*.txt);;All Files (*)";
+
+}  // namespace
+
+CZorvoDlg::CZorvoDlg(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_logQueue(this) {
+    const DialogUnits units(font());
+
+    m_log.setParent(this);
+    m_log.setObjectName(QStringLiteral("log"));
+    m_log.setReadOnly(true);
+    m_log.setUndoRedoEnabled(false);
+    m_log.setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_log.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_log.setGeometry(units.Rect(7, 7, 240, 129));
+
+    for (QProgressBar* bar : {&m_upperBar, &m_lowerBar}) {
+        bar->setParent(this);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+    }
+    m_upperBar.setObjectName(QStringLiteral("upperBar"));
+    m_upperBar.setGeometry(units.Rect(7, 138, 240, 13));
+    m_lowerBar.setObjectName(QStringLiteral("lowerBar"));
+    m_lowerBar.setGeometry(units.Rect(7, 152, 240, 13));
+
+    m_adjustments.setParent(this);
+    m_adjustments.setObjectName(QStringLiteral("adjustments"));
+    m_adjustments.setText(QStringLiteral("Adjustments"));
+    m_adjustments.setGeometry(units.Rect(7, 166, 50, 14));
+    m_adjustments.setAutoDefault(false);
+    connect(&m_adjustments, &QPushButton::clicked, this, [this] { OnAdjustments(); });
+
+    m_remainingLabel.setParent(this);
+    m_remainingLabel.setObjectName(QStringLiteral("remainingLabel"));
+    m_remainingLabel.setText(QStringLiteral("remaining:"));
+    m_remainingLabel.setGeometry(units.Rect(80, 169, 34, 9));
+
+    m_remaining.setParent(this);
+    m_remaining.setObjectName(QStringLiteral("remaining"));
+    m_remaining.setReadOnly(true);
+    m_remaining.setGeometry(units.Rect(115, 168, 54, 12));
+
+    m_build.setParent(this);
+    m_build.setObjectName(QStringLiteral("build"));
+    m_build.setText(QStringLiteral("Build"));
+    m_build.setGeometry(units.Rect(197, 166, 50, 14));
+    m_build.setDefault(true);
+    connect(&m_build, &QPushButton::clicked, this, [this] { OnBuild(); });
+
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowIcon(ZorvoIcon());
+    resize(units.X(254), units.Y(187));
+    m_initialClientRect = rect();
+
+    AddControl(&m_log, m_anchors, 0, 0);
+    AddControl(&m_upperBar, m_anchors, 0, 0);
+    AddControl(&m_lowerBar, m_anchors, 0, 0);
+    AddControl(&m_remainingLabel, m_anchors, 2, 2);
+    AddControl(&m_remaining, m_anchors, 2, 2);
+    AddControl(&m_build, m_anchors, 1, 0);
+    AddControl(&m_adjustments, m_anchors, 0, 2);
+    for (CCtrlAuto& record : m_anchors) {
+        RecordInitial(*this, record);
+    }
+
+    PostLog(Format("Welcome in Zorvo %s by r.vosque\n\n", kVersion));
+}
+
+CZorvoDlg::~CZorvoDlg() {
+    m_ignoreMessages = true;
+    m_buildJob.reset();
+    m_outputDialog.reset();
+}
+
+void CZorvoDlg::reject() {
+    m_ignoreMessages = true;
+    m_buildJob.reset();  // stops the build and waits; the AVI is closed properly
+    m_outputDialog.reset();
+    QDialog::reject();
+}
+
+QString CZorvoDlg::ChooseScriptFile() {
+    return QFileDialog::getOpenFileName(this, QString(), QString(),
+                                        QString::fromLatin1(kScriptFilter));
+}
+
+void CZorvoDlg::OnBuild() {
+    const QString path = ChooseScriptFile();
+    if (!path.isEmpty()) {
+        StartBuild(path);
+    }
+}
+
+void CZorvoDlg::StartBuild(const QString& scriptPath) {
+    m_build.setEnabled(false);
+    m_log.clear();
+    if (!m_outputDialog) {
+        m_outputDialog = std::make_unique<COutputDlg>(this);
+    }
+    m_outputDialog->Clear();
+    DockOutput();
+    m_buildJob.reset();
+    m_buildJob = std::make_unique<CProject>(QFile::encodeName(scriptPath).toStdString(),
+                                            m_outputDialog.get());
+}
+
+void CZorvoDlg::OnAdjustments() {
+    m_ignoreMessages = true;
+    {
+        CAdjustmentsDlg dialog(this);
+        dialog.exec();
+    }
+    m_ignoreMessages = false;
+    if (m_finishDropped) {
+        // The job's thread has ended: its finish message was the last thing it did.
+        m_finishDropped = false;
+        FinishBuild();
+    }
+}
+
+void CZorvoDlg::FinishBuild() {
+    m_build.setEnabled(true);
+    if (m_outputDialog) {
+        m_outputDialog->hide();
+    }
+    m_buildJob.reset();
+}
+
+bool CZorvoDlg::event(QEvent* event) {
+    if (event->type() == LogEventQueue::EventType()) {
+        if (auto message = m_logQueue.Take()) {
+            OnLogMessage(*message);
+        }
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void CZorvoDlg::OnLogMessage(const LogMessage& message) {
+    if (m_ignoreMessages) {
+        if (message.kind == LogKind::BuildFinished && m_buildJob) {
+            m_finishDropped = true;
+        }
+        return;
+    }
+    switch (message.kind) {
+        case LogKind::Progress:
+            if (message.bar == 0) {
+                m_upperBar.setValue(message.percent);
+                break;
+            }
+            if (m_outputDialog) {
+                m_outputDialog->show();
+            }
+            m_lowerBar.setValue(message.percent);
+            setWindowTitle(message.percent == 100
+                               ? QString::fromLatin1(kTitle)
+                               : QStringLiteral("Zorvo - %1%").arg(message.percent));
+            break;
+        case LogKind::Text:
+            AppendLog(message.text);
+            break;
+        case LogKind::Status:
+            m_remaining.setText(QString::fromStdString(message.text));
+            break;
+        case LogKind::BuildFinished:
+            FinishBuild();
+            break;
+    }
+}
+
+void CZorvoDlg::AppendLog(const std::string& text) {
+    // The text goes to the end whatever the user selected, and the end stays in view.
+    m_log.moveCursor(QTextCursor::End);
+    m_log.insertPlainText(QString::fromStdString(text));
+    m_log.moveCursor(QTextCursor::End);
+    m_log.ensureCursorVisible();
+}
+
+void CZorvoDlg::DockOutput() {
+    if (m_outputDialog) {
+        const QRect frame = frameGeometry();
+        m_outputDialog->move(frame.x() + frame.width(), frame.y());
+    }
+}
+
+void CZorvoDlg::resizeEvent(QResizeEvent* event) {
+    int width = event->size().width();
+    int height = event->size().height();
+    if (!m_initialClientRect.isNull() &&
+        (width < m_initialClientRect.width() || height < m_initialClientRect.height())) {
+        // Never smaller than at first, in both directions at once.
+        resize(m_initialClientRect.size());
+        width = this->width();
+        height = this->height();
+    }
+    Relayout(m_anchors, width, height);
+    QDialog::resizeEvent(event);
+    DockOutput();
+    update();
+}
+
+void CZorvoDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    DockOutput();
+}
+
+}  // namespace zorvo

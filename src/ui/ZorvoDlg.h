@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRect>
+#include <memory>
+#include <vector>
+
+#include "common/LogChannel.h"
+#include "ui/CtrlAuto.h"
+#include "ui/LogEventQueue.h"
+#include "ui/OutputDlg.h"
+
+namespace zorvo {
+
+class CProject;
+
+// The main window: starts builds, shows their log, progress and remaining time, keeps the output
+// preview docked to its right edge, and opens the Adjustments dialog. It is the receiving end of
+// the log channel for as long as it exists.
+class CZorvoDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* kTitle =
+        "Zorvo - music video creator for studio recording session";
+
+    explicit CZorvoDlg(QWidget* parent = nullptr);
+    // Stops a running build (the file written so far stays valid) before anything goes away.
+    ~CZorvoDlg() override;
+
+    // What the Build button does once a script has been chosen.
+    void StartBuild(const QString& scriptPath);
+
+    const CProject* BuildJob() const { return m_buildJob.get(); }
+    COutputDlg* OutputDialog() const { return m_outputDialog.get(); }
+
+  public slots:
+    // Ends the window as its close box does: a running build is stopped and waited for.
+    void reject() override;
+
+  protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+    // One message of the log channel, on the window's thread.
+    virtual void OnLogMessage(const LogMessage& message);
+    // The file dialog of Build; empty when cancelled.
+    virtual QString ChooseScriptFile();
+
+  private:
+    void OnBuild();
+    void OnAdjustments();
+    void FinishBuild();
+    void AppendLog(const std::string& text);
+    void DockOutput();
+
+    // Controls, in the order of their tab stops.
+    QPlainTextEdit m_log;
+    QProgressBar m_upperBar;
+    QProgressBar m_lowerBar;
+    QPushButton m_adjustments;
+    QLabel m_remainingLabel;
+    QLineEdit m_remaining;
+    QPushButton m_build;
+
+    std::vector<CCtrlAuto> m_anchors;
+    QRect m_initialClientRect;
+    bool m_ignoreMessages = false;
+    // A build finished while its messages were dropped; it is cleaned up once they flow again.
+    bool m_finishDropped = false;
+
+    std::unique_ptr<COutputDlg> m_outputDialog;
+    // Declared after the preview, so it is destroyed (and its thread ended) first.
+    std::unique_ptr<CProject> m_buildJob;
+    LogEventQueue m_logQueue;
+};
+
+}  // namespace zorvo

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <string>
+#include <vector>
+
+#include "UiTestSupport.h"
+#include "ui/ZorvoDlg.h"
+
+namespace zorvo::test {
+
+// The main window with its file dialog replaced and every log channel message it takes noted,
+// whether it acts on it or drops it.
+class RecordingWindow : public CZorvoDlg {
+  public:
+    std::vector<LogMessage> taken;
+    QString scriptPath;
+
+    std::string LogText() const {
+        return findChild<QPlainTextEdit*>(QStringLiteral("log"))->toPlainText().toStdString();
+    }
+    QPushButton* Button(const char* name) const {
+        return findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QProgressBar* Bar(const char* name) const {
+        return findChild<QProgressBar*>(QString::fromLatin1(name));
+    }
+    // Waits until the window has taken `count` messages in all.
+    bool TakeUpTo(size_t count) {
+        return WaitUntil([&] { return taken.size() >= count; });
+    }
+    bool Took(LogKind kind) const {
+        for (const LogMessage& message : taken) {
+            if (message.kind == kind) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  protected:
+    void OnLogMessage(const LogMessage& message) override {
+        taken.push_back(message);
+        CZorvoDlg::OnLogMessage(message);
+    }
+    QString ChooseScriptFile() override { return scriptPath; }
+};
+
+}  // namespace zorvo::test

@@ -1,0 +1,191 @@
+// Controls follow the main window's size: edge rules, then pushed clear of the controls that
+// lay above them or to their left.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <map>
+
+#include "RecordingWindow.h"
+#include "ui/CtrlAuto.h"
+
+namespace zorvo::test {
+namespace {
+
+// Half-open edges, as the anchoring works with them.
+struct Edges {
+    int left, top, right, bottom;
+    bool operator==(const Edges&) const = default;
+};
+
+Edges EdgesOf(const QWidget& widget) {
+    const QRect g = widget.geometry();
+    return {g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
+}
+
+std::ostream& operator<<(std::ostream& out, const Edges& e) {
+    return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
+}
+
+const char* const kControls[] = {"log",       "upperBar", "lowerBar",   "remainingLabel",
+                                 "remaining", "build",    "adjustments"};
+
+class MainWindowAnchoringTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.show();
+        ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+        initialSize = window.size();
+        for (const char* name : kControls) {
+            QWidget* control = window.findChild<QWidget*>(QString::fromLatin1(name));
+            ASSERT_NE(control, nullptr) << name;
+            initial[name] = EdgesOf(*control);
+        }
+    }
+
+    // Resizes the window and waits until it has the size it keeps.
+    void ResizeTo(QSize size, QSize expected) {
+        window.resize(size);
+        ASSERT_TRUE(WaitUntil([&] { return window.size() == expected; }))
+            << window.width() << " x " << window.height();
+    }
+
+    Edges Now(const char* name) const {
+        return EdgesOf(*window.findChild<QWidget*>(QString::fromLatin1(name)));
+    }
+
+    void ExpectAll(const std::map<std::string, Edges>& expected) const {
+        for (const auto& [name, edges] : expected) {
+            EXPECT_EQ(Now(name.c_str()), edges) << name;
+        }
+    }
+
+    RecordingWindow window;
+    QSize initialSize;
+    std::map<std::string, Edges> initial;
+};
+
+TEST_F(MainWindowAnchoringTest, InitialLayoutDoesNotOverlap) {
+    // The table's bottom row sits below the lower bar, the bars below the log.
+    EXPECT_LE(initial["log"].bottom, initial["upperBar"].top);
+    EXPECT_LE(initial["upperBar"].bottom, initial["lowerBar"].top);
+    for (const char* name : {"adjustments", "remainingLabel", "remaining", "build"}) {
+        EXPECT_LE(initial["lowerBar"].bottom, initial[name].top) << name;
+    }
+}
+
+TEST_F(MainWindowAnchoringTest, BackToTheInitialSizeRestoresEveryRectangle) {
+    ResizeTo(initialSize + QSize(150, 90), initialSize + QSize(150, 90));
+    ASSERT_NE(Now("log"), initial["log"]);
+    ResizeTo(initialSize, initialSize);
+    ExpectAll(initial);
+}
+
+TEST_F(MainWindowAnchoringTest, HundredPixelsTaller) {
+    ResizeTo(initialSize + QSize(0, 100), initialSize + QSize(0, 100));
+    std::map<std::string, Edges> expected = initial;
+    for (auto& [name, edges] : expected) {
+        edges.bottom += 100;
+    }
+    // Each bar closes up to the control above it, the bottom row to the lower bar.
+    expected["upperBar"].top = expected["log"].bottom;
+    expected["lowerBar"].top = expected["upperBar"].bottom;
+    for (const char* name : {"adjustments", "remainingLabel", "remaining", "build"}) {
+        expected[name].top = expected["lowerBar"].bottom;
+    }
+    ExpectAll(expected);
+}
+
+TEST_F(MainWindowAnchoringTest, TwoHundredPixelsWider) {
+    ResizeTo(initialSize + QSize(200, 0), initialSize + QSize(200, 0));
+    std::map<std::string, Edges> expected = initial;
+    for (const char* name : {"log", "upperBar", "lowerBar", "build"}) {
+        expected[name].right += 200;
+    }
+    const int w0 = initialSize.width();
+    expected["build"].left = initial["build"].left * (w0 + 200) / w0;
+    ASSERT_GT(expected["build"].left, initial["build"].left);
+    ExpectAll(expected);
+}
+
+TEST_F(MainWindowAnchoringTest, NeverSmallerThanAtFirst) {
+    // Narrower while taller, and shorter while wider: both go back to the first size.
+    const QSize attempts[] = {initialSize + QSize(-10, 50), initialSize + QSize(40, -1)};
+    for (const QSize& attempt : attempts) {
+        SCOPED_TRACE(std::to_string(attempt.width()) + " x " + std::to_string(attempt.height()));
+        ResizeTo(initialSize + QSize(20, 20), initialSize + QSize(20, 20));
+        ResizeTo(attempt, initialSize);
+        ExpectAll(initial);
+    }
+}
+
+TEST_F(MainWindowAnchoringTest, PreviewStaysDockedToTheRightEdge) {
+    window.scriptPath = QStringLiteral("/nonexistent/zorvo-script.txt");
+    window.Button("build")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
+    const COutputDlg* preview = window.OutputDialog();
+    ASSERT_NE(preview, nullptr);
+    const auto docked = [&] {
+        const QRect frame = window.frameGeometry();
+        return preview->pos() == QPoint(frame.x() + frame.width(), frame.y());
+    };
+    EXPECT_TRUE(docked());
+    window.move(window.pos() + QPoint(37, 21));
+    EXPECT_TRUE(WaitUntil(docked));
+    ResizeTo(initialSize + QSize(120, 0), initialSize + QSize(120, 0));
+    EXPECT_TRUE(WaitUntil(docked));
+}
+
+// Records over plain widgets, to follow chains of pushes.
+class RelayoutTest : public ::testing::Test {
+  protected:
+    QWidget* Add(QRect geometry, int leftMode, int rightMode, int bottomMode) {
+        auto& widget = widgets.emplace_back(std::make_unique<QWidget>(&parent));
+        widget->setGeometry(geometry);
+        AddControl(widget.get(), list, leftMode, rightMode);
+        list.back().bottomMode = bottomMode;
+        return widget.get();
+    }
+    void Record() {
+        for (CCtrlAuto& record : list) {
+            RecordInitial(parent, record);
+        }
+    }
+
+    QWidget parent;
+    std::vector<std::unique_ptr<QWidget>> widgets;
+    std::vector<CCtrlAuto> list;
+};
+
+TEST_F(RelayoutTest, PushesRunUntilNothingOverlaps) {
+    parent.resize(200, 200);
+    // Listed bottom to top: each push uncovers the need for another one in a later sweep.
+    QWidget* low = Add(QRect(10, 150, 50, 20), 0, 0, 2);
+    QWidget* middle = Add(QRect(10, 100, 50, 30), 0, 0, 2);
+    QWidget* top = Add(QRect(10, 10, 50, 80), 0, 0, 0);
+    Record();
+    Relayout(list, 200, 300);
+    EXPECT_EQ(EdgesOf(*top), (Edges{10, 10, 60, 190}));
+    EXPECT_EQ(EdgesOf(*middle), (Edges{10, 190, 60, 220}));  // keeps its height of 30
+    EXPECT_EQ(EdgesOf(*low), (Edges{10, 220, 60, 240}));     // keeps its height of 20
+    for (const CCtrlAuto& record : list) {
+        EXPECT_EQ(EdgesOf(*record.control),
+                  (Edges{record.currentRect.left, record.currentRect.top, record.currentRect.right,
+                         record.currentRect.bottom}));
+    }
+}
+
+TEST_F(RelayoutTest, ProportionalLeftPushesAKeptWidthControl) {
+    parent.resize(200, 100);
+    QWidget* grower = Add(QRect(100, 10, 50, 20), 1, 0, 0);
+    QWidget* follower = Add(QRect(160, 10, 30, 20), 0, 2, 0);
+    QWidget* touching = Add(QRect(150, 40, 10, 20), 0, 2, 0);  // touches, not to the right of
+    Record();
+    Relayout(list, 400, 100);
+    EXPECT_EQ(EdgesOf(*grower), (Edges{200, 10, 350, 30}));
+    EXPECT_EQ(EdgesOf(*follower), (Edges{350, 10, 380, 30}));
+    EXPECT_EQ(EdgesOf(*touching), (Edges{150, 40, 160, 60}));
+}
+
+}  // namespace
+}  // namespace zorvo::test

@@ -1,0 +1,111 @@
+// A whole build driven from the main window, on a small generated session.
+#include <gtest/gtest.h>
+
+#include <QEvent>
+#include <algorithm>
+#include <vector>
+
+#include "RecordingWindow.h"
+#include "support/AviReader.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+#include "support/WaveFile.h"
+
+namespace zorvo::test {
+namespace {
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+// One measure of 4/4 at 120 bpm: 2000 ms, 50 frames.
+constexpr int kFrames = 50;
+
+// Notes the preview's show and hide events.
+class VisibilityLog : public QObject {
+  public:
+    std::vector<QEvent::Type> events;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+            events.push_back(event->type());
+        }
+        return false;
+    }
+};
+
+TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
+    TempDir dir;
+    TestVideo video;
+    video.frameCount = 70;
+    std::string error;
+    ASSERT_TRUE(WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
+    // 44100 Hz, 16-bit stereo: 3 seconds.
+    ASSERT_TRUE(WriteWaveFile(dir.File("song.wav"), WaveFormat{}, PatternBytes(3 * 176400, 3)));
+    const std::string output = dir.File("song.avi");
+    const std::string script = "output( " + output + ", " + std::to_string(kWidth) + ", " +
+                               std::to_string(kHeight) + ", bicubic, " + dir.File("song.wav") +
+                               " )\n"
+                               "input( cam, " +
+                               dir.File("cam.avi") +
+                               " ) { brightness( 0.1 ); }\n"
+                               "marker( 1, 1fullscreen ) { tempo( 120 ); signature( 4, 4 ); "
+                               "display( cam ); }\n"
+                               "marker( 2 ) { }\n";
+    ASSERT_TRUE(WriteTextFile(dir.File("song.txt"), script));
+
+    RecordingWindow window;
+    window.show();
+    ASSERT_TRUE(window.TakeUpTo(1));  // the welcome line, before the user can press Build
+    window.scriptPath = QString::fromStdString(dir.File("song.txt"));
+    window.Button("build")->click();
+    EXPECT_FALSE(window.Button("build")->isEnabled());
+    COutputDlg* preview = window.OutputDialog();
+    ASSERT_NE(preview, nullptr);
+    VisibilityLog visibility;
+    preview->installEventFilter(&visibility);
+
+    ASSERT_TRUE(WaitUntil([&] { return window.Button("build")->isEnabled(); }, 120000));
+    EXPECT_EQ(window.BuildJob(), nullptr);
+    const std::string log = window.LogText();
+    const std::string last = "Done without error.\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last) << log;
+    EXPECT_EQ(log.rfind("* Parsing script...\n", 0), 0u) << log;
+    EXPECT_EQ(window.windowTitle().toStdString(), CZorvoDlg::kTitle);
+    EXPECT_EQ(window.Bar("lowerBar")->value(), 100);
+    EXPECT_EQ(visibility.events, (std::vector<QEvent::Type>{QEvent::Show, QEvent::Hide}));
+    EXPECT_FALSE(preview->isVisible());
+
+    AviContents contents;
+    ASSERT_TRUE(ReadAvi(output, contents, error)) << error;
+    ASSERT_EQ(contents.streams.size(), 2u);
+    const auto videoStream =
+        std::find_if(contents.streams.begin(), contents.streams.end(),
+                     [](const AviStreamInfo& stream) { return stream.type == "video"; });
+    ASSERT_NE(videoStream, contents.streams.end());
+    EXPECT_EQ(videoStream->width, kWidth);
+    EXPECT_EQ(videoStream->height, kHeight);
+    ASSERT_EQ(contents.pictures.size(), static_cast<size_t>(kFrames));
+    EXPECT_EQ(contents.audio.size(), static_cast<size_t>(kFrames) * 176400 / 25);
+
+    // The preview kept the last written frame, scaled and upright.
+    const std::vector<std::uint8_t>& lastFrame = contents.pictures.back();
+    const QImage picture = preview->Picture();
+    const int W = picture.width();
+    const int H = picture.height();
+    int wrong = 0;
+    for (int row = 0; row < H; ++row) {
+        const int y = H - 1 - row;  // counted from the bottom
+        const int sy = y * (kHeight - 1) / (H - 1);
+        const int sourceRow = kHeight - 1 - sy;  // the reader gives rows from the top
+        for (int x = 0; x < W; ++x) {
+            const int sx = x * (kWidth - 1) / (W - 1);
+            const std::uint8_t* p = &lastFrame[(static_cast<size_t>(sourceRow) * kWidth + sx) * 3];
+            wrong += picture.pixel(x, row) != qRgb(p[2], p[1], p[0]);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
+}  // namespace zorvo::test

@@ -1,0 +1,187 @@
+// The output preview: nearest-neighbour scaling of bottom-up BGR frames, alpha 255.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "UiTestSupport.h"
+#include "ui/OutputDlg.h"
+
+namespace zorvo::test {
+namespace {
+
+// A frame whose every pixel tells its place: blue and green the low bytes of column and row,
+// red their high bits.
+std::vector<std::uint8_t> PatternFrame(int width, int height) {
+    std::vector<std::uint8_t> bits(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = &bits[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = static_cast<std::uint8_t>(x & 0xFF);
+            p[1] = static_cast<std::uint8_t>(y & 0xFF);
+            p[2] = static_cast<std::uint8_t>((x >> 8) | (y >> 8) << 4);
+        }
+    }
+    return bits;
+}
+
+// The 32-bit value of frame pixel (x, y), y counted from the bottom.
+std::uint32_t FramePixel(const std::vector<std::uint8_t>& bits, int width, int x, int y) {
+    const std::uint8_t* p = &bits[(static_cast<size_t>(y) * width + x) * 3];
+    return 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+}
+
+// The picture's pixel at column x of row y counted from the bottom.
+std::uint32_t PicturePixel(const QImage& picture, int x, int y) {
+    return picture.pixel(x, picture.height() - 1 - y);
+}
+
+class OutputDlgTest : public ::testing::Test {
+  protected:
+    QWidget owner;
+    COutputDlg preview{&owner};
+};
+
+TEST_F(OutputDlgTest, SameSizeCopiesEveryPixelWithAlpha255) {
+    const int w = preview.width();
+    const int h = preview.height();
+    ASSERT_GT(w, 100);
+    ASSERT_GT(h, 100);
+    const auto frame = PatternFrame(w, h);
+    preview.ShowFrame(frame.data(), w, h);
+    const QImage picture = preview.Picture();
+    ASSERT_EQ(picture.size(), preview.size());
+    int wrong = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            wrong += PicturePixel(picture, x, y) != FramePixel(frame, w, x, y);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(OutputDlgTest, NearestNeighbourMapsFirstAndLastOntoEachOther) {
+    const int w = preview.width();
+    const int h = preview.height();
+    struct Case {
+        const char* name;
+        int frameWidth;
+        int frameHeight;
+    };
+    const Case cases[] = {
+        {"twice as wide", 2 * w, h},
+        {"half as high", w, h / 2},
+        {"small", 7, 5},
+        {"one pixel", 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto frame = PatternFrame(c.frameWidth, c.frameHeight);
+        preview.ShowFrame(frame.data(), c.frameWidth, c.frameHeight);
+        const QImage picture = preview.Picture();
+        int wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            const int sy = y * (c.frameHeight - 1) / (h - 1);
+            for (int x = 0; x < w; ++x) {
+                const int sx = x * (c.frameWidth - 1) / (w - 1);
+                wrong += PicturePixel(picture, x, y) != FramePixel(frame, c.frameWidth, sx, sy);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+        // The corners show the frame's corners.
+        EXPECT_EQ(PicturePixel(picture, 0, 0), FramePixel(frame, c.frameWidth, 0, 0));
+        EXPECT_EQ(PicturePixel(picture, w - 1, h - 1),
+                  FramePixel(frame, c.frameWidth, c.frameWidth - 1, c.frameHeight - 1));
+    }
+}
+
+TEST_F(OutputDlgTest, TwiceAsWideKeepsEveryOtherColumn) {
+    const int w = preview.width();
+    const int h = preview.height();
+    const auto frame = PatternFrame(2 * w, h);
+    preview.ShowFrame(frame.data(), 2 * w, h);
+    const QImage picture = preview.Picture();
+    for (int y : {0, h / 2, h - 1}) {
+        for (int x = 0; x < w; ++x) {
+            // Every other column from the first; the last preview column takes the last one.
+            const int expected = x + 1 < w ? 2 * x : 2 * w - 1;
+            const std::uint32_t pixel = PicturePixel(picture, x, y);
+            const int column = static_cast<int>((pixel & 0xFF) | ((pixel >> 16) & 0x0F) << 8);
+            ASSERT_EQ(column, expected) << "column " << x << ", row " << y;
+        }
+    }
+}
+
+TEST_F(OutputDlgTest, ClearShowsBlackUntilTheNextFrame) {
+    const int w = preview.width();
+    const int h = preview.height();
+    const auto frame = PatternFrame(w, h);
+    preview.ShowFrame(frame.data(), w, h);
+    preview.Clear();
+    const QImage picture = preview.Picture();
+    int notBlack = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            notBlack += (picture.pixel(x, y) & 0xFFFFFF) != 0;
+        }
+    }
+    EXPECT_EQ(notBlack, 0);
+    preview.ShowFrame(frame.data(), w, h);
+    EXPECT_EQ(PicturePixel(preview.Picture(), 5, 9), FramePixel(frame, w, 5, 9));
+}
+
+TEST_F(OutputDlgTest, FramesFromAnotherThreadArriveWhole) {
+    preview.show();
+    const int w = preview.width();
+    const int h = preview.height();
+    // Two plain frames, alternating: any picture must be all one or all the other.
+    std::vector<std::uint8_t> dark(static_cast<size_t>(w) * h * 3, 0x20);
+    std::vector<std::uint8_t> light(static_cast<size_t>(w) * h * 3, 0xD0);
+    std::atomic<bool> done{false};
+    std::thread builder([&] {
+        for (int i = 0; i < 200; ++i) {
+            const auto& frame = i % 2 ? light : dark;
+            preview.ShowFrame(frame.data(), w, h);
+        }
+        done = true;
+    });
+    int mixed = 0;
+    while (!done) {
+        QCoreApplication::processEvents();
+        const QImage picture = preview.Picture();
+        const QRgb first = picture.pixel(0, 0);
+        for (int y = 0; y < h; y += 7) {
+            for (int x = 0; x < w; x += 7) {
+                mixed += picture.pixel(x, y) != first;
+            }
+        }
+    }
+    builder.join();
+    EXPECT_EQ(mixed, 0);
+    EXPECT_EQ(preview.Picture().pixel(3, 3), 0xFFD0D0D0u);
+    RunEventsFor(50);  // the posted repaint runs against a live window
+}
+
+TEST_F(OutputDlgTest, CloseRequestGoesToTheOwner) {
+    bool ownerClosed = false;
+    struct Owner : QWidget {
+        bool* closed;
+        explicit Owner(bool* c) : closed(c) {}
+        void closeEvent(QCloseEvent* event) override {
+            *closed = true;
+            event->accept();
+        }
+    } closingOwner(&ownerClosed);
+    closingOwner.show();
+    COutputDlg own(&closingOwner);
+    own.show();
+    EXPECT_FALSE(own.close());  // refuses for itself
+    EXPECT_TRUE(own.isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return ownerClosed; }));
+}
+
+}  // namespace
+}  // namespace zorvo::test
