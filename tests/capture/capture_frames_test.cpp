@@ -1,6 +1,7 @@
 // Frame accuracy: every produced frame shows the source frame S + floor(n x fps / 25), for each
 // codec, container and rate, from the file's start, inside the pre-roll and after a seek.
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,10 @@ struct Rate {
     int num;
     int den;
 };
+
+void PrintTo(const Format& format, std::ostream* out) {
+    *out << format.name;
+}
 
 class CaptureFramesTest : public ::testing::TestWithParam<Format> {};
 
