@@ -52,7 +52,12 @@ bool CFFMPEGCapture::Start() {
         return false;
     }
     // Captures that one thread starts one after another never open decoders at the same time.
-    m_eventReady.Wait();
+    // A stop raised meanwhile may keep the worker from ever opening, so it ends the wait too.
+    while (!m_eventReady.WaitFor(std::chrono::milliseconds(10))) {
+        if (m_bStop.load()) {
+            break;
+        }
+    }
     Sleep(1);
     return true;
 }
@@ -119,7 +124,11 @@ bool CFFMPEGCapture::Capture() {
                 "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n");
             return false;
         }
-        return m_pInput && decoder.Open(m_pInput->file);
+        if (!m_pInput) {
+            PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
+            return false;
+        }
+        return decoder.Open(m_pInput->file);
     }();
     if (!opened) {
         // Set before the starter wakes, so it sees the failure at once.

@@ -86,17 +86,6 @@ TEST(ThreadTest, StopWhileRunningWaitsForTheCurrentStep) {
     EXPECT_EQ(thread.finished.load(), 1);
 }
 
-TEST(ThreadTest, StepsRepeatUntilStopAndNotAfter) {
-    CountingThread thread;
-    ASSERT_TRUE(thread.Begin());
-    ASSERT_TRUE(thread.WaitForSteps(3));
-    thread.Stop();
-    const int steps = thread.started.load();
-    EXPECT_EQ(thread.finished.load(), steps);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(thread.started.load(), steps);
-}
-
 TEST(ThreadTest, RefusedStartReturnsFalseAndLeavesNothingToWaitFor) {
     RefusedThread thread;
     EXPECT_FALSE(thread.Begin());
