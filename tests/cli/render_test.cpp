@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/AviReader.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+
+namespace zorvo {
+namespace {
+
+// Starts `zorvo render SCRIPT` with stdout going to a file; returns the child's pid.
+pid_t StartRender(const std::string& script, const std::string& outPath) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        FILE* out = std::freopen(outPath.c_str(), "w", stdout);
+        if (!out) {
+            _exit(99);
+        }
+        const std::string program = test::BinDir() + "/zorvo";
+        execl(program.c_str(), program.c_str(), "render", script.c_str(), nullptr);
+        _exit(98);
+    }
+    return pid;
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+            text.append(buffer, n);
+        }
+        std::fclose(f);
+    }
+    return text;
+}
+
+class RenderCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::TestVideo video;
+        video.width = 96;
+        video.height = 144;
+        video.frameCount = 2000;
+        std::string error;
+        ASSERT_TRUE(test::WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
+    }
+    std::string Script(const std::string& name, int lastMeasure) {
+        const std::string path = dir.File(name + ".txt");
+        test::WriteTextFile(path,
+                            "output( " + dir.File(name + ".avi") + ", 96, 144 )\ninput( cam, " +
+                                dir.File("cam.avi") +
+                                " ) { }\nmarker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) "
+                                "display( cam ) }\nmarker( " +
+                                std::to_string(lastMeasure) + " ) { }\n");
+        return path;
+    }
+    test::TempDir dir;
+};
+
+TEST_F(RenderCommand, SucceedsAndFails) {
+    const pid_t ok = StartRender(Script("short", 2), dir.File("short.out"));
+    EXPECT_EQ(WaitExit(ok), 0);
+    const std::string out = ReadFile(dir.File("short.out"));
+    EXPECT_EQ(
+        out.rfind("* Parsing script...\n* Building timeline markers 1 to 2 (end@2) - 4/4 @ "
+                  "60bpm\n1 block(s) of 4000ms (100 frames) to compute\n[Block 1/1]\nDone in ",
+                  0),
+        0u)
+        << out;
+    EXPECT_NE(out.find(" for 100 frames.\nDone without error.\n"), std::string::npos) << out;
+
+    test::WriteTextFile(dir.File("broken.txt"), "output( x )");
+    const pid_t failed = StartRender(dir.File("broken.txt"), dir.File("broken.out"));
+    EXPECT_EQ(WaitExit(failed), 1);
+    EXPECT_EQ(ReadFile(dir.File("broken.out")),
+              "* Parsing script...\nError (Script): Malformed script.\n"
+              "Error (Script): Failed to parse 'output'.\n"
+              "Error (Project): Failed to parse script.\n"
+              "Error (Project): Failed to build project.\n");
+}
+
+TEST_F(RenderCommand, InterruptStopsCleanly) {
+    const std::string script = Script("long", 20);  // 1900 frames
+    const std::string avi = dir.File("long.avi");
+    const pid_t pid = StartRender(script, dir.File("long.out"));
+    // Wait until frames are being written, then interrupt once.
+    for (int i = 0; i < 20000; ++i) {
+        if (ReadFile(dir.File("long.out")).find("[Block 1/1]") != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 130);
+    const std::string out = ReadFile(dir.File("long.out"));
+    EXPECT_NE(out.find("Done without error.\n"), std::string::npos) << out;
+    test::AviContents contents;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(avi, contents, error)) << error;
+    EXPECT_GT(contents.pictures.size(), 0u);
+    EXPECT_LT(contents.pictures.size(), 1900u);
+}
+
+}  // namespace
+}  // namespace zorvo
