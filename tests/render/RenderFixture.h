@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,6 +92,24 @@ inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int lef
     }
     const auto mark = ReadFrameMark(region);
     return mark && mark->upright ? mark->number : -1;
+}
+
+// The frame count of a finish line "Done in %f secs [%i min(s) %.2i] for %i frames.\n", or -1
+// when the text is not one.
+inline int DoneLineFrames(const std::string& text) {
+    double seconds = 0;
+    int minutes = 0;
+    int rest = 0;
+    int frames = -1;
+    char end[3] = {};
+    const int read = std::sscanf(text.c_str(), "Done in %lf secs [%d min(s) %d] for %d frames%2c",
+                                 &seconds, &minutes, &rest, &frames, end);
+    const size_t dot = text.find('.');
+    const bool sixDecimals = dot != std::string::npos && text.find(' ', dot) == dot + 7;
+    if (read != 5 || std::string(end) != ".\n" || !sixDecimals || rest < 0 || rest > 59) {
+        return -1;
+    }
+    return frames;
 }
 
 }  // namespace zorvo::test

@@ -1,5 +1,3 @@
-#include <regex>
-
 #include "RenderFixture.h"
 
 namespace zorvo {
@@ -75,10 +73,7 @@ TEST_F(TypicalScript, LogSequence) {
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(result->texts[i], expected[i]) << i;
     }
-    EXPECT_TRUE(std::regex_match(
-        result->texts[expected.size()],
-        std::regex(
-            R"(Done in [0-9]+\.[0-9]{6} secs \[[0-9]+ min\(s\) [0-9]{2}\] for 584 frames\.\n)")))
+    EXPECT_EQ(test::DoneLineFrames(result->texts[expected.size()]), 584)
         << result->texts[expected.size()];
     EXPECT_EQ(result->texts.back(), "Done without error.\n");
     EXPECT_TRUE(result->succeeded);
@@ -114,8 +109,9 @@ TEST_F(TypicalScript, ProgressOnBothBars) {
     ASSERT_GE(result->statuses.size(), 3u);
     EXPECT_EQ(result->statuses.front(), "");
     EXPECT_EQ(result->statuses.back(), "");
-    EXPECT_TRUE(
-        std::regex_match(result->statuses[1], std::regex(R"(-?[0-9]+ min\(s\) -?[0-9]{2})")))
+    int minutes = -1;
+    int seconds = -1;
+    EXPECT_EQ(std::sscanf(result->statuses[1].c_str(), "%d min(s) %d", &minutes, &seconds), 2)
         << result->statuses[1];
 }
 
