@@ -28,21 +28,22 @@ enum Slider { kCR, kMG, kYB, kBrightness, kContrast, kSaturation, kNoise };
 struct Placement {
     const char* text;
     int x, y;
+    int limit;  // where the control it names starts; 0 for none
 };
 
 // Labels in dialog units; they take their natural width.
 constexpr Placement kLabels[] = {
-    {"cyan", 18, 24},
-    {"red", 150, 24},
-    {"magenta", 18, 48},
-    {"green", 150, 48},
-    {"yellow", 18, 72},
-    {"blue", 150, 72},
-    {"brightness", 18, 120},
-    {"contrast", 18, 144},
-    {"saturation", 18, 168},
-    {"noise reduction", 133, 203},
-    {"vertical flip", 288, 203},
+    {"cyan", 18, 24, 54},
+    {"red", 150, 24, 0},
+    {"magenta", 18, 48, 54},
+    {"green", 150, 48, 0},
+    {"yellow", 18, 72, 54},
+    {"blue", 150, 72, 0},
+    {"brightness", 18, 120, 54},
+    {"contrast", 18, 144, 54},
+    {"saturation", 18, 168, 54},
+    {"noise reduction", 133, 203, 183},
+    {"vertical flip", 288, 203, 326},
 };
 
 struct SliderPlacement {
@@ -125,7 +126,9 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
         label.setParent(this);
         label.setText(QString::fromLatin1(kLabels[i].text));
         label.adjustSize();
-        label.move(units.X(kLabels[i].x), units.Y(kLabels[i].y));
+        const Placement& at = kLabels[i];
+        label.move(at.limit ? units.LabelLeft(at.x, label.width(), at.limit) : units.X(at.x),
+                   units.Y(at.y));
     }
 
     m_preview = QImage(m_previewRect.size(), QImage::Format_RGB32);

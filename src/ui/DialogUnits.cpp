@@ -20,4 +20,9 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
     return QRect(left, top, X(x + width) - left, Y(y + height) - top);
 }
 
+int DialogUnits::LabelLeft(int x, int textWidth, int limit) const {
+    constexpr int kGap = 3;
+    return std::min(X(x), X(limit) - kGap - textWidth);
+}
+
 }  // namespace zorvo

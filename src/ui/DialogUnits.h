@@ -23,6 +23,12 @@ class DialogUnits {
     int BaseWidth() const { return m_baseWidth; }
     int BaseHeight() const { return m_baseHeight; }
 
+    // The left edge, in pixels, of a label drawn at `x` units whose text is `textWidth` pixels
+    // wide and must end before `limit` units, where the control it names starts. The layouts
+    // were drawn for a narrower font than Linux desktops use: a label that would run into its
+    // control moves left, into the free space before it, instead.
+    int LabelLeft(int x, int textWidth, int limit) const;
+
   private:
     int m_baseWidth;
     int m_baseHeight;

@@ -55,7 +55,10 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_remainingLabel.setParent(this);
     m_remainingLabel.setObjectName(QStringLiteral("remainingLabel"));
     m_remainingLabel.setText(QStringLiteral("remaining:"));
-    m_remainingLabel.setGeometry(units.Rect(80, 169, 34, 9));
+    const QRect labelRect = units.Rect(80, 169, 34, 9);
+    const int labelLeft = units.LabelLeft(80, m_remainingLabel.sizeHint().width(), 115);
+    m_remainingLabel.setGeometry(labelLeft, labelRect.y(), labelRect.right() + 1 - labelLeft,
+                                 labelRect.height());
 
     m_remaining.setParent(this);
     m_remaining.setObjectName(QStringLiteral("remaining"));

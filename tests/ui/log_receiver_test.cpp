@@ -1,6 +1,7 @@
 // The main window as the receiving end of the log channel.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -108,21 +109,32 @@ TEST_F(LogReceiverTest, StatusReplacesRemainingTime) {
 TEST_F(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
     const std::string logBefore = window.LogText();
     bool sawDialog = false;
-    QTimer::singleShot(0, &window, [&] {
+    size_t expected = 0;
+    QElapsedTimer clock;
+    clock.start();
+    const auto poll = PollFromEventLoop([&] {
         auto* adjustments = window.findChild<CAdjustmentsDlg*>();
-        sawDialog = adjustments && adjustments->isVisible();
-        const size_t count = window.taken.size();
-        PostLog("dropped\n");
-        PostProgress(50, 1);
-        PostProgress(60, 0);
-        PostStatus("00:01");
-        window.TakeUpTo(count + 4);
-        if (adjustments) {
-            adjustments->accept();
+        if (!adjustments) {
+            return clock.elapsed() > 20000;
         }
+        if (expected == 0) {
+            sawDialog = adjustments->isVisible();
+            expected = window.taken.size() + 4;
+            PostLog("dropped\n");
+            PostProgress(50, 1);
+            PostProgress(60, 0);
+            PostStatus("00:01");
+            return false;
+        }
+        if (window.taken.size() < expected && clock.elapsed() < 20000) {
+            return false;
+        }
+        adjustments->accept();
+        return true;
     });
     window.Button("adjustments")->click();
     ASSERT_TRUE(sawDialog);
+    ASSERT_EQ(window.taken.size(), expected);
     EXPECT_EQ(window.LogText(), logBefore);
     EXPECT_EQ(Title(), kPlainTitle);
     EXPECT_EQ(window.Bar("upperBar")->value(), 0);
@@ -142,13 +154,21 @@ TEST_F(LogReceiverTest, BuildFinishedWhileAdjustmentsIsOpenIsCleanedUpAfterwards
     bool finishTaken = false;
     bool buildDisabledMeanwhile = false;
     bool jobKeptMeanwhile = false;
-    QTimer::singleShot(0, &window, [&] {
-        finishTaken = WaitUntil([&] { return window.Took(LogKind::BuildFinished); });
+    QElapsedTimer clock;
+    clock.start();
+    const auto poll = PollFromEventLoop([&] {
+        auto* adjustments = window.findChild<CAdjustmentsDlg*>();
+        if (!adjustments) {
+            return clock.elapsed() > 20000;
+        }
+        finishTaken = window.Took(LogKind::BuildFinished);
+        if (!finishTaken && clock.elapsed() < 20000) {
+            return false;
+        }
         buildDisabledMeanwhile = !window.Button("build")->isEnabled();
         jobKeptMeanwhile = window.BuildJob() != nullptr;
-        if (auto* adjustments = window.findChild<CAdjustmentsDlg*>()) {
-            adjustments->accept();
-        }
+        adjustments->accept();
+        return true;
     });
     window.Button("adjustments")->click();
     ASSERT_TRUE(finishTaken);
