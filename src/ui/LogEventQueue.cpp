@@ -1,18 +1,15 @@
 #include "ui/LogEventQueue.h"
 
-#include <QCoreApplication>
-
 namespace zorvo {
 
-QEvent::Type LogEventQueue::EventType() {
-    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-LogEventQueue::LogEventQueue(QObject* target) : m_target(target), m_previous(nullptr) {
-    EventType();  // registered before any worker can ask for it
-    m_previous = SetLogReceiver(this);
-}
+LogEventQueue::LogEventQueue(std::function<void(const LogMessage&)> handle)
+    : m_handle(std::move(handle)),
+      m_notifier([this] {
+          if (auto message = Take()) {
+              m_handle(*message);
+          }
+      }),
+      m_previous(SetLogReceiver(this)) {}
 
 LogEventQueue::~LogEventQueue() {
     SetLogReceiver(m_previous);
@@ -23,8 +20,7 @@ void LogEventQueue::Receive(LogMessage message) {
         std::lock_guard lock(m_mutex);
         m_messages.push_back(std::move(message));
     }
-    // The event carries nothing itself: the hand-over goes through the mutex above.
-    QCoreApplication::postEvent(m_target, new QEvent(EventType()));
+    m_notifier.Notify();
 }
 
 std::optional<LogMessage> LogEventQueue::Take() {

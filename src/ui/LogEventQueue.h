@@ -1,26 +1,23 @@
 #pragma once
 
-#include <QEvent>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 
 #include "common/LogChannel.h"
-
-class QObject;
+#include "ui/ThreadNotifier.h"
 
 namespace zorvo {
 
 // The receiving end of the log channel for a window. A message from any thread is queued and
-// announced to the window by one posted event, so the sender never waits for the window
-// thread, and the window takes the messages in the order they were posted.
+// announced to the window thread by one posted event, so the sender never waits for it, and the
+// window handles the messages in the order they were posted.
 class LogEventQueue : public LogReceiver {
   public:
-    // The type of the announcing events.
-    static QEvent::Type EventType();
-
-    // Becomes the process-wide receiver; `target` gets the events and must outlive the queue.
-    explicit LogEventQueue(QObject* target);
+    // Becomes the process-wide receiver. `handle` runs on the constructing thread, once per
+    // message.
+    explicit LogEventQueue(std::function<void(const LogMessage&)> handle);
     // Restores the receiver it replaced. Every thread that posts must have ended.
     ~LogEventQueue() override;
     LogEventQueue(const LogEventQueue&) = delete;
@@ -28,14 +25,14 @@ class LogEventQueue : public LogReceiver {
 
     void Receive(LogMessage message) override;
 
-    // The oldest message not taken yet; called on the target's thread for each event.
+  private:
     std::optional<LogMessage> Take();
 
-  private:
-    QObject* const m_target;
-    LogReceiver* m_previous;
+    std::function<void(const LogMessage&)> m_handle;
     std::mutex m_mutex;
     std::deque<LogMessage> m_messages;
+    ThreadNotifier m_notifier;
+    LogReceiver* m_previous;
 };
 
 }  // namespace zorvo

@@ -1,7 +1,6 @@
 #include "ui/OutputDlg.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -14,16 +13,14 @@ namespace {
 constexpr int kWidthUnits = 334;
 constexpr int kHeightUnits = 188;
 
-QEvent::Type RepaintEventType() {
-    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
 }  // namespace
 
 COutputDlg::COutputDlg(QWidget* owner)
-    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    RepaintEventType();
+    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_repaintNotifier([this] {
+          m_repaintPosted.store(false);
+          update(m_clientRect);
+      }) {
     setWindowTitle(QStringLiteral("Output"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     // The picture covers the whole client area.
@@ -88,17 +85,8 @@ QImage COutputDlg::Picture() const {
 void COutputDlg::RequestRepaint() {
     // One pending repaint is enough however many frames arrive before it runs.
     if (!m_repaintPosted.exchange(true)) {
-        QCoreApplication::postEvent(this, new QEvent(RepaintEventType()));
+        m_repaintNotifier.Notify();
     }
-}
-
-bool COutputDlg::event(QEvent* event) {
-    if (event->type() == RepaintEventType()) {
-        m_repaintPosted.store(false);
-        update(m_clientRect);
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 void COutputDlg::paintEvent(QPaintEvent*) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/FrameSink.h"
+#include "ui/ThreadNotifier.h"
 
 namespace zorvo {
 
@@ -31,7 +32,6 @@ class COutputDlg : public QWidget, public FrameSink {
     QImage Picture() const;
 
   protected:
-    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -46,6 +46,7 @@ class COutputDlg : public QWidget, public FrameSink {
     std::vector<int> m_sourceColumn;  // per preview column, for the frame width below
     int m_columnsFor = 0;
     std::atomic<bool> m_repaintPosted{false};
+    ThreadNotifier m_repaintNotifier;
 };
 
 }  // namespace zorvo

@@ -23,7 +23,7 @@ const char* const kScriptFilter = "Zorvo script Files (*.txt);;All Files (*)";
 CZorvoDlg::CZorvoDlg(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      m_logQueue(this) {
+      m_logQueue([this](const LogMessage& message) { OnLogMessage(message); }) {
     const DialogUnits units(font());
 
     m_log.setParent(this);
@@ -149,16 +149,6 @@ void CZorvoDlg::FinishBuild() {
         m_outputDialog->hide();
     }
     m_buildJob.reset();
-}
-
-bool CZorvoDlg::event(QEvent* event) {
-    if (event->type() == LogEventQueue::EventType()) {
-        if (auto message = m_logQueue.Take()) {
-            OnLogMessage(*message);
-        }
-        return true;
-    }
-    return QDialog::event(event);
 }
 
 void CZorvoDlg::OnLogMessage(const LogMessage& message) {

@@ -44,7 +44,6 @@ class CZorvoDlg : public QDialog {
     void reject() override;
 
   protected:
-    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
