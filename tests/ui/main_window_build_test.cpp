@@ -33,30 +33,42 @@ class VisibilityLog : public QObject {
     }
 };
 
-TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
-    TempDir dir;
+// A one-camera session of `measures` measures of 4/4 at 120 bpm (50 frames each), written into
+// `dir`; returns the script's path.
+std::string MakeSession(const TempDir& dir, int measures) {
     TestVideo video;
-    video.frameCount = 70;
+    video.frameCount = measures * 50 + 20;
     std::string error;
-    ASSERT_TRUE(WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
-    // 44100 Hz, 16-bit stereo: 3 seconds.
-    ASSERT_TRUE(WriteWaveFile(dir.File("song.wav"), WaveFormat{}, PatternBytes(3 * 176400, 3)));
-    const std::string output = dir.File("song.avi");
-    const std::string script = "output( " + output + ", " + std::to_string(kWidth) + ", " +
-                               std::to_string(kHeight) + ", bicubic, " + dir.File("song.wav") +
+    EXPECT_TRUE(WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
+    // 44100 Hz, 16-bit stereo: one second more than the video.
+    const size_t seconds = static_cast<size_t>(measures) * 2 + 1;
+    EXPECT_TRUE(
+        WriteWaveFile(dir.File("song.wav"), WaveFormat{}, PatternBytes(seconds * 176400, 3)));
+    const std::string script = "output( " + dir.File("song.avi") + ", " + std::to_string(kWidth) +
+                               ", " + std::to_string(kHeight) + ", bicubic, " +
+                               dir.File("song.wav") +
                                " )\n"
                                "input( cam, " +
                                dir.File("cam.avi") +
                                " ) { brightness( 0.1 ); }\n"
                                "marker( 1, 1fullscreen ) { tempo( 120 ); signature( 4, 4 ); "
                                "display( cam ); }\n"
-                               "marker( 2 ) { }\n";
-    ASSERT_TRUE(WriteTextFile(dir.File("song.txt"), script));
+                               "marker( " +
+                               std::to_string(measures + 1) + " ) { }\n";
+    EXPECT_TRUE(WriteTextFile(dir.File("song.txt"), script));
+    return dir.File("song.txt");
+}
+
+TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
+    TempDir dir;
+    const std::string scriptPath = MakeSession(dir, 1);
+    const std::string output = dir.File("song.avi");
+    std::string error;
 
     RecordingWindow window;
     window.show();
     ASSERT_TRUE(window.TakeUpTo(1));  // the welcome line, before the user can press Build
-    window.scriptPath = QString::fromStdString(dir.File("song.txt"));
+    window.scriptPath = QString::fromStdString(scriptPath);
     window.Button("build")->click();
     EXPECT_FALSE(window.Button("build")->isEnabled());
     COutputDlg* preview = window.OutputDialog();
@@ -105,6 +117,32 @@ TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+TEST(MainWindowBuildTest, ClosingDuringABuildStopsItAndKeepsAValidFile) {
+    TempDir dir;
+    constexpr int kMeasures = 30;
+    const std::string scriptPath = MakeSession(dir, kMeasures);
+    RecordingWindow window;
+    window.show();
+    ASSERT_TRUE(window.TakeUpTo(1));
+    window.scriptPath = QString::fromStdString(scriptPath);
+    window.Button("build")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Bar("lowerBar")->value() >= 5; }, 120000));
+    ASSERT_NE(window.BuildJob(), nullptr);
+
+    window.close();  // waits for the build thread
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.BuildJob(), nullptr);
+    EXPECT_EQ(window.OutputDialog(), nullptr);
+
+    AviContents contents;
+    std::string error;
+    ASSERT_TRUE(ReadAvi(dir.File("song.avi"), contents, error)) << error;
+    EXPECT_GT(contents.pictures.size(), 0u);
+    EXPECT_LT(contents.pictures.size(), static_cast<size_t>(kMeasures) * 50);
+    // Every written frame kept its audio.
+    EXPECT_EQ(contents.audio.size(), contents.pictures.size() * 176400 / 25);
 }
 
 }  // namespace
