@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QMoveEvent>
 #include <QResizeEvent>
-#include <QScrollBar>
 
 #include "common/Version.h"
 #include "render/Project.h"
