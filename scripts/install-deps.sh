@@ -4,7 +4,7 @@
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
-libfreetype-dev libfontconfig-dev fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
+libfreetype-dev libfontconfig-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
 GUI="qt6-base-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"
 
