@@ -81,8 +81,10 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
     if (m_bFailed.load()) {
         return nullptr;
     }
-    // Frame `index` is handed out once the one after it exists.
-    if (static_cast<std::uint64_t>(index) + 1 < m_produced.load()) {
+    // Frame `index` is handed out once the one after it exists, or once the file has ended
+    // right after the last requested frame.
+    const bool complete = m_complete.load();
+    if (static_cast<std::uint64_t>(index) + (complete ? 0 : 1) < m_produced.load()) {
         std::lock_guard lock(m_mutex);
         const auto found = m_frames.find(index);
         if (found != m_frames.end()) {
@@ -166,6 +168,7 @@ bool CFFMPEGCapture::Capture() {
     const Rect rect = ComputeSourceRect(decoder.Width(), decoder.Height());
     FrameScaler scaler;
     bool frameStored = false;
+    bool fileEnded = false;  // the file ended before a requested frame
     m_produced.store(0);
     for (std::uint32_t n = 0;; n = m_produced.load()) {
         if (m_bStop.load()) {
@@ -183,6 +186,18 @@ bool CFFMPEGCapture::Capture() {
             av_rescale_rnd(n, rate.num, static_cast<std::int64_t>(rate.den) * 25, AV_ROUND_DOWN);
         bool changed = false;
         const VideoDecoder::Result result = decoder.PictureFor(target, m_bStop, changed);
+        if (result == VideoDecoder::Result::EndOfFile) {
+            if (n == m_frameCount && n > 0 && !fileEnded) {
+                // Only the look-ahead frame is missing: every requested frame is there.
+                if (!changed) {
+                    m_complete.store(true);
+                    return true;
+                }
+            } else {
+                PostLog("Error (FFMPEGCapture): Failed to decode frame.\n");
+                fileEnded = true;
+            }
+        }
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;
         }

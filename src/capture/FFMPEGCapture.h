@@ -71,6 +71,8 @@ class CFFMPEGCapture : public CThread {
 
     std::atomic<std::uint32_t> m_produced{0};
     std::atomic<std::uint32_t> m_lastRequested{0};
+    // The file ended right after the last requested frame, so no look-ahead frame follows.
+    std::atomic<bool> m_complete{false};
     std::mutex m_mutex;
     std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> m_frames;
     AutoResetEvent m_eventReady;

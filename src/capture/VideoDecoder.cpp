@@ -190,7 +190,6 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
             continue;
         }
         if (m_atEnd) {
-            PostLog("Error (FFMPEGCapture): Failed to decode frame.\n");
             return Result::EndOfFile;
         }
         switch (ReceiveNext(stop)) {

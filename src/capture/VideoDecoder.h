@@ -20,7 +20,7 @@ class VideoDecoder {
   public:
     enum class Result {
         Ready,      // a picture for the target is current
-        EndOfFile,  // the file ended before the target ("Failed to decode frame" posted)
+        EndOfFile,  // the file ended before the target
         Failed,     // the decoder refused a packet ("Failed to decode video" posted)
         Stopped,    // a stop was requested while reading
     };

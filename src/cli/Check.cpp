@@ -1,7 +1,7 @@
 #include "cli/Check.h"
 
 #include "common/LogChannel.h"
-#include "render/SpanTiming.h"
+#include "script/SpanTiming.h"
 #include "script/Script.h"
 
 namespace zorvo {
@@ -22,7 +22,7 @@ int RunCheck(const std::string& scriptPath) {
         Format("Script is valid: %zu input(s), %zu group(s), %zu marker(s), %.10g ms "
                "(%lld frames at 25 fps).\n",
                script.inputs.size(), script.groups.size(), script.markers.size(), ms,
-               static_cast<long long>(MsToFrames(ms))));
+               static_cast<long long>(SongFrame(ms))));
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "render/Compose.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace zorvo {
@@ -20,8 +21,11 @@ std::uint8_t FadeLevel(MarkerEffect effect, std::uint32_t f, std::uint32_t n) {
     }
 }
 
-bool StrobeFlashes(std::uint32_t srcIndex, std::uint32_t period) {
-    return period == 0 || srcIndex % period == 0;
+bool StrobeFlashes(std::uint32_t i, double periodMs) {
+    if (i == 0 || !(periodMs > 0) || !std::isfinite(periodMs)) {
+        return true;
+    }
+    return std::floor(i * 40.0 / periodMs + 1e-6) > std::floor((i - 1) * 40.0 / periodMs + 1e-6);
 }
 
 void StrobeFlash(FrameBitmap& picture) {

@@ -12,9 +12,11 @@ namespace zorvo {
 // fade (fewer than two frames) stays at 255.
 std::uint8_t FadeLevel(MarkerEffect effect, std::uint32_t f, std::uint32_t n);
 
-// Whether the picture of source index srcIndex flashes, for a strobe period of `period`
-// frames. A period shorter than one frame flashes every frame.
-bool StrobeFlashes(std::uint32_t srcIndex, std::uint32_t period);
+// Whether source picture i of a block (counted from 0 in each block) flashes under a strobe of
+// `periodMs`: on the first picture at or after every multiple of the period, so the flashes
+// stay on the beat when a beat is not a whole number of frames. A period shorter than one
+// frame flashes every picture.
+bool StrobeFlashes(std::uint32_t i, double periodMs);
 
 // Every byte of the picture up by 64, saturating at 255.
 void StrobeFlash(FrameBitmap& picture);

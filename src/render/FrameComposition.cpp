@@ -20,8 +20,7 @@ bool EnsureLut(CSInput& input) {
 
 bool CProject::ComposeFrame(const FrameValues& v, AVIWriter& writer) {
     const CSMarker& m = *v.marker;
-    const std::uint32_t spanFrame = v.block * v.framesPerBlock + v.frame;
-    const std::uint8_t fade = FadeLevel(m.effect, spanFrame, v.spanFrames);
+    const std::uint8_t fade = FadeLevel(m.effect, v.spanFrame + v.frame, v.spanFrames);
 
     const FrameBitmap* overlayPicture = nullptr;
     if (m_overlay) {
@@ -38,17 +37,17 @@ bool CProject::ComposeFrame(const FrameValues& v, AVIWriter& writer) {
         CSInput* input = viewport->Current();
         CFFMPEGCapture& capture = *viewport->m_pCapture;
         const Rect& rect = viewport->m_pRect;
-        const double inverse = 1 / m.GetSpeed(input->id);
-        const auto srcIndex = static_cast<std::uint32_t>(std::trunc(v.frame / inverse));
+        const SourcePicture source = SourcePictureFor(v.frame, m.GetSpeed(input->id));
+        const std::uint32_t srcIndex = source.index;
+        const std::uint32_t step = source.step;
         const FrameBitmap* picture = capture.GetBitmap(srcIndex);
         if (!picture) {
             continue;  // the capture failed meanwhile; the timeline reports it after this frame
         }
-        const auto step = static_cast<std::uint32_t>(std::trunc(inverse));
 
         // Output frames between two source frames of a slow input show a mix of both.
         FrameBitmap* scratch = nullptr;
-        if (step != 0 && step * srcIndex != v.frame) {
+        if (source.blend) {
             scratch = viewport->GetScratchBitmap(rect.Width(), rect.Height());
             if (!scratch) {
                 PostLog("Error (Project): Failed to allocate a frame.\n");
@@ -71,11 +70,7 @@ bool CProject::ComposeFrame(const FrameValues& v, AVIWriter& writer) {
             const int cycle = static_cast<int>(m.strobeCycle);
             const double period =
                 cycle >= 2 && cycle <= 8 ? v.timing->CyclePeriod(m.strobeCycle) : v.blockLength;
-            const double periodFrames = std::trunc(period * 25 / 1000);
-            const auto p = periodFrames > 0 && std::isfinite(periodFrames)
-                               ? static_cast<std::uint32_t>(std::min(periodFrames, 4e9))
-                               : 0u;
-            if (StrobeFlashes(srcIndex, p)) {
+            if (StrobeFlashes(srcIndex, period)) {
                 // Flash a copy: the cached frame may be shown again by a slow input.
                 if (picture != scratch) {
                     scratch = viewport->GetScratchBitmap(rect.Width(), rect.Height());

@@ -1,28 +1,8 @@
 #include "render/Layout.h"
 
 #include <array>
-#include <string_view>
-
-#include "common/LogChannel.h"
 
 namespace zorvo {
-
-LayoutType ParseLayout(const std::string& name) {
-    static constexpr std::array<std::string_view, 13> kNames{
-        "1fullscreen",  "1left_1right", "1top_1bottom", "1left_2right", "2left_1right",
-        "1top_2bottom", "2top_1bottom", "2top_2bottom", "1top_3bottom", "3top_1bottom",
-        "2top_3bottom", "3top_2bottom", "3top_3bottom"};
-    for (size_t i = 0; i < kNames.size(); ++i) {
-        if (name == kNames[i]) {
-            return static_cast<LayoutType>(i + 2);
-        }
-    }
-    if (name == "none") {
-        return LayoutType::None;
-    }
-    PostQuoted("Error (Layout): Unknown layout type '", name, "'.\n");
-    return LayoutType::Unknown;
-}
 
 bool GetLayoutRects(std::uint32_t width, std::uint32_t height, LayoutType layout,
                     std::vector<Rect>& displays, std::vector<Rect>& separators) {

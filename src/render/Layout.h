@@ -1,34 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "common/Rect.h"
+#include "script/LayoutType.h"
 
 namespace zorvo {
-
-// How the picture is divided among a marker's display entries.
-enum class LayoutType : std::int32_t {
-    Unknown = 0,
-    None = 1,  // terminal marker only
-    Fullscreen1 = 2,
-    Left1Right1 = 3,
-    Top1Bottom1 = 4,
-    Left1Right2 = 5,
-    Left2Right1 = 6,
-    Top1Bottom2 = 7,
-    Top2Bottom1 = 8,
-    Top2Bottom2 = 9,
-    Top1Bottom3 = 10,
-    Top3Bottom1 = 11,
-    Top2Bottom3 = 12,
-    Top3Bottom2 = 13,
-    Top3Bottom3 = 14,
-};
-
-// The code of a layout keyword; Unknown with a logged line for anything else.
-LayoutType ParseLayout(const std::string& name);
 
 // Display rectangles in display order and the separator segments (zero-width or zero-height
 // rectangles) for a width x height picture, rows counted from the bottom. False, with both

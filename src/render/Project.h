@@ -10,8 +10,8 @@
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
 #include "render/LabelText.h"
-#include "render/SpanTiming.h"
 #include "script/Script.h"
+#include "script/SpanTiming.h"
 
 namespace zorvo {
 
@@ -48,11 +48,11 @@ class CProject : public CThread {
         const CarriedValues* carried = nullptr;
         const SpanTiming* timing = nullptr;
         double blockLength = 0;
-        double framesPerBlockExact = 0;    // Fd
-        std::uint32_t framesPerBlock = 0;  // F
-        std::uint32_t spanFrames = 0;      // N
-        std::uint32_t block = 0;           // b
-        std::uint32_t frame = 0;           // j
+        double framesPerBlockExact = 0;  // Fd
+        std::uint32_t spanFrames = 0;    // N
+        std::uint32_t spanFrame = 0;     // the block's first frame, counted in its span
+        std::uint32_t block = 0;         // b
+        std::uint32_t frame = 0;         // j
         std::uint32_t frameCounter = 0;
         const std::vector<Rect>* separators = nullptr;
     };

@@ -30,7 +30,7 @@ void CProject::PostRemainingTime(std::uint32_t framesDone) {
 
 bool CProject::RenderTimeline(AVIWriter& writer) {
     const auto& markers = m_script.markers;
-    m_frameEstimate = static_cast<std::uint32_t>(MsToFrames(EstimateTimelineMs(markers)));
+    m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(markers)));
     m_renderStart = NowSeconds();
     m_lastEstimate = 0;
     m_frameCounter = 0;
@@ -84,14 +84,12 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
             }
         }
 
-        // A span of length 0 (two markers on one measure) has no block at all.
-        const double framesExact = blockLength * 25 / 1000;
-        const std::uint32_t framesPerBlock = ToFrames(framesExact);
-        const std::uint32_t blockCount =
-            timing.span > 0 && blockLength > 0 ? ToFrames(timing.span / blockLength) : 0;
-        PostLog(Format("%i block(s) of %ims (%i frames) to compute\n", static_cast<int>(blockCount),
-                       static_cast<int>(blockLength), static_cast<int>(framesPerBlock)));
-        if (blockCount > 0 && framesPerBlock == 0) {
+        const SpanBlocks blocks(timelinePosition, timing, blockLength);
+        const std::uint32_t framesPerBlock = ToFrames(blocks.framesExact);
+        PostLog(Format("%i block(s) of %ims (%i frames) to compute\n",
+                       static_cast<int>(blocks.count), static_cast<int>(blockLength),
+                       static_cast<int>(framesPerBlock)));
+        if (blocks.count > 0 && framesPerBlock == 0) {
             // Validation refuses such scripts; never render blocks without frames.
             PostLog("Error (Project): Blocks shorter than one frame cannot be rendered.\n");
             return false;
@@ -99,11 +97,17 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
 
         if (m_script.rangeStart != 0 &&
             m.measure < static_cast<std::uint32_t>(m_script.rangeStart)) {
-            m_frameCounter += blockCount * framesPerBlock;
+            // Skipped frames keep their place in the numbering, so the audio stays in step.
+            m_frameCounter = static_cast<std::uint32_t>(blocks.endFrame);
             writer.skippedFrames = m_frameCounter;
         } else {
             double blockStart = 0;
-            for (std::uint32_t b = 0; b < blockCount && !m_bStop; ++b, blockStart += blockLength) {
+            for (std::uint32_t b = 0; b < blocks.count && !m_bStop;
+                 ++b, blockStart += blockLength) {
+                const std::int64_t blockFirst = blocks.BlockFirst(blockStart);
+                const auto blockFrames =
+                    static_cast<std::uint32_t>(blocks.BlockEnd(b, blockStart) - blockFirst);
+                m_frameCounter = static_cast<std::uint32_t>(blockFirst);
                 for (auto& viewport : m_viewports) {
                     viewport->SelectInput(blockStart);
                     const CSInput* input = viewport->Current();
@@ -111,10 +115,9 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
                     const auto start = static_cast<std::int64_t>(
                         std::trunc((input->videoSyncMs - input->timelineSyncMs) + timelinePosition +
                                    blockStart));
-                    const std::uint32_t frameCount = ToFrames(speed * framesExact) + 1;
                     viewport->m_pCapture = std::make_unique<CFFMPEGCapture>(
-                        input, start, frameCount, viewport->m_pRect.Width(),
-                        viewport->m_pRect.Height(),
+                        input, start, CaptureFrameCount(blockFrames, speed),
+                        viewport->m_pRect.Width(), viewport->m_pRect.Height(),
                         static_cast<std::int32_t>(m.GetResize(input->id)),
                         input->settings.noiseReduction, input->settings.verticalFlip);
                     viewport->m_nextRelease = 0;  // a fresh capture for every block
@@ -126,7 +129,7 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
                     }
                 }
                 PostLog(Format("[Block %i/%i]\n", static_cast<int>(b + 1),
-                               static_cast<int>(blockCount)));
+                               static_cast<int>(blocks.count)));
                 PostProgress(0, 0);
 
                 FrameValues values;
@@ -134,20 +137,19 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
                 values.carried = &carried;
                 values.timing = &timing;
                 values.blockLength = blockLength;
-                values.framesPerBlockExact = framesExact;
-                values.framesPerBlock = framesPerBlock;
-                values.spanFrames = blockCount * framesPerBlock;
+                values.framesPerBlockExact = blocks.framesExact;
+                values.spanFrames = static_cast<std::uint32_t>(blocks.Frames());
+                values.spanFrame = static_cast<std::uint32_t>(blockFirst - blocks.firstFrame);
                 values.block = b;
                 values.frameCounter = m_frameCounter;
                 values.separators = &separators;
 
                 std::uint32_t j = 0;
-                while (j < framesPerBlock && !m_bStop) {
+                while (j < blockFrames && !m_bStop) {
                     bool ready = true;
                     for (auto& viewport : m_viewports) {
                         const double speed = m.GetSpeed(viewport->Current()->id);
-                        const auto srcIndex = ToFrames(std::trunc(j / (1 / speed)));
-                        if (!viewport->m_pCapture->GetBitmap(srcIndex)) {
+                        if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index)) {
                             ready = false;
                             break;
                         }
@@ -165,7 +167,7 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
                             PostLog("Error (Project): Failed to insert frame.\n");
                             return false;
                         }
-                        PostProgress(static_cast<int>((j + 1) * 100 / framesPerBlock), 0);
+                        PostProgress(static_cast<int>((j + 1) * 100 / blockFrames), 0);
                         const std::uint32_t done = m_frameCounter + j + 1;
                         PostProgress(m_frameEstimate > 0 ? static_cast<int>(std::uint64_t{done} *
                                                                             100 / m_frameEstimate)

@@ -18,8 +18,10 @@ void CViewport::SelectInput(double t) {
     if (m_inputs.empty()) {
         return;
     }
-    const double k = m_period > 0 ? std::trunc(t / m_period) : 0;
-    const auto index = static_cast<std::uint64_t>(k >= 0 && std::isfinite(k) ? k : 0);
+    // The tolerance absorbs the rounding of accumulated block starts: 5.9999999 periods are
+    // six, or the cut would come one block late.
+    const double k = m_period > 0 ? std::trunc(t / m_period + 1e-6) : 0;
+    const auto index = static_cast<std::uint64_t>(k >= 0 && k < 1e18 ? k : 0);
     m_current = static_cast<size_t>(index % m_inputs.size());
 }
 

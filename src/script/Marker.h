@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "render/Layout.h"
+#include "script/LayoutType.h"
 #include "script/Cycles.h"
 #include "script/Extract.h"
 

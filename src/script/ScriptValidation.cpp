@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "common/LogChannel.h"
-#include "render/SpanTiming.h"
+#include "script/SpanTiming.h"
 #include "script/Script.h"
 
 namespace zorvo {

@@ -73,37 +73,37 @@ TEST_F(TypicalScript, LogSequence) {
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(result->texts[i], expected[i]) << i;
     }
-    EXPECT_EQ(test::DoneLineFrames(result->texts[expected.size()]), 584)
+    EXPECT_EQ(test::DoneLineFrames(result->texts[expected.size()]), 600)
         << result->texts[expected.size()];
     EXPECT_EQ(result->texts.back(), "Done without error.\n");
     EXPECT_TRUE(result->succeeded);
     EXPECT_EQ(result->finished, 1);
     EXPECT_EQ(result->messages.back().kind, LogKind::BuildFinished);
-    EXPECT_EQ(sink.frames.load(), 584);
+    EXPECT_EQ(sink.frames.load(), 600);
     EXPECT_EQ(sink.lastWidth.load(), kWidth);
 }
 
 TEST_F(TypicalScript, ProgressOnBothBars) {
     std::vector<int> lower = {0};
-    for (int k = 0; k < 584; ++k) {
+    for (int k = 0; k < 600; ++k) {
         lower.push_back((k + 1) * 100 / 600);
     }
     lower.push_back(100);
     EXPECT_EQ(result->lower, lower);
-    EXPECT_EQ(lower[lower.size() - 2], 97);
 
     std::vector<int> upper = {0, 0};
-    auto block = [&](int frames, int count) {
-        for (int b = 0; b < count; ++b) {
-            upper.push_back(0);
-            for (int j = 0; j < frames; ++j) {
-                upper.push_back((j + 1) * 100 / frames);
-            }
-            upper.push_back(0);
+    auto block = [&](int frames) {
+        upper.push_back(0);
+        for (int j = 0; j < frames; ++j) {
+            upper.push_back((j + 1) * 100 / frames);
         }
+        upper.push_back(0);
     };
-    block(12, 32);
-    block(200, 1);
+    // 12.5-frame blocks alternate 12 and 13 frames.
+    for (int b = 0; b < 32; ++b) {
+        block(b % 2 == 0 ? 12 : 13);
+    }
+    block(200);
     EXPECT_EQ(result->upper, upper);
 
     ASSERT_GE(result->statuses.size(), 3u);
@@ -117,11 +117,15 @@ TEST_F(TypicalScript, ProgressOnBothBars) {
 
 TEST_F(TypicalScript, EveryFrameShowsTheExpectedCameraAndSourceFrame) {
     ASSERT_EQ(contents->streams.size(), 2u);
-    ASSERT_EQ(contents->pictures.size(), 584u);
+    ASSERT_EQ(contents->pictures.size(), 600u);
     const int half = kWidth / 2;
-    for (int k = 0; k < 384; ++k) {
-        const int b = k / 12;
-        const int j = k % 12;
+    for (int k = 0; k < 400; ++k) {
+        // Block b starts at the song frame of its start, 500 b ms: 12.5 b, truncated.
+        int b = 0;
+        while (500 * (b + 1) / 40 <= k) {
+            ++b;
+        }
+        const int j = k - 500 * b / 40;
         // Block b starts 500 b ms into the span; cam1 plays from 1200 ms in.
         const int cam1 = (1200 + 500 * b) / 40 + j;
         const int cam2 = 1000 + (500 * b) / 40 + j;
@@ -133,8 +137,8 @@ TEST_F(TypicalScript, EveryFrameShowsTheExpectedCameraAndSourceFrame) {
             << "frame " << k;
     }
     // The faded span: only its bright first part can be read.
-    for (int k = 384; k < 384 + 120; ++k) {
-        const int j = k - 384;
+    for (int k = 400; k < 400 + 120; ++k) {
+        const int j = k - 400;
         EXPECT_EQ(test::NumberIn(contents->pictures[k], kWidth, 0, kWidth, kHeight),
                   (1000 + 400 + j) % kNumberRange)
             << "frame " << k;
@@ -143,7 +147,7 @@ TEST_F(TypicalScript, EveryFrameShowsTheExpectedCameraAndSourceFrame) {
 
 TEST_F(TypicalScript, SeparatorAndFadeOut) {
     const int half = kWidth / 2;
-    for (int k : {0, 13, 200, 383}) {
+    for (int k : {0, 13, 200, 399}) {
         const auto& picture = contents->pictures[k];
         for (int y = 0; y < kHeight; ++y) {
             for (int x = half - 2; x <= half + 1; ++x) {
@@ -160,7 +164,7 @@ TEST_F(TypicalScript, SeparatorAndFadeOut) {
     }
     // The brightest byte of a fade_out frame follows the level 255 (199 - j) / 199.
     for (int j : {0, 50, 100, 150, 199}) {
-        const auto& picture = contents->pictures[384 + j];
+        const auto& picture = contents->pictures[400 + j];
         const int brightest = *std::max_element(picture.begin(), picture.end());
         const int level = 255 * (199 - j) / 199;
         EXPECT_NEAR(brightest, level, 3) << "frame " << j << " of the fade";
@@ -169,7 +173,7 @@ TEST_F(TypicalScript, SeparatorAndFadeOut) {
 
 TEST_F(TypicalScript, AudioSlicesFollowTheFrames) {
     ASSERT_EQ(contents->streams[0].type, "audio");
-    const size_t bytes = 584u * 7056u;
+    const size_t bytes = 600u * 7056u;
     ASSERT_EQ(contents->audio.size(), bytes);
     EXPECT_TRUE(std::equal(contents->audio.begin(), contents->audio.end(), song.begin()));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <vector>
 
 #include "render/Compose.h"
@@ -39,16 +40,30 @@ TEST(Fade, LevelsOverASpan) {
     }
 }
 
-TEST(Strobe, FlashesOnMultiplesOfThePeriod) {
-    std::vector<std::uint32_t> flashed;
-    for (std::uint32_t i = 0; i < 40; ++i) {
-        if (StrobeFlashes(i, 12)) {
-            flashed.push_back(i);
+TEST(Strobe, FlashesOnTheFirstPictureOfEveryPeriod) {
+    struct Case {
+        double periodMs;
+        std::vector<std::uint32_t> flashed;  // within pictures 0 to 48
+    };
+    std::vector<std::uint32_t> every(49);
+    std::iota(every.begin(), every.end(), 0u);
+    const std::vector<Case> cases = {
+        {480, {0, 12, 24, 36, 48}},     // a whole number of frames: every 12th picture
+        {468.75, {0, 12, 24, 36, 47}},  // 128 bpm: on the beat, never two in a row
+        {500, {0, 13, 25, 38}},
+        {40, every},
+        {20, every},  // shorter than a frame
+        {0, every},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint32_t> flashed;
+        for (std::uint32_t i = 0; i <= 48; ++i) {
+            if (StrobeFlashes(i, c.periodMs)) {
+                flashed.push_back(i);
+            }
         }
+        EXPECT_EQ(flashed, c.flashed) << c.periodMs;
     }
-    EXPECT_EQ(flashed, (std::vector<std::uint32_t>{0, 12, 24, 36}));
-    EXPECT_TRUE(StrobeFlashes(7, 0));  // a period under one frame flashes every frame
-    EXPECT_TRUE(StrobeFlashes(7, 1));
 
     FrameBitmap picture;
     ASSERT_TRUE(picture.Allocate(2, 1));

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "render/SpanTiming.h"
 #include "script/Marker.h"
+#include "script/SpanTiming.h"
 
 namespace zorvo {
 namespace {
@@ -68,11 +68,31 @@ TEST(SpanTiming, BlockLengthDependsOnEntryOrder) {
         EXPECT_DOUBLE_EQ(BlockLength(t, displays, &periods), c.block) << c.measures;
         EXPECT_EQ(periods, c.periods) << c.measures;
     }
-    // Frames per block are truncated: 500 ms is 12 frames, 1500 ms is 37.
-    EXPECT_EQ(MsToFrames(500), 12);
-    EXPECT_EQ(MsToFrames(1500), 37);
-    EXPECT_EQ(MsToFrames(39.999), 0);
-    EXPECT_EQ(MsToFrames(std::nan("")), 0);
+}
+
+TEST(SpanTiming, SongFramesAndCaptureLengths) {
+    struct FrameCase {
+        double ms;
+        std::int64_t frame;
+    };
+    for (const FrameCase& c : std::vector<FrameCase>{{0, 0},
+                                                     {39.999, 0},
+                                                     {500, 12},
+                                                     {479.99999999, 12},  // rounding of sums
+                                                     {15000, 375},
+                                                     {std::nan(""), 0}}) {
+        EXPECT_EQ(SongFrame(c.ms), c.frame) << c.ms;
+    }
+    // A capture covers the highest source picture its frames show or mix in.
+    struct CountCase {
+        std::uint32_t frames;
+        double speed;
+        std::uint32_t count;
+    };
+    for (const CountCase& c : std::vector<CountCase>{
+             {13, 1, 13}, {12, 0.5, 7}, {13, 0.5, 7}, {12, 2, 23}, {12, 0.3, 5}}) {
+        EXPECT_EQ(CaptureFrameCount(c.frames, c.speed), c.count) << c.frames << " at " << c.speed;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-#include "render/SpanTiming.h"
+#include "script/SpanTiming.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -105,6 +106,59 @@ std::int64_t MsToFrames(double ms) {
         return 0;
     }
     return static_cast<std::int64_t>(frames);
+}
+
+std::int64_t SongFrame(double ms) {
+    const double frame = std::floor(ms * 25 / 1000 + 1e-6);
+    if (!std::isfinite(frame) || frame > static_cast<double>(INT64_MAX) ||
+        frame < static_cast<double>(INT64_MIN)) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(frame);
+}
+
+SpanBlocks::SpanBlocks(double position_, const SpanTiming& timing, double blockLength)
+    : position(position_), span(timing.span), length(blockLength) {
+    framesExact = blockLength * 25 / 1000;
+    // A span of length 0 (two markers on one measure) has no block at all.
+    const double blocks =
+        timing.span > 0 && blockLength > 0 ? std::trunc(timing.span / blockLength) : 0;
+    count = blocks > 0 && blocks < 4e9 ? static_cast<std::uint32_t>(blocks) : 0;
+    firstFrame = SongFrame(position);
+    endFrame = std::max(firstFrame, SongFrame(position + span));
+}
+
+std::int64_t SpanBlocks::BlockFirst(double blockStart) const {
+    return std::clamp(SongFrame(position + blockStart), firstFrame, endFrame);
+}
+
+std::int64_t SpanBlocks::BlockEnd(std::uint32_t b, double blockStart) const {
+    if (b + 1 >= count) {
+        return endFrame;
+    }
+    return std::max(BlockFirst(blockStart), BlockFirst(blockStart + length));
+}
+
+SourcePicture SourcePictureFor(std::uint32_t j, double speed) {
+    const double inverse = 1 / speed;
+    SourcePicture picture;
+    const double index = std::trunc(j / inverse);
+    picture.index = index > 0 && index < 4e9 ? static_cast<std::uint32_t>(index) : 0;
+    const double step = std::trunc(inverse);
+    picture.step = step > 0 && step < 4e9 ? static_cast<std::uint32_t>(step) : 0;
+    picture.blend = picture.step != 0 && std::uint64_t{picture.step} * picture.index != j;
+    return picture;
+}
+
+std::uint32_t CaptureFrameCount(std::uint32_t frames, double speed) {
+    std::uint32_t count = 1;
+    for (std::uint32_t j = 0; j < frames; ++j) {
+        const SourcePicture picture = SourcePictureFor(j, speed);
+        const std::uint64_t needed = std::uint64_t{picture.index} + (picture.blend ? 2 : 1);
+        count = static_cast<std::uint32_t>(
+            std::max<std::uint64_t>(count, std::min<std::uint64_t>(needed, UINT32_MAX)));
+    }
+    return count;
 }
 
 }  // namespace zorvo
