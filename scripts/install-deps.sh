@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [core|gui|all]   (default: all)
 set -eu
 
-CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
+CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
 libfreetype-dev libfontconfig-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
 GUI="qt6-base-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"

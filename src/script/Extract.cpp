@@ -34,12 +34,12 @@ namespace {
 
 // Steps shared by blocks and calls: keyword, '(' and ')'. Gives the position of the ')'.
 bool FindArguments(const std::string& text, std::string_view keyword, size_t cursor,
-                   std::string& arguments, size_t& close) {
-    const size_t at = text.find(keyword, cursor);
+                   std::string& arguments, size_t& close, size_t& at, size_t& open) {
+    at = text.find(keyword, cursor);
     if (at == std::string::npos) {
         return false;
     }
-    const size_t open = text.find('(', at + keyword.size());
+    open = text.find('(', at + keyword.size());
     if (open == std::string::npos) {
         PostLog("Error (Script): Malformed script, missing '(' character.\n");
         return false;
@@ -55,33 +55,45 @@ bool FindArguments(const std::string& text, std::string_view keyword, size_t cur
 
 }  // namespace
 
-bool CExtract::ExtractBlock(const std::string& text, std::string_view keyword, size_t& cursor,
-                            std::string& arguments, std::string& body) {
-    size_t close = 0;
-    std::string args;
-    if (!FindArguments(text, keyword, cursor, args, close)) {
+bool CExtract::FindBlock(const std::string& text, std::string_view keyword, size_t& cursor,
+                         BlockPlace& place) {
+    BlockPlace found;
+    std::string unused;
+    if (!FindArguments(text, keyword, cursor, unused, found.close, found.keyword, found.open)) {
         return false;
     }
-    const size_t open = text.find('{', close + 1);
-    if (open == std::string::npos) {
+    found.bodyOpen = text.find('{', found.close + 1);
+    if (found.bodyOpen == std::string::npos) {
         PostLog("Error (Script): Malformed script, missing '{' character.\n");
         return false;
     }
-    const size_t end = text.find('}', open + 1);
-    if (end == std::string::npos) {
+    found.bodyClose = text.find('}', found.bodyOpen + 1);
+    if (found.bodyClose == std::string::npos) {
         PostLog("Error (Script): Malformed script, missing '}' character.\n");
         return false;
     }
-    cursor = end;
-    arguments = std::move(args);
-    body = text.substr(open + 1, end - open - 1);
+    cursor = found.bodyClose;
+    place = found;
+    return true;
+}
+
+bool CExtract::ExtractBlock(const std::string& text, std::string_view keyword, size_t& cursor,
+                            std::string& arguments, std::string& body) {
+    BlockPlace place;
+    if (!FindBlock(text, keyword, cursor, place)) {
+        return false;
+    }
+    arguments = text.substr(place.open + 1, place.close - place.open - 1);
+    body = text.substr(place.bodyOpen + 1, place.bodyClose - place.bodyOpen - 1);
     return true;
 }
 
 bool CExtract::ExtractCall(const std::string& text, std::string_view keyword, size_t& cursor,
                            std::string& arguments) {
     size_t close = 0;
-    if (!FindArguments(text, keyword, cursor, arguments, close)) {
+    size_t at = 0;
+    size_t open = 0;
+    if (!FindArguments(text, keyword, cursor, arguments, close, at, open)) {
         return false;
     }
     cursor = close;
@@ -93,7 +105,7 @@ bool CExtract::NextArgument(const std::string& arguments, size_t& cursor, std::s
     const size_t size = arguments.size();
     while (cursor < size) {
         const char c = arguments[cursor];
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != ',') {
+        if (kArgumentSeparators.find(c) == std::string_view::npos) {
             break;
         }
         ++cursor;

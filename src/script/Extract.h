@@ -9,9 +9,21 @@ namespace zorvo {
 
 // Base of everything that reads script text. Reading is search-driven: each statement is
 // found by a plain substring search for its keyword, so statements may stand in any order.
+// Where one block statement stands in the text it was found in.
+struct BlockPlace {
+    size_t keyword = 0;
+    size_t open = 0;       // '('
+    size_t close = 0;      // ')'
+    size_t bodyOpen = 0;   // '{'
+    size_t bodyClose = 0;  // '}'
+};
+
 class CExtract {
 public:
     virtual ~CExtract() = default;
+
+    // Characters skipped before an argument; only a comma or a space ends an unquoted one.
+    static constexpr std::string_view kArgumentSeparators = " \t\r\n,";
 
     // Blanks every "//" comment up to and including its line feed; the length is kept so
     // positions stay valid.
@@ -22,6 +34,11 @@ public:
     // is malformed (with a log line).
     static bool ExtractBlock(const std::string& text, std::string_view keyword, size_t& cursor,
                              std::string& arguments, std::string& body);
+
+    // The search behind ExtractBlock, giving positions instead of texts: for tools that edit
+    // the script text in place and must find exactly the statements that reading finds.
+    static bool FindBlock(const std::string& text, std::string_view keyword, size_t& cursor,
+                          BlockPlace& place);
 
     // keyword ( arguments ). The cursor moves to the ')'.
     static bool ExtractCall(const std::string& text, std::string_view keyword, size_t& cursor,

@@ -1,0 +1,256 @@
+#include "sync/Correlation.h"
+
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/tx.h>
+}
+
+namespace zorvo {
+
+void Spectrum::AvFree::operator()(void* p) const {
+    av_free(p);
+}
+
+namespace {
+
+struct AvFree {
+    void operator()(void* p) const { av_free(p); }
+};
+template <typename T>
+using AvArray = std::unique_ptr<T[], AvFree>;
+
+template <typename T>
+AvArray<T> Allocate(size_t count) {
+    return AvArray<T>(static_cast<T*>(av_calloc(count, sizeof(T))));
+}
+
+// One real-to-complex (or, inverse, complex-to-real) transform of a fixed length.
+class RealTransform {
+public:
+    RealTransform(size_t length, bool inverse) {
+        const float scale = inverse ? 1.0f / static_cast<float>(length) : 1.0f;
+        if (length > (size_t{1} << 30) ||
+            av_tx_init(&m_context, &m_run, AV_TX_FLOAT_RDFT, inverse ? 1 : 0,
+                       static_cast<int>(length), &scale, 0) < 0) {
+            m_context = nullptr;
+        }
+        m_inverse = inverse;
+    }
+    ~RealTransform() { av_tx_uninit(&m_context); }
+    RealTransform(const RealTransform&) = delete;
+    RealTransform& operator=(const RealTransform&) = delete;
+
+    bool Valid() const { return m_context != nullptr; }
+    // Forward: `length` floats to length / 2 + 1 bins. Inverse: the other way, and the bins
+    // are overwritten.
+    void Run(void* out, void* in) {
+        m_run(m_context, out, in,
+              m_inverse ? static_cast<ptrdiff_t>(sizeof(std::complex<float>))
+                        : static_cast<ptrdiff_t>(sizeof(float)));
+    }
+
+private:
+    AVTXContext* m_context = nullptr;
+    av_tx_fn m_run = nullptr;
+    bool m_inverse = false;
+};
+
+// Reduces a cross spectrum to its phase. Bins with next to no energy in either signal (above a
+// band limit, say) are damped instead of blown up to full weight.
+void WeightByPhase(std::complex<float>* bins, size_t count) {
+    double total = 0.0;
+    for (size_t k = 0; k < count; ++k) {
+        total += std::abs(bins[k]);
+    }
+    const float floor = static_cast<float>(1e-3 * total / static_cast<double>(count)) + 1e-30f;
+    for (size_t k = 0; k < count; ++k) {
+        bins[k] /= std::abs(bins[k]) + floor;
+    }
+}
+
+// Vertex of the parabola through the peak and its neighbours, as an offset in (-0.5, 0.5).
+double Interpolate(double before, double peak, double after) {
+    const double curvature = before - 2.0 * peak + after;
+    if (curvature >= 0.0) {
+        return 0.0;
+    }
+    return std::clamp(0.5 * (before - after) / curvature, -0.5, 0.5);
+}
+
+// 0 for a peak no higher (in spreads of the correlation) than the highest of `lags` independent
+// normal values is likely to be, sqrt(2 ln lags): what an unrelated sound gives; towards 1 for
+// a peak that stands far above it.
+double Confidence(double height, double lags) {
+    const double chance = std::sqrt(2.0 * std::log(std::max(lags, 2.0)));
+    return height > chance ? 1.0 - chance / height : 0.0;
+}
+
+}  // namespace
+
+size_t PowerOfTwoAtLeast(size_t n) {
+    size_t power = 1;
+    while (power < n) {
+        power <<= 1;
+    }
+    return power;
+}
+
+bool Spectrum::Compute(const float* samples, size_t count, size_t length) {
+    RealTransform forward(length, false);
+    AvArray<float> padded = Allocate<float>(length);
+    m_bins.reset(static_cast<std::complex<float>*>(
+        av_calloc(length / 2 + 1, sizeof(std::complex<float>))));
+    if (!forward.Valid() || !padded || !m_bins || count > length) {
+        m_length = 0;
+        return false;
+    }
+    std::copy(samples, samples + count, padded.get());
+    forward.Run(m_bins.get(), padded.get());
+    m_length = length;
+    return true;
+}
+
+bool Correlation::Coarse(const Spectrum& camera, size_t cameraCount, const Spectrum& song,
+                         size_t songCount, size_t minOverlap, CorrelationPeak& match) {
+    const size_t length = song.Length();
+    if (length == 0 || camera.Length() != length || cameraCount + songCount > length) {
+        return false;
+    }
+    minOverlap = std::min({minOverlap, cameraCount, songCount});
+    if (minOverlap == 0) {
+        return false;
+    }
+    const size_t bins = length / 2 + 1;
+    AvArray<std::complex<float>> cross = Allocate<std::complex<float>>(bins);
+    AvArray<float> correlation = Allocate<float>(length);
+    RealTransform inverse(length, true);
+    if (!cross || !correlation || !inverse.Valid()) {
+        return false;
+    }
+    for (size_t k = 0; k < bins; ++k) {
+        cross[k] = camera.Bins()[k] * std::conj(song.Bins()[k]);
+    }
+    WeightByPhase(cross.get(), bins);
+    inverse.Run(correlation.get(), cross.get());
+
+    // Lag L (camera sample i heard song sample i - L) sits at index L modulo the length.
+    const long first = -static_cast<long>(songCount - minOverlap);
+    const long last = static_cast<long>(cameraCount - minOverlap);
+    auto at = [&](long lag) {
+        return correlation[static_cast<size_t>(lag < 0 ? lag + static_cast<long>(length) : lag)];
+    };
+    double sum = 0.0;
+    double squares = 0.0;
+    long best = first;
+    for (long lag = first; lag <= last; ++lag) {
+        const double value = at(lag);
+        sum += value;
+        squares += value * value;
+        if (value > at(best)) {
+            best = lag;
+        }
+    }
+    const double lags = static_cast<double>(last - first + 1);
+    const double mean = sum / lags;
+    const double spread = std::sqrt(std::max(0.0, squares / lags - mean * mean));
+    match.confidence = Confidence(spread > 0.0 ? (at(best) - mean) / spread : 0.0, lags);
+    match.lag = static_cast<double>(best);
+    if (best > first && best < last) {
+        match.lag += Interpolate(at(best - 1), at(best), at(best + 1));
+    }
+    return true;
+}
+
+bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float>& song, int reach,
+                       double& lag, double& agreement) {
+    const long shift = std::lround(lag);
+    // Camera samples [begin, end) have song samples to compare with.
+    const long begin = std::max(0L, shift);
+    const long end =
+        std::min(static_cast<long>(camera.size()), static_cast<long>(song.size()) + shift);
+    constexpr size_t kWindow = 16384;
+    constexpr size_t kMaxWindows = 64;
+    constexpr size_t kParts = 4;
+    size_t window = kWindow;
+    while (end - begin < static_cast<long>(window) && window > 16 * static_cast<size_t>(reach)) {
+        window /= 2;
+    }
+    if (end - begin < static_cast<long>(window) || reach < 1) {
+        return false;
+    }
+    const size_t span = static_cast<size_t>(end - begin) - window;
+    const size_t count = std::min(kMaxWindows, span / window + 1);
+    const size_t parts = std::min(kParts, count);
+
+    const size_t bins = window / 2 + 1;
+    RealTransform forward(window, false);
+    RealTransform inverse(window, true);
+    AvArray<float> a = Allocate<float>(window);
+    AvArray<float> b = Allocate<float>(window);
+    AvArray<std::complex<float>> spectrumA = Allocate<std::complex<float>>(bins);
+    AvArray<std::complex<float>> spectrumB = Allocate<std::complex<float>>(bins);
+    AvArray<float> correlation = Allocate<float>(window);
+    if (!forward.Valid() || !inverse.Valid() || !a || !b || !spectrumA || !spectrumB ||
+        !correlation) {
+        return false;
+    }
+    std::vector<float> taper(window);
+    for (size_t k = 0; k < window; ++k) {
+        taper[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(k) /
+                                                            static_cast<double>(window)));
+    }
+    // One cross spectrum per part of the overlap; the whole is their sum.
+    std::vector<std::vector<std::complex<double>>> cross(parts + 1,
+                                                         std::vector<std::complex<double>>(bins));
+    for (size_t w = 0; w < count; ++w) {
+        const size_t from = static_cast<size_t>(begin) + (count > 1 ? span * w / (count - 1) : 0);
+        for (size_t k = 0; k < window; ++k) {
+            a[k] = camera[from + k] * taper[k];
+            b[k] = song[static_cast<size_t>(static_cast<long>(from + k) - shift)] * taper[k];
+        }
+        forward.Run(spectrumA.get(), a.get());
+        forward.Run(spectrumB.get(), b.get());
+        std::vector<std::complex<double>>& part = cross[w * parts / count];
+        for (size_t k = 0; k < bins; ++k) {
+            const std::complex<double> product(spectrumA[k] * std::conj(spectrumB[k]));
+            part[k] += product;
+            cross[parts][k] += product;
+        }
+    }
+    auto at = [&](long m) {
+        return correlation[static_cast<size_t>(m < 0 ? m + static_cast<long>(window) : m)];
+    };
+    auto peak = [&](const std::vector<std::complex<double>>& spectrum, long reach) {
+        for (size_t k = 0; k < bins; ++k) {
+            spectrumA[k] = std::complex<float>(spectrum[k]);
+        }
+        WeightByPhase(spectrumA.get(), bins);
+        inverse.Run(correlation.get(), spectrumA.get());
+        long best = -reach;
+        for (long m = -reach; m <= reach; ++m) {
+            if (at(m) > at(best)) {
+                best = m;
+            }
+        }
+        return best;
+    };
+    // The song heard again in another take lines up here and there, each part at its own
+    // lag; the recording of this take lines up everywhere at one.
+    std::vector<long> partPeaks;
+    for (size_t p = 0; p < parts; ++p) {
+        partPeaks.push_back(peak(cross[p], 4L * reach));
+    }
+    const long best = peak(cross[parts], reach);
+    const long tolerance = std::max(1, reach / 4);
+    agreement = static_cast<double>(std::count_if(
+                    partPeaks.begin(), partPeaks.end(),
+                    [&](long m) { return std::labs(m - best) <= tolerance; })) /
+                static_cast<double>(parts);
+    lag = static_cast<double>(shift + best) + Interpolate(at(best - 1), at(best), at(best + 1));
+    return true;
+}
+
+}  // namespace zorvo

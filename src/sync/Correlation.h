@@ -1,0 +1,55 @@
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace zorvo {
+
+// Spectrum of a zero-padded signal, ready to be matched against others of the same length.
+class Spectrum {
+public:
+    // Transforms `count` samples padded with zeros to `length` (a power of two). False when
+    // the transform cannot be had.
+    bool Compute(const float* samples, size_t count, size_t length);
+
+    size_t Length() const { return m_length; }
+    const std::complex<float>* Bins() const { return m_bins.get(); }
+
+private:
+    struct AvFree {
+        void operator()(void* p) const;
+    };
+    size_t m_length = 0;
+    std::unique_ptr<std::complex<float>[], AvFree> m_bins;
+    friend class Correlation;
+};
+
+// Where a camera's sound best matches the song, in samples: camera sample i heard song sample
+// i - lag. Confidence runs from 0 (no better than chance) towards 1 (an unmistakable peak).
+struct CorrelationPeak {
+    double lag = 0.0;
+    double confidence = 0.0;
+};
+
+// Phase-weighted cross-correlation (GCC-PHAT): the cross spectrum is reduced to its phase, so
+// every band counts alike and loud low notes or room resonances cannot smear the peak.
+class Correlation {
+public:
+    // Searches every lag at which camera and song overlap by at least `minOverlap` samples.
+    // The camera's spectrum must have the song's length, which covers both signals.
+    static bool Coarse(const Spectrum& camera, size_t cameraCount, const Spectrum& song,
+                       size_t songCount, size_t minOverlap, CorrelationPeak& match);
+
+    // Refines a lag within +-`reach` samples, from windows spread over the overlap whose cross
+    // spectra are summed before weighting; the peak is interpolated between samples.
+    // `agreement` is the share of the overlap's parts (quarters) whose own peak falls on it.
+    static bool Fine(const std::vector<float>& camera, const std::vector<float>& song, int reach,
+                     double& lag, double& agreement);
+};
+
+// Smallest power of two at or above n.
+size_t PowerOfTwoAtLeast(size_t n);
+
+}  // namespace zorvo
