@@ -7,6 +7,7 @@
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "cli/Render.h"
+#include "cli/Sync.h"
 #include "common/Version.h"
 
 namespace {
@@ -19,6 +20,7 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  check SCRIPT    parse and validate the script as a build would; writes nothing\n"
     "  render SCRIPT   render the video the script describes\n"
+    "  sync [--write] SCRIPT  find each camera's sync offset from its sound; --write puts them in\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::strcmp(argv[1], "render") == 0) {
         return zorvo::RunRender(argv[2]);
+    }
+    if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "sync") == 0 &&
+        (argc == 3 || std::strcmp(argv[2], "--write") == 0)) {
+        return zorvo::RunSync(argv[argc - 1], argc == 4);
     }
     std::fputs(kUsage, stderr);
     return 2;

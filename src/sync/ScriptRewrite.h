@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zorvo {
+
+// New sync arguments for the input of one id.
+struct SyncEdit {
+    std::string id;
+    std::int32_t videoSyncMs = 0;
+    std::int32_t timelineSyncMs = 0;
+};
+
+// The edit that makes the input's video play `offsetMs` (rounded to whole ms) ahead of the
+// timeline: videoSyncMs - timelineSyncMs = offset, the other one 0.
+SyncEdit EditForOffset(const std::string& id, double offsetMs);
+
+// Writes the sync arguments into the input statements that reading takes for the edited ids
+// (the last definition of an id), adding missing arguments (the focus as `center`). Every
+// other byte stays as it was. False when an id has no input statement.
+bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& edits,
+                          std::string& rewritten);
+
+// Replaces the file's content through a temporary file beside it and a rename, so a reader
+// never sees half of it. False, with a log line, when it cannot.
+bool ReplaceFileContent(const std::string& path, const std::string& content);
+
+}  // namespace zorvo
