@@ -1,37 +1,16 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 
 namespace zorvo {
 namespace {
 
-struct ProgramRun {
-    std::string out;
-    int status = -1;
-};
-
-// Runs the command line program with stdout captured (stderr discarded).
-ProgramRun RunZorvo(const std::string& arguments) {
-    const std::string command = test::BinDir() + "/zorvo " + arguments + " 2>/dev/null";
-    ProgramRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.out.append(buffer.data(), n);
-    }
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using test::ProgramRun;
+using test::RunZorvo;
 
 const std::string kTypical =
     "output( C:\\clips\\song.avi, 720, 576, bicubic, C:\\clips\\song.wav )\n"
