@@ -105,8 +105,8 @@ std::vector<SyncResult> AudioSync::Match(const std::vector<SyncCamera>& cameras,
             }
         }
     };
-    const size_t threads =
-        std::clamp<size_t>(std::thread::hardware_concurrency(), 1, std::max<size_t>(1, cameras.size()));
+    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
+                                              std::max<size_t>(1, cameras.size()));
     std::vector<std::thread> pool;
     try {
         for (size_t t = 1; t < threads; ++t) {

@@ -38,7 +38,7 @@ struct SyncResult {
 // correlation over the whole overlap at a low rate, then a fine one at the full rate around
 // the coarse peak.
 class AudioSync {
-public:
+  public:
     static constexpr int kFineRate = 48000;
     static constexpr int kCoarseRate = 4000;
     // Below this the peak is not trusted. The figure is the coarse peak's confidence times the
@@ -56,7 +56,7 @@ public:
     // One camera's sound against the song: for callers that already hold it.
     SyncResult MatchTrack(const std::string& id, const AudioTrack& camera);
 
-private:
+  private:
     SyncResult MatchCamera(const SyncCamera& camera);
     std::shared_ptr<const Spectrum> SongSpectrum(size_t length);
 

@@ -38,8 +38,8 @@ ResamplerPtr MakeResampler(const AVChannelLayout& layout, AVSampleFormat format,
     if (av_channel_layout_copy(&in, &layout) < 0) {
         return nullptr;
     }
-    const int made =
-        swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_FLT, outRate, &in, format, inRate, 0, nullptr);
+    const int made = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_FLT, outRate, &in, format,
+                                         inRate, 0, nullptr);
     av_channel_layout_uninit(&in);
     if (made < 0) {
         return nullptr;
@@ -153,9 +153,9 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
                     first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
                 }
                 start = Seconds(first, stream->time_base);
-                resampler = MakeResampler(frame->ch_layout,
-                                          static_cast<AVSampleFormat>(frame->format),
-                                          frame->sample_rate, rate);
+                resampler =
+                    MakeResampler(frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                  frame->sample_rate, rate);
                 if (!resampler) {
                     return false;
                 }

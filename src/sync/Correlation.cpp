@@ -29,7 +29,7 @@ AvArray<T> Allocate(size_t count) {
 
 // One real-to-complex (or, inverse, complex-to-real) transform of a fixed length.
 class RealTransform {
-public:
+  public:
     RealTransform(size_t length, bool inverse) {
         const float scale = inverse ? 1.0f / static_cast<float>(length) : 1.0f;
         if (length > (size_t{1} << 30) ||
@@ -52,7 +52,7 @@ public:
                         : static_cast<ptrdiff_t>(sizeof(float)));
     }
 
-private:
+  private:
     AVTXContext* m_context = nullptr;
     av_tx_fn m_run = nullptr;
     bool m_inverse = false;
@@ -101,8 +101,8 @@ size_t PowerOfTwoAtLeast(size_t n) {
 bool Spectrum::Compute(const float* samples, size_t count, size_t length) {
     RealTransform forward(length, false);
     AvArray<float> padded = Allocate<float>(length);
-    m_bins.reset(static_cast<std::complex<float>*>(
-        av_calloc(length / 2 + 1, sizeof(std::complex<float>))));
+    m_bins.reset(
+        static_cast<std::complex<float>*>(av_calloc(length / 2 + 1, sizeof(std::complex<float>))));
     if (!forward.Valid() || !padded || !m_bins || count > length) {
         m_length = 0;
         return false;
@@ -200,7 +200,7 @@ bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float
     std::vector<float> taper(window);
     for (size_t k = 0; k < window; ++k) {
         taper[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(k) /
-                                                            static_cast<double>(window)));
+                                                           static_cast<double>(window)));
     }
     // One cross spectrum per part of the overlap; the whole is their sum.
     std::vector<std::vector<std::complex<double>>> cross(parts + 1,
@@ -245,9 +245,9 @@ bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float
     }
     const long best = peak(cross[parts], reach);
     const long tolerance = std::max(1, reach / 4);
-    agreement = static_cast<double>(std::count_if(
-                    partPeaks.begin(), partPeaks.end(),
-                    [&](long m) { return std::labs(m - best) <= tolerance; })) /
+    agreement = static_cast<double>(
+                    std::count_if(partPeaks.begin(), partPeaks.end(),
+                                  [&](long m) { return std::labs(m - best) <= tolerance; })) /
                 static_cast<double>(parts);
     lag = static_cast<double>(shift + best) + Interpolate(at(best - 1), at(best), at(best + 1));
     return true;

@@ -9,7 +9,7 @@ namespace zorvo {
 
 // Spectrum of a zero-padded signal, ready to be matched against others of the same length.
 class Spectrum {
-public:
+  public:
     // Transforms `count` samples padded with zeros to `length` (a power of two). False when
     // the transform cannot be had.
     bool Compute(const float* samples, size_t count, size_t length);
@@ -17,7 +17,7 @@ public:
     size_t Length() const { return m_length; }
     const std::complex<float>* Bins() const { return m_bins.get(); }
 
-private:
+  private:
     struct AvFree {
         void operator()(void* p) const;
     };
@@ -36,7 +36,7 @@ struct CorrelationPeak {
 // Phase-weighted cross-correlation (GCC-PHAT): the cross spectrum is reduced to its phase, so
 // every band counts alike and loud low notes or room resonances cannot smear the peak.
 class Correlation {
-public:
+  public:
     // Searches every lag at which camera and song overlap by at least `minOverlap` samples.
     // The camera's spectrum must have the song's length, which covers both signals.
     static bool Coarse(const Spectrum& camera, size_t cameraCount, const Spectrum& song,

@@ -58,8 +58,8 @@ std::string ReportLine(const SyncResult& result) {
     std::string line = result.id + ": " + DescribeOutcome(result);
     if (result.outcome == SyncOutcome::Matched) {
         const SyncEdit edit = EditForOffset(result.id, result.offsetMs);
-        line += Format(" -> videoSyncMs %d, timelineSyncMs %d", edit.videoSyncMs,
-                       edit.timelineSyncMs);
+        line +=
+            Format(" -> videoSyncMs %d, timelineSyncMs %d", edit.videoSyncMs, edit.timelineSyncMs);
     } else {
         line += "; left unchanged";
     }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "support/WaveFile.h"
@@ -29,8 +29,8 @@ SyntheticSong::SyntheticSong(std::uint32_t seed, double seconds, std::uint32_t t
             event.length = 0.03 + 0.09 * unit(random);
             event.attack = 0.002;
             for (int k = 0; k < 12; ++k) {
-                event.partials.push_back({300.0 + 8700.0 * unit(random), 2 * M_PI * unit(random),
-                                          0.04 * unit(random)});
+                event.partials.push_back(
+                    {300.0 + 8700.0 * unit(random), 2 * M_PI * unit(random), 0.04 * unit(random)});
             }
         } else {
             // A note of random pitch on no particular scale, with a few harmonics.
@@ -261,8 +261,8 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
         if (!Open(output.get(), name, audio, [&](AVCodecContext& c) {
                 c.sample_rate = file.rate;
                 c.time_base = {1, file.rate};
-                c.sample_fmt = file.codec == TestAudioCodec::Aac ? AV_SAMPLE_FMT_FLTP
-                                                                 : AV_SAMPLE_FMT_S16;
+                c.sample_fmt =
+                    file.codec == TestAudioCodec::Aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
                 c.ch_layout = AV_CHANNEL_LAYOUT_MONO;
                 c.bit_rate = 128000;
             })) {
@@ -305,8 +305,7 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
         std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
         const long first = std::lround(file.audioStart * file.rate);
         for (size_t at = 0; at < file.samples.size(); at += chunk) {
-            const int count =
-                static_cast<int>(std::min<size_t>(chunk, file.samples.size() - at));
+            const int count = static_cast<int>(std::min<size_t>(chunk, file.samples.size() - at));
             av_frame_unref(frame.get());
             frame->format = c.sample_fmt;
             frame->sample_rate = c.sample_rate;

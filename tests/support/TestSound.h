@@ -11,7 +11,7 @@ namespace zorvo::test {
 // random times, and noise bursts. A pure function of time, so a recording of it can be made at
 // any rate and any fractional delay exactly.
 class SyntheticSong {
-public:
+  public:
     // A `take` other than 0 plays the same notes again, each a little early or late (up to
     // 40 ms) and never with the same waveform, as from one take to the next.
     SyntheticSong(std::uint32_t seed, double seconds, std::uint32_t take = 0);
@@ -21,7 +21,7 @@ public:
     // Samples [0, Seconds()) at `rate`.
     std::vector<float> Render(int rate) const;
 
-private:
+  private:
     struct Partial {
         double frequency;
         double phase;
@@ -45,7 +45,7 @@ struct Room {
     double highPassHz = 0.0;                        // 0: none
     double lowPassHz = 0.0;                         // 0: none
     double noise = 0.0;                             // white noise level
-    double talk = 0.0;      // level of an unrelated sound (chatter between takes)
+    double talk = 0.0;  // level of an unrelated sound (chatter between takes)
     std::uint32_t seed = 7;
 };
 

@@ -51,7 +51,7 @@ const std::vector<Camera> kCameras = {
 };
 
 class AudioSyncTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         s_dir = std::make_unique<test::TempDir>();
         const test::SyntheticSong song(11, 8.0);
@@ -127,25 +127,35 @@ TEST_F(AudioSyncTest, CommandReportsAndWritesTheScript) {
         std::string written;  // the inputs after the run
     };
     const std::vector<Case> cases = {
-        {"report only",
-         "input( a, " + File("before.mp4") + " ) { brightness( 0.1 ); }\r\n",
-         "sync", 0,
-         "a: offset 1234.6", "input( a, " + File("before.mp4") + " ) { brightness( 0.1 ); }\r\n"},
+        {"report only", "input( a, " + File("before.mp4") + " ) { brightness( 0.1 ); }\r\n", "sync",
+         0, "a: offset 1234.6",
+         "input( a, " + File("before.mp4") + " ) { brightness( 0.1 ); }\r\n"},
         {"write",
-         "input( a, " + File("before.mp4") + " ) { brightness( 0.1 ); }\r\n"
-         "// between\r\ninput( b, " + File("inside.mov") + ", top, \"100\" ) { }\r\n"
-         "input( c, " + File("mute.mp4") + ", center, 5, 7 ) { }\r\n",
-         "sync --write", 0,
-         "a: offset 1234.6",
-         "input( a, " + File("before.mp4") + ", center, 1235, 0 ) { brightness( 0.1 ); }\r\n"
-         "// between\r\ninput( b, " + File("inside.mov") + ", top, \"0\", 2346 ) { }\r\n"
-         "input( c, " + File("mute.mp4") + ", center, 5, 7 ) { }\r\n"},
+         "input( a, " + File("before.mp4") +
+             " ) { brightness( 0.1 ); }\r\n"
+             "// between\r\ninput( b, " +
+             File("inside.mov") +
+             ", top, \"100\" ) { }\r\n"
+             "input( c, " +
+             File("mute.mp4") + ", center, 5, 7 ) { }\r\n",
+         "sync --write", 0, "a: offset 1234.6",
+         "input( a, " + File("before.mp4") +
+             ", center, 1235, 0 ) { brightness( 0.1 ); }\r\n"
+             "// between\r\ninput( b, " +
+             File("inside.mov") +
+             ", top, \"0\", 2346 ) { }\r\n"
+             "input( c, " +
+             File("mute.mp4") + ", center, 5, 7 ) { }\r\n"},
         {"another piece is left alone",
-         "input( a, " + File("late.mkv") + ", left, 1, 2 ) { }\r\n"
-         "input( o, " + File("other.mov") + ", left, 1, 2 ) { }\r\n",
+         "input( a, " + File("late.mkv") +
+             ", left, 1, 2 ) { }\r\n"
+             "input( o, " +
+             File("other.mov") + ", left, 1, 2 ) { }\r\n",
          "sync --write", 1, "a: offset 517.",
-         "input( a, " + File("late.mkv") + ", left, 517, 0 ) { }\r\n"
-         "input( o, " + File("other.mov") + ", left, 1, 2 ) { }\r\n"},
+         "input( a, " + File("late.mkv") +
+             ", left, 517, 0 ) { }\r\n"
+             "input( o, " +
+             File("other.mov") + ", left, 1, 2 ) { }\r\n"},
     };
     for (const Case& c : cases) {
         const std::string script = File("script.zorvo");

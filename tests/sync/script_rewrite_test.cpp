@@ -17,17 +17,26 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {"two arguments", "input( cam1, a.mov ) { }", {{"cam1", 1235, 0}},
+        {"two arguments",
+         "input( cam1, a.mov ) { }",
+         {{"cam1", 1235, 0}},
          "input( cam1, a.mov, center, 1235, 0 ) { }"},
-        {"three, quoted", "input( \"cam2\", \"b.mov\", \"top\" ) {}", {{"cam2", 0, 42}},
+        {"three, quoted",
+         "input( \"cam2\", \"b.mov\", \"top\" ) {}",
+         {{"cam2", 0, 42}},
          "input( \"cam2\", \"b.mov\", \"top\", 0, 42 ) {}"},
-        {"four, no spaces, body kept", "input(cam3,c.mov,left,1200){ brightness( 0.1 ); }",
-         {{"cam3", 17, 0}}, "input(cam3,c.mov,left,17, 0){ brightness( 0.1 ); }"},
+        {"four, no spaces, body kept",
+         "input(cam3,c.mov,left,1200){ brightness( 0.1 ); }",
+         {{"cam3", 17, 0}},
+         "input(cam3,c.mov,left,17, 0){ brightness( 0.1 ); }"},
         {"five, line breaks swallowed by an argument stay",
-         "input( cam4, d.mov, center,\n  900\n, 100 ) { contrast( 1 ); }", {{"cam4", 0, 5}},
+         "input( cam4, d.mov, center,\n  900\n, 100 ) { contrast( 1 ); }",
+         {{"cam4", 0, 5}},
          "input( cam4, d.mov, center,\n  0\n, 5 ) { contrast( 1 ); }"},
-        {"quoted numbers stay quoted", "input( c, f, right, \"1200\", \"30\" ) { }",
-         {{"c", 7, 0}}, "input( c, f, right, \"7\", \"0\" ) { }"},
+        {"quoted numbers stay quoted",
+         "input( c, f, right, \"1200\", \"30\" ) { }",
+         {{"c", 7, 0}},
+         "input( c, f, right, \"7\", \"0\" ) { }"},
         {"comments and other inputs untouched",
          "// input( cam1, old.mov, center, 1, 2 ) { }\n"
          "input( cam1, a.mov ) { } // input(x)\n"
@@ -43,12 +52,16 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
          "output( o.avi, 64, 48 )\r\ninput( a, a.mov, center, 99, 0 ) {\r\n}\r\n"
          "input( b, b.mov, center, 0, 250 ) { }\r\n"},
         {"the last definition of an id is the one read",
-         "input( c, one.mov ) { }\ninput( c, two.mov ) { }", {{"c", 5, 0}},
+         "input( c, one.mov ) { }\ninput( c, two.mov ) { }",
+         {{"c", 5, 0}},
          "input( c, one.mov ) { }\ninput( c, two.mov, center, 5, 0 ) { }"},
         {"an input without braces hides the next one, as reading does",
-         "input( a, a.mov )\ninput( b, b.mov ) { }", {{"a", 1, 0}},
+         "input( a, a.mov )\ninput( b, b.mov ) { }",
+         {{"a", 1, 0}},
          "input( a, a.mov, center, 1, 0 )\ninput( b, b.mov ) { }"},
-        {"bytes after a NUL stay", "input( c, f ) { }\0input( c, g ) { }"s, {{"c", 3, 0}},
+        {"bytes after a NUL stay",
+         "input( c, f ) { }\0input( c, g ) { }"s,
+         {{"c", 3, 0}},
          "input( c, f, center, 3, 0 ) { }\0input( c, g ) { }"s},
     };
     for (const Case& c : cases) {
@@ -57,14 +70,14 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
         EXPECT_EQ(rewritten, c.expected) << c.name;
     }
     std::string unused;
-    EXPECT_FALSE(RewriteSyncArguments("input( a, a.mov )\ninput( b, b.mov ) { }",
-                                      {{"b", 1, 0}}, unused));
+    EXPECT_FALSE(
+        RewriteSyncArguments("input( a, a.mov )\ninput( b, b.mov ) { }", {{"b", 1, 0}}, unused));
 }
 
 TEST(ScriptRewrite, RoundsTheOffsetIntoOneArgument) {
     const std::vector<std::pair<double, std::pair<int, int>>> cases = {
-        {1234.5, {1235, 0}}, {1234.49, {1234, 0}}, {0.4, {0, 0}}, {-0.6, {0, 1}},
-        {-2345.67, {0, 2346}},
+        {1234.5, {1235, 0}}, {1234.49, {1234, 0}},  {0.4, {0, 0}},
+        {-0.6, {0, 1}},      {-2345.67, {0, 2346}},
     };
     for (const auto& [offset, expected] : cases) {
         const SyncEdit edit = EditForOffset("c", offset);
