@@ -58,6 +58,96 @@ class RealTransform {
     bool m_inverse = false;
 };
 
+// The library's transforms of more than 2^17 points fall back to a direct sum, which takes
+// minutes for a song; longer ones are composed of shorter ones below.
+constexpr size_t kLongestDirect = size_t{1} << 16;
+
+class ComplexTransform {
+  public:
+    explicit ComplexTransform(size_t length) {
+        const float scale = 1.0f;
+        if (av_tx_init(&m_context, &m_run, AV_TX_FLOAT_FFT, 0, static_cast<int>(length), &scale,
+                       0) < 0) {
+            m_context = nullptr;
+        }
+    }
+    ~ComplexTransform() { av_tx_uninit(&m_context); }
+    ComplexTransform(const ComplexTransform&) = delete;
+    ComplexTransform& operator=(const ComplexTransform&) = delete;
+
+    bool Valid() const { return m_context != nullptr; }
+    void Run(std::complex<float>* out, std::complex<float>* in) {
+        m_run(m_context, out, in, static_cast<ptrdiff_t>(sizeof(std::complex<float>)));
+    }
+
+  private:
+    AVTXContext* m_context = nullptr;
+    av_tx_fn m_run = nullptr;
+};
+
+// Forward DFT of a power-of-two length, in place. Long ones take the four-step route: the
+// data as an n1 x n2 matrix, transforms of the columns, twiddles, transforms of the rows.
+bool Transform(std::complex<float>* data, size_t length) {
+    using Complex = std::complex<float>;
+    if (length <= kLongestDirect) {
+        ComplexTransform direct(length);
+        AvArray<Complex> out = Allocate<Complex>(length);
+        if (!direct.Valid() || !out) {
+            return false;
+        }
+        direct.Run(out.get(), data);
+        std::copy(out.get(), out.get() + length, data);
+        return true;
+    }
+    size_t n1 = 1;
+    while (n1 * n1 < length) {
+        n1 <<= 1;
+    }
+    const size_t n2 = length / n1;
+    ComplexTransform columns(n1);
+    ComplexTransform rows(n2);
+    AvArray<Complex> matrix = Allocate<Complex>(length);
+    AvArray<Complex> in = Allocate<Complex>(std::max(n1, n2));
+    AvArray<Complex> out = Allocate<Complex>(std::max(n1, n2));
+    if (!columns.Valid() || !rows.Valid() || !matrix || !in || !out) {
+        return false;
+    }
+    const double step = -2.0 * M_PI / static_cast<double>(length);
+    for (size_t c = 0; c < n2; ++c) {
+        for (size_t r = 0; r < n1; ++r) {
+            in[r] = data[r * n2 + c];
+        }
+        columns.Run(out.get(), in.get());
+        for (size_t k = 0; k < n1; ++k) {
+            const double angle = step * static_cast<double>(c * k);
+            matrix[k * n2 + c] = out[k] * Complex(static_cast<float>(std::cos(angle)),
+                                                  static_cast<float>(std::sin(angle)));
+        }
+    }
+    for (size_t k = 0; k < n1; ++k) {
+        rows.Run(out.get(), matrix.get() + k * n2);
+        for (size_t j = 0; j < n2; ++j) {
+            data[k + n1 * j] = out[j];
+        }
+    }
+    return true;
+}
+
+// Inverse DFT, scaled by 1 / length, in place.
+bool InverseTransform(std::complex<float>* data, size_t length) {
+    for (size_t k = 0; k < length; ++k) {
+        data[k] = std::conj(data[k]);
+    }
+    if (!Transform(data, length)) {
+        return false;
+    }
+    const float scale = 1.0f / static_cast<float>(length);
+    for (size_t k = 0; k < length; ++k) {
+        data[k] = std::conj(data[k]) * scale;
+    }
+    return true;
+}
+
 // Reduces a cross spectrum to its phase. Bins with next to no energy in either signal (above a
 // band limit, say) are damped instead of blown up to full weight.
 void WeightByPhase(std::complex<float>* bins, size_t count) {
@@ -99,16 +189,15 @@ size_t PowerOfTwoAtLeast(size_t n) {
 }
 
 bool Spectrum::Compute(const float* samples, size_t count, size_t length) {
-    RealTransform forward(length, false);
-    AvArray<float> padded = Allocate<float>(length);
-    m_bins.reset(
-        static_cast<std::complex<float>*>(av_calloc(length / 2 + 1, sizeof(std::complex<float>))));
-    if (!forward.Valid() || !padded || !m_bins || count > length) {
-        m_length = 0;
+    m_bins.reset(static_cast<std::complex<float>*>(av_calloc(length, sizeof(std::complex<float>))));
+    m_length = 0;
+    if (!m_bins || count > length) {
         return false;
     }
-    std::copy(samples, samples + count, padded.get());
-    forward.Run(m_bins.get(), padded.get());
+    std::copy(samples, samples + count, m_bins.get());
+    if (!Transform(m_bins.get(), length)) {
+        return false;
+    }
     m_length = length;
     return true;
 }
@@ -123,24 +212,23 @@ bool Correlation::Coarse(const Spectrum& camera, size_t cameraCount, const Spect
     if (minOverlap == 0) {
         return false;
     }
-    const size_t bins = length / 2 + 1;
-    AvArray<std::complex<float>> cross = Allocate<std::complex<float>>(bins);
-    AvArray<float> correlation = Allocate<float>(length);
-    RealTransform inverse(length, true);
-    if (!cross || !correlation || !inverse.Valid()) {
+    AvArray<std::complex<float>> cross = Allocate<std::complex<float>>(length);
+    if (!cross) {
         return false;
     }
-    for (size_t k = 0; k < bins; ++k) {
+    for (size_t k = 0; k < length; ++k) {
         cross[k] = camera.Bins()[k] * std::conj(song.Bins()[k]);
     }
-    WeightByPhase(cross.get(), bins);
-    inverse.Run(correlation.get(), cross.get());
+    WeightByPhase(cross.get(), length);
+    if (!InverseTransform(cross.get(), length)) {
+        return false;
+    }
 
     // Lag L (camera sample i heard song sample i - L) sits at index L modulo the length.
     const long first = -static_cast<long>(songCount - minOverlap);
     const long last = static_cast<long>(cameraCount - minOverlap);
     auto at = [&](long lag) {
-        return correlation[static_cast<size_t>(lag < 0 ? lag + static_cast<long>(length) : lag)];
+        return cross[static_cast<size_t>(lag < 0 ? lag + static_cast<long>(length) : lag)].real();
     };
     double sum = 0.0;
     double squares = 0.0;

@@ -7,7 +7,7 @@
 
 namespace zorvo {
 
-// Spectrum of a zero-padded signal, ready to be matched against others of the same length.
+// Complex spectrum of a zero-padded real signal, to be matched against others of its length.
 class Spectrum {
   public:
     // Transforms `count` samples padded with zeros to `length` (a power of two). False when
