@@ -1,5 +1,8 @@
 #include "script/Script.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -22,18 +25,31 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
         PostLog("Error (Script): Failed to open script file.\n");
         return false;
     }
-    long length = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-        length = std::ftell(file.get());
-    }
-    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        // A directory or a stream without a length.
-        PostLog("Error (Script): Failed to read script file.\n");
+    // A directory opens too, and reports a length that means nothing.
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+        PostLog("Error (Script): Failed to open script file.\n");
+        PostLog(Format("Error (Script): '%s' is not a regular file.\n", path.c_str()));
         return false;
     }
-    std::string bytes(static_cast<size_t>(length), '\0');
-    const size_t read = length > 0 ? std::fread(bytes.data(), 1, bytes.size(), file.get()) : 0;
-    if (read != bytes.size()) {
+    if (static_cast<std::uintmax_t>(info.st_size) > CScript::kMaxScriptBytes) {
+        PostLog("Error (Script): Failed to open script file.\n");
+        PostLog(Format("Error (Script): '%s' is larger than %zu MiB.\n", path.c_str(),
+                       CScript::kMaxScriptBytes >> 20));
+        return false;
+    }
+    // Read to the end rather than trust the size: the file may change meanwhile.
+    std::string bytes;
+    char chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        if (bytes.size() + got > CScript::kMaxScriptBytes) {
+            PostLog("Error (Script): Failed to read script file.\n");
+            return false;
+        }
+        bytes.append(chunk, got);
+    }
+    if (std::ferror(file.get())) {
         PostLog("Error (Script): Failed to read script file.\n");
         return false;
     }
@@ -57,6 +73,14 @@ bool CScript::Load() {
     if (!ReadScriptFile(scriptPath, text)) {
         return false;
     }
+    return LoadText(std::move(text));
+}
+
+bool CScript::LoadText(std::string text) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        text.resize(nul);
+    }
     RemoveComments(text);
 
     if (!ParseOutput(text)) {
@@ -71,6 +95,7 @@ bool CScript::Load() {
         PostLog("Error (Script): Failed to parse 'groups'.\n");
         return false;
     }
+    ResolveGroups();
     if (!ParseMarkers(text)) {
         PostLog("Error (Script): Failed to parse 'markers'.\n");
         return false;

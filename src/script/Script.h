@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,12 +17,14 @@ namespace zorvo {
 
 // The in-memory form of one script. Loaded once and validated once per build.
 class CScript : public CExtract {
-public:
+  public:
     explicit CScript(std::string scriptPath_) : scriptPath(std::move(scriptPath_)) {}
     ~CScript() override;
 
     // Reads and parses the file; on failure the partly filled document stays safe to destroy.
     bool Load();
+    // The same from script text already in memory (`scriptPath` is then only a name).
+    bool LoadText(std::string text);
     // Cross-checks the whole document before anything is rendered.
     bool Validate() const;
     // Appends the inputs that an input or group id stands for, groups expanded depth-first.
@@ -42,18 +45,24 @@ public:
 
     // Largest output width or height accepted.
     static constexpr std::int32_t kMaxOutputSize = 16384;
+    // Largest script file read.
+    static constexpr std::size_t kMaxScriptBytes = 16u << 20;
+    // Most inputs one group may stand for, and all groups together.
+    static constexpr std::size_t kMaxGroupInputs = 65536;
+    static constexpr std::size_t kMaxResolvedInputs = 1u << 20;
 
-private:
-    enum class Resolve { Ok, Unknown, Cycle };
+  private:
+    enum class Resolve { Ok, Unknown, Cycle, TooLarge };
 
     bool ParseOutput(const std::string& text);
     bool ParseMarkers(const std::string& text);
     bool ParseOverlay(const std::string& text);
     bool ParseRange(const std::string& text);
     void ParseDebug(const std::string& text);
-    Resolve Expand(const std::string& id, InputList& list,
-                   std::vector<const std::string*>& open) const;
+    void ResolveGroups();
+    Resolve Expand(const std::string& id, InputList& list) const;
     bool ValidateMarkerTiming() const;
+    bool ValidateStarts() const;
 };
 
 // Reads a whole file as script text: the bytes up to the first NUL.

@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <unordered_set>
 
 #include "common/LogChannel.h"
 #include "script/SpanTiming.h"
@@ -7,43 +10,161 @@
 
 namespace zorvo {
 
-CScript::Resolve CScript::Expand(const std::string& id, InputList& list,
-                                 std::vector<const std::string*>& open) const {
+namespace {
+
+// Source frame indices and counts are 32-bit; keep clear of the top.
+constexpr double kMaxFrameIndex = 2147483647.0;
+
+void PostTooLarge(const std::string& id) {
+    PostLog(
+        Format("Error (Script): Failed to build input list: group '%s' stands for too many "
+               "inputs (more than %zu, or more than %zu in all groups).\n",
+               id.c_str(), CScript::kMaxGroupInputs, CScript::kMaxResolvedInputs));
+}
+
+}  // namespace
+
+void CScript::ResolveGroups() {
+    using R = CSGroup::Resolution;
+    // Depth-first without recursion: nesting may be as deep as the script is long.
+    struct Frame {
+        CSGroup* group;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    size_t total = 0;
+    // A failure deep down fails every group being resolved on the way to it.
+    auto failAll = [&](R resolution) {
+        for (Frame& frame : stack) {
+            frame.group->resolution = resolution;
+            InputList().swap(frame.group->resolved);
+        }
+        stack.clear();
+    };
+    auto append = [&](const InputList& more) {
+        InputList& list = stack.back().group->resolved;
+        if (list.size() + more.size() > kMaxGroupInputs ||
+            total + more.size() > kMaxResolvedInputs) {
+            failAll(R::TooLarge);
+            return;
+        }
+        total += more.size();
+        list.insert(list.end(), more.begin(), more.end());
+    };
+    for (auto& [rootId, root] : groups) {
+        if (root->resolution != R::Pending) {
+            continue;
+        }
+        root->resolution = R::Resolving;
+        stack.push_back({root.get(), 0});
+        while (!stack.empty()) {
+            CSGroup& group = *stack.back().group;
+            if (stack.back().next == group.members.size()) {
+                group.resolution = R::Resolved;
+                stack.pop_back();
+                if (!stack.empty()) {
+                    append(group.resolved);
+                }
+                continue;
+            }
+            const std::string& member = group.members[stack.back().next++];
+            if (auto input = inputs.find(member); input != inputs.end()) {
+                append({input->second.get()});
+                continue;
+            }
+            auto found = groups.find(member);
+            if (found == groups.end()) {
+                failAll(R::Failed);
+                break;
+            }
+            CSGroup& sub = *found->second;
+            switch (sub.resolution) {
+                case R::Resolved:
+                    append(sub.resolved);
+                    break;
+                case R::Pending:
+                    sub.resolution = R::Resolving;
+                    stack.push_back({&sub, 0});
+                    break;
+                case R::TooLarge:
+                    failAll(R::TooLarge);
+                    break;
+                case R::Resolving:  // contains itself
+                case R::Failed:
+                    failAll(R::Failed);
+                    break;
+            }
+        }
+    }
+}
+
+CScript::Resolve CScript::Expand(const std::string& id, InputList& list) const {
+    using R = CSGroup::Resolution;
     if (auto input = inputs.find(id); input != inputs.end()) {
         list.push_back(input->second.get());
         return Resolve::Ok;
     }
-    auto group = groups.find(id);
-    if (group == groups.end()) {
+    auto root = groups.find(id);
+    if (root == groups.end()) {
         return Resolve::Unknown;
     }
-    // A group met again while it is being expanded has no finite input list.
-    if (std::any_of(open.begin(), open.end(), [&](const std::string* g) { return *g == id; })) {
-        PostLog(Format("Error (Script): Failed to build input list: group '%s' contains itself.\n",
-                       id.c_str()));
-        return Resolve::Cycle;
-    }
-    open.push_back(&group->second->id);
-    for (const std::string& member : group->second->members) {
-        const Resolve result = Expand(member, list, open);
-        if (result == Resolve::Cycle) {
-            open.pop_back();
+    // Resolved groups are copied whole; only a failing group is walked member by member, to
+    // append what comes before the failure and to name the member that fails at each level.
+    struct Frame {
+        const CSGroup* group;
+        size_t next;
+    };
+    std::vector<Frame> stack{{root->second.get(), 0}};
+    std::unordered_set<const CSGroup*> open{root->second.get()};
+    auto unknownUpwards = [&](const std::string& innermost) {
+        PostLog(Format("Error (Script): Failed to build input list: Unknown ID '%s'.\n",
+                       innermost.c_str()));
+        for (size_t level = stack.size() - 1; level > 0; --level) {
+            PostLog(Format("Error (Script): Failed to build input list: Unknown ID '%s'.\n",
+                           stack[level].group->id.c_str()));
+        }
+        return Resolve::Unknown;
+    };
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const CSGroup& group = *frame.group;
+        if (group.resolution == R::Resolved) {
+            list.insert(list.end(), group.resolved.begin(), group.resolved.end());
+            frame.next = group.members.size();
+        } else if (group.resolution == R::TooLarge) {
+            PostTooLarge(group.id);
+            return Resolve::TooLarge;
+        }
+        if (frame.next == group.members.size()) {
+            open.erase(&group);
+            stack.pop_back();
+            continue;
+        }
+        const std::string& member = group.members[frame.next++];
+        if (auto input = inputs.find(member); input != inputs.end()) {
+            list.push_back(input->second.get());
+            continue;
+        }
+        auto found = groups.find(member);
+        if (found == groups.end()) {
+            return unknownUpwards(member);
+        }
+        const CSGroup* sub = found->second.get();
+        if (open.count(sub) != 0) {
+            PostLog(
+                Format("Error (Script): Failed to build input list: group '%s' contains "
+                       "itself.\n",
+                       member.c_str()));
             return Resolve::Cycle;
         }
-        if (result == Resolve::Unknown) {
-            PostLog(Format("Error (Script): Failed to build input list: Unknown ID '%s'.\n",
-                           member.c_str()));
-            open.pop_back();
-            return Resolve::Unknown;
-        }
+        open.insert(sub);
+        stack.push_back({sub, 0});
     }
-    open.pop_back();
     return Resolve::Ok;
 }
 
 bool CScript::BuildInputList(const std::string& id, InputList& list) const {
-    std::vector<const std::string*> open;
-    return Expand(id, list, open) == Resolve::Ok;
+    return Expand(id, list) == Resolve::Ok;
 }
 
 bool CScript::Validate() const {
@@ -71,12 +192,18 @@ bool CScript::Validate() const {
             return false;
         }
         InputList scratch;
-        std::vector<const std::string*> open;
-        const Resolve result = Expand(id, scratch, open);
+        const Resolve result = Expand(id, scratch);
         if (result == Resolve::Unknown) {
             PostLog(
                 Format("Error (Script): Failed to validate script: 'group' ('%s') contains "
                        "unknown ids.\n",
+                       id.c_str()));
+            return false;
+        }
+        if (result == Resolve::TooLarge) {
+            PostLog(
+                Format("Error (Script): Failed to validate script: 'group' ('%s') stands for "
+                       "too many inputs.\n",
                        id.c_str()));
             return false;
         }
@@ -118,7 +245,7 @@ bool CScript::Validate() const {
             "pixels.\n");
         return false;
     }
-    return ValidateMarkerTiming();
+    return ValidateMarkerTiming() && ValidateStarts();
 }
 
 bool CScript::ValidateMarkerTiming() const {
@@ -134,6 +261,27 @@ bool CScript::ValidateMarkerTiming() const {
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
             return false;
         }
+        // The timing multiplies in 32 bits; a product that wraps gives a wrong or infinite length.
+        constexpr std::uint64_t kU32 = std::numeric_limits<std::uint32_t>::max();
+        const std::uint64_t measureUnits = std::uint64_t{60000} * carried.beatCount;
+        if (std::uint64_t(carried.beatUnit) * std::uint64_t(carried.tempo) > kU32 ||
+            measureUnits * (markers[i + 1]->measure - marker->measure) > kU32) {
+            PostLog(
+                Format("Error (SMarker): Failed to validate script: tempo, time signature and "
+                       "length of marker #%u are too large to be timed.\n",
+                       marker->measure));
+            PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            return false;
+        }
+        const std::int32_t largestSide = std::max(width, height);
+        if (carried.separatorSize > largestSide) {
+            PostLog(
+                Format("Error (SMarker): Failed to validate script: separator size %i on marker "
+                       "#%u is larger than the output (%i pixels).\n",
+                       carried.separatorSize, marker->measure, largestSide));
+            PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            return false;
+        }
         // Blocks shorter than a frame would have no frame to show.
         const SpanTiming timing =
             SpanTiming::Compute(carried, marker->measure, markers[i + 1]->measure);
@@ -146,7 +294,9 @@ bool CScript::ValidateMarkerTiming() const {
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
             return false;
         }
-        // A speed of 0 or below has no source frame to show.
+        // A speed of 0 or below has no source frame to show; source frame counts and the
+        // steps between source frames are counted in 32 bits.
+        const double blockFrames = block * 25 / 1000;
         for (const auto& [id, speed] : marker->speedByInput) {
             if (!(speed > 0) || !std::isfinite(speed)) {
                 PostLog(
@@ -156,6 +306,35 @@ bool CScript::ValidateMarkerTiming() const {
                 PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
                 return false;
             }
+            if (!(speed * blockFrames < kMaxFrameIndex) || !(1 / speed < kMaxFrameIndex)) {
+                PostLog(
+                    Format("Error (SMarker): Failed to validate script: speed %g of '%s' on marker "
+                           "#%u is out of range.\n",
+                           speed, id.c_str(), marker->measure));
+                PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool CScript::ValidateStarts() const {
+    // Segment starts are milliseconds into the video: the sync difference plus the timeline
+    // position, which must stay within 32 bits.
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    const double timelineMs = EstimateTimelineMs(markers);
+    for (const auto& [id, input] : inputs) {
+        const std::int64_t difference =
+            std::int64_t{input->videoSyncMs} - std::int64_t{input->timelineSyncMs};
+        if (difference > kMax || difference < -kMax - 1 ||
+            !(static_cast<double>(difference) + timelineMs <= static_cast<double>(kMax))) {
+            PostLog(
+                Format("Error (SInput): Failed to validate script: sync of input '%s' puts its "
+                       "video outside 32-bit milliseconds.\n",
+                       id.c_str()));
+            PostLog("Error (Script): Failed to validate script: 'input' validation failed.\n");
+            return false;
         }
     }
     return true;
