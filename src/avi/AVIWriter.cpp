@@ -144,14 +144,16 @@ bool AVIWriter::CreateAudioStream() {
     audio.sampleSize = waveData.blockAlign;
     audio.quality = -1;
 
-    std::vector<std::uint8_t> waveFormat;
-    Put16(waveFormat, waveData.formatTag);
-    Put16(waveFormat, waveData.channels);
-    Put32(waveFormat, waveData.samplesPerSecond);
-    Put32(waveFormat, waveData.averageBytesPerSecond);
-    Put16(waveFormat, waveData.blockAlign);
-    Put16(waveFormat, waveData.bitsPerSample);
-    Put16(waveFormat, 0);
+    std::vector<std::uint8_t> waveFormat = waveData.extensibleFormat;
+    if (waveFormat.empty()) {
+        Put16(waveFormat, waveData.formatTag);
+        Put16(waveFormat, waveData.channels);
+        Put32(waveFormat, waveData.samplesPerSecond);
+        Put32(waveFormat, waveData.averageBytesPerSecond);
+        Put16(waveFormat, waveData.blockAlign);
+        Put16(waveFormat, waveData.bitsPerSample);
+        Put16(waveFormat, 0);
+    }
     audioStream = aviFile->AddStream(audio, std::move(waveFormat));
     return true;
 }
@@ -265,11 +267,20 @@ bool AVIWriter::FinishFile() {
         return true;
     }
     const bool finished = aviFile->Finish();
+    const bool readable = aviFile->HeadersFinal();
     aviFile.reset();
     audioStream = -1;
     videoStream = -1;
     if (!finished) {
         PostLog("Error (AVIWriter): Failed to finish AVI file.\n");
+        if (readable) {
+            PostLog(
+                Format("Error (AVIWriter): '%s' was closed without its index.\n", path.c_str()));
+        } else {
+            // Placeholder headers would describe an empty file; better none than a wrong one.
+            ::unlink(path.c_str());
+            PostLog(Format("Error (AVIWriter): Removed the unfinished file '%s'.\n", path.c_str()));
+        }
     }
     return finished;
 }
@@ -282,21 +293,23 @@ void AVIWriter::Abandon() {
     ::unlink(path.c_str());
 }
 
-void AVIWriter::Close() {
+bool AVIWriter::Close() {
     waveData.Free();
     frameBitmap.Reset();
     frameBits = nullptr;
     paddedFrame.reset();
     if (!aviFile) {
-        return;
+        return true;
     }
-    FinishFile();
-    if (splitCount != 0) {
+    bool closed = FinishFile();
+    if (splitCount != 0 && ::access(path.c_str(), F_OK) == 0) {
         const std::string numbered = NumberedName(path, splitCount++);
         if (std::rename(path.c_str(), numbered.c_str()) != 0) {
             PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
+            closed = false;
         }
     }
+    return closed;
 }
 
 }  // namespace zorvo

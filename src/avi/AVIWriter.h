@@ -31,8 +31,8 @@ class AVIWriter {
     // first when the file on disk is larger than the split size.
     bool InsertFrame(std::uint32_t frameNumber);
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
-    // ones were numbered.
-    void Close();
+    // ones were numbered. False when the file could not be finished or numbered.
+    bool Close();
 
     // A file larger than this many bytes is split before the next frame.
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }

@@ -111,8 +111,8 @@ int RiffWriter::AddStream(const AviStreamHeader& header, std::vector<std::uint8_
     return number;
 }
 
-std::vector<std::uint8_t> RiffWriter::BuildHeaders(std::uint64_t moviEnd,
-                                                   std::uint64_t fileEnd) const {
+std::vector<std::uint8_t> RiffWriter::BuildHeaders(std::uint64_t moviEnd, std::uint64_t fileEnd,
+                                                   bool indexed) const {
     std::vector<std::uint8_t> bytes;
     ByteWriter out(bytes);
 
@@ -155,7 +155,7 @@ std::vector<std::uint8_t> RiffWriter::BuildHeaders(std::uint64_t moviEnd,
     out.U32(microSecondsPerFrame);
     out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(bytesPerSecond, kLargestFile)));
     out.U32(0);  // padding granularity
-    out.U32(kHasIndex | kIsInterleaved);
+    out.U32(indexed ? kHasIndex | kIsInterleaved : kIsInterleaved);
     out.U32(videoChunks);
     out.U32(0);  // initial frames
     out.U32(static_cast<std::uint32_t>(m_streams.size()));
@@ -285,7 +285,17 @@ bool RiffWriter::Finish() {
             out.U32(e.offset);
             out.U32(e.size);
         }
-        ok = WriteAt(m_end, index) && WriteAt(0, BuildHeaders(m_end, m_end + index.size()));
+        const bool indexed = WriteAt(m_end, index);
+        if (!indexed) {
+            // No room for the index (disk full, size limit): the file still plays from the
+            // start when the headers say what is there and nothing of the index is left.
+            while (::ftruncate(m_fd, static_cast<off_t>(m_end)) != 0 && errno == EINTR) {
+            }
+        }
+        // The headers only overwrite bytes already on disk, so they go in even then.
+        m_headersFinal =
+            WriteAt(0, BuildHeaders(m_end, indexed ? m_end + index.size() : m_end, indexed));
+        ok = indexed && m_headersFinal;
     }
     if (::close(m_fd) != 0) {
         ok = false;

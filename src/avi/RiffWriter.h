@@ -48,8 +48,10 @@ class RiffWriter {
     bool WriteHeaders(std::int32_t width, std::int32_t height);
     // One chunk of stream data ("NNwb" for audio, "NNdb" for video), padded to an even size.
     bool WriteChunk(int stream, const std::uint8_t* data, std::size_t size, bool keyFrame);
-    // Appends idx1, rewrites the headers with the final sizes and closes the file.
+    // Appends idx1, rewrites the headers with the final sizes and closes the file. False when
+    // any of it failed; HeadersFinal() then tells whether the file still reads (without index).
     bool Finish();
+    bool HeadersFinal() const { return m_headersFinal; }
 
     std::uint32_t ChunkCount(int stream) const;
 
@@ -70,7 +72,8 @@ class RiffWriter {
     };
 
     // The header block up to the 'movi' list type; an end of 0 means "right after the headers".
-    std::vector<std::uint8_t> BuildHeaders(std::uint64_t moviEnd, std::uint64_t fileEnd) const;
+    std::vector<std::uint8_t> BuildHeaders(std::uint64_t moviEnd, std::uint64_t fileEnd,
+                                           bool indexed = true) const;
     bool WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
     void CloseFile();
 
@@ -81,6 +84,7 @@ class RiffWriter {
     std::int32_t m_height = 0;
     std::uint64_t m_moviStart = 0;  // offset of the 'movi' list type
     std::uint64_t m_end = 0;        // bytes written so far
+    bool m_headersFinal = false;
 };
 
 }  // namespace zorvo

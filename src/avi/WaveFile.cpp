@@ -16,6 +16,10 @@ namespace {
 constexpr std::size_t kRiffHeaderSize = 12;
 constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::size_t kPcmFormatSize = 16;
+constexpr std::size_t kExtensibleFormatSize = 40;
+// The GUID of integer PCM samples in an extensible format; other sub-formats differ.
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 std::uint16_t U16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -66,6 +70,7 @@ void WaveFile::Free() {
     bitsPerSample = 0;
     dataOffset = 0;
     dataSize = 0;
+    extensibleFormat.clear();
 }
 
 bool WaveFile::Read(const std::string& path) {
@@ -124,6 +129,21 @@ bool WaveFile::Parse() {
             averageBytesPerSecond = U32(f + 8);
             blockAlign = U16(f + 12);
             bitsPerSample = U16(f + 14);
+            if (formatTag == kExtensibleTag) {
+                if (size < kExtensibleFormatSize || U16(f + 16) < 22) {
+                    PostLog(
+                        "Error (AVIWriter): Failed to create AVIWriter: Wave file has a truncated "
+                        "extensible format.\n");
+                    return false;
+                }
+                if (std::memcmp(f + 24, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
+                    PostLog(
+                        "Error (AVIWriter): Failed to create AVIWriter: Wave file holds float or "
+                        "compressed samples; only integer PCM is supported.\n");
+                    return false;
+                }
+                extensibleFormat.assign(f, f + size);
+            }
             haveFormat = true;
         } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
             dataOffset = body;
@@ -149,6 +169,15 @@ bool WaveFile::Parse() {
     }
     if (!haveData) {
         PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'data' chunk.\n");
+        return false;
+    }
+    // A format whose numbers disagree cannot be cut into frames of audio correctly.
+    const std::uint64_t frameBytes = std::uint64_t{channels} * ((bitsPerSample + 7u) / 8u);
+    if (channels == 0 || samplesPerSecond == 0 || bitsPerSample == 0 || blockAlign != frameBytes ||
+        averageBytesPerSecond != std::uint64_t{samplesPerSecond} * blockAlign) {
+        PostLog(
+            "Error (AVIWriter): Failed to create AVIWriter: Wave file has an invalid block align "
+            "or byte rate.\n");
         return false;
     }
     return true;

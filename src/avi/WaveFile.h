@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zorvo {
 
 // The song's audio: a PCM WAVE file held whole in memory. The 'fmt ' and 'data' chunks are
 // looked for rather than assumed at fixed offsets, so a canonical 44-byte file and one with
-// extra chunks (LIST, fact, an 18-byte 'fmt ') read alike.
+// extra chunks (LIST, fact, an 18-byte 'fmt ') read alike. Extensible files are read when their
+// samples are integer PCM; the format's block align and byte rate must match its channels,
+// sample size and rate.
 class WaveFile {
   public:
     // Reads and checks the file; posts its own log line and returns false on failure.
@@ -29,6 +32,11 @@ class WaveFile {
     std::uint16_t bitsPerSample = 0;
     std::size_t dataOffset = 0;
     std::size_t dataSize = 0;
+    // The whole 'fmt ' chunk of an extensible file (tag 0xFFFE), which a reader needs entire;
+    // empty for the plain formats.
+    std::vector<std::uint8_t> extensibleFormat;
+
+    static constexpr std::uint16_t kExtensibleTag = 0xFFFE;
 
   private:
     bool Read(const std::string& path);

@@ -153,6 +153,19 @@ TEST(AVIWriterErrors, BadWaveFiles) {
     WaveFormat huge;  // block align x rate does not fit 32 bits
     huge.sampleRate = 0x7FFFFFFF;
     huge.blockAlign = 4;
+    WaveFormat rate0;
+    rate0.byteRate = 0;
+    WaveFormat alignWide;  // disagrees with 2 channels of 16 bits
+    alignWide.blockAlign = 0xFFFF;
+    WaveFormat noChannels;
+    noChannels.channels = 0;
+    WaveFormat floats;
+    floats.bitsPerSample = 32;
+    floats.extensibleSubFormat = 3;
+    WaveFormat extensible;
+    extensible.extensibleSubFormat = 1;
+    // An extensible tag whose 'fmt ' stops after the plain fields.
+    std::vector<std::uint8_t> cutExtensible = Patched(good, 20, {0xFE, 0xFF});
 
     // RIFF/WAVE with a 'data' chunk but no 'fmt '.
     std::vector<std::uint8_t> noFormat = {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E',
@@ -177,6 +190,20 @@ TEST(AVIWriterErrors, BadWaveFiles) {
         {"sample_rate_0", WaveBytes(noRate, samples), invalidRate},
         {"below_a_sample_a_frame", WaveBytes(tooSlow, samples), invalidRate},
         {"byte_rate_overflow", WaveBytes(huge, samples), invalidRate},
+        {"byte_rate_0", WaveBytes(rate0, samples), invalidRate},
+        {"block_align_ffff", WaveBytes(alignWide, samples), invalidRate},
+        {"channels_0", WaveBytes(noChannels, samples), invalidRate},
+        {"extensible_float",
+         WaveBytes(floats, samples),
+         {prefix + "Wave file holds float or compressed samples; only integer PCM is "
+                   "supported.\n"}},
+        {"extensible_short_fmt",
+         cutExtensible,
+         {prefix + "Wave file has a truncated extensible format.\n"}},
+        {"extensible_bad_guid",
+         Patched(WaveBytes(extensible, samples), 20 + 24 + 10, {0x11}),
+         {prefix + "Wave file holds float or compressed samples; only integer PCM is "
+                   "supported.\n"}},
     };
     for (const BadWave& c : cases) {
         TempDir dir;

@@ -84,6 +84,12 @@ WaveFormat Wave(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) 
     return format;
 }
 
+WaveFormat Extensible(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    WaveFormat format = Wave(rate, channels, bits);
+    format.extensibleSubFormat = 1;
+    return format;
+}
+
 WaveFormat WithExtraChunks(WaveFormat format) {
     format.extendedFormat = true;
     format.chunksBeforeData.push_back(ListInfoChunk());
@@ -93,12 +99,16 @@ WaveFormat WithExtraChunks(WaveFormat format) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, AudioAndVideo,
-    ::testing::Values(AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
-                      AudioCase{"dat_stereo", 32, 16, Wave(48000, 2, 16), "pcm_s16le", 7680},
-                      AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
-                      AudioCase{"mono_8bit_11k", 8, 8, Wave(11025, 1, 8), "pcm_u8", 441},
-                      AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)),
-                                "pcm_s16le", 7056}),
+    ::testing::Values(
+        AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
+        AudioCase{"dat_stereo", 32, 16, Wave(48000, 2, 16), "pcm_s16le", 7680},
+        AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
+        AudioCase{"mono_8bit_11k", 8, 8, Wave(11025, 1, 8), "pcm_u8", 441},
+        AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)), "pcm_s16le",
+                  7056},
+        // What ffmpeg and most audio editors write beyond 16-bit stereo.
+        AudioCase{"extensible_24bit_96k", 8, 8, Extensible(96000, 2, 24), "pcm_s24le", 23040},
+        AudioCase{"extensible_16bit_6ch", 8, 8, Extensible(48000, 6, 16), "pcm_s16le", 23040}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SizeCase {

@@ -49,13 +49,22 @@ std::vector<std::uint8_t> WaveBytes(const WaveFormat& format,
                                     const std::vector<std::uint8_t>& samples) {
     const std::uint16_t blockAlign = BlockAlignOf(format);
     std::vector<std::uint8_t> fmt;
-    Put16(fmt, format.formatTag);
+    Put16(fmt, format.extensibleSubFormat ? 0xFFFE : format.formatTag);
     Put16(fmt, format.channels);
     Put32(fmt, format.sampleRate);
     Put32(fmt, format.byteRate ? *format.byteRate : format.sampleRate * blockAlign);
     Put16(fmt, blockAlign);
     Put16(fmt, format.bitsPerSample);
-    if (format.extendedFormat) {
+    if (format.extensibleSubFormat) {
+        Put16(fmt, 22);
+        Put16(fmt, format.bitsPerSample);               // valid bits
+        Put32(fmt, format.channels == 2 ? 0x3 : 0x3F);  // speaker mask
+        Put16(fmt, *format.extensibleSubFormat);
+        for (std::uint8_t b :
+             {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}) {
+            fmt.push_back(b);
+        }
+    } else if (format.extendedFormat) {
         Put16(fmt, 0);
     }
 

@@ -24,6 +24,9 @@ struct WaveFormat {
     std::optional<std::uint32_t> byteRate;
     // An 18-byte 'fmt ' chunk (with an extra-size field of 0) instead of 16 bytes.
     bool extendedFormat = false;
+    // A 40-byte extensible 'fmt ' chunk (tag 0xFFFE) whose sub-format GUID starts with this
+    // code (1 integer PCM, 3 float); formatTag is then ignored.
+    std::optional<std::uint16_t> extensibleSubFormat;
     std::vector<WaveChunk> chunksBeforeData;
     std::vector<WaveChunk> chunksAfterData;
 };
