@@ -1,13 +1,16 @@
 #include "cli/Check.h"
 
+#include <new>
+
 #include "common/LogChannel.h"
 #include "script/SpanTiming.h"
 #include "script/Script.h"
 
 namespace zorvo {
 
-int RunCheck(const std::string& scriptPath) {
-    PostLog("* Parsing script...\n");
+namespace {
+
+int Check(const std::string& scriptPath) {
     CScript script(scriptPath);
     if (!script.Load()) {
         PostLog("Error (Project): Failed to parse script.\n");
@@ -24,6 +27,19 @@ int RunCheck(const std::string& scriptPath) {
                script.inputs.size(), script.groups.size(), script.markers.size(), ms,
                static_cast<long long>(SongFrame(ms))));
     return 0;
+}
+
+}  // namespace
+
+int RunCheck(const std::string& scriptPath) {
+    PostLog("* Parsing script...\n");
+    try {
+        return Check(scriptPath);
+    } catch (const std::bad_alloc&) {
+        PostLog("Error (Project): Out of memory.\n");
+    }
+    PostLog("Error (Project): Failed to parse script.\n");
+    return 1;
 }
 
 }  // namespace zorvo

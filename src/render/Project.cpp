@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <exception>
+#include <new>
 
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
@@ -30,7 +32,15 @@ double CProject::NowSeconds() {
 }
 
 bool CProject::Process() {
-    const bool built = Build();
+    bool built = false;
+    // Whatever ends the build, the window and the command line must hear that it ended.
+    try {
+        built = Build();
+    } catch (const std::bad_alloc&) {
+        PostLog("Error (Project): Out of memory.\n");
+    } catch (const std::exception& error) {
+        PostLog(Format("Error (Project): %s.\n", error.what()));
+    }
     m_succeeded = built;
     if (built) {
         PostLog("Done without error.\n");
@@ -113,7 +123,9 @@ bool CProject::Build() {
 
     m_viewports.clear();
     m_overlay.reset();
-    writer.Close();
+    if (!writer.Close()) {
+        return false;
+    }
     const double elapsed = NowSeconds() - buildStart;
     const int seconds = static_cast<int>(elapsed);
     const int minutes = seconds / 60;
