@@ -81,6 +81,12 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
     if (m_bFailed.load()) {
         return nullptr;
     }
+    // The decoder may run ahead of the furthest frame asked for, ready or not: a fast input
+    // asks for frames far apart, and waiting for a handed-out one would stall both sides.
+    // Only the consumer's thread writes it.
+    if (index > m_lastRequested.load()) {
+        m_lastRequested.store(index);
+    }
     // Frame `index` is handed out once the one after it exists, or once the file has ended
     // right after the last requested frame.
     const bool complete = m_complete.load();
@@ -88,7 +94,6 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
         std::lock_guard lock(m_mutex);
         const auto found = m_frames.find(index);
         if (found != m_frames.end()) {
-            m_lastRequested.store(index);
             return found->second.get();
         }
     }
@@ -174,7 +179,7 @@ bool CFFMPEGCapture::Capture() {
         if (m_bStop.load()) {
             break;
         }
-        while (n > m_lastRequested.load() + kFramesAhead) {
+        while (n > std::uint64_t{m_lastRequested.load()} + kFramesAhead) {
             if (m_bStop.load()) {
                 return frameStored;
             }

@@ -20,7 +20,7 @@ namespace zorvo {
 // the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
 // scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
-// most 8 frames ahead of the last one handed out.
+// most 8 frames ahead of the furthest one asked for.
 class CFFMPEGCapture : public CThread {
   public:
     // Touches nothing yet. `input` is not owned and must outlive the capture.

@@ -85,8 +85,11 @@ void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uin
 void DrawSeparator(const Rect& segment, std::uint8_t* output, int width, int height, int size) {
     const bool vertical = segment.bottom - segment.top != 0;
     const int length = vertical ? segment.bottom - segment.top : segment.right - segment.left;
-    const int first = -(size / 2);
-    const int last = size - size / 2 - 1;
+    // Only the lines inside the picture are drawn, however wide the separator.
+    const int across = vertical ? width : height;
+    const int at = vertical ? segment.left : segment.top;
+    const int first = std::max(-(size / 2), -at);
+    const int last = std::min(size - size / 2 - 1, across - at - 1);
     for (int i = first; i <= last; ++i) {
         const int x0 = vertical ? segment.left + i : segment.left;
         const int y0 = vertical ? segment.top : segment.top + i;

@@ -10,8 +10,12 @@ namespace zorvo {
 
 namespace {
 
+// Validation keeps counts far below 2^32; saturate rather than cast out of range regardless.
 std::uint32_t ToFrames(double frames) {
-    return frames > 0 && std::isfinite(frames) ? static_cast<std::uint32_t>(frames) : 0;
+    if (!(frames > 0)) {
+        return 0;
+    }
+    return frames < 4294967295.0 ? static_cast<std::uint32_t>(frames) : 4294967295u;
 }
 
 }  // namespace
@@ -113,8 +117,9 @@ bool CProject::RenderTimeline(AVIWriter& writer) {
                     const CSInput* input = viewport->Current();
                     const double speed = m.GetSpeed(input->id);
                     const auto start = static_cast<std::int64_t>(
-                        std::trunc((input->videoSyncMs - input->timelineSyncMs) + timelinePosition +
-                                   blockStart));
+                        std::trunc(static_cast<double>(std::int64_t{input->videoSyncMs} -
+                                                       input->timelineSyncMs) +
+                                   timelinePosition + blockStart));
                     viewport->m_pCapture = std::make_unique<CFFMPEGCapture>(
                         input, start, CaptureFrameCount(blockFrames, speed),
                         viewport->m_pRect.Width(), viewport->m_pRect.Height(),
