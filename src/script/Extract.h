@@ -19,7 +19,7 @@ struct BlockPlace {
 };
 
 class CExtract {
-  public:
+public:
     virtual ~CExtract() = default;
 
     // Characters skipped before an argument; only a comma or a space ends an unquoted one.

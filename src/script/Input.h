@@ -48,49 +48,49 @@ struct AdjustmentSettings {
 };
 
 class CSIAdjustment {
-  public:
+public:
     virtual ~CSIAdjustment() = default;
     // Assigns (does not add) this statement's values.
     virtual void Apply(AdjustmentSettings& settings) const = 0;
 };
 
 class CSIAColorBalance : public CSIAdjustment {
-  public:
+public:
     CSIAColorBalance(double cr_, double mg_, double yb_) : cr(cr_), mg(mg_), yb(yb_) {}
     void Apply(AdjustmentSettings& settings) const override;
     double cr, mg, yb;
 };
 
 class CSIABrightness : public CSIAdjustment {
-  public:
+public:
     explicit CSIABrightness(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIAContrast : public CSIAdjustment {
-  public:
+public:
     explicit CSIAContrast(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIASaturation : public CSIAdjustment {
-  public:
+public:
     explicit CSIASaturation(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIADNR : public CSIAdjustment {
-  public:
+public:
     explicit CSIADNR(std::int32_t v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     std::int32_t value;
 };
 
 class CSIAVerticalFlip : public CSIAdjustment {
-  public:
+public:
     explicit CSIAVerticalFlip(FlipMode m) : mode(m) {}
     void Apply(AdjustmentSettings& settings) const override;
     FlipMode mode;
@@ -98,7 +98,7 @@ class CSIAVerticalFlip : public CSIAdjustment {
 
 // One source video: a camera's recording of the take.
 class CSInput : public CExtract {
-  public:
+public:
     CSInput(std::string id, std::string file, InputFocus focus = InputFocus::Center,
             std::int32_t videoSyncMs = 0, std::int32_t timelineSyncMs = 0);
 

@@ -24,7 +24,7 @@ struct CSMDisplay {
 // A point on the musical timeline from which one set of presentation settings holds until
 // the next marker. The last marker in measure order only marks the end.
 class CSMarker : public CExtract {
-  public:
+public:
     CSMarker(const CScript& script_, LayoutType layout_, std::uint32_t measure_)
         : script(script_), layout(layout_), measure(measure_) {}
 
