@@ -82,6 +82,13 @@ TEST(CheckCommand, MissingFileAndUsage) {
               "* Parsing script...\n"
               "Error (Script): Failed to open script file.\n"
               "Error (Project): Failed to parse script.\n");
+    const ProgramRun folder = RunZorvo("check /tmp");
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.out,
+              "* Parsing script...\n"
+              "Error (Script): Failed to open script file.\n"
+              "Error (Script): '/tmp' is not a regular file.\n"
+              "Error (Project): Failed to parse script.\n");
 
     for (const std::string arguments : {"", "check", "frobnicate x", "check a b"}) {
         const ProgramRun usage = RunZorvo(arguments);

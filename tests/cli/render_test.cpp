@@ -92,6 +92,17 @@ TEST_F(RenderCommand, SucceedsAndFails) {
               "Error (Script): Failed to parse 'output'.\n"
               "Error (Project): Failed to parse script.\n"
               "Error (Project): Failed to build project.\n");
+
+    // A folder given as the script ends the same way instead of waiting forever.
+    const pid_t folder = StartRender(dir.File(""), dir.File("folder.out"));
+    EXPECT_EQ(WaitExit(folder), 1);
+    EXPECT_EQ(ReadFile(dir.File("folder.out")),
+              "* Parsing script...\nError (Script): Failed to open script file.\n"
+              "Error (Script): '" +
+                  dir.File("") +
+                  "' is not a regular file.\n"
+                  "Error (Project): Failed to parse script.\n"
+                  "Error (Project): Failed to build project.\n");
 }
 
 TEST_F(RenderCommand, InterruptStopsCleanly) {

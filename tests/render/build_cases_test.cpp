@@ -1,3 +1,8 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
 #include "RenderFixture.h"
 
 namespace zorvo {
@@ -121,6 +126,61 @@ TEST_F(BuildCases, SlowFastAndStrobe) {
     }
 }
 
+// The capture runs ahead of the furthest frame asked for, so frames far apart still come.
+TEST_F(BuildCases, FastSpeedsShowEveryNthSourceFrame) {
+    for (const int speed : {8, 16}) {
+        const std::string name = "fast" + std::to_string(speed);
+        // 240 bpm in 4/4: one measure is 25 frames.
+        const auto result = RunBuild(
+            Script(name, "output( " + Output(name) + ", 120, 240 )\ninput( cam, " + cam +
+                             " ) { }\nmarker( 1, 1fullscreen ) { tempo( 240 ) signature( 4, 4 ) "
+                             "display( cam ) speed( cam, " +
+                             std::to_string(speed) + " ) }\nmarker( 2 ) { }\n"));
+        ASSERT_TRUE(result.succeeded) << speed << ::testing::PrintToString(result.texts);
+        test::AviContents avi;
+        std::string error;
+        ASSERT_TRUE(test::ReadAvi(Output(name), avi, error)) << error;
+        ASSERT_EQ(avi.pictures.size(), 25u) << speed;
+        for (int j = 0; j < 25; ++j) {
+            EXPECT_EQ(test::NumberIn(avi.pictures[j], 120, 0, 120, 240), speed * j)
+                << speed << " " << j;
+        }
+    }
+}
+
+// The file-size limit leaves room for every frame but not for the index written at close.
+TEST_F(BuildCases, FailedCloseFailsTheBuildAndLeavesAReadableFile) {
+    const std::string body = ", 64, 64 )\ninput( cam, " + cam +
+                             " ) { }\nmarker( 1, 1fullscreen ) { tempo( 240 ) signature( 4, 4 ) "
+                             "display( cam ) }\nmarker( 2 ) { }\n";
+    ASSERT_TRUE(RunBuild(Script("whole", "output( " + Output("whole") + body)).succeeded);
+    const auto fullSize = std::filesystem::file_size(Output("whole"));
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{fullSize - 1, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto result = RunBuild(Script("limited", "output( " + Output("limited") + body));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(result.succeeded);
+    ASSERT_GE(result.texts.size(), 3u);
+    const Texts tail(result.texts.end() - 3, result.texts.end());
+    EXPECT_EQ(tail, (Texts{"Error (AVIWriter): Failed to finish AVI file.\n",
+                           "Error (AVIWriter): '" + Output("limited") +
+                               "' was closed without its index.\n",
+                           "Error (Project): Failed to build project.\n"}));
+    test::AviContents whole;
+    test::AviContents limited;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("whole"), whole, error)) << error;
+    ASSERT_TRUE(test::ReadAvi(Output("limited"), limited, error)) << error;
+    ASSERT_EQ(limited.pictures.size(), 25u);
+    EXPECT_TRUE(limited.pictures == whole.pictures);
+}
+
 TEST_F(BuildCases, Failures) {
     const std::string marker =
         "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
@@ -145,6 +205,12 @@ TEST_F(BuildCases, Failures) {
           "Error (Script): Failed to parse 'output'.\n",
           "Error (Project): Failed to parse script.\n",
           "Error (Project): Failed to build project.\n"}},
+        {"directory as script",
+         "",
+         {"* Parsing script...\n", "Error (Script): Failed to open script file.\n",
+          "Error (Script): '" + dir->File("") + "' is not a regular file.\n",
+          "Error (Project): Failed to parse script.\n",
+          "Error (Project): Failed to build project.\n"}},
         {"layout count",
          "output( " + Output("layout") + ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" +
              "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
@@ -155,7 +221,7 @@ TEST_F(BuildCases, Failures) {
           "Error (Project): Failed to build project.\n"}},
     };
     for (const Case& c : cases) {
-        const auto result = RunBuild(Script(c.name, c.script));
+        const auto result = RunBuild(c.script.empty() ? dir->File("") : Script(c.name, c.script));
         EXPECT_FALSE(result.succeeded) << c.name;
         EXPECT_EQ(result.texts, c.log) << c.name;
         EXPECT_EQ(result.finished, 1) << c.name;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ScriptFixture.h"
 #include "script/Interpolation.h"
 
@@ -161,10 +163,23 @@ TEST(RangeAndDebug, ValuesAndFailures) {
 }
 
 TEST(ScriptFile, OpenReadAndText) {
-    LogCollector log;
-    CScript missing("/nonexistent/dir/script.txt");
-    EXPECT_FALSE(missing.Load());
-    EXPECT_EQ(log.Texts(), Texts{"Error (Script): Failed to open script file.\n"});
+    test::TempDir dir;
+    const std::string big = dir.File("big.zorvo");
+    ASSERT_TRUE(test::WriteTextFile(big, ""));
+    std::filesystem::resize_file(big, CScript::kMaxScriptBytes + 1);  // sparse: costs no disk
+    const std::string open = "Error (Script): Failed to open script file.\n";
+    const std::vector<std::pair<std::string, Texts>> refused = {
+        {"/nonexistent/dir/script.txt", {open}},
+        {dir.File(""), {open, "Error (Script): '" + dir.File("") + "' is not a regular file.\n"}},
+        {"/dev/null", {open, "Error (Script): '/dev/null' is not a regular file.\n"}},
+        {big, {open, "Error (Script): '" + big + "' is larger than 16 MiB.\n"}},
+    };
+    for (const auto& [path, lines] : refused) {
+        LogCollector log;
+        CScript script(path);
+        EXPECT_FALSE(script.Load()) << path;
+        EXPECT_EQ(log.Texts(), lines) << path;
+    }
 
     // A NUL byte ends the text: the statement after it is never seen.
     auto r = LoadScript(std::string("output( a.avi, 1, 2 )\0range( 1, 2 )", 35));

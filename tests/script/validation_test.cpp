@@ -17,6 +17,16 @@ std::vector<std::string> Ids(const InputList& list) {
     return ids;
 }
 
+// `levels` groups, each holding the next twice; the last holds `leaf` twice.
+std::string Doubling(int levels, const std::string& leaf) {
+    std::string text;
+    for (int i = 1; i <= levels; ++i) {
+        const std::string next = i == levels ? leaf : "g" + std::to_string(i + 1);
+        text += "group( g" + std::to_string(i) + " ) { " + next + ", " + next + " }\n";
+    }
+    return text;
+}
+
 TEST(Groups, ResolveDepthFirstInMemberOrder) {
     auto r =
         LoadScript(ValidScript("group( all ) { cam1, cam2 }\n"
@@ -220,6 +230,62 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
              "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam1, "
              "every_eighth_beat ) }\n" +
              end,
+         {}},
+        {"group of too many inputs",
+         out + in + m1 + end + Doubling(17, "cam1"),
+         {"Error (Script): Failed to build input list: group 'g1' stands for too many inputs "
+          "(more than 65536, or more than 1048576 in all groups).\n",
+          "Error (Script): Failed to validate script: 'group' ('g1') stands for too many "
+          "inputs.\n"}},
+        {"largest group", out + in + m1 + end + Doubling(16, "cam1"), {}},
+        {"tempo x beat unit wraps",
+         out + in +
+             "marker( 1, 1fullscreen ) { tempo( 65536 ) signature( 4, 65536 ) display( cam1 ) "
+             "}\n" +
+             end,
+         {"Error (SMarker): Failed to validate script: tempo, time signature and length of "
+          "marker #1 are too large to be timed.\n",
+          kMarkerFailed}},
+        {"span wraps",
+         out + in + m1 + "marker( 17897 ) { }",
+         {"Error (SMarker): Failed to validate script: tempo, time signature and length of "
+          "marker #1 are too large to be timed.\n",
+          kMarkerFailed}},
+        {"longest span", out + in + m1 + "marker( 17896 ) { }", {}},
+        {"separator wider than the output",
+         out + in + m1 + "marker( 3, 1fullscreen ) { separator( 721 ) display( cam1 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: separator size 721 on marker #3 is larger "
+          "than the output (720 pixels).\n",
+          kMarkerFailed}},
+        {"separator as wide as the output",
+         out + in + m1 + "marker( 3, 1fullscreen ) { separator( 720 ) display( cam1 ) }\n" + end,
+         {}},
+        {"speed too fast to count",
+         out + in + m1 + "marker( 2, 1fullscreen ) { speed( cam1, 1e8 ) display( cam1 ) }\n" + end,
+         {"Error (SMarker): Failed to validate script: speed 1e+08 of 'cam1' on marker #2 is out "
+          "of range.\n",
+          kMarkerFailed}},
+        {"speed too slow to count",
+         out + in + m1 + "marker( 2, 1fullscreen ) { speed( cam1, 1e-10 ) display( cam1 ) }\n" +
+             end,
+         {"Error (SMarker): Failed to validate script: speed 1e-10 of 'cam1' on marker #2 is out "
+          "of range.\n",
+          kMarkerFailed}},
+        {"speed 16",
+         out + in + m1 + "marker( 2, 1fullscreen ) { speed( cam1, 16 ) display( cam1 ) }\n" + end,
+         {}},
+        {"sync difference beyond 32 bits",
+         out + "input( cam1, f, center, 2147483647, -1 ) { }\n" + m1 + end,
+         {"Error (SInput): Failed to validate script: sync of input 'cam1' puts its video "
+          "outside 32-bit milliseconds.\n",
+          "Error (Script): Failed to validate script: 'input' validation failed.\n"}},
+        {"start beyond 32 bits",
+         out + "input( cam1, f, center, 2147483000, 0 ) { }\n" + m1 + end,
+         {"Error (SInput): Failed to validate script: sync of input 'cam1' puts its video "
+          "outside 32-bit milliseconds.\n",
+          "Error (Script): Failed to validate script: 'input' validation failed.\n"}},
+        {"largest negative sync",
+         out + "input( cam1, f, center, -2147483647, 1 ) { }\n" + m1 + end,
          {}},
         {"beat count 0 keeps the signature",
          out + in + m1 +
