@@ -59,6 +59,25 @@ bool WaveFile::Load(const std::string& path) {
     return true;
 }
 
+bool WaveFile::LoadBytes(const std::uint8_t* bytes, std::size_t size) {
+    Free();
+    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size + 1]);
+    if (!data) {
+        PostLog("Error (Script): Failed to read wave file.\n");
+        return false;
+    }
+    if (size > 0) {
+        std::memcpy(data.get(), bytes, size);
+    }
+    m_data = std::move(data);
+    m_fileSize = size;
+    if (!Parse()) {
+        Free();
+        return false;
+    }
+    return true;
+}
+
 void WaveFile::Free() {
     m_data.reset();
     m_fileSize = 0;

@@ -17,6 +17,8 @@ class WaveFile {
   public:
     // Reads and checks the file; posts its own log line and returns false on failure.
     bool Load(const std::string& path);
+    // The same from the bytes of a whole file already in memory (copied).
+    bool LoadBytes(const std::uint8_t* bytes, std::size_t size);
     void Free();
 
     bool Loaded() const { return static_cast<bool>(m_data); }
