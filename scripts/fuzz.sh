@@ -12,6 +12,7 @@ TARGETS="${*:-script_fuzzer wave_fuzzer}"
 BUILD="${FUZZ_BUILD:-build-fuzz}"
 FLAGS="-timeout=10 -rss_limit_mb=2048"
 
+scripts/install-deps.sh fuzz
 cmake -S . -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 -DZORVO_FUZZ=ON -DZORVO_TESTS=OFF \
     -DZORVO_GUI=OFF >/dev/null
 cmake --build "$BUILD" -j "$(nproc)" --target $TARGETS

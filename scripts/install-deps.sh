@@ -1,18 +1,21 @@
 #!/bin/sh
 # Installs the Debian packages Zorvo needs, only those that are missing.
-# Usage: scripts/install-deps.sh [core|gui|all]   (default: all)
+# Usage: scripts/install-deps.sh [core|gui|fuzz|all]   (default: all)
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
 libfreetype-dev libfontconfig-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
 GUI="qt6-base-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"
+# scripts/fuzz.sh: clang with its libFuzzer runtime, xxd for the binary seeds kept as hex.
+FUZZ="clang-14 libclang-rt-14-dev xxd"
 
 case "${1:-all}" in
   core) WANT="$CORE" ;;
   gui) WANT="$CORE $GUI" ;;
-  all) WANT="$CORE $GUI $BENCH" ;;
-  *) echo "usage: $0 [core|gui|all]" >&2; exit 2 ;;
+  fuzz) WANT="$CORE $FUZZ" ;;
+  all) WANT="$CORE $GUI $BENCH $FUZZ" ;;
+  *) echo "usage: $0 [core|gui|fuzz|all]" >&2; exit 2 ;;
 esac
 
 MISSING=""
