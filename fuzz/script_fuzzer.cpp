@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "render/SpanTiming.h"
+#include "script/SpanTiming.h"
 #include "script/Script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

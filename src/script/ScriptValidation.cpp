@@ -296,7 +296,7 @@ bool CScript::ValidateMarkerTiming() const {
         }
         // A speed of 0 or below has no source frame to show; source frame counts and the
         // steps between source frames are counted in 32 bits.
-        const double blockFrames = block * 25 / 1000;
+        const double blockFrames = block * 25 / 1000 + 1;  // a block may take one frame more
         for (const auto& [id, speed] : marker->speedByInput) {
             if (!(speed > 0) || !std::isfinite(speed)) {
                 PostLog(
