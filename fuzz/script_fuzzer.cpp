@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "script/SpanTiming.h"
 #include "script/Script.h"
+#include "script/SpanTiming.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     zorvo::CScript script("fuzz.zorvo");

@@ -3,8 +3,8 @@
 #include <new>
 
 #include "common/LogChannel.h"
-#include "script/SpanTiming.h"
 #include "script/Script.h"
+#include "script/SpanTiming.h"
 
 namespace zorvo {
 

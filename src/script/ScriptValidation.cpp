@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "common/LogChannel.h"
-#include "script/SpanTiming.h"
 #include "script/Script.h"
+#include "script/SpanTiming.h"
 
 namespace zorvo {
 
