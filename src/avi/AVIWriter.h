@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "avi/FrameWriter.h"
 #include "avi/RiffWriter.h"
 #include "avi/WaveFile.h"
-#include "common/FrameBitmap.h"
 
 namespace zorvo {
 
@@ -14,25 +14,26 @@ namespace zorvo {
 // files: uncompressed 24-bit video at 25 frames a second and the WAVE file's PCM audio. A file
 // that has grown past the split size is closed and numbered, and the frames go on in a fresh
 // file under the same path; at the end the last one is numbered too.
-class AVIWriter {
+class AVIWriter : public FrameWriter {
   public:
     static constexpr std::uint64_t kSplitBytes = std::uint64_t{1} << 30;
 
     // Stores the settings; nothing is opened. An empty wavePath makes a video without audio.
     AVIWriter(std::string path, std::int32_t width, std::int32_t height, std::string wavePath);
-    ~AVIWriter();
+    ~AVIWriter() override;
     AVIWriter(const AVIWriter&) = delete;
     AVIWriter& operator=(const AVIWriter&) = delete;
 
     // Opens a new file at `path` with its streams. reopen is false for the first file of a
     // render (the WAVE file is read and `frameBitmap` allocated), true after a split.
     bool Create(bool reopen);
+    bool Open() override { return Create(false); }
     // Writes `frameBitmap` as the next frame and the audio of song frame frameNumber, splitting
     // first when the file on disk is larger than the split size.
-    bool InsertFrame(std::uint32_t frameNumber);
+    bool InsertFrame(std::uint32_t frameNumber) override;
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
     // ones were numbered. False when the file could not be finished or numbered.
-    bool Close();
+    bool Close() override;
 
     // A file larger than this many bytes is split before the next frame.
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
@@ -45,12 +46,6 @@ class AVIWriter {
     const std::int32_t width;
     const std::int32_t height;
     const std::string wavePath;
-    // Leading song frames that are not rendered; the first inserted frame is number
-    // skippedFrames.
-    std::uint32_t skippedFrames = 0;
-    // The output frame the composition draws into (bottom-up BGR) and its pixels.
-    FrameBitmap frameBitmap;
-    std::uint8_t* frameBits = nullptr;
 
   private:
     bool CreateAudioStream();

@@ -37,7 +37,7 @@ class FinishWatch : public LogReceiver {
 
 }  // namespace
 
-int RunRender(const std::string& scriptPath) {
+int RunRender(const std::string& scriptPath, const std::string& outputPath) {
     // The signals are taken here, by this thread, never by the workers.
     sigset_t signals;
     sigemptyset(&signals);
@@ -47,7 +47,7 @@ int RunRender(const std::string& scriptPath) {
 
     ConsoleLog console(stdout, stderr, isatty(STDERR_FILENO) != 0);
     FinishWatch watch(console);
-    auto job = std::make_unique<CProject>(scriptPath, nullptr);
+    auto job = std::make_unique<CProject>(scriptPath, nullptr, AVIWriter::kSplitBytes, outputPath);
     bool stopped = false;
     while (!watch.Finished()) {
         const timespec timeout{0, 100 * 1000 * 1000};

@@ -13,13 +13,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: zorvo COMMAND [SCRIPT]\n"
+    "Usage: zorvo COMMAND [OPTIONS] [SCRIPT]\n"
     "\n"
     "Assembles the music video of a multi-camera studio recording session from a script.\n"
     "\n"
     "Commands:\n"
     "  check SCRIPT    parse and validate the script as a build would; writes nothing\n"
-    "  render SCRIPT   render the video the script describes\n"
+    "  render [--output PATH] SCRIPT\n"
+    "                  render the video the script describes, to PATH instead of the\n"
+    "                  script's output path when given; the extension chooses the file:\n"
+    "                  .mkv H.264 + FLAC, .mp4/.mov H.264 + AAC, anything else AVI\n"
     "  sync [--write] SCRIPT  find each camera's sync offset from its sound; --write puts them in\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
@@ -51,6 +54,10 @@ int main(int argc, char** argv) {
     if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "sync") == 0 &&
         (argc == 3 || std::strcmp(argv[2], "--write") == 0)) {
         return zorvo::RunSync(argv[argc - 1], argc == 4);
+    }
+    if (argc == 5 && std::strcmp(argv[1], "render") == 0 && std::strcmp(argv[2], "--output") == 0 &&
+        argv[3][0] != '\0') {
+        return zorvo::RunRender(argv[4], argv[3]);
     }
     std::fputs(kUsage, stderr);
     return 2;

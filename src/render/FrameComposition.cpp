@@ -18,7 +18,7 @@ bool EnsureLut(CSInput& input) {
 
 }  // namespace
 
-bool CProject::ComposeFrame(const FrameValues& v, AVIWriter& writer) {
+bool CProject::ComposeFrame(const FrameValues& v, FrameWriter& writer) {
     const CSMarker& m = *v.marker;
     const std::uint8_t fade = FadeLevel(m.effect, v.spanFrame + v.frame, v.spanFrames);
 

@@ -11,8 +11,12 @@
 
 namespace zorvo {
 
-CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t splitBytes)
-    : m_script(std::move(scriptPath)), m_pOutputDlg(outputDlg), m_splitBytes(splitBytes) {
+CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t splitBytes,
+                   std::string outputPath)
+    : m_script(std::move(scriptPath)),
+      m_pOutputDlg(outputDlg),
+      m_splitBytes(splitBytes),
+      m_outputPath(std::move(outputPath)) {
     m_font.Load();
     m_started = StartThread();
     if (!m_started) {
@@ -75,10 +79,15 @@ bool CProject::Build() {
         PostLog("Error (Project): Failed to validate script.\n");
         return false;
     }
-    AVIWriter writer(m_script.outputPath, m_script.width, m_script.height, m_script.wavePath);
-    writer.SetSplitBytes(m_splitBytes);
-    if (!writer.Create(false)) {
-        PostLog("Error (Project): Failed to create AVI Writer.\n");
+    if (!m_outputPath.empty()) {
+        m_script.outputPath = m_outputPath;
+    }
+    const std::unique_ptr<FrameWriter> writer = MakeFrameWriter(
+        m_script.outputPath, m_script.width, m_script.height, m_script.wavePath, m_splitBytes);
+    if (!writer->Open()) {
+        PostLog(OutputKindOf(m_script.outputPath) == OutputKind::Avi
+                    ? "Error (Project): Failed to create AVI Writer.\n"
+                    : "Error (Project): Failed to create encoder.\n");
         return false;
     }
 
@@ -117,13 +126,13 @@ bool CProject::Build() {
     }
     PostProgress(0, 0);
 
-    if (!RenderTimeline(writer)) {
+    if (!RenderTimeline(*writer)) {
         return false;
     }
 
     m_viewports.clear();
     m_overlay.reset();
-    if (!writer.Close()) {
+    if (!writer->Close()) {
         return false;
     }
     const double elapsed = NowSeconds() - buildStart;

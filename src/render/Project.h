@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "avi/AVIWriter.h"
+#include "avi/FrameWriter.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
 #include "render/LabelText.h"
@@ -18,13 +19,14 @@ namespace zorvo {
 class CFFMPEGCapture;
 class CViewport;
 
-// One build: a script file in, AVI files out, on its own thread. Constructing the job starts
+// One build: a script file in, a video out, on its own thread. Constructing the job starts
 // it; destroying it stops it (the file written so far is closed properly) and waits.
 class CProject : public CThread {
   public:
-    // `outputDlg` receives every written frame; it may be null and must outlive the job.
+    // `outputDlg` receives every written frame; it may be null and must outlive the job. A
+    // non-empty outputPath replaces the script's own output path.
     CProject(std::string scriptPath, FrameSink* outputDlg,
-             std::uint64_t splitBytes = AVIWriter::kSplitBytes);
+             std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {});
     ~CProject() override;
 
     // False when the build thread could not be started (a line and the finish message were
@@ -58,14 +60,15 @@ class CProject : public CThread {
     };
 
     bool Build();
-    bool RenderTimeline(AVIWriter& writer);
-    bool ComposeFrame(const FrameValues& values, AVIWriter& writer);
+    bool RenderTimeline(FrameWriter& writer);
+    bool ComposeFrame(const FrameValues& values, FrameWriter& writer);
     void PostRemainingTime(std::uint32_t framesDone);
 
     CScript m_script;
     FrameSink* m_pOutputDlg;
     LabelFont m_font;
     std::uint64_t m_splitBytes;
+    std::string m_outputPath;
     bool m_started = false;
     std::atomic<bool> m_succeeded{false};
 

@@ -32,7 +32,7 @@ void CProject::PostRemainingTime(std::uint32_t framesDone) {
     PostStatus(Format("%i min(s) %.2i", r / 60, r - 60 * (r / 60)));
 }
 
-bool CProject::RenderTimeline(AVIWriter& writer) {
+bool CProject::RenderTimeline(FrameWriter& writer) {
     const auto& markers = m_script.markers;
     m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(markers)));
     m_renderStart = NowSeconds();

@@ -1,0 +1,566 @@
+#include "avi/EncodedWriter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/LogChannel.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace zorvo {
+namespace {
+
+// Chosen in bench/ so that an encoded render costs little more than an AVI render.
+constexpr const char* kPreset = "veryfast";
+// Visually lossless.
+constexpr const char* kQuality = "18";
+constexpr int kFramesPerSecond = 25;
+constexpr std::int64_t kAacBitsPerChannel = 96000;
+constexpr std::int64_t kAacLeastBitRate = 192000;
+constexpr std::uint16_t kFloatFormat = 3;
+
+struct FormatFreer {
+    void operator()(AVFormatContext* context) const {
+        if (context) {
+            avio_closep(&context->pb);
+            avformat_free_context(context);
+        }
+    }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScalerFreer {
+    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+};
+struct DictionaryFreer {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void PostEncoderError(const std::string& what, int code) {
+    PostLog(Format("Error (Encoder): %s: %s.\n", what.c_str(), ErrorText(code).c_str()));
+}
+
+// One sample of `bytes` little-endian bytes as a signed integer of that width (8-bit WAVE
+// samples are unsigned).
+std::int32_t IntegerSample(const std::uint8_t* p, int bytes) {
+    switch (bytes) {
+        case 1:
+            return static_cast<std::int32_t>(p[0]) - 128;
+        case 2:
+            return static_cast<std::int16_t>(p[0] | p[1] << 8);
+        case 3:
+            return static_cast<std::int32_t>(std::uint32_t{p[0]} << 8 | std::uint32_t{p[1]} << 16 |
+                                             std::uint32_t{p[2]} << 24) >>
+                   8;
+        default:
+            return static_cast<std::int32_t>(std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                                             std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
+    }
+}
+
+}  // namespace
+
+// The FFmpeg side: the container, the two encoders and the picture converter. Used by one
+// thread at a time (the build thread to open and finish it, the encoding thread in between).
+class EncodedWriter::Encoder {
+  public:
+    bool Open(const EncodedWriter& owner, const WaveFile* wave);
+    // Encodes one picture and its audio slice (null when the frame has none).
+    bool Write(const FrameBitmap& picture, std::int64_t position, const std::uint8_t* audio,
+               std::size_t audioBytes);
+    // Encodes what the encoders still hold and writes the index.
+    bool Finish();
+
+  private:
+    bool OpenVideo(const EncodedWriter& owner);
+    bool OpenAudio(const EncodedWriter& owner, const WaveFile& wave);
+    bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    bool EncodeAudio(std::size_t samples);
+
+    std::unique_ptr<AVFormatContext, FormatFreer> m_format;
+    std::unique_ptr<AVCodecContext, CodecFreer> m_video;
+    std::unique_ptr<AVCodecContext, CodecFreer> m_audio;
+    std::unique_ptr<SwsContext, ScalerFreer> m_scaler;
+    std::unique_ptr<AVFrame, FrameFreer> m_picture;
+    std::unique_ptr<AVFrame, FrameFreer> m_sound;
+    std::unique_ptr<AVPacket, PacketFreer> m_packet;
+    AVStream* m_videoStream = nullptr;
+    AVStream* m_audioStream = nullptr;
+    bool m_headerWritten = false;
+    // An encoder or a write has failed and said so; finishing then only closes the file.
+    bool m_broken = false;
+
+    // The song's samples not yet encoded, as they are in the WAVE file.
+    std::vector<std::uint8_t> m_pending;
+    int m_channels = 0;
+    int m_sampleBytes = 0;
+    bool m_floatSamples = false;
+    std::int64_t m_audioPosition = 0;
+};
+
+bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wave) {
+    const char* muxer = owner.kind == OutputKind::Matroska ? "matroska"
+                        : owner.kind == OutputKind::Mov    ? "mov"
+                                                           : "mp4";
+    AVFormatContext* format = nullptr;
+    int result = avformat_alloc_output_context2(&format, nullptr, muxer, owner.path.c_str());
+    m_format.reset(format);
+    if (result < 0) {
+        PostEncoderError("Failed to create encoder: No output format", result);
+        return false;
+    }
+    m_packet.reset(av_packet_alloc());
+    if (!m_packet || !OpenVideo(owner) || (wave && !OpenAudio(owner, *wave))) {
+        return false;
+    }
+    if ((result = avio_open(&m_format->pb, owner.path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+        PostEncoderError("Failed to create encoder: Failed to create output file", result);
+        return false;
+    }
+    std::unique_ptr<AVDictionary, DictionaryFreer> options;
+    if (owner.kind != OutputKind::Matroska) {
+        // Fragments of one second: a stopped, failed or killed render leaves a file whose
+        // index covers every finished fragment, and no second pass is needed on close.
+        AVDictionary* raw = nullptr;
+        av_dict_set(&raw, "frag_duration", "1000000", 0);
+        // The first fragment waits for the first packets, so that its edit lists can start the
+        // picture at its first frame despite B-frames and drop the AAC primer.
+        av_dict_set(&raw, "movflags", "+delay_moov", 0);
+        options.reset(raw);
+    }
+    AVDictionary* raw = options.release();
+    result = avformat_write_header(m_format.get(), &raw);
+    options.reset(raw);
+    if (result < 0) {
+        PostEncoderError("Failed to create encoder: Failed to write the file header", result);
+        return false;
+    }
+    m_headerWritten = true;
+    return true;
+}
+
+bool EncodedWriter::Encoder::OpenVideo(const EncodedWriter& owner) {
+    if (owner.width % 2 != 0 || owner.height % 2 != 0) {
+        PostLog(
+            "Error (Encoder): Failed to create encoder: H.264 output needs an even width and "
+            "height.\n");
+        return false;
+    }
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) {
+        PostLog("Error (Encoder): Failed to create encoder: No libx264 encoder in FFmpeg.\n");
+        return false;
+    }
+    m_video.reset(avcodec_alloc_context3(codec));
+    m_videoStream = avformat_new_stream(m_format.get(), nullptr);
+    m_picture.reset(av_frame_alloc());
+    if (!m_video || !m_videoStream || !m_picture) {
+        PostLog("Error (Encoder): Failed to create encoder: Out of memory.\n");
+        return false;
+    }
+    // Players take BT.601 for standard definition and BT.709 for HD pictures; say which.
+    const bool hd = owner.width >= 1280 || owner.height >= 720;
+    AVCodecContext& v = *m_video;
+    v.width = owner.width;
+    v.height = owner.height;
+    v.pix_fmt = AV_PIX_FMT_YUV420P;
+    v.time_base = {1, kFramesPerSecond};
+    v.framerate = {kFramesPerSecond, 1};
+    v.sample_aspect_ratio = {1, 1};
+    v.color_range = AVCOL_RANGE_MPEG;
+    v.color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    v.color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+    v.colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
+        v.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    // The encoder's statistics would land on the console between our own lines; its errors
+    // still show.
+    v.log_level_offset = AV_LOG_DEBUG - AV_LOG_INFO;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "preset", kPreset, 0);
+    av_dict_set(&options, "crf", kQuality, 0);
+    int result = avcodec_open2(&v, codec, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        PostEncoderError("Failed to create encoder: Failed to open the H.264 encoder", result);
+        return false;
+    }
+    m_videoStream->time_base = v.time_base;
+    m_videoStream->avg_frame_rate = v.framerate;
+    m_videoStream->r_frame_rate = v.framerate;
+    avcodec_parameters_from_context(m_videoStream->codecpar, &v);
+
+    m_picture->format = v.pix_fmt;
+    m_picture->width = v.width;
+    m_picture->height = v.height;
+    m_scaler.reset(sws_getContext(owner.width, owner.height, AV_PIX_FMT_BGR24, owner.width,
+                                  owner.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
+                                  nullptr, nullptr, nullptr));
+    if (!m_scaler || av_frame_get_buffer(m_picture.get(), 0) < 0) {
+        PostLog("Error (Encoder): Failed to create encoder: Out of memory.\n");
+        return false;
+    }
+    const int* matrix = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+    sws_setColorspaceDetails(m_scaler.get(), matrix, 1, matrix, 0, 0, 1 << 16, 1 << 16);
+    return true;
+}
+
+bool EncodedWriter::Encoder::OpenAudio(const EncodedWriter& owner, const WaveFile& wave) {
+    m_channels = wave.channels;
+    m_sampleBytes = m_channels > 0 ? wave.blockAlign / m_channels : 0;
+    m_floatSamples = wave.formatTag == kFloatFormat;
+    const bool flac = owner.kind == OutputKind::Matroska;
+    // FLAC in this FFmpeg carries up to 24 bits; AAC takes any of these.
+    const bool supported = m_channels >= 1 && m_channels <= 8 &&
+                           m_sampleBytes * m_channels == wave.blockAlign &&
+                           (m_floatSamples ? m_sampleBytes == 4 && !flac
+                                           : m_sampleBytes >= 1 && m_sampleBytes <= (flac ? 3 : 4));
+    if (!supported) {
+        PostLog(
+            Format("Error (Encoder): Failed to create encoder: %s cannot carry %i-bit %s "
+                   "audio with %i channels.\n",
+                   flac ? "FLAC" : "AAC", m_sampleBytes * 8, m_floatSamples ? "float" : "integer",
+                   m_channels));
+        return false;
+    }
+    const AVCodec* codec = avcodec_find_encoder(flac ? AV_CODEC_ID_FLAC : AV_CODEC_ID_AAC);
+    m_audio.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
+    m_audioStream = m_audio ? avformat_new_stream(m_format.get(), nullptr) : nullptr;
+    m_sound.reset(av_frame_alloc());
+    if (!m_audio || !m_audioStream || !m_sound) {
+        PostLog("Error (Encoder): Failed to create encoder: No audio encoder.\n");
+        return false;
+    }
+    AVCodecContext& a = *m_audio;
+    a.sample_rate = static_cast<int>(wave.samplesPerSecond);
+    a.time_base = {1, a.sample_rate};
+    av_channel_layout_default(&a.ch_layout, m_channels);
+    if (flac) {
+        a.sample_fmt = m_sampleBytes <= 2 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32;
+        a.bits_per_raw_sample = m_sampleBytes <= 2 ? 16 : 24;
+    } else {
+        a.sample_fmt = AV_SAMPLE_FMT_FLTP;
+        a.bit_rate = std::max(kAacLeastBitRate, kAacBitsPerChannel * m_channels);
+    }
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
+        a.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    a.log_level_offset = AV_LOG_DEBUG - AV_LOG_INFO;
+    const int result = avcodec_open2(&a, codec, nullptr);
+    if (result < 0) {
+        PostEncoderError("Failed to create encoder: Failed to open the audio encoder", result);
+        return false;
+    }
+    m_audioStream->time_base = a.time_base;
+    // Carries the encoder's priming delay, from which the container's edit list lets
+    // players drop the primer so that sound and picture start together.
+    avcodec_parameters_from_context(m_audioStream->codecpar, &a);
+    return true;
+}
+
+bool EncodedWriter::Encoder::Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+    if (m_broken) {
+        return false;
+    }
+    m_broken = true;
+    int result = avcodec_send_frame(codec, frame);
+    if (result < 0) {
+        PostEncoderError("Failed to encode", result);
+        return false;
+    }
+    for (;;) {
+        result = avcodec_receive_packet(codec, m_packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            m_broken = false;
+            return true;
+        }
+        if (result < 0) {
+            PostEncoderError("Failed to encode", result);
+            return false;
+        }
+        av_packet_rescale_ts(m_packet.get(), codec->time_base, stream->time_base);
+        m_packet->stream_index = stream->index;
+        result = av_interleaved_write_frame(m_format.get(), m_packet.get());
+        if (result < 0) {
+            PostEncoderError("Failed to write the output file", result);
+            return false;
+        }
+    }
+}
+
+bool EncodedWriter::Encoder::EncodeAudio(std::size_t samples) {
+    AVFrame& f = *m_sound;
+    av_frame_unref(&f);
+    f.format = m_audio->sample_fmt;
+    f.nb_samples = static_cast<int>(samples);
+    f.sample_rate = m_audio->sample_rate;
+    if (av_channel_layout_copy(&f.ch_layout, &m_audio->ch_layout) < 0 ||
+        av_frame_get_buffer(&f, 0) < 0) {
+        PostLog("Error (Encoder): Failed to encode: Out of memory.\n");
+        return false;
+    }
+    const std::size_t blockAlign = static_cast<std::size_t>(m_sampleBytes) * m_channels;
+    for (std::size_t i = 0; i < samples; ++i) {
+        for (int c = 0; c < m_channels; ++c) {
+            const std::uint8_t* source = m_pending.data() + i * blockAlign + c * m_sampleBytes;
+            const std::int32_t value = IntegerSample(source, m_sampleBytes);
+            switch (f.format) {
+                case AV_SAMPLE_FMT_S16:
+                    // 8-bit samples scaled up: FLAC stores them in 16 bits, losslessly.
+                    reinterpret_cast<std::int16_t*>(f.data[0])[i * m_channels + c] =
+                        static_cast<std::int16_t>(m_sampleBytes == 1 ? value * 256 : value);
+                    break;
+                case AV_SAMPLE_FMT_S32:
+                    reinterpret_cast<std::int32_t*>(f.data[0])[i * m_channels + c] =
+                        static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 8);
+                    break;
+                default: {
+                    float sample = 0;
+                    if (m_floatSamples) {
+                        std::memcpy(&sample, source, sizeof sample);
+                    } else {
+                        sample = static_cast<float>(
+                            value /
+                            static_cast<double>(std::int64_t{1} << (8 * m_sampleBytes - 1)));
+                    }
+                    reinterpret_cast<float*>(f.extended_data[c])[i] = sample;
+                }
+            }
+        }
+    }
+    m_pending.erase(m_pending.begin(),
+                    m_pending.begin() + static_cast<std::ptrdiff_t>(samples * blockAlign));
+    f.pts = m_audioPosition;
+    m_audioPosition += static_cast<std::int64_t>(samples);
+    return Send(m_audio.get(), m_audioStream, &f);
+}
+
+bool EncodedWriter::Encoder::Write(const FrameBitmap& picture, std::int64_t position,
+                                   const std::uint8_t* audio, std::size_t audioBytes) {
+    if (av_frame_make_writable(m_picture.get()) < 0) {
+        PostLog("Error (Encoder): Failed to encode: Out of memory.\n");
+        return false;
+    }
+    // The bitmap is bottom-up: start at its top row and walk backwards.
+    const auto stride = static_cast<int>(picture.Stride());
+    const std::uint8_t* top[1] = {picture.Row(picture.Height() - 1)};
+    const int strides[1] = {-stride};
+    sws_scale(m_scaler.get(), top, strides, 0, picture.Height(), m_picture->data,
+              m_picture->linesize);
+    m_picture->pts = position;
+    if (!Send(m_video.get(), m_videoStream, m_picture.get())) {
+        return false;
+    }
+    if (!m_audio || !audio) {
+        return true;
+    }
+    m_pending.insert(m_pending.end(), audio, audio + audioBytes);
+    const std::size_t blockAlign = static_cast<std::size_t>(m_sampleBytes) * m_channels;
+    const auto frameSize = static_cast<std::size_t>(m_audio->frame_size);
+    while (m_pending.size() >= frameSize * blockAlign) {
+        if (!EncodeAudio(frameSize)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool EncodedWriter::Encoder::Finish() {
+    bool finished = m_headerWritten && !m_broken;
+    if (m_headerWritten && m_broken) {
+        // Index what was written; the failure has been reported already.
+        av_write_trailer(m_format.get());
+        m_headerWritten = false;
+    }
+    if (m_headerWritten) {
+        if (m_audio) {
+            const std::size_t blockAlign = static_cast<std::size_t>(m_sampleBytes) * m_channels;
+            if (!m_pending.empty()) {
+                // Both audio encoders take a short last frame.
+                finished = EncodeAudio(m_pending.size() / blockAlign) && finished;
+            }
+            finished = Send(m_audio.get(), m_audioStream, nullptr) && finished;
+        }
+        finished = Send(m_video.get(), m_videoStream, nullptr) && finished;
+        const int result = av_write_trailer(m_format.get());
+        if (result < 0) {
+            PostEncoderError("Failed to finish the output file", result);
+            finished = false;
+        }
+        m_headerWritten = false;
+    }
+    if (m_format && m_format->pb) {
+        const int result = avio_closep(&m_format->pb);
+        if (result < 0 && finished) {
+            PostEncoderError("Failed to finish the output file", result);
+            finished = false;
+        }
+    }
+    return finished;
+}
+
+EncodedWriter::EncodedWriter(std::string path_, std::int32_t width_, std::int32_t height_,
+                             std::string wavePath_, OutputKind kind_)
+    : path(std::move(path_)),
+      width(width_),
+      height(height_),
+      wavePath(std::move(wavePath_)),
+      kind(kind_) {}
+
+EncodedWriter::~EncodedWriter() {
+    Close();
+}
+
+bool EncodedWriter::Open() {
+    if (m_encoder) {
+        PostLog("Error (Encoder): Failed to create encoder: Output file was already created.\n");
+        return false;
+    }
+    if (!frameBitmap.Allocate(width, height)) {
+        PostLog("Error (Encoder): Failed to create encoder: Failed to create frame bitmap.\n");
+        return false;
+    }
+    frameBits = frameBitmap.Bits();
+    if (!wavePath.empty() && !m_wave.Load(wavePath)) {
+        return false;
+    }
+    m_spare.clear();
+    for (std::size_t i = 0; i < kQueueFrames; ++i) {
+        FrameBitmap spare;
+        if (!spare.Allocate(width, height)) {
+            PostLog("Error (Encoder): Failed to create encoder: Failed to create frame bitmap.\n");
+            return false;
+        }
+        m_spare.push_back(std::move(spare));
+    }
+    ::unlink(path.c_str());
+    auto encoder = std::make_unique<Encoder>();
+    if (!encoder->Open(*this, m_wave.Loaded() ? &m_wave : nullptr)) {
+        encoder.reset();
+        // A file that never got its header is of no use to anyone.
+        ::unlink(path.c_str());
+        return false;
+    }
+    m_encoder = std::move(encoder);
+    m_closing = false;
+    m_failed = false;
+    m_inserted = 0;
+    try {
+        m_thread = std::thread(&EncodedWriter::EncodeLoop, this);
+    } catch (const std::system_error&) {
+        PostLog(
+            "Error (Encoder): Failed to create encoder: Failed to start the encoding thread.\n");
+        m_encoder->Finish();
+        m_encoder.reset();
+        return false;
+    }
+    return true;
+}
+
+bool EncodedWriter::InsertFrame(std::uint32_t frameNumber) {
+    if (!m_encoder) {
+        PostLog("Error (Encoder): Failed to insert frame: No output file created.\n");
+        return false;
+    }
+    // Frames are stored one after the other; a number that is not the next one would shift
+    // every later frame against its audio.
+    if (std::uint64_t{frameNumber} != std::uint64_t{skippedFrames} + m_inserted) {
+        PostLog("Error (Encoder): Failed to insert frame: Frame is out of order.\n");
+        return false;
+    }
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_spare.empty() || m_failed; });
+    if (m_failed) {
+        return false;  // the encoding thread has posted why
+    }
+    Queued item{std::move(m_spare.back()), frameNumber, m_inserted};
+    m_spare.pop_back();
+    std::memcpy(item.picture.Bits(), frameBitmap.Bits(), frameBitmap.SizeBytes());
+    m_queue.push_back(std::move(item));
+    ++m_inserted;
+    m_changed.notify_all();
+    return true;
+}
+
+void EncodedWriter::EncodeLoop() {
+    const std::size_t slice = m_wave.Loaded()
+                                  ? std::size_t{m_wave.blockAlign} *
+                                        (std::size_t{m_wave.blockAlign} * m_wave.samplesPerSecond /
+                                         kFramesPerSecond / m_wave.blockAlign)
+                                  : 0;
+    for (;;) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_queue.empty() || m_closing; });
+        if (m_queue.empty()) {
+            return;
+        }
+        Queued item = std::move(m_queue.front());
+        m_queue.pop_front();
+        const bool failed = m_failed;
+        lock.unlock();
+
+        if (!failed) {
+            // The slice of the frame's song time, as in the AVI: none past the song's end.
+            const std::uint64_t begin = std::uint64_t{item.songFrame} * slice;
+            const bool sound = slice > 0 && begin + slice <= m_wave.dataSize;
+            const std::uint8_t* audio = sound ? m_wave.Data() + m_wave.dataOffset + begin : nullptr;
+            if (!m_encoder->Write(item.picture, item.position, audio, slice)) {
+                m_failed = true;
+            }
+        }
+        lock.lock();
+        m_spare.push_back(std::move(item.picture));
+        m_changed.notify_all();
+    }
+}
+
+void EncodedWriter::StopThread() {
+    if (!m_thread.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+bool EncodedWriter::Close() {
+    StopThread();
+    bool closed = !m_failed;
+    if (m_encoder) {
+        // Even after a failure, finish what was written so that it plays.
+        closed = m_encoder->Finish() && closed;
+        m_encoder.reset();
+    }
+    m_queue.clear();
+    m_spare.clear();
+    m_wave.Free();
+    frameBitmap.Reset();
+    frameBits = nullptr;
+    return closed;
+}
+
+}  // namespace zorvo

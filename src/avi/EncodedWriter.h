@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "avi/FrameWriter.h"
+#include "avi/WaveFile.h"
+
+namespace zorvo {
+
+// Writes the frames as H.264 at a constant 25 frames a second with the song's audio: FLAC in
+// Matroska (lossless), AAC in MP4 and QuickTime. Encoding runs on a thread of its own, fed by a
+// short queue of frame copies, so the next frames are composed while one is encoded.
+//
+// The file stays playable when the render stops early or fails: the index is written on
+// Close (and by the destructor); MP4 and QuickTime files are written in one-second fragments
+// and Matroska in clusters of a few seconds, so even a killed process or a full disk leaves
+// the frames of every completed fragment or cluster readable.
+class EncodedWriter : public FrameWriter {
+  public:
+    // Frames that may wait for the encoder before InsertFrame waits for it.
+    static constexpr std::size_t kQueueFrames = 3;
+
+    EncodedWriter(std::string path, std::int32_t width, std::int32_t height, std::string wavePath,
+                  OutputKind kind);
+    ~EncodedWriter() override;
+    EncodedWriter(const EncodedWriter&) = delete;
+    EncodedWriter& operator=(const EncodedWriter&) = delete;
+
+    bool Open() override;
+    bool InsertFrame(std::uint32_t frameNumber) override;
+    bool Close() override;
+
+    const std::string path;
+    const std::int32_t width;
+    const std::int32_t height;
+    const std::string wavePath;
+    const OutputKind kind;
+
+  private:
+    struct Queued {
+        FrameBitmap picture;
+        std::uint32_t songFrame = 0;
+        std::int64_t position = 0;  // in the file, counted from its first frame
+    };
+    class Encoder;
+
+    void EncodeLoop();
+    void StopThread();
+
+    WaveFile m_wave;
+    std::unique_ptr<Encoder> m_encoder;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Queued> m_queue;
+    std::vector<FrameBitmap> m_spare;
+    bool m_closing = false;
+    std::atomic<bool> m_failed{false};
+    std::uint32_t m_inserted = 0;
+};
+
+}  // namespace zorvo

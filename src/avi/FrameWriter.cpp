@@ -1,0 +1,44 @@
+#include "avi/FrameWriter.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "avi/AVIWriter.h"
+#include "avi/EncodedWriter.h"
+
+namespace zorvo {
+
+OutputKind OutputKindOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return OutputKind::Avi;
+    }
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == "mkv") {
+        return OutputKind::Matroska;
+    }
+    if (extension == "mp4") {
+        return OutputKind::Mp4;
+    }
+    if (extension == "mov") {
+        return OutputKind::Mov;
+    }
+    return OutputKind::Avi;
+}
+
+std::unique_ptr<FrameWriter> MakeFrameWriter(const std::string& path, std::int32_t width,
+                                             std::int32_t height, const std::string& wavePath,
+                                             std::uint64_t splitBytes) {
+    const OutputKind kind = OutputKindOf(path);
+    if (kind == OutputKind::Avi) {
+        auto writer = std::make_unique<AVIWriter>(path, width, height, wavePath);
+        writer->SetSplitBytes(splitBytes);
+        return writer;
+    }
+    return std::make_unique<EncodedWriter>(path, width, height, wavePath, kind);
+}
+
+}  // namespace zorvo

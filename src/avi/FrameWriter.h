@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/FrameBitmap.h"
+
+namespace zorvo {
+
+// Where a build puts its frames: the composition draws each one into `frameBitmap`, then
+// InsertFrame stores it with the song's audio of the same 1/25 second. Every operation posts
+// its own log line when it fails.
+class FrameWriter {
+  public:
+    virtual ~FrameWriter() = default;
+
+    // Opens the output: the file, its streams and the song.
+    virtual bool Open() = 0;
+    // Stores `frameBitmap` as the next frame, with the audio of song frame frameNumber. Frames
+    // come in order, starting at skippedFrames.
+    virtual bool InsertFrame(std::uint32_t frameNumber) = 0;
+    // Finishes the output; false when the file could not be completed.
+    virtual bool Close() = 0;
+
+    // Leading song frames that are not rendered; the first inserted frame is number
+    // skippedFrames.
+    std::uint32_t skippedFrames = 0;
+    // The output frame the composition draws into (bottom-up BGR) and its pixels.
+    FrameBitmap frameBitmap;
+    std::uint8_t* frameBits = nullptr;
+};
+
+enum class OutputKind { Avi, Matroska, Mp4, Mov };
+
+// The output path's extension, compared without case, chooses the writer: .mkv, .mp4 and .mov
+// are encoded; everything else is AVI.
+OutputKind OutputKindOf(const std::string& path);
+
+// The writer for `path`; splitBytes only applies to AVI output. Nothing is opened yet.
+std::unique_ptr<FrameWriter> MakeFrameWriter(const std::string& path, std::int32_t width,
+                                             std::int32_t height, const std::string& wavePath,
+                                             std::uint64_t splitBytes);
+
+}  // namespace zorvo
