@@ -74,10 +74,11 @@ double PeakMemoryMiB() {
     return usage.ru_maxrss / 1024.0;
 }
 
-// Runs one build to its end; the number of frames it wrote, or -1.
-int Build(const std::string& script) {
+// Runs one build to its end, to `output` instead of the script's path when given; the number
+// of frames it wrote, or -1.
+int Build(const std::string& script, const std::string& output = {}) {
     zorvo::LogCollector log;
-    zorvo::CProject job(script, nullptr);
+    zorvo::CProject job(script, nullptr, zorvo::AVIWriter::kSplitBytes, output);
     while (log.BuildFinishedCount() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -90,15 +91,20 @@ void Report(benchmark::State& state, int frames, double seconds) {
     state.counters["peak_MiB"] = PeakMemoryMiB();
 }
 
+// The output file's extension: the uncompressed AVI, or H.264 with FLAC or AAC.
+const char* const kOutputs[] = {"avi", "mkv", "mp4"};
+
 void BM_RenderTypical1080p(benchmark::State& state) {
     if (!HaveFfmpeg() || !MakeTypicalMedia()) {
         state.SkipWithError("needs the ffmpeg program to make the sources");
         return;
     }
     const std::string script = TypicalScript();
+    const std::string output = (kWork / "typical.").string() + kOutputs[state.range(0)];
+    state.SetLabel(kOutputs[state.range(0)]);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const int frames = Build(script);
+        const int frames = Build(script, output);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (frames < 0) {
@@ -106,9 +112,14 @@ void BM_RenderTypical1080p(benchmark::State& state) {
             return;
         }
         Report(state, frames, seconds);
+        state.counters["file_MiB"] = static_cast<double>(fs::file_size(output)) / (1 << 20);
     }
 }
-BENCHMARK(BM_RenderTypical1080p)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_RenderTypical1080p)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 // The same work as the typical script's first span done by ffmpeg: two 1080p decodes, crop to
 // the half-picture aspect, scale to 360 x 576, stack side by side, write raw BGR with the song.

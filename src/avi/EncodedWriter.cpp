@@ -18,7 +18,7 @@ namespace zorvo {
 namespace {
 
 // Chosen in bench/ so that an encoded render costs little more than an AVI render.
-constexpr const char* kPreset = "veryfast";
+constexpr const char* kPreset = "faster";
 // Visually lossless.
 constexpr const char* kQuality = "18";
 constexpr int kFramesPerSecond = 25;
@@ -45,9 +45,6 @@ struct PacketFreer {
 };
 struct ScalerFreer {
     void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
-};
-struct DictionaryFreer {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
 };
 
 std::string ErrorText(int code) {
@@ -137,20 +134,10 @@ bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wa
         PostEncoderError("Failed to create encoder: Failed to create output file", result);
         return false;
     }
-    std::unique_ptr<AVDictionary, DictionaryFreer> options;
-    if (owner.kind != OutputKind::Matroska) {
-        // Fragments of one second: a stopped, failed or killed render leaves a file whose
-        // index covers every finished fragment, and no second pass is needed on close.
-        AVDictionary* raw = nullptr;
-        av_dict_set(&raw, "frag_duration", "1000000", 0);
-        // The first fragment waits for the first packets, so that its edit lists can start the
-        // picture at its first frame despite B-frames and drop the AAC primer.
-        av_dict_set(&raw, "movflags", "+delay_moov", 0);
-        options.reset(raw);
-    }
-    AVDictionary* raw = options.release();
-    result = avformat_write_header(m_format.get(), &raw);
-    options.reset(raw);
+    // MP4 and QuickTime get their index on Close (no second pass to move it to the front);
+    // their edit lists start the picture at its first frame despite B-frames and drop the AAC
+    // primer.
+    result = avformat_write_header(m_format.get(), nullptr);
     if (result < 0) {
         PostEncoderError("Failed to create encoder: Failed to write the file header", result);
         return false;
@@ -214,9 +201,9 @@ bool EncodedWriter::Encoder::OpenVideo(const EncodedWriter& owner) {
     m_picture->format = v.pix_fmt;
     m_picture->width = v.width;
     m_picture->height = v.height;
-    m_scaler.reset(sws_getContext(owner.width, owner.height, AV_PIX_FMT_BGR24, owner.width,
-                                  owner.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
-                                  nullptr, nullptr, nullptr));
+    m_scaler.reset(sws_getContext(
+        owner.width, owner.height, AV_PIX_FMT_BGR24, owner.width, owner.height, AV_PIX_FMT_YUV420P,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
     if (!m_scaler || av_frame_get_buffer(m_picture.get(), 0) < 0) {
         PostLog("Error (Encoder): Failed to create encoder: Out of memory.\n");
         return false;

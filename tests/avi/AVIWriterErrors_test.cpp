@@ -283,7 +283,7 @@ TEST(AVIWriterErrors, RenameFailsAtClose) {
         ASSERT_TRUE(InsertFrames(writer, 0, 1));
         writer.SetSplitBytes(0);
         ASSERT_TRUE(InsertFrames(writer, 1, 1));
-        writer.Close();
+        EXPECT_FALSE(writer.Close());
     }
     EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to rename AVI video.\n"});
     // Both files are whole; the last keeps the name it was written under.

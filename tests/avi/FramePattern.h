@@ -46,7 +46,7 @@ inline std::vector<std::uint8_t> ExpectedPicture(int width, int height, std::uin
 }
 
 // Paints and inserts the song frames first .. first + count - 1.
-inline bool InsertFrames(AVIWriter& writer, std::uint32_t first, std::uint32_t count) {
+inline bool InsertFrames(FrameWriter& writer, std::uint32_t first, std::uint32_t count) {
     for (std::uint32_t n = first; n < first + count; ++n) {
         PaintFrame(writer.frameBitmap, n);
         if (!writer.InsertFrame(n)) {

@@ -1,0 +1,188 @@
+#include "support/MediaReader.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace zorvo::test {
+namespace {
+
+struct Freer {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, Freer>;
+
+bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    decoder.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
+    return decoder && avcodec_parameters_to_context(decoder.get(), stream->codecpar) >= 0 &&
+           avcodec_open2(decoder.get(), codec, nullptr) >= 0;
+}
+
+void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& contents) {
+    Owned<SwsContext> scaler(
+        sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+                       frame.width, frame.height, AV_PIX_FMT_BGR24,
+                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr,
+                       nullptr, nullptr));
+    const int* matrix =
+        sws_getCoefficients(frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
+    sws_setColorspaceDetails(scaler.get(), matrix, frame.color_range == AVCOL_RANGE_JPEG, matrix, 1,
+                             0, 1 << 16, 1 << 16);
+    const int rowBytes = frame.width * 3;
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(rowBytes) * frame.height);
+    std::uint8_t* planes[1] = {picture.data()};
+    const int strides[1] = {rowBytes};
+    sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
+    contents.pictures.push_back(std::move(picture));
+    contents.pictureTimes.push_back(frame.best_effort_timestamp * av_q2d(stream.time_base));
+}
+
+void TakeSound(const AVFrame& frame, const AVStream& stream, MediaContents& contents) {
+    if (contents.samples.empty()) {
+        contents.audioStart = frame.best_effort_timestamp * av_q2d(stream.time_base);
+    }
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = frame.ch_layout.nb_channels;
+    for (int i = 0; i < frame.nb_samples; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const int plane = planar ? c : 0;
+            const int index = planar ? i : i * channels + c;
+            double value = 0;
+            switch (av_get_packed_sample_fmt(format)) {
+                case AV_SAMPLE_FMT_S16:
+                    value =
+                        reinterpret_cast<const std::int16_t*>(frame.extended_data[plane])[index];
+                    break;
+                case AV_SAMPLE_FMT_S32:
+                    value =
+                        reinterpret_cast<const std::int32_t*>(frame.extended_data[plane])[index] /
+                        65536.0;
+                    break;
+                case AV_SAMPLE_FMT_FLT:
+                    value =
+                        reinterpret_cast<const float*>(frame.extended_data[plane])[index] * 32768.0;
+                    break;
+                default:
+                    break;
+            }
+            value = std::min(32767.0, std::max(-32768.0, std::round(value)));
+            contents.samples.push_back(static_cast<std::int16_t>(value));
+        }
+    }
+}
+
+// Sends one packet (null to drain) and takes everything the decoder gives back.
+bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& stream, AVFrame* frame,
+            MediaContents& contents) {
+    if (avcodec_send_packet(decoder, packet) < 0) {
+        return false;
+    }
+    while (avcodec_receive_frame(decoder, frame) >= 0) {
+        if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+            TakePicture(*frame, stream, contents);
+        } else {
+            TakeSound(*frame, stream, contents);
+        }
+        av_frame_unref(frame);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error) {
+    contents = MediaContents{};
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
+        error = "cannot open " + path;
+        return false;
+    }
+    const Owned<AVFormatContext> format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        error = "no stream info";
+        return false;
+    }
+    const int videoIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int audioIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    Owned<AVCodecContext> video;
+    Owned<AVCodecContext> audio;
+    if (videoIndex >= 0) {
+        const AVStream* s = format->streams[videoIndex];
+        if (!OpenDecoder(s, video)) {
+            error = "cannot open the video decoder";
+            return false;
+        }
+        contents.videoCodec = avcodec_get_name(s->codecpar->codec_id);
+        contents.width = s->codecpar->width;
+        contents.height = s->codecpar->height;
+        contents.rateNum = s->avg_frame_rate.num;
+        contents.rateDen = s->avg_frame_rate.den;
+        contents.colorSpace = av_color_space_name(s->codecpar->color_space);
+        contents.colorRange = av_color_range_name(s->codecpar->color_range);
+    }
+    if (audioIndex >= 0) {
+        const AVStream* s = format->streams[audioIndex];
+        if (!OpenDecoder(s, audio)) {
+            error = "cannot open the audio decoder";
+            return false;
+        }
+        contents.audioCodec = avcodec_get_name(s->codecpar->codec_id);
+        contents.sampleRate = s->codecpar->sample_rate;
+        contents.channels = s->codecpar->ch_layout.nb_channels;
+    }
+    const Owned<AVPacket> packet(av_packet_alloc());
+    const Owned<AVFrame> frame(av_frame_alloc());
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        const int index = packet->stream_index;
+        AVCodecContext* decoder = index == videoIndex   ? video.get()
+                                  : index == audioIndex ? audio.get()
+                                                        : nullptr;
+        const bool ok = !decoder || Decode(decoder, packet.get(), *format->streams[index],
+                                           frame.get(), contents);
+        av_packet_unref(packet.get());
+        if (!ok) {
+            error = "a packet of stream " + std::to_string(index) + " does not decode";
+            return false;
+        }
+    }
+    if (video) {
+        Decode(video.get(), nullptr, *format->streams[videoIndex], frame.get(), contents);
+    }
+    if (audio) {
+        Decode(audio.get(), nullptr, *format->streams[audioIndex], frame.get(), contents);
+    }
+    return true;
+}
+
+double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0;
+    }
+    double squares = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i]) - b[i];
+        squares += d * d;
+    }
+    if (squares == 0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+}
+
+}  // namespace zorvo::test

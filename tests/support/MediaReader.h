@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zorvo::test {
+
+// A video file decoded by libavformat and libavcodec, whatever its container and codecs: the
+// first video and the first audio stream.
+struct MediaContents {
+    std::string videoCodec;
+    std::string audioCodec;
+    int width = 0;
+    int height = 0;
+    int rateNum = 0;  // the video stream's average frame rate
+    int rateDen = 0;
+    std::string colorSpace;  // as libavutil names it, e.g. "smpte170m", "bt709"
+    std::string colorRange;  // "tv" or "pc"
+    // Decoded pictures in display order, converted with their own colour matrix and range;
+    // rows from the top down, 3 x width bytes of blue, green, red.
+    std::vector<std::vector<std::uint8_t>> pictures;
+    // Presentation time of each picture in seconds.
+    std::vector<double> pictureTimes;
+    int sampleRate = 0;
+    int channels = 0;
+    // Decoded audio, interleaved, as 16-bit samples (float audio rounded), primers dropped as
+    // the container says.
+    std::vector<std::int16_t> samples;
+    double audioStart = 0;  // of the first decoded sample, in seconds
+};
+
+// False with a reason when the file cannot be opened or a packet cannot be decoded.
+bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error);
+
+// Peak signal-to-noise ratio in dB of two pictures of the same size (infinite when equal).
+double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+}  // namespace zorvo::test
