@@ -1,5 +1,6 @@
 #!/bin/sh
-# Makes the demo media once, then renders the demo session into BUILD/demo/demo.avi.
+# Makes the demo media once, then renders the demo session into BUILD/demo/demo.avi and, encoded,
+# BUILD/demo/demo.mkv.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
@@ -10,5 +11,6 @@ DEMO="$ROOT/$BUILD/demo"
 examples/demo/make-media.sh "$DEMO"
 cd "$DEMO"
 "$BIN" render "$ROOT/examples/demo/demo.zorvo"
+"$BIN" render --output "$DEMO/demo.mkv" "$ROOT/examples/demo/demo.zorvo"
 echo
-echo "The demo video is $DEMO/demo.avi"
+echo "The demo video is $DEMO/demo.avi, and encoded $DEMO/demo.mkv (play it with ffplay or mpv)"
