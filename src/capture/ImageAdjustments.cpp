@@ -84,6 +84,18 @@ bool BuildLut(AdjustmentSettings& settings) {
         }
     }
 
+    if (keepsComponents) {
+        bool identity = true;
+        for (int i = 0; i < 256; ++i) {
+            identity = identity && red[i] == i && green[i] == i && blue[i] == i;
+        }
+        settings.lut.reset();
+        settings.lutKind = identity ? LutKind::Identity : LutKind::PerChannel;
+        settings.channelLut = {blue, green, red};
+        return true;
+    }
+
+    settings.lutKind = LutKind::None;
     if (!settings.lut) {
         settings.lut.reset(new (std::nothrow) std::uint8_t[kLutBytes]);
         if (!settings.lut) {
@@ -91,6 +103,7 @@ bool BuildLut(AdjustmentSettings& settings) {
             return false;
         }
     }
+    settings.lutKind = LutKind::Full;
 
     std::uint8_t* entry = settings.lut.get();
     for (int R = 0; R < 256; ++R) {
@@ -98,16 +111,6 @@ bool BuildLut(AdjustmentSettings& settings) {
         const AdjustmentTables::ByteTable& saturatedR = tables.saturationTable[r];
         for (int G = 0; G < 256; ++G) {
             const int g = green[G];
-            if (keepsComponents) {
-                // Saturation 1: the grey value changes nothing, so skip it.
-                for (int B = 0; B < 256; ++B) {
-                    entry[0] = blue[B];
-                    entry[1] = static_cast<std::uint8_t>(g);
-                    entry[2] = static_cast<std::uint8_t>(r);
-                    entry += 3;
-                }
-                continue;
-            }
             const AdjustmentTables::ByteTable& saturatedG = tables.saturationTable[g];
             const int redGreen = r + g;
             for (int B = 0; B < 256; ++B) {

@@ -41,9 +41,28 @@ struct AdjustmentTables {
     std::array<ByteTable, 256> saturationTable{};
 };
 
-// Fills `settings.lut` (kLutBytes, indexed by 0xRRGGBB, entries blue, green, red) with the
-// adjusted pixel of every colour. A table already present is rebuilt in place. False, with a
-// log line and no table, when the memory cannot be had.
+// Makes the smallest colour table that gives every colour its adjusted pixel and sets
+// `settings.lutKind`: no table for adjustments that change nothing, three 256-entry tables when
+// saturation leaves the components apart, else `settings.lut` (kLutBytes, indexed by 0xRRGGBB,
+// entries blue, green, red), rebuilt in place when present. False, with a log line and no
+// table, when the memory cannot be had.
 bool BuildLut(AdjustmentSettings& settings);
+
+// The adjusted pixel through the table BuildLut made.
+inline BgrPixel LookUp(const AdjustmentSettings& settings, std::uint8_t blue, std::uint8_t green,
+                       std::uint8_t red) {
+    switch (settings.lutKind) {
+        case LutKind::PerChannel:
+            return {settings.channelLut[0][blue], settings.channelLut[1][green],
+                    settings.channelLut[2][red]};
+        case LutKind::Full: {
+            const std::uint8_t* e = settings.lut.get() + 3 * ((std::size_t{red} << 16) |
+                                                              (std::size_t{green} << 8) | blue);
+            return {e[0], e[1], e[2]};
+        }
+        default:
+            return {blue, green, red};
+    }
+}
 
 }  // namespace zorvo

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "capture/ImageAdjustments.h"
+
 namespace zorvo {
 
 std::uint8_t FadeLevel(MarkerEffect effect, std::uint32_t f, std::uint32_t n) {
@@ -48,10 +50,10 @@ void BlendFrames(const FrameBitmap& current, const FrameBitmap& next, std::uint3
     }
 }
 
-void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uint8_t* lut,
+void ComposeViewport(int outputWidth, const FrameBitmap& picture, const AdjustmentSettings& adjust,
                      int rectWidth, int rectHeight, std::uint8_t* output, int left, int top,
                      std::uint8_t fade, const FrameBitmap* overlay,
-                     const std::uint8_t* overlayLut) {
+                     const AdjustmentSettings* overlayAdjust) {
     const std::uint8_t* source = picture.Bits();
     const std::uint8_t* over = overlay ? overlay->Bits() : nullptr;
     for (int y = 0; y < rectHeight; ++y) {
@@ -60,7 +62,8 @@ void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uin
         std::uint8_t* t = output + targetRow;
         const std::uint8_t* o = over ? over + targetRow : nullptr;
         for (int x = 0; x < rectWidth; ++x, s += 3, t += 3) {
-            const std::uint8_t* e = lut + 3 * ((size_t{s[2]} << 16) | (size_t{s[1]} << 8) | s[0]);
+            const BgrPixel pixel = LookUp(adjust, s[0], s[1], s[2]);
+            const std::uint8_t e[3] = {pixel.blue, pixel.green, pixel.red};
             if (!o) {
                 if (fade == 255) {
                     std::memcpy(t, e, 3);
@@ -72,8 +75,8 @@ void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uin
                 continue;
             }
             const std::uint8_t* op = o + static_cast<size_t>(x) * 3;
-            const std::uint8_t* oe =
-                overlayLut + 3 * ((size_t{op[2]} << 16) | (size_t{op[1]} << 8) | op[0]);
+            const BgrPixel overPixel = LookUp(*overlayAdjust, op[0], op[1], op[2]);
+            const std::uint8_t oe[3] = {overPixel.blue, overPixel.green, overPixel.red};
             for (int k = 0; k < 3; ++k) {
                 t[k] = static_cast<std::uint8_t>(fade == 255 ? e[k] * oe[k] / 255
                                                              : e[k] * oe[k] * fade / 65025);

@@ -5,6 +5,7 @@
 #include "common/FrameBitmap.h"
 #include "common/Rect.h"
 #include "script/Cycles.h"
+#include "script/Input.h"
 
 namespace zorvo {
 
@@ -25,12 +26,13 @@ void StrobeFlash(FrameBitmap& picture);
 void BlendFrames(const FrameBitmap& current, const FrameBitmap& next, std::uint32_t weight,
                  FrameBitmap& scratch);
 
-// Writes a rectangle-sized source picture into the output at (left, top) through the input's
-// lookup table, multiplied by the overlay picture (through the overlay input's table) and the
-// fade level.
-void ComposeViewport(int outputWidth, const FrameBitmap& picture, const std::uint8_t* lut,
+// Writes a rectangle-sized source picture into the output at (left, top) through the colour
+// table BuildLut made for the input, multiplied by the overlay picture (through the overlay
+// input's table) and the fade level.
+void ComposeViewport(int outputWidth, const FrameBitmap& picture, const AdjustmentSettings& adjust,
                      int rectWidth, int rectHeight, std::uint8_t* output, int left, int top,
-                     std::uint8_t fade, const FrameBitmap* overlay, const std::uint8_t* overlayLut);
+                     std::uint8_t fade, const FrameBitmap* overlay,
+                     const AdjustmentSettings* overlayAdjust);
 
 // Blackens `size` parallel lines centred on a separator segment; lines starting outside the
 // picture are skipped.

@@ -13,7 +13,7 @@ namespace zorvo {
 namespace {
 
 bool EnsureLut(CSInput& input) {
-    return input.settings.lut || BuildLut(input.settings);
+    return input.settings.lutKind != LutKind::None || BuildLut(input.settings);
 }
 
 }  // namespace
@@ -92,9 +92,9 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameWriter& writer) {
         if (!EnsureLut(*input)) {
             return false;
         }
-        ComposeViewport(m_script.width, *picture, input->settings.lut.get(), rect.Width(),
-                        rect.Height(), writer.frameBits, rect.left, rect.top, fade, overlayPicture,
-                        overlayPicture ? m_overlayInput->settings.lut.get() : nullptr);
+        ComposeViewport(m_script.width, *picture, input->settings, rect.Width(), rect.Height(),
+                        writer.frameBits, rect.left, rect.top, fade, overlayPicture,
+                        overlayPicture ? &m_overlayInput->settings : nullptr);
         viewport->ReleaseBefore(srcIndex);
         if (m_script.debug) {
             const std::string label =

@@ -11,6 +11,7 @@ CViewport::~CViewport() {
     m_pCapture.reset();
     for (CSInput* input : m_inputs) {
         input->settings.lut.reset();
+        input->settings.lutKind = LutKind::None;
     }
 }
 

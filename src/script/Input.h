@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -34,6 +35,11 @@ enum class FlipMode : std::int32_t {
 // Size of an input's colour lookup table: 2^24 entries of blue, green, red.
 inline constexpr std::size_t kLutBytes = 256u * 256u * 256u * 3u;
 
+// The colour table BuildLut made for an input: none yet, none needed (the adjustments change
+// nothing), one 256-entry table per component (they act on each component alone), or the full
+// table indexed by the whole colour.
+enum class LutKind : std::uint8_t { None, Identity, PerChannel, Full };
+
 struct AdjustmentSettings {
     double colorBalanceCR = 0.0;
     double colorBalanceMG = 0.0;
@@ -41,56 +47,59 @@ struct AdjustmentSettings {
     double brightness = 0.0;
     double contrast = 0.0;
     double saturation = 1.0;
-    // Built on first use by BuildLut; kLutBytes bytes indexed by 0xRRGGBB.
+    // Built on first use by BuildLut. Full: kLutBytes bytes indexed by 0xRRGGBB.
+    LutKind lutKind = LutKind::None;
     std::unique_ptr<std::uint8_t[]> lut;
+    // PerChannel: the adjusted blue, green and red of every level.
+    std::array<std::array<std::uint8_t, 256>, 3> channelLut{};
     std::int32_t noiseReduction = 0;
     FlipMode verticalFlip = FlipMode::Auto;
 };
 
 class CSIAdjustment {
-public:
+  public:
     virtual ~CSIAdjustment() = default;
     // Assigns (does not add) this statement's values.
     virtual void Apply(AdjustmentSettings& settings) const = 0;
 };
 
 class CSIAColorBalance : public CSIAdjustment {
-public:
+  public:
     CSIAColorBalance(double cr_, double mg_, double yb_) : cr(cr_), mg(mg_), yb(yb_) {}
     void Apply(AdjustmentSettings& settings) const override;
     double cr, mg, yb;
 };
 
 class CSIABrightness : public CSIAdjustment {
-public:
+  public:
     explicit CSIABrightness(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIAContrast : public CSIAdjustment {
-public:
+  public:
     explicit CSIAContrast(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIASaturation : public CSIAdjustment {
-public:
+  public:
     explicit CSIASaturation(double v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     double value;
 };
 
 class CSIADNR : public CSIAdjustment {
-public:
+  public:
     explicit CSIADNR(std::int32_t v) : value(v) {}
     void Apply(AdjustmentSettings& settings) const override;
     std::int32_t value;
 };
 
 class CSIAVerticalFlip : public CSIAdjustment {
-public:
+  public:
     explicit CSIAVerticalFlip(FlipMode m) : mode(m) {}
     void Apply(AdjustmentSettings& settings) const override;
     FlipMode mode;
@@ -98,7 +107,7 @@ public:
 
 // One source video: a camera's recording of the take.
 class CSInput : public CExtract {
-public:
+  public:
     CSInput(std::string id, std::string file, InputFocus focus = InputFocus::Center,
             std::int32_t videoSyncMs = 0, std::int32_t timelineSyncMs = 0);
 

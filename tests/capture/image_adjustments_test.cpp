@@ -31,8 +31,8 @@ AdjustmentSettings SettingsOf(const Colour& c) {
 }
 
 BgrPixel LutEntry(const AdjustmentSettings& settings, int red, int green, int blue) {
-    const std::uint8_t* entry = settings.lut.get() + 3 * ((red << 16) | (green << 8) | blue);
-    return {entry[0], entry[1], entry[2]};
+    return LookUp(settings, static_cast<std::uint8_t>(blue), static_cast<std::uint8_t>(green),
+                  static_cast<std::uint8_t>(red));
 }
 
 // The pixel rule evaluated straight from its formulas, one component at a time, with no
@@ -186,16 +186,32 @@ TEST(AdjustmentTablesTest, SaturationActsAroundTheGreyOfThePixel) {
     }
 }
 
-TEST(BuildLutTest, DefaultsGiveTheIdentityForEveryColour) {
-    AdjustmentSettings settings;
-    ASSERT_TRUE(BuildLut(settings));
-    ASSERT_TRUE(settings.lut);
-    const std::uint8_t* entry = settings.lut.get();
+TEST(BuildLutTest, MakesTheSmallestTableThatHoldsTheAdjustments) {
+    const struct {
+        Colour colour;
+        LutKind kind;
+    } cases[] = {
+        {{}, LutKind::Identity},
+        {{.brightness = 0.2, .contrast = -0.5}, LutKind::PerChannel},
+        {{.cr = 0.01}, LutKind::PerChannel},
+        {{.saturation = 0.999}, LutKind::Full},
+        {{.saturation = 1.01}, LutKind::Full},
+        // too close to 1 to move any component
+        {{.saturation = 1.0001}, LutKind::Identity},
+    };
+    for (const auto& c : cases) {
+        AdjustmentSettings settings = SettingsOf(c.colour);
+        ASSERT_TRUE(BuildLut(settings));
+        EXPECT_EQ(settings.lutKind, c.kind) << "saturation " << c.colour.saturation;
+        EXPECT_EQ(settings.lut != nullptr, c.kind == LutKind::Full);
+    }
+    AdjustmentSettings defaults;
+    ASSERT_TRUE(BuildLut(defaults));
     std::size_t wrong = 0;
-    for (int r = 0; r < 256; ++r) {
-        for (int g = 0; g < 256; ++g) {
-            for (int b = 0; b < 256; ++b, entry += 3) {
-                wrong += entry[0] != b || entry[1] != g || entry[2] != r;
+    for (int r = 0; r < 256; r += 3) {
+        for (int g = 0; g < 256; g += 5) {
+            for (int b = 0; b < 256; ++b) {
+                wrong += LutEntry(defaults, r, g, b) != DirectPixel({}, r, g, b);
             }
         }
     }
@@ -274,10 +290,16 @@ TEST(BuildLutTest, RebuildsAnExistingTableInPlace) {
     EXPECT_EQ(LutEntry(settings, 0, 0, 0), (BgrPixel{127, 127, 127}));
 
     settings.brightness = 0.0;
-    settings.saturation = 1.0;
+    settings.saturation = 2.0;
     ASSERT_TRUE(BuildLut(settings));
     EXPECT_EQ(settings.lut.get(), first);
     EXPECT_EQ(LutEntry(settings, 0, 0, 0), (BgrPixel{0, 0, 0}));
+    EXPECT_EQ(LutEntry(settings, 10, 20, 30), (BgrPixel{40, 20, 0}));
+
+    // Saturation back to 1: the large table goes.
+    settings.saturation = 1.0;
+    ASSERT_TRUE(BuildLut(settings));
+    EXPECT_EQ(settings.lut, nullptr);
     EXPECT_EQ(LutEntry(settings, 10, 20, 30), (BgrPixel{30, 20, 10}));
 }
 
@@ -290,7 +312,7 @@ TEST(BuildLutTest, FailsWithALogLineWhenMemoryRunsOut) {
         16u << 20, [] { return Nothing{}; },
         [](Nothing&) {
             LogCollector log;
-            AdjustmentSettings settings = SettingsOf({.brightness = 0.5});
+            AdjustmentSettings settings = SettingsOf({.saturation = 0.5});
             const bool built = BuildLut(settings);
             return !built && !settings.lut &&
                    log.Texts() == std::vector<std::string>{

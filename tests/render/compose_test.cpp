@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -134,17 +135,24 @@ TEST(Separator, ColumnsAndRows) {
 }
 
 TEST(ComposeViewport, LookupFadeAndOverlay) {
-    // A lookup table that inverts red only, so the entry order shows.
-    std::vector<std::uint8_t> lut(256u * 256u * 256u * 3u);
-    for (std::uint32_t rgb = 0; rgb < 256u * 256u * 256u; ++rgb) {
-        lut[rgb * 3 + 0] = static_cast<std::uint8_t>(rgb & 0xFF);         // blue
-        lut[rgb * 3 + 1] = static_cast<std::uint8_t>((rgb >> 8) & 0xFF);  // green
-        lut[rgb * 3 + 2] = static_cast<std::uint8_t>(255 - (rgb >> 16));  // red inverted
+    // Tables that invert red only, so the entry order shows: the same adjustment as one table
+    // per component and as the full table. The overlay's adjustments change nothing.
+    AdjustmentSettings perChannel;
+    perChannel.lutKind = LutKind::PerChannel;
+    for (int i = 0; i < 256; ++i) {
+        perChannel.channelLut[0][i] = perChannel.channelLut[1][i] = static_cast<std::uint8_t>(i);
+        perChannel.channelLut[2][i] = static_cast<std::uint8_t>(255 - i);
     }
-    std::vector<std::uint8_t> identity(lut);
+    AdjustmentSettings full;
+    full.lutKind = LutKind::Full;
+    full.lut = std::make_unique<std::uint8_t[]>(kLutBytes);
     for (std::uint32_t rgb = 0; rgb < 256u * 256u * 256u; ++rgb) {
-        identity[rgb * 3 + 2] = static_cast<std::uint8_t>(rgb >> 16);
+        full.lut[rgb * 3 + 0] = static_cast<std::uint8_t>(rgb & 0xFF);         // blue
+        full.lut[rgb * 3 + 1] = static_cast<std::uint8_t>((rgb >> 8) & 0xFF);  // green
+        full.lut[rgb * 3 + 2] = static_cast<std::uint8_t>(255 - (rgb >> 16));  // red inverted
     }
+    AdjustmentSettings identity;
+    identity.lutKind = LutKind::Identity;
     FrameBitmap picture;
     ASSERT_TRUE(picture.Allocate(2, 2));
     const std::uint8_t pixel[3] = {10, 20, 30};  // blue, green, red
@@ -165,17 +173,26 @@ TEST(ComposeViewport, LookupFadeAndOverlay) {
         {255, 128, 10 * 128 / 255, 20 * 128 / 255, 225 * 128 / 255},
         {100, 128, 10 * 128 * 100 / 65025, 20 * 128 * 100 / 65025, 225 * 128 * 100 / 65025},
     };
-    for (const Case& c : cases) {
+    for (const auto& [c, adjust] : [&] {
+             std::vector<std::pair<Case, const AdjustmentSettings*>> all;
+             for (const AdjustmentSettings* a : {&perChannel, &full}) {
+                 for (const Case& k : cases) {
+                     all.emplace_back(k, a);
+                 }
+             }
+             return all;
+         }()) {
         FrameBitmap output = Filled(4, 3, 77);
         const FrameBitmap overlay =
             Filled(4, 3, static_cast<std::uint8_t>(std::max(c.overlayValue, 0)));
-        ComposeViewport(4, picture, lut.data(), 2, 2, output.Bits(), 1, 1, c.fade,
-                        c.overlayValue < 0 ? nullptr : &overlay, identity.data());
+        ComposeViewport(4, picture, *adjust, 2, 2, output.Bits(), 1, 1, c.fade,
+                        c.overlayValue < 0 ? nullptr : &overlay, &identity);
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 4; ++x) {
                 const std::uint8_t* p = output.Row(y) + x * 3;
                 if (x >= 1 && x < 3 && y >= 1) {
-                    EXPECT_EQ(p[0], c.b) << int(c.fade) << "/" << c.overlayValue;
+                    EXPECT_EQ(p[0], c.b) << int(c.fade) << "/" << c.overlayValue << " table "
+                                         << static_cast<int>(adjust->lutKind);
                     EXPECT_EQ(p[1], c.g);
                     EXPECT_EQ(p[2], c.r);
                 } else {
