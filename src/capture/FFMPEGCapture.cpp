@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstring>
 #include <new>
-#include <thread>
 #include <vector>
 
+#include "capture/DecoderPool.h"
 #include "capture/FrameScaler.h"
 #include "capture/VideoDecoder.h"
 #include "common/LogChannel.h"
@@ -21,10 +21,10 @@ namespace {
 
 // How far the decoder may run ahead of the last frame handed out.
 constexpr std::uint32_t kFramesAhead = 8;
-
-void Sleep(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+// The longest GetBitmap waits for a frame that is not there yet.
+constexpr std::chrono::milliseconds kFrameWait{100};
+// A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
+constexpr std::chrono::milliseconds kStopPoll{20};
 
 }  // namespace
 
@@ -47,24 +47,49 @@ CFFMPEGCapture::~CFFMPEGCapture() {
 }
 
 bool CFFMPEGCapture::Start() {
-    m_eventReady.Reset();
-    if (!StartThread()) {
+    if (!Launch()) {
         return false;
     }
-    // Captures that one thread starts one after another never open decoders at the same time.
+    WaitOpened();
+    return true;
+}
+
+bool CFFMPEGCapture::Launch() {
+    m_eventReady.Reset();
+    return StartThread();
+}
+
+void CFFMPEGCapture::WaitOpened() {
     // A stop raised meanwhile may keep the worker from ever opening, so it ends the wait too.
-    while (!m_eventReady.WaitFor(std::chrono::milliseconds(10))) {
+    while (!m_eventReady.WaitFor(kStopPoll)) {
         if (m_bStop.load()) {
             break;
         }
     }
-    Sleep(1);
-    return true;
 }
 
 bool CFFMPEGCapture::Process() {
-    m_bFailed.store(!Capture());
+    if (!Capture()) {
+        Fail();
+    } else {
+        // The end may have made the last frame ready (no look-ahead frame follows it).
+        std::lock_guard lock(m_mutex);
+        m_frameStored.notify_all();
+    }
     return false;
+}
+
+void CFFMPEGCapture::Fail() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bFailed.store(true);
+    }
+    m_frameStored.notify_all();
+}
+
+void CFFMPEGCapture::WakeWorker() {
+    { std::lock_guard lock(m_mutex); }
+    m_consumerMoved.notify_all();
 }
 
 Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h) const {
@@ -78,27 +103,29 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
             "Warning (FFMPEGCapture): Wrong GetBitmap position (over the end of the segment).\n");
         index = m_frameCount > 0 ? m_frameCount - 1 : 0;
     }
-    if (m_bFailed.load()) {
-        return nullptr;
-    }
+    std::unique_lock lock(m_mutex);
     // The decoder may run ahead of the furthest frame asked for, ready or not: a fast input
     // asks for frames far apart, and waiting for a handed-out one would stall both sides.
-    // Only the consumer's thread writes it.
+    // Only the consumer's thread writes it; under the mutex, so the throttle never misses it.
     if (index > m_lastRequested.load()) {
         m_lastRequested.store(index);
+        m_consumerMoved.notify_all();
     }
     // Frame `index` is handed out once the one after it exists, or once the file has ended
     // right after the last requested frame.
-    const bool complete = m_complete.load();
-    if (static_cast<std::uint64_t>(index) + (complete ? 0 : 1) < m_produced.load()) {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_frames.find(index);
-        if (found != m_frames.end()) {
-            return found->second.get();
-        }
+    const auto ready = [&] {
+        return static_cast<std::uint64_t>(index) + (m_complete.load() ? 0 : 1) < m_produced.load();
+    };
+    // The worker stores frames and sets both flags under the mutex, so no signal is missed.
+    m_frameStored.wait_for(lock, kFrameWait, [&] { return m_bFailed.load() || ready(); });
+    if (m_bFailed.load() || !ready()) {
+        return nullptr;
     }
-    Sleep(100);
-    return nullptr;
+    const auto found = m_frames.find(index);
+    if (found == m_frames.end()) {
+        return nullptr;
+    }
+    return found->second.get();
 }
 
 void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index) {
@@ -117,14 +144,22 @@ bool CFFMPEGCapture::StoreFrame(std::uint32_t index, const std::uint8_t* picture
     } else if (!m_noiseFilter.Apply(m_noiseReduction, picture, bitmap->Bits(), m_width, m_height)) {
         return false;
     }
-    std::lock_guard lock(m_mutex);
-    m_frames[index] = std::move(bitmap);
+    {
+        std::lock_guard lock(m_mutex);
+        m_frames[index] = std::move(bitmap);
+        m_produced.store(index + 1);
+    }
+    m_frameStored.notify_all();
     return true;
 }
 
 bool CFFMPEGCapture::Capture() {
-    VideoDecoder decoder;
-    const bool opened = [&] {
+    std::unique_ptr<VideoDecoder> decoder;
+    if (m_pDecoders && m_pInput && m_startMs >= 0) {
+        decoder = m_pDecoders->Take(m_pInput->file, m_startMs);
+    }
+    const bool reused = decoder != nullptr;
+    const bool opened = reused || [&] {
         if (m_startMs < 0) {
             // A negative start would wrap to a huge frame number.
             PostLog(
@@ -135,17 +170,18 @@ bool CFFMPEGCapture::Capture() {
             PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
             return false;
         }
-        return decoder.Open(m_pInput->file);
+        decoder = std::make_unique<VideoDecoder>();
+        return decoder->Open(m_pInput->file);
     }();
     if (!opened) {
         // Set before the starter wakes, so it sees the failure at once.
-        m_bFailed.store(true);
+        Fail();
         m_eventReady.Set();
         return false;
     }
     m_eventReady.Set();
 
-    if (!decoder.AllocatePictures()) {
+    if (!reused && !decoder->AllocatePictures()) {
         return false;
     }
     // Rows of exactly 3 x width bytes; a little slack after the last one for the scaler.
@@ -161,36 +197,46 @@ bool CFFMPEGCapture::Capture() {
         return false;
     }
 
-    const AVRational rate = decoder.FrameRate();
-    const std::int64_t startFrame = av_rescale_rnd(
-        m_startMs, rate.num, static_cast<std::int64_t>(rate.den) * 1000, AV_ROUND_DOWN);
-    const std::int64_t preRoll = 3 * static_cast<std::int64_t>(decoder.MinKeyFrameInterval());
-    if (startFrame > preRoll) {
-        // Otherwise the decoder simply reads from the beginning and passes the early frames.
-        decoder.SeekBefore(startFrame - preRoll);
+    const AVRational rate = decoder->FrameRate();
+    const std::int64_t startFrame = decoder->FrameAt(m_startMs);
+    if (reused) {
+        // The pool only hands out decoders that reach the start this way.
+        decoder->StepBackFor(startFrame);
+    } else {
+        const std::int64_t preRoll = 3 * static_cast<std::int64_t>(decoder->MinKeyFrameInterval());
+        if (startFrame > preRoll) {
+            // Otherwise the decoder simply reads from the beginning and passes the early frames.
+            decoder->SeekBefore(startFrame - preRoll);
+        }
+    }
+    if (m_pDecoders) {
+        decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
     }
 
-    const Rect rect = ComputeSourceRect(decoder.Width(), decoder.Height());
+    const Rect rect = ComputeSourceRect(decoder->Width(), decoder->Height());
     FrameScaler scaler;
+    bool converted = false;  // `picture` holds the current source picture
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
+    bool finished = false;   // every frame and the look-ahead one are stored
     m_produced.store(0);
     for (std::uint32_t n = 0;; n = m_produced.load()) {
+        {
+            std::unique_lock lock(m_mutex);
+            // The consumer's next request, or a stop, wakes the throttle.
+            while (n > std::uint64_t{m_lastRequested.load()} + kFramesAhead && !m_bStop.load()) {
+                m_consumerMoved.wait_for(lock, kStopPoll);
+            }
+        }
         if (m_bStop.load()) {
             break;
-        }
-        while (n > std::uint64_t{m_lastRequested.load()} + kFramesAhead) {
-            if (m_bStop.load()) {
-                return frameStored;
-            }
-            Sleep(1);
         }
         frameStored = false;
         const std::int64_t target =
             startFrame +
             av_rescale_rnd(n, rate.num, static_cast<std::int64_t>(rate.den) * 25, AV_ROUND_DOWN);
         bool changed = false;
-        const VideoDecoder::Result result = decoder.PictureFor(target, m_bStop, changed);
+        const VideoDecoder::Result result = decoder->PictureFor(target, m_bStop, changed);
         if (result == VideoDecoder::Result::EndOfFile) {
             if (n == m_frameCount && n > 0 && !fileEnded) {
                 // Only the look-ahead frame is missing: every requested frame is there.
@@ -206,23 +252,32 @@ bool CFFMPEGCapture::Capture() {
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;
         }
-        if (changed) {
-            const AVFrame* current = decoder.Current();
+        if (changed || !converted) {
+            const AVFrame* current = decoder->Current();
             const bool flip = FlipsPicture(m_flipMode, static_cast<AVPixelFormat>(current->format));
             if (!scaler.Convert(*current, rect, flip, m_width, m_height, interpolationFlags.load(),
                                 picture.get())) {
                 PostLog("Error (FFMPEGCapture): Failed to get sws context.\n");
                 break;
             }
+            converted = true;
         }
         if (!StoreFrame(n, picture.get())) {
             break;
         }
+        if (m_pDecoders) {
+            m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
+        }
         frameStored = true;
-        m_produced.store(n + 1);
         if (n + 1 > m_frameCount) {
+            finished = true;
             break;
         }
+    }
+    if (finished && m_pDecoders && !decoder->AtEnd()) {
+        // Sits on the last picture it decoded: the next block of this file goes on from here.
+        decoder->CountPicturesInto(nullptr);
+        m_pDecoders->Give(std::move(decoder));
     }
     return frameStored;
 }

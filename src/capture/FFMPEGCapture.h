@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,7 +21,11 @@ namespace zorvo {
 // the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
 // scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
-// most 8 frames ahead of the furthest one asked for.
+// most 8 frames ahead of the furthest one asked for. With a decoder pool, the capture starts
+// from an idle decoder of the file near its segment when there is one, and gives its own back
+// when it has produced every frame.
+class DecoderPool;
+
 class CFFMPEGCapture : public CThread {
   public:
     // Touches nothing yet. `input` is not owned and must outlive the capture.
@@ -34,10 +39,16 @@ class CFFMPEGCapture : public CThread {
     // when no thread could be started. A file that does not open still gives true, and
     // `m_bFailed` is already set when this returns.
     bool Start();
+    // Start in two halves, so that several captures open their files at the same time: Launch
+    // starts the worker (false only when no thread could be started), WaitOpened returns once
+    // the decoder is open or has failed to open.
+    bool Launch();
+    void WaitOpened();
 
     // The frame for `index`, owned by the capture and valid until ReleaseBitmap(index) or
-    // destruction; null (after about 100 ms) while it is not ready, and null at once after a
-    // failure. An index past the segment is answered with its last frame and a warning.
+    // destruction; null (after waiting at most about 100 ms for it) while it is not ready, and
+    // null at once after a failure. An index past the segment is answered with its last frame and a
+    // warning.
     const FrameBitmap* GetBitmap(std::uint32_t index);
     // Frees a frame that is no longer needed.
     void ReleaseBitmap(std::uint32_t index);
@@ -50,15 +61,21 @@ class CFFMPEGCapture : public CThread {
 
     // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
     Rect m_sourceRect;
+    // Where decoders are taken from and given back to; set before Start. Null: the capture
+    // opens its own decoder and closes it at the end.
+    DecoderPool* m_pDecoders = nullptr;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 
   protected:
     bool Process() override;
+    void WakeWorker() override;
 
   private:
     bool Capture();
     bool StoreFrame(std::uint32_t index, const std::uint8_t* picture);
+    // Sets the failure flag and wakes a consumer waiting for a frame.
+    void Fail();
 
     const std::int64_t m_startMs;
     const std::uint32_t m_frameCount;
@@ -74,6 +91,8 @@ class CFFMPEGCapture : public CThread {
     // The file ended right after the last requested frame, so no look-ahead frame follows.
     std::atomic<bool> m_complete{false};
     std::mutex m_mutex;
+    std::condition_variable m_frameStored;    // a frame, the end or a failure: for the consumer
+    std::condition_variable m_consumerMoved;  // a frame handed out or a stop: for the throttle
     std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> m_frames;
     AutoResetEvent m_eventReady;
     NoiseReduction m_noiseFilter;  // holds the running picture

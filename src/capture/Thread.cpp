@@ -50,7 +50,9 @@ void CThread::Stop() {
         m_bStop.store(true);
         return;
     }
-    if (!m_bStop.exchange(true)) {
+    const bool wasRunning = !m_bStop.exchange(true);
+    WakeWorker();
+    if (wasRunning) {
         m_eventDone.Wait();
         SleepOneMillisecond();
     }

@@ -37,6 +37,9 @@ class CThread {
     // Long steps poll `m_bStop`.
     virtual bool Process() = 0;
 
+    // Called by Stop after raising the flag: wakes a worker that waits on a condition of its own.
+    virtual void WakeWorker() {}
+
     // Creates the thread that runs `body`. Overridden only to simulate a refused thread.
     virtual bool LaunchThread(std::function<void()> body, std::thread& thread);
 

@@ -20,6 +20,7 @@ VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
 bool VideoDecoder::Open(const std::string& path) {
+    m_path = path;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) != 0) {
         PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
@@ -52,6 +53,9 @@ bool VideoDecoder::Open(const std::string& path) {
     }
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
+    // As many threads as the machine has cores; frame threads keep the pictures bit-exact.
+    m_codec->thread_count = 0;
+    m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_codec.get(), codec, nullptr) < 0) {
         PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
         return false;
@@ -67,10 +71,11 @@ bool VideoDecoder::Open(const std::string& path) {
 }
 
 bool VideoDecoder::AllocatePictures() {
+    m_previous.reset(av_frame_alloc());
     m_current.reset(av_frame_alloc());
     m_next.reset(av_frame_alloc());
     m_packet.reset(av_packet_alloc());
-    if (!m_current || !m_next || !m_packet) {
+    if (!m_previous || !m_current || !m_next || !m_packet) {
         PostLog("Error (FFMPEGCapture): Failed to allocate frame.\n");
         return false;
     }
@@ -89,6 +94,35 @@ int VideoDecoder::MinKeyFrameInterval() const {
     return m_codec ? m_codec->keyint_min : 0;
 }
 
+std::int64_t VideoDecoder::FrameAt(std::int64_t ms) const {
+    return av_rescale_rnd(ms, m_frameRate.num, static_cast<std::int64_t>(m_frameRate.den) * 1000,
+                          AV_ROUND_DOWN);
+}
+
+std::int64_t VideoDecoder::EarliestIndex() const {
+    if (!m_hasCurrent) {
+        return -1;
+    }
+    return m_hasPrevious && !m_hasNext ? m_previousIndex : m_currentIndex;
+}
+
+bool VideoDecoder::StepBackFor(std::int64_t target) {
+    if (!m_hasCurrent || target >= m_currentIndex) {
+        return true;
+    }
+    if (!m_hasPrevious || m_hasNext || target < m_previousIndex) {
+        return false;
+    }
+    // The current picture becomes the pending one again, exactly as it was first decoded.
+    av_frame_move_ref(m_next.get(), m_current.get());
+    m_nextIndex = m_currentIndex;
+    m_hasNext = true;
+    av_frame_move_ref(m_current.get(), m_previous.get());
+    m_currentIndex = m_previousIndex;
+    m_hasPrevious = false;
+    return true;
+}
+
 bool VideoDecoder::SeekBefore(std::int64_t frame) {
     const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
     return SeekToTimestamp(m_origin + av_rescale_q(frame, frameDuration, m_stream->time_base));
@@ -102,8 +136,10 @@ bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
         return false;
     }
     avcodec_flush_buffers(m_codec.get());
+    av_frame_unref(m_previous.get());
     av_frame_unref(m_current.get());
     av_frame_unref(m_next.get());
+    m_hasPrevious = false;
     m_hasCurrent = false;
     m_hasNext = false;
     m_currentIndex = -1;
@@ -136,6 +172,9 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
     for (;;) {
         int result = avcodec_receive_frame(m_codec.get(), m_next.get());
         if (result == 0) {
+            if (m_pictureCounter) {
+                m_pictureCounter->fetch_add(1, std::memory_order_relaxed);
+            }
             return Receive::Picture;
         }
         if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && m_draining)) {
@@ -181,7 +220,14 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
                 // The source has no frame `target`: the one before it goes on showing.
                 return Result::Ready;
             }
-            av_frame_unref(m_current.get());
+            av_frame_unref(m_previous.get());
+            if (m_hasCurrent) {
+                av_frame_move_ref(m_previous.get(), m_current.get());
+            } else {
+                av_frame_unref(m_current.get());
+            }
+            m_hasPrevious = m_hasCurrent;
+            m_previousIndex = m_currentIndex;
             av_frame_move_ref(m_current.get(), m_next.get());
             m_currentIndex = m_nextIndex;
             m_hasCurrent = true;

@@ -15,7 +15,7 @@ namespace zorvo {
 // The first video stream of one file, decoded in presentation order. Source frames are
 // identified by their presentation timestamps: frame k is the one shown k frame durations after
 // the stream's first picture, whatever order the packets come in and however late the decoder
-// delivers. Used by one capture thread only.
+// delivers. Used by one thread at a time: a capture's, or the pool's while it lies idle there.
 class VideoDecoder {
   public:
     enum class Result {
@@ -30,9 +30,10 @@ class VideoDecoder {
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // Opens the file, finds its first video stream and opens a decoder for it. Posts the
-    // capture's line for the step that failed.
+    // Opens the file, finds its first video stream and opens a decoder for it, with the
+    // library's frame and slice threads. Posts the capture's line for the step that failed.
     bool Open(const std::string& path);
+    const std::string& Path() const { return m_path; }
     // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
     bool AllocatePictures();
 
@@ -42,6 +43,8 @@ class VideoDecoder {
     AVRational FrameRate() const { return m_frameRate; }
     // The decoder's minimum distance between key frames (the library's default is 25).
     int MinKeyFrameInterval() const;
+    // The source frame shown `ms` milliseconds after the first one.
+    std::int64_t FrameAt(std::int64_t ms) const;
 
     // Moves the read position to a key frame at or before source frame `frame`. False (and
     // the position unchanged) when the file cannot seek there.
@@ -53,6 +56,17 @@ class VideoDecoder {
     // frame becomes current. `changed` tells whether another picture became current during
     // this call, also when the result is not Ready.
     Result PictureFor(std::int64_t target, const std::atomic<bool>& stop, bool& changed);
+
+    // The earliest source frame PictureFor can still make current without a seek: the one
+    // before the current picture when it is kept, else the current one; -1 before any picture.
+    std::int64_t EarliestIndex() const;
+    // Steps back to the kept picture before the current one when `target` lies before the
+    // current picture; the next PictureFor then goes on from there. False when it cannot.
+    bool StepBackFor(std::int64_t target);
+    // The file has ended: no later picture will come.
+    bool AtEnd() const { return m_atEnd; }
+    // Every picture the decoder delivers from now on adds one to `counter` (may be null).
+    void CountPicturesInto(std::atomic<std::uint64_t>* counter) { m_pictureCounter = counter; }
 
     // The current picture, or null before the first one.
     const AVFrame* Current() const { return m_hasCurrent ? m_current.get() : nullptr; }
@@ -81,13 +95,18 @@ class VideoDecoder {
     std::unique_ptr<AVFormatContext, FormatClose> m_format;
     std::unique_ptr<AVCodecContext, CodecFree> m_codec;
     std::unique_ptr<AVPacket, PacketFree> m_packet;
+    std::string m_path;
+    std::atomic<std::uint64_t>* m_pictureCounter = nullptr;
+    FramePtr m_previous;  // the picture that was current before m_current, kept for StepBackFor
     FramePtr m_current;
     FramePtr m_next;  // decoded, not yet current: shows a later frame than the target
     AVStream* m_stream = nullptr;
     AVRational m_frameRate{0, 1};
     std::int64_t m_origin = 0;  // timestamp of source frame 0
+    bool m_hasPrevious = false;
     bool m_hasCurrent = false;
     bool m_hasNext = false;
+    std::int64_t m_previousIndex = -1;
     std::int64_t m_currentIndex = -1;
     std::int64_t m_nextIndex = -1;
     std::int64_t m_lastIndex = -1;  // index of the last decoded frame, for frames without time

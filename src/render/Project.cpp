@@ -12,11 +12,12 @@
 namespace zorvo {
 
 CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t splitBytes,
-                   std::string outputPath)
+                   std::string outputPath, DecoderPool::Limits decoders)
     : m_script(std::move(scriptPath)),
       m_pOutputDlg(outputDlg),
       m_splitBytes(splitBytes),
-      m_outputPath(std::move(outputPath)) {
+      m_outputPath(std::move(outputPath)),
+      m_decoders(decoders) {
     m_font.Load();
     m_started = StartThread();
     if (!m_started) {
@@ -105,6 +106,7 @@ bool CProject::Build() {
             m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
         m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
                                    m_script.overlay.captureRight, m_script.overlay.captureBottom};
+        m_overlay->m_pDecoders = &m_decoders;
         if (!m_overlay->Start()) {
             PostLog("Error (Project): Failed to start overlay capture.\n");
             return false;

@@ -8,6 +8,7 @@
 
 #include "avi/AVIWriter.h"
 #include "avi/FrameWriter.h"
+#include "capture/DecoderPool.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
 #include "render/LabelText.h"
@@ -24,9 +25,11 @@ class CViewport;
 class CProject : public CThread {
   public:
     // `outputDlg` receives every written frame; it may be null and must outlive the job. A
-    // non-empty outputPath replaces the script's own output path.
+    // non-empty outputPath replaces the script's own output path. `decoders` bounds the idle
+    // decoders kept between blocks (0 per file: none).
     CProject(std::string scriptPath, FrameSink* outputDlg,
-             std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {});
+             std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {},
+             DecoderPool::Limits decoders = {});
     ~CProject() override;
 
     // False when the build thread could not be started (a line and the finish message were
@@ -36,6 +39,9 @@ class CProject : public CThread {
     bool Succeeded() const { return m_succeeded.load(); }
     // The frames the timeline has written or skipped, as reported in the finish line.
     std::uint32_t FrameCounter() const { return m_frameCounter.load(); }
+    // Source pictures decoded during the build, and the distinct ones the captures used.
+    std::uint64_t DecodedPictures() const { return m_decoders.decodedPictures.load(); }
+    std::uint64_t DistinctPictures() const { return m_decoders.DistinctUsed(); }
 
     // A high-resolution clock in seconds from an arbitrary origin.
     static double NowSeconds();
@@ -72,6 +78,8 @@ class CProject : public CThread {
     bool m_started = false;
     std::atomic<bool> m_succeeded{false};
 
+    // Idle decoders between blocks; the captures of this build take and give them back.
+    DecoderPool m_decoders;
     // State of the running build, used by the build thread only.
     std::vector<std::unique_ptr<CViewport>> m_viewports;
     std::unique_ptr<CFFMPEGCapture> m_overlay;

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <set>
 
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
@@ -88,6 +89,15 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
             }
         }
 
+        // Decoders of files this span does not show are of no more use.
+        std::set<std::string> files;
+        for (const auto& viewport : m_viewports) {
+            for (const CSInput* input : viewport->m_inputs) {
+                files.insert(input->file);
+            }
+        }
+        m_decoders.KeepOnly(files);
+
         const SpanBlocks blocks(timelinePosition, timing, blockLength);
         const std::uint32_t framesPerBlock = ToFrames(blocks.framesExact);
         PostLog(Format("%i block(s) of %ims (%i frames) to compute\n",
@@ -125,13 +135,18 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                         viewport->m_pRect.Width(), viewport->m_pRect.Height(),
                         static_cast<std::int32_t>(m.GetResize(input->id)),
                         input->settings.noiseReduction, input->settings.verticalFlip);
+                    viewport->m_pCapture->m_pDecoders = &m_decoders;
                     viewport->m_nextRelease = 0;  // a fresh capture for every block
                 }
+                // The decoders open side by side; every one is open before the block begins.
                 for (auto& viewport : m_viewports) {
-                    if (!viewport->m_pCapture->Start()) {
+                    if (!viewport->m_pCapture->Launch()) {
                         PostLog("Error (Project): Failed to start capture.\n");
                         return false;
                     }
+                }
+                for (auto& viewport : m_viewports) {
+                    viewport->m_pCapture->WaitOpened();
                 }
                 PostLog(Format("[Block %i/%i]\n", static_cast<int>(b + 1),
                                static_cast<int>(blocks.count)));
@@ -163,6 +178,9 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                         values.frame = j;
                         if (!ComposeFrame(values, writer)) {
                             return false;
+                        }
+                        if (m_bStop) {
+                            break;  // composing stopped part way: the frame is not whole
                         }
                         if (m_pOutputDlg) {
                             m_pOutputDlg->ShowFrame(writer.frameBits, m_script.width,

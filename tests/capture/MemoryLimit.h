@@ -1,5 +1,6 @@
 #pragma once
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,11 @@ inline constexpr bool kAddressLimitWorks = true;
 #else
 inline constexpr bool kAddressLimitWorks = true;
 #endif
+
+// Every thread that allocates (decoder threads too) gets a malloc arena that reserves 64 MiB of
+// address space, and an allocation the limit refuses is then served from one of those. One
+// arena for the whole program, set before any thread starts, keeps the limit meaningful.
+inline const bool kOneMallocArena = mallopt(M_ARENA_MAX, 1) == 1;
 
 // Runs `body` in a child process whose address space may grow by at most `headroom` bytes
 // beyond what it uses when `prepare` has run; true when the child's body returned true.

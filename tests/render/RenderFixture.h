@@ -40,18 +40,23 @@ struct BuildResult {
     std::vector<int> lower;
     std::vector<std::string> statuses;
     int finished = 0;
+    std::uint64_t decodedPictures = 0;
+    std::uint64_t distinctPictures = 0;
 };
 
 inline BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
-                            std::uint64_t splitBytes = AVIWriter::kSplitBytes) {
+                            std::uint64_t splitBytes = AVIWriter::kSplitBytes,
+                            DecoderPool::Limits decoders = {}) {
     LogCollector log;
     BuildResult result;
     {
-        CProject job(scriptPath, sink, splitBytes);
+        CProject job(scriptPath, sink, splitBytes, {}, decoders);
         for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         result.succeeded = job.Succeeded();
+        result.decodedPictures = job.DecodedPictures();
+        result.distinctPictures = job.DistinctPictures();
     }
     result.messages = log.Messages();
     result.texts = log.Texts();

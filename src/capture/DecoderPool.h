@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/VideoDecoder.h"
+
+namespace zorvo {
+
+// The open decoders of a build that no capture is using, so that the next block of an input
+// goes on decoding where the last one stopped instead of opening the file and seeking again.
+// Shared by the captures of one build; every member is safe to call from any thread.
+class DecoderPool {
+  public:
+    struct Limits {
+        std::size_t perFile = 4;  // several areas may show one file at different times
+        std::size_t total = 12;
+    };
+
+    DecoderPool() = default;
+    explicit DecoderPool(Limits limits) : m_limits(limits) {}
+    DecoderPool(const DecoderPool&) = delete;
+    DecoderPool& operator=(const DecoderPool&) = delete;
+
+    // An idle decoder of `path` that can reach the source frame at `startMs` by decoding
+    // forward a little (or by stepping back one kept picture), the closest one; null when there
+    // is none. The caller owns it until it gives it back.
+    std::unique_ptr<VideoDecoder> Take(const std::string& path, std::int64_t startMs);
+    // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoder
+    // given back longest ago goes.
+    void Give(std::unique_ptr<VideoDecoder> decoder);
+    // Frees the idle decoders of every file but `paths`.
+    void KeepOnly(const std::set<std::string>& paths);
+    std::size_t IdleCount() const;
+
+    // Statistics: pictures the decoders delivered, and the distinct source frames the
+    // captures used (per file).
+    std::atomic<std::uint64_t> decodedPictures{0};
+    void NoteUsed(const std::string& path, std::int64_t frame);
+    std::uint64_t DistinctUsed() const;
+
+  private:
+    struct Idle {
+        std::unique_ptr<VideoDecoder> decoder;
+        std::uint64_t age = 0;
+    };
+
+    Limits m_limits;
+    mutable std::mutex m_mutex;
+    std::vector<Idle> m_idle;
+    std::uint64_t m_ages = 0;
+    std::set<std::pair<std::string, std::int64_t>> m_used;
+};
+
+}  // namespace zorvo
