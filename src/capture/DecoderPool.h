@@ -20,8 +20,8 @@ namespace zorvo {
 class DecoderPool {
   public:
     struct Limits {
-        std::size_t perFile = 4;  // several areas may show one file at different times
-        std::size_t total = 12;
+        std::size_t perFile = 3;  // several areas may show one file at different times
+        std::size_t total = 8;
     };
 
     DecoderPool() = default;
