@@ -1,0 +1,94 @@
+// Which idle decoder a capture gets, and how many the pool keeps.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/DecoderPool.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+
+namespace zorvo::test {
+namespace {
+
+// A decoder of `path` with source frame `frame` current.
+std::unique_ptr<VideoDecoder> DecoderAt(const std::string& path, std::int64_t frame) {
+    auto decoder = std::make_unique<VideoDecoder>();
+    const std::atomic<bool> stop{false};
+    bool changed = false;
+    EXPECT_TRUE(decoder->Open(path) && decoder->AllocatePictures());
+    EXPECT_EQ(decoder->PictureFor(frame, stop, changed), VideoDecoder::Result::Ready);
+    EXPECT_EQ(decoder->CurrentIndex(), frame);
+    return decoder;
+}
+
+TEST(DecoderPoolTest, HandsOutTheNearestDecoderAtOrBeforeTheStart) {
+    TempDir dir;
+    TestVideo video;
+    video.frameCount = 250;
+    const std::string path = dir.File("clip.avi");
+    ASSERT_TRUE(WriteTestVideo(path, video));
+    struct Case {
+        std::vector<std::int64_t> idle;  // current frames of the idle decoders
+        std::int64_t start;              // the capture's first frame (25 fps: 40 ms each)
+        std::int64_t taken;              // current frame of the decoder it gets; -1: none
+    };
+    const std::vector<Case> cases = {
+        {{10, 40}, 45, 40}, {{10, 40}, 12, 10},
+        {{10, 40}, 39, 40},  // one picture back: the decoder keeps the one before its current
+        {{10, 40}, 38, 10}, {{10, 40}, 8, -1},
+        {{10}, 110, 10},  // four key frame intervals (4 x 25) ahead
+        {{10}, 111, -1},  // further: a fresh decoder seeks
+        {{}, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "start " << c.start);
+        DecoderPool pool;
+        for (const std::int64_t frame : c.idle) {
+            pool.Give(DecoderAt(path, frame));
+        }
+        const auto taken = pool.Take(path, c.start * 40);
+        EXPECT_EQ(taken ? taken->CurrentIndex() : -1, c.taken);
+        EXPECT_EQ(pool.IdleCount(), c.idle.size() - (taken ? 1 : 0));
+        EXPECT_EQ(pool.Take(dir.File("other.avi"), c.start * 40), nullptr);
+    }
+}
+
+TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
+    TempDir dir;
+    TestVideo video;
+    const std::string a = dir.File("a.avi");
+    const std::string b = dir.File("b.avi");
+    ASSERT_TRUE(WriteTestVideo(a, video) && WriteTestVideo(b, video));
+    struct Case {
+        DecoderPool::Limits limits;
+        std::size_t idleA, idleB;  // kept after giving four of a, then two of b
+    };
+    const std::vector<Case> cases = {
+        {{3, 8}, 3, 2}, {{3, 4}, 2, 2}, {{1, 8}, 1, 1}, {{0, 0}, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.limits.perFile << " per file, " << c.limits.total);
+        DecoderPool pool(c.limits);
+        for (const std::int64_t frame : {1, 2, 3, 4}) {
+            pool.Give(DecoderAt(a, frame));
+        }
+        for (const std::int64_t frame : {1, 2}) {
+            pool.Give(DecoderAt(b, frame));
+        }
+        EXPECT_EQ(pool.IdleCount(), c.idleA + c.idleB);
+        if (c.idleA > 0) {
+            // The ones given back longest ago went first.
+            const auto latest = pool.Take(a, 4 * 40);
+            ASSERT_NE(latest, nullptr);
+            EXPECT_EQ(latest->CurrentIndex(), 4);
+            pool.Give(DecoderAt(a, 4));
+        }
+        pool.KeepOnly({b});
+        EXPECT_EQ(pool.IdleCount(), c.idleB);
+    }
+}
+
+}  // namespace
+}  // namespace zorvo::test
