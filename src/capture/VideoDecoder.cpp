@@ -10,6 +10,21 @@ namespace {
 
 constexpr std::int64_t kUnknownIndex = std::numeric_limits<std::int64_t>::min();
 
+// Decoder threads: 0 lets FFmpeg take as many as the machine has cores. The system's FFmpeg is
+// not built for ThreadSanitizer, which cannot see how its frame threads hand pictures over and
+// would report every hand-over, so those builds decode on the capture's thread.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kDecoderThreads = 1;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kDecoderThreads = 1;
+#else
+constexpr int kDecoderThreads = 0;
+#endif
+#else
+constexpr int kDecoderThreads = 0;
+#endif
+
 bool Valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
@@ -53,8 +68,8 @@ bool VideoDecoder::Open(const std::string& path) {
     }
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
-    // As many threads as the machine has cores; frame threads keep the pictures bit-exact.
-    m_codec->thread_count = 0;
+    // Frame threads keep the pictures bit-exact.
+    m_codec->thread_count = kDecoderThreads;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_codec.get(), codec, nullptr) < 0) {
         PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
