@@ -11,7 +11,7 @@ namespace {
 
 using zorvo::AdjustmentSettings;
 
-// Arg 0: defaults (saturation 1), arg 1: every adjustment in use.
+// Arg 0: defaults (saturation 1: only the small tables), arg 1: every adjustment in use.
 void BM_BuildLut(benchmark::State& state) {
     AdjustmentSettings settings;
     if (state.range(0) == 1) {
