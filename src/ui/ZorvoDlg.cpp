@@ -7,8 +7,10 @@
 
 #include "common/Version.h"
 #include "render/Project.h"
+#include "sync/ScriptSync.h"
 #include "ui/AdjustmentsDlg.h"
 #include "ui/DialogUnits.h"
+#include "ui/SyncDlg.h"
 #include "ui/ZorvoIcon.h"
 
 namespace zorvo {
@@ -22,6 +24,7 @@ const char* const kScriptFilter = "Zorvo script Files (*.txt);;All Files (*)";
 CZorvoDlg::CZorvoDlg(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_syncNotifier([this] { FinishSync(); }),
       m_logQueue([this](const LogMessage& message) { OnLogMessage(message); }) {
     const DialogUnits units(font());
 
@@ -31,7 +34,7 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_log.setUndoRedoEnabled(false);
     m_log.setLineWrapMode(QPlainTextEdit::NoWrap);
     m_log.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_log.setGeometry(units.Rect(7, 7, 240, 129));
+    m_log.setGeometry(units.Rect(7, 7, 290, 129));
 
     for (QProgressBar* bar : {&m_upperBar, &m_lowerBar}) {
         bar->setParent(this);
@@ -40,9 +43,9 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
         bar->setTextVisible(false);
     }
     m_upperBar.setObjectName(QStringLiteral("upperBar"));
-    m_upperBar.setGeometry(units.Rect(7, 138, 240, 13));
+    m_upperBar.setGeometry(units.Rect(7, 138, 290, 13));
     m_lowerBar.setObjectName(QStringLiteral("lowerBar"));
-    m_lowerBar.setGeometry(units.Rect(7, 152, 240, 13));
+    m_lowerBar.setGeometry(units.Rect(7, 152, 290, 13));
 
     m_adjustments.setParent(this);
     m_adjustments.setObjectName(QStringLiteral("adjustments"));
@@ -51,29 +54,36 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_adjustments.setAutoDefault(false);
     connect(&m_adjustments, &QPushButton::clicked, this, [this] { OnAdjustments(); });
 
+    m_autoSync.setParent(this);
+    m_autoSync.setObjectName(QStringLiteral("autoSync"));
+    m_autoSync.setText(QStringLiteral("Auto-sync"));
+    m_autoSync.setGeometry(units.Rect(60, 166, 50, 14));
+    m_autoSync.setAutoDefault(false);
+    connect(&m_autoSync, &QPushButton::clicked, this, [this] { OnAutoSync(); });
+
     m_remainingLabel.setParent(this);
     m_remainingLabel.setObjectName(QStringLiteral("remainingLabel"));
     m_remainingLabel.setText(QStringLiteral("remaining:"));
-    const QRect labelRect = units.Rect(80, 169, 34, 9);
-    const int labelLeft = units.LabelLeft(80, m_remainingLabel.sizeHint().width(), 115);
+    const QRect labelRect = units.Rect(130, 169, 34, 9);
+    const int labelLeft = units.LabelLeft(130, m_remainingLabel.sizeHint().width(), 165);
     m_remainingLabel.setGeometry(labelLeft, labelRect.y(), labelRect.right() + 1 - labelLeft,
                                  labelRect.height());
 
     m_remaining.setParent(this);
     m_remaining.setObjectName(QStringLiteral("remaining"));
     m_remaining.setReadOnly(true);
-    m_remaining.setGeometry(units.Rect(115, 168, 54, 12));
+    m_remaining.setGeometry(units.Rect(165, 168, 54, 12));
 
     m_build.setParent(this);
     m_build.setObjectName(QStringLiteral("build"));
     m_build.setText(QStringLiteral("Build"));
-    m_build.setGeometry(units.Rect(197, 166, 50, 14));
+    m_build.setGeometry(units.Rect(247, 166, 50, 14));
     m_build.setDefault(true);
     connect(&m_build, &QPushButton::clicked, this, [this] { OnBuild(); });
 
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(ZorvoIcon());
-    resize(units.X(254), units.Y(187));
+    resize(units.X(304), units.Y(187));
     m_initialClientRect = rect();
 
     AddControl(&m_log, m_anchors, 0, 0);
@@ -83,6 +93,7 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     AddControl(&m_remaining, m_anchors, 2, 2);
     AddControl(&m_build, m_anchors, 1, 0);
     AddControl(&m_adjustments, m_anchors, 0, 2);
+    AddControl(&m_autoSync, m_anchors, 0, 2);
     for (CCtrlAuto& record : m_anchors) {
         RecordInitial(*this, record);
     }
@@ -92,12 +103,14 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
 
 CZorvoDlg::~CZorvoDlg() {
     m_ignoreMessages = true;
+    EndSyncThread();
     m_buildJob.reset();
     m_outputDialog.reset();
 }
 
 void CZorvoDlg::reject() {
     m_ignoreMessages = true;
+    EndSyncThread();     // a sync cannot be stopped, but it takes seconds, not minutes
     m_buildJob.reset();  // stops the build and waits; the AVI is closed properly
     m_outputDialog.reset();
     QDialog::reject();
@@ -117,6 +130,7 @@ void CZorvoDlg::OnBuild() {
 
 void CZorvoDlg::StartBuild(const QString& scriptPath) {
     m_build.setEnabled(false);
+    m_autoSync.setEnabled(false);
     m_log.clear();
     if (!m_outputDialog) {
         m_outputDialog = std::make_unique<COutputDlg>(this);
@@ -140,10 +154,79 @@ void CZorvoDlg::OnAdjustments() {
         m_finishDropped = false;
         FinishBuild();
     }
+    if (m_syncFinishDropped) {
+        m_syncFinishDropped = false;
+        FinishSync();
+    }
+}
+
+void CZorvoDlg::OnAutoSync() {
+    const QString path = ChooseScriptFile();
+    if (!path.isEmpty()) {
+        StartSync(path);
+    }
+}
+
+void CZorvoDlg::StartSync(const QString& scriptPath) {
+    if (SyncRunning() || m_buildJob) {
+        return;
+    }
+    // The script may be rewritten at the end: no build reads it meanwhile.
+    m_build.setEnabled(false);
+    m_autoSync.setEnabled(false);
+    m_upperBar.setRange(0, 0);  // busy: how many cameras there are is known only later
+    setWindowTitle(QStringLiteral("Zorvo - syncing"));
+    m_syncScript = QFile::encodeName(scriptPath).toStdString();
+    m_syncRead = false;
+    m_syncResults.clear();
+    m_syncCamerasDone = 0;
+    m_syncThread = std::thread([this] {
+        auto cameraDone = [this](const SyncResult& result) {
+            PostLog(Format("sync: %s done (%zu)\n", result.id.c_str(), ++m_syncCamerasDone));
+        };
+        m_syncRead = FindScriptOffsets(m_syncScript, cameraDone, m_syncResults);
+        m_syncNotifier.Notify();  // the last thing the thread does
+    });
+}
+
+void CZorvoDlg::EndSyncThread() {
+    if (m_syncThread.joinable()) {
+        m_syncThread.join();
+    }
+}
+
+void CZorvoDlg::FinishSync() {
+    if (!SyncRunning()) {
+        return;  // joined already, by a close
+    }
+    if (m_ignoreMessages) {
+        m_syncFinishDropped = true;
+        return;
+    }
+    EndSyncThread();
+    m_upperBar.setRange(0, 100);
+    m_upperBar.setValue(0);
+    setWindowTitle(QString::fromLatin1(kTitle));
+    m_build.setEnabled(true);
+    m_autoSync.setEnabled(true);
+    if (!m_syncRead) {
+        return;  // the failure has been logged
+    }
+    for (const SyncResult& result : m_syncResults) {
+        PostLog(ReportLine(result));
+    }
+    ShowSyncResults(m_syncScript, std::move(m_syncResults));
+    m_syncResults.clear();
+}
+
+void CZorvoDlg::ShowSyncResults(const std::string& scriptPath, std::vector<SyncResult> results) {
+    CSyncDlg dialog(this, scriptPath, std::move(results));
+    dialog.exec();
 }
 
 void CZorvoDlg::FinishBuild() {
     m_build.setEnabled(true);
+    m_autoSync.setEnabled(true);
     if (m_outputDialog) {
         m_outputDialog->hide();
     }

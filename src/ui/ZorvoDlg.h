@@ -7,21 +7,26 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRect>
+#include <atomic>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "common/LogChannel.h"
+#include "sync/AudioSync.h"
 #include "ui/CtrlAuto.h"
 #include "ui/LogEventQueue.h"
 #include "ui/OutputDlg.h"
+#include "ui/ThreadNotifier.h"
 
 namespace zorvo {
 
 class CProject;
 
 // The main window: starts builds, shows their log, progress and remaining time, keeps the output
-// preview docked to its right edge, and opens the Adjustments dialog. It is the receiving end of
-// the log channel for as long as it exists.
+// preview docked to its right edge, opens the Adjustments dialog and syncs a script's cameras. It
+// is the receiving end of the log channel for as long as it exists.
 class CZorvoDlg : public QDialog {
     Q_OBJECT
 
@@ -30,13 +35,19 @@ class CZorvoDlg : public QDialog {
         "Zorvo - music video creator for studio recording session";
 
     explicit CZorvoDlg(QWidget* parent = nullptr);
-    // Stops a running build (the file written so far stays valid) before anything goes away.
+    // Stops a running build (the file written so far stays valid) and waits for a running sync
+    // before anything goes away.
     ~CZorvoDlg() override;
 
     // What the Build button does once a script has been chosen.
     void StartBuild(const QString& scriptPath);
 
+    // What the Auto-sync button does once a script has been chosen: the cameras are matched on
+    // a worker thread, then the results are shown.
+    void StartSync(const QString& scriptPath);
+
     const CProject* BuildJob() const { return m_buildJob.get(); }
+    bool SyncRunning() const { return m_syncThread.joinable(); }
     COutputDlg* OutputDialog() const { return m_outputDialog.get(); }
 
   public slots:
@@ -51,11 +62,16 @@ class CZorvoDlg : public QDialog {
     virtual void OnLogMessage(const LogMessage& message);
     // The file dialog of Build; empty when cancelled.
     virtual QString ChooseScriptFile();
+    // The results of a sync that read its script, for the user to write or not.
+    virtual void ShowSyncResults(const std::string& scriptPath, std::vector<SyncResult> results);
 
   private:
     void OnBuild();
     void OnAdjustments();
+    void OnAutoSync();
     void FinishBuild();
+    void FinishSync();
+    void EndSyncThread();
     void AppendLog(const std::string& text);
     void DockOutput();
 
@@ -64,6 +80,7 @@ class CZorvoDlg : public QDialog {
     QProgressBar m_upperBar;
     QProgressBar m_lowerBar;
     QPushButton m_adjustments;
+    QPushButton m_autoSync;
     QLabel m_remainingLabel;
     QLineEdit m_remaining;
     QPushButton m_build;
@@ -73,6 +90,16 @@ class CZorvoDlg : public QDialog {
     bool m_ignoreMessages = false;
     // A build finished while its messages were dropped; it is cleaned up once they flow again.
     bool m_finishDropped = false;
+    // The same for a sync, which waits for the Adjustments dialog to close before it shows.
+    bool m_syncFinishDropped = false;
+
+    // Written by the sync thread, read after it has been joined.
+    std::string m_syncScript;
+    bool m_syncRead = false;
+    std::vector<SyncResult> m_syncResults;
+    std::atomic<size_t> m_syncCamerasDone{0};
+    ThreadNotifier m_syncNotifier;
+    std::thread m_syncThread;
 
     std::unique_ptr<COutputDlg> m_outputDialog;
     // Declared after the preview, so it is destroyed (and its thread ended) first.

@@ -17,6 +17,8 @@ class RecordingWindow : public CZorvoDlg {
   public:
     std::vector<LogMessage> taken;
     QString scriptPath;
+    // What each finished sync would have shown in its dialog.
+    std::vector<std::vector<SyncResult>> syncsShown;
 
     std::string LogText() const {
         return findChild<QPlainTextEdit*>(QStringLiteral("log"))->toPlainText().toStdString();
@@ -46,6 +48,9 @@ class RecordingWindow : public CZorvoDlg {
         CZorvoDlg::OnLogMessage(message);
     }
     QString ChooseScriptFile() override { return scriptPath; }
+    void ShowSyncResults(const std::string&, std::vector<SyncResult> results) override {
+        syncsShown.push_back(std::move(results));
+    }
 };
 
 }  // namespace zorvo::test

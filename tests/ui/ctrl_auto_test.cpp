@@ -27,8 +27,11 @@ std::ostream& operator<<(std::ostream& out, const Edges& e) {
     return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
 }
 
-const char* const kControls[] = {"log",       "upperBar", "lowerBar",   "remainingLabel",
-                                 "remaining", "build",    "adjustments"};
+const char* const kControls[] = {"log",       "upperBar", "lowerBar",    "remainingLabel",
+                                 "remaining", "build",    "adjustments", "autoSync"};
+// The bottom row, left to right.
+const char* const kBottomRow[] = {"adjustments", "autoSync", "remainingLabel", "remaining",
+                                  "build"};
 
 class MainWindowAnchoringTest : public ::testing::Test {
   protected:
@@ -69,8 +72,12 @@ TEST_F(MainWindowAnchoringTest, InitialLayoutDoesNotOverlap) {
     // The table's bottom row sits below the lower bar, the bars below the log.
     EXPECT_LE(initial["log"].bottom, initial["upperBar"].top);
     EXPECT_LE(initial["upperBar"].bottom, initial["lowerBar"].top);
-    for (const char* name : {"adjustments", "remainingLabel", "remaining", "build"}) {
-        EXPECT_LE(initial["lowerBar"].bottom, initial[name].top) << name;
+    for (size_t i = 0; i < std::size(kBottomRow); ++i) {
+        EXPECT_LE(initial["lowerBar"].bottom, initial[kBottomRow[i]].top) << kBottomRow[i];
+        if (i > 0) {
+            EXPECT_LE(initial[kBottomRow[i - 1]].right, initial[kBottomRow[i]].left)
+                << kBottomRow[i];
+        }
     }
 }
 
@@ -90,7 +97,7 @@ TEST_F(MainWindowAnchoringTest, HundredPixelsTaller) {
     // Each bar closes up to the control above it, the bottom row to the lower bar.
     expected["upperBar"].top = expected["log"].bottom;
     expected["lowerBar"].top = expected["upperBar"].bottom;
-    for (const char* name : {"adjustments", "remainingLabel", "remaining", "build"}) {
+    for (const char* name : kBottomRow) {
         expected[name].top = expected["lowerBar"].bottom;
     }
     ExpectAll(expected);

@@ -1,0 +1,162 @@
+// Auto-sync: the main window matches a script's cameras on a worker thread, and the dialog shows
+// the results and writes them.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <fstream>
+#include <sstream>
+
+#include "RecordingWindow.h"
+#include "support/TestPaths.h"
+#include "support/TestSound.h"
+#include "ui/SyncDlg.h"
+
+namespace zorvo::test {
+namespace {
+
+// The dialog with its error box replaced by a count.
+class QuietSyncDlg : public CSyncDlg {
+  public:
+    using CSyncDlg::CSyncDlg;
+    int failuresReported = 0;
+
+  protected:
+    void ReportWriteFailure() override { ++failuresReported; }
+};
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+const std::string kScript =
+    "output( o.avi, 64, 48, bicubic, song.wav )\r\n"
+    "input( near, a.mov ) { brightness( 0.1 ); }\r\n"
+    "// the drummer's camera\r\n"
+    "input( late, b.mp4, top, 5 ) { }\r\n"
+    "input( mute, c.mkv, center, 5, 7 ) { }\r\n"
+    "marker( 1, 1fullscreen ) { tempo( 140 ); signature( 7, 8 ); display( near ); }\r\n"
+    "marker( 3 ) { }\r\n";
+
+TEST(AutoSyncTest, DialogShowsEveryInputAndWritesWhenConfirmed) {
+    struct Case {
+        std::string name;
+        std::vector<SyncResult> results;
+        std::vector<std::vector<QString>> rows;  // input, offset, confidence, action
+        bool writable;
+        std::string written;  // the script after Write was pressed (when it can be)
+        int failures;
+    };
+    const std::string unchanged = kScript;
+    std::string synced = kScript;
+    synced.replace(synced.find("a.mov )"), 7, "a.mov, center, 0, 251 )");
+    synced.replace(synced.find("top, 5 )"), 8, "top, 1235, 0 )");
+    const std::vector<Case> cases = {
+        {"two matched, two left alone",
+         {{"near", SyncOutcome::Matched, -250.51, 0.91},
+          {"late", SyncOutcome::Matched, 1234.56, 0.87},
+          {"mute", SyncOutcome::NoAudio, 0.0, 0.0},
+          {"other", SyncOutcome::NoMatch, 12.0, 0.08}},
+         {{"near", "-250.51", "0.91", "videoSyncMs 0, timelineSyncMs 251"},
+          {"late", "1234.56", "0.87", "videoSyncMs 1235, timelineSyncMs 0"},
+          {"mute", "", "", "left unchanged: no audio stream"},
+          {"other", "", "0.08", "left unchanged: no match: confidence 0.08"}},
+         true,
+         synced,
+         0},
+        {"nothing matched",
+         {{"near", SyncOutcome::DecodeFailed, 0.0, 0.0}},
+         {{"near", "", "", "left unchanged: cannot decode the sound"}},
+         false,
+         unchanged,
+         0},
+        {"a matched id the script lacks",
+         {{"gone", SyncOutcome::Matched, 40.0, 0.9}},
+         {{"gone", "40.00", "0.90", "videoSyncMs 40, timelineSyncMs 0"}},
+         true,
+         unchanged,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("song.txt");
+        ASSERT_TRUE(WriteTextFile(path, kScript));
+        QuietSyncDlg dialog(nullptr, path, c.results);
+        for (size_t row = 0; row < c.rows.size(); ++row) {
+            for (size_t column = 0; column < c.rows[row].size(); ++column) {
+                EXPECT_EQ(dialog.Cell(static_cast<int>(row), static_cast<int>(column)),
+                          c.rows[row][column])
+                    << "row " << row << ", column " << column;
+            }
+        }
+        QPushButton* write = dialog.findChild<QPushButton*>(QStringLiteral("write"));
+        ASSERT_NE(write, nullptr);
+        EXPECT_EQ(write->isEnabled(), c.writable);
+        write->click();
+        EXPECT_EQ(ReadWhole(path), c.written);
+        EXPECT_EQ(dialog.failuresReported, c.failures);
+        EXPECT_EQ(dialog.result() == QDialog::Accepted, c.writable && c.failures == 0);
+    }
+}
+
+TEST(AutoSyncTest, WindowSyncsOnAWorkerThreadAndReportsEachCamera) {
+    TempDir dir;
+    const SyntheticSong song(21, 6.0);
+    ASSERT_TRUE(WriteSongWave(dir.File("song.wav"), song.Render(44100), 44100));
+    const Room room{0.4, {{0.0113, 0.5}}, 120.0, 7000.0, 0.02, 0.0, 5};
+    CameraFile heard{TestAudioCodec::Pcm, 48000, {}, 0.0, 0.0, 5.0};
+    heard.samples = CameraSound(song, 0.8125, 0.0, 48000, 5.0, room);
+    std::string error;
+    ASSERT_TRUE(WriteCameraFile(dir.File("cam.mov"), heard, &error)) << error;
+    ASSERT_TRUE(WriteCameraFile(dir.File("mute.mkv"), {TestAudioCodec::None, 48000, {}}, &error))
+        << error;
+    const std::string script = "output( " + dir.File("o.avi") + ", 64, 48, bicubic, " +
+                               dir.File("song.wav") + " )\ninput( cam, " + dir.File("cam.mov") +
+                               " ) { }\ninput( mute, " + dir.File("mute.mkv") +
+                               " ) { }\nmarker( 1, 1fullscreen ) { tempo( 93 ); "
+                               "signature( 4, 4 ); display( cam ); }\nmarker( 2 ) { }\n";
+    ASSERT_TRUE(WriteTextFile(dir.File("song.txt"), script));
+    ASSERT_TRUE(WriteTextFile(dir.File("bad.txt"), "output( o.avi, 64, 48 )\nmarker( 1 ) { }\n"));
+
+    struct Case {
+        std::string script;
+        size_t dialogs;
+        std::vector<std::string> logged;
+    };
+    const std::vector<Case> cases = {
+        {"song.txt", 1, {"\ncam: offset 812.", "\nmute: no audio stream; left unchanged\n"}},
+        {"bad.txt", 0, {"\nError ("}},
+    };
+    RecordingWindow window;
+    window.show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        window.syncsShown.clear();
+        window.scriptPath = QString::fromStdString(dir.File(c.script));
+        window.Button("autoSync")->click();
+        EXPECT_TRUE(window.SyncRunning());
+        EXPECT_FALSE(window.Button("autoSync")->isEnabled());
+        EXPECT_FALSE(window.Button("build")->isEnabled());
+        ASSERT_TRUE(WaitUntil([&] { return window.Button("autoSync")->isEnabled(); }, 60000));
+        EXPECT_TRUE(window.Button("build")->isEnabled());
+        EXPECT_FALSE(window.SyncRunning());
+        ASSERT_EQ(window.syncsShown.size(), c.dialogs);
+        if (c.dialogs == 1) {
+            const std::vector<SyncResult>& shown = window.syncsShown[0];
+            ASSERT_EQ(shown.size(), 2u);
+            EXPECT_EQ(shown[0].outcome, SyncOutcome::Matched);
+            EXPECT_NEAR(shown[0].offsetMs, 812.5, 1.0);
+            EXPECT_EQ(shown[1].outcome, SyncOutcome::NoAudio);
+        }
+        const std::string log = window.LogText();
+        for (const std::string& line : c.logged) {
+            EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zorvo::test
