@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "capture/NoiseReduction.h"
 #include "capture/Thread.h"
@@ -59,6 +60,8 @@ class CFFMPEGCapture : public CThread {
   private:
     bool Capture();
     bool StoreFrame(std::uint32_t index, const std::uint8_t* picture);
+    // The line after a failure that names the input, its file and what went wrong.
+    void PostInputContext(const std::string& what) const;
 
     const std::int64_t m_startMs;
     const std::uint32_t m_frameCount;

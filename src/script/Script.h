@@ -16,11 +16,12 @@ namespace zorvo {
 
 // The in-memory form of one script. Loaded once and validated once per build.
 class CScript : public CExtract {
-public:
+  public:
     explicit CScript(std::string scriptPath_) : scriptPath(std::move(scriptPath_)) {}
     ~CScript() override;
 
     // Reads and parses the file; on failure the partly filled document stays safe to destroy.
+    // Relative paths (output, WAVE, inputs) are taken from the script file's folder.
     bool Load();
     // Cross-checks the whole document before anything is rendered.
     bool Validate() const;
@@ -43,7 +44,7 @@ public:
     // Largest output width or height accepted.
     static constexpr std::int32_t kMaxOutputSize = 16384;
 
-private:
+  private:
     enum class Resolve { Ok, Unknown, Cycle };
 
     bool ParseOutput(const std::string& text);
@@ -54,6 +55,8 @@ private:
     Resolve Expand(const std::string& id, InputList& list,
                    std::vector<const std::string*>& open) const;
     bool ValidateMarkerTiming() const;
+    // Relative paths of the script name files beside the script, not in the working folder.
+    void ResolvePaths();
 };
 
 // Reads a whole file as script text: the bytes up to the first NUL.
