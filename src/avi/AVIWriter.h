@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "avi/RiffWriter.h"
 #include "avi/WaveFile.h"
@@ -31,8 +32,11 @@ class AVIWriter {
     // first when the file on disk is larger than the split size.
     bool InsertFrame(std::uint32_t frameNumber);
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
-    // ones were numbered.
+    // ones were numbered. Numbered parts of an earlier render under the same name that this
+    // render did not replace are removed, so the files on disk are those of one render.
     void Close();
+    // The files of this render that are on disk, in order.
+    std::vector<std::string> Files() const;
 
     // A file larger than this many bytes is split before the next frame.
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
@@ -59,6 +63,7 @@ class AVIWriter {
     bool WriteAudio(std::uint32_t frameNumber);
     bool Split(std::uint32_t frameNumber);
     void Abandon();
+    void RemoveStaleParts() const;
     bool FinishFile();
 
     std::unique_ptr<RiffWriter> aviFile;

@@ -1,8 +1,9 @@
 #include "cli/Check.h"
 
 #include "common/LogChannel.h"
-#include "script/SpanTiming.h"
+#include "render/MediaCheck.h"
 #include "script/Script.h"
+#include "script/SpanTiming.h"
 
 namespace zorvo {
 
@@ -15,6 +16,10 @@ int RunCheck(const std::string& scriptPath) {
     }
     if (!script.Validate()) {
         PostLog("Error (Project): Failed to validate script.\n");
+        return 1;
+    }
+    if (!CheckMedia(script)) {
+        PostLog("Error (Project): Failed to check media.\n");
         return 1;
     }
     const double ms = EstimateTimelineMs(script.markers);
