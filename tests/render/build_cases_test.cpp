@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 
 #include "RenderFixture.h"
 
@@ -172,6 +173,55 @@ TEST_F(BuildCases, Failures) {
         EXPECT_EQ(result.finished, 1) << c.name;
         EXPECT_FALSE(std::filesystem::exists(Output(c.name))) << c.name;
     }
+
+    // A file cut short has lost the index that gave its length: its last packet tells.
+    const std::string cut = test::MakeCamera(*dir, "cut-cam.avi", 0, 100, 64, 64);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 6 / 10);
+    const auto result = RunBuild(
+        Script("cut", "output( " + Output("cut") + ", 64, 64 )\ninput( cam, " + cut + " ) { }\n" +
+                          "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                          "display( cam, each_beat ) }\nmarker( 3 ) { }\n"));
+    EXPECT_FALSE(result.succeeded);
+    ASSERT_EQ(result.texts.size(), 4u) << ::testing::PrintToString(result.texts);
+    // 60 frames are left; the block at 2000 ms shows song frames 50 to 61.
+    EXPECT_EQ(result.texts[1],
+              "Error (Project): Input 'cam' ends at 00:02.40 but marker 1 needs it "
+              "until 00:02.48, 0.08 s more (block at 00:02.00 of the song; file " +
+                  cut + ").\n");
+    EXPECT_FALSE(std::filesystem::exists(Output("cut")));
+
+    // Junk in the middle of a file its headers cannot show: the render fails on the way, names
+    // the file, and says which valid files it left.
+    const std::string junk = test::MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
+    {
+        std::fstream file(junk, std::ios::in | std::ios::out | std::ios::binary);
+        const auto size = static_cast<std::streamoff>(std::filesystem::file_size(junk));
+        file.seekp(size / 3);
+        for (std::streamoff i = size / 3; i < 2 * size / 3; ++i) {
+            file.put(static_cast<char>(i * 7 % 251));
+        }
+    }
+    const auto broken = RunBuild(Script(
+        "junk", "output( " + Output("junk") + ", 64, 64 )\ninput( cam, " + junk + " ) { }\n" +
+                    "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                    "display( cam ) }\nmarker( 3 ) { }\n"));
+    EXPECT_FALSE(broken.succeeded);
+    const auto decode = std::find(broken.texts.begin(), broken.texts.end(),
+                                  std::string("Error (FFMPEGCapture): Failed to decode frame.\n"));
+    ASSERT_NE(decode, broken.texts.end()) << ::testing::PrintToString(broken.texts);
+    EXPECT_EQ(decode[1].rfind("Error (FFMPEGCapture): input 'cam', file '" + junk +
+                                  "': the file ends before source frame ",
+                              0),
+              0u)
+        << decode[1];
+    const Texts tail(broken.texts.end() - 3, broken.texts.end());
+    EXPECT_EQ(tail, (Texts{"Error (Project): Failed to capture source video frames.\n",
+                           "Error (Project): files left: '" + Output("junk") + "'.\n",
+                           "Error (Project): Failed to build project.\n"}));
+    test::AviContents avi;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("junk"), avi, error)) << error;
+    EXPECT_GT(avi.pictures.size(), 0u);
 }
 
 TEST_F(BuildCases, CancelMidBlockLeavesAReadableFile) {
