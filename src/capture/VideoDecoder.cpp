@@ -70,6 +70,7 @@ bool VideoDecoder::Open(const std::string& path) {
     // Without a rate no source frame can be told from another (and the timing divides by it).
     m_frameRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
     if (!Valid(m_frameRate) || !Valid(m_stream->time_base)) {
+        m_reason = "unknown frame rate";
         PostLog("Error (FFMPEGCapture): Unknown frame rate.\n");
         return false;
     }
