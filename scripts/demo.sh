@@ -9,8 +9,9 @@ BIN="$ROOT/$BUILD/bin/zorvo"
 DEMO="$ROOT/$BUILD/demo"
 
 examples/demo/make-media.sh "$DEMO"
-cd "$DEMO"
-"$BIN" render "$ROOT/examples/demo/demo.zorvo"
-"$BIN" render --output "$DEMO/demo.mkv" "$ROOT/examples/demo/demo.zorvo"
+# The script's relative paths name files beside it, so it goes where the media are.
+cp examples/demo/demo.zorvo "$DEMO/demo.zorvo"
+"$BIN" render "$DEMO/demo.zorvo"
+"$BIN" render --output "$DEMO/demo.mkv" "$DEMO/demo.zorvo"
 echo
 echo "The demo video is $DEMO/demo.avi, and encoded $DEMO/demo.mkv (play it with ffplay or mpv)"

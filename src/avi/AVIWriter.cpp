@@ -126,9 +126,7 @@ bool AVIWriter::Create(bool reopen) {
 
 bool AVIWriter::CreateAudioStream() {
     const std::uint64_t byteRate = std::uint64_t{waveData.blockAlign} * waveData.samplesPerSecond;
-    // Every frame must get at least one whole sample.
-    if (waveData.blockAlign == 0 || byteRate > std::numeric_limits<std::uint32_t>::max() ||
-        byteRate / kFramesPerSecond < waveData.blockAlign) {
+    if (!waveData.SlicesIntoFrames(kFramesPerSecond)) {
         PostLog(
             "Error (AVIWriter): Failed to create AVIWriter: Wave file has an invalid block align "
             "or byte rate.\n");
@@ -309,7 +307,37 @@ bool AVIWriter::Close() {
             closed = false;
         }
     }
+    RemoveStaleParts();
     return closed;
+}
+
+void AVIWriter::RemoveStaleParts() const {
+    // Parts numbered past this render's own are an earlier render's: left beside ours they
+    // would read as one video. Earlier renders cleaned up after themselves, so their numbers
+    // run without gaps.
+    std::error_code error;
+    for (int number = splitCount;; ++number) {
+        const std::string part = NumberedName(path, number);
+        if (!std::filesystem::is_regular_file(part, error) ||
+            !std::filesystem::remove(part, error)) {
+            break;
+        }
+    }
+}
+
+std::vector<std::string> AVIWriter::Files() const {
+    std::vector<std::string> files;
+    if (splitCount == 0) {
+        files.push_back(path);
+    }
+    for (int number = 0; number < splitCount; ++number) {
+        files.push_back(NumberedName(path, number));
+    }
+    std::erase_if(files, [](const std::string& file) {
+        std::error_code error;
+        return !std::filesystem::is_regular_file(file, error);
+    });
+    return files;
 }
 
 }  // namespace zorvo

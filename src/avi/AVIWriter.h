@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "avi/FrameWriter.h"
 #include "avi/RiffWriter.h"
@@ -32,8 +33,12 @@ class AVIWriter : public FrameWriter {
     // first when the file on disk is larger than the split size.
     bool InsertFrame(std::uint32_t frameNumber) override;
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
-    // ones were numbered. False when the file could not be finished or numbered.
+    // ones were numbered. False when the file could not be finished or numbered. Numbered
+    // parts of an earlier render under the same name that this render did not replace are
+    // removed, so the files on disk are those of one render.
     bool Close() override;
+    // The files of this render that are on disk, in order.
+    std::vector<std::string> Files() const override;
 
     // A file larger than this many bytes is split before the next frame.
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
@@ -54,6 +59,7 @@ class AVIWriter : public FrameWriter {
     bool WriteAudio(std::uint32_t frameNumber);
     bool Split(std::uint32_t frameNumber);
     void Abandon();
+    void RemoveStaleParts() const;
     bool FinishFile();
 
     std::unique_ptr<RiffWriter> aviFile;

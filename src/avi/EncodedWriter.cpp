@@ -1,5 +1,7 @@
 #include "avi/EncodedWriter.h"
 
+#include <filesystem>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -548,6 +550,14 @@ bool EncodedWriter::Close() {
     frameBitmap.Reset();
     frameBits = nullptr;
     return closed;
+}
+
+std::vector<std::string> EncodedWriter::Files() const {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) {
+        return {path};
+    }
+    return {};
 }
 
 }  // namespace zorvo

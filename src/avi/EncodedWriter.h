@@ -37,6 +37,7 @@ class EncodedWriter : public FrameWriter {
     bool Open() override;
     bool InsertFrame(std::uint32_t frameNumber) override;
     bool Close() override;
+    std::vector<std::string> Files() const override;
 
     const std::string path;
     const std::int32_t width;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/FrameBitmap.h"
 
@@ -22,6 +23,8 @@ class FrameWriter {
     virtual bool InsertFrame(std::uint32_t frameNumber) = 0;
     // Finishes the output; false when the file could not be completed.
     virtual bool Close() = 0;
+    // The files of this render that are on disk, in order.
+    virtual std::vector<std::string> Files() const = 0;
 
     // Leading song frames that are not rendered; the first inserted frame is number
     // skippedFrames.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "common/LogChannel.h"
@@ -48,6 +49,15 @@ class FileHandle {
 }  // namespace
 
 bool WaveFile::Load(const std::string& path) {
+    if (Inspect(path)) {
+        return true;
+    }
+    PostLog(m_failure);
+    PostContext(m_component, Format("file '%s': %s", path.c_str(), m_reason.c_str()));
+    return false;
+}
+
+bool WaveFile::Inspect(const std::string& path) {
     Free();
     if (!Read(path)) {
         return false;
@@ -72,10 +82,25 @@ bool WaveFile::LoadBytes(const std::uint8_t* bytes, std::size_t size) {
     m_data = std::move(data);
     m_fileSize = size;
     if (!Parse()) {
+        PostLog(m_failure);
         Free();
         return false;
     }
     return true;
+}
+
+bool WaveFile::Fail(const char* component, const char* line, std::string reason) {
+    m_component = component;
+    m_failure = line;
+    m_reason = std::move(reason);
+    return false;
+}
+
+bool WaveFile::SlicesIntoFrames(std::uint32_t framesPerSecond) const {
+    const std::uint64_t byteRate = std::uint64_t{blockAlign} * samplesPerSecond;
+    // Every frame must get at least one whole sample.
+    return blockAlign != 0 && byteRate <= std::numeric_limits<std::uint32_t>::max() &&
+           byteRate / framesPerSecond >= blockAlign;
 }
 
 void WaveFile::Free() {
@@ -96,26 +121,29 @@ bool WaveFile::Read(const std::string& path) {
     const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
-        PostLog("Error (Script): Failed to open wave file.\n");
-        return false;
+        return Fail("Script", "Error (Script): Failed to open wave file.\n", std::strerror(errno));
     }
     const auto length = static_cast<std::size_t>(info.st_size);
     // One spare byte so that an empty file still gets a buffer.
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[length + 1]);
     std::size_t done = 0;
+    int readError = 0;
     while (data && done < length) {
         const ssize_t got = ::read(file.Get(), data.get() + done, length - done);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
+            readError = got < 0 ? errno : 0;
             break;
         }
         done += static_cast<std::size_t>(got);
     }
     if (!data || done < length) {
-        PostLog("Error (Script): Failed to read wave file.\n");
-        return false;
+        return Fail("Script", "Error (Script): Failed to read wave file.\n",
+                    !data       ? "not enough memory"
+                    : readError ? std::strerror(readError)
+                                : Format("%zu of %zu bytes read", done, length));
     }
     m_data = std::move(data);
     m_fileSize = length;
@@ -126,8 +154,9 @@ bool WaveFile::Parse() {
     const std::uint8_t* bytes = m_data.get();
     if (m_fileSize < kRiffHeaderSize || std::memcmp(bytes, "RIFF", 4) != 0 ||
         std::memcmp(bytes + 8, "WAVE", 4) != 0) {
-        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file is not RIFF/WAVE.\n");
-        return false;
+        return Fail("AVIWriter",
+                    "Error (AVIWriter): Failed to create AVIWriter: Wave file is not RIFF/WAVE.\n",
+                    "no RIFF/WAVE header");
     }
 
     // Walk the chunks by the file's real length: streamed files often carry a wrong RIFF size.
@@ -150,16 +179,16 @@ bool WaveFile::Parse() {
             bitsPerSample = U16(f + 14);
             if (formatTag == kExtensibleTag) {
                 if (size < kExtensibleFormatSize || U16(f + 16) < 22) {
-                    PostLog(
-                        "Error (AVIWriter): Failed to create AVIWriter: Wave file has a truncated "
-                        "extensible format.\n");
-                    return false;
+                    return Fail("AVIWriter",
+                                "Error (AVIWriter): Failed to create AVIWriter: Wave file has a "
+                                "truncated extensible format.\n",
+                                "truncated extensible format");
                 }
                 if (std::memcmp(f + 24, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
-                    PostLog(
-                        "Error (AVIWriter): Failed to create AVIWriter: Wave file holds float or "
-                        "compressed samples; only integer PCM is supported.\n");
-                    return false;
+                    return Fail("AVIWriter",
+                                "Error (AVIWriter): Failed to create AVIWriter: Wave file holds "
+                                "float or compressed samples; only integer PCM is supported.\n",
+                                "float or compressed samples");
                 }
                 extensibleFormat.assign(f, f + size);
             }
@@ -183,21 +212,25 @@ bool WaveFile::Parse() {
         }
     }
     if (!haveFormat) {
-        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'fmt ' chunk.\n");
-        return false;
+        return Fail(
+            "AVIWriter",
+            "Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'fmt ' chunk.\n",
+            "no PCM format chunk");
     }
     if (!haveData) {
-        PostLog("Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'data' chunk.\n");
-        return false;
+        return Fail(
+            "AVIWriter",
+            "Error (AVIWriter): Failed to create AVIWriter: Wave file has no 'data' chunk.\n",
+            "no sample data chunk");
     }
     // A format whose numbers disagree cannot be cut into frames of audio correctly.
     const std::uint64_t frameBytes = std::uint64_t{channels} * ((bitsPerSample + 7u) / 8u);
     if (channels == 0 || samplesPerSecond == 0 || bitsPerSample == 0 || blockAlign != frameBytes ||
         averageBytesPerSecond != std::uint64_t{samplesPerSecond} * blockAlign) {
-        PostLog(
-            "Error (AVIWriter): Failed to create AVIWriter: Wave file has an invalid block align "
-            "or byte rate.\n");
-        return false;
+        return Fail("AVIWriter",
+                    "Error (AVIWriter): Failed to create AVIWriter: Wave file has an invalid "
+                    "block align or byte rate.\n",
+                    "block align or byte rate disagree with the format");
     }
     return true;
 }

@@ -15,10 +15,19 @@ namespace zorvo {
 // sample size and rate.
 class WaveFile {
   public:
-    // Reads and checks the file; posts its own log line and returns false on failure.
+    // Reads and checks the file; posts its own log line and a line naming the file and the
+    // reason, and returns false on failure.
     bool Load(const std::string& path);
     // The same from the bytes of a whole file already in memory (copied).
     bool LoadBytes(const std::uint8_t* bytes, std::size_t size);
+    // Load without posting: on failure Failure() holds the line Load would post and Reason()
+    // the system's or the format's reason.
+    bool Inspect(const std::string& path);
+    const std::string& Failure() const { return m_failure; }
+    const std::string& Reason() const { return m_reason; }
+    // Whether a 1/framesPerSecond slice holds at least one whole sample frame, as the writer
+    // needs.
+    bool SlicesIntoFrames(std::uint32_t framesPerSecond) const;
     void Free();
 
     bool Loaded() const { return static_cast<bool>(m_data); }
@@ -43,9 +52,13 @@ class WaveFile {
   private:
     bool Read(const std::string& path);
     bool Parse();
+    bool Fail(const char* component, const char* line, std::string reason);
 
     std::unique_ptr<std::uint8_t[]> m_data;
     std::size_t m_fileSize = 0;
+    std::string m_component;
+    std::string m_failure;
+    std::string m_reason;
 };
 
 }  // namespace zorvo

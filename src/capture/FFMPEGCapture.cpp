@@ -153,6 +153,13 @@ bool CFFMPEGCapture::StoreFrame(std::uint32_t index, const std::uint8_t* picture
     return true;
 }
 
+void CFFMPEGCapture::PostInputContext(const std::string& what) const {
+    if (m_pInput) {
+        PostContext("FFMPEGCapture", Format("input '%s', file '%s': %s", m_pInput->id.c_str(),
+                                            m_pInput->file.c_str(), what.c_str()));
+    }
+}
+
 bool CFFMPEGCapture::Capture() {
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
@@ -164,6 +171,7 @@ bool CFFMPEGCapture::Capture() {
             // A negative start would wrap to a huge frame number.
             PostLog(
                 "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n");
+            PostInputContext(Format("starts at %lld ms", static_cast<long long>(m_startMs)));
             return false;
         }
         if (!m_pInput) {
@@ -171,7 +179,11 @@ bool CFFMPEGCapture::Capture() {
             return false;
         }
         decoder = std::make_unique<VideoDecoder>();
-        return decoder->Open(m_pInput->file);
+        if (!decoder->Open(m_pInput->file)) {
+            PostInputContext(decoder->Reason());
+            return false;
+        }
+        return true;
     }();
     if (!opened) {
         // Set before the starter wakes, so it sees the failure at once.
@@ -246,8 +258,16 @@ bool CFFMPEGCapture::Capture() {
                 }
             } else {
                 PostLog("Error (FFMPEGCapture): Failed to decode frame.\n");
+                PostInputContext(
+                    Format("the file ends before source frame %lld (%.2f s), which "
+                           "frame %u of the segment from %lld ms needs",
+                           static_cast<long long>(target),
+                           static_cast<double>(target) * rate.den / rate.num,
+                           static_cast<unsigned>(n), static_cast<long long>(m_startMs)));
                 fileEnded = true;
             }
+        } else if (result == VideoDecoder::Result::Failed) {
+            PostInputContext(decoder->Reason());
         }
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "capture/NoiseReduction.h"
 #include "capture/Thread.h"
@@ -76,6 +77,8 @@ class CFFMPEGCapture : public CThread {
     bool StoreFrame(std::uint32_t index, const std::uint8_t* picture);
     // Sets the failure flag and wakes a consumer waiting for a frame.
     void Fail();
+    // The line after a failure that names the input, its file and what went wrong.
+    void PostInputContext(const std::string& what) const;
 
     const std::int64_t m_startMs;
     const std::uint32_t m_frameCount;

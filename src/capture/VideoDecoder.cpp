@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
 
 namespace zorvo {
@@ -36,13 +37,18 @@ VideoDecoder::~VideoDecoder() = default;
 
 bool VideoDecoder::Open(const std::string& path) {
     m_path = path;
+    QuietLibraryLog();
     AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) != 0) {
+    const int openResult = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    if (openResult != 0) {
+        m_reason = LibraryErrorText(openResult);
         PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
         return false;
     }
     m_format.reset(format);
-    if (avformat_find_stream_info(format, nullptr) < 0) {
+    const int infoResult = avformat_find_stream_info(format, nullptr);
+    if (infoResult < 0) {
+        m_reason = LibraryErrorText(infoResult);
         PostLog("Error (FFMPEGCapture): Couldn't find stream information.\n");
         return false;
     }
@@ -53,11 +59,14 @@ bool VideoDecoder::Open(const std::string& path) {
         }
     }
     if (!m_stream) {
+        m_reason = "no video stream";
         PostLog("Error (FFMPEGCapture): Didn't find a video stream.\n");
         return false;
     }
     const AVCodec* codec = avcodec_find_decoder(m_stream->codecpar->codec_id);
     if (!codec) {
+        m_reason = std::string("no decoder for codec '") +
+                   avcodec_get_name(m_stream->codecpar->codec_id) + "'";
         PostLog("Error (FFMPEGCapture): Unsupported codec.\n");
         return false;
     }
@@ -71,13 +80,16 @@ bool VideoDecoder::Open(const std::string& path) {
     // Frame threads keep the pictures bit-exact.
     m_codec->thread_count = kDecoderThreads;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(m_codec.get(), codec, nullptr) < 0) {
+    const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
+    if (codecResult < 0) {
+        m_reason = LibraryErrorText(codecResult);
         PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
         return false;
     }
     // Without a rate no source frame can be told from another (and the timing divides by it).
     m_frameRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
     if (!Valid(m_frameRate) || !Valid(m_stream->time_base)) {
+        m_reason = "unknown frame rate";
         PostLog("Error (FFMPEGCapture): Unknown frame rate.\n");
         return false;
     }
@@ -196,6 +208,7 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
             return Receive::EndOfFile;
         }
         if (result != AVERROR(EAGAIN)) {
+            m_reason = LibraryErrorText(result);
             PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
             return Receive::Failed;
         }
@@ -217,6 +230,7 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
         result = avcodec_send_packet(m_codec.get(), m_packet.get());
         av_packet_unref(m_packet.get());
         if (result < 0 && result != AVERROR(EAGAIN)) {
+            m_reason = LibraryErrorText(result);
             PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
             return Receive::Failed;
         }

@@ -71,6 +71,8 @@ class VideoDecoder {
     // The current picture, or null before the first one.
     const AVFrame* Current() const { return m_hasCurrent ? m_current.get() : nullptr; }
     std::int64_t CurrentIndex() const { return m_currentIndex; }
+    // The library's words for the last failure of Open or of decoding.
+    const std::string& Reason() const { return m_reason; }
 
   private:
     struct FormatClose {
@@ -114,6 +116,7 @@ class VideoDecoder {
     bool m_draining = false;
     bool m_atEnd = false;
     bool m_checkSeek = false;  // the first frame after a seek must not lie past the target
+    std::string m_reason;
 };
 
 }  // namespace zorvo

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/LogChannel.h"
+#include "render/MediaCheck.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 
@@ -18,6 +19,10 @@ int Check(const std::string& scriptPath) {
     }
     if (!script.Validate()) {
         PostLog("Error (Project): Failed to validate script.\n");
+        return 1;
+    }
+    if (!CheckMedia(script)) {
+        PostLog("Error (Project): Failed to check media.\n");
         return 1;
     }
     const double ms = EstimateTimelineMs(script.markers);

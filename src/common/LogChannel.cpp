@@ -45,6 +45,12 @@ void PostQuoted(std::string_view head, std::string_view word, std::string_view t
     PostLog(tail);
 }
 
+void PostContext(std::string_view component, std::string_view context) {
+    std::string line = "Error (";
+    line.append(component).append("): ").append(context).append(".\n");
+    PostLog(line);
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);

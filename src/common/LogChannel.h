@@ -25,7 +25,7 @@ struct LogMessage {
 };
 
 class LogReceiver {
-public:
+  public:
     virtual ~LogReceiver() = default;
     // Called on the posting thread; must not block for long.
     virtual void Receive(LogMessage message) = 0;
@@ -43,6 +43,10 @@ void PostBuildFinished();
 
 // A line that quotes the user's word: three texts, head (ending in a quote), word, tail.
 void PostQuoted(std::string_view head, std::string_view word, std::string_view tail);
+
+// A line of context after a failure line, saying what the failure concerns (an input, a file,
+// a place in the script): "Error (component): context.\n".
+void PostContext(std::string_view component, std::string_view context);
 
 // printf-style formatting of one log text.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

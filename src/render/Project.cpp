@@ -7,6 +7,7 @@
 
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
+#include "render/MediaCheck.h"
 #include "render/Viewport.h"
 
 namespace zorvo {
@@ -83,6 +84,11 @@ bool CProject::Build() {
     if (!m_outputPath.empty()) {
         m_script.outputPath = m_outputPath;
     }
+    // Every file is looked at before the first one is written.
+    if (!CheckMedia(m_script)) {
+        PostLog("Error (Project): Failed to check media.\n");
+        return false;
+    }
     const std::unique_ptr<FrameWriter> writer = MakeFrameWriter(
         m_script.outputPath, m_script.width, m_script.height, m_script.wavePath, m_splitBytes);
     if (!writer->Open()) {
@@ -91,6 +97,23 @@ bool CProject::Build() {
                     : "Error (Project): Failed to create encoder.\n");
         return false;
     }
+    // A failed build still closes what it wrote into valid files, and says which they are.
+    struct FailedFinish {
+        FrameWriter& writer;
+        bool finished = false;
+        ~FailedFinish() {
+            if (finished) {
+                return;
+            }
+            writer.Close();
+            std::string files;
+            for (const std::string& file : writer.Files()) {
+                files += (files.empty() ? "'" : ", '") + file + "'";
+            }
+            PostContext("Project", files.empty() ? std::string("no output file left")
+                                                 : "files left: " + files);
+        }
+    } failedFinish{*writer};
 
     if (!m_script.overlay.inputId.empty()) {
         PostLog("* Building overlay frames...\n");
@@ -134,14 +157,18 @@ bool CProject::Build() {
 
     m_viewports.clear();
     m_overlay.reset();
-    if (!writer->Close()) {
+    const bool closed = writer->Close();
+    failedFinish.finished = true;  // a failed close has said what it left
+    if (!closed) {
         return false;
     }
+    // The frames this render wrote: a range leaves the song's earlier frames out.
+    const std::uint32_t written = m_frameCounter.load() - writer->skippedFrames;
     const double elapsed = NowSeconds() - buildStart;
     const int seconds = static_cast<int>(elapsed);
     const int minutes = seconds / 60;
     PostLog(Format("Done in %f secs [%i min(s) %.2i] for %i frames.\n", elapsed, minutes,
-                   seconds - 60 * minutes, static_cast<int>(m_frameCounter.load())));
+                   seconds - 60 * minutes, static_cast<int>(written)));
     PostProgress(100, 1);
     PostStatus("");
     return true;

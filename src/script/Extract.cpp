@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -31,6 +32,62 @@ void CExtract::RemoveComments(std::string& text) {
 }
 
 namespace {
+thread_local StatementTracker* t_tracker = nullptr;
+}  // namespace
+
+void NoteStatement(const std::string& text, size_t at) {
+    if (!t_tracker) {
+        return;
+    }
+    if (&text == &t_tracker->m_text) {
+        t_tracker->m_last = at;
+    } else if (&text == t_tracker->m_body) {
+        t_tracker->m_last = t_tracker->m_bodyOffset + at;
+    }
+}
+
+void NoteBody(const std::string& text, const std::string& body, size_t offset) {
+    if (t_tracker && &text == &t_tracker->m_text) {
+        t_tracker->m_body = &body;
+        t_tracker->m_bodyOffset = offset;
+    }
+}
+
+StatementTracker::StatementTracker(const std::string& text) : m_text(text), m_previous(t_tracker) {
+    t_tracker = this;
+}
+
+StatementTracker::~StatementTracker() {
+    t_tracker = m_previous;
+}
+
+size_t LastStatementFound() {
+    return t_tracker ? t_tracker->Last() : std::string::npos;
+}
+
+void StatementTracker::PostPlace(const std::string& text, size_t at) {
+    if (at >= text.size()) {
+        return;
+    }
+    const size_t lineStart = text.rfind('\n', at == 0 ? 0 : at - 1);
+    const size_t from = lineStart == std::string::npos || at == 0 ? 0 : lineStart + 1;
+    int line = 1;
+    for (size_t i = 0; i < from; ++i) {
+        line += text[i] == '\n' ? 1 : 0;
+    }
+    // The statement's first line, shortened, tells the user which one it is.
+    constexpr size_t kShown = 40;
+    size_t end = text.find_first_of("\r\n", at);
+    end = std::min(end == std::string::npos ? text.size() : end, at + kShown);
+    std::string shown = text.substr(at, end - at);
+    while (!shown.empty() && (shown.back() == ' ' || shown.back() == '\t')) {
+        shown.pop_back();
+    }
+    PostContext("Script", Format("at line %i, column %i: '%s'", line,
+                                 static_cast<int>(at - from + 1), shown.c_str()));
+}
+
+namespace {
 
 // Steps shared by blocks and calls: keyword, '(' and ')'. Gives the position of the ')'.
 bool FindArguments(const std::string& text, std::string_view keyword, size_t cursor,
@@ -39,6 +96,7 @@ bool FindArguments(const std::string& text, std::string_view keyword, size_t cur
     if (at == std::string::npos) {
         return false;
     }
+    NoteStatement(text, at);
     open = text.find('(', at + keyword.size());
     if (open == std::string::npos) {
         PostLog("Error (Script): Malformed script, missing '(' character.\n");
@@ -85,6 +143,7 @@ bool CExtract::ExtractBlock(const std::string& text, std::string_view keyword, s
     }
     arguments = text.substr(place.open + 1, place.close - place.open - 1);
     body = text.substr(place.bodyOpen + 1, place.bodyClose - place.bodyOpen - 1);
+    NoteBody(text, body, place.bodyOpen + 1);
     return true;
 }
 

@@ -55,4 +55,35 @@ public:
     static double ToDouble(const std::string& argument);
 };
 
+// Follows, on this thread while it lives, where the statements of one script text are found:
+// the last statement keyword found in the text, or in a block body taken from it, so that a
+// failure can say where it is.
+class StatementTracker {
+  public:
+    explicit StatementTracker(const std::string& text);
+    ~StatementTracker();
+    StatementTracker(const StatementTracker&) = delete;
+    StatementTracker& operator=(const StatementTracker&) = delete;
+
+    // Position in the text of the last statement found; npos before the first.
+    size_t Last() const { return m_last; }
+
+    // Posts "Error (Script): at line L, column C: 'statement'.\n" for a position in `text`;
+    // nothing for npos.
+    static void PostPlace(const std::string& text, size_t at);
+
+  private:
+    friend void NoteStatement(const std::string& text, size_t at);
+    friend void NoteBody(const std::string& text, const std::string& body, size_t offset);
+
+    const std::string& m_text;
+    const std::string* m_body = nullptr;
+    size_t m_bodyOffset = 0;
+    size_t m_last = std::string::npos;
+    StatementTracker* m_previous;
+};
+
+// The last statement the tracker of this thread has seen; npos without a tracker.
+size_t LastStatementFound();
+
 }  // namespace zorvo

@@ -206,6 +206,7 @@ bool CScript::ParseMarkers(const std::string& text) {
     std::string arguments;
     std::string body;
     while (ExtractBlock(text, "marker", cursor, arguments, body)) {
+        const size_t statementAt = LastStatementFound();
         size_t at = 0;
         std::string measureText;
         if (!NextArgument(arguments, at, measureText)) {
@@ -219,6 +220,7 @@ bool CScript::ParseMarkers(const std::string& text) {
         }
         auto marker = std::make_unique<CSMarker>(*this, layout,
                                                  static_cast<std::uint32_t>(ToInt(measureText)));
+        marker->statementAt = statementAt;
         if (!marker->Parse(body)) {
             return false;
         }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "script/LayoutType.h"
 #include "script/Cycles.h"
 #include "script/Extract.h"
+#include "script/LayoutType.h"
 
 namespace zorvo {
 
@@ -24,7 +24,7 @@ struct CSMDisplay {
 // A point on the musical timeline from which one set of presentation settings holds until
 // the next marker. The last marker in measure order only marks the end.
 class CSMarker : public CExtract {
-public:
+  public:
     CSMarker(const CScript& script_, LayoutType layout_, std::uint32_t measure_)
         : script(script_), layout(layout_), measure(measure_) {}
 
@@ -42,8 +42,9 @@ public:
     LayoutType layout;
     std::uint32_t measure;
     bool isLast = false;
-    std::int32_t tempo = 0;      // 0 keeps the tempo in force
-    std::int32_t beatCount = 0;  // 0 keeps the signature in force
+    size_t statementAt = static_cast<size_t>(-1);  // where the statement begins in the script
+    std::int32_t tempo = 0;                        // 0 keeps the tempo in force
+    std::int32_t beatCount = 0;                    // 0 keeps the signature in force
     std::int32_t beatUnit = 0;
     MarkerEffect effect = MarkerEffect::None;
     DisplayCycle strobeCycle = DisplayCycle::Unknown;

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "common/LogChannel.h"
@@ -23,6 +26,7 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         PostLog("Error (Script): Failed to open script file.\n");
+        PostContext("Script", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
         return false;
     }
     // A directory opens too, and reports a length that means nothing.
@@ -51,6 +55,7 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
     }
     if (std::ferror(file.get())) {
         PostLog("Error (Script): Failed to read script file.\n");
+        PostContext("Script", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
         return false;
     }
     const size_t nul = bytes.find('\0');
@@ -82,46 +87,65 @@ bool CScript::LoadText(std::string text) {
         text.resize(nul);
     }
     RemoveComments(text);
+    // A failed step's lines are followed by the place of the statement that failed.
+    StatementTracker places(text);
+    const auto failed = [&](const char* line, size_t at) {
+        PostLog(line);
+        StatementTracker::PostPlace(text, at);
+        return false;
+    };
 
     if (!ParseOutput(text)) {
-        PostLog("Error (Script): Failed to parse 'output'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'output'.\n", places.Last());
     }
     if (!ParseInputStatements(text, inputs)) {
-        PostLog("Error (Script): Failed to parse 'inputs'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'inputs'.\n", places.Last());
     }
     if (!ParseGroupStatements(text, groups)) {
-        PostLog("Error (Script): Failed to parse 'groups'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'groups'.\n", places.Last());
     }
     ResolveGroups();
     if (!ParseMarkers(text)) {
-        PostLog("Error (Script): Failed to parse 'markers'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'markers'.\n", places.Last());
     }
     if (!ParseOverlay(text)) {
-        PostLog("Error (Script): Failed to parse 'overlay'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'overlay'.\n", places.Last());
     }
     if (!ParseRange(text)) {
-        PostLog("Error (Script): Failed to parse 'range'.\n");
-        return false;
+        return failed("Error (Script): Failed to parse 'range'.\n", places.Last());
     }
     ParseDebug(text);
     for (auto& marker : markers) {
         if (!marker->BuildResizeInputMap()) {
-            PostLog("Error (Script): Failed to build resize maps.\n");
-            return false;
+            return failed("Error (Script): Failed to build resize maps.\n", marker->statementAt);
         }
     }
     for (auto& marker : markers) {
         if (!marker->BuildSpeedInputMap()) {
-            PostLog("Error (Script): Failed to build speed maps.\n");
-            return false;
+            return failed("Error (Script): Failed to build speed maps.\n", marker->statementAt);
         }
     }
+    ResolvePaths();
     return true;
+}
+
+void CScript::ResolvePaths() {
+    // A session folder (script, media, output) then works wherever it is and from wherever
+    // it is rendered.
+    const std::filesystem::path folder = std::filesystem::path(scriptPath).parent_path();
+    if (folder.empty()) {
+        return;
+    }
+    const auto resolve = [&folder](std::string& path) {
+        if (!path.empty() && std::filesystem::path(path).is_relative()) {
+            path = (folder / path).string();
+        }
+    };
+    resolve(outputPath);
+    resolve(wavePath);
+    for (auto& [id, input] : inputs) {
+        resolve(input->file);
+    }
 }
 
 bool CScript::ParseOutput(const std::string& text) {

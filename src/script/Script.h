@@ -22,6 +22,7 @@ class CScript : public CExtract {
     ~CScript() override;
 
     // Reads and parses the file; on failure the partly filled document stays safe to destroy.
+    // Relative paths (output, WAVE, inputs) are taken from the script file's folder.
     bool Load();
     // The same from script text already in memory (`scriptPath` is then only a name).
     bool LoadText(std::string text);
@@ -63,6 +64,8 @@ class CScript : public CExtract {
     Resolve Expand(const std::string& id, InputList& list) const;
     bool ValidateMarkerTiming() const;
     bool ValidateStarts() const;
+    // Relative paths of the script name files beside the script, not in the working folder.
+    void ResolvePaths();
 };
 
 // Reads a whole file as script text: the bytes up to the first NUL.

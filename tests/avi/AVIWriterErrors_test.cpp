@@ -141,7 +141,8 @@ TEST(AVIWriterErrors, BadWaveFiles) {
     const std::vector<std::uint8_t> samples = PatternBytes(7056 * 2);
     const std::vector<std::uint8_t> good = WaveBytes(WaveFormat{}, samples);
     const std::string prefix = "Error (AVIWriter): Failed to create AVIWriter: ";
-    const Lines notWave = {prefix + "Wave file is not RIFF/WAVE.\n"};
+    // A file the writer cannot take is named, with the reason, on the line after.
+    const Lines notWave = {prefix + "Wave file is not RIFF/WAVE.\n", "no RIFF/WAVE header"};
     const Lines invalidRate = {prefix + "Wave file has an invalid block align or byte rate.\n"};
 
     WaveFormat noAlign;
@@ -183,9 +184,11 @@ TEST(AVIWriterErrors, BadWaveFiles) {
         {"too_short", {'R', 'I', 'F', 'F'}, notWave},
         {"rifx", Patched(good, 0, {'R', 'I', 'F', 'X'}), notWave},
         {"avi_form", Patched(good, 8, {'A', 'V', 'I', ' '}), notWave},
-        {"no_fmt", noFormat, {prefix + "Wave file has no 'fmt ' chunk.\n"}},
-        {"short_fmt", shortFormat, {prefix + "Wave file has no 'fmt ' chunk.\n"}},
-        {"no_data", noData, {prefix + "Wave file has no 'data' chunk.\n"}},
+        {"no_fmt", noFormat, {prefix + "Wave file has no 'fmt ' chunk.\n", "no PCM format chunk"}},
+        {"short_fmt",
+         shortFormat,
+         {prefix + "Wave file has no 'fmt ' chunk.\n", "no PCM format chunk"}},
+        {"no_data", noData, {prefix + "Wave file has no 'data' chunk.\n", "no sample data chunk"}},
         {"block_align_0", WaveBytes(noAlign, samples), invalidRate},
         {"sample_rate_0", WaveBytes(noRate, samples), invalidRate},
         {"below_a_sample_a_frame", WaveBytes(tooSlow, samples), invalidRate},
@@ -213,7 +216,11 @@ TEST(AVIWriterErrors, BadWaveFiles) {
         LogCollector log;
         AVIWriter writer(avi, 8, 8, wav);
         EXPECT_FALSE(writer.Create(false)) << c.name;
-        EXPECT_EQ(log.Texts(), c.log) << c.name;
+        Lines expected = c.log;
+        if (expected.size() == 2) {
+            expected[1] = "Error (AVIWriter): file '" + wav + "': " + expected[1] + ".\n";
+        }
+        EXPECT_EQ(log.Texts(), expected) << c.name;
         // Nothing half-built is left behind, and the writer stays closed.
         EXPECT_FALSE(fs::exists(avi)) << c.name;
         log.Clear();
@@ -227,15 +234,20 @@ TEST(AVIWriterErrors, BadWaveFiles) {
 TEST(AVIWriterErrors, WaveFileCannotBeOpenedOrRead) {
     TempDir dir;
     fs::create_directory(dir.File("folder.wav"));
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {dir.File("missing.wav"), "Error (Script): Failed to open wave file.\n"},
-        {dir.File("folder.wav"), "Error (Script): Failed to read wave file.\n"},
+    // The described line, then one that names the file and the system's reason.
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        {dir.File("missing.wav"),
+         {"Error (Script): Failed to open wave file.\n",
+          "Error (Script): file '" + dir.File("missing.wav") + "': No such file or directory.\n"}},
+        {dir.File("folder.wav"),
+         {"Error (Script): Failed to read wave file.\n",
+          "Error (Script): file '" + dir.File("folder.wav") + "': Is a directory.\n"}},
     };
-    for (const auto& [wav, line] : cases) {
+    for (const auto& [wav, lines] : cases) {
         LogCollector log;
         AVIWriter writer(dir.File("song.avi"), 8, 8, wav);
         EXPECT_FALSE(writer.Create(false)) << wav;
-        EXPECT_EQ(log.Texts(), Lines{line}) << wav;
+        EXPECT_EQ(log.Texts(), lines) << wav;
     }
 }
 

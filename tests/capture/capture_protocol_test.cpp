@@ -146,14 +146,20 @@ TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
         std::string file;
         std::int64_t startMs;
         std::string line;
+        std::string context;  // names the input and the file
     };
     const Case cases[] = {
         {"missing file", dir.File("missing.avi"), 0,
-         "Error (FFMPEGCapture): Failed to open video file.\n"},
+         "Error (FFMPEGCapture): Failed to open video file.\n",
+         "Error (FFMPEGCapture): input 'cam', file '" + dir.File("missing.avi") +
+             "': No such file or directory.\n"},
         {"no video stream", dir.File("sound.wav"), 0,
-         "Error (FFMPEGCapture): Didn't find a video stream.\n"},
+         "Error (FFMPEGCapture): Didn't find a video stream.\n",
+         "Error (FFMPEGCapture): input 'cam', file '" + dir.File("sound.wav") +
+             "': no video stream.\n"},
         {"negative start", video, -40,
-         "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n"},
+         "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n",
+         "Error (FFMPEGCapture): input 'cam', file '" + video + "': starts at -40 ms.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,7 +171,7 @@ TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
         EXPECT_EQ(capture->GetBitmap(0), nullptr);
         EXPECT_EQ(capture->Produced(), 0u);
         capture.reset();
-        EXPECT_EQ(log.Texts(), std::vector<std::string>{c.line});
+        EXPECT_EQ(log.Texts(), (std::vector<std::string>{c.line, c.context}));
     }
 }
 
@@ -203,12 +209,14 @@ TEST(CaptureProtocolTest, FileEndingBeforeTheSegmentFailsAfterItsLastPicture) {
     struct Case {
         int rate;
         int sourceFrames;
-        std::uint32_t produced;  // frames converted before the end was found
-        int lines;
+        std::uint32_t produced;            // frames converted before the end was found
+        std::vector<std::string> missing;  // "source frame (seconds), which frame" per line
     };
     // 25 fps: frame 20 needs source frame 20, which does not exist. 50 fps: frame 21 needs
     // source 42; source 41 was read on the way, so frame 21 still shows it, and frame 22 ends.
-    const Case cases[] = {{25, 20, 20, 1}, {50, 42, 22, 2}};
+    const Case cases[] = {
+        {25, 20, 20, {"20 (0.80 s), which frame 20"}},
+        {50, 42, 22, {"42 (0.84 s), which frame 21", "44 (0.88 s), which frame 22"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         const CSInput input("cam", WriteVideo(dir, "clip" + std::to_string(c.rate) + ".avi",
@@ -230,7 +238,14 @@ TEST(CaptureProtocolTest, FileEndingBeforeTheSegmentFailsAfterItsLastPicture) {
         // After a failure even cached frames are refused.
         EXPECT_EQ(capture->GetBitmap(0), nullptr);
         capture.reset();
-        EXPECT_EQ(log.Texts(), std::vector<std::string>(c.lines, kDecodeFrame));
+        std::vector<std::string> lines;
+        for (const std::string& missing : c.missing) {
+            lines.push_back(kDecodeFrame);
+            lines.push_back("Error (FFMPEGCapture): input 'cam', file '" + input.file +
+                            "': the file ends before source frame " + missing +
+                            " of the segment from 0 ms needs.\n");
+        }
+        EXPECT_EQ(log.Texts(), lines);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
@@ -16,14 +17,15 @@
 namespace zorvo {
 namespace {
 
-// Starts `zorvo render SCRIPT` with stdout going to a file; returns the child's pid.
-// With `output`, renders there instead of the script's output path.
+// Starts `zorvo render SCRIPT` with stdout going to a file, in the working folder `folder` when
+// one is given; returns the child's pid. With `output`, renders there instead of the script's
+// output path.
 pid_t StartRender(const std::string& script, const std::string& outPath,
-                  const std::string& output = "") {
+                  const std::string& output = "", const std::string& folder = "") {
     const pid_t pid = fork();
     if (pid == 0) {
         FILE* out = std::freopen(outPath.c_str(), "w", stdout);
-        if (!out) {
+        if (!out || (!folder.empty() && chdir(folder.c_str()) != 0)) {
             _exit(99);
         }
         const std::string program = test::BinDir() + "/zorvo";
@@ -97,6 +99,7 @@ TEST_F(RenderCommand, SucceedsAndFails) {
     EXPECT_EQ(ReadFile(dir.File("broken.out")),
               "* Parsing script...\nError (Script): Malformed script.\n"
               "Error (Script): Failed to parse 'output'.\n"
+              "Error (Script): at line 1, column 1: 'output( x )'.\n"
               "Error (Project): Failed to parse script.\n"
               "Error (Project): Failed to build project.\n");
 
@@ -110,6 +113,29 @@ TEST_F(RenderCommand, SucceedsAndFails) {
                   "' is not a regular file.\n"
                   "Error (Project): Failed to parse script.\n"
                   "Error (Project): Failed to build project.\n");
+}
+
+// A session folder names its files relative to the script and renders alike from anywhere.
+TEST_F(RenderCommand, RelativePathsNameFilesBesideTheScript) {
+    const std::filesystem::path session = dir.Path() / "session";
+    std::filesystem::create_directories(session / "cams");
+    std::filesystem::copy_file(dir.File("cam.avi"), session / "cams" / "cam.avi");
+    const std::string script = (session / "song.txt").string();
+    test::WriteTextFile(script,
+                        "output( out.avi, 96, 144 )\ninput( cam, cams/cam.avi ) { }\n"
+                        "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 7, 8 ) display( cam ) "
+                        "}\nmarker( 2 ) { }\n");
+    std::vector<std::string> renders;
+    const std::vector<std::string> folders = {"/", dir.Path().string(), session.string()};
+    for (const std::string& folder : folders) {
+        const pid_t pid = StartRender(script, dir.File("relative.out"), "", folder);
+        EXPECT_EQ(WaitExit(pid), 0) << folder << ReadFile(dir.File("relative.out"));
+        renders.push_back(ReadFile((session / "out.avi").string()));
+        std::filesystem::remove(session / "out.avi");
+    }
+    ASSERT_FALSE(renders[0].empty());
+    EXPECT_EQ(renders[1], renders[0]);
+    EXPECT_EQ(renders[2], renders[0]);
 }
 
 // A stopped render leaves a file that plays to its last frame, in every container; --output

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include "RenderFixture.h"
 
@@ -67,11 +68,9 @@ TEST_F(BuildCases, RangeRendersOnlyItsMeasures) {
                             "[Block 1/1]\n",
                             "Done without error.\n"};
     EXPECT_EQ(WithoutDoneLine(result.texts), expected);
-    EXPECT_NE(std::find_if(result.texts.begin(), result.texts.end(),
-                           [](const std::string& t) {
-                               return t.find("for 200 frames.") != std::string::npos;
-                           }),
-              result.texts.end());
+    // The finish line counts the frames this render wrote, not the song frames before them.
+    ASSERT_GE(result.texts.size(), 2u);
+    EXPECT_EQ(test::DoneLineFrames(result.texts[result.texts.size() - 2]), 100);
     test::AviContents avi;
     std::string error;
     ASSERT_TRUE(test::ReadAvi(Output("stretch"), avi, error)) << error;
@@ -185,24 +184,27 @@ TEST_F(BuildCases, Failures) {
     const std::string marker =
         "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
         "marker( 2 ) { }\n";
+    const std::string d = dir->Path().string();
     struct Case {
         std::string name;
         std::string script;
         Texts log;
     };
+    // Whatever the media check finds fails the build before any file is created.
     const std::vector<Case> cases = {
         {"missing video",
          "output( " + Output("missing") + ", 64, 64 )\ninput( cam, " + dir->File("nothing.avi") +
              " ) { }\n" + marker,
-         {"* Parsing script...\n", "* Building timeline markers 1 to 2 (end@2) - 4/4 @ 120bpm\n",
-          "1 block(s) of 2000ms (50 frames) to compute\n",
-          "Error (FFMPEGCapture): Failed to open video file.\n", "[Block 1/1]\n",
-          "Error (Project): Failed to capture source video frames.\n",
+         {"* Parsing script...\n",
+          "Error (Project): Input 'cam' does not open: No such file or directory (file " + d +
+              "/nothing.avi).\n",
+          "Error (Project): Failed to check media.\n",
           "Error (Project): Failed to build project.\n"}},
         {"parse failure",
          "output( x, 64 )",
          {"* Parsing script...\n", "Error (Script): Malformed script.\n",
           "Error (Script): Failed to parse 'output'.\n",
+          "Error (Script): at line 1, column 1: 'output( x, 64 )'.\n",
           "Error (Project): Failed to parse script.\n",
           "Error (Project): Failed to build project.\n"}},
         {"directory as script",
@@ -215,9 +217,17 @@ TEST_F(BuildCases, Failures) {
          "output( " + Output("layout") + ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" +
              "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
              "marker( 2 ) { }\n",
-         {"* Parsing script...\n", "* Building timeline markers 1 to 2 (end@2) - 4/4 @ 120bpm\n",
-          "Error (Project): Display list count does not correspound to the layout rectangles "
-          "count.\n",
+         {"* Parsing script...\n",
+          "Error (Project): Marker 1 has 1 display(s) but its layout has 2 area(s).\n",
+          "Error (Project): Failed to check media.\n",
+          "Error (Project): Failed to build project.\n"}},
+        {"unopenable",
+         "output( " + dir->File("no/such/dir/unopenable.avi") + ", 64, 64 )\ninput( cam, " + cam +
+             " ) { }\n" + marker,
+         {"* Parsing script...\n",
+          "Error (Project): Output folder '" + d + "/no/such/dir' does not exist (file " + d +
+              "/no/such/dir/unopenable.avi).\n",
+          "Error (Project): Failed to check media.\n",
           "Error (Project): Failed to build project.\n"}},
     };
     for (const Case& c : cases) {
@@ -225,18 +235,57 @@ TEST_F(BuildCases, Failures) {
         EXPECT_FALSE(result.succeeded) << c.name;
         EXPECT_EQ(result.texts, c.log) << c.name;
         EXPECT_EQ(result.finished, 1) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(Output(c.name))) << c.name;
     }
 
-    // An output path that cannot be opened: the writer's line, then the job's.
-    const auto unopenable =
-        RunBuild(Script("unopenable", "output( " + dir->File("no/such/dir/out.avi") +
-                                          ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" + marker));
-    ASSERT_GE(unopenable.texts.size(), 4u);
-    EXPECT_EQ(unopenable.texts[0], "* Parsing script...\n");
-    EXPECT_EQ(unopenable.texts[1].rfind("Error (AVIWriter): ", 0), 0u) << unopenable.texts[1];
-    EXPECT_EQ(unopenable.texts[unopenable.texts.size() - 2],
-              "Error (Project): Failed to create AVI Writer.\n");
-    EXPECT_EQ(unopenable.texts.back(), "Error (Project): Failed to build project.\n");
+    // A file cut short has lost the index that gave its length: its last packet tells.
+    const std::string cut = test::MakeCamera(*dir, "cut-cam.avi", 0, 100, 64, 64);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 6 / 10);
+    const auto result = RunBuild(
+        Script("cut", "output( " + Output("cut") + ", 64, 64 )\ninput( cam, " + cut + " ) { }\n" +
+                          "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                          "display( cam, each_beat ) }\nmarker( 3 ) { }\n"));
+    EXPECT_FALSE(result.succeeded);
+    ASSERT_EQ(result.texts.size(), 4u) << ::testing::PrintToString(result.texts);
+    // 60 frames are left; the block at 2000 ms shows song frames 50 to 61.
+    EXPECT_EQ(result.texts[1],
+              "Error (Project): Input 'cam' ends at 00:02.40 but marker 1 needs it "
+              "until 00:02.48, 0.08 s more (block at 00:02.00 of the song; file " +
+                  cut + ").\n");
+    EXPECT_FALSE(std::filesystem::exists(Output("cut")));
+
+    // Junk in the middle of a file its headers cannot show: the render fails on the way, names
+    // the file, and says which valid files it left.
+    const std::string junk = test::MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
+    {
+        std::fstream file(junk, std::ios::in | std::ios::out | std::ios::binary);
+        const auto size = static_cast<std::streamoff>(std::filesystem::file_size(junk));
+        file.seekp(size / 3);
+        for (std::streamoff i = size / 3; i < 2 * size / 3; ++i) {
+            file.put(static_cast<char>(i * 7 % 251));
+        }
+    }
+    const auto broken = RunBuild(Script(
+        "junk", "output( " + Output("junk") + ", 64, 64 )\ninput( cam, " + junk + " ) { }\n" +
+                    "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                    "display( cam ) }\nmarker( 3 ) { }\n"));
+    EXPECT_FALSE(broken.succeeded);
+    const auto decode = std::find(broken.texts.begin(), broken.texts.end(),
+                                  std::string("Error (FFMPEGCapture): Failed to decode frame.\n"));
+    ASSERT_NE(decode, broken.texts.end()) << ::testing::PrintToString(broken.texts);
+    EXPECT_EQ(decode[1].rfind("Error (FFMPEGCapture): input 'cam', file '" + junk +
+                                  "': the file ends before source frame ",
+                              0),
+              0u)
+        << decode[1];
+    const Texts tail(broken.texts.end() - 3, broken.texts.end());
+    EXPECT_EQ(tail, (Texts{"Error (Project): Failed to capture source video frames.\n",
+                           "Error (Project): files left: '" + Output("junk") + "'.\n",
+                           "Error (Project): Failed to build project.\n"}));
+    test::AviContents avi;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(Output("junk"), avi, error)) << error;
+    EXPECT_GT(avi.pictures.size(), 0u);
 }
 
 TEST_F(BuildCases, CancelMidBlockLeavesAReadableFile) {

@@ -11,10 +11,14 @@
 namespace zorvo::test {
 
 // A script written to a file, loaded (and optionally validated) with every posted text kept.
+// The log keeps the described lines; the line naming the failed statement's place goes to
+// `place`. Paths read as written: the script's folder, which Load puts before relative paths,
+// is taken off again.
 struct LoadedScript {
     bool loaded = false;
     bool validated = false;
     std::vector<std::string> log;
+    std::string place;
     std::unique_ptr<CScript> script;
 };
 
@@ -30,6 +34,21 @@ inline LoadedScript LoadScript(const std::string& text, bool validate = false) {
         result.validated = result.script->Validate();
     }
     result.log = collector.Texts();
+    if (!result.log.empty() && result.log.back().rfind("Error (Script): at line ", 0) == 0) {
+        result.place = result.log.back();
+        result.log.pop_back();
+    }
+    const std::string folder = dir.Path().string() + "/";
+    const auto written = [&folder](std::string& path) {
+        if (path.rfind(folder, 0) == 0) {
+            path.erase(0, folder.size());
+        }
+    };
+    written(result.script->outputPath);
+    written(result.script->wavePath);
+    for (auto& [id, input] : result.script->inputs) {
+        written(input->file);
+    }
     return result;
 }
 

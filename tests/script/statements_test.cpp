@@ -169,7 +169,9 @@ TEST(ScriptFile, OpenReadAndText) {
     std::filesystem::resize_file(big, CScript::kMaxScriptBytes + 1);  // sparse: costs no disk
     const std::string open = "Error (Script): Failed to open script file.\n";
     const std::vector<std::pair<std::string, Texts>> refused = {
-        {"/nonexistent/dir/script.txt", {open}},
+        {"/nonexistent/dir/script.txt",
+         {open, "Error (Script): file '/nonexistent/dir/script.txt': No such file or "
+                "directory.\n"}},
         {dir.File(""), {open, "Error (Script): '" + dir.File("") + "' is not a regular file.\n"}},
         {"/dev/null", {open, "Error (Script): '/dev/null' is not a regular file.\n"}},
         {big, {open, "Error (Script): '" + big + "' is larger than 16 MiB.\n"}},
@@ -189,6 +191,37 @@ TEST(ScriptFile, OpenReadAndText) {
     auto empty = LoadScript("");
     EXPECT_FALSE(empty.loaded);
     EXPECT_EQ(empty.log, Texts{"Error (Script): Failed to parse 'output'.\n"});
+}
+
+// After a failed step's lines comes the place of the statement that failed.
+TEST(ScriptFile, FailuresNameTheStatementsPlace) {
+    const std::string head = "output( a, 1, 2 )\ninput( c, f ) { }\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"\n\n  output( a, 64 )", "at line 3, column 3: 'output( a, 64 )'"},
+        {"output( a, 1, 2 )\n\tinput( c, f, nowhere ) { }",
+         "at line 2, column 2: 'input( c, f, nowhere ) { }'"},
+        {"output( a, 1, 2 )\ninput( c, f ) {\n  contrast( 1 )\n  brightness( ) }",
+         "at line 4, column 3: 'brightness( ) }'"},
+        {head + "group( g ) { }\ngroup( ) { c }", "at line 4, column 1: 'group( ) { c }'"},
+        {head + "marker( 1, nolayout ) { }", "at line 3, column 1: 'marker( 1, nolayout ) { }'"},
+        {head + "marker( 1 ) {\n  tempo( 90 )\n  display( c, sometimes ) }",
+         "at line 5, column 3: 'display( c, sometimes ) }'"},
+        {head + "overlay( c ) { }", "at line 3, column 1: 'overlay( c ) { }'"},
+        {head + "range( 5 )", "at line 3, column 1: 'range( 5 )'"},
+        // The maps are built after parsing: the marker that names an unknown id.
+        {head + "marker( 1 ) { }\nmarker( 2 ) { resize( nobody, 50 ) }",
+         "at line 4, column 1: 'marker( 2 ) { resize( nobody, 50 ) }'"},
+        {head + "marker( 1 ) { speed( nobody, 2 ) }\nmarker( 2 ) { }",
+         "at line 3, column 1: 'marker( 1 ) { speed( nobody, 2 ) }'"},
+        // A long statement is shown by its beginning.
+        {"output( a_very_long_name_for_an_output_file.avi, 1 )",
+         "at line 1, column 1: 'output( a_very_long_name_for_an_output_f'"},
+    };
+    for (const auto& [text, place] : cases) {
+        const auto r = LoadScript(text);
+        EXPECT_FALSE(r.loaded) << text;
+        EXPECT_EQ(r.place, "Error (Script): " + place + ".\n") << text;
+    }
 }
 
 TEST(Input, ArgumentsAndDefaults) {

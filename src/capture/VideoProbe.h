@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zorvo {
+
+// What the headers of a video file tell without decoding a picture.
+struct VideoFacts {
+    int rateNum = 0;  // frames per second as rateNum / rateDen, the rate the capture counts by
+    int rateDen = 1;
+    std::int64_t frameCount = -1;  // source frames the file holds; -1 when unknown
+    double durationMs = -1;        // length of its first video stream; -1 when unknown
+};
+
+enum class ProbeStatus { Ok, OpenFailed, NoStreamInfo, NoVideoStream, NoDecoder, NoFrameRate };
+
+// Reads the headers of `path` the way a capture would open it: stream information, the first
+// video stream, a decoder for its codec, its frame rate and its length (the stream's duration,
+// or else the time of its last packet). `reason` receives the library's or the system's own
+// words for a failure. Posts nothing.
+ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& reason);
+
+// The library's own messages below errors (warnings, information) are dropped: a stream with a
+// deprecated pixel format would warn for every picture. Safe to call any number of times.
+void QuietLibraryLog();
+
+// The library's text for one of its error codes.
+std::string LibraryErrorText(int error);
+
+}  // namespace zorvo

@@ -1,0 +1,251 @@
+#include "render/MediaCheck.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "avi/WaveFile.h"
+#include "capture/VideoProbe.h"
+#include "common/LogChannel.h"
+#include "render/Layout.h"
+#include "render/Viewport.h"
+#include "script/SpanTiming.h"
+
+namespace zorvo {
+
+namespace {
+
+// Milliseconds as minutes, seconds and hundredths: 00:31.20. Rounded down, or up for a moment
+// that must be reached.
+std::string Clock(double ms, bool roundUp = false) {
+    const double hundredths = roundUp ? std::ceil(ms / 10 - 1e-6) : std::floor(ms / 10 + 1e-6);
+    const auto cs = static_cast<long long>(std::max(hundredths, 0.0));
+    return Format("%02lld:%02lld.%02lld", cs / 6000, cs / 100 % 60, cs % 100);
+}
+
+class MediaChecker {
+  public:
+    explicit MediaChecker(const CScript& script) : m_script(script) {}
+
+    bool Run() {
+        CheckOutputFolder();
+        CheckWave();
+        CheckOverlay();
+        CheckTimeline();
+        return m_problems == 0;
+    }
+
+  private:
+    struct Media {
+        ProbeStatus status = ProbeStatus::Ok;
+        VideoFacts facts;
+        std::string reason;
+    };
+
+    void Problem(const std::string& text) {
+        ++m_problems;
+        PostLog("Error (Project): " + text + ".\n");
+    }
+
+    void CheckOutputFolder() {
+        const std::filesystem::path output(m_script.outputPath);
+        const std::string folder =
+            output.has_parent_path() ? output.parent_path().string() : std::string(".");
+        std::error_code error;
+        if (!std::filesystem::is_directory(folder, error)) {
+            Problem(Format("Output folder '%s' does not exist (file %s)", folder.c_str(),
+                           m_script.outputPath.c_str()));
+        } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+            Problem(Format("Output folder '%s' is not writable: %s (file %s)", folder.c_str(),
+                           std::strerror(errno), m_script.outputPath.c_str()));
+        }
+    }
+
+    void CheckWave() {
+        if (m_script.wavePath.empty()) {
+            return;
+        }
+        WaveFile wave;
+        if (!wave.Inspect(m_script.wavePath)) {
+            Problem(Format("Wave file cannot be used: %s (file %s)", wave.Reason().c_str(),
+                           m_script.wavePath.c_str()));
+        } else if (!wave.SlicesIntoFrames(25)) {
+            Problem(Format("Wave file has an invalid block align or byte rate (file %s)",
+                           m_script.wavePath.c_str()));
+        }
+    }
+
+    void CheckOverlay() {
+        if (m_script.overlay.inputId.empty()) {
+            return;
+        }
+        InputList list;
+        if (!m_script.BuildInputList(m_script.overlay.inputId, list) || list.empty()) {
+            return;  // the build reports it in its own words
+        }
+        const auto frames = static_cast<std::uint32_t>(std::max(m_script.overlay.loopFrames, 0));
+        CheckSegment(list.front(), 0, frames, "the overlay", -1);
+    }
+
+    void CheckTimeline() {
+        const auto& markers = m_script.markers;
+        CarriedValues carried;
+        double position = 0;
+        std::vector<Rect> rects;
+        std::vector<Rect> separators;
+        // The same walk as the render: the spans it lays out, the blocks it captures.
+        for (size_t mi = 0; mi + 1 < markers.size(); ++mi) {
+            const CSMarker& m = *markers[mi];
+            const CSMarker& n = *markers[mi + 1];
+            carried.Carry(m);
+            if (m_script.rangeEnd != 0 &&
+                m.measure == static_cast<std::uint32_t>(m_script.rangeEnd)) {
+                return;
+            }
+            const bool laidOut = GetLayoutRects(static_cast<std::uint32_t>(m_script.width),
+                                                static_cast<std::uint32_t>(m_script.height),
+                                                m.layout, rects, separators);
+            const SpanTiming timing = SpanTiming::Compute(carried, m.measure, n.measure);
+            if (!laidOut) {
+                Problem(Format("Marker %u has a layout that cannot be laid out at %ix%i", m.measure,
+                               m_script.width, m_script.height));
+            } else if (m.displays.size() != rects.size()) {
+                Problem(Format("Marker %u has %zu display(s) but its layout has %zu area(s)",
+                               m.measure, m.displays.size(), rects.size()));
+            } else if (m_script.rangeStart == 0 ||
+                       m.measure >= static_cast<std::uint32_t>(m_script.rangeStart)) {
+                CheckSpan(m, timing, rects, position);
+            }
+            position += timing.span;
+            if (n.isLast) {
+                return;
+            }
+        }
+    }
+
+    void CheckSpan(const CSMarker& m, const SpanTiming& timing, const std::vector<Rect>& rects,
+                   double position) {
+        std::vector<double> periods;
+        const double blockLength = BlockLength(timing, m.displays, &periods);
+        std::vector<std::unique_ptr<CViewport>> viewports;
+        for (size_t d = 0; d < m.displays.size(); ++d) {
+            auto viewport = std::make_unique<CViewport>(m.displays[d], rects[d]);
+            viewport->m_period = periods[d];
+            if (!m_script.BuildInputList(m.displays[d].refId, viewport->m_inputs) ||
+                viewport->m_inputs.empty()) {
+                return;  // validation has refused unknown ids already
+            }
+            viewports.push_back(std::move(viewport));
+        }
+        const SpanBlocks blocks(position, timing, blockLength);
+        const std::string who = Format("marker %u", m.measure);
+        double blockStart = 0;
+        for (std::uint32_t b = 0; b < blocks.count; ++b, blockStart += blockLength) {
+            const std::int64_t first = blocks.BlockFirst(blockStart);
+            const auto frames = static_cast<std::uint32_t>(blocks.BlockEnd(b, blockStart) - first);
+            for (auto& viewport : viewports) {
+                viewport->SelectInput(blockStart);
+                const CSInput* input = viewport->Current();
+                const auto start = static_cast<std::int64_t>(std::trunc(
+                    (input->videoSyncMs - input->timelineSyncMs) + position + blockStart));
+                CheckSegment(input, start, CaptureFrameCount(frames, m.GetSpeed(input->id)), who,
+                             position + blockStart);
+            }
+        }
+    }
+
+    const Media* Probe(const CSInput* input) {
+        auto [found, added] = m_media.try_emplace(input);
+        Media& media = found->second;
+        if (!added) {
+            return media.status == ProbeStatus::Ok ? &media : nullptr;
+        }
+        media.status = ProbeVideo(input->file, media.facts, media.reason);
+        const char* id = input->id.c_str();
+        const char* file = input->file.c_str();
+        switch (media.status) {
+            case ProbeStatus::Ok:
+                return &media;
+            case ProbeStatus::OpenFailed:
+                Problem(Format("Input '%s' does not open: %s (file %s)", id, media.reason.c_str(),
+                               file));
+                break;
+            case ProbeStatus::NoStreamInfo:
+                Problem(Format("Input '%s' has no readable stream information: %s (file %s)", id,
+                               media.reason.c_str(), file));
+                break;
+            case ProbeStatus::NoVideoStream:
+                Problem(Format("Input '%s' has no video stream (file %s)", id, file));
+                break;
+            case ProbeStatus::NoDecoder:
+                Problem(Format("Input '%s' has %s (file %s)", id, media.reason.c_str(), file));
+                break;
+            case ProbeStatus::NoFrameRate:
+                Problem(Format("Input '%s' has an unknown frame rate (file %s)", id, file));
+                break;
+        }
+        return nullptr;
+    }
+
+    // `songMs` is the block's place in the song, negative for the overlay.
+    void CheckSegment(const CSInput* input, std::int64_t startMs, std::uint32_t frames,
+                      const std::string& who, double songMs) {
+        const Media* media = Probe(input);
+        if (!media || frames == 0 || m_reported.count({input, who}) != 0) {
+            return;
+        }
+        const std::string where =
+            songMs >= 0 ? Format("block at %s of the song; ", Clock(songMs).c_str()) : "";
+        const char* id = input->id.c_str();
+        const char* file = input->file.c_str();
+        if (startMs < 0) {
+            Problem(
+                Format("Input '%s' starts before its beginning: %s needs it from %.2f s "
+                       "before (%sfile %s)",
+                       id, who.c_str(), static_cast<double>(-startMs) / 1000, where.c_str(), file));
+            m_reported.insert({input, who});
+            return;
+        }
+        const VideoFacts& facts = media->facts;
+        if (facts.frameCount < 0) {
+            return;  // a length no header tells; the capture finds out
+        }
+        // The capture's own arithmetic: the segment's first source frame, then one source
+        // frame per 1/25 s.
+        const auto num = static_cast<std::int64_t>(facts.rateNum);
+        const auto den = static_cast<std::int64_t>(facts.rateDen);
+        const std::int64_t first = startMs * num / (den * 1000);
+        const std::int64_t last =
+            first + (static_cast<std::int64_t>(frames) - 1) * num / (den * 25);
+        if (last < facts.frameCount) {
+            return;
+        }
+        m_reported.insert({input, who});
+        const double endMs = static_cast<double>(facts.frameCount) * 1000.0 * den / num;
+        const double needMs = static_cast<double>(last + 1) * 1000.0 * den / num;
+        Problem(Format("Input '%s' ends at %s but %s needs it until %s, %.2f s more (%sfile %s)",
+                       id, Clock(endMs).c_str(), who.c_str(), Clock(needMs, true).c_str(),
+                       (needMs - endMs) / 1000, where.c_str(), file));
+    }
+
+    const CScript& m_script;
+    int m_problems = 0;
+    std::map<const CSInput*, Media> m_media;
+    // One line per input and marker: the first block that falls outside the file.
+    std::set<std::pair<const CSInput*, std::string>> m_reported;
+};
+
+}  // namespace
+
+bool CheckMedia(const CScript& script) {
+    return MediaChecker(script).Run();
+}
+
+}  // namespace zorvo
