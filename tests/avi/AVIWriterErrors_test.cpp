@@ -144,6 +144,8 @@ TEST(AVIWriterErrors, BadWaveFiles) {
     // A file the writer cannot take is named, with the reason, on the line after.
     const Lines notWave = {prefix + "Wave file is not RIFF/WAVE.\n", "no RIFF/WAVE header"};
     const Lines invalidRate = {prefix + "Wave file has an invalid block align or byte rate.\n"};
+    const Lines disagreeing = {prefix + "Wave file has an invalid block align or byte rate.\n",
+                               "block align or byte rate disagree with the format"};
 
     WaveFormat noAlign;
     noAlign.blockAlign = 0;
@@ -189,24 +191,27 @@ TEST(AVIWriterErrors, BadWaveFiles) {
          shortFormat,
          {prefix + "Wave file has no 'fmt ' chunk.\n", "no PCM format chunk"}},
         {"no_data", noData, {prefix + "Wave file has no 'data' chunk.\n", "no sample data chunk"}},
-        {"block_align_0", WaveBytes(noAlign, samples), invalidRate},
-        {"sample_rate_0", WaveBytes(noRate, samples), invalidRate},
+        {"block_align_0", WaveBytes(noAlign, samples), disagreeing},
+        {"sample_rate_0", WaveBytes(noRate, samples), disagreeing},
         {"below_a_sample_a_frame", WaveBytes(tooSlow, samples), invalidRate},
-        {"byte_rate_overflow", WaveBytes(huge, samples), invalidRate},
-        {"byte_rate_0", WaveBytes(rate0, samples), invalidRate},
-        {"block_align_ffff", WaveBytes(alignWide, samples), invalidRate},
-        {"channels_0", WaveBytes(noChannels, samples), invalidRate},
+        {"byte_rate_overflow", WaveBytes(huge, samples), disagreeing},
+        {"byte_rate_0", WaveBytes(rate0, samples), disagreeing},
+        {"block_align_ffff", WaveBytes(alignWide, samples), disagreeing},
+        {"channels_0", WaveBytes(noChannels, samples), disagreeing},
         {"extensible_float",
          WaveBytes(floats, samples),
          {prefix + "Wave file holds float or compressed samples; only integer PCM is "
-                   "supported.\n"}},
+                   "supported.\n",
+          "float or compressed samples"}},
         {"extensible_short_fmt",
          cutExtensible,
-         {prefix + "Wave file has a truncated extensible format.\n"}},
+         {prefix + "Wave file has a truncated extensible format.\n",
+          "truncated extensible format"}},
         {"extensible_bad_guid",
          Patched(WaveBytes(extensible, samples), 20 + 24 + 10, {0x11}),
          {prefix + "Wave file holds float or compressed samples; only integer PCM is "
-                   "supported.\n"}},
+                   "supported.\n",
+          "float or compressed samples"}},
     };
     for (const BadWave& c : cases) {
         TempDir dir;

@@ -170,8 +170,9 @@ TEST(ScriptFile, OpenReadAndText) {
     const std::string open = "Error (Script): Failed to open script file.\n";
     const std::vector<std::pair<std::string, Texts>> refused = {
         {"/nonexistent/dir/script.txt",
-         {open, "Error (Script): file '/nonexistent/dir/script.txt': No such file or "
-                "directory.\n"}},
+         {open,
+          "Error (Script): file '/nonexistent/dir/script.txt': No such file or "
+          "directory.\n"}},
         {dir.File(""), {open, "Error (Script): '" + dir.File("") + "' is not a regular file.\n"}},
         {"/dev/null", {open, "Error (Script): '/dev/null' is not a regular file.\n"}},
         {big, {open, "Error (Script): '" + big + "' is larger than 16 MiB.\n"}},
