@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "avi/OutputFile.h"
 #include "common/LogChannel.h"
 
 extern "C" {
@@ -30,10 +31,8 @@ constexpr std::uint16_t kFloatFormat = 3;
 
 struct FormatFreer {
     void operator()(AVFormatContext* context) const {
-        if (context) {
-            avio_closep(&context->pb);
-            avformat_free_context(context);
-        }
+        // The I/O is the OutputFile's.
+        avformat_free_context(context);
     }
 };
 struct CodecFreer {
@@ -96,6 +95,7 @@ class EncodedWriter::Encoder {
     bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
     bool EncodeAudio(std::size_t samples);
 
+    OutputFile m_file;  // outlives the container, which writes through it
     std::unique_ptr<AVFormatContext, FormatFreer> m_format;
     std::unique_ptr<AVCodecContext, CodecFreer> m_video;
     std::unique_ptr<AVCodecContext, CodecFreer> m_audio;
@@ -132,10 +132,12 @@ bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wa
     if (!m_packet || !OpenVideo(owner) || (wave && !OpenAudio(owner, *wave))) {
         return false;
     }
-    if ((result = avio_open(&m_format->pb, owner.path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    if ((result = m_file.Open(owner.path)) < 0) {
         PostEncoderError("Failed to create encoder: Failed to create output file", result);
         return false;
     }
+    m_format->pb = m_file.Io();
+    m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
     // MP4 and QuickTime get their index on Close (no second pass to move it to the front);
     // their edit lists start the picture at its first frame despite B-frames and drop the AAC
     // primer.
@@ -145,6 +147,7 @@ bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wa
         return false;
     }
     m_headerWritten = true;
+    m_file.StartPackets();
     return true;
 }
 
@@ -290,6 +293,12 @@ bool EncodedWriter::Encoder::Send(AVCodecContext* codec, AVStream* stream, const
         }
         av_packet_rescale_ts(m_packet.get(), codec->time_base, stream->time_base);
         m_packet->stream_index = stream->index;
+        // A packet the disk has no room for is not written, so that the index still fits.
+        if ((result = m_file.Reserve(m_packet->size)) < 0) {
+            av_packet_unref(m_packet.get());
+            PostEncoderError("Failed to write the output file", result);
+            return false;
+        }
         result = av_interleaved_write_frame(m_format.get(), m_packet.get());
         if (result < 0) {
             PostEncoderError("Failed to write the output file", result);
@@ -400,7 +409,8 @@ bool EncodedWriter::Encoder::Finish() {
         m_headerWritten = false;
     }
     if (m_format && m_format->pb) {
-        const int result = avio_closep(&m_format->pb);
+        m_format->pb = nullptr;
+        const int result = m_file.Close();
         if (result < 0 && finished) {
             PostEncoderError("Failed to finish the output file", result);
             finished = false;

@@ -20,9 +20,10 @@ namespace zorvo {
 // short queue of frame copies, so the next frames are composed while one is encoded.
 //
 // The file stays playable when the render stops early or fails: the index is written on
-// Close (and by the destructor after a failure). Matroska is written in clusters of a few
-// seconds whose headers come first, so even a killed process or a full disk leaves every
-// finished cluster readable; an MP4 or QuickTime file needs its index, written at the end.
+// Close (and by the destructor after a failure), into disk room the OutputFile keeps ahead, so
+// a full disk leaves a finished file too. Matroska is written in clusters of a few seconds whose
+// headers come first, so even a killed process leaves every finished cluster readable; an MP4
+// or QuickTime file needs its index, written at the end.
 class EncodedWriter : public FrameWriter {
   public:
     // Frames that may wait for the encoder before InsertFrame waits for it.
