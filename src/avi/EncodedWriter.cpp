@@ -21,7 +21,7 @@ namespace zorvo {
 namespace {
 
 // Chosen in bench/ so that an encoded render costs little more than an AVI render.
-constexpr const char* kPreset = "faster";
+constexpr const char* kPreset = "superfast";
 // Visually lossless.
 constexpr const char* kQuality = "18";
 constexpr int kFramesPerSecond = 25;

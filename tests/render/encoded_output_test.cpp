@@ -93,7 +93,7 @@ TEST_P(EncodedOutput, SameFramesAndSoundAsTheAvi) {
     ASSERT_EQ(encoded.pictures.size(), reference->pictures.size());
     for (std::size_t k = 0; k < encoded.pictures.size(); ++k) {
         EXPECT_NEAR(encoded.pictureTimes[k], k / 25.0, 1e-6) << k;
-        EXPECT_GE(test::Psnr(encoded.pictures[k], reference->pictures[k]), 38.0) << k;
+        EXPECT_GE(test::Psnr(encoded.pictures[k], reference->pictures[k]), 40.0) << k;
         const int number = test::NumberIn(reference->pictures[k], kSide, 0, kSide, kSide);
         EXPECT_GE(number, 0) << k;
         EXPECT_EQ(test::NumberIn(encoded.pictures[k], kSide, 0, kSide, kSide), number) << k;
