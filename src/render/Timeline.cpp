@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -122,6 +123,7 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                 const auto blockFrames =
                     static_cast<std::uint32_t>(blocks.BlockEnd(b, blockStart) - blockFirst);
                 m_frameCounter = static_cast<std::uint32_t>(blockFirst);
+                std::vector<std::shared_ptr<CFFMPEGCapture>> captures;
                 for (auto& viewport : m_viewports) {
                     viewport->SelectInput(blockStart);
                     const CSInput* input = viewport->Current();
@@ -130,23 +132,39 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                         std::trunc(static_cast<double>(std::int64_t{input->videoSyncMs} -
                                                        input->timelineSyncMs) +
                                    timelinePosition + blockStart));
-                    viewport->m_pCapture = std::make_unique<CFFMPEGCapture>(
-                        input, start, CaptureFrameCount(blockFrames, speed),
-                        viewport->m_pRect.Width(), viewport->m_pRect.Height(),
+                    const std::uint32_t frames = CaptureFrameCount(blockFrames, speed);
+                    viewport->m_nextRelease = 0;  // a fresh capture for every block
+                    // Zoom, flip, noise reduction and speed belong to the input, so an area
+                    // showing the same input from the same moment needs the very same source
+                    // pictures: they are decoded once and scaled for each area.
+                    const auto same =
+                        std::find_if(captures.begin(), captures.end(), [&](const auto& capture) {
+                            return m_decoders.SharesCaptures() && capture->Input() == input &&
+                                   capture->StartMs() == start && capture->FrameCount() == frames;
+                        });
+                    if (same != captures.end()) {
+                        viewport->m_pCapture = *same;
+                        viewport->m_output = (*same)->AddOutput(viewport->m_pRect.Width(),
+                                                                viewport->m_pRect.Height());
+                        continue;
+                    }
+                    viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
+                        input, start, frames, viewport->m_pRect.Width(), viewport->m_pRect.Height(),
                         static_cast<std::int32_t>(m.GetResize(input->id)),
                         input->settings.noiseReduction, input->settings.verticalFlip);
                     viewport->m_pCapture->m_pDecoders = &m_decoders;
-                    viewport->m_nextRelease = 0;  // a fresh capture for every block
+                    viewport->m_output = 0;
+                    captures.push_back(viewport->m_pCapture);
                 }
                 // The decoders open side by side; every one is open before the block begins.
-                for (auto& viewport : m_viewports) {
-                    if (!viewport->m_pCapture->Launch()) {
+                for (const auto& capture : captures) {
+                    if (!capture->Launch()) {
                         PostLog("Error (Project): Failed to start capture.\n");
                         return false;
                     }
                 }
-                for (auto& viewport : m_viewports) {
-                    viewport->m_pCapture->WaitOpened();
+                for (const auto& capture : captures) {
+                    capture->WaitOpened();
                 }
                 PostLog(Format("[Block %i/%i]\n", static_cast<int>(b + 1),
                                static_cast<int>(blocks.count)));
@@ -169,7 +187,8 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                     bool ready = true;
                     for (auto& viewport : m_viewports) {
                         const double speed = m.GetSpeed(viewport->Current()->id);
-                        if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index)) {
+                        if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index,
+                                                             viewport->m_output)) {
                             ready = false;
                             break;
                         }
@@ -210,6 +229,7 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                 for (auto& viewport : m_viewports) {
                     viewport->m_pCapture.reset();
                 }
+                captures.clear();
                 // A stop inside the block counts only the frames that were written.
                 m_frameCounter += j;
             }
