@@ -21,6 +21,8 @@ namespace {
 
 // How far the decoder may run ahead of the last frame handed out.
 constexpr std::uint32_t kFramesAhead = 8;
+// Released frames an output keeps for reuse; the consumer releases them one by one.
+constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
 constexpr std::chrono::milliseconds kFrameWait{100};
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
@@ -146,9 +148,18 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t ou
 
 void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     std::lock_guard lock(m_mutex);
-    if (output < m_outputs.size()) {
-        m_outputs[output]->frames.erase(index);
+    if (output >= m_outputs.size()) {
+        return;
     }
+    Output& out = *m_outputs[output];
+    const auto found = out.frames.find(index);
+    if (found == out.frames.end()) {
+        return;
+    }
+    if (out.spare.size() < kSpareFrames) {
+        out.spare.push_back(std::move(found->second));
+    }
+    out.frames.erase(found);
 }
 
 bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
@@ -184,8 +195,16 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
 bool CFFMPEGCapture::StoreFrame(std::uint32_t index) {
     std::vector<std::unique_ptr<FrameBitmap>> bitmaps;
     for (const auto& output : m_outputs) {
-        auto bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap);
-        if (!bitmap || !bitmap->Allocate(output->width, output->height)) {
+        std::unique_ptr<FrameBitmap> bitmap;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!output->spare.empty()) {
+                bitmap = std::move(output->spare.back());
+                output->spare.pop_back();
+            }
+        }
+        if (!bitmap && (!(bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap)) ||
+                        !bitmap->Allocate(output->width, output->height))) {
             PostLog("Error (FFMPEGCapture): Failed to create DIB section.\n");
             return false;
         }

@@ -93,6 +93,8 @@ class CFFMPEGCapture : public CThread {
         std::int32_t height = 0;
         Rect rect;  // the part of the source picture it shows
         std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> frames;
+        // Released frames, filled again instead of allocating and clearing new ones.
+        std::vector<std::unique_ptr<FrameBitmap>> spare;
         NoiseReduction noiseFilter;  // holds the running picture
         FrameScaler scaler;
         std::unique_ptr<std::uint8_t[]> picture;  // the current source picture, scaled
