@@ -8,6 +8,7 @@
 #include "cli/ConsoleLog.h"
 #include "cli/Render.h"
 #include "cli/Sync.h"
+#include "common/Allocator.h"
 #include "common/Version.h"
 
 namespace {
@@ -36,6 +37,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    zorvo::LimitAllocatorArenas();
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
         return 0;
