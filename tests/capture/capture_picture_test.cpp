@@ -86,18 +86,6 @@ TEST(SourceRectTest, ZoomAndFocusPlaceTheWindow) {
     }
 }
 
-TEST(SourceRectTest, ZoomZeroUsesTheExplicitRectangleOrTheWholePicture) {
-    const CSInput input("cam", "unused.avi", InputFocus::TopLeft);
-    CFFMPEGCapture whole(&input, 0, 1, 640, 480, 0, 0, FlipMode::Auto);
-    EXPECT_EQ(whole.ComputeSourceRect(720, 576), (Rect{0, 0, 719, 575}));
-    CFFMPEGCapture explicitRect(&input, 0, 1, 640, 480, 0, 0, FlipMode::Auto);
-    explicitRect.m_sourceRect = Rect{10, 20, 330, 260};
-    EXPECT_EQ(explicitRect.ComputeSourceRect(720, 576), (Rect{10, 20, 330, 260}));
-    // The capture's own focus and size take part when it zooms.
-    CFFMPEGCapture zoomed(&input, 0, 1, 640, 480, 50, 0, FlipMode::Auto);
-    EXPECT_EQ(zoomed.ComputeSourceRect(720, 576), (Rect{60, 57, 420, 327}));
-}
-
 TEST(FlipTest, AutoFlipsEverythingButFullRangeYuv422) {
     struct Case {
         FlipMode mode;
@@ -118,42 +106,6 @@ TEST(FlipTest, AutoFlipsEverythingButFullRangeYuv422) {
     for (const Case& c : cases) {
         EXPECT_EQ(FlipsPicture(c.mode, c.format), c.flips)
             << static_cast<int>(c.mode) << " " << c.format;
-    }
-}
-
-TEST(FlipTest, CapturedPicturesShowTheOrientationOfTheFlipMode) {
-    TempDir dir;
-    struct Case {
-        TestCodec codec;
-        FlipMode mode;
-        bool upright;
-    };
-    const Case cases[] = {
-        {TestCodec::Mpeg4, FlipMode::Auto, true},
-        {TestCodec::Mpeg4, FlipMode::True, true},
-        {TestCodec::Mpeg4, FlipMode::False, false},
-        {TestCodec::MjpegYuvj422p, FlipMode::Auto, false},
-        {TestCodec::MjpegYuvj422p, FlipMode::True, true},
-        {TestCodec::MjpegYuvj422p, FlipMode::False, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(c.codec)) + " mode " +
-                     std::to_string(static_cast<int>(c.mode)));
-        TestVideo video;
-        video.codec = c.codec;
-        video.frameCount = 12;
-        const std::string path = dir.File(std::to_string(static_cast<int>(c.codec)) + ".avi");
-        ASSERT_TRUE(WriteTestVideo(path, video));
-        const CSInput input("cam", path);
-        // Zoom 100 into a smaller, wider output: cropped and scaled as well.
-        CFFMPEGCapture capture(&input, 120, 4, 80, 100, 100, 0, c.mode);
-        ASSERT_TRUE(capture.Start());
-        const std::vector<FrameMark> marks = ReadMarks(capture, 4);
-        ASSERT_EQ(marks.size(), 4u);
-        for (std::uint32_t n = 0; n < marks.size(); ++n) {
-            EXPECT_EQ(marks[n].number, static_cast<int>(3 + n));
-            EXPECT_EQ(marks[n].upright, c.upright);
-        }
     }
 }
 
@@ -218,31 +170,6 @@ TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
             EXPECT_EQ(wrong, 0);
         }
     }
-}
-
-TEST(CropTest, RectangleReachingPastThePictureIsClipped) {
-    TempDir dir;
-    TestVideo video;
-    video.codec = TestCodec::Ffv1Bgr0;
-    video.pattern = TestPattern::Coordinates;
-    video.width = 64;
-    video.height = 64;
-    video.frameCount = 4;
-    const std::string path = dir.File("clip.avi");
-    ASSERT_TRUE(WriteTestVideo(path, video));
-    const CSInput input("cam", path);
-    LogCollector log;
-    CFFMPEGCapture capture(&input, 0, 1, 32, 32, 0, 0, FlipMode::True);
-    capture.m_sourceRect = Rect{32, 32, 5000, 9000};
-    ASSERT_TRUE(capture.Start());
-    const FrameBitmap* bitmap = WaitForBitmap(capture, 0);
-    ASSERT_NE(bitmap, nullptr);
-    // The part inside, 32 x 32 pixels from (32, 32), scaled 1:1.
-    EXPECT_EQ(SourceOf(*bitmap, 0, 0).x, 32);
-    EXPECT_EQ(SourceOf(*bitmap, 0, 0).y, 32);
-    EXPECT_EQ(SourceOf(*bitmap, 31, 31).x, 63);
-    EXPECT_EQ(SourceOf(*bitmap, 31, 31).y, 63);
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
 }
 
 TEST(NoiseTest, CapturedFramesAreTheRunningNoiseFilteredPictures) {

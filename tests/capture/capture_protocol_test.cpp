@@ -95,26 +95,6 @@ TEST(CaptureProtocolTest, WorkerRunsAtMostEightFramesAheadOfTheLastHandedOut) {
     EXPECT_EQ(capture->Produced(), 20u);
 }
 
-TEST(CaptureProtocolTest, ReleasedFrameIsGoneAndOthersStay) {
-    TempDir dir;
-    const CSInput input("cam", WriteVideo(dir, "clip.avi", 20));
-    LogCollector log;
-    auto capture = MakeCapture(input, 0, 10);
-    ASSERT_TRUE(capture->Start());
-    ASSERT_TRUE(WaitForProduced(*capture, 9));
-    const FrameBitmap* kept = capture->GetBitmap(3);
-    ASSERT_NE(kept, nullptr);
-    capture->ReleaseBitmap(2);
-    capture->ReleaseBitmap(2);
-    capture->ReleaseBitmap(1000);
-    EXPECT_EQ(capture->GetBitmap(2), nullptr);
-    EXPECT_EQ(capture->GetBitmap(3), kept);
-    ASSERT_TRUE(ReadFrameMark(*kept).has_value());
-    EXPECT_EQ(ReadFrameMark(*kept)->number, 3);
-    EXPECT_FALSE(capture->m_bFailed.load());
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
-}
-
 // A minimal PCM WAVE file: a real media file without a video stream.
 void WriteWave(const std::string& path) {
     std::ofstream out(path, std::ios::binary);
@@ -173,35 +153,6 @@ TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
         capture.reset();
         EXPECT_EQ(log.Texts(), (std::vector<std::string>{c.line, c.context}));
     }
-}
-
-TEST(CaptureProtocolTest, FailureAfterOpeningEndsTheCaptureWithItsLine) {
-    TempDir dir;
-    const CSInput input("cam", WriteVideo(dir, "clip.avi", 10));
-    struct Case {
-        const char* name;
-        int width;
-        std::int32_t flags;
-        std::string line;
-    };
-    const Case cases[] = {
-        {"no picture size", 0, 1, "Error (FFMPEGCapture): Failed to fill buffer.\n"},
-        // Two scaler algorithms at once: the scaler refuses, so the flags do reach it.
-        {"scaler refuses the flags", 48, 3, "Error (FFMPEGCapture): Failed to get sws context.\n"},
-    };
-    const std::int32_t savedFlags = interpolationFlags.load();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        LogCollector log;
-        interpolationFlags.store(c.flags);
-        auto capture = MakeCapture(input, 0, 5, c.width, 72);
-        ASSERT_TRUE(capture->Start());
-        EXPECT_EQ(WaitForBitmap(*capture, 0), nullptr);
-        EXPECT_TRUE(capture->m_bFailed.load());
-        capture.reset();
-        EXPECT_EQ(log.Texts(), std::vector<std::string>{c.line});
-    }
-    interpolationFlags.store(savedFlags);
 }
 
 TEST(CaptureProtocolTest, FileEndingBeforeTheSegmentFailsAfterItsLastPicture) {
@@ -278,16 +229,6 @@ class RefusedCapture : public CFFMPEGCapture {
   protected:
     bool LaunchThread(std::function<void()>, std::thread&) override { return false; }
 };
-
-TEST(CaptureProtocolTest, RefusedThreadMakesStartFalseWithoutWaiting) {
-    TempDir dir;
-    const CSInput input("cam", WriteVideo(dir, "clip.avi", 10));
-    LogCollector log;
-    RefusedCapture capture(&input, 0, 5, 96, 144, 0, 0, FlipMode::Auto);
-    EXPECT_FALSE(capture.Start());
-    EXPECT_EQ(capture.Produced(), 0u);
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{});
-}
 
 }  // namespace
 }  // namespace zorvo::test

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "capture/MemoryLimit.h"
 #include "common/LogCollector.h"
 
 namespace zorvo {
@@ -67,20 +66,6 @@ BgrPixel DirectPixel(const Colour& c, int red, int green, int blue) {
             Bound(grey + std::trunc((a - grey) * c.saturation), 0, 255));
     };
     return {saturate(b), saturate(g), saturate(r)};
-}
-
-TEST(AdjustmentTablesTest, DefaultsLeaveEveryTableAsTheIdentity) {
-    const AdjustmentTables tables(AdjustmentSettings{});
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(tables.balanceR[i], i);
-        EXPECT_EQ(tables.balanceG[i], i);
-        EXPECT_EQ(tables.balanceB[i], i);
-        EXPECT_EQ(tables.brightnessTable[i], i);
-        EXPECT_EQ(tables.contrastTable[i], i);
-        for (int g = 0; g < 256; ++g) {
-            ASSERT_EQ(tables.saturationTable[i][g], i) << "channel " << i << " grey " << g;
-        }
-    }
 }
 
 // One adjustment applied to grey pixels of each level: only the named components change.
@@ -186,38 +171,6 @@ TEST(AdjustmentTablesTest, SaturationActsAroundTheGreyOfThePixel) {
     }
 }
 
-TEST(BuildLutTest, MakesTheSmallestTableThatHoldsTheAdjustments) {
-    const struct {
-        Colour colour;
-        LutKind kind;
-    } cases[] = {
-        {{}, LutKind::Identity},
-        {{.brightness = 0.2, .contrast = -0.5}, LutKind::PerChannel},
-        {{.cr = 0.01}, LutKind::PerChannel},
-        {{.saturation = 0.999}, LutKind::Full},
-        {{.saturation = 1.01}, LutKind::Full},
-        // too close to 1 to move any component
-        {{.saturation = 1.0001}, LutKind::Identity},
-    };
-    for (const auto& c : cases) {
-        AdjustmentSettings settings = SettingsOf(c.colour);
-        ASSERT_TRUE(BuildLut(settings));
-        EXPECT_EQ(settings.lutKind, c.kind) << "saturation " << c.colour.saturation;
-        EXPECT_EQ(settings.lut != nullptr, c.kind == LutKind::Full);
-    }
-    AdjustmentSettings defaults;
-    ASSERT_TRUE(BuildLut(defaults));
-    std::size_t wrong = 0;
-    for (int r = 0; r < 256; r += 3) {
-        for (int g = 0; g < 256; g += 5) {
-            for (int b = 0; b < 256; ++b) {
-                wrong += LutEntry(defaults, r, g, b) != DirectPixel({}, r, g, b);
-            }
-        }
-    }
-    EXPECT_EQ(wrong, 0u);
-}
-
 TEST(BuildLutTest, MatchesTheDirectRuleAndTheTables) {
     const std::vector<Colour> colours = {
         {.cr = 0.3, .mg = -0.7, .yb = 1.0, .brightness = 0.2, .contrast = 1.5, .saturation = 1.7},
@@ -269,56 +222,6 @@ TEST(BuildLutTest, MatchesTheDirectRuleAndTheTables) {
         }
         EXPECT_EQ(wrong, 0u);
     }
-}
-
-TEST(BuildLutTest, NotANumberGivesTheLowerBoundInsteadOfGarbage) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const AdjustmentTables brightness(0, 0, 0, nan, 0, 1.0);
-    const AdjustmentTables saturation(0, 0, 0, 0, 0, nan);
-    const AdjustmentTables contrast(0, 0, 0, 0, nan, 1.0);
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(brightness.brightnessTable[i], 0) << i;
-        EXPECT_EQ(saturation.saturationTable[i][i / 2], 0) << i;
-        EXPECT_EQ(contrast.contrastTable[i], i < 128 ? 0 : 127) << i;
-    }
-}
-
-TEST(BuildLutTest, RebuildsAnExistingTableInPlace) {
-    AdjustmentSettings settings = SettingsOf({.brightness = 0.5, .saturation = 0.0});
-    ASSERT_TRUE(BuildLut(settings));
-    const std::uint8_t* first = settings.lut.get();
-    EXPECT_EQ(LutEntry(settings, 0, 0, 0), (BgrPixel{127, 127, 127}));
-
-    settings.brightness = 0.0;
-    settings.saturation = 2.0;
-    ASSERT_TRUE(BuildLut(settings));
-    EXPECT_EQ(settings.lut.get(), first);
-    EXPECT_EQ(LutEntry(settings, 0, 0, 0), (BgrPixel{0, 0, 0}));
-    EXPECT_EQ(LutEntry(settings, 10, 20, 30), (BgrPixel{40, 20, 0}));
-
-    // Saturation back to 1: the large table goes.
-    settings.saturation = 1.0;
-    ASSERT_TRUE(BuildLut(settings));
-    EXPECT_EQ(settings.lut, nullptr);
-    EXPECT_EQ(LutEntry(settings, 10, 20, 30), (BgrPixel{30, 20, 10}));
-}
-
-TEST(BuildLutTest, FailsWithALogLineWhenMemoryRunsOut) {
-    if (!test::kAddressLimitWorks) {
-        GTEST_SKIP() << "address space limits do not work under this sanitizer";
-    }
-    struct Nothing {};
-    const bool reported = test::RunWithAddressHeadroom(
-        16u << 20, [] { return Nothing{}; },
-        [](Nothing&) {
-            LogCollector log;
-            AdjustmentSettings settings = SettingsOf({.saturation = 0.5});
-            const bool built = BuildLut(settings);
-            return !built && !settings.lut &&
-                   log.Texts() == std::vector<std::string>{
-                                      "Error (SInput): Failed to allocate lookup table.\n"};
-        });
-    EXPECT_TRUE(reported);
 }
 
 }  // namespace

@@ -25,20 +25,6 @@ FrameBitmap PaintBands(int number, int sourceHeight, int top, int sourceRows, in
     return bitmap;
 }
 
-TEST(TestVideoTest, BandsEncodeEveryNumberOnce) {
-    // Two numbers never share a pattern within one cycle.
-    const int unit = 3;
-    for (int a = 0; a < 64; ++a) {
-        for (int b = a + 1; b < 64; ++b) {
-            bool differ = false;
-            for (int row = 0; row < kBandCycle * unit && !differ; ++row) {
-                differ = BandIsWhite(a, row, unit) != BandIsWhite(b, row, unit);
-            }
-            ASSERT_TRUE(differ) << a << " and " << b;
-        }
-    }
-}
-
 struct ReadCase {
     const char* name;
     int sourceHeight;
@@ -70,17 +56,6 @@ TEST(TestVideoTest, ReadsNumbersFromCroppedScaledAndFlippedPictures) {
             EXPECT_EQ(mark->upright, c.upright) << c.name << " " << number;
         }
     }
-}
-
-TEST(TestVideoTest, RefusesPicturesWithoutAWholeCode) {
-    FrameBitmap grey;
-    ASSERT_TRUE(grey.Allocate(8, 100));
-    std::fill(grey.Bits(), grey.Bits() + grey.SizeBytes(), 128);
-    EXPECT_FALSE(ReadFrameMark(grey).has_value());
-    // A window smaller than one cycle cannot hold every bit.
-    const int unit = DefaultBandHeight(576);
-    const FrameBitmap sliver = PaintBands(5, 576, 40, unit * kBandCycle / 2, 200, true);
-    EXPECT_FALSE(ReadFrameMark(sliver).has_value());
 }
 
 }  // namespace

@@ -55,14 +55,6 @@ class RefusedThread : public CountingThread {
     bool LaunchThread(std::function<void()>, std::thread&) override { return false; }
 };
 
-TEST(ThreadTest, NeverStartedStopsAtOnceAndNeverRuns) {
-    CountingThread thread;
-    EXPECT_TRUE(thread.StopFlag());
-    thread.Stop();
-    thread.Stop();
-    EXPECT_EQ(thread.started.load(), 0);
-}
-
 TEST(ThreadTest, FinishedByItselfRunsExactlyItsStepsAndStopsAtOnce) {
     CountingThread thread(5);
     ASSERT_TRUE(thread.Begin());
@@ -86,14 +78,6 @@ TEST(ThreadTest, StopWhileRunningWaitsForTheCurrentStep) {
     EXPECT_EQ(thread.finished.load(), 1);
 }
 
-TEST(ThreadTest, RefusedStartReturnsFalseAndLeavesNothingToWaitFor) {
-    RefusedThread thread;
-    EXPECT_FALSE(thread.Begin());
-    EXPECT_TRUE(thread.StopFlag());
-    thread.Stop();  // must not wait for the thread that was never created
-    EXPECT_EQ(thread.started.load(), 0);
-}
-
 TEST(ThreadTest, RaisedFlagWithoutWaitStillEndsTheThreadOnStop) {
     CountingThread thread(0, true);
     ASSERT_TRUE(thread.Begin());
@@ -102,17 +86,6 @@ TEST(ThreadTest, RaisedFlagWithoutWaitStillEndsTheThreadOnStop) {
     thread.Stop();
     EXPECT_EQ(thread.started.load(), 1);
     EXPECT_EQ(thread.finished.load(), 1);
-}
-
-TEST(ThreadTest, StartsAgainAfterFinishing) {
-    CountingThread thread(2);
-    ASSERT_TRUE(thread.Begin());
-    ASSERT_TRUE(thread.WaitForSteps(2));
-    thread.Stop();
-    ASSERT_TRUE(thread.Begin());
-    ASSERT_TRUE(thread.WaitForSteps(4));
-    thread.Stop();
-    EXPECT_EQ(thread.finished.load(), 4);
 }
 
 }  // namespace
