@@ -83,38 +83,6 @@ TEST_F(TypicalScript, LogSequence) {
     EXPECT_EQ(sink.lastWidth.load(), kWidth);
 }
 
-TEST_F(TypicalScript, ProgressOnBothBars) {
-    std::vector<int> lower = {0};
-    for (int k = 0; k < 600; ++k) {
-        lower.push_back((k + 1) * 100 / 600);
-    }
-    lower.push_back(100);
-    EXPECT_EQ(result->lower, lower);
-
-    std::vector<int> upper = {0, 0};
-    auto block = [&](int frames) {
-        upper.push_back(0);
-        for (int j = 0; j < frames; ++j) {
-            upper.push_back((j + 1) * 100 / frames);
-        }
-        upper.push_back(0);
-    };
-    // 12.5-frame blocks alternate 12 and 13 frames.
-    for (int b = 0; b < 32; ++b) {
-        block(b % 2 == 0 ? 12 : 13);
-    }
-    block(200);
-    EXPECT_EQ(result->upper, upper);
-
-    ASSERT_GE(result->statuses.size(), 3u);
-    EXPECT_EQ(result->statuses.front(), "");
-    EXPECT_EQ(result->statuses.back(), "");
-    int minutes = -1;
-    int seconds = -1;
-    EXPECT_EQ(std::sscanf(result->statuses[1].c_str(), "%d min(s) %d", &minutes, &seconds), 2)
-        << result->statuses[1];
-}
-
 TEST_F(TypicalScript, EveryFrameShowsTheExpectedCameraAndSourceFrame) {
     ASSERT_EQ(contents->streams.size(), 2u);
     ASSERT_EQ(contents->pictures.size(), 600u);

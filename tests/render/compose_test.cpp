@@ -102,38 +102,6 @@ TEST(Blend, SlowMotionWeights) {
     EXPECT_EQ(scratch.Bits()[0], (127 * 200 + 128 * 100) >> 8);
 }
 
-TEST(Separator, ColumnsAndRows) {
-    const int w = 720;
-    const int h = 8;
-    struct Case {
-        Rect segment;
-        int size;
-        std::vector<int> blackColumns;  // for vertical segments
-        std::vector<int> blackRows;     // for horizontal segments
-    };
-    const std::vector<Case> cases = {
-        {{360, 0, 360, 8}, 4, {358, 359, 360, 361}, {}},
-        {{360, 0, 360, 8}, 3, {359, 360, 361}, {}},
-        {{360, 0, 360, 8}, 1, {360}, {}},
-        {{0, 0, 0, 8}, 4, {0, 1}, {}},  // lines starting left of the picture are skipped
-        {{0, 4, 720, 4}, 2, {}, {3, 4}},
-        {{0, 4, 720, 4}, 0, {}, {}},
-    };
-    for (const Case& c : cases) {
-        FrameBitmap frame = Filled(w, h, 200);
-        DrawSeparator(c.segment, frame.Bits(), w, h, c.size);
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const bool inColumn = std::count(c.blackColumns.begin(), c.blackColumns.end(), x);
-                const bool inRow = std::count(c.blackRows.begin(), c.blackRows.end(), y);
-                const std::uint8_t expected = inColumn || inRow ? 0 : 200;
-                ASSERT_EQ(frame.Row(y)[x * 3], expected)
-                    << "size " << c.size << " x " << x << " y " << y;
-            }
-        }
-    }
-}
-
 TEST(ComposeViewport, LookupFadeAndOverlay) {
     // Tables that invert red only, so the entry order shows: the same adjustment as one table
     // per component and as the full table. The overlay's adjustments change nothing.

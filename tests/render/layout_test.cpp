@@ -8,36 +8,6 @@ namespace {
 
 using Rects = std::vector<Rect>;
 
-TEST(Layout, KeywordsAndUnknownNames) {
-    const std::vector<std::pair<std::string, LayoutType>> names = {
-        {"none", LayoutType::None},
-        {"1fullscreen", LayoutType::Fullscreen1},
-        {"1left_1right", LayoutType::Left1Right1},
-        {"1top_1bottom", LayoutType::Top1Bottom1},
-        {"1left_2right", LayoutType::Left1Right2},
-        {"2left_1right", LayoutType::Left2Right1},
-        {"1top_2bottom", LayoutType::Top1Bottom2},
-        {"2top_1bottom", LayoutType::Top2Bottom1},
-        {"2top_2bottom", LayoutType::Top2Bottom2},
-        {"1top_3bottom", LayoutType::Top1Bottom3},
-        {"3top_1bottom", LayoutType::Top3Bottom1},
-        {"2top_3bottom", LayoutType::Top2Bottom3},
-        {"3top_2bottom", LayoutType::Top3Bottom2},
-        {"3top_3bottom", LayoutType::Top3Bottom3},
-    };
-    for (const auto& [name, code] : names) {
-        LogCollector log;
-        EXPECT_EQ(ParseLayout(name), code) << name;
-        EXPECT_TRUE(log.Texts().empty());
-    }
-    for (const std::string name : {"fullscreen", "1Fullscreen", "None", " 1fullscreen"}) {
-        LogCollector log;
-        EXPECT_EQ(ParseLayout(name), LayoutType::Unknown);
-        EXPECT_EQ(log.Texts(), (std::vector<std::string>{"Error (Layout): Unknown layout type '",
-                                                         name, "'.\n"}));
-    }
-}
-
 struct LayoutCase {
     LayoutType layout;
     Rects displays;
@@ -110,26 +80,6 @@ TEST(Layout, AllLayoutsAt720x576) {
         });
 }
 
-TEST(Layout, OddSize641x481) {
-    // hw 320, hh 240, t1 213, t2 427
-    ExpectLayouts(
-        641, 481,
-        {
-            {LayoutType::Left1Right1, {{0, 0, 320, 481}, {320, 0, 641, 481}}, {{320, 0, 320, 481}}},
-            {LayoutType::Top1Bottom3,
-             {{0, 240, 641, 481}, {0, 0, 214, 240}, {213, 0, 428, 240}, {427, 0, 641, 240}},
-             {{213, 0, 213, 240}, {427, 0, 427, 240}, {0, 240, 641, 240}}},
-            {LayoutType::Top3Bottom3,
-             {{0, 240, 214, 481},
-              {213, 240, 428, 481},
-              {427, 240, 641, 481},
-              {0, 0, 214, 240},
-              {213, 0, 428, 240},
-              {427, 0, 641, 240}},
-             {{213, 0, 213, 481}, {427, 0, 427, 481}, {0, 240, 641, 240}}},
-        });
-}
-
 // Whatever the size, the displays of every layout cover the whole picture, and every separator
 // runs along an edge shared by two displays.
 TEST(Layout, DisplaysCoverThePictureAtManySizes) {
@@ -157,16 +107,6 @@ TEST(Layout, DisplaysCoverThePictureAtManySizes) {
                 EXPECT_TRUE(s.left == s.right || s.top == s.bottom);
             }
         }
-    }
-}
-
-TEST(Layout, NoneAndUnknownCodesGiveNothing) {
-    for (int code : {0, 1, 15, -3}) {
-        Rects displays{{1, 2, 3, 4}};
-        Rects separators{{1, 2, 3, 4}};
-        EXPECT_FALSE(GetLayoutRects(720, 576, static_cast<LayoutType>(code), displays, separators));
-        EXPECT_TRUE(displays.empty());
-        EXPECT_TRUE(separators.empty());
     }
 }
 
