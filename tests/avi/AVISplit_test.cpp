@@ -142,56 +142,6 @@ INSTANTIATE_TEST_SUITE_P(Renders, AVISplit,
                                                      {{0, 1}, {2}}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// What an earlier render left under the same name is replaced or removed, so the files on disk
-// are exactly this render's.
-TEST(AVISplitFiles, AnEarlierRendersPartsGo) {
-    struct Case {
-        std::uint32_t frames;  // one frame a file once split
-        std::vector<std::string> files;
-    };
-    const std::vector<Case> cases = {
-        {3, {"song.00.avi", "song.01.avi", "song.02.avi"}},
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        const std::string avi = dir.File("song.avi");
-        for (const char* name : {"song.00.avi", "song.01.avi", "song.02.avi", "song.03.avi",
-                                 "song.04.avi", "song.x.avi", "other.05.avi"}) {
-            ASSERT_TRUE(WriteBinaryFile(dir.File(name), PatternBytes(5000)));
-        }
-        const std::uint64_t headers = HeaderBytes(dir, "");
-        ASSERT_GT(headers, 0u);
-        std::vector<std::string> left;
-        {
-            AVIWriter writer(avi, kSide, kSide, "");
-            if (c.frames > 1) {
-                writer.SetSplitBytes(headers);
-            }
-            ASSERT_TRUE(writer.Create(false));
-            ASSERT_TRUE(InsertFrames(writer, 0, c.frames));
-            writer.Close();
-            left = writer.Files();
-        }
-        std::set<std::string> onDisk;
-        for (const auto& entry : fs::directory_iterator(dir.Path())) {
-            onDisk.insert(entry.path().filename().string());
-        }
-        std::set<std::string> expected(c.files.begin(), c.files.end());
-        expected.insert({"song.x.avi", "other.05.avi"});  // not parts of this name
-        EXPECT_EQ(onDisk, expected) << c.frames;
-        ASSERT_EQ(left.size(), c.files.size());
-        for (std::uint32_t n = 0; n < c.files.size(); ++n) {
-            EXPECT_EQ(left[n], dir.File(c.files[n]));
-            AviContents contents;
-            std::string error;
-            ASSERT_TRUE(ReadAvi(left[n], contents, error)) << left[n] << ": " << error;
-            const std::uint32_t count = c.frames > 1 ? 1 : c.frames;
-            ASSERT_EQ(contents.pictures.size(), count);
-            EXPECT_EQ(contents.pictures[0], ExpectedPicture(kSide, kSide, n));
-        }
-    }
-}
-
 struct NameCase {
     std::string path;
     int number;

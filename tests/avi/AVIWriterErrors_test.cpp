@@ -178,26 +178,6 @@ TEST(AVIWriterErrors, BadWaveFiles) {
     }
 }
 
-TEST(AVIWriterErrors, WaveFileCannotBeOpenedOrRead) {
-    TempDir dir;
-    fs::create_directory(dir.File("folder.wav"));
-    // The described line, then one that names the file and the system's reason.
-    const std::vector<std::pair<std::string, Lines>> cases = {
-        {dir.File("missing.wav"),
-         {"Error (Script): Failed to open wave file.\n",
-          "Error (Script): file '" + dir.File("missing.wav") + "': No such file or directory.\n"}},
-        {dir.File("folder.wav"),
-         {"Error (Script): Failed to read wave file.\n",
-          "Error (Script): file '" + dir.File("folder.wav") + "': Is a directory.\n"}},
-    };
-    for (const auto& [wav, lines] : cases) {
-        LogCollector log;
-        AVIWriter writer(dir.File("song.avi"), 8, 8, wav);
-        EXPECT_FALSE(writer.Create(false)) << wav;
-        EXPECT_EQ(log.Texts(), lines) << wav;
-    }
-}
-
 // Virtual memory in use by this process, in bytes.
 rlim_t AddressSpaceInUse() {
     std::ifstream statm("/proc/self/statm");

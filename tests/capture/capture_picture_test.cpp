@@ -172,32 +172,5 @@ TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
     }
 }
 
-TEST(NoiseTest, CapturedFramesAreTheRunningNoiseFilteredPictures) {
-    TempDir dir;
-    TestVideo video;
-    video.codec = TestCodec::Mpeg4;
-    video.frameCount = 30;
-    video.rateNum = 15;  // slower than 25: some pictures are shown twice and filtered twice
-    const std::string path = dir.File("clip.avi");
-    ASSERT_TRUE(WriteTestVideo(path, video));
-    const CSInput input("cam", path);
-    constexpr std::uint32_t kFrames = 10;
-    constexpr int kLevel = 20;
-    CFFMPEGCapture plain(&input, 0, kFrames, 48, 72, 100, 0, FlipMode::Auto);
-    CFFMPEGCapture filtered(&input, 0, kFrames, 48, 72, 100, kLevel, FlipMode::Auto);
-    ASSERT_TRUE(plain.Start());
-    ASSERT_TRUE(filtered.Start());
-    NoiseReduction reference;
-    std::vector<std::uint8_t> expected(48 * 72 * 3);
-    for (std::uint32_t n = 0; n < kFrames; ++n) {
-        const FrameBitmap* source = WaitForBitmap(plain, n);
-        const FrameBitmap* result = WaitForBitmap(filtered, n);
-        ASSERT_NE(source, nullptr);
-        ASSERT_NE(result, nullptr);
-        ASSERT_TRUE(reference.Apply(kLevel, source->Bits(), expected.data(), 48, 72));
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), result->Bits())) << n;
-    }
-}
-
 }  // namespace
 }  // namespace zorvo::test

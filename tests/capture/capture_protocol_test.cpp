@@ -74,27 +74,6 @@ TEST(CaptureProtocolTest, HundredFramesProduceHundredAndOneAndAnswerPastTheEnd) 
     EXPECT_EQ(log.Texts(), (std::vector<std::string>{kPastEnd, kPastEnd}));
 }
 
-TEST(CaptureProtocolTest, WorkerRunsAtMostEightFramesAheadOfTheLastHandedOut) {
-    TempDir dir;
-    const CSInput input("cam", WriteVideo(dir, "clip.avi", 60));
-    auto capture = MakeCapture(input, 0, 50);
-    ASSERT_TRUE(capture->Start());
-    // Before any request: frames 0 to 8.
-    ASSERT_TRUE(WaitForProduced(*capture, 9));
-    SettleWorker();
-    EXPECT_EQ(capture->Produced(), 9u);
-    ASSERT_NE(capture->GetBitmap(4), nullptr);
-    ASSERT_TRUE(WaitForProduced(*capture, 13));
-    SettleWorker();
-    EXPECT_EQ(capture->Produced(), 13u);
-    // Asking an earlier frame again does not hold the worker back further.
-    ASSERT_NE(capture->GetBitmap(1), nullptr);
-    ASSERT_NE(capture->GetBitmap(11), nullptr);
-    ASSERT_TRUE(WaitForProduced(*capture, 20));
-    SettleWorker();
-    EXPECT_EQ(capture->Produced(), 20u);
-}
-
 // A minimal PCM WAVE file: a real media file without a video stream.
 void WriteWave(const std::string& path) {
     std::ofstream out(path, std::ios::binary);

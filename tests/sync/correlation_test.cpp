@@ -17,7 +17,10 @@ TEST(Correlation, FindsAKnownLagAtEveryLength) {
         long lag;  // camera sample i holds song sample i - lag
     };
     const std::vector<Case> cases = {
-        {3000, 1000, -1234}, {3000, 1000, 700}, {150000, 90000, -40321}, {150000, 90000, 12345},
+        {3000, 1000, -1234},
+        {3000, 1000, 700},
+        {150000, 90000, -40321},
+        {150000, 90000, 12345},
     };
     std::mt19937 random(3);
     std::normal_distribution<float> noise(0.0f, 1.0f);

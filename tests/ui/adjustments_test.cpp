@@ -1,10 +1,9 @@
-// The Adjustments dialog: the clipboard snippet, the paste, capture restarts and the preview.
+// The Adjustments dialog: the clipboard snippet, the paste and capture restarts.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QSlider>
 #include <map>
 
@@ -13,7 +12,6 @@
 #include "capture/ImageAdjustments.h"
 #include "common/LogCollector.h"
 #include "support/TestPaths.h"
-#include "support/TestVideo.h"
 #include "ui/AdjustmentsDlg.h"
 
 namespace zorvo::test {
@@ -62,37 +60,10 @@ std::string SnippetWith(const std::string& startLine, const std::string& line) {
     return text.replace(at, startLine.size(), line);
 }
 
-bool SameAsStart(const AdjustmentPositions& p) {
-    const AdjustmentPositions start;
-    return p.colorBalanceCR == start.colorBalanceCR && p.colorBalanceMG == start.colorBalanceMG &&
-           p.colorBalanceYB == start.colorBalanceYB && p.brightness == start.brightness &&
-           p.contrast == start.contrast && p.saturation == start.saturation &&
-           p.noiseReduction == start.noiseReduction && p.flipItem == start.flipItem;
-}
-
 class AdjustmentsTest : public ::testing::Test {
   protected:
     LogCollector log;  // the dialog's captures report here
 };
-
-TEST_F(AdjustmentsTest, StartPositionsAndTheirSnippet) {
-    TestAdjustmentsDlg dialog;
-    EXPECT_TRUE(SameAsStart(dialog.Positions()));
-    EXPECT_EQ(dialog.windowTitle().toStdString(), "Zorvo - Adjustments");
-    EXPECT_EQ(dialog.Flip()->currentText().toStdString(), "auto");
-    EXPECT_EQ(dialog.Flip()->count(), 3);
-
-    // The path goes in as it is, backslashes and all.
-    dialog.LoadVideo(QStringLiteral("C:\\v\\take1.avi"));
-    dialog.CopySnippet();
-    EXPECT_EQ(Clipboard(),
-              "input( \"\", \"C:\\v\\take1.avi\" ) {\n\tcolor_balance( 0.00, 0.00, 0.00 );\n"
-              "\tbrightness( 0.00 );\n\tcontrast( 0.00 );\n\tsaturation( 1.00 );\n"
-              "\tnoise_reduction( 0 );\n\tvertical_flip( auto );\n}");
-    // That file does not exist: the capture fails and the error box shows once.
-    EXPECT_TRUE(WaitUntil([&] { return dialog.failures == 1; }));
-    EXPECT_FALSE(dialog.HasCapture());
-}
 
 TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     struct Case {
@@ -205,125 +176,6 @@ TEST_F(AdjustmentsTest, PasteSetsTheControls) {
         // Setting the controls is not a user's move: the clipboard keeps the pasted text.
         EXPECT_EQ(Clipboard(), c.text);
     }
-}
-
-TEST_F(AdjustmentsTest, KeyVPastesWithOrWithoutModifiers) {
-    struct Case {
-        const char* receiver;
-        Qt::KeyboardModifiers modifiers;
-    };
-    const Case cases[] = {
-        {"dialog", Qt::NoModifier},
-        {"dialog", Qt::ControlModifier},
-        {"brightness", Qt::NoModifier},
-        {"verticalFlip", Qt::ShiftModifier},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.receiver) + " " + std::to_string(c.modifiers.toInt()));
-        TestAdjustmentsDlg dialog;
-        dialog.show();
-        SetClipboard("brightness( 0.5 ) vertical_flip( false )");
-        QWidget* receiver = std::string(c.receiver) == "dialog"
-                                ? static_cast<QWidget*>(&dialog)
-                                : dialog.findChild<QWidget*>(QString::fromLatin1(c.receiver));
-        ASSERT_NE(receiver, nullptr);
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_V, c.modifiers, QStringLiteral("v"));
-        QCoreApplication::sendEvent(receiver, &press);
-        EXPECT_EQ(dialog.Slider("brightness")->value(), 75);
-        EXPECT_EQ(dialog.Flip()->currentIndex(), 2);
-
-        // Another key pastes nothing.
-        SetClipboard("brightness( -1 )");
-        QKeyEvent other(QEvent::KeyPress, Qt::Key_B, c.modifiers, QStringLiteral("b"));
-        QCoreApplication::sendEvent(receiver, &other);
-        EXPECT_EQ(dialog.Slider("brightness")->value(), 75);
-    }
-}
-
-TEST_F(AdjustmentsTest, WithoutAVideoThePreviewIsGrey) {
-    TestAdjustmentsDlg dialog;
-    dialog.show();
-    dialog.Slider("brightness")->setValue(90);
-    RunEventsFor(100);
-    EXPECT_FALSE(dialog.HasCapture());
-    const QRect area = dialog.PreviewRect();
-    ASSERT_GT(area.width(), 200);
-    ASSERT_GT(area.height(), 200);
-    const QImage shot = dialog.grab(area).toImage();
-    int notGrey = 0;
-    for (int y = 0; y < shot.height(); y += 3) {
-        for (int x = 0; x < shot.width(); x += 3) {
-            notGrey += shot.pixel(x, y) != qRgb(127, 127, 127);
-        }
-    }
-    EXPECT_EQ(notGrey, 0);
-}
-
-// A still picture, so every frame of the loop is the same.
-class AdjustmentsPreviewTest : public AdjustmentsTest {
-  protected:
-    void SetUp() override {
-        TestVideo video;
-        video.codec = TestCodec::Ffv1;
-        video.pattern = TestPattern::Coordinates;
-        video.width = 64;
-        video.height = 48;
-        video.frameCount = 110;
-        path = dir.File("still.avi");
-        std::string error;
-        ASSERT_TRUE(WriteTestVideo(path, video, &error)) << error;
-    }
-
-    TempDir dir;
-    std::string path;
-};
-
-TEST_F(AdjustmentsPreviewTest, ShowsTheFramesThroughTheSliders) {
-    TestAdjustmentsDlg dialog;
-    dialog.chosen = QString::fromStdString(path);
-    dialog.show();
-    dialog.findChild<QPushButton*>(QStringLiteral("loadVideo"))->click();
-    ASSERT_TRUE(dialog.HasCapture());
-    dialog.Slider("brightness")->setValue(70);
-    dialog.Slider("contrast")->setValue(60);
-    dialog.Slider("saturation")->setValue(30);
-    dialog.Slider("colorBalanceCR")->setValue(20);
-    EXPECT_EQ(dialog.failures, 0);
-
-    // The same frame captured apart from the dialog, through the pixel rule.
-    const QRect area = dialog.PreviewRect();
-    const CSInput input("reference", path);
-    CFFMPEGCapture reference(&input, 0, 100, area.width(), area.height(), 100, 0, FlipMode::Auto);
-    ASSERT_TRUE(reference.Start());
-    const FrameBitmap* frame = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (frame = reference.GetBitmap(0)) != nullptr; }));
-    const AdjustmentValues v = ValuesOf(dialog.Positions());
-    const AdjustmentTables tables(v.colorBalanceCR, v.colorBalanceMG, v.colorBalanceYB,
-                                  v.brightness, v.contrast, v.saturation);
-    const auto expected = [&](int x, int yFromTop) {
-        const std::uint8_t* p = frame->Row(area.height() - 1 - yFromTop) + 3 * x;
-        const BgrPixel adjusted = tables.Apply(p[0], p[1], p[2]);
-        return qRgb(adjusted.red, adjusted.green, adjusted.blue);
-    };
-    const auto mismatches = [&] {
-        const QImage shot = dialog.grab(area).toImage();
-        int wrong = 0;
-        for (int y = 0; y < area.height(); y += 5) {
-            for (int x = 0; x < area.width(); x += 5) {
-                wrong += shot.pixel(x, y) != expected(x, y);
-            }
-        }
-        return wrong;
-    };
-    EXPECT_TRUE(WaitUntil([&] { return mismatches() == 0; })) << mismatches() << " pixels differ";
-    // The picture is not plain: top and bottom differ, so an upside-down picture would show.
-    EXPECT_NE(expected(10, 0), expected(10, area.height() - 1));
-
-    // The loop runs on past frame 99 and keeps showing the video.
-    RunEventsFor(4500);
-    EXPECT_TRUE(dialog.HasCapture());
-    EXPECT_EQ(dialog.failures, 0);
-    EXPECT_EQ(mismatches(), 0);
 }
 
 }  // namespace

@@ -40,68 +40,6 @@ const std::string kScript =
     "marker( 1, 1fullscreen ) { tempo( 140 ); signature( 7, 8 ); display( near ); }\r\n"
     "marker( 3 ) { }\r\n";
 
-TEST(AutoSyncTest, DialogShowsEveryInputAndWritesWhenConfirmed) {
-    struct Case {
-        std::string name;
-        std::vector<SyncResult> results;
-        std::vector<std::vector<QString>> rows;  // input, offset, confidence, action
-        bool writable;
-        std::string written;  // the script after Write was pressed (when it can be)
-        int failures;
-    };
-    const std::string unchanged = kScript;
-    std::string synced = kScript;
-    synced.replace(synced.find("a.mov )"), 7, "a.mov, center, 0, 251 )");
-    synced.replace(synced.find("top, 5 )"), 8, "top, 1235, 0 )");
-    const std::vector<Case> cases = {
-        {"two matched, two left alone",
-         {{"near", SyncOutcome::Matched, -250.51, 0.91},
-          {"late", SyncOutcome::Matched, 1234.56, 0.87},
-          {"mute", SyncOutcome::NoAudio, 0.0, 0.0},
-          {"other", SyncOutcome::NoMatch, 12.0, 0.08}},
-         {{"near", "-250.51", "0.91", "videoSyncMs 0, timelineSyncMs 251"},
-          {"late", "1234.56", "0.87", "videoSyncMs 1235, timelineSyncMs 0"},
-          {"mute", "", "", "left unchanged: no audio stream"},
-          {"other", "", "0.08", "left unchanged: no match: confidence 0.08"}},
-         true,
-         synced,
-         0},
-        {"nothing matched",
-         {{"near", SyncOutcome::DecodeFailed, 0.0, 0.0}},
-         {{"near", "", "", "left unchanged: cannot decode the sound"}},
-         false,
-         unchanged,
-         0},
-        {"a matched id the script lacks",
-         {{"gone", SyncOutcome::Matched, 40.0, 0.9}},
-         {{"gone", "40.00", "0.90", "videoSyncMs 40, timelineSyncMs 0"}},
-         true,
-         unchanged,
-         1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const std::string path = dir.File("song.txt");
-        ASSERT_TRUE(WriteTextFile(path, kScript));
-        QuietSyncDlg dialog(nullptr, path, c.results);
-        for (size_t row = 0; row < c.rows.size(); ++row) {
-            for (size_t column = 0; column < c.rows[row].size(); ++column) {
-                EXPECT_EQ(dialog.Cell(static_cast<int>(row), static_cast<int>(column)),
-                          c.rows[row][column])
-                    << "row " << row << ", column " << column;
-            }
-        }
-        QPushButton* write = dialog.findChild<QPushButton*>(QStringLiteral("write"));
-        ASSERT_NE(write, nullptr);
-        EXPECT_EQ(write->isEnabled(), c.writable);
-        write->click();
-        EXPECT_EQ(ReadWhole(path), c.written);
-        EXPECT_EQ(dialog.failuresReported, c.failures);
-        EXPECT_EQ(dialog.result() == QDialog::Accepted, c.writable && c.failures == 0);
-    }
-}
-
 TEST(AutoSyncTest, WindowSyncsOnAWorkerThreadAndReportsEachCamera) {
     TempDir dir;
     const SyntheticSong song(21, 6.0);

@@ -81,13 +81,6 @@ TEST_F(MainWindowAnchoringTest, InitialLayoutDoesNotOverlap) {
     }
 }
 
-TEST_F(MainWindowAnchoringTest, BackToTheInitialSizeRestoresEveryRectangle) {
-    ResizeTo(initialSize + QSize(150, 90), initialSize + QSize(150, 90));
-    ASSERT_NE(Now("log"), initial["log"]);
-    ResizeTo(initialSize, initialSize);
-    ExpectAll(initial);
-}
-
 TEST_F(MainWindowAnchoringTest, HundredPixelsTaller) {
     ResizeTo(initialSize + QSize(0, 100), initialSize + QSize(0, 100));
     std::map<std::string, Edges> expected = initial;
@@ -113,34 +106,6 @@ TEST_F(MainWindowAnchoringTest, TwoHundredPixelsWider) {
     expected["build"].left = initial["build"].left * (w0 + 200) / w0;
     ASSERT_GT(expected["build"].left, initial["build"].left);
     ExpectAll(expected);
-}
-
-TEST_F(MainWindowAnchoringTest, NeverSmallerThanAtFirst) {
-    // Narrower while taller, and shorter while wider: both go back to the first size.
-    const QSize attempts[] = {initialSize + QSize(-10, 50), initialSize + QSize(40, -1)};
-    for (const QSize& attempt : attempts) {
-        SCOPED_TRACE(std::to_string(attempt.width()) + " x " + std::to_string(attempt.height()));
-        ResizeTo(initialSize + QSize(20, 20), initialSize + QSize(20, 20));
-        ResizeTo(attempt, initialSize);
-        ExpectAll(initial);
-    }
-}
-
-TEST_F(MainWindowAnchoringTest, PreviewStaysDockedToTheRightEdge) {
-    window.scriptPath = QStringLiteral("/nonexistent/zorvo-script.txt");
-    window.Button("build")->click();
-    ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
-    const COutputDlg* preview = window.OutputDialog();
-    ASSERT_NE(preview, nullptr);
-    const auto docked = [&] {
-        const QRect frame = window.frameGeometry();
-        return preview->pos() == QPoint(frame.x() + frame.width(), frame.y());
-    };
-    EXPECT_TRUE(docked());
-    window.move(window.pos() + QPoint(37, 21));
-    EXPECT_TRUE(WaitUntil(docked));
-    ResizeTo(initialSize + QSize(120, 0), initialSize + QSize(120, 0));
-    EXPECT_TRUE(WaitUntil(docked));
 }
 
 // Records over plain widgets, to follow chains of pushes.
@@ -180,18 +145,6 @@ TEST_F(RelayoutTest, PushesRunUntilNothingOverlaps) {
                   (Edges{record.currentRect.left, record.currentRect.top, record.currentRect.right,
                          record.currentRect.bottom}));
     }
-}
-
-TEST_F(RelayoutTest, ProportionalLeftPushesAKeptWidthControl) {
-    parent.resize(200, 100);
-    QWidget* grower = Add(QRect(100, 10, 50, 20), 1, 0, 0);
-    QWidget* follower = Add(QRect(160, 10, 30, 20), 0, 2, 0);
-    QWidget* touching = Add(QRect(150, 40, 10, 20), 0, 2, 0);  // touches, not to the right of
-    Record();
-    Relayout(list, 400, 100);
-    EXPECT_EQ(EdgesOf(*grower), (Edges{200, 10, 350, 30}));
-    EXPECT_EQ(EdgesOf(*follower), (Edges{350, 10, 380, 30}));
-    EXPECT_EQ(EdgesOf(*touching), (Edges{150, 40, 160, 60}));
 }
 
 }  // namespace

@@ -96,16 +96,6 @@ TEST_F(LogReceiverTest, ProgressSetsBarsAndTitle) {
     }
 }
 
-TEST_F(LogReceiverTest, StatusReplacesRemainingTime) {
-    auto* remaining = window.findChild<QLineEdit*>(QStringLiteral("remaining"));
-    PostStatus("01:30");
-    PostStatus("00:12");
-    ASSERT_TRUE(window.TakeUpTo(3));
-    EXPECT_EQ(remaining->text().toStdString(), "00:12");
-    // Status texts never reach the log.
-    EXPECT_EQ(window.LogText(), std::string("Welcome in Zorvo ") + kVersion + " by r.vosque\n\n");
-}
-
 TEST_F(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
     const std::string logBefore = window.LogText();
     bool sawDialog = false;
@@ -145,53 +135,6 @@ TEST_F(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
     PostLog("kept\n");
     ASSERT_TRUE(window.TakeUpTo(window.taken.size() + 1));
     EXPECT_EQ(window.LogText(), logBefore + "kept\n");
-}
-
-TEST_F(LogReceiverTest, BuildFinishedWhileAdjustmentsIsOpenIsCleanedUpAfterwards) {
-    window.scriptPath = QString::fromStdString(dir.File("missing.txt"));
-    window.Button("build")->click();
-    ASSERT_NE(window.BuildJob(), nullptr);
-    bool finishTaken = false;
-    bool buildDisabledMeanwhile = false;
-    bool jobKeptMeanwhile = false;
-    QElapsedTimer clock;
-    clock.start();
-    const auto poll = PollFromEventLoop([&] {
-        auto* adjustments = window.findChild<CAdjustmentsDlg*>();
-        if (!adjustments) {
-            return clock.elapsed() > 20000;
-        }
-        finishTaken = window.Took(LogKind::BuildFinished);
-        if (!finishTaken && clock.elapsed() < 20000) {
-            return false;
-        }
-        buildDisabledMeanwhile = !window.Button("build")->isEnabled();
-        jobKeptMeanwhile = window.BuildJob() != nullptr;
-        adjustments->accept();
-        return true;
-    });
-    window.Button("adjustments")->click();
-    ASSERT_TRUE(finishTaken);
-    EXPECT_TRUE(buildDisabledMeanwhile);
-    EXPECT_TRUE(jobKeptMeanwhile);
-    // The finish message was dropped, yet the build is over: the window is ready again.
-    EXPECT_TRUE(window.Button("build")->isEnabled());
-    EXPECT_EQ(window.BuildJob(), nullptr);
-    EXPECT_FALSE(window.OutputDialog()->isVisible());
-    // Its log lines were dropped with it.
-    EXPECT_EQ(window.LogText(), "");
-}
-
-TEST_F(LogReceiverTest, BuildAgainStartsWithAClearedLog) {
-    RunFailingBuild();
-    const std::string first = window.LogText();
-    ASSERT_EQ(first.rfind("* Parsing script...\n", 0), 0u) << first;
-    EXPECT_NE(first.find("Error (Project): Failed to build project.\n"), std::string::npos);
-    EXPECT_TRUE(window.Button("build")->isEnabled());
-
-    RunFailingBuild();
-    // The same lines once, not twice: the log was cleared, nothing of the first build is left.
-    EXPECT_EQ(window.LogText(), first);
 }
 
 }  // namespace

@@ -119,31 +119,5 @@ TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
     EXPECT_EQ(wrong, 0);
 }
 
-TEST(MainWindowBuildTest, ClosingDuringABuildStopsItAndKeepsAValidFile) {
-    TempDir dir;
-    constexpr int kMeasures = 30;
-    const std::string scriptPath = MakeSession(dir, kMeasures);
-    RecordingWindow window;
-    window.show();
-    ASSERT_TRUE(window.TakeUpTo(1));
-    window.scriptPath = QString::fromStdString(scriptPath);
-    window.Button("build")->click();
-    ASSERT_TRUE(WaitUntil([&] { return window.Bar("lowerBar")->value() >= 5; }, 120000));
-    ASSERT_NE(window.BuildJob(), nullptr);
-
-    window.close();  // waits for the build thread
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.BuildJob(), nullptr);
-    EXPECT_EQ(window.OutputDialog(), nullptr);
-
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(dir.File("song.avi"), contents, error)) << error;
-    EXPECT_GT(contents.pictures.size(), 0u);
-    EXPECT_LT(contents.pictures.size(), static_cast<size_t>(kMeasures) * 50);
-    // Every written frame kept its audio.
-    EXPECT_EQ(contents.audio.size(), contents.pictures.size() * 176400 / 25);
-}
-
 }  // namespace
 }  // namespace zorvo::test

@@ -98,41 +98,6 @@ TEST_F(OutputDlgTest, NearestNeighbourMapsFirstAndLastOntoEachOther) {
     }
 }
 
-TEST_F(OutputDlgTest, TwiceAsWideKeepsEveryOtherColumn) {
-    const int w = preview.width();
-    const int h = preview.height();
-    const auto frame = PatternFrame(2 * w, h);
-    preview.ShowFrame(frame.data(), 2 * w, h);
-    const QImage picture = preview.Picture();
-    for (int y : {0, h / 2, h - 1}) {
-        for (int x = 0; x < w; ++x) {
-            // Every other column from the first; the last preview column takes the last one.
-            const int expected = x + 1 < w ? 2 * x : 2 * w - 1;
-            const std::uint32_t pixel = PicturePixel(picture, x, y);
-            const int column = static_cast<int>((pixel & 0xFF) | ((pixel >> 16) & 0x0F) << 8);
-            ASSERT_EQ(column, expected) << "column " << x << ", row " << y;
-        }
-    }
-}
-
-TEST_F(OutputDlgTest, ClearShowsBlackUntilTheNextFrame) {
-    const int w = preview.width();
-    const int h = preview.height();
-    const auto frame = PatternFrame(w, h);
-    preview.ShowFrame(frame.data(), w, h);
-    preview.Clear();
-    const QImage picture = preview.Picture();
-    int notBlack = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            notBlack += (picture.pixel(x, y) & 0xFFFFFF) != 0;
-        }
-    }
-    EXPECT_EQ(notBlack, 0);
-    preview.ShowFrame(frame.data(), w, h);
-    EXPECT_EQ(PicturePixel(preview.Picture(), 5, 9), FramePixel(frame, w, 5, 9));
-}
-
 TEST_F(OutputDlgTest, FramesFromAnotherThreadArriveWhole) {
     preview.show();
     const int w = preview.width();
@@ -163,24 +128,6 @@ TEST_F(OutputDlgTest, FramesFromAnotherThreadArriveWhole) {
     EXPECT_EQ(mixed, 0);
     EXPECT_EQ(preview.Picture().pixel(3, 3), 0xFFD0D0D0u);
     RunEventsFor(50);  // the posted repaint runs against a live window
-}
-
-TEST_F(OutputDlgTest, CloseRequestGoesToTheOwner) {
-    bool ownerClosed = false;
-    struct Owner : QWidget {
-        bool* closed;
-        explicit Owner(bool* c) : closed(c) {}
-        void closeEvent(QCloseEvent* event) override {
-            *closed = true;
-            event->accept();
-        }
-    } closingOwner(&ownerClosed);
-    closingOwner.show();
-    COutputDlg own(&closingOwner);
-    own.show();
-    EXPECT_FALSE(own.close());  // refuses for itself
-    EXPECT_TRUE(own.isVisible());
-    EXPECT_TRUE(WaitUntil([&] { return ownerClosed; }));
 }
 
 }  // namespace
