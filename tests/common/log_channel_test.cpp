@@ -2,7 +2,6 @@
 
 #include <thread>
 
-#include "common/FrameBitmap.h"
 #include "common/LogCollector.h"
 
 namespace zorvo {
@@ -36,17 +35,6 @@ TEST(LogChannel, PostsInOrderWithKinds) {
     EXPECT_EQ(log.Joined(), "* Parsing script...\nError (SMEffect): Unknown effect type 'fade'.\n");
 }
 
-TEST(LogChannel, CollectorsNestAndRestore) {
-    LogCollector outer;
-    {
-        LogCollector inner;
-        PostLog("inner\n");
-        EXPECT_EQ(inner.Texts(), std::vector<std::string>{"inner\n"});
-    }
-    PostLog("outer\n");
-    EXPECT_EQ(outer.Texts(), std::vector<std::string>{"outer\n"});
-}
-
 TEST(LogChannel, EachSenderKeepsItsOrderAcrossThreads) {
     LogCollector log;
     constexpr int kPerThread = 2000;
@@ -76,22 +64,6 @@ TEST(LogChannel, FormatHandlesLongTexts) {
     EXPECT_EQ(text, "Unknown ID '" + id + "'.\n");
     EXPECT_EQ(Format("Done in %f secs [%i min(s) %.2i] for %i frames.\n", 75.5, 1, 15, 584),
               "Done in 75.500000 secs [1 min(s) 15] for 584 frames.\n");
-}
-
-TEST(FrameBitmap, AllocatesBlackBottomUpRows) {
-    FrameBitmap bitmap;
-    ASSERT_TRUE(bitmap.Allocate(5, 3));
-    EXPECT_EQ(bitmap.Stride(), 15u);
-    EXPECT_EQ(bitmap.SizeBytes(), 45u);
-    EXPECT_EQ(bitmap.Row(2) - bitmap.Bits(), 30);
-    for (size_t i = 0; i < bitmap.SizeBytes(); ++i) {
-        EXPECT_EQ(bitmap.Bits()[i], 0);
-    }
-    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{0, 5}, {5, 0}, {-1, 4}}) {
-        EXPECT_FALSE(bitmap.Allocate(w, h));
-        EXPECT_TRUE(bitmap.Empty());
-        EXPECT_EQ(bitmap.Width(), 0);
-    }
 }
 
 }  // namespace

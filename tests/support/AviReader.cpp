@@ -1,5 +1,7 @@
 #include "support/AviReader.h"
 
+#include "support/Owned.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,29 +16,6 @@ extern "C" {
 
 namespace zorvo::test {
 namespace {
-
-struct FormatCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-
-std::string ErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // Takes every picture the decoder has ready.
 bool ReceivePictures(AVCodecContext* decoder, AVFrame* frame, AviContents& contents,
@@ -140,12 +119,12 @@ bool ReadAvi(const std::string& path, AviContents& contents, std::string& error)
         error = "cannot open: " + ErrorText(result);
         return false;
     }
-    const FormatPtr format(raw);
+    const Owned<AVFormatContext> format(raw);
     if ((result = avformat_find_stream_info(format.get(), nullptr)) < 0) {
         error = "no stream info: " + ErrorText(result);
         return false;
     }
-    CodecPtr decoder;
+    Owned<AVCodecContext> decoder;
     int videoIndex = -1;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVCodecParameters* p = format->streams[i]->codecpar;
@@ -174,8 +153,8 @@ bool ReadAvi(const std::string& path, AviContents& contents, std::string& error)
         }
     }
 
-    const PacketPtr packet(av_packet_alloc());
-    const FramePtr frame(av_frame_alloc());
+    const Owned<AVPacket> packet(av_packet_alloc());
+    const Owned<AVFrame> frame(av_frame_alloc());
     while ((result = av_read_frame(format.get(), packet.get())) >= 0) {
         const int index = packet->stream_index;
         contents.streams[static_cast<std::size_t>(index)].packets += 1;

@@ -1,5 +1,7 @@
 #include "support/MediaReader.h"
 
+#include "support/Owned.h"
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -13,16 +15,6 @@ extern "C" {
 
 namespace zorvo::test {
 namespace {
-
-struct Freer {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Freer>;
 
 bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 
+#include "support/Owned.h"
 #include "support/WaveFile.h"
 
 extern "C" {
@@ -158,25 +159,6 @@ std::vector<float> CameraSound(const SyntheticSong& song, double songAt, double 
 
 namespace {
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct OutputFree {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&f->pb);
-        }
-        avformat_free_context(f);
-    }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-
 bool Fail(std::string* error, const std::string& reason) {
     if (error) {
         *error = reason;
@@ -185,7 +167,7 @@ bool Fail(std::string* error, const std::string& reason) {
 }
 
 struct Encoding {
-    CodecPtr codec;
+    Owned<AVCodecContext> codec;
     AVStream* stream = nullptr;
 };
 
@@ -214,23 +196,7 @@ bool Open(AVFormatContext* output, const char* name, Encoding& e,
 
 // Sends one frame (null: the end) and writes every packet the encoder gives back.
 bool Encode(AVFormatContext* output, Encoding& e, const AVFrame* frame, AVPacket* packet) {
-    if (avcodec_send_frame(e.codec.get(), frame) < 0) {
-        return false;
-    }
-    for (;;) {
-        const int result = avcodec_receive_packet(e.codec.get(), packet);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
-            return true;
-        }
-        if (result < 0) {
-            return false;
-        }
-        av_packet_rescale_ts(packet, e.codec->time_base, e.stream->time_base);
-        packet->stream_index = e.stream->index;
-        if (av_interleaved_write_frame(output, packet) < 0) {
-            return false;
-        }
-    }
+    return EncodeAndWrite(e.codec.get(), output, e.stream, frame, packet) >= 0;
 }
 
 }  // namespace
@@ -241,7 +207,7 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
     if (avformat_alloc_output_context2(&raw, nullptr, nullptr, path.c_str()) < 0 || !raw) {
         return Fail(error, "no container for " + path);
     }
-    std::unique_ptr<AVFormatContext, OutputFree> output(raw);
+    OwnedOutput output(raw);
     Encoding video;
     if (!Open(output.get(), "mpeg4", video, [](AVCodecContext& c) {
             c.width = 16;
@@ -273,8 +239,8 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
         avformat_write_header(output.get(), nullptr) < 0) {
         return Fail(error, "cannot write the header of " + path);
     }
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> picture(av_frame_alloc());
+    Owned<AVPacket> packet(av_packet_alloc());
+    Owned<AVFrame> picture(av_frame_alloc());
     picture->format = AV_PIX_FMT_YUV420P;
     picture->width = picture->height = 16;
     if (av_frame_get_buffer(picture.get(), 0) < 0) {
@@ -302,7 +268,7 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
     if (audio.codec) {
         AVCodecContext& c = *audio.codec;
         const int chunk = c.frame_size > 0 ? c.frame_size : 1024;
-        std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+        Owned<AVFrame> frame(av_frame_alloc());
         const long first = std::lround(file.audioStart * file.rate);
         for (size_t at = 0; at < file.samples.size(); at += chunk) {
             const int count = static_cast<int>(std::min<size_t>(chunk, file.samples.size() - at));

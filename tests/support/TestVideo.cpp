@@ -1,5 +1,7 @@
 #include "support/TestVideo.h"
 
+#include "support/Owned.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,41 +22,11 @@ namespace zorvo::test {
 
 namespace {
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-// Closes the file (when one was opened) and frees the muxer.
-struct OutputFree {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) {
-            avio_closep(&f->pb);
-        }
-        avformat_free_context(f);
-    }
-};
-
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerFree>;
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputFree>;
-
 bool Fail(std::string* error, const std::string& reason, int code = 0) {
     if (error) {
         *error = reason;
         if (code < 0) {
-            char text[AV_ERROR_MAX_STRING_SIZE] = {};
-            av_strerror(code, text, sizeof(text));
-            *error += std::string(": ") + text;
+            *error += ": " + ErrorText(code);
         }
     }
     return false;
@@ -139,25 +111,6 @@ void Paint(const TestVideo& video, int index, int bandHeight, std::vector<std::u
     }
 }
 
-bool Drain(AVCodecContext* encoder, AVFormatContext* output, AVStream* stream, AVPacket* packet,
-           std::string* error) {
-    for (;;) {
-        const int result = avcodec_receive_packet(encoder, packet);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
-            return true;
-        }
-        if (result < 0) {
-            return Fail(error, "encoding failed", result);
-        }
-        av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-        packet->stream_index = stream->index;
-        const int written = av_interleaved_write_frame(output, packet);
-        if (written < 0) {
-            return Fail(error, "writing a packet failed", written);
-        }
-    }
-}
-
 }  // namespace
 
 int DefaultBandHeight(int height) {
@@ -201,9 +154,9 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
     if (result < 0 || !rawOutput) {
         return Fail(error, "no container for " + path, result);
     }
-    OutputPtr output(rawOutput);
+    OwnedOutput output(rawOutput);
     AVStream* stream = avformat_new_stream(output.get(), nullptr);
-    CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    Owned<AVCodecContext> encoder(avcodec_alloc_context3(codec));
     if (!stream || !encoder) {
         return Fail(error, "out of memory");
     }
@@ -229,8 +182,8 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
         return Fail(error, "cannot write the header", result);
     }
 
-    FramePtr frame(av_frame_alloc());
-    PacketPtr packet(av_packet_alloc());
+    Owned<AVFrame> frame(av_frame_alloc());
+    Owned<AVPacket> packet(av_packet_alloc());
     if (!frame || !packet) {
         return Fail(error, "out of memory");
     }
@@ -240,9 +193,9 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
     if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
         return Fail(error, "cannot allocate a picture", result);
     }
-    ScalerPtr scaler(sws_getContext(video.width, video.height, AV_PIX_FMT_BGR24, video.width,
-                                    video.height, choice.format, SWS_POINT, nullptr, nullptr,
-                                    nullptr));
+    Owned<SwsContext> scaler(sws_getContext(video.width, video.height, AV_PIX_FMT_BGR24,
+                                            video.width, video.height, choice.format, SWS_POINT,
+                                            nullptr, nullptr, nullptr));
     if (!scaler) {
         return Fail(error, "cannot convert to the encoder's format");
     }
@@ -262,18 +215,13 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
         if (encoder->flags & AV_CODEC_FLAG_QSCALE) {
             frame->quality = encoder->global_quality;
         }
-        if ((result = avcodec_send_frame(encoder.get(), frame.get())) < 0) {
+        if ((result = EncodeAndWrite(encoder.get(), output.get(), stream, frame.get(),
+                                     packet.get())) < 0) {
             return Fail(error, "encoding failed", result);
         }
-        if (!Drain(encoder.get(), output.get(), stream, packet.get(), error)) {
-            return false;
-        }
     }
-    if ((result = avcodec_send_frame(encoder.get(), nullptr)) < 0) {
+    if ((result = EncodeAndWrite(encoder.get(), output.get(), stream, nullptr, packet.get())) < 0) {
         return Fail(error, "flushing the encoder failed", result);
-    }
-    if (!Drain(encoder.get(), output.get(), stream, packet.get(), error)) {
-        return false;
     }
     if ((result = av_write_trailer(output.get())) < 0) {
         return Fail(error, "cannot finish " + path, result);

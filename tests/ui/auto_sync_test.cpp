@@ -1,10 +1,5 @@
-// Auto-sync: the main window matches a script's cameras on a worker thread, and the dialog shows
-// the results and writes them.
+// Auto-sync: the main window matches a script's cameras on a worker thread.
 #include <gtest/gtest.h>
-
-#include <QPushButton>
-#include <fstream>
-#include <sstream>
 
 #include "RecordingWindow.h"
 #include "support/TestPaths.h"
@@ -13,23 +8,6 @@
 
 namespace zorvo::test {
 namespace {
-
-// The dialog with its error box replaced by a count.
-class QuietSyncDlg : public CSyncDlg {
-  public:
-    using CSyncDlg::CSyncDlg;
-    int failuresReported = 0;
-
-  protected:
-    void ReportWriteFailure() override { ++failuresReported; }
-};
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 const std::string kScript =
     "output( o.avi, 64, 48, bicubic, song.wav )\r\n"
