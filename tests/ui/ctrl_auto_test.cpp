@@ -96,18 +96,6 @@ TEST_F(MainWindowAnchoringTest, HundredPixelsTaller) {
     ExpectAll(expected);
 }
 
-TEST_F(MainWindowAnchoringTest, TwoHundredPixelsWider) {
-    ResizeTo(initialSize + QSize(200, 0), initialSize + QSize(200, 0));
-    std::map<std::string, Edges> expected = initial;
-    for (const char* name : {"log", "upperBar", "lowerBar", "build"}) {
-        expected[name].right += 200;
-    }
-    const int w0 = initialSize.width();
-    expected["build"].left = initial["build"].left * (w0 + 200) / w0;
-    ASSERT_GT(expected["build"].left, initial["build"].left);
-    ExpectAll(expected);
-}
-
 // Records over plain widgets, to follow chains of pushes.
 class RelayoutTest : public ::testing::Test {
   protected:

@@ -45,24 +45,6 @@ class OutputDlgTest : public ::testing::Test {
     COutputDlg preview{&owner};
 };
 
-TEST_F(OutputDlgTest, SameSizeCopiesEveryPixelWithAlpha255) {
-    const int w = preview.width();
-    const int h = preview.height();
-    ASSERT_GT(w, 100);
-    ASSERT_GT(h, 100);
-    const auto frame = PatternFrame(w, h);
-    preview.ShowFrame(frame.data(), w, h);
-    const QImage picture = preview.Picture();
-    ASSERT_EQ(picture.size(), preview.size());
-    int wrong = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            wrong += PicturePixel(picture, x, y) != FramePixel(frame, w, x, y);
-        }
-    }
-    EXPECT_EQ(wrong, 0);
-}
-
 TEST_F(OutputDlgTest, NearestNeighbourMapsFirstAndLastOntoEachOther) {
     const int w = preview.width();
     const int h = preview.height();
