@@ -101,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, AudioAndVideo,
     ::testing::Values(AudioCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056},
                       AudioCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882},
+                      // The least a wave may hold: one sample a frame.
+                      AudioCase{"one_sample_a_frame", 4, 4, Extensible(25, 6, 24), "pcm_s24le", 18},
                       AudioCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)),
                                 "pcm_s16le", 7056},
                       // What ffmpeg and most audio editors write beyond 16-bit stereo.
