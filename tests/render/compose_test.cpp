@@ -100,6 +100,9 @@ TEST(Blend, SlowMotionWeights) {
     // 127 x next + 128 x current, shifted: a mix of 100 and 200 gives 149.
     BlendFrames(Filled(3, 2, 100), Filled(3, 2, 200), 127, scratch);
     EXPECT_EQ(scratch.Bits()[0], (127 * 200 + 128 * 100) >> 8);
+    // The weights sum to 255, so white blended with white comes out a shade darker.
+    BlendFrames(Filled(3, 2, 255), Filled(3, 2, 255), 0, scratch);
+    EXPECT_EQ(scratch.Bits()[0], 254);
 }
 
 TEST(ComposeViewport, LookupFadeAndOverlay) {
