@@ -77,6 +77,56 @@ struct LevelCase {
     std::vector<int> expected;
 };
 
+// Grey levels through one adjustment, by the tables and by the lookup table.
+TEST(AdjustmentTablesTest, PerComponentAdjustmentsMapLevels) {
+    const std::vector<int> contrastLevels = {0, 32, 64, 100, 127, 128, 160, 191, 224, 255};
+    const std::vector<LevelCase> cases = {
+        {"balance red +1",
+         {.cr = 1},
+         true,
+         false,
+         false,
+         {0, 64, 128, 192, 255},
+         {0, 154, 254, 255, 255}},
+        {"balance blue -1",
+         {.yb = -1},
+         false,
+         false,
+         true,
+         {0, 64, 128, 192, 255},
+         {0, 0, 1, 103, 254}},
+        {"brightness -1", {.brightness = -1}, true, true, true, {127, 128, 200}, {0, 1, 145}},
+        {"contrast 1",
+         {.contrast = 1},
+         true,
+         true,
+         true,
+         contrastLevels,
+         {0, 9, 37, 85, 127, 128, 176, 217, 245, 255}},
+        {"contrast -2",
+         {.contrast = -2},
+         true,
+         true,
+         true,
+         contrastLevels,
+         {0, 76, 116, 127, 127, 128, 127, 138, 180, 255}},
+    };
+    for (const LevelCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AdjustmentSettings settings = SettingsOf(c.colour);
+        const AdjustmentTables tables(settings);
+        ASSERT_TRUE(BuildLut(settings));
+        for (std::size_t k = 0; k < c.levels.size(); ++k) {
+            const auto level = static_cast<std::uint8_t>(c.levels[k]);
+            const BgrPixel want{static_cast<std::uint8_t>(c.blue ? c.expected[k] : level),
+                                static_cast<std::uint8_t>(c.green ? c.expected[k] : level),
+                                static_cast<std::uint8_t>(c.red ? c.expected[k] : level)};
+            EXPECT_EQ(tables.Apply(level, level, level), want) << "level " << c.levels[k];
+            EXPECT_EQ(LutEntry(settings, level, level, level), want) << "level " << c.levels[k];
+        }
+    }
+}
+
 TEST(AdjustmentTablesTest, SaturationActsAroundTheGreyOfThePixel) {
     struct Case {
         double saturation;
