@@ -202,5 +202,17 @@ TEST(BuildLutTest, MatchesTheDirectRuleAndTheTables) {
     }
 }
 
+TEST(BuildLutTest, NotANumberGivesTheLowerBoundInsteadOfGarbage) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const AdjustmentTables brightness(0, 0, 0, nan, 0, 1.0);
+    const AdjustmentTables saturation(0, 0, 0, 0, 0, nan);
+    const AdjustmentTables contrast(0, 0, 0, 0, nan, 1.0);
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(brightness.brightnessTable[i], 0) << i;
+        EXPECT_EQ(saturation.saturationTable[i][i / 2], 0) << i;
+        EXPECT_EQ(contrast.contrastTable[i], i < 128 ? 0 : 127) << i;
+    }
+}
+
 }  // namespace
 }  // namespace zorvo
