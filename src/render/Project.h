@@ -19,6 +19,17 @@ namespace zorvo {
 
 class CFFMPEGCapture;
 class CViewport;
+struct TimelineSpan;
+struct TimelineBlock;
+
+// Receives the stills of a storyboard run on the build thread: the first frame of a block,
+// composed as the render writes it. False stops the run as failed.
+class StillSink {
+  public:
+    virtual ~StillSink() = default;
+    virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
+                           const TimelineBlock& block) = 0;
+};
 
 // One build: a script file in, a video out, on its own thread. Constructing the job starts
 // it; destroying it stops it (the file written so far is closed properly) and waits.
@@ -30,6 +41,9 @@ class CProject : public CThread {
     CProject(std::string scriptPath, FrameSink* outputDlg,
              std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {},
              DecoderPool::Limits decoders = {});
+    // A storyboard run: instead of writing files, hands the first frame of every block (or of
+    // every span's first block) to `stills`, which must outlive the job.
+    CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly);
     ~CProject() override;
 
     // False when the build thread could not be started (a line and the finish message were
@@ -66,8 +80,14 @@ class CProject : public CThread {
     };
 
     bool Build();
+    bool StartOverlay();
     bool RenderTimeline(FrameWriter& writer);
-    bool ComposeFrame(const FrameValues& values, FrameWriter& writer);
+    bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
+    bool RenderStills();
+    void MakeViewports(const TimelineSpan& span);
+    bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
+    static FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block);
+    bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 
     CScript m_script;
@@ -75,6 +95,8 @@ class CProject : public CThread {
     LabelFont m_font;
     std::uint64_t m_splitBytes;
     std::string m_outputPath;
+    StillSink* m_stills = nullptr;
+    bool m_firstBlockOnly = false;
     bool m_started = false;
     std::atomic<bool> m_succeeded{false};
 

@@ -3,23 +3,11 @@
 
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
-#include "render/Layout.h"
 #include "render/Project.h"
+#include "render/TimelineWalk.h"
 #include "render/Viewport.h"
 
 namespace zorvo {
-
-namespace {
-
-// Validation keeps counts far below 2^32; saturate rather than cast out of range regardless.
-std::uint32_t ToFrames(double frames) {
-    if (!(frames > 0)) {
-        return 0;
-    }
-    return frames < 4294967295.0 ? static_cast<std::uint32_t>(frames) : 4294967295u;
-}
-
-}  // namespace
 
 void CProject::PostRemainingTime(std::uint32_t framesDone) {
     const double now = NowSeconds();
@@ -33,194 +21,218 @@ void CProject::PostRemainingTime(std::uint32_t framesDone) {
     PostStatus(Format("%i min(s) %.2i", r / 60, r - 60 * (r / 60)));
 }
 
+void CProject::MakeViewports(const TimelineSpan& span) {
+    m_viewports.clear();
+    for (size_t d = 0; d < span.rects.size(); ++d) {
+        auto viewport = std::make_unique<CViewport>(span.marker->displays[d], span.rects[d]);
+        viewport->m_period = span.periods[d];
+        viewport->m_inputs = span.inputs[d];
+        m_viewports.push_back(std::move(viewport));
+    }
+    // Decoders of files this span does not show are of no more use.
+    std::set<std::string> files;
+    for (const auto& viewport : m_viewports) {
+        for (const CSInput* input : viewport->m_inputs) {
+            files.insert(input->file);
+        }
+    }
+    m_decoders.KeepOnly(files);
+}
+
+bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
+    for (size_t d = 0; d < m_viewports.size(); ++d) {
+        CViewport& viewport = *m_viewports[d];
+        const BlockArea& area = block.areas[d];
+        viewport.m_current = area.inputIndex;
+        const CSInput* input = viewport.Current();
+        viewport.m_pCapture = std::make_unique<CFFMPEGCapture>(
+            input, area.captureStartMs, CaptureFrameCount(frames, area.speed),
+            viewport.m_pRect.Width(), viewport.m_pRect.Height(),
+            static_cast<std::int32_t>(area.zoom), input->settings.noiseReduction,
+            input->settings.verticalFlip);
+        viewport.m_pCapture->m_pDecoders = &m_decoders;
+        viewport.m_nextRelease = 0;  // a fresh capture for every block
+    }
+    // The decoders open side by side; every one is open before the block begins.
+    for (auto& viewport : m_viewports) {
+        if (!viewport->m_pCapture->Launch()) {
+            PostLog("Error (Project): Failed to start capture.\n");
+            return false;
+        }
+    }
+    for (auto& viewport : m_viewports) {
+        viewport->m_pCapture->WaitOpened();
+    }
+    return true;
+}
+
+CProject::FrameValues CProject::ValuesFor(const TimelineSpan& span, const TimelineBlock& block) {
+    FrameValues values;
+    values.marker = span.marker;
+    values.carried = &span.carried;
+    values.timing = &span.timing;
+    values.blockLength = span.blockLength;
+    values.framesPerBlockExact = span.blocks.framesExact;
+    values.spanFrames = static_cast<std::uint32_t>(span.blocks.Frames());
+    values.spanFrame = static_cast<std::uint32_t>(block.firstFrame - span.blocks.firstFrame);
+    values.block = block.index;
+    values.frameCounter = static_cast<std::uint32_t>(block.firstFrame);
+    values.separators = &span.separators;
+    return values;
+}
+
 bool CProject::RenderTimeline(FrameWriter& writer) {
-    const auto& markers = m_script.markers;
-    m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(markers)));
+    m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(m_script.markers)));
     m_renderStart = NowSeconds();
     m_lastEstimate = 0;
     m_frameCounter = 0;
     m_overlayIndex = 0;
 
-    CarriedValues carried;
-    double timelinePosition = 0;
-    std::vector<Rect> rects;
-    std::vector<Rect> separators;
-    const int endMeasure =
-        m_script.rangeEnd != 0 ? m_script.rangeEnd : static_cast<int>(markers.back()->measure);
-
-    for (size_t mi = 0; mi + 1 < markers.size(); ++mi) {
-        const CSMarker& m = *markers[mi];
-        const CSMarker& n = *markers[mi + 1];
+    return WalkTimeline(m_script, true, [&](const TimelineSpan& span) {
         if (m_bStop) {
-            return true;
+            return WalkStep::End;
         }
-        carried.Carry(m);
-        if (m_script.rangeEnd != 0 && m.measure == static_cast<std::uint32_t>(m_script.rangeEnd)) {
-            return true;
+        if (span.skipped) {
+            // Skipped frames keep their place in the numbering, so the audio stays in step.
+            m_frameCounter = static_cast<std::uint32_t>(span.blocks.endFrame);
+            writer.skippedFrames = m_frameCounter;
+            return WalkStep::Next;
         }
-        PostLog(Format("* Building timeline markers %i to %i (end@%i) - %i/%i @ %ibpm\n",
-                       static_cast<int>(m.measure), static_cast<int>(n.measure), endMeasure,
-                       carried.beatCount, carried.beatUnit, carried.tempo));
-        if (!GetLayoutRects(static_cast<std::uint32_t>(m_script.width),
-                            static_cast<std::uint32_t>(m_script.height), m.layout, rects,
-                            separators)) {
-            PostLog("Error (Project): Failed to get layout.\n");
-            return false;
-        }
-        if (m.displays.size() != rects.size()) {
-            PostLog(
-                "Error (Project): Display list count does not correspound to the layout rectangles "
-                "count.\n");
-            return false;
-        }
-
-        const SpanTiming timing = SpanTiming::Compute(carried, m.measure, n.measure);
-        std::vector<double> periods;
-        const double blockLength = BlockLength(timing, m.displays, &periods);
+        MakeViewports(span);
+        bool failed = false;
+        ForEachBlock(span, [&](const TimelineBlock& block) {
+            if (m_bStop) {
+                return false;
+            }
+            failed = !RenderBlock(span, block, writer);
+            return !failed;
+        });
         m_viewports.clear();
-        for (size_t d = 0; d < m.displays.size(); ++d) {
-            auto viewport = std::make_unique<CViewport>(m.displays[d], rects[d]);
-            viewport->m_period = periods[d];
-            const bool resolved = m_script.BuildInputList(m.displays[d].refId, viewport->m_inputs);
-            m_viewports.push_back(std::move(viewport));
-            if (!resolved) {
-                PostLog("Error (Project): Failed to build input list.\n");
+        return failed ? WalkStep::Fail : m_bStop ? WalkStep::End : WalkStep::Next;
+    });
+}
+
+bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
+                           FrameWriter& writer) {
+    const auto blockFrames = static_cast<std::uint32_t>(block.endFrame - block.firstFrame);
+    m_frameCounter = static_cast<std::uint32_t>(block.firstFrame);
+    if (!StartCaptures(block, blockFrames)) {
+        return false;
+    }
+    PostLog(Format("[Block %i/%i]\n", static_cast<int>(block.index + 1),
+                   static_cast<int>(span.blocks.count)));
+    PostProgress(0, 0);
+
+    FrameValues values = ValuesFor(span, block);
+    const CSMarker& m = *span.marker;
+    std::uint32_t j = 0;
+    while (j < blockFrames && !m_bStop) {
+        bool ready = true;
+        for (auto& viewport : m_viewports) {
+            const double speed = m.GetSpeed(viewport->Current()->id);
+            if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index)) {
+                ready = false;
+                break;
+            }
+        }
+        if (ready) {
+            values.frame = j;
+            if (!ComposeFrame(values, writer.frameBitmap)) {
+                return false;
+            }
+            if (m_bStop) {
+                break;  // composing stopped part way: the frame is not whole
+            }
+            if (m_pOutputDlg) {
+                m_pOutputDlg->ShowFrame(writer.frameBits, m_script.width, m_script.height);
+            }
+            if (!writer.InsertFrame(m_frameCounter + j)) {
+                PostLog("Error (Project): Failed to insert frame.\n");
+                return false;
+            }
+            PostProgress(static_cast<int>((j + 1) * 100 / blockFrames), 0);
+            const std::uint32_t done = m_frameCounter + j + 1;
+            PostProgress(m_frameEstimate > 0
+                             ? static_cast<int>(std::uint64_t{done} * 100 / m_frameEstimate)
+                             : 100,
+                         1);
+            PostRemainingTime(done);
+            ++j;
+        }
+        for (auto& viewport : m_viewports) {
+            if (viewport->m_pCapture->m_bFailed) {
+                PostLog("Error (Project): Failed to capture source video frames.\n");
                 return false;
             }
         }
+    }
+    PostProgress(0, 0);
+    for (auto& viewport : m_viewports) {
+        viewport->m_pCapture.reset();
+    }
+    // A stop inside the block counts only the frames that were written.
+    m_frameCounter += j;
+    return true;
+}
 
-        // Decoders of files this span does not show are of no more use.
-        std::set<std::string> files;
-        for (const auto& viewport : m_viewports) {
-            for (const CSInput* input : viewport->m_inputs) {
-                files.insert(input->file);
+bool CProject::RenderStills() {
+    FrameBitmap frame;
+    if (!frame.Allocate(m_script.width, m_script.height)) {
+        PostLog("Error (Project): Failed to allocate a frame.\n");
+        return false;
+    }
+    const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
+    std::int64_t skipped = 0;
+    return WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
+        if (m_bStop) {
+            return WalkStep::End;
+        }
+        if (span.skipped) {
+            skipped = span.blocks.endFrame;
+            return WalkStep::Next;
+        }
+        MakeViewports(span);
+        bool failed = false;
+        ForEachBlock(span, [&](const TimelineBlock& block) {
+            if (m_bStop || (m_firstBlockOnly && block.index > 0)) {
+                return false;
             }
-        }
-        m_decoders.KeepOnly(files);
-
-        const SpanBlocks blocks(timelinePosition, timing, blockLength);
-        const std::uint32_t framesPerBlock = ToFrames(blocks.framesExact);
-        PostLog(Format("%i block(s) of %ims (%i frames) to compute\n",
-                       static_cast<int>(blocks.count), static_cast<int>(blockLength),
-                       static_cast<int>(framesPerBlock)));
-        if (blocks.count > 0 && framesPerBlock == 0) {
-            // Validation refuses such scripts; never render blocks without frames.
-            PostLog("Error (Project): Blocks shorter than one frame cannot be rendered.\n");
-            return false;
-        }
-
-        if (m_script.rangeStart != 0 &&
-            m.measure < static_cast<std::uint32_t>(m_script.rangeStart)) {
-            // Skipped frames keep their place in the numbering, so the audio stays in step.
-            m_frameCounter = static_cast<std::uint32_t>(blocks.endFrame);
-            writer.skippedFrames = m_frameCounter;
-        } else {
-            double blockStart = 0;
-            for (std::uint32_t b = 0; b < blocks.count && !m_bStop;
-                 ++b, blockStart += blockLength) {
-                const std::int64_t blockFirst = blocks.BlockFirst(blockStart);
-                const auto blockFrames =
-                    static_cast<std::uint32_t>(blocks.BlockEnd(b, blockStart) - blockFirst);
-                m_frameCounter = static_cast<std::uint32_t>(blockFirst);
-                for (auto& viewport : m_viewports) {
-                    viewport->SelectInput(blockStart);
-                    const CSInput* input = viewport->Current();
-                    const double speed = m.GetSpeed(input->id);
-                    const auto start = static_cast<std::int64_t>(
-                        std::trunc(static_cast<double>(std::int64_t{input->videoSyncMs} -
-                                                       input->timelineSyncMs) +
-                                   timelinePosition + blockStart));
-                    viewport->m_pCapture = std::make_unique<CFFMPEGCapture>(
-                        input, start, CaptureFrameCount(blockFrames, speed),
-                        viewport->m_pRect.Width(), viewport->m_pRect.Height(),
-                        static_cast<std::int32_t>(m.GetResize(input->id)),
-                        input->settings.noiseReduction, input->settings.verticalFlip);
-                    viewport->m_pCapture->m_pDecoders = &m_decoders;
-                    viewport->m_nextRelease = 0;  // a fresh capture for every block
-                }
-                // The decoders open side by side; every one is open before the block begins.
-                for (auto& viewport : m_viewports) {
-                    if (!viewport->m_pCapture->Launch()) {
-                        PostLog("Error (Project): Failed to start capture.\n");
+            // The block's first frame, composed from one picture of each capture.
+            if (!StartCaptures(block, 1)) {
+                failed = true;
+                return false;
+            }
+            for (auto& viewport : m_viewports) {
+                while (!viewport->m_pCapture->GetBitmap(0)) {
+                    if (viewport->m_pCapture->m_bFailed) {
+                        PostLog("Error (Project): Failed to capture source video frames.\n");
+                        failed = true;
+                        return false;
+                    }
+                    if (m_bStop) {
                         return false;
                     }
                 }
-                for (auto& viewport : m_viewports) {
-                    viewport->m_pCapture->WaitOpened();
-                }
-                PostLog(Format("[Block %i/%i]\n", static_cast<int>(b + 1),
-                               static_cast<int>(blocks.count)));
-                PostProgress(0, 0);
-
-                FrameValues values;
-                values.marker = &m;
-                values.carried = &carried;
-                values.timing = &timing;
-                values.blockLength = blockLength;
-                values.framesPerBlockExact = blocks.framesExact;
-                values.spanFrames = static_cast<std::uint32_t>(blocks.Frames());
-                values.spanFrame = static_cast<std::uint32_t>(blockFirst - blocks.firstFrame);
-                values.block = b;
-                values.frameCounter = m_frameCounter;
-                values.separators = &separators;
-
-                std::uint32_t j = 0;
-                while (j < blockFrames && !m_bStop) {
-                    bool ready = true;
-                    for (auto& viewport : m_viewports) {
-                        const double speed = m.GetSpeed(viewport->Current()->id);
-                        if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index)) {
-                            ready = false;
-                            break;
-                        }
-                    }
-                    if (ready) {
-                        values.frame = j;
-                        if (!ComposeFrame(values, writer)) {
-                            return false;
-                        }
-                        if (m_bStop) {
-                            break;  // composing stopped part way: the frame is not whole
-                        }
-                        if (m_pOutputDlg) {
-                            m_pOutputDlg->ShowFrame(writer.frameBits, m_script.width,
-                                                    m_script.height);
-                        }
-                        if (!writer.InsertFrame(m_frameCounter + j)) {
-                            PostLog("Error (Project): Failed to insert frame.\n");
-                            return false;
-                        }
-                        PostProgress(static_cast<int>((j + 1) * 100 / blockFrames), 0);
-                        const std::uint32_t done = m_frameCounter + j + 1;
-                        PostProgress(m_frameEstimate > 0 ? static_cast<int>(std::uint64_t{done} *
-                                                                            100 / m_frameEstimate)
-                                                         : 100,
-                                     1);
-                        PostRemainingTime(done);
-                        ++j;
-                    }
-                    for (auto& viewport : m_viewports) {
-                        if (viewport->m_pCapture->m_bFailed) {
-                            PostLog("Error (Project): Failed to capture source video frames.\n");
-                            return false;
-                        }
-                    }
-                }
-                PostProgress(0, 0);
-                for (auto& viewport : m_viewports) {
-                    viewport->m_pCapture.reset();
-                }
-                // A stop inside the block counts only the frames that were written.
-                m_frameCounter += j;
             }
-        }
-        m_viewports.clear();
-        timelinePosition += timing.span;
-        if (n.isLast) {
+            // The render composes every written frame, so the overlay has moved on by as many.
+            m_overlayIndex =
+                loopFrames > 0
+                    ? static_cast<std::uint32_t>((block.firstFrame - skipped) % loopFrames)
+                    : 0;
+            FrameValues values = ValuesFor(span, block);
+            values.frame = 0;
+            if (!ComposeFrame(values, frame) || !m_stills->TakeStill(frame, span, block)) {
+                failed = true;
+                return false;
+            }
+            for (auto& viewport : m_viewports) {
+                viewport->m_pCapture.reset();
+            }
             return true;
-        }
-    }
-    return true;
+        });
+        m_viewports.clear();
+        return failed ? WalkStep::Fail : m_bStop ? WalkStep::End : WalkStep::Next;
+    });
 }
 
 }  // namespace zorvo
