@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -27,6 +28,7 @@ void CProject::MakeViewports(const TimelineSpan& span) {
         auto viewport = std::make_unique<CViewport>(span.marker->displays[d], span.rects[d]);
         viewport->m_period = span.periods[d];
         viewport->m_inputs = span.inputs[d];
+        viewport->m_freeLuts = m_stills == nullptr;
         m_viewports.push_back(std::move(viewport));
     }
     // Decoders of files this span does not show are of no more use.
@@ -182,6 +184,17 @@ bool CProject::RenderStills() {
         return false;
     }
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
+    std::uint64_t total = 0;
+    const bool counted = WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
+        if (!span.skipped) {
+            total += m_firstBlockOnly ? std::min(span.blocks.count, 1u) : span.blocks.count;
+        }
+        return WalkStep::Next;
+    });
+    if (!counted) {
+        return false;
+    }
+    std::uint64_t done = 0;
     std::int64_t skipped = 0;
     return WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
         if (m_bStop) {
@@ -225,6 +238,7 @@ bool CProject::RenderStills() {
                 failed = true;
                 return false;
             }
+            PostProgress(static_cast<int>(++done * 100 / std::max<std::uint64_t>(total, 1)), 1);
             for (auto& viewport : m_viewports) {
                 viewport->m_pCapture.reset();
             }

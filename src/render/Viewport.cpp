@@ -10,8 +10,10 @@ CViewport::CViewport(const CSMDisplay& display, const Rect& rect)
 CViewport::~CViewport() {
     m_pCapture.reset();
     for (CSInput* input : m_inputs) {
-        input->settings.lut.reset();
-        input->settings.lutKind = LutKind::None;
+        if (m_freeLuts) {
+            input->settings.lut.reset();
+            input->settings.lutKind = LutKind::None;
+        }
     }
 }
 
