@@ -148,6 +148,13 @@ const std::vector<Command>& Commands() {
          1,
          1,
          RunRenderCommand},
+        {"sync",
+         "[--write] SCRIPT",
+         "find each camera's sync offset from its own sound",
+         {{"write", 0, nullptr, "write the offsets into the script's input statements"}},
+         1,
+         1,
+         RunSyncCommand},
         {"help", "[COMMAND]", "show this help, or a command's", {}, 0, 1, RunHelpCommand},
     };
     return commands;
