@@ -99,7 +99,7 @@ class TextPlan {
                             static_cast<long long>(block.endFrame - 1),
                             static_cast<long long>(block.endFrame - block.firstFrame));
             for (const BlockArea& area : block.areas) {
-                m_out += Format(" %s from %s%s", area.input->id.c_str(),
+                m_out += Format(" %s from %s%s", area.input ? area.input->id.c_str() : "-",
                                 SongTime(static_cast<double>(area.captureStartMs)).c_str(),
                                 &area == &block.areas.back() ? "" : ",");
             }

@@ -90,28 +90,28 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
     m_frameCounter = 0;
     m_overlayIndex = 0;
 
-    return WalkTimeline(m_script, true, [&](const TimelineSpan& span) {
-        if (m_bStop) {
-            return WalkStep::End;
-        }
-        if (span.skipped) {
-            // Skipped frames keep their place in the numbering, so the audio stays in step.
-            m_frameCounter = static_cast<std::uint32_t>(span.blocks.endFrame);
-            writer.skippedFrames = m_frameCounter;
-            return WalkStep::Next;
-        }
-        MakeViewports(span);
-        bool failed = false;
-        ForEachBlock(span, [&](const TimelineBlock& block) {
-            if (m_bStop) {
-                return false;
+    return WalkTimeline(
+        m_script, true,
+        [&](const TimelineSpan& span) {
+            if (span.skipped) {
+                // Skipped frames keep their place in the numbering, so the audio stays in step.
+                m_frameCounter = static_cast<std::uint32_t>(span.blocks.endFrame);
+                writer.skippedFrames = m_frameCounter;
+                return WalkStep::Next;
             }
-            failed = !RenderBlock(span, block, writer);
-            return !failed;
-        });
-        m_viewports.clear();
-        return failed ? WalkStep::Fail : m_bStop ? WalkStep::End : WalkStep::Next;
-    });
+            MakeViewports(span);
+            bool failed = false;
+            ForEachBlock(span, [&](const TimelineBlock& block) {
+                if (m_bStop) {
+                    return false;
+                }
+                failed = !RenderBlock(span, block, writer);
+                return !failed;
+            });
+            m_viewports.clear();
+            return failed ? WalkStep::Fail : WalkStep::Next;
+        },
+        &m_bStop);
 }
 
 bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
@@ -196,57 +196,57 @@ bool CProject::RenderStills() {
     }
     std::uint64_t done = 0;
     std::int64_t skipped = 0;
-    return WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
-        if (m_bStop) {
-            return WalkStep::End;
-        }
-        if (span.skipped) {
-            skipped = span.blocks.endFrame;
-            return WalkStep::Next;
-        }
-        MakeViewports(span);
-        bool failed = false;
-        ForEachBlock(span, [&](const TimelineBlock& block) {
-            if (m_bStop || (m_firstBlockOnly && block.index > 0)) {
-                return false;
+    return WalkTimeline(
+        m_script, false,
+        [&](const TimelineSpan& span) {
+            if (span.skipped) {
+                skipped = span.blocks.endFrame;
+                return WalkStep::Next;
             }
-            // The block's first frame, composed from one picture of each capture.
-            if (!StartCaptures(block, 1)) {
-                failed = true;
-                return false;
-            }
-            for (auto& viewport : m_viewports) {
-                while (!viewport->m_pCapture->GetBitmap(0)) {
-                    if (viewport->m_pCapture->m_bFailed) {
-                        PostLog("Error (Project): Failed to capture source video frames.\n");
-                        failed = true;
-                        return false;
-                    }
-                    if (m_bStop) {
-                        return false;
+            MakeViewports(span);
+            bool failed = false;
+            ForEachBlock(span, [&](const TimelineBlock& block) {
+                if (m_bStop || (m_firstBlockOnly && block.index > 0)) {
+                    return false;
+                }
+                // The block's first frame, composed from one picture of each capture.
+                if (!StartCaptures(block, 1)) {
+                    failed = true;
+                    return false;
+                }
+                for (auto& viewport : m_viewports) {
+                    while (!viewport->m_pCapture->GetBitmap(0)) {
+                        if (viewport->m_pCapture->m_bFailed) {
+                            PostLog("Error (Project): Failed to capture source video frames.\n");
+                            failed = true;
+                            return false;
+                        }
+                        if (m_bStop) {
+                            return false;
+                        }
                     }
                 }
-            }
-            // The render composes every written frame, so the overlay has moved on by as many.
-            m_overlayIndex =
-                loopFrames > 0
-                    ? static_cast<std::uint32_t>((block.firstFrame - skipped) % loopFrames)
-                    : 0;
-            FrameValues values = ValuesFor(span, block);
-            values.frame = 0;
-            if (!ComposeFrame(values, frame) || !m_stills->TakeStill(frame, span, block)) {
-                failed = true;
-                return false;
-            }
-            PostProgress(static_cast<int>(++done * 100 / std::max<std::uint64_t>(total, 1)), 1);
-            for (auto& viewport : m_viewports) {
-                viewport->m_pCapture.reset();
-            }
-            return true;
-        });
-        m_viewports.clear();
-        return failed ? WalkStep::Fail : m_bStop ? WalkStep::End : WalkStep::Next;
-    });
+                // The render composes every written frame, so the overlay has moved on by as many.
+                m_overlayIndex =
+                    loopFrames > 0
+                        ? static_cast<std::uint32_t>((block.firstFrame - skipped) % loopFrames)
+                        : 0;
+                FrameValues values = ValuesFor(span, block);
+                values.frame = 0;
+                if (!ComposeFrame(values, frame) || !m_stills->TakeStill(frame, span, block)) {
+                    failed = true;
+                    return false;
+                }
+                PostProgress(static_cast<int>(++done * 100 / std::max<std::uint64_t>(total, 1)), 1);
+                for (auto& viewport : m_viewports) {
+                    viewport->m_pCapture.reset();
+                }
+                return true;
+            });
+            m_viewports.clear();
+            return failed ? WalkStep::Fail : WalkStep::Next;
+        },
+        &m_bStop);
 }
 
 }  // namespace zorvo

@@ -25,7 +25,8 @@ std::int64_t CaptureStartMs(const CSInput& input, double position, double blockS
 }
 
 bool WalkTimeline(const CScript& script, bool postProgress,
-                  const std::function<WalkStep(const TimelineSpan&)>& visit) {
+                  const std::function<WalkStep(const TimelineSpan&)>& visit,
+                  const std::atomic<bool>* stop) {
     const auto& markers = script.markers;
     if (markers.empty()) {
         return true;
@@ -38,6 +39,9 @@ bool WalkTimeline(const CScript& script, bool postProgress,
     for (size_t mi = 0; mi + 1 < markers.size(); ++mi) {
         const CSMarker& m = *markers[mi];
         const CSMarker& n = *markers[mi + 1];
+        if (stop && stop->load()) {
+            return true;
+        }
         carried.Carry(m);
         if (script.rangeEnd != 0 && m.measure == static_cast<std::uint32_t>(script.rangeEnd)) {
             return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -56,11 +57,12 @@ std::int64_t CaptureStartMs(const CSInput& input, double position, double blockS
 enum class WalkStep { Next, End, Fail };
 
 // Walks the spans of a loaded and validated script in the render's order and arithmetic,
-// calling `visit` for each; ends after the terminal marker, at the range end, or when `visit`
-// says End. With `postProgress` the render's per-span lines are posted. False after a
-// failure, whose line has been posted (or when `visit` says Fail).
+// calling `visit` for each; ends after the terminal marker, at the range end, when `stop` is
+// set at a marker, or when `visit` says End. With `postProgress` the render's per-span lines
+// are posted. False after a failure, whose line has been posted (or when `visit` says Fail).
 bool WalkTimeline(const CScript& script, bool postProgress,
-                  const std::function<WalkStep(const TimelineSpan&)>& visit);
+                  const std::function<WalkStep(const TimelineSpan&)>& visit,
+                  const std::atomic<bool>* stop = nullptr);
 
 // Calls `visit` for each block of the span in order until it returns false; false then.
 bool ForEachBlock(const TimelineSpan& span, const std::function<bool(const TimelineBlock&)>& visit);
