@@ -33,6 +33,7 @@ TEST(CommandLine, UsageErrorsNameWhatWasWrong) {
          "zorvo storyboard: --width takes a number of pixels from 16 to 4096, not '8' (see zorvo "
          "storyboard --help)\n"},
         {"help rendr", "zorvo: unknown command 'rendr' (see zorvo --help)\n"},
+        {"sync --write", "zorvo sync: missing SCRIPT (see zorvo sync --help)\n"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = RunZorvo(c.arguments);
@@ -65,7 +66,7 @@ TEST(CommandLine, HelpAndVersion) {
     }
     // Every command of the table is listed in the overview.
     const std::string overview = RunZorvo("help").out;
-    for (const char* command : {"check", "plan", "storyboard", "render", "help"}) {
+    for (const char* command : {"check", "plan", "storyboard", "render", "sync", "help"}) {
         EXPECT_NE(overview.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     }
 }
