@@ -182,11 +182,11 @@ TEST(PlanCommand, Json) {
                   span + "\"firstFrame\":187,\"endFrame\":375," + areas + "}]}\n");
 
     const ProgramRun blocks = RunZorvo("plan --blocks --json " + path);
-    EXPECT_NE(blocks.out.find(
-                  "{\"index\":1,\"startMs\":7968.750,\"firstFrame\":199,\"endFrame\":210,"
-                  "\"areas\":[{\"input\":\"b\",\"file\":\"b.avi\",\"fileMs\":7768,\"speed\":1,"
-                  "\"zoom\":100}]}"),
-              std::string::npos)
+    EXPECT_NE(
+        blocks.out.find("{\"index\":1,\"startMs\":7968.750,\"firstFrame\":199,\"endFrame\":210,"
+                        "\"areas\":[{\"input\":\"b\",\"file\":\"" +
+                        dir.File("b.avi") + "\",\"fileMs\":7768,\"speed\":1,\"zoom\":100}]}"),
+        std::string::npos)
         << blocks.out;
 
     // A script that fails: log lines on standard error, nothing on standard output.
