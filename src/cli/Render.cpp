@@ -98,8 +98,8 @@ int RunStoryboard(const std::string& scriptPath, const StoryboardOptions& option
         return status;
     }
     ConsoleLog console(stdout, stderr, false);
-    FrameBitmap picture;
-    if (!sheet.Compose(picture) || !WritePng(picture, options.output)) {
+    const FrameBitmap& picture = sheet.Sheet();
+    if (!WritePng(picture, options.output)) {
         std::fprintf(stderr, "zorvo: cannot write the storyboard to '%s'\n",
                      options.output.c_str());
         return 1;

@@ -100,7 +100,7 @@ bool CProject::Build() {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
-        if (!StartOverlay() || !RenderStills()) {
+        if (!StartOverlay() || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
             return false;
         }
         PostProgress(0, 0);

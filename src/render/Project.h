@@ -29,6 +29,9 @@ class StillSink {
     virtual ~StillSink() = default;
     virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                            const TimelineBlock& block) = 0;
+    // Called on the build thread once every still has been taken (not after a stop). False fails
+    // the run.
+    virtual bool Finish() { return true; }
 };
 
 // One build: a script file in, a video out, on its own thread. Constructing the job starts
@@ -85,7 +88,11 @@ class CProject : public CThread {
     bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
     bool RenderStills();
     void MakeViewports(const TimelineSpan& span);
+    void MakeCaptures(const TimelineBlock& block, std::uint32_t frames);
+    bool LaunchCaptures(const std::vector<size_t>& areas);
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
+    // The first picture of every area of a block; `stopped` when a stop came first.
+    bool CaptureStills(const TimelineBlock& block, bool& stopped);
     static FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);

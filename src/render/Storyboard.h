@@ -33,6 +33,10 @@ class ContactSheet : public StillSink {
 
     // Lays the sheet out; false (with a log line) when it cannot be allocated or is empty.
     bool Compose(FrameBitmap& sheet);
+    // Composes the sheet into Sheet() on the build thread, so no reader of it has to.
+    bool Finish() override { return Compose(m_sheet); }
+    // The sheet composed at the end of a successful run; empty before.
+    const FrameBitmap& Sheet() const { return m_sheet; }
 
     // Where thumbnail i lies on the composed sheet, in rows from the top.
     Rect ThumbnailRect(std::size_t i) const;
@@ -57,6 +61,7 @@ class ContactSheet : public StillSink {
     int m_width = 0;
     int m_height = 0;
     LabelFont m_font;
+    FrameBitmap m_sheet;
 };
 
 // Scales a picture to width x height with area averaging. False when the scaler refuses.

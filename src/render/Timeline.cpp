@@ -41,7 +41,7 @@ void CProject::MakeViewports(const TimelineSpan& span) {
     m_decoders.KeepOnly(files);
 }
 
-bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
+void CProject::MakeCaptures(const TimelineBlock& block, std::uint32_t frames) {
     for (size_t d = 0; d < m_viewports.size(); ++d) {
         CViewport& viewport = *m_viewports[d];
         const BlockArea& area = block.areas[d];
@@ -55,15 +55,63 @@ bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
         viewport.m_pCapture->m_pDecoders = &m_decoders;
         viewport.m_nextRelease = 0;  // a fresh capture for every block
     }
-    // The decoders open side by side; every one is open before the block begins.
-    for (auto& viewport : m_viewports) {
-        if (!viewport->m_pCapture->Launch()) {
+}
+
+bool CProject::LaunchCaptures(const std::vector<size_t>& areas) {
+    // The decoders open side by side; every one is open before this returns.
+    for (size_t d : areas) {
+        if (!m_viewports[d]->m_pCapture->Launch()) {
             PostLog("Error (Project): Failed to start capture.\n");
             return false;
         }
     }
-    for (auto& viewport : m_viewports) {
-        viewport->m_pCapture->WaitOpened();
+    for (size_t d : areas) {
+        m_viewports[d]->m_pCapture->WaitOpened();
+    }
+    return true;
+}
+
+bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
+    MakeCaptures(block, frames);
+    std::vector<size_t> areas(m_viewports.size());
+    for (size_t d = 0; d < areas.size(); ++d) {
+        areas[d] = d;
+    }
+    return LaunchCaptures(areas);
+}
+
+bool CProject::CaptureStills(const TimelineBlock& block, bool& stopped) {
+    MakeCaptures(block, 1);
+    // Areas of one file take turns, so that each picks up, at the same picture, the decoder the
+    // one before has just given back instead of opening the file and seeking again.
+    std::vector<size_t> pending(m_viewports.size());
+    for (size_t d = 0; d < pending.size(); ++d) {
+        pending[d] = d;
+    }
+    while (!pending.empty()) {
+        std::set<std::string> files;
+        std::vector<size_t> turn;
+        std::vector<size_t> later;
+        for (size_t d : pending) {
+            (files.insert(m_viewports[d]->Current()->file).second ? turn : later).push_back(d);
+        }
+        if (!LaunchCaptures(turn)) {
+            return false;
+        }
+        for (size_t d : turn) {
+            CFFMPEGCapture& capture = *m_viewports[d]->m_pCapture;
+            while (!capture.GetBitmap(0)) {
+                if (capture.m_bFailed) {
+                    PostLog("Error (Project): Failed to capture source video frames.\n");
+                    return false;
+                }
+                if (m_bStop) {
+                    stopped = true;
+                    return true;
+                }
+            }
+        }
+        pending = std::move(later);
     }
     return true;
 }
@@ -210,21 +258,13 @@ bool CProject::RenderStills() {
                     return false;
                 }
                 // The block's first frame, composed from one picture of each capture.
-                if (!StartCaptures(block, 1)) {
+                bool stopped = false;
+                if (!CaptureStills(block, stopped)) {
                     failed = true;
                     return false;
                 }
-                for (auto& viewport : m_viewports) {
-                    while (!viewport->m_pCapture->GetBitmap(0)) {
-                        if (viewport->m_pCapture->m_bFailed) {
-                            PostLog("Error (Project): Failed to capture source video frames.\n");
-                            failed = true;
-                            return false;
-                        }
-                        if (m_bStop) {
-                            return false;
-                        }
-                    }
+                if (stopped) {
+                    return false;
                 }
                 // The render composes every written frame, so the overlay has moved on by as many.
                 m_overlayIndex =

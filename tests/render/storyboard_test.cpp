@@ -11,12 +11,16 @@ constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 constexpr int kThumb = 80;  // half the width: each thumbnail pixel averages a 2 x 2 square
 
-// Runs a storyboard job to its finish message.
-bool RunStills(const std::string& scriptPath, ContactSheet& sheet, bool firstBlockOnly) {
+// Runs a storyboard job to its finish message; `decoded` receives the pictures it decoded.
+bool RunStills(const std::string& scriptPath, ContactSheet& sheet, bool firstBlockOnly,
+               std::uint64_t* decoded = nullptr) {
     LogCollector log;
     CProject job(scriptPath, sheet, firstBlockOnly);
     for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (decoded) {
+        *decoded = job.DecodedPictures();
     }
     return job.Succeeded();
 }
@@ -114,10 +118,32 @@ TEST_F(Storyboard, EveryThumbnailIsTheRenderedFrameScaledDown) {
     }
 }
 
+TEST_F(Storyboard, AreasShowingOneCameraDecodeItOnce) {
+    // The second area of a block takes the decoder the first one left on the same picture.
+    const std::string head = "output( " + dir->File("o.avi") + ", 160, 120 )\ninput( a, " +
+                             dir->File("a.avi") + ", center, 300 ) { }\n";
+    const std::string one =
+        "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 7, 8 ) "
+        "display( a, each_beat ) }\nmarker( 2 ) { }\n";
+    const std::string two =
+        "marker( 1, 1left_1right ) { tempo( 93 ) signature( 7, 8 ) "
+        "display( a, each_beat ) display( a, each_measure ) }\n"
+        "marker( 2 ) { }\n";
+    std::uint64_t decoded[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const std::string path = dir->File("areas" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(test::WriteTextFile(path, head + (i == 0 ? one : two)));
+        ContactSheet stills(kThumb, 4, true);
+        ASSERT_TRUE(RunStills(path, stills, false, &decoded[i]));
+        EXPECT_EQ(stills.Stills().size(), 7u);  // a measure of seven beats
+    }
+    EXPECT_GT(decoded[0], 7u);
+    EXPECT_EQ(decoded[1], decoded[0]);
+}
+
 TEST_F(Storyboard, SheetLayoutCaptionsAndPng) {
     ASSERT_TRUE(stillsOk);
-    FrameBitmap picture;
-    ASSERT_TRUE(sheet->Compose(picture));
+    const FrameBitmap& picture = sheet->Sheet();  // composed by the run
     // Four columns of 80 + 8; span 1 has two rows of four, span 2 one row; each span has a
     // header, each row a caption under its thumbnails.
     const int row = ContactSheet::kGap + kHeight / 2 + ContactSheet::kCaptionHeight;
