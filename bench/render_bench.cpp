@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "common/Allocator.h"
 #include "common/LogCollector.h"
 #include "render/Project.h"
 
@@ -375,4 +376,14 @@ BENCHMARK(BM_RenderDemo)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime()
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The allocator set up as the programs set it.
+int main(int argc, char** argv) {
+    zorvo::LimitAllocatorArenas();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

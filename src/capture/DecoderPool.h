@@ -22,6 +22,8 @@ class DecoderPool {
     struct Limits {
         std::size_t perFile = 3;  // several areas may show one file at different times
         std::size_t total = 8;
+        // Areas that show the same input from the same moment share one capture.
+        bool shareCaptures = true;
     };
 
     DecoderPool() = default;
@@ -39,6 +41,7 @@ class DecoderPool {
     // Frees the idle decoders of every file but `paths`.
     void KeepOnly(const std::set<std::string>& paths);
     std::size_t IdleCount() const;
+    bool SharesCaptures() const { return m_limits.shareCaptures; }
 
     // Statistics: pictures the decoders delivered, and the distinct source frames the
     // captures used (per file).

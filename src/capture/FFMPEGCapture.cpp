@@ -21,6 +21,8 @@ namespace {
 
 // How far the decoder may run ahead of the last frame handed out.
 constexpr std::uint32_t kFramesAhead = 8;
+// Released frames an output keeps for reuse; the consumer releases them one by one.
+constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
 constexpr std::chrono::milliseconds kFrameWait{100};
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
@@ -33,17 +35,25 @@ CFFMPEGCapture::CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::
                                std::int32_t noiseReduction, FlipMode flipMode)
     : m_startMs(startMs),
       m_frameCount(frameCount),
-      m_width(width),
-      m_height(height),
       m_pInput(input),
       m_zoom(zoom),
       m_noiseReduction(noiseReduction),
-      m_flipMode(flipMode) {}
+      m_flipMode(flipMode) {
+    AddOutput(width, height);
+}
 
 CFFMPEGCapture::~CFFMPEGCapture() {
     Stop();
     std::lock_guard lock(m_mutex);
-    m_frames.clear();
+    m_outputs.clear();
+}
+
+std::size_t CFFMPEGCapture::AddOutput(std::int32_t width, std::int32_t height) {
+    auto output = std::make_unique<Output>();
+    output->width = width;
+    output->height = height;
+    m_outputs.push_back(std::move(output));
+    return m_outputs.size() - 1;
 }
 
 bool CFFMPEGCapture::Start() {
@@ -92,12 +102,16 @@ void CFFMPEGCapture::WakeWorker() {
     m_consumerMoved.notify_all();
 }
 
-Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h) const {
-    return zorvo::ComputeSourceRect(w, h, m_zoom, m_sourceRect, m_width, m_height,
+Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h, std::size_t output) const {
+    if (output >= m_outputs.size()) {
+        return {};
+    }
+    const Output& out = *m_outputs[output];
+    return zorvo::ComputeSourceRect(w, h, m_zoom, m_sourceRect, out.width, out.height,
                                     m_pInput ? m_pInput->focus : InputFocus::Center);
 }
 
-const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
+const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t output) {
     if (index >= m_frameCount) {
         PostLog(
             "Warning (FFMPEGCapture): Wrong GetBitmap position (over the end of the segment).\n");
@@ -121,32 +135,93 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index) {
     if (m_bFailed.load() || !ready()) {
         return nullptr;
     }
-    const auto found = m_frames.find(index);
-    if (found == m_frames.end()) {
+    if (output >= m_outputs.size()) {
+        return nullptr;
+    }
+    const auto& frames = m_outputs[output]->frames;
+    const auto found = frames.find(index);
+    if (found == frames.end()) {
         return nullptr;
     }
     return found->second.get();
 }
 
-void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index) {
+void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     std::lock_guard lock(m_mutex);
-    m_frames.erase(index);
+    if (output >= m_outputs.size()) {
+        return;
+    }
+    Output& out = *m_outputs[output];
+    const auto found = out.frames.find(index);
+    if (found == out.frames.end()) {
+        return;
+    }
+    if (out.spare.size() < kSpareFrames) {
+        out.spare.push_back(std::move(found->second));
+    }
+    out.frames.erase(found);
 }
 
-bool CFFMPEGCapture::StoreFrame(std::uint32_t index, const std::uint8_t* picture) {
-    auto bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap);
-    if (!bitmap || !bitmap->Allocate(m_width, m_height)) {
-        PostLog("Error (FFMPEGCapture): Failed to create DIB section.\n");
-        return false;
+bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
+    const bool flip = FlipsPicture(m_flipMode, static_cast<AVPixelFormat>(current.format));
+    for (const auto& output : m_outputs) {
+        if (!changed && output->picture) {
+            continue;
+        }
+        if (!output->picture) {
+            // Rows of exactly 3 x width bytes; a little slack after the last one for the scaler.
+            if (av_image_check_size(static_cast<unsigned>(output->width),
+                                    static_cast<unsigned>(output->height), 0, nullptr) < 0) {
+                PostLog("Error (FFMPEGCapture): Failed to fill buffer.\n");
+                return false;
+            }
+            const size_t bytes =
+                static_cast<size_t>(output->width) * static_cast<size_t>(output->height) * 3;
+            output->picture.reset(new (std::nothrow) std::uint8_t[bytes + 64]);
+            if (!output->picture) {
+                PostLog("Error (FFMPEGCapture): Failed to allocate frame RGB.\n");
+                return false;
+            }
+        }
+        if (!output->scaler.Convert(current, output->rect, flip, output->width, output->height,
+                                    interpolationFlags.load(), output->picture.get())) {
+            PostLog("Error (FFMPEGCapture): Failed to get sws context.\n");
+            return false;
+        }
     }
-    if (m_noiseReduction == 0) {
-        std::memcpy(bitmap->Bits(), picture, bitmap->SizeBytes());
-    } else if (!m_noiseFilter.Apply(m_noiseReduction, picture, bitmap->Bits(), m_width, m_height)) {
-        return false;
+    return true;
+}
+
+bool CFFMPEGCapture::StoreFrame(std::uint32_t index) {
+    std::vector<std::unique_ptr<FrameBitmap>> bitmaps;
+    for (const auto& output : m_outputs) {
+        std::unique_ptr<FrameBitmap> bitmap;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!output->spare.empty()) {
+                bitmap = std::move(output->spare.back());
+                output->spare.pop_back();
+            }
+        }
+        if (!bitmap && (!(bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap)) ||
+                        !bitmap->Allocate(output->width, output->height))) {
+            PostLog("Error (FFMPEGCapture): Failed to create DIB section.\n");
+            return false;
+        }
+        if (m_noiseReduction == 0) {
+            std::memcpy(bitmap->Bits(), output->picture.get(), bitmap->SizeBytes());
+        } else if (!output->noiseFilter.Apply(m_noiseReduction, output->picture.get(),
+                                              bitmap->Bits(), output->width, output->height)) {
+            return false;
+        }
+        bitmaps.push_back(std::move(bitmap));
     }
     {
+        // Every output's frame appears at once: m_produced counts for all of them.
         std::lock_guard lock(m_mutex);
-        m_frames[index] = std::move(bitmap);
+        for (size_t i = 0; i < m_outputs.size(); ++i) {
+            m_outputs[i]->frames[index] = std::move(bitmaps[i]);
+        }
         m_produced.store(index + 1);
     }
     m_frameStored.notify_all();
@@ -196,18 +271,6 @@ bool CFFMPEGCapture::Capture() {
     if (!reused && !decoder->AllocatePictures()) {
         return false;
     }
-    // Rows of exactly 3 x width bytes; a little slack after the last one for the scaler.
-    if (av_image_check_size(static_cast<unsigned>(m_width), static_cast<unsigned>(m_height), 0,
-                            nullptr) < 0) {
-        PostLog("Error (FFMPEGCapture): Failed to fill buffer.\n");
-        return false;
-    }
-    const size_t pictureBytes = static_cast<size_t>(m_width) * static_cast<size_t>(m_height) * 3;
-    std::unique_ptr<std::uint8_t[]> picture(new (std::nothrow) std::uint8_t[pictureBytes + 64]);
-    if (!picture) {
-        PostLog("Error (FFMPEGCapture): Failed to allocate frame RGB.\n");
-        return false;
-    }
 
     const AVRational rate = decoder->FrameRate();
     const std::int64_t startFrame = decoder->FrameAt(m_startMs);
@@ -225,9 +288,9 @@ bool CFFMPEGCapture::Capture() {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
     }
 
-    const Rect rect = ComputeSourceRect(decoder->Width(), decoder->Height());
-    FrameScaler scaler;
-    bool converted = false;  // `picture` holds the current source picture
+    for (std::size_t i = 0; i < m_outputs.size(); ++i) {
+        m_outputs[i]->rect = ComputeSourceRect(decoder->Width(), decoder->Height(), i);
+    }
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
     m_produced.store(0);
@@ -271,15 +334,8 @@ bool CFFMPEGCapture::Capture() {
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;
         }
-        if (changed || !converted) {
-            const AVFrame* current = decoder->Current();
-            const bool flip = FlipsPicture(m_flipMode, static_cast<AVPixelFormat>(current->format));
-            if (!scaler.Convert(*current, rect, flip, m_width, m_height, interpolationFlags.load(),
-                                picture.get())) {
-                PostLog("Error (FFMPEGCapture): Failed to get sws context.\n");
-                break;
-            }
-            converted = true;
+        if (!ConvertPicture(*decoder->Current(), changed)) {
+            break;
         }
         const bool last = n + 1 > m_frameCount;
         if (m_pDecoders) {
@@ -292,7 +348,7 @@ bool CFFMPEGCapture::Capture() {
                 m_pDecoders->Give(std::move(decoder));
             }
         }
-        if (!StoreFrame(n, picture.get())) {
+        if (!StoreFrame(n)) {
             break;
         }
         frameStored = true;

@@ -2,12 +2,15 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "capture/FrameScaler.h"
 #include "capture/NoiseReduction.h"
 #include "capture/Thread.h"
 #include "common/Event.h"
@@ -24,7 +27,8 @@ namespace zorvo {
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
 // most 8 frames ahead of the furthest one asked for. With a decoder pool, the capture starts
 // from an idle decoder of the file near its segment when there is one, and gives its own back
-// when it has produced every frame.
+// when it has produced every frame. Further outputs (AddOutput) scale the same decoded pictures
+// to other sizes, so areas that show the same stretch of an input decode it once.
 class DecoderPool;
 
 class CFFMPEGCapture : public CThread {
@@ -46,16 +50,26 @@ class CFFMPEGCapture : public CThread {
     bool Launch();
     void WaitOpened();
 
+    // Another output of the same pictures, scaled to width x height with the same zoom, focus,
+    // flip and noise reduction; call before Start. Returns its number for GetBitmap and
+    // ReleaseBitmap (the constructor's size is output 0).
+    std::size_t AddOutput(std::int32_t width, std::int32_t height);
+
     // The frame for `index`, owned by the capture and valid until ReleaseBitmap(index) or
     // destruction; null (after waiting at most about 100 ms for it) while it is not ready, and
     // null at once after a failure. An index past the segment is answered with its last frame and a
     // warning.
-    const FrameBitmap* GetBitmap(std::uint32_t index);
+    const FrameBitmap* GetBitmap(std::uint32_t index, std::size_t output = 0);
     // Frees a frame that is no longer needed.
-    void ReleaseBitmap(std::uint32_t index);
+    void ReleaseBitmap(std::uint32_t index, std::size_t output = 0);
 
-    // The crop rectangle for a w x h source (see ComputeSourceRect in FrameScaler.h).
-    Rect ComputeSourceRect(std::int32_t w, std::int32_t h) const;
+    // The crop rectangle of an output for a w x h source (see ComputeSourceRect in
+    // FrameScaler.h).
+    Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::size_t output = 0) const;
+
+    const CSInput* Input() const { return m_pInput; }
+    std::int64_t StartMs() const { return m_startMs; }
+    std::uint32_t FrameCount() const { return m_frameCount; }
 
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }
@@ -73,8 +87,24 @@ class CFFMPEGCapture : public CThread {
     void WakeWorker() override;
 
   private:
+    // One size the pictures are scaled to, with the frames cached for it.
+    struct Output {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        Rect rect;  // the part of the source picture it shows
+        std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> frames;
+        // Released frames, filled again instead of allocating and clearing new ones.
+        std::vector<std::unique_ptr<FrameBitmap>> spare;
+        NoiseReduction noiseFilter;  // holds the running picture
+        FrameScaler scaler;
+        std::unique_ptr<std::uint8_t[]> picture;  // the current source picture, scaled
+    };
+
     bool Capture();
-    bool StoreFrame(std::uint32_t index, const std::uint8_t* picture);
+    // Scales the current picture for every output (when it changed), then stores frame
+    // `index` of every output at once.
+    bool ConvertPicture(const AVFrame& current, bool changed);
+    bool StoreFrame(std::uint32_t index);
     // Sets the failure flag and wakes a consumer waiting for a frame.
     void Fail();
     // The line after a failure that names the input, its file and what went wrong.
@@ -82,8 +112,6 @@ class CFFMPEGCapture : public CThread {
 
     const std::int64_t m_startMs;
     const std::uint32_t m_frameCount;
-    const std::int32_t m_width;
-    const std::int32_t m_height;
     const CSInput* const m_pInput;
     const std::int32_t m_zoom;
     const std::int32_t m_noiseReduction;
@@ -96,9 +124,9 @@ class CFFMPEGCapture : public CThread {
     std::mutex m_mutex;
     std::condition_variable m_frameStored;    // a frame, the end or a failure: for the consumer
     std::condition_variable m_consumerMoved;  // a frame handed out or a stop: for the throttle
-    std::map<std::uint32_t, std::unique_ptr<FrameBitmap>> m_frames;
+    // Fixed before the worker starts; the frame maps are guarded by m_mutex.
+    std::vector<std::unique_ptr<Output>> m_outputs;
     AutoResetEvent m_eventReady;
-    NoiseReduction m_noiseFilter;  // holds the running picture
 };
 
 }  // namespace zorvo

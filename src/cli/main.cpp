@@ -13,6 +13,7 @@
 #include "cli/Plan.h"
 #include "cli/Render.h"
 #include "cli/Sync.h"
+#include "common/Allocator.h"
 #include "common/Version.h"
 
 namespace {
@@ -293,6 +294,7 @@ int ParseArguments(const Command& command, int argc, char** argv, Arguments& arg
 }  // namespace
 
 int main(int argc, char** argv) {
+    zorvo::LimitAllocatorArenas();
     if (argc < 2) {
         return Usage("zorvo", "missing command");
     }

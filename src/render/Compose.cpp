@@ -56,6 +56,36 @@ void ComposeViewport(int outputWidth, const FrameBitmap& picture, const Adjustme
                      const AdjustmentSettings* overlayAdjust) {
     const std::uint8_t* source = picture.Bits();
     const std::uint8_t* over = overlay ? overlay->Bits() : nullptr;
+    if (!over && adjust.lutKind != LutKind::Full) {
+        // Without an overlay each component goes through one table of its own: the colour
+        // tables (or none) and the fade folded into 3 x 256 bytes, so a pixel costs three
+        // look-ups and a row without adjustments or fade is a copy.
+        const size_t rowBytes = static_cast<size_t>(rectWidth) * 3;
+        const bool copy = fade == 255 && adjust.lutKind != LutKind::PerChannel;
+        std::uint8_t table[3][256];
+        for (int v = 0; v < 256; ++v) {
+            const auto c = static_cast<std::uint8_t>(v);
+            const BgrPixel pixel = LookUp(adjust, c, c, c);
+            const std::uint8_t e[3] = {pixel.blue, pixel.green, pixel.red};
+            for (int k = 0; k < 3; ++k) {
+                table[k][v] = fade == 255 ? e[k] : static_cast<std::uint8_t>(e[k] * fade / 255);
+            }
+        }
+        for (int y = 0; y < rectHeight; ++y) {
+            const std::uint8_t* s = source + static_cast<size_t>(y) * rowBytes;
+            std::uint8_t* t = output + (static_cast<size_t>(top + y) * outputWidth + left) * 3;
+            if (copy) {
+                std::memcpy(t, s, rowBytes);
+                continue;
+            }
+            for (size_t i = 0; i < rowBytes; i += 3) {
+                t[i] = table[0][s[i]];
+                t[i + 1] = table[1][s[i + 1]];
+                t[i + 2] = table[2][s[i + 2]];
+            }
+        }
+        return;
+    }
     for (int y = 0; y < rectHeight; ++y) {
         const std::uint8_t* s = source + static_cast<size_t>(y) * rectWidth * 3;
         const size_t targetRow = (static_cast<size_t>(top + y) * outputWidth + left) * 3;

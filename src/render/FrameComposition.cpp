@@ -40,7 +40,7 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
         const SourcePicture source = SourcePictureFor(v.frame, m.GetSpeed(input->id));
         const std::uint32_t srcIndex = source.index;
         const std::uint32_t step = source.step;
-        const FrameBitmap* picture = capture.GetBitmap(srcIndex);
+        const FrameBitmap* picture = capture.GetBitmap(srcIndex, viewport->m_output);
         if (!picture) {
             continue;  // the capture failed meanwhile; the timeline reports it after this frame
         }
@@ -54,7 +54,7 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
                 return false;
             }
             const FrameBitmap* next = nullptr;
-            while (!(next = capture.GetBitmap(srcIndex + 1))) {
+            while (!(next = capture.GetBitmap(srcIndex + 1, viewport->m_output))) {
                 if (capture.m_bFailed || m_bStop) {
                     break;  // never wait for a frame that will not come
                 }

@@ -46,27 +46,47 @@ void CProject::MakeCaptures(const TimelineBlock& block, std::uint32_t frames) {
         CViewport& viewport = *m_viewports[d];
         const BlockArea& area = block.areas[d];
         viewport.m_current = area.inputIndex;
+        viewport.m_nextRelease = 0;  // a fresh capture for every block
         const CSInput* input = viewport.Current();
-        viewport.m_pCapture = std::make_unique<CFFMPEGCapture>(
-            input, area.captureStartMs, CaptureFrameCount(frames, area.speed),
-            viewport.m_pRect.Width(), viewport.m_pRect.Height(),
+        const std::uint32_t count = CaptureFrameCount(frames, area.speed);
+        // Zoom, flip, noise reduction and speed belong to the input, so an area showing the
+        // same input from the same moment needs the very same source pictures: they are
+        // decoded once and scaled for each area.
+        const auto same = std::find_if(
+            m_viewports.begin(), m_viewports.begin() + static_cast<std::ptrdiff_t>(d),
+            [&](const auto& other) {
+                const CFFMPEGCapture& capture = *other->m_pCapture;
+                return m_decoders.SharesCaptures() && capture.Input() == input &&
+                       capture.StartMs() == area.captureStartMs && capture.FrameCount() == count;
+            });
+        if (same != m_viewports.begin() + static_cast<std::ptrdiff_t>(d)) {
+            viewport.m_pCapture = (*same)->m_pCapture;
+            viewport.m_output =
+                viewport.m_pCapture->AddOutput(viewport.m_pRect.Width(), viewport.m_pRect.Height());
+            continue;
+        }
+        viewport.m_pCapture = std::make_shared<CFFMPEGCapture>(
+            input, area.captureStartMs, count, viewport.m_pRect.Width(), viewport.m_pRect.Height(),
             static_cast<std::int32_t>(area.zoom), input->settings.noiseReduction,
             input->settings.verticalFlip);
         viewport.m_pCapture->m_pDecoders = &m_decoders;
-        viewport.m_nextRelease = 0;  // a fresh capture for every block
+        viewport.m_output = 0;
     }
 }
 
 bool CProject::LaunchCaptures(const std::vector<size_t>& areas) {
-    // The decoders open side by side; every one is open before this returns.
+    // The decoders open side by side; every one is open before this returns. A capture shared
+    // by several areas is started by the first of them.
     for (size_t d : areas) {
-        if (!m_viewports[d]->m_pCapture->Launch()) {
+        if (m_viewports[d]->m_output == 0 && !m_viewports[d]->m_pCapture->Launch()) {
             PostLog("Error (Project): Failed to start capture.\n");
             return false;
         }
     }
     for (size_t d : areas) {
-        m_viewports[d]->m_pCapture->WaitOpened();
+        if (m_viewports[d]->m_output == 0) {
+            m_viewports[d]->m_pCapture->WaitOpened();
+        }
     }
     return true;
 }
@@ -100,7 +120,7 @@ bool CProject::CaptureStills(const TimelineBlock& block, bool& stopped) {
         }
         for (size_t d : turn) {
             CFFMPEGCapture& capture = *m_viewports[d]->m_pCapture;
-            while (!capture.GetBitmap(0)) {
+            while (!capture.GetBitmap(0, m_viewports[d]->m_output)) {
                 if (capture.m_bFailed) {
                     PostLog("Error (Project): Failed to capture source video frames.\n");
                     return false;
@@ -180,7 +200,8 @@ bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
         bool ready = true;
         for (auto& viewport : m_viewports) {
             const double speed = m.GetSpeed(viewport->Current()->id);
-            if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index)) {
+            if (!viewport->m_pCapture->GetBitmap(SourcePictureFor(j, speed).index,
+                                                 viewport->m_output)) {
                 ready = false;
                 break;
             }

@@ -35,7 +35,7 @@ void CViewport::ReleaseBefore(std::uint32_t srcIndex) {
         return;
     }
     for (; m_nextRelease < srcIndex; ++m_nextRelease) {
-        m_pCapture->ReleaseBitmap(m_nextRelease);
+        m_pCapture->ReleaseBitmap(m_nextRelease, m_output);
     }
 }
 

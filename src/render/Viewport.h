@@ -39,7 +39,10 @@ class CViewport {
     InputList m_inputs;
     size_t m_current = static_cast<size_t>(-1);
     double m_period = 0;
-    std::unique_ptr<CFFMPEGCapture> m_pCapture;
+    // The block's capture, shared with the other areas that show the same input from the same
+    // moment; this area's frames are its output m_output.
+    std::shared_ptr<CFFMPEGCapture> m_pCapture;
+    std::size_t m_output = 0;
     FrameBitmap m_hScratch;
     std::uint32_t m_nextRelease = 0;
     // A run that shows only a few frames per span keeps the tables: building one costs far more

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/Allocator.h"
 #include "common/Version.h"
 #include "ui/ZorvoDlg.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         }
         script = argv[i];
     }
-
+    zorvo::LimitAllocatorArenas();
     QApplication app(argc, argv);
     // Qt hands the user's locale to the C library too; log texts print numbers the C way.
     std::setlocale(LC_NUMERIC, "C");

@@ -1,6 +1,6 @@
 #include <fstream>
 #include <iterator>
-#include <map>
+#include <string>
 
 #include "RenderFixture.h"
 
@@ -15,8 +15,9 @@ std::vector<char> FileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Decoders kept from block to block give the very file that fresh decoders for every block
-// give, and decode fewer pictures.
+// Decoders kept from block to block, and one capture for the areas that show an input from the
+// same moment, give the very file that fresh decoders for every area and block give, and each
+// decodes fewer pictures.
 TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
     struct Case {
         std::string name;
@@ -25,6 +26,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
         std::string inputArgs;  // after the file name
         std::string span;       // the first marker's layout, timing and statements
         bool overlay;
+        std::string settings = {};  // the inputs' statements
     };
     const std::vector<Case> cases = {
         // Speed 2 reads ahead into the next block, so each block starts behind the last one.
@@ -36,16 +38,19 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
          "1fullscreen ) { tempo( 128 ) signature( 4, 4 ) display( ab, each_beat )", false},
         {"fifty", TestCodec::Mpeg2, 50, 1, ", top, 420",
          "1fullscreen ) { tempo( 93 ) signature( 4, 4 ) display( a, every_half_beat )", false},
-        {"twoAreasOneInput", TestCodec::Mpeg4, 25, 1, ", center, 700",
-         "1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
-         "display( a, each_measure )",
-         false},
+        // Three areas of two sizes show `a` at once (the third every other half beat), zoomed
+        // and noise-reduced: one decode, three scalings, a running picture for each.
+        {"areasShareInput", TestCodec::Mpeg4, 25, 1, ", center, 700",
+         "1left_2right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
+         "display( a, each_measure ) display( ab, every_half_beat ) resize( a, 70 )",
+         false, "noise_reduction( 5 );"},
         {"laidOver", TestCodec::Mpeg4, 25, 1, "",
          "1fullscreen ) { tempo( 140 ) signature( 7, 8 ) display( ab, each_beat )", true},
     };
     test::TempDir dir;
-    std::uint64_t decodedFresh = 0;
-    std::uint64_t decodedKept = 0;
+    // Fresh decoders, kept ones, kept ones and shared captures.
+    const DecoderPool::Limits ways[] = {{0, 0, false}, {3, 8, false}, {}};
+    std::uint64_t decoded[3] = {};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string inputs;
@@ -59,28 +64,32 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
             const std::string path = dir.File(c.name + id + ".mp4");
             std::string error;
             ASSERT_TRUE(test::WriteTestVideo(path, video, &error)) << error;
-            inputs += "input( " + id + ", " + path + c.inputArgs + " ) { }\n";
+            inputs += "input( " + id + ", " + path + c.inputArgs + " ) { " + c.settings + " }\n";
         }
-        std::map<bool, std::vector<char>> files;
-        for (const bool keep : {false, true}) {
-            const std::string out = dir.File(c.name + (keep ? "-kept" : "-fresh"));
+        std::vector<char> files[3];
+        std::uint64_t caseDecoded[3] = {};
+        for (int way = 0; way < 3; ++way) {
+            const std::string out = dir.File(c.name + std::to_string(way));
             const std::string script = "output( " + out + ".avi, 64, 96 )\n" + inputs +
                                        "group( ab ) { a, b }\n" +
                                        (c.overlay ? "overlay( b, 20 ) { }\n" : "") + "marker( 1, " +
                                        c.span + " }\nmarker( 3 ) { }\n";
             ASSERT_TRUE(test::WriteTextFile(out + ".txt", script));
-            const DecoderPool::Limits limits =
-                keep ? DecoderPool::Limits{} : DecoderPool::Limits{0, 0};
             const auto result =
-                test::RunBuild(out + ".txt", nullptr, AVIWriter::kSplitBytes, limits);
+                test::RunBuild(out + ".txt", nullptr, AVIWriter::kSplitBytes, ways[way]);
             ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
-            (keep ? decodedKept : decodedFresh) += result.decodedPictures;
-            files[keep] = FileBytes(out + ".avi");
+            caseDecoded[way] = result.decodedPictures;
+            decoded[way] += result.decodedPictures;
+            files[way] = FileBytes(out + ".avi");
         }
-        EXPECT_GT(files[false].size(), 10000u);
-        EXPECT_TRUE(files[false] == files[true]);
+        EXPECT_GT(files[0].size(), 10000u);
+        EXPECT_TRUE(files[0] == files[1]);
+        EXPECT_TRUE(files[0] == files[2]);
+        if (c.name == "areasShareInput") {
+            EXPECT_LT(caseDecoded[2] * 3, caseDecoded[1] * 2);
+        }
     }
-    EXPECT_LT(decodedKept * 2, decodedFresh);
+    EXPECT_LT(decoded[1] * 2, decoded[0]);
 }
 
 }  // namespace
