@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo clean format
+.PHONY: all deps configure build test demo clean format man
 
 all: build
 
@@ -21,6 +21,13 @@ test: build
 
 demo: build
 	scripts/demo.sh $(BUILD)
+
+# zorvo-script(5) is docs/script-language.md in man form; run after editing that file.
+man:
+	scripts/install-deps.sh docs
+	pandoc -s -f gfm -t man -M title=ZORVO-SCRIPT -M section=5 -M header="File Formats" \
+	  -M footer="zorvo" docs/script-language.md | \
+	  sed '/^\.TH /a .SH NAME\nzorvo-script \\- the script language of zorvo' > docs/man/zorvo-script.5
 
 format:
 	find src tests bench examples -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages Zorvo needs, only those that are missing.
-# Usage: scripts/install-deps.sh [core|gui|fuzz|all]   (default: all)
+# Usage: scripts/install-deps.sh [core|gui|fuzz|docs|all]   (default: all; docs: only what `make man` needs)
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
@@ -9,13 +9,15 @@ GUI="qt6-base-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"
 # scripts/fuzz.sh: clang with its libFuzzer runtime, xxd for the binary seeds kept as hex.
 FUZZ="clang-14 libclang-rt-14-dev xxd"
+DOCS="pandoc"
 
 case "${1:-all}" in
   core) WANT="$CORE" ;;
   gui) WANT="$CORE $GUI" ;;
   fuzz) WANT="$CORE $FUZZ" ;;
+  docs) WANT="$DOCS" ;;
   all) WANT="$CORE $GUI $BENCH $FUZZ" ;;
-  *) echo "usage: $0 [core|gui|fuzz|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [core|gui|fuzz|docs|all]" >&2; exit 2 ;;
 esac
 
 MISSING=""

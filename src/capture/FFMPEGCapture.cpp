@@ -293,7 +293,6 @@ bool CFFMPEGCapture::Capture() {
     }
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
-    bool finished = false;   // every frame and the look-ahead one are stored
     m_produced.store(0);
     for (std::uint32_t n = 0;; n = m_produced.load()) {
         {
@@ -335,22 +334,27 @@ bool CFFMPEGCapture::Capture() {
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;
         }
-        if (!ConvertPicture(*decoder->Current(), changed) || !StoreFrame(n)) {
+        if (!ConvertPicture(*decoder->Current(), changed)) {
             break;
         }
+        const bool last = n + 1 > m_frameCount;
         if (m_pDecoders) {
             m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
+            if (last && !decoder->AtEnd()) {
+                // Sits on the last picture it decoded: the next capture of this file goes on
+                // from here. Given back before that frame is stored, so that a consumer that
+                // waits for it and then starts such a capture finds it in the pool.
+                decoder->CountPicturesInto(nullptr);
+                m_pDecoders->Give(std::move(decoder));
+            }
         }
-        frameStored = true;
-        if (n + 1 > m_frameCount) {
-            finished = true;
+        if (!StoreFrame(n)) {
             break;
         }
-    }
-    if (finished && m_pDecoders && !decoder->AtEnd()) {
-        // Sits on the last picture it decoded: the next block of this file goes on from here.
-        decoder->CountPicturesInto(nullptr);
-        m_pDecoders->Give(std::move(decoder));
+        frameStored = true;
+        if (last) {
+            break;
+        }
     }
     return frameStored;
 }

@@ -12,13 +12,13 @@ namespace zorvo {
 // posted; the two progress bars and the remaining time redrawn in place on standard error
 // when it is a terminal.
 class ConsoleLog : public LogReceiver {
-public:
+  public:
     ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress);
     ~ConsoleLog() override;
 
     void Receive(LogMessage message) override;
 
-private:
+  private:
     void ClearProgressLine();
     void DrawProgressLine();
 

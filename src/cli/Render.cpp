@@ -3,12 +3,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 
 #include "cli/ConsoleLog.h"
 #include "render/Project.h"
+#include "render/Storyboard.h"
 
 namespace zorvo {
 
@@ -37,8 +40,12 @@ class FinishWatch : public LogReceiver {
 
 }  // namespace
 
-int RunRender(const std::string& scriptPath, const std::string& outputPath) {
-    // The signals are taken here, by this thread, never by the workers.
+namespace {
+
+// Runs a job made by `make` and waits for it. The signals are taken here, by this thread,
+// never by the workers.
+template <typename Make>
+int RunJob(Make make, bool* succeeded) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -47,7 +54,7 @@ int RunRender(const std::string& scriptPath, const std::string& outputPath) {
 
     ConsoleLog console(stdout, stderr, isatty(STDERR_FILENO) != 0);
     FinishWatch watch(console);
-    auto job = std::make_unique<CProject>(scriptPath, nullptr, AVIWriter::kSplitBytes, outputPath);
+    std::unique_ptr<CProject> job = make();
     bool stopped = false;
     while (!watch.Finished()) {
         const timespec timeout{0, 100 * 1000 * 1000};
@@ -60,12 +67,46 @@ int RunRender(const std::string& scriptPath, const std::string& outputPath) {
             job->RequestStop();
         }
     }
-    const bool succeeded = job->Succeeded();
+    *succeeded = job->Succeeded();
     job.reset();
     if (stopped) {
         return 130;
     }
-    return succeeded ? 0 : 1;
+    return *succeeded ? 0 : 1;
+}
+
+}  // namespace
+
+int RunRender(const std::string& scriptPath, const std::string& outputPath) {
+    bool succeeded = false;
+    return RunJob(
+        [&] {
+            return std::make_unique<CProject>(scriptPath, nullptr, AVIWriter::kSplitBytes,
+                                              outputPath);
+        },
+        &succeeded);
+}
+
+int RunStoryboard(const std::string& scriptPath, const StoryboardOptions& options) {
+    ContactSheet sheet(options.thumbWidth, std::max(1, 1920 / (options.thumbWidth + 8)),
+                       !options.everySpan);
+    bool succeeded = false;
+    const int status =
+        RunJob([&] { return std::make_unique<CProject>(scriptPath, sheet, options.everySpan); },
+               &succeeded);
+    if (status != 0) {
+        return status;
+    }
+    ConsoleLog console(stdout, stderr, false);
+    const FrameBitmap& picture = sheet.Sheet();
+    if (!WritePng(picture, options.output)) {
+        std::fprintf(stderr, "zorvo: cannot write the storyboard to '%s'\n",
+                     options.output.c_str());
+        return 1;
+    }
+    PostLog(Format("Storyboard of %zu still(s) written to %s (%ix%i).\n", sheet.Stills().size(),
+                   options.output.c_str(), picture.Width(), picture.Height()));
+    return 0;
 }
 
 }  // namespace zorvo

@@ -18,7 +18,7 @@ bool EnsureLut(CSInput& input) {
 
 }  // namespace
 
-bool CProject::ComposeFrame(const FrameValues& v, FrameWriter& writer) {
+bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
     const CSMarker& m = *v.marker;
     const std::uint8_t fade = FadeLevel(m.effect, v.spanFrame + v.frame, v.spanFrames);
 
@@ -93,22 +93,21 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameWriter& writer) {
             return false;
         }
         ComposeViewport(m_script.width, *picture, input->settings, rect.Width(), rect.Height(),
-                        writer.frameBits, rect.left, rect.top, fade, overlayPicture,
+                        output.Bits(), rect.left, rect.top, fade, overlayPicture,
                         overlayPicture ? &m_overlayInput->settings : nullptr);
         viewport->ReleaseBefore(srcIndex);
         if (m_script.debug) {
             const std::string label =
                 viewport->m_id == input->id ? viewport->m_id : viewport->m_id + ": " + input->id;
             const int h = m_script.height;
-            m_font.DrawLabel(writer.frameBitmap,
-                             {rect.left, h - rect.bottom, rect.right, h - rect.top}, label,
+            m_font.DrawLabel(output, {rect.left, h - rect.bottom, rect.right, h - rect.top}, label,
                              LabelPlacement::Center);
         }
     }
 
     if (v.carried->separatorSize != 0) {
         for (const Rect& segment : *v.separators) {
-            DrawSeparator(segment, writer.frameBits, m_script.width, m_script.height,
+            DrawSeparator(segment, output.Bits(), m_script.width, m_script.height,
                           v.carried->separatorSize);
         }
     }
@@ -122,7 +121,7 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameWriter& writer) {
                    v.carried->beatCount, v.carried->beatUnit, v.carried->tempo,
                    static_cast<int>(m.measure + std::trunc(t / v.timing->measure)),
                    static_cast<int>(beat % v.carried->beatCount) + 1);
-        m_font.DrawLabel(writer.frameBitmap, {0, 0, m_script.width, m_script.height}, label,
+        m_font.DrawLabel(output, {0, 0, m_script.width, m_script.height}, label,
                          LabelPlacement::Bottom);
     }
     return true;

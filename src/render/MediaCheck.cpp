@@ -34,9 +34,11 @@ class MediaChecker {
   public:
     explicit MediaChecker(const CScript& script) : m_script(script) {}
 
-    bool Run() {
-        CheckOutputFolder();
-        CheckWave();
+    bool Run(bool writesOutput) {
+        if (writesOutput) {
+            CheckOutputFolder();
+            CheckWave();
+        }
         CheckOverlay();
         CheckTimeline();
         return m_problems == 0;
@@ -244,8 +246,8 @@ class MediaChecker {
 
 }  // namespace
 
-bool CheckMedia(const CScript& script) {
-    return MediaChecker(script).Run();
+bool CheckMedia(const CScript& script, bool writesOutput) {
+    return MediaChecker(script).Run(writesOutput);
 }
 
 }  // namespace zorvo

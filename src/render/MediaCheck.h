@@ -9,6 +9,7 @@ namespace zorvo {
 // segment lies inside its file, the WAVE file is one the writer takes, every display list fits
 // its layout and the output folder takes files. Reads headers only. Posts one line per problem
 // (all of them, not just the first) and nothing when all is well; false when any was found.
-bool CheckMedia(const CScript& script);
+// Without `writesOutput` (stills only), the output folder and the WAVE file are not looked at.
+bool CheckMedia(const CScript& script, bool writesOutput = true);
 
 }  // namespace zorvo

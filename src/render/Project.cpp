@@ -28,6 +28,20 @@ CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t s
     }
 }
 
+CProject::CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly)
+    : m_script(std::move(scriptPath)),
+      m_pOutputDlg(nullptr),
+      m_splitBytes(AVIWriter::kSplitBytes),
+      m_stills(&stills),
+      m_firstBlockOnly(firstBlockOnly) {
+    m_font.Load();
+    m_started = StartThread();
+    if (!m_started) {
+        PostLog("Error (Project): Failed to start the build thread.\n");
+        PostBuildFinished();
+    }
+}
+
 CProject::~CProject() {
     Stop();
 }
@@ -81,6 +95,17 @@ bool CProject::Build() {
         PostLog("Error (Project): Failed to validate script.\n");
         return false;
     }
+    if (m_stills) {
+        if (!CheckMedia(m_script, false)) {
+            PostLog("Error (Project): Failed to check media.\n");
+            return false;
+        }
+        if (!StartOverlay() || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
+            return false;
+        }
+        PostProgress(0, 0);
+        return true;
+    }
     if (!m_outputPath.empty()) {
         m_script.outputPath = m_outputPath;
     }
@@ -115,39 +140,8 @@ bool CProject::Build() {
         }
     } failedFinish{*writer};
 
-    if (!m_script.overlay.inputId.empty()) {
-        PostLog("* Building overlay frames...\n");
-        InputList list;
-        if (!m_script.BuildInputList(m_script.overlay.inputId, list) || list.empty()) {
-            PostLog("Error (Project): Failed to build input list (overlay).\n");
-            return false;
-        }
-        m_overlayInput = list.front();
-        const auto loopFrames = static_cast<std::uint32_t>(m_script.overlay.loopFrames);
-        m_overlay = std::make_unique<CFFMPEGCapture>(
-            m_overlayInput, 0, loopFrames, m_script.width, m_script.height, 0,
-            m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
-        m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
-                                   m_script.overlay.captureRight, m_script.overlay.captureBottom};
-        m_overlay->m_pDecoders = &m_decoders;
-        if (!m_overlay->Start()) {
-            PostLog("Error (Project): Failed to start overlay capture.\n");
-            return false;
-        }
-        PostLog(Format("[Computing %i frames]\n", m_script.overlay.loopFrames));
-        for (std::uint32_t i = 0; i < loopFrames;) {
-            if (m_overlay->GetBitmap(i)) {
-                PostProgress(static_cast<int>((i + 1) * 100 / loopFrames), 0);
-                ++i;
-            }
-            if (m_overlay->m_bFailed) {
-                PostLog("Error (Project): Failed to capture overlay source video frames.\n");
-                return false;
-            }
-            if (m_bStop) {
-                break;  // closing the window while the overlay decodes
-            }
-        }
+    if (!StartOverlay()) {
+        return false;
     }
     PostProgress(0, 0);
 
@@ -171,6 +165,45 @@ bool CProject::Build() {
                    seconds - 60 * minutes, static_cast<int>(written)));
     PostProgress(100, 1);
     PostStatus("");
+    return true;
+}
+
+bool CProject::StartOverlay() {
+    if (m_script.overlay.inputId.empty()) {
+        return true;
+    }
+    PostLog("* Building overlay frames...\n");
+    InputList list;
+    if (!m_script.BuildInputList(m_script.overlay.inputId, list) || list.empty()) {
+        PostLog("Error (Project): Failed to build input list (overlay).\n");
+        return false;
+    }
+    m_overlayInput = list.front();
+    const auto loopFrames = static_cast<std::uint32_t>(m_script.overlay.loopFrames);
+    m_overlay = std::make_unique<CFFMPEGCapture>(
+        m_overlayInput, 0, loopFrames, m_script.width, m_script.height, 0,
+        m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
+    m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
+                               m_script.overlay.captureRight, m_script.overlay.captureBottom};
+    m_overlay->m_pDecoders = &m_decoders;
+    if (!m_overlay->Start()) {
+        PostLog("Error (Project): Failed to start overlay capture.\n");
+        return false;
+    }
+    PostLog(Format("[Computing %i frames]\n", m_script.overlay.loopFrames));
+    for (std::uint32_t i = 0; i < loopFrames;) {
+        if (m_overlay->GetBitmap(i)) {
+            PostProgress(static_cast<int>((i + 1) * 100 / loopFrames), 0);
+            ++i;
+        }
+        if (m_overlay->m_bFailed) {
+            PostLog("Error (Project): Failed to capture overlay source video frames.\n");
+            return false;
+        }
+        if (m_bStop) {
+            break;  // closing the window while the overlay decodes
+        }
+    }
     return true;
 }
 

@@ -19,6 +19,20 @@ namespace zorvo {
 
 class CFFMPEGCapture;
 class CViewport;
+struct TimelineSpan;
+struct TimelineBlock;
+
+// Receives the stills of a storyboard run on the build thread: the first frame of a block,
+// composed as the render writes it. False stops the run as failed.
+class StillSink {
+  public:
+    virtual ~StillSink() = default;
+    virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
+                           const TimelineBlock& block) = 0;
+    // Called on the build thread once every still has been taken (not after a stop). False fails
+    // the run.
+    virtual bool Finish() { return true; }
+};
 
 // One build: a script file in, a video out, on its own thread. Constructing the job starts
 // it; destroying it stops it (the file written so far is closed properly) and waits.
@@ -30,6 +44,9 @@ class CProject : public CThread {
     CProject(std::string scriptPath, FrameSink* outputDlg,
              std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {},
              DecoderPool::Limits decoders = {});
+    // A storyboard run: instead of writing files, hands the first frame of every block (or of
+    // every span's first block) to `stills`, which must outlive the job.
+    CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly);
     ~CProject() override;
 
     // False when the build thread could not be started (a line and the finish message were
@@ -66,8 +83,18 @@ class CProject : public CThread {
     };
 
     bool Build();
+    bool StartOverlay();
     bool RenderTimeline(FrameWriter& writer);
-    bool ComposeFrame(const FrameValues& values, FrameWriter& writer);
+    bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
+    bool RenderStills();
+    void MakeViewports(const TimelineSpan& span);
+    void MakeCaptures(const TimelineBlock& block, std::uint32_t frames);
+    bool LaunchCaptures(const std::vector<size_t>& areas);
+    bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
+    // The first picture of every area of a block; `stopped` when a stop came first.
+    bool CaptureStills(const TimelineBlock& block, bool& stopped);
+    static FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block);
+    bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 
     CScript m_script;
@@ -75,6 +102,8 @@ class CProject : public CThread {
     LabelFont m_font;
     std::uint64_t m_splitBytes;
     std::string m_outputPath;
+    StillSink* m_stills = nullptr;
+    bool m_firstBlockOnly = false;
     bool m_started = false;
     std::atomic<bool> m_succeeded{false};
 

@@ -1,6 +1,6 @@
 #include "render/Viewport.h"
 
-#include <cmath>
+#include "render/TimelineWalk.h"
 
 namespace zorvo {
 
@@ -10,20 +10,17 @@ CViewport::CViewport(const CSMDisplay& display, const Rect& rect)
 CViewport::~CViewport() {
     m_pCapture.reset();
     for (CSInput* input : m_inputs) {
-        input->settings.lut.reset();
-        input->settings.lutKind = LutKind::None;
+        if (m_freeLuts) {
+            input->settings.lut.reset();
+            input->settings.lutKind = LutKind::None;
+        }
     }
 }
 
 void CViewport::SelectInput(double t) {
-    if (m_inputs.empty()) {
-        return;
+    if (!m_inputs.empty()) {
+        m_current = SelectInputIndex(t, m_period, m_inputs.size());
     }
-    // The tolerance absorbs the rounding of accumulated block starts: 5.9999999 periods are
-    // six, or the cut would come one block late.
-    const double k = m_period > 0 ? std::trunc(t / m_period + 1e-6) : 0;
-    const auto index = static_cast<std::uint64_t>(k >= 0 && k < 1e18 ? k : 0);
-    m_current = static_cast<size_t>(index % m_inputs.size());
 }
 
 FrameBitmap* CViewport::GetScratchBitmap(int width, int height) {

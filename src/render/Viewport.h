@@ -17,7 +17,8 @@ namespace zorvo {
 class CViewport {
   public:
     CViewport(const CSMDisplay& display, const Rect& rect);
-    // Frees the lookup tables of its inputs; they are rebuilt when next needed.
+    // Frees the lookup tables of its inputs (unless m_freeLuts is cleared); they are rebuilt
+    // when next needed.
     ~CViewport();
     CViewport(const CViewport&) = delete;
     CViewport& operator=(const CViewport&) = delete;
@@ -44,6 +45,9 @@ class CViewport {
     std::size_t m_output = 0;
     FrameBitmap m_hScratch;
     std::uint32_t m_nextRelease = 0;
+    // A run that shows only a few frames per span keeps the tables: building one costs far more
+    // than the frames it serves.
+    bool m_freeLuts = true;
 };
 
 }  // namespace zorvo

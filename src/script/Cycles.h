@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zorvo {
 
@@ -25,6 +26,10 @@ enum class MarkerEffect : std::int32_t {
     FadeOut = 3,
     Strobe = 4,
 };
+
+// The script keyword of a code; "unknown" for codes outside the table.
+std::string_view CycleName(DisplayCycle cycle);
+std::string_view EffectName(MarkerEffect effect);
 
 // Unknown (0) and a logged line for a name not in the table.
 DisplayCycle ParseDisplayCycle(const std::string& name);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zorvo {
 
@@ -26,5 +27,7 @@ enum class LayoutType : std::int32_t {
 
 // The code of a layout keyword; Unknown with a logged line for anything else.
 LayoutType ParseLayout(const std::string& name);
+// The script keyword of a code; "unknown" for codes outside the table.
+std::string_view LayoutName(LayoutType layout);
 
 }  // namespace zorvo

@@ -9,7 +9,7 @@ namespace zorvo {
 
 // A short clip of one input laid over every output frame, looping for the whole video.
 class CSOverlay : public CExtract {
-public:
+  public:
     bool Parse(const std::string& body);
     bool Validate() const;
 

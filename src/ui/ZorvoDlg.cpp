@@ -4,12 +4,14 @@
 #include <QFileDialog>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <cstring>
 
 #include "common/Version.h"
 #include "render/Project.h"
 #include "sync/ScriptSync.h"
 #include "ui/AdjustmentsDlg.h"
 #include "ui/DialogUnits.h"
+#include "ui/StoryboardDlg.h"
 #include "ui/SyncDlg.h"
 #include "ui/ZorvoIcon.h"
 
@@ -34,7 +36,7 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_log.setUndoRedoEnabled(false);
     m_log.setLineWrapMode(QPlainTextEdit::NoWrap);
     m_log.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_log.setGeometry(units.Rect(7, 7, 290, 129));
+    m_log.setGeometry(units.Rect(7, 7, 344, 129));
 
     for (QProgressBar* bar : {&m_upperBar, &m_lowerBar}) {
         bar->setParent(this);
@@ -43,9 +45,9 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
         bar->setTextVisible(false);
     }
     m_upperBar.setObjectName(QStringLiteral("upperBar"));
-    m_upperBar.setGeometry(units.Rect(7, 138, 290, 13));
+    m_upperBar.setGeometry(units.Rect(7, 138, 344, 13));
     m_lowerBar.setObjectName(QStringLiteral("lowerBar"));
-    m_lowerBar.setGeometry(units.Rect(7, 152, 290, 13));
+    m_lowerBar.setGeometry(units.Rect(7, 152, 344, 13));
 
     m_adjustments.setParent(this);
     m_adjustments.setObjectName(QStringLiteral("adjustments"));
@@ -61,29 +63,36 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_autoSync.setAutoDefault(false);
     connect(&m_autoSync, &QPushButton::clicked, this, [this] { OnAutoSync(); });
 
+    m_storyboard.setParent(this);
+    m_storyboard.setObjectName(QStringLiteral("storyboard"));
+    m_storyboard.setText(QStringLiteral("Storyboard"));
+    m_storyboard.setGeometry(units.Rect(113, 166, 50, 14));
+    m_storyboard.setAutoDefault(false);
+    connect(&m_storyboard, &QPushButton::clicked, this, [this] { OnStoryboard(); });
+
     m_remainingLabel.setParent(this);
     m_remainingLabel.setObjectName(QStringLiteral("remainingLabel"));
     m_remainingLabel.setText(QStringLiteral("remaining:"));
-    const QRect labelRect = units.Rect(130, 169, 34, 9);
-    const int labelLeft = units.LabelLeft(130, m_remainingLabel.sizeHint().width(), 165);
+    const QRect labelRect = units.Rect(184, 169, 34, 9);
+    const int labelLeft = units.LabelLeft(184, m_remainingLabel.sizeHint().width(), 219);
     m_remainingLabel.setGeometry(labelLeft, labelRect.y(), labelRect.right() + 1 - labelLeft,
                                  labelRect.height());
 
     m_remaining.setParent(this);
     m_remaining.setObjectName(QStringLiteral("remaining"));
     m_remaining.setReadOnly(true);
-    m_remaining.setGeometry(units.Rect(165, 168, 54, 12));
+    m_remaining.setGeometry(units.Rect(219, 168, 54, 12));
 
     m_build.setParent(this);
     m_build.setObjectName(QStringLiteral("build"));
     m_build.setText(QStringLiteral("Build"));
-    m_build.setGeometry(units.Rect(247, 166, 50, 14));
+    m_build.setGeometry(units.Rect(301, 166, 50, 14));
     m_build.setDefault(true);
     connect(&m_build, &QPushButton::clicked, this, [this] { OnBuild(); });
 
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(ZorvoIcon());
-    resize(units.X(304), units.Y(187));
+    resize(units.X(358), units.Y(187));
     m_initialClientRect = rect();
 
     AddControl(&m_log, m_anchors, 0, 0);
@@ -94,6 +103,7 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     AddControl(&m_build, m_anchors, 1, 0);
     AddControl(&m_adjustments, m_anchors, 0, 2);
     AddControl(&m_autoSync, m_anchors, 0, 2);
+    AddControl(&m_storyboard, m_anchors, 0, 2);
     for (CCtrlAuto& record : m_anchors) {
         RecordInitial(*this, record);
     }
@@ -106,6 +116,7 @@ CZorvoDlg::~CZorvoDlg() {
     EndSyncThread();
     m_buildJob.reset();
     m_outputDialog.reset();
+    m_storyboardWindow.reset();
 }
 
 void CZorvoDlg::reject() {
@@ -113,6 +124,7 @@ void CZorvoDlg::reject() {
     EndSyncThread();     // a sync cannot be stopped, but it takes seconds, not minutes
     m_buildJob.reset();  // stops the build and waits; the AVI is closed properly
     m_outputDialog.reset();
+    m_storyboardWindow.reset();
     QDialog::reject();
 }
 
@@ -128,9 +140,14 @@ void CZorvoDlg::OnBuild() {
     }
 }
 
+void CZorvoDlg::EnableActions(bool enabled) {
+    m_build.setEnabled(enabled);
+    m_autoSync.setEnabled(enabled);
+    m_storyboard.setEnabled(enabled);
+}
+
 void CZorvoDlg::StartBuild(const QString& scriptPath) {
-    m_build.setEnabled(false);
-    m_autoSync.setEnabled(false);
+    EnableActions(false);
     m_log.clear();
     if (!m_outputDialog) {
         m_outputDialog = std::make_unique<COutputDlg>(this);
@@ -160,6 +177,26 @@ void CZorvoDlg::OnAdjustments() {
     }
 }
 
+void CZorvoDlg::OnStoryboard() {
+    const QString path = ChooseScriptFile();
+    if (!path.isEmpty()) {
+        StartStoryboard(path);
+    }
+}
+
+void CZorvoDlg::StartStoryboard(const QString& scriptPath) {
+    if (SyncRunning() || m_buildJob) {
+        return;
+    }
+    EnableActions(false);
+    m_log.clear();
+    m_sheetScript = scriptPath;
+    // Wide thumbnails in rows of six, a row (or more) per span.
+    m_sheet = std::make_unique<ContactSheet>(240, 6, true);
+    m_buildJob =
+        std::make_unique<CProject>(QFile::encodeName(scriptPath).toStdString(), *m_sheet, false);
+}
+
 void CZorvoDlg::OnAutoSync() {
     const QString path = ChooseScriptFile();
     if (!path.isEmpty()) {
@@ -172,8 +209,7 @@ void CZorvoDlg::StartSync(const QString& scriptPath) {
         return;
     }
     // The script may be rewritten at the end: no build reads it meanwhile.
-    m_build.setEnabled(false);
-    m_autoSync.setEnabled(false);
+    EnableActions(false);
     m_upperBar.setRange(0, 0);  // busy: how many cameras there are is known only later
     setWindowTitle(QStringLiteral("Zorvo - syncing"));
     m_syncScript = QFile::encodeName(scriptPath).toStdString();
@@ -207,8 +243,7 @@ void CZorvoDlg::FinishSync() {
     m_upperBar.setRange(0, 100);
     m_upperBar.setValue(0);
     setWindowTitle(QString::fromLatin1(kTitle));
-    m_build.setEnabled(true);
-    m_autoSync.setEnabled(true);
+    EnableActions(true);
     if (!m_syncRead) {
         return;  // the failure has been logged
     }
@@ -225,12 +260,31 @@ void CZorvoDlg::ShowSyncResults(const std::string& scriptPath, std::vector<SyncR
 }
 
 void CZorvoDlg::FinishBuild() {
-    m_build.setEnabled(true);
-    m_autoSync.setEnabled(true);
+    EnableActions(true);
     if (m_outputDialog) {
         m_outputDialog->hide();
     }
+    const bool built = m_buildJob && m_buildJob->Succeeded();
     m_buildJob.reset();
+    if (m_sheet) {
+        const std::unique_ptr<ContactSheet> sheet = std::move(m_sheet);
+        if (built && !sheet->Sheet().Empty()) {
+            ShowStoryboard(*sheet);
+        }
+    }
+}
+
+void CZorvoDlg::ShowStoryboard(const ContactSheet& sheet) {
+    FrameBitmap picture;
+    if (!picture.Allocate(sheet.Sheet().Width(), sheet.Sheet().Height())) {
+        PostLog("Error (Storyboard): Failed to allocate the sheet.\n");
+        return;
+    }
+    std::memcpy(picture.Bits(), sheet.Sheet().Bits(), picture.SizeBytes());
+    PostLog(Format("Storyboard of %zu still(s) (%ix%i).\n", sheet.Stills().size(), picture.Width(),
+                   picture.Height()));
+    m_storyboardWindow = std::make_unique<CStoryboardDlg>(this, m_sheetScript, std::move(picture));
+    m_storyboardWindow->show();
 }
 
 void CZorvoDlg::OnLogMessage(const LogMessage& message) {
@@ -246,7 +300,7 @@ void CZorvoDlg::OnLogMessage(const LogMessage& message) {
                 m_upperBar.setValue(message.percent);
                 break;
             }
-            if (m_outputDialog) {
+            if (m_outputDialog && !m_sheet) {  // a storyboard writes no video to preview
                 m_outputDialog->show();
             }
             m_lowerBar.setValue(message.percent);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/LogChannel.h"
+#include "render/Storyboard.h"
 #include "sync/AudioSync.h"
 #include "ui/CtrlAuto.h"
 #include "ui/LogEventQueue.h"
@@ -23,10 +24,11 @@
 namespace zorvo {
 
 class CProject;
+class CStoryboardDlg;
 
 // The main window: starts builds, shows their log, progress and remaining time, keeps the output
-// preview docked to its right edge, opens the Adjustments dialog and syncs a script's cameras. It
-// is the receiving end of the log channel for as long as it exists.
+// preview docked to its right edge, opens the Adjustments dialog, syncs a script's cameras and
+// shows its storyboard. It is the receiving end of the log channel for as long as it exists.
 class CZorvoDlg : public QDialog {
     Q_OBJECT
 
@@ -46,9 +48,14 @@ class CZorvoDlg : public QDialog {
     // a worker thread, then the results are shown.
     void StartSync(const QString& scriptPath);
 
+    // What the Storyboard button does once a script has been chosen: the stills are composed on
+    // the build thread, then the sheet is shown in a window of its own.
+    void StartStoryboard(const QString& scriptPath);
+
     const CProject* BuildJob() const { return m_buildJob.get(); }
     bool SyncRunning() const { return m_syncThread.joinable(); }
     COutputDlg* OutputDialog() const { return m_outputDialog.get(); }
+    CStoryboardDlg* StoryboardWindow() const { return m_storyboardWindow.get(); }
 
   public slots:
     // Ends the window as its close box does: a running build is stopped and waited for.
@@ -69,7 +76,10 @@ class CZorvoDlg : public QDialog {
     void OnBuild();
     void OnAdjustments();
     void OnAutoSync();
+    void OnStoryboard();
+    void EnableActions(bool enabled);
     void FinishBuild();
+    void ShowStoryboard(const ContactSheet& sheet);
     void FinishSync();
     void EndSyncThread();
     void AppendLog(const std::string& text);
@@ -81,6 +91,7 @@ class CZorvoDlg : public QDialog {
     QProgressBar m_lowerBar;
     QPushButton m_adjustments;
     QPushButton m_autoSync;
+    QPushButton m_storyboard;
     QLabel m_remainingLabel;
     QLineEdit m_remaining;
     QPushButton m_build;
@@ -102,6 +113,10 @@ class CZorvoDlg : public QDialog {
     std::thread m_syncThread;
 
     std::unique_ptr<COutputDlg> m_outputDialog;
+    std::unique_ptr<CStoryboardDlg> m_storyboardWindow;
+    // The stills of a running storyboard; outlives the job that fills it.
+    std::unique_ptr<ContactSheet> m_sheet;
+    QString m_sheetScript;
     // Declared after the preview, so it is destroyed (and its thread ended) first.
     std::unique_ptr<CProject> m_buildJob;
     LogEventQueue m_logQueue;

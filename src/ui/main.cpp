@@ -1,11 +1,48 @@
 #include <QApplication>
+#include <QFile>
+#include <QTimer>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 
 #include "common/Allocator.h"
 #include "common/Version.h"
 #include "ui/ZorvoDlg.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zorvo-gui [SCRIPT]\n"
+    "\n"
+    "The desktop program of Zorvo: Build renders a script with a live preview, Adjustments\n"
+    "tunes the colours of one input. With SCRIPT the window opens and builds it at once.\n"
+    "\n"
+    "  --help      show this help\n"
+    "  --version   show the version\n"
+    "\n"
+    "See zorvo-gui(1), zorvo(1) and zorvo-script(5).\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so they work without a display.
+    const char* script = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+            std::printf("zorvo-gui %s\n", zorvo::kVersion);
+            return 0;
+        }
+        if (argv[i][0] == '-' || script) {
+            std::fprintf(stderr, "zorvo-gui: unexpected argument '%s' (see zorvo-gui --help)\n",
+                         argv[i]);
+            return 2;
+        }
+        script = argv[i];
+    }
     zorvo::LimitAllocatorArenas();
     QApplication app(argc, argv);
     // Qt hands the user's locale to the C library too; log texts print numbers the C way.
@@ -16,5 +53,9 @@ int main(int argc, char** argv) {
 
     zorvo::CZorvoDlg window;
     window.show();
+    if (script) {
+        const QString path = QFile::decodeName(script);
+        QTimer::singleShot(0, &window, [&window, path] { window.StartBuild(path); });
+    }
     return app.exec();
 }

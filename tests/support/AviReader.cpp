@@ -29,7 +29,8 @@ bool ReceivePictures(AVCodecContext* decoder, AVFrame* frame, AviContents& conte
             error = "decoding failed: " + ErrorText(result);
             return false;
         }
-        if (frame->format != AV_PIX_FMT_BGR24) {
+        const bool rgb = frame->format == AV_PIX_FMT_RGB24;  // as PNG files hold it
+        if (frame->format != AV_PIX_FMT_BGR24 && !rgb) {
             error = std::string("unexpected pixel format ") +
                     av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
             av_frame_unref(frame);
@@ -42,6 +43,9 @@ bool ReceivePictures(AVCodecContext* decoder, AVFrame* frame, AviContents& conte
             const std::uint8_t* row =
                 frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
             std::copy(row, row + rowBytes, picture.begin() + rowBytes * y);
+            for (std::size_t x = 0; rgb && x < rowBytes; x += 3) {
+                std::swap(picture[rowBytes * y + x], picture[rowBytes * y + x + 2]);
+            }
         }
         contents.pictures.push_back(std::move(picture));
         av_frame_unref(frame);

@@ -19,7 +19,7 @@ struct AviStreamInfo {
     std::int64_t packets = 0;
 };
 
-// An AVI file as libavformat and libavcodec read it.
+// An AVI file (or a PNG picture) as libavformat and libavcodec read it.
 struct AviContents {
     std::vector<AviStreamInfo> streams;
     // Decoded pictures in file order; each holds the rows from the top of the picture down,

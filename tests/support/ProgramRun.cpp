@@ -9,8 +9,11 @@
 
 namespace zorvo::test {
 
-ProgramRun RunZorvo(const std::string& arguments) {
-    const std::string command = BinDir() + "/zorvo " + arguments + " 2>/dev/null";
+ProgramRun RunZorvo(const std::string& arguments, const std::string& program) {
+    TempDir dir;
+    const std::string errPath = dir.File("stderr");
+    const std::string command =
+        BinDir() + "/" + program + " " + arguments + " 2>" + errPath + " </dev/null";
     ProgramRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {
@@ -23,6 +26,12 @@ ProgramRun RunZorvo(const std::string& arguments) {
     }
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (FILE* err = std::fopen(errPath.c_str(), "rb")) {
+        while ((n = fread(buffer.data(), 1, buffer.size(), err)) > 0) {
+            run.err.append(buffer.data(), n);
+        }
+        std::fclose(err);
+    }
     return run;
 }
 

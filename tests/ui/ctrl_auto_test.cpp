@@ -27,11 +27,11 @@ std::ostream& operator<<(std::ostream& out, const Edges& e) {
     return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
 }
 
-const char* const kControls[] = {"log",       "upperBar", "lowerBar",    "remainingLabel",
-                                 "remaining", "build",    "adjustments", "autoSync"};
+const char* const kControls[] = {"log",   "upperBar",    "lowerBar", "remainingLabel", "remaining",
+                                 "build", "adjustments", "autoSync", "storyboard"};
 // The bottom row, left to right.
-const char* const kBottomRow[] = {"adjustments", "autoSync", "remainingLabel", "remaining",
-                                  "build"};
+const char* const kBottomRow[] = {"adjustments",    "autoSync",  "storyboard",
+                                  "remainingLabel", "remaining", "build"};
 
 class MainWindowAnchoringTest : public ::testing::Test {
   protected:

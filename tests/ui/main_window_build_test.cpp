@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QEvent>
+#include <QImage>
+#include <QLabel>
 #include <algorithm>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
+#include "ui/StoryboardDlg.h"
 
 namespace zorvo::test {
 namespace {
@@ -117,6 +120,52 @@ TEST(MainWindowBuildTest, BuildsASessionFromTheBuildButton) {
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+TEST(MainWindowBuildTest, StoryboardShowsTheSheetInAWindowOfItsOwn) {
+    TempDir dir;
+    const std::string scriptPath = MakeSession(dir, 2);
+    ASSERT_TRUE(WriteTextFile(dir.File("bad.txt"), "output( o.avi, 64, 48 )\nmarker( 1 ) { }\n"));
+    struct Case {
+        std::string script;
+        bool shown;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {dir.File("bad.txt"), false, "Error ("},
+        {scriptPath, true, "Storyboard of 1 still(s)"},
+    };
+    RecordingWindow window;
+    window.show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        window.scriptPath = QString::fromStdString(c.script);
+        window.Button("storyboard")->click();
+        for (const char* button : {"storyboard", "build", "autoSync"}) {
+            EXPECT_FALSE(window.Button(button)->isEnabled()) << button;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return window.Button("storyboard")->isEnabled(); }, 60000));
+        EXPECT_NE(window.LogText().find(c.logged), std::string::npos) << window.LogText();
+        CStoryboardDlg* sheetWindow = window.StoryboardWindow();
+        ASSERT_EQ(sheetWindow != nullptr && sheetWindow->isVisible(), c.shown);
+        if (!c.shown) {
+            continue;
+        }
+        EXPECT_FALSE(window.OutputDialog() && window.OutputDialog()->isVisible());
+        // The window shows the sheet upright, in its own colours.
+        const FrameBitmap& sheet = sheetWindow->Sheet();
+        const QImage shown =
+            sheetWindow->findChild<QLabel*>(QStringLiteral("sheet"))->pixmap().toImage();
+        ASSERT_EQ(shown.size(), QSize(sheet.Width(), sheet.Height()));
+        for (const QPoint p : {QPoint(30, 40), QPoint(sheet.Width() / 2, sheet.Height() / 2)}) {
+            const std::uint8_t* bgr = sheet.Row(sheet.Height() - 1 - p.y()) + 3 * p.x();
+            EXPECT_EQ(shown.pixel(p), qRgb(bgr[2], bgr[1], bgr[0])) << p.x() << "," << p.y();
+        }
+        ASSERT_TRUE(sheetWindow->Save(QString::fromStdString(dir.File("sheet.png"))));
+        QImage saved;
+        ASSERT_TRUE(saved.load(QString::fromStdString(dir.File("sheet.png"))));
+        EXPECT_EQ(saved.convertToFormat(shown.format()), shown);
+    }
 }
 
 }  // namespace

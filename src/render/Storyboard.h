@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/FrameBitmap.h"
+#include "render/LabelText.h"
+#include "render/Project.h"
+
+namespace zorvo {
+
+// One still of a storyboard, scaled down, with what its caption says.
+struct Still {
+    FrameBitmap thumbnail;
+    std::size_t span = 0;    // counted from 0 in song order
+    std::string position;    // measure.beat, "+" when the block starts between beats
+    std::string songTime;    // mm:ss.mmm
+    std::string cameras;     // the input of each area, in area order
+    std::int64_t frame = 0;  // song frame of the still
+};
+
+// Collects the stills of a storyboard run as thumbnails of `thumbWidth` pixels (the height
+// keeps the picture's aspect) and lays them out as a contact sheet in rows that wrap at
+// `columns`, each captioned below. With `rowPerSpan` every span starts a new row under a
+// header line of its own; otherwise (one still per span) the rows run on.
+class ContactSheet : public StillSink {
+  public:
+    ContactSheet(int thumbWidth, int columns, bool rowPerSpan);
+
+    bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
+                   const TimelineBlock& block) override;
+
+    // Lays the sheet out; false (with a log line) when it cannot be allocated or is empty.
+    bool Compose(FrameBitmap& sheet);
+    // Composes the sheet into Sheet() on the build thread, so no reader of it has to.
+    bool Finish() override { return Compose(m_sheet); }
+    // The sheet composed at the end of a successful run; empty before.
+    const FrameBitmap& Sheet() const { return m_sheet; }
+
+    // Where thumbnail i lies on the composed sheet, in rows from the top.
+    Rect ThumbnailRect(std::size_t i) const;
+    // The stills taken so far; read them only after the run has ended.
+    const std::vector<Still>& Stills() const { return m_stills; }
+
+    static constexpr int kGap = 8;
+    static constexpr int kCaptionHeight = 44;
+    static constexpr int kHeaderHeight = 28;
+
+  private:
+    void Layout();
+
+    int m_thumbWidth;
+    int m_columns;
+    bool m_rowPerSpan;
+    std::vector<Still> m_stills;
+    std::vector<std::string> m_spanHeaders;
+    std::vector<Rect> m_rects;
+    std::vector<int> m_headerTops;  // per span
+    const CSMarker* m_lastMarker = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    LabelFont m_font;
+    FrameBitmap m_sheet;
+};
+
+// Scales a picture to width x height with area averaging. False when the scaler refuses.
+bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out);
+
+// Writes the picture as a PNG file through libavcodec's encoder. False after a log line.
+bool WritePng(const FrameBitmap& picture, const std::string& path);
+
+}  // namespace zorvo
