@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "common/LogCollector.h"
 #include "support/TestPaths.h"
 #include "support/WaveFile.h"
@@ -13,9 +16,9 @@ struct LayoutCase {
     const char* name;
     WaveFormat format;
     std::size_t sampleCount;
-    // Applied to the written bytes: the declared 'data' size, when set.
-    std::optional<std::uint32_t> declaredDataSize;
-    std::optional<std::size_t> dataOffset;  // checked when set
+    std::function<void(std::vector<std::uint8_t>&)> edit;  // applied to the written bytes
+    std::optional<std::size_t> dataOffset;                 // checked when set
+    std::size_t cut = 0;                                   // samples missing at the end of the file
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* os) {
@@ -47,15 +50,23 @@ WaveFormat Mono8(std::uint32_t rate) {
     return format;
 }
 
-// Where the declared 'data' size sits: the chunk header right before the samples.
-std::size_t DataSizeField(const std::vector<std::uint8_t>& bytes) {
-    for (std::size_t at = 12; at + 8 <= bytes.size(); ++at) {
-        if (bytes[at] == 'd' && bytes[at + 1] == 'a' && bytes[at + 2] == 't' &&
-            bytes[at + 3] == 'a') {
-            return at + 4;
+// Sets the declared 'data' size: the chunk header right before the samples.
+std::function<void(std::vector<std::uint8_t>&)> DeclaredSize(std::uint32_t size) {
+    return [size](std::vector<std::uint8_t>& bytes) {
+        for (std::size_t at = 12; at + 8 <= bytes.size(); ++at) {
+            if (std::equal(bytes.begin() + at, bytes.begin() + at + 4, "data")) {
+                for (int i = 0; i < 4; ++i) {
+                    bytes[at + 4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+                }
+                return;
+            }
         }
-    }
-    return 0;
+    };
+}
+
+// The canonical file with 'fmt ' moved after 'data'.
+void FormatLast(std::vector<std::uint8_t>& bytes) {
+    std::rotate(bytes.begin() + 12, bytes.begin() + 36, bytes.end());
 }
 
 class WaveLayouts : public ::testing::TestWithParam<LayoutCase> {};
@@ -66,12 +77,8 @@ TEST_P(WaveLayouts, FindsFormatAndSamples) {
     const std::string path = dir.File("song.wav");
     const std::vector<std::uint8_t> samples = PatternBytes(c.sampleCount, 7);
     std::vector<std::uint8_t> bytes = WaveBytes(c.format, samples);
-    if (c.declaredDataSize) {
-        const std::size_t field = DataSizeField(bytes);
-        ASSERT_NE(field, 0u);
-        for (int i = 0; i < 4; ++i) {
-            bytes[field + i] = static_cast<std::uint8_t>(*c.declaredDataSize >> (8 * i));
-        }
+    if (c.edit) {
+        c.edit(bytes);
     }
     ASSERT_TRUE(WriteBinaryFile(path, bytes));
 
@@ -87,11 +94,11 @@ TEST_P(WaveLayouts, FindsFormatAndSamples) {
     if (c.dataOffset) {
         EXPECT_EQ(wave.dataOffset, *c.dataOffset);
     }
-    ASSERT_EQ(wave.dataSize, samples.size());
+    ASSERT_EQ(wave.dataSize, samples.size() - c.cut);
     ASSERT_LE(wave.dataOffset + wave.dataSize, wave.FileSize());
     EXPECT_EQ(std::vector<std::uint8_t>(wave.Data() + wave.dataOffset,
                                         wave.Data() + wave.dataOffset + wave.dataSize),
-              samples);
+              std::vector<std::uint8_t>(samples.begin(), samples.end() - c.cut));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -102,42 +109,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Whatever follows the samples is not audio.
         LayoutCase{"odd_data_then_chunks", WithTrailer(Mono8(8000)), 999, {}, 44},
         // Writers that cannot seek back leave the size unknown: the samples run to the end.
-        LayoutCase{"data_size_unknown", WaveFormat{}, 4000, 0xFFFFFFFFu, 44},
-        LayoutCase{"data_size_zero", WaveFormat{}, 4000, 0u, 44}),
+        LayoutCase{"data_size_unknown", WaveFormat{}, 4000, DeclaredSize(0xFFFFFFFFu), 44},
+        LayoutCase{"data_size_zero", WaveFormat{}, 4000, DeclaredSize(0), 44},
+        // A 'data' chunk that claims more than the file holds ends at the end of the file.
+        LayoutCase{"truncated_data", WaveFormat{}, 1000,
+                   [](std::vector<std::uint8_t>& b) { b.resize(b.size() - 300); }, 44, 300},
+        // The chunks are found in any order.
+        LayoutCase{"format_after_data", WaveFormat{}, 64, FormatLast, 20}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A 'data' chunk that claims more than the file holds ends at the end of the file.
-TEST(WaveFile, TruncatedDataRunsToTheEnd) {
-    TempDir dir;
-    const std::string path = dir.File("cut.wav");
-    const std::vector<std::uint8_t> samples = PatternBytes(1000, 3);
-    std::vector<std::uint8_t> bytes = WaveBytes(WaveFormat{}, samples);
-    bytes.resize(bytes.size() - 300);
-    ASSERT_TRUE(WriteBinaryFile(path, bytes));
-    WaveFile wave;
-    ASSERT_TRUE(wave.Load(path));
-    EXPECT_EQ(wave.dataOffset, 44u);
-    EXPECT_EQ(wave.dataSize, 700u);
-    EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + 700, wave.Data() + 44));
-}
-
-// The format may follow the samples; both chunks are found in any order.
-TEST(WaveFile, FormatAfterData) {
-    TempDir dir;
-    const std::string path = dir.File("late_fmt.wav");
-    const std::vector<std::uint8_t> canonical = WaveBytes(WaveFormat{}, PatternBytes(64, 5));
-    // RIFF header, then 'data' (8 + 64 bytes), then 'fmt ' (8 + 16 bytes).
-    std::vector<std::uint8_t> bytes(canonical.begin(), canonical.begin() + 12);
-    bytes.insert(bytes.end(), canonical.begin() + 36, canonical.end());
-    bytes.insert(bytes.end(), canonical.begin() + 12, canonical.begin() + 36);
-    ASSERT_TRUE(WriteBinaryFile(path, bytes));
-    WaveFile wave;
-    ASSERT_TRUE(wave.Load(path));
-    EXPECT_EQ(wave.dataOffset, 20u);
-    EXPECT_EQ(wave.dataSize, 64u);
-    EXPECT_EQ(wave.channels, 2);
-    EXPECT_EQ(wave.samplesPerSecond, 44100u);
-}
 
 }  // namespace
 }  // namespace zorvo::test
