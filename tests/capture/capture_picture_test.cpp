@@ -24,65 +24,38 @@ namespace {
 
 TEST(SourceRectTest, ZoomAndFocusPlaceTheWindow) {
     struct Case {
-        const char* name;
         std::int32_t w, h, zoom, width, height;
         InputFocus focus;
         Rect expected;
     };
+    using F = InputFocus;
     const Case cases[] = {
         // The output is wider than the source: the window spans the width.
-        {"zoom 100 centre", 720, 576, 100, 640, 480, InputFocus::Center, {0, 18, 719, 558}},
-        {"zoom 50 centre", 720, 576, 50, 640, 480, InputFocus::Center, {180, 153, 540, 423}},
-        {"zoom 50 left", 720, 576, 50, 640, 480, InputFocus::Left, {60, 153, 420, 423}},
-        {"zoom 50 right", 720, 576, 50, 640, 480, InputFocus::Right, {300, 153, 660, 423}},
-        {"zoom 50 top", 720, 576, 50, 640, 480, InputFocus::Top, {180, 57, 540, 327}},
-        {"zoom 50 bottom", 720, 576, 50, 640, 480, InputFocus::Bottom, {180, 249, 540, 519}},
-        {"zoom 50 top left", 720, 576, 50, 640, 480, InputFocus::TopLeft, {60, 57, 420, 327}},
-        {"zoom 50 bottom left",
-         720,
-         576,
-         50,
-         640,
-         480,
-         InputFocus::BottomLeft,
-         {60, 249, 420, 519}},
-        {"zoom 50 top right", 720, 576, 50, 640, 480, InputFocus::TopRight, {300, 57, 660, 327}},
-        {"zoom 50 bottom right",
-         720,
-         576,
-         50,
-         640,
-         480,
-         InputFocus::BottomRight,
-         {300, 249, 660, 519}},
-        {"unknown focus is the centre",
-         720,
-         576,
-         50,
-         640,
-         480,
-         InputFocus::Unknown,
-         {180, 153, 540, 423}},
+        {720, 576, 100, 640, 480, F::Center, {0, 18, 719, 558}},
+        {720, 576, 50, 640, 480, F::Center, {180, 153, 540, 423}},
+        {720, 576, 50, 640, 480, F::Left, {60, 153, 420, 423}},
+        {720, 576, 50, 640, 480, F::Right, {300, 153, 660, 423}},
+        {720, 576, 50, 640, 480, F::Top, {180, 57, 540, 327}},
+        {720, 576, 50, 640, 480, F::Bottom, {180, 249, 540, 519}},
+        {720, 576, 50, 640, 480, F::TopLeft, {60, 57, 420, 327}},
+        {720, 576, 50, 640, 480, F::BottomLeft, {60, 249, 420, 519}},
+        {720, 576, 50, 640, 480, F::TopRight, {300, 57, 660, 327}},
+        {720, 576, 50, 640, 480, F::BottomRight, {300, 249, 660, 519}},
+        {720, 576, 50, 640, 480, F::Unknown, {180, 153, 540, 423}},  // the centre
         // Pushed back inside from the right edge.
-        {"zoom 100 right", 720, 576, 100, 640, 480, InputFocus::Right, {0, 18, 719, 558}},
+        {720, 576, 100, 640, 480, F::Right, {0, 18, 719, 558}},
         // The output is narrower: the window spans the height, then comes back from the bottom.
-        {"narrow output", 720, 576, 100, 320, 480, InputFocus::Center, {168, 0, 552, 575}},
-        {"narrow output, left", 720, 576, 100, 320, 480, InputFocus::Left, {48, 0, 432, 575}},
+        {720, 576, 100, 320, 480, F::Center, {168, 0, 552, 575}},
+        {720, 576, 100, 320, 480, F::Left, {48, 0, 432, 575}},
         // Larger than the picture: the whole picture, less its last column and row.
-        {"zoom 200", 720, 576, 200, 640, 480, InputFocus::Center, {0, 0, 719, 575}},
-        {"huge zoom does not wrap",
-         1920,
-         1080,
-         2000000000,
-         1920,
-         1080,
-         InputFocus::TopLeft,
-         {0, 0, 1919, 1079}},
+        {720, 576, 200, 640, 480, F::Center, {0, 0, 719, 575}},
+        {1920, 1080, 2000000000, 1920, 1080, F::TopLeft, {0, 0, 1919, 1079}},  // no wrap
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ComputeSourceRect(c.w, c.h, c.zoom, Rect{}, c.width, c.height, c.focus),
                   c.expected)
-            << c.name;
+            << "zoom " << c.zoom << " into " << c.width << "x" << c.height << " focus "
+            << static_cast<int>(c.focus);
     }
 }
 

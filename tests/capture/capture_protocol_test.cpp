@@ -1,7 +1,6 @@
 // How a capture hands out frames, throttles itself, fails and ends.
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "script/Interpolation.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
+#include "support/WaveFile.h"
 
 namespace zorvo::test {
 namespace {
@@ -74,32 +74,12 @@ TEST(CaptureProtocolTest, HundredFramesProduceHundredAndOneAndAnswerPastTheEnd) 
     EXPECT_EQ(log.Texts(), (std::vector<std::string>{kPastEnd, kPastEnd}));
 }
 
-// A minimal PCM WAVE file: a real media file without a video stream.
-void WriteWave(const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint32_t dataBytes = 44100 * 2;
-    out.write("RIFF", 4);
-    u32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(dataBytes);
-    const std::vector<char> silence(dataBytes, 0);
-    out.write(silence.data(), silence.size());
-}
-
 TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
     TempDir dir;
     const std::string video = WriteVideo(dir, "clip.avi", 10);
-    WriteWave(dir.File("sound.wav"));
+    // A real media file without a video stream.
+    ASSERT_TRUE(
+        WriteWaveFile(dir.File("sound.wav"), WaveFormat{}, std::vector<std::uint8_t>(4000)));
     struct Case {
         const char* name;
         std::string file;
@@ -200,14 +180,6 @@ TEST(CaptureProtocolTest, DestroyingEndsTheWorkerWhereverItIs) {
     }
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
 }
-
-class RefusedCapture : public CFFMPEGCapture {
-  public:
-    using CFFMPEGCapture::CFFMPEGCapture;
-
-  protected:
-    bool LaunchThread(std::function<void()>, std::thread&) override { return false; }
-};
 
 }  // namespace
 }  // namespace zorvo::test
