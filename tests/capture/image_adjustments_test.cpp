@@ -72,7 +72,7 @@ BgrPixel DirectPixel(const Colour& c, int red, int green, int blue) {
 struct LevelCase {
     std::string name;
     Colour colour;
-    bool red, green, blue;  // components the adjustment acts on
+    std::string acts;  // components the adjustment acts on, of "rgb"
     std::vector<int> levels;
     std::vector<int> expected;
 };
@@ -80,34 +80,19 @@ struct LevelCase {
 // Grey levels through one adjustment, by the tables and by the lookup table.
 TEST(AdjustmentTablesTest, PerComponentAdjustmentsMapLevels) {
     const std::vector<int> contrastLevels = {0, 32, 64, 100, 127, 128, 160, 191, 224, 255};
+    const std::vector<int> balance = {0, 64, 128, 192, 255};
     const std::vector<LevelCase> cases = {
-        {"balance red +1",
-         {.cr = 1},
-         true,
-         false,
-         false,
-         {0, 64, 128, 192, 255},
-         {0, 154, 254, 255, 255}},
-        {"balance blue -1",
-         {.yb = -1},
-         false,
-         false,
-         true,
-         {0, 64, 128, 192, 255},
-         {0, 0, 1, 103, 254}},
-        {"brightness -1", {.brightness = -1}, true, true, true, {127, 128, 200}, {0, 1, 145}},
+        {"balance red +1", {.cr = 1}, "r", balance, {0, 154, 254, 255, 255}},
+        {"balance blue -1", {.yb = -1}, "b", balance, {0, 0, 1, 103, 254}},
+        {"brightness -1", {.brightness = -1}, "rgb", {127, 128, 200}, {0, 1, 145}},
         {"contrast 1",
          {.contrast = 1},
-         true,
-         true,
-         true,
+         "rgb",
          contrastLevels,
          {0, 9, 37, 85, 127, 128, 176, 217, 245, 255}},
         {"contrast -2",
          {.contrast = -2},
-         true,
-         true,
-         true,
+         "rgb",
          contrastLevels,
          {0, 76, 116, 127, 127, 128, 127, 138, 180, 255}},
     };
@@ -118,9 +103,11 @@ TEST(AdjustmentTablesTest, PerComponentAdjustmentsMapLevels) {
         ASSERT_TRUE(BuildLut(settings));
         for (std::size_t k = 0; k < c.levels.size(); ++k) {
             const auto level = static_cast<std::uint8_t>(c.levels[k]);
-            const BgrPixel want{static_cast<std::uint8_t>(c.blue ? c.expected[k] : level),
-                                static_cast<std::uint8_t>(c.green ? c.expected[k] : level),
-                                static_cast<std::uint8_t>(c.red ? c.expected[k] : level)};
+            auto in = [&](char component) {
+                return static_cast<std::uint8_t>(
+                    c.acts.find(component) != std::string::npos ? c.expected[k] : level);
+            };
+            const BgrPixel want{in('b'), in('g'), in('r')};
             EXPECT_EQ(tables.Apply(level, level, level), want) << "level " << c.levels[k];
             EXPECT_EQ(LutEntry(settings, level, level, level), want) << "level " << c.levels[k];
         }
