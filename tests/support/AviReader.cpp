@@ -137,13 +137,10 @@ bool ReadAvi(const std::string& path, AviContents& contents, std::string& error)
                     : p->codec_type == AVMEDIA_TYPE_AUDIO ? "audio"
                                                           : "other";
         info.codec = avcodec_get_name(p->codec_id);
-        info.codecTag = p->codec_tag;
         info.width = p->width;
         info.height = p->height;
         info.sampleRate = p->sample_rate;
         info.channels = p->ch_layout.nb_channels;
-        info.bitsPerSample = p->bits_per_coded_sample;
-        info.blockAlign = p->block_align;
         contents.streams.push_back(info);
         if (p->codec_type == AVMEDIA_TYPE_VIDEO && videoIndex < 0) {
             videoIndex = static_cast<int>(i);
@@ -161,7 +158,6 @@ bool ReadAvi(const std::string& path, AviContents& contents, std::string& error)
     const Owned<AVFrame> frame(av_frame_alloc());
     while ((result = av_read_frame(format.get(), packet.get())) >= 0) {
         const int index = packet->stream_index;
-        contents.streams[static_cast<std::size_t>(index)].packets += 1;
         bool ok = true;
         if (index == videoIndex) {
             ok = avcodec_send_packet(decoder.get(), packet.get()) >= 0 &&
@@ -200,21 +196,15 @@ bool ReadRiffChunks(const std::string& path, std::vector<RiffChunk>& chunks, std
     return WalkChunks(file, 0, file.size(), "", chunks, error);
 }
 
-std::uint16_t U16At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
-}
-
 std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(U16At(bytes, at)) |
-           static_cast<std::uint32_t>(U16At(bytes, at + 2)) << 16;
+    return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
+           static_cast<std::uint32_t>(bytes.at(at + 3)) << 24;
 }
 
 std::string FourCCAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    std::string id;
-    for (std::size_t i = 0; i < 4; ++i) {
-        id += static_cast<char>(bytes.at(at + i));
-    }
-    return id;
+    static_cast<void>(bytes.at(at + 3));  // throws past the end, like U32At
+    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+    return std::string(begin, begin + 4);
 }
 
 bool FfmpegToolsAvailable() {

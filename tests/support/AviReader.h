@@ -9,14 +9,10 @@ namespace zorvo::test {
 struct AviStreamInfo {
     std::string type;   // "video", "audio" or "other"
     std::string codec;  // libavcodec's name, e.g. "rawvideo", "pcm_s16le"
-    std::uint32_t codecTag = 0;
     int width = 0;
     int height = 0;
     int sampleRate = 0;
     int channels = 0;
-    int bitsPerSample = 0;
-    int blockAlign = 0;
-    std::int64_t packets = 0;
 };
 
 // An AVI file (or a PNG picture) as libavformat and libavcodec read it.
@@ -46,7 +42,6 @@ struct RiffChunk {
 bool ReadRiffChunks(const std::string& path, std::vector<RiffChunk>& chunks, std::string& error);
 
 // Little-endian fields of a chunk body.
-std::uint16_t U16At(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::string FourCCAt(const std::vector<std::uint8_t>& bytes, std::size_t at);
 
