@@ -2,32 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <random>
-#include <string>
 #include <vector>
-
-#include "common/LogCollector.h"
 
 namespace zorvo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// One call: the level, the picture and the output it must give. Pictures are 3 x 1 pixels,
-// so every byte is one component followed on its own through the frames.
-struct Step {
-    int level;
-    Bytes picture;
-    Bytes expected;
-};
-
-struct SequenceCase {
-    std::string name;
-    std::vector<Step> steps;
-};
 
 TEST(NoiseReductionTest, MatchesAPlainFilterOverWholePictures) {
     constexpr int kWidth = 37, kHeight = 23;

@@ -50,11 +50,6 @@ class CountingThread : public CThread {
     bool m_holdUntilStop;
 };
 
-class RefusedThread : public CountingThread {
-  protected:
-    bool LaunchThread(std::function<void()>, std::thread&) override { return false; }
-};
-
 TEST(ThreadTest, FinishedByItselfRunsExactlyItsStepsAndStopsAtOnce) {
     CountingThread thread(5);
     ASSERT_TRUE(thread.Begin());
@@ -67,25 +62,22 @@ TEST(ThreadTest, FinishedByItselfRunsExactlyItsStepsAndStopsAtOnce) {
     EXPECT_EQ(thread.finished.load(), 5);
 }
 
+// Also when the flag was raised beforehand without waiting.
 TEST(ThreadTest, StopWhileRunningWaitsForTheCurrentStep) {
-    CountingThread thread(0, true);
-    ASSERT_TRUE(thread.Begin());
-    ASSERT_TRUE(thread.WaitForSteps(1));
-    thread.Stop();
-    // The step that was running when the stop came has completed, and no other one began.
-    EXPECT_TRUE(thread.sawStopInsideStep.load());
-    EXPECT_EQ(thread.started.load(), 1);
-    EXPECT_EQ(thread.finished.load(), 1);
-}
-
-TEST(ThreadTest, RaisedFlagWithoutWaitStillEndsTheThreadOnStop) {
-    CountingThread thread(0, true);
-    ASSERT_TRUE(thread.Begin());
-    ASSERT_TRUE(thread.WaitForSteps(1));
-    thread.RequestStop();
-    thread.Stop();
-    EXPECT_EQ(thread.started.load(), 1);
-    EXPECT_EQ(thread.finished.load(), 1);
+    for (const bool requestFirst : {false, true}) {
+        SCOPED_TRACE(requestFirst);
+        CountingThread thread(0, true);
+        ASSERT_TRUE(thread.Begin());
+        ASSERT_TRUE(thread.WaitForSteps(1));
+        if (requestFirst) {
+            thread.RequestStop();
+        }
+        thread.Stop();
+        // The step that was running when the stop came has completed, and no other one began.
+        EXPECT_TRUE(thread.sawStopInsideStep.load());
+        EXPECT_EQ(thread.started.load(), 1);
+        EXPECT_EQ(thread.finished.load(), 1);
+    }
 }
 
 }  // namespace
