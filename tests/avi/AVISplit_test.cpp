@@ -110,37 +110,21 @@ TEST_P(AVISplit, FilesHoldTheirFramesAndTheirAudio) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Renders, AVISplit,
-                         ::testing::Values(SplitCase{"three_files",
-                                                     "song.avi",
-                                                     0,
-                                                     6,
-                                                     3,
-                                                     {"song.00.avi", "song.01.avi", "song.02.avi"},
-                                                     {{0, 1}, {2, 3}, {4, 5}}},
-                                           SplitCase{"late_start",
-                                                     "song.avi",
-                                                     5,
-                                                     5,
-                                                     3,
-                                                     {"song.00.avi", "song.01.avi", "song.02.avi"},
-                                                     {{5, 6}, {7, 8}, {9}}},
-                                           // A file of exactly the split size is not split.
-                                           SplitCase{"exactly_the_split_size",
-                                                     "song.avi",
-                                                     0,
-                                                     5,
-                                                     4,
-                                                     {"song.00.avi", "song.01.avi"},
-                                                     {{0, 1, 2}, {3, 4}}},
-                                           SplitCase{"dotted_folder_no_extension",
-                                                     "take.2/song",
-                                                     0,
-                                                     3,
-                                                     3,
-                                                     {"take.2/song.00", "take.2/song.01"},
-                                                     {{0, 1}, {2}}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+using Names = std::vector<std::string>;
+using Frames = std::vector<std::vector<std::uint32_t>>;
+const Names kThree = {"song.00.avi", "song.01.avi", "song.02.avi"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Renders, AVISplit,
+    ::testing::Values(
+        SplitCase{"three_files", "song.avi", 0, 6, 3, kThree, Frames{{0, 1}, {2, 3}, {4, 5}}},
+        SplitCase{"late_start", "song.avi", 5, 5, 3, kThree, Frames{{5, 6}, {7, 8}, {9}}},
+        // A file of exactly the split size is not split.
+        SplitCase{"exactly_the_split_size", "song.avi", 0, 5, 4,
+                  Names{"song.00.avi", "song.01.avi"}, Frames{{0, 1, 2}, {3, 4}}},
+        SplitCase{"dotted_folder_no_extension", "take.2/song", 0, 3, 3,
+                  Names{"take.2/song.00", "take.2/song.01"}, Frames{{0, 1}, {2}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct NameCase {
     std::string path;
