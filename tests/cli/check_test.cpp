@@ -178,14 +178,6 @@ TEST(CheckCommand, MissingFile) {
               "Error (Project): Failed to parse script.\n");
     EXPECT_EQ(missing.err,
               "zorvo: cannot read '/nonexistent/script.txt': No such file or directory\n");
-
-    const ProgramRun folder = RunZorvo("check /tmp");
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.out,
-              "* Parsing script...\n"
-              "Error (Script): Failed to open script file.\n"
-              "Error (Script): '/tmp' is not a regular file.\n"
-              "Error (Project): Failed to parse script.\n");
 }
 
 }  // namespace
