@@ -77,17 +77,6 @@ TEST(CheckCommand, PrintsWhatTheBuildWouldPost) {
          "Error (Script): Failed to parse 'output'.\n"
          "Error (Script): at line 1, column 1: 'output( a, 64 )'.\n"
          "Error (Project): Failed to parse script.\n"},
-        {"validation failure", "output( a, 64, 48 ) input( c, f ) { }", 1,
-         "* Parsing script...\n"
-         "Error (Script): Failed to validate script: 'markers' list must have at least two "
-         "elements.\n"
-         "Error (Project): Failed to validate script.\n"},
-        {"quirk: name before a line break", "output( a, 64, 48 ) input( c, f,\ntop\n) { }", 1,
-         "* Parsing script...\n"
-         "Error (SInput): Unknown input focus type 'top\n'.\n"
-         "Error (Script): Failed to parse 'inputs'.\n"
-         "Error (Script): at line 1, column 21: 'input( c, f,'.\n"
-         "Error (Project): Failed to parse script.\n"},
         {"mended: output size",
          "output( a, 0, 48 ) input( c, f ) { }\n"
          "marker( 1, 1fullscreen ) { tempo( 90 ) signature( 3, 4 ) display( c ) }\nmarker( 2 ) { }",
@@ -178,14 +167,6 @@ TEST(CheckCommand, MissingFile) {
               "Error (Project): Failed to parse script.\n");
     EXPECT_EQ(missing.err,
               "zorvo: cannot read '/nonexistent/script.txt': No such file or directory\n");
-
-    const ProgramRun folder = RunZorvo("check /tmp");
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.out,
-              "* Parsing script...\n"
-              "Error (Script): Failed to open script file.\n"
-              "Error (Script): '/tmp' is not a regular file.\n"
-              "Error (Project): Failed to parse script.\n");
 }
 
 }  // namespace

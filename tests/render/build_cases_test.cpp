@@ -148,42 +148,6 @@ TEST_F(BuildCases, FastSpeedsShowEveryNthSourceFrame) {
 }
 
 TEST_F(BuildCases, Failures) {
-    const std::string marker =
-        "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
-        "marker( 2 ) { }\n";
-    const std::string d = dir->Path().string();
-    struct Case {
-        std::string name;
-        std::string script;
-        Texts log;
-    };
-    // Whatever the media check finds fails the build before any file is created.
-    const std::vector<Case> cases = {
-        {"missing video",
-         "output( " + Output("missing") + ", 64, 64 )\ninput( cam, " + dir->File("nothing.avi") +
-             " ) { }\n" + marker,
-         {"* Parsing script...\n",
-          "Error (Project): Input 'cam' does not open: No such file or directory (file " + d +
-              "/nothing.avi).\n",
-          "Error (Project): Failed to check media.\n",
-          "Error (Project): Failed to build project.\n"}},
-        {"layout count",
-         "output( " + Output("layout") + ", 64, 64 )\ninput( cam, " + cam + " ) { }\n" +
-             "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
-             "marker( 2 ) { }\n",
-         {"* Parsing script...\n",
-          "Error (Project): Marker 1 has 1 display(s) but its layout has 2 area(s).\n",
-          "Error (Project): Failed to check media.\n",
-          "Error (Project): Failed to build project.\n"}},
-    };
-    for (const Case& c : cases) {
-        const auto result = RunBuild(Script(c.name, c.script));
-        EXPECT_FALSE(result.succeeded) << c.name;
-        EXPECT_EQ(result.texts, c.log) << c.name;
-        EXPECT_EQ(result.finished, 1) << c.name;
-        EXPECT_FALSE(std::filesystem::exists(Output(c.name))) << c.name;
-    }
-
     // A file cut short has lost the index that gave its length: its last packet tells.
     const std::string cut = test::MakeCamera(*dir, "cut-cam.avi", 0, 100, 64, 64);
     std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 6 / 10);

@@ -42,7 +42,6 @@ class LogReceiverTest : public ::testing::Test {
 TEST_F(LogReceiverTest, WelcomeLineAndLineFeeds) {
     const std::string welcome = std::string("Welcome in Zorvo ") + kVersion + " by r.vosque\n\n";
     EXPECT_EQ(window.LogText(), welcome);
-    EXPECT_EQ(std::string(kVersion), "1.0.9");
 
     const auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("log"));
     const int blocksBefore = log->blockCount();
