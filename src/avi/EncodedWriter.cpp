@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "avi/OutputFile.h"
+#include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
 
 extern "C" {
@@ -34,18 +35,6 @@ struct FormatFreer {
         // The I/O is the OutputFile's.
         avformat_free_context(context);
     }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct ScalerFreer {
-    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
 };
 
 std::string ErrorText(int code) {
@@ -97,12 +86,12 @@ class EncodedWriter::Encoder {
 
     OutputFile m_file;  // outlives the container, which writes through it
     std::unique_ptr<AVFormatContext, FormatFreer> m_format;
-    std::unique_ptr<AVCodecContext, CodecFreer> m_video;
-    std::unique_ptr<AVCodecContext, CodecFreer> m_audio;
-    std::unique_ptr<SwsContext, ScalerFreer> m_scaler;
-    std::unique_ptr<AVFrame, FrameFreer> m_picture;
-    std::unique_ptr<AVFrame, FrameFreer> m_sound;
-    std::unique_ptr<AVPacket, PacketFreer> m_packet;
+    std::unique_ptr<AVCodecContext, FfmpegFree> m_video;
+    std::unique_ptr<AVCodecContext, FfmpegFree> m_audio;
+    std::unique_ptr<SwsContext, FfmpegFree> m_scaler;
+    std::unique_ptr<AVFrame, FfmpegFree> m_picture;
+    std::unique_ptr<AVFrame, FfmpegFree> m_sound;
+    std::unique_ptr<AVPacket, FfmpegFree> m_packet;
     AVStream* m_videoStream = nullptr;
     AVStream* m_audioStream = nullptr;
     bool m_headerWritten = false;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "common/FfmpegFree.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -75,28 +77,16 @@ class VideoDecoder {
     const std::string& Reason() const { return m_reason; }
 
   private:
-    struct FormatClose {
-        void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-    };
-    struct CodecFree {
-        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-    };
-    struct FrameFree {
-        void operator()(AVFrame* f) const { av_frame_free(&f); }
-    };
-    struct PacketFree {
-        void operator()(AVPacket* p) const { av_packet_free(&p); }
-    };
-    using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+    using FramePtr = std::unique_ptr<AVFrame, FfmpegFree>;
 
     enum class Receive { Picture, EndOfFile, Failed, Stopped };
     Receive ReceiveNext(const std::atomic<bool>& stop);
     std::int64_t IndexOf(const AVFrame& frame);
     bool SeekToTimestamp(std::int64_t timestamp);
 
-    std::unique_ptr<AVFormatContext, FormatClose> m_format;
-    std::unique_ptr<AVCodecContext, CodecFree> m_codec;
-    std::unique_ptr<AVPacket, PacketFree> m_packet;
+    std::unique_ptr<AVFormatContext, FfmpegFree> m_format;
+    std::unique_ptr<AVCodecContext, FfmpegFree> m_codec;
+    std::unique_ptr<AVPacket, FfmpegFree> m_packet;
     std::string m_path;
     std::atomic<std::uint64_t>* m_pictureCounter = nullptr;
     FramePtr m_previous;  // the picture that was current before m_current, kept for StepBackFor

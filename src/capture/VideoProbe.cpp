@@ -1,5 +1,7 @@
 #include "capture/VideoProbe.h"
 
+#include "common/FfmpegFree.h"
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -15,13 +17,6 @@ namespace zorvo {
 
 namespace {
 
-struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
 bool Valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
@@ -34,7 +29,7 @@ std::int64_t LastPacketEnd(AVFormatContext* format, const AVStream* stream) {
                            kMax, 0) < 0) {
         return AV_NOPTS_VALUE;
     }
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVPacket, FfmpegFree> packet(av_packet_alloc());
     std::int64_t end = AV_NOPTS_VALUE;
     while (packet && av_read_frame(format, packet.get()) >= 0) {
         if (packet->stream_index == stream->index && packet->pts != AV_NOPTS_VALUE) {
@@ -71,7 +66,7 @@ ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& 
         reason = LibraryErrorText(openResult);
         return ProbeStatus::OpenFailed;
     }
-    std::unique_ptr<AVFormatContext, FormatClose> format(opened);
+    std::unique_ptr<AVFormatContext, FfmpegFree> format(opened);
     const int infoResult = avformat_find_stream_info(opened, nullptr);
     if (infoResult < 0) {
         reason = LibraryErrorText(infoResult);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
 #include "render/TimelineWalk.h"
 #include "script/LayoutType.h"
@@ -20,18 +21,6 @@ namespace zorvo {
 
 namespace {
 
-struct ScalerFree {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -49,7 +38,7 @@ bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& 
     if (source.Empty() || !out.Allocate(width, height)) {
         return false;
     }
-    std::unique_ptr<SwsContext, ScalerFree> scaler(
+    std::unique_ptr<SwsContext, FfmpegFree> scaler(
         sws_getContext(source.Width(), source.Height(), AV_PIX_FMT_BGR24, width, height,
                        AV_PIX_FMT_BGR24, SWS_AREA, nullptr, nullptr, nullptr));
     if (!scaler) {
@@ -65,10 +54,10 @@ bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& 
 
 bool WritePng(const FrameBitmap& picture, const std::string& path) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    std::unique_ptr<AVCodecContext, CodecFree> context(codec ? avcodec_alloc_context3(codec)
-                                                             : nullptr);
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVCodecContext, FfmpegFree> context(codec ? avcodec_alloc_context3(codec)
+                                                              : nullptr);
+    std::unique_ptr<AVFrame, FfmpegFree> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, FfmpegFree> packet(av_packet_alloc());
     if (!context || !frame || !packet || picture.Empty()) {
         PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
         return false;

@@ -1,5 +1,7 @@
 #include "sync/AudioTrack.h"
 
+#include "common/FfmpegFree.h"
+
 #include <memory>
 
 extern "C" {
@@ -13,22 +15,7 @@ namespace zorvo {
 
 namespace {
 
-struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ResamplerFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
+using ResamplerPtr = std::unique_ptr<SwrContext, FfmpegFree>;
 
 ResamplerPtr MakeResampler(const AVChannelLayout& layout, AVSampleFormat format, int inRate,
                            int outRate) {
@@ -81,7 +68,7 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
     if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) {
         return AudioStatus::OpenFailed;
     }
-    std::unique_ptr<AVFormatContext, FormatClose> format(rawFormat);
+    std::unique_ptr<AVFormatContext, FfmpegFree> format(rawFormat);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         return AudioStatus::OpenFailed;
     }
@@ -117,7 +104,7 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
     if (!codec) {
         return AudioStatus::DecodeFailed;
     }
-    std::unique_ptr<AVCodecContext, CodecFree> decoder(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVCodecContext, FfmpegFree> decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) {
         return AudioStatus::DecodeFailed;
     }
@@ -127,8 +114,8 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return AudioStatus::DecodeFailed;
     }
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FfmpegFree> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, FfmpegFree> packet(av_packet_alloc());
     if (!frame || !packet) {
         return AudioStatus::DecodeFailed;
     }
