@@ -9,16 +9,23 @@
 
 namespace zorvo {
 
+bool LoadValidScript(CScript& script) {
+    if (!script.Load()) {
+        PostLog("Error (Project): Failed to parse script.\n");
+        return false;
+    }
+    if (!script.Validate()) {
+        PostLog("Error (Project): Failed to validate script.\n");
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 int Check(const std::string& scriptPath) {
     CScript script(scriptPath);
-    if (!script.Load()) {
-        PostLog("Error (Project): Failed to parse script.\n");
-        return 1;
-    }
-    if (!script.Validate()) {
-        PostLog("Error (Project): Failed to validate script.\n");
+    if (!LoadValidScript(script)) {
         return 1;
     }
     if (!CheckMedia(script)) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
 #include "render/TimelineWalk.h"
@@ -232,12 +233,7 @@ int RunPlan(const std::string& scriptPath, const PlanOptions& options) {
     // With --json the standard output holds the document only; the log lines go to stderr.
     ConsoleLog console(options.json ? stderr : stdout, stderr, false);
     CScript script(scriptPath);
-    if (!script.Load()) {
-        PostLog("Error (Project): Failed to parse script.\n");
-        return 1;
-    }
-    if (!script.Validate()) {
-        PostLog("Error (Project): Failed to validate script.\n");
+    if (!LoadValidScript(script)) {
         return 1;
     }
     return options.json ? PrintPlan(script, JsonPlan(options.blocks))

@@ -15,16 +15,6 @@ namespace {
 using test::ProgramRun;
 using test::RunZorvo;
 
-const std::string kTypical =
-    "output( C:\\clips\\song.avi, 720, 576, bicubic, C:\\clips\\song.wav )\n"
-    "input( cam1, C:\\clips\\cam1.mov, center, 1200, 0 ) { brightness( 0.1 ); }\n"
-    "input( cam2, C:\\clips\\cam2.mov, top_left ) { }\n"
-    "group( all ) { cam1, cam2 }\n"
-    "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); separator( 4 ); display( cam1, "
-    "each_measure ); display( all, each_beat ); }\n"
-    "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
-    "marker( 13 ) { }\n";
-
 // Every "{dir}" in `text` becomes the folder.
 std::string InFolder(std::string text, const std::string& folder) {
     for (size_t at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}", at)) {
@@ -55,7 +45,7 @@ TEST(CheckCommand, PrintsWhatTheBuildWouldPost) {
     };
     const std::vector<Case> cases = {
         // Paths are relative to the script; every missing file is listed.
-        {"typical without its media", kTypical, 1,
+        {"typical without its media", test::kTypicalScript, 1,
          "* Parsing script...\n"
          "Error (Project): Wave file cannot be used: No such file or directory (file "
          "{dir}/C:\\clips\\song.wav).\n"

@@ -67,16 +67,6 @@ TEST(CommandLine, HelpAndVersion) {
     }
 }
 
-const std::string kTypical =
-    "output( C:\\clips\\song.avi, 720, 576, bicubic, C:\\clips\\song.wav )\n"
-    "input( cam1, C:\\clips\\cam1.mov, center, 1200, 0 ) { brightness( 0.1 ); }\n"
-    "input( cam2, C:\\clips\\cam2.mov, top_left ) { }\n"
-    "group( all ) { cam1, cam2 }\n"
-    "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); separator( 4 ); display( cam1, "
-    "each_measure ); display( all, each_beat ); }\n"
-    "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
-    "marker( 13 ) { }\n";
-
 // At 128 bpm a beat lasts 468.75 ms; the range renders only the span from 5 to 9.
 const std::string kRange =
     "output( out.avi, 64, 48 )\n"
@@ -95,7 +85,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
     };
     const std::vector<Case> cases = {
         {"typical",
-         kTypical,
+         test::kTypicalScript,
          "",
          {": 720x576, 3 marker(s), 00:24.000 (600 frames at 25 fps)",
           "markers 1 to 9: 00:00.000 to 00:16.000, 120 bpm 4/4, 1left_1right, separator 4, "
@@ -109,7 +99,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "  area 1: cam2, none, every 8000.000 ms"},
          {"  block 1: 00:00.000, frames 0 to 11 (12): cam1 from 00:01.200, cam1 from 00:01.200"}},
         {"typical blocks",
-         kTypical,
+         test::kTypicalScript,
          "--blocks ",
          {"  block 1: 00:00.000, frames 0 to 11 (12): cam1 from 00:01.200, cam1 from 00:01.200",
           "  block 2: 00:00.500, frames 12 to 24 (13): cam1 from 00:01.700, cam2 from 00:00.500",

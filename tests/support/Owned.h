@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "common/FfmpegFree.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -11,17 +13,10 @@ extern "C" {
 
 namespace zorvo::test {
 
-// FFmpeg objects the test media code makes and reads, freed by their own functions. A format
+// FFmpeg objects the test media code makes and reads, freed as the program frees them. A format
 // context here is an opened input; a muxer is an OwnedOutput.
-struct Freer {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 template <typename T>
-using Owned = std::unique_ptr<T, Freer>;
+using Owned = std::unique_ptr<T, FfmpegFree>;
 
 // Closes the muxer's file (when one was opened) and frees the muxer.
 struct OutputFreer {

@@ -23,6 +23,17 @@ class TempDir {
 // Writes text to a file; false when it cannot.
 bool WriteTextFile(const std::string& path, const std::string& text);
 
+// The typical script of the language guide, with its Windows paths.
+inline const std::string kTypicalScript =
+    "output( C:\\clips\\song.avi, 720, 576, bicubic, C:\\clips\\song.wav )\n"
+    "input( cam1, C:\\clips\\cam1.mov, center, 1200, 0 ) { brightness( 0.1 ); }\n"
+    "input( cam2, C:\\clips\\cam2.mov, top_left ) { }\n"
+    "group( all ) { cam1, cam2 }\n"
+    "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); separator( 4 ); display( cam1, "
+    "each_measure ); display( all, each_beat ); }\n"
+    "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
+    "marker( 13 ) { }\n";
+
 // Directory of the built programs (build/bin).
 std::string BinDir();
 
