@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 BUILD="${MUTATE_BUILD:-build-mutate}"
 JOBS="${JOBS:-2}"
 applied=""
+log="$(mktemp)"
 
 restore() {
     if [ -n "$applied" ]; then
@@ -15,7 +16,7 @@ restore() {
         applied=""
     fi
 }
-trap 'restore' EXIT
+trap 'restore; rm -f "$log"' EXIT
 trap 'restore; exit 130' INT TERM
 
 if [ "$#" -eq 0 ]; then
@@ -49,11 +50,12 @@ for patch in "$@"; do
     if ! nice cmake --build "$BUILD" -j "$JOBS" --target $targets >/dev/null 2>&1; then
         result="caught  $name (build fails)"
         caught=$((caught + 1))
-    elif (cd "$BUILD" && ctest -j "$JOBS" -L "$(echo "$labels" | tr ' ' '|')" >/dev/null 2>&1); then
+    elif (cd "$BUILD" && ctest -j "$JOBS" -L "$(echo "$labels" | tr ' ' '|')" >"$log" 2>&1); then
         result="MISSED  $name"
         missed_list="$missed_list $name"
     else
-        result="caught  $name"
+        # Name the tests that failed: the ones a reshaped suite must keep (or replace).
+        result="caught  $name$(sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) .*/ \1/p' "$log" | tr -d '\n')"
         caught=$((caught + 1))
     fi
     restore
