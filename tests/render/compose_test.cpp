@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <numeric>
 #include <vector>
 
 #include "render/Compose.h"
@@ -41,29 +40,24 @@ TEST(Fade, LevelsOverASpan) {
     }
 }
 
-TEST(Strobe, FlashesOnTheFirstPictureOfEveryPeriod) {
+// Weights out of 255 as slow motion mixes a picture with the next; a flash lifts every byte by
+// 64 and saturates.
+TEST(Compose, BlendAndStrobeFlash) {
     struct Case {
-        double periodMs;
-        std::vector<std::uint32_t> flashed;  // within pictures 0 to 48
+        std::uint32_t weight;
+        std::uint8_t current, next, value;
     };
-    std::vector<std::uint32_t> every(49);
-    std::iota(every.begin(), every.end(), 0u);
     const std::vector<Case> cases = {
-        {480, {0, 12, 24, 36, 48}},     // a whole number of frames: every 12th picture
-        {468.75, {0, 12, 24, 36, 47}},  // 128 bpm: on the beat, never two in a row
-        {500, {0, 13, 25, 38}},
-        {40, every},
-        {20, every},  // shorter than a frame
-        {0, every},
+        {0, 0, 255, 0},     {63, 0, 255, 62},     {127, 0, 255, 126},
+        {191, 0, 255, 190}, {127, 100, 200, 149},  // (127 x 200 + 128 x 100) >> 8
+        {0, 255, 255, 254},  // the weights sum to 255: white with white is a shade darker
     };
+    FrameBitmap scratch = Filled(3, 2, 9);
     for (const Case& c : cases) {
-        std::vector<std::uint32_t> flashed;
-        for (std::uint32_t i = 0; i <= 48; ++i) {
-            if (StrobeFlashes(i, c.periodMs)) {
-                flashed.push_back(i);
-            }
-        }
-        EXPECT_EQ(flashed, c.flashed) << c.periodMs;
+        BlendFrames(Filled(3, 2, c.current), Filled(3, 2, c.next), c.weight, scratch);
+        const std::vector<std::uint8_t> bytes(scratch.Bits(), scratch.Bits() + scratch.SizeBytes());
+        EXPECT_EQ(bytes, std::vector<std::uint8_t>(6 * 3, c.value))
+            << c.weight << " of " << int(c.next) << " over " << int(c.current);
     }
 
     FrameBitmap picture;
@@ -73,36 +67,6 @@ TEST(Strobe, FlashesOnTheFirstPictureOfEveryPeriod) {
     StrobeFlash(picture);
     const std::vector<std::uint8_t> after(picture.Bits(), picture.Bits() + 6);
     EXPECT_EQ(after, (std::vector<std::uint8_t>{64, 164, 254, 255, 255, 255}));
-}
-
-TEST(Blend, SlowMotionWeights) {
-    // current 0, next 255: the result shows the weight itself, shifted right by 8.
-    const FrameBitmap current = Filled(3, 2, 0);
-    const FrameBitmap next = Filled(3, 2, 255);
-    FrameBitmap scratch = Filled(3, 2, 9);
-    struct Case {
-        std::uint32_t step, offset;
-        std::uint32_t weight;
-        std::uint8_t value;
-    };
-    // speed 0.5: step 2; speed 0.25: step 4 (offset = j - step x srcIndex).
-    const std::vector<Case> cases = {
-        {2, 1, 127, 126}, {4, 1, 63, 62}, {4, 2, 127, 126}, {4, 3, 191, 190}, {4, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        const std::uint32_t weight = c.offset * 255 / c.step;
-        EXPECT_EQ(weight, c.weight);
-        BlendFrames(current, next, weight, scratch);
-        for (size_t i = 0; i < scratch.SizeBytes(); ++i) {
-            ASSERT_EQ(scratch.Bits()[i], c.value) << "step " << c.step << " offset " << c.offset;
-        }
-    }
-    // 127 x next + 128 x current, shifted: a mix of 100 and 200 gives 149.
-    BlendFrames(Filled(3, 2, 100), Filled(3, 2, 200), 127, scratch);
-    EXPECT_EQ(scratch.Bits()[0], (127 * 200 + 128 * 100) >> 8);
-    // The weights sum to 255, so white blended with white comes out a shade darker.
-    BlendFrames(Filled(3, 2, 255), Filled(3, 2, 255), 0, scratch);
-    EXPECT_EQ(scratch.Bits()[0], 254);
 }
 
 TEST(ComposeViewport, LookupFadeAndOverlay) {
@@ -144,30 +108,23 @@ TEST(ComposeViewport, LookupFadeAndOverlay) {
         {255, 128, 10 * 128 / 255, 20 * 128 / 255, 225 * 128 / 255},
         {100, 128, 10 * 128 * 100 / 65025, 20 * 128 * 100 / 65025, 225 * 128 * 100 / 65025},
     };
-    for (const auto& [c, adjust] : [&] {
-             std::vector<std::pair<Case, const AdjustmentSettings*>> all;
-             for (const AdjustmentSettings* a : {&perChannel, &full}) {
-                 for (const Case& k : cases) {
-                     all.emplace_back(k, a);
-                 }
-             }
-             return all;
-         }()) {
-        FrameBitmap output = Filled(4, 3, 77);
-        const FrameBitmap overlay =
-            Filled(4, 3, static_cast<std::uint8_t>(std::max(c.overlayValue, 0)));
-        ComposeViewport(4, picture, *adjust, 2, 2, output.Bits(), 1, 1, c.fade,
-                        c.overlayValue < 0 ? nullptr : &overlay, &identity);
-        for (int y = 0; y < 3; ++y) {
-            for (int x = 0; x < 4; ++x) {
-                const std::uint8_t* p = output.Row(y) + x * 3;
-                if (x >= 1 && x < 3 && y >= 1) {
-                    EXPECT_EQ(p[0], c.b) << int(c.fade) << "/" << c.overlayValue << " table "
-                                         << static_cast<int>(adjust->lutKind);
-                    EXPECT_EQ(p[1], c.g);
-                    EXPECT_EQ(p[2], c.r);
-                } else {
-                    EXPECT_EQ(p[0], 77) << "outside the rectangle at " << x << "," << y;
+    for (const AdjustmentSettings* adjust : {&perChannel, &full}) {
+        for (const Case& c : cases) {
+            FrameBitmap output = Filled(4, 3, 77);
+            const FrameBitmap overlay =
+                Filled(4, 3, static_cast<std::uint8_t>(std::max(c.overlayValue, 0)));
+            ComposeViewport(4, picture, *adjust, 2, 2, output.Bits(), 1, 1, c.fade,
+                            c.overlayValue < 0 ? nullptr : &overlay, &identity);
+            // Only the 2 x 2 rectangle at (1, 1) changes.
+            for (int y = 0; y < 3; ++y) {
+                for (int x = 0; x < 4; ++x) {
+                    const std::uint8_t* p = output.Row(y) + x * 3;
+                    const std::vector<int> expected = x >= 1 && x < 3 && y >= 1
+                                                          ? std::vector<int>{c.b, c.g, c.r}
+                                                          : std::vector<int>(3, 77);
+                    EXPECT_EQ(std::vector<int>(p, p + 3), expected)
+                        << int(c.fade) << "/" << c.overlayValue << " table "
+                        << static_cast<int>(adjust->lutKind) << " at " << x << "," << y;
                 }
             }
         }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "render/Compose.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"
 
@@ -16,28 +17,40 @@ SpanTiming Timing(int tempo, int count, int unit, std::uint32_t measures) {
     return SpanTiming::Compute(carried, 1, 1 + measures);
 }
 
-TEST(SpanTiming, DurationsAndCyclePeriods) {
-    const SpanTiming common = Timing(120, 4, 4, 8);
-    EXPECT_DOUBLE_EQ(common.beat, 500);
-    EXPECT_DOUBLE_EQ(common.measure, 2000);
-    EXPECT_DOUBLE_EQ(common.span, 16000);
-    EXPECT_DOUBLE_EQ(common.CyclePeriod(DisplayCycle::Every3Beats), 1500);
-
-    const SpanTiming sixEight = Timing(120, 6, 8, 1);
-    struct Case {
+// Checked against exact fractions: at T bpm over unit u a cycle of n/d beats lasts
+// 240000 n / (T u d) ms, so picture i (at 40 i ms) is the first of a period when
+// floor(i T u d / 6000 n) steps. Beats that are not whole frames leave no rounding slack.
+TEST(SpanTiming, CyclePeriodsAndTheStrobesFlashes) {
+    struct Cycle {
         DisplayCycle cycle;
-        double ms;
+        std::int64_t n, d;
     };
-    for (const Case& c : std::vector<Case>{{DisplayCycle::EachBeat, 250},
-                                           {DisplayCycle::EachMeasure, 1500},
-                                           {DisplayCycle::Every2Beats, 500},
-                                           {DisplayCycle::Every3Beats, 750},
-                                           {DisplayCycle::EveryHalfBeat, 125},
-                                           {DisplayCycle::EveryQuarterBeat, 62.5},
-                                           {DisplayCycle::EveryEighthBeat, 31.25},
-                                           {DisplayCycle::None, 0}}) {
-        EXPECT_DOUBLE_EQ(sixEight.CyclePeriod(c.cycle), c.ms) << static_cast<int>(c.cycle);
+    const std::vector<Cycle> cycles = {
+        {DisplayCycle::EachMeasure, 7, 1},     {DisplayCycle::EachBeat, 1, 1},
+        {DisplayCycle::Every2Beats, 2, 1},     {DisplayCycle::Every3Beats, 3, 1},
+        {DisplayCycle::EveryHalfBeat, 1, 2},   {DisplayCycle::EveryQuarterBeat, 1, 4},
+        {DisplayCycle::EveryEighthBeat, 1, 8},
+    };
+    for (const std::int64_t unit : {2, 4, 8, 16}) {
+        for (std::int64_t tempo = 40; tempo <= 240; ++tempo) {
+            const SpanTiming timing = Timing(static_cast<int>(tempo), 7, static_cast<int>(unit), 1);
+            for (const Cycle& c : cycles) {
+                const double period = timing.CyclePeriod(c.cycle);
+                const std::int64_t step = tempo * unit * c.d;
+                const std::int64_t per = 6000 * c.n;
+                ASSERT_NEAR(period, 240000.0 * c.n / static_cast<double>(step), 1e-9)
+                    << tempo << "/" << unit << " cycle " << static_cast<int>(c.cycle);
+                for (std::int64_t i = 1; i < 200; ++i) {
+                    ASSERT_EQ(StrobeFlashes(static_cast<std::uint32_t>(i), period),
+                              i * step / per > (i - 1) * step / per)
+                        << tempo << "/" << unit << " period " << period << " picture " << i;
+                }
+            }
+        }
     }
+    // Without a period every picture flashes.
+    EXPECT_TRUE(StrobeFlashes(5, 0));
+    EXPECT_EQ(Timing(120, 4, 4, 1).CyclePeriod(DisplayCycle::None), 0);
 }
 
 TEST(SpanTiming, BlockLengthDependsOnEntryOrder) {
