@@ -1,65 +1,53 @@
+#include <filesystem>
+#include <fstream>
+
 #include "RenderFixture.h"
 
 namespace zorvo {
 namespace {
 
-using test::BuildResult;
 using test::RunBuild;
 using Texts = std::vector<std::string>;
 
-constexpr int kWidth = 240;
-constexpr int kHeight = 240;
 constexpr int kNumberRange = 1 << test::kNumberBits;
 
-// The two cameras and the song of the typical two-camera script, made once for the suite.
-class TypicalScript : public ::testing::Test {
+// Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for the suite.
+class Build : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        dir = new test::TempDir;
-        test::MakeCamera(*dir, "cam1.avi", 0, 640);
-        test::MakeCamera(*dir, "cam2.avi", 1000, 640);
+        dir = std::make_unique<test::TempDir>();
+        test::MakeCamera(*dir, "cam1.avi", 0, 700);
+        test::MakeCamera(*dir, "cam2.avi", 1000, 700);
         song = test::PatternBytes(600 * 7056, 7);
         ASSERT_TRUE(test::WriteWaveFile(dir->File("song.wav"), test::WaveFormat{}, song));
-        const std::string script =
-            "output( " + dir->File("song.avi") + ", 240, 240, bicubic, " + dir->File("song.wav") +
-            " )\n"
-            "input( cam1, " +
-            dir->File("cam1.avi") +
-            ", center, 1200, 0 ) { }\n"
-            "input( cam2, " +
-            dir->File("cam2.avi") +
-            ", top_left ) { }\n"
-            "group( all ) { cam1, cam2 }\n"
-            "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); separator( 4 ); "
-            "display( cam1, each_measure ); display( all, each_beat ); }\n"
-            "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
-            "marker( 13 ) { }\n";
-        ASSERT_TRUE(test::WriteTextFile(dir->File("song.txt"), script));
-        result = new BuildResult(RunBuild(dir->File("song.txt"), &sink));
-        std::string error;
-        contents = new test::AviContents;
-        ASSERT_TRUE(test::ReadAvi(dir->File("song.avi"), *contents, error)) << error;
     }
-    static void TearDownTestSuite() {
-        delete contents;
-        delete result;
-        delete dir;
-    }
+    static void TearDownTestSuite() { dir.reset(); }
 
-    static test::TempDir* dir;
-    static std::vector<std::uint8_t> song;
-    static BuildResult* result;
-    static test::AviContents* contents;
-    static test::CountingSink sink;
+    static std::string Script(const std::string& name, const std::string& body) {
+        return test::WriteScript(*dir, name, body);
+    }
+    static std::string Output(const std::string& name) { return dir->File(name + ".avi"); }
+
+    static inline std::unique_ptr<test::TempDir> dir;
+    static inline std::vector<std::uint8_t> song;
 };
 
-test::TempDir* TypicalScript::dir = nullptr;
-std::vector<std::uint8_t> TypicalScript::song;
-BuildResult* TypicalScript::result = nullptr;
-test::AviContents* TypicalScript::contents = nullptr;
-test::CountingSink TypicalScript::sink;
-
-TEST_F(TypicalScript, LogSequence) {
+// The guide's typical script: cam1 from 1200 ms in beside both cameras taking turns every beat,
+// then cam2 fading out; the song is exactly as long as the render.
+TEST_F(Build, TypicalScriptFrameByFrame) {
+    constexpr int kSide = 240;
+    constexpr int kHalf = kSide / 2;
+    test::CountingSink sink;
+    const auto result = RunBuild(
+        Script("typical",
+               "output( {dir}/typical.avi, 240, 240, bicubic, {dir}/song.wav )\n"
+               "input( cam1, {dir}/cam1.avi, center, 1200, 0 ) { }\n"
+               "input( cam2, {dir}/cam2.avi, top_left ) { }\ngroup( all ) { cam1, cam2 }\n"
+               "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); separator( 4 ); "
+               "display( cam1, each_measure ); display( all, each_beat ); }\n"
+               "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
+               "marker( 13 ) { }\n"),
+        &sink);
     Texts expected = {"* Parsing script...\n",
                       "* Building timeline markers 1 to 9 (end@13) - 4/4 @ 120bpm\n",
                       "32 block(s) of 500ms (12 frames) to compute\n"};
@@ -69,81 +57,176 @@ TEST_F(TypicalScript, LogSequence) {
     expected.push_back("* Building timeline markers 9 to 13 (end@13) - 4/4 @ 120bpm\n");
     expected.push_back("1 block(s) of 8000ms (200 frames) to compute\n");
     expected.push_back("[Block 1/1]\n");
-    ASSERT_EQ(result->texts.size(), expected.size() + 2);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(result->texts[i], expected[i]) << i;
-    }
-    EXPECT_EQ(test::DoneLineFrames(result->texts[expected.size()]), 600)
-        << result->texts[expected.size()];
-    EXPECT_EQ(result->texts.back(), "Done without error.\n");
-    EXPECT_TRUE(result->succeeded);
-    EXPECT_EQ(result->finished, 1);
-    EXPECT_EQ(result->messages.back().kind, LogKind::BuildFinished);
+    ASSERT_EQ(result.texts.size(), expected.size() + 2) << ::testing::PrintToString(result.texts);
+    EXPECT_EQ(Texts(result.texts.begin(), result.texts.end() - 2), expected);
+    EXPECT_EQ(test::DoneLineFrames(result.texts[expected.size()]), 600);
+    EXPECT_EQ(result.texts.back(), "Done without error.\n");
+    EXPECT_TRUE(result.succeeded);
+    EXPECT_EQ(result.finished, 1);
     EXPECT_EQ(sink.frames.load(), 600);
-    EXPECT_EQ(sink.lastWidth.load(), kWidth);
-}
+    EXPECT_EQ(sink.lastWidth.load(), kSide);
 
-TEST_F(TypicalScript, EveryFrameShowsTheExpectedCameraAndSourceFrame) {
-    ASSERT_EQ(contents->streams.size(), 2u);
-    ASSERT_EQ(contents->pictures.size(), 600u);
-    const int half = kWidth / 2;
+    const test::AviContents avi = test::ReadBack(Output("typical"));
+    ASSERT_EQ(avi.pictures.size(), 600u);
     for (int k = 0; k < 400; ++k) {
-        // Block b starts at the song frame of its start, 500 b ms: 12.5 b, truncated.
+        // Block b starts at the song frame of 500 b ms (12.5 b, truncated); cam1 runs 1200 ms
+        // ahead of the song.
         int b = 0;
         while (500 * (b + 1) / 40 <= k) {
             ++b;
         }
         const int j = k - 500 * b / 40;
-        // Block b starts 500 b ms into the span; cam1 plays from 1200 ms in.
         const int cam1 = (1200 + 500 * b) / 40 + j;
-        const int cam2 = 1000 + (500 * b) / 40 + j;
-        const auto& picture = contents->pictures[k];
-        // Keep clear of the separator columns.
-        EXPECT_EQ(test::NumberIn(picture, kWidth, 0, half - 3, kHeight), cam1) << "frame " << k;
-        const int right = b % 2 == 0 ? cam1 : cam2;
-        EXPECT_EQ(test::NumberIn(picture, kWidth, half + 3, kWidth, kHeight), right % kNumberRange)
-            << "frame " << k;
+        const int right = b % 2 == 0 ? cam1 : 1000 + (500 * b) / 40 + j;
+        // Clear of the separator columns.
+        EXPECT_EQ(test::NumberIn(avi.pictures[k], kSide, 0, kHalf - 3, kSide), cam1) << k;
+        EXPECT_EQ(test::NumberIn(avi.pictures[k], kSide, kHalf + 3, kSide, kSide),
+                  right % kNumberRange)
+            << k;
     }
-    // The faded span: only its bright first part can be read.
-    for (int k = 400; k < 400 + 120; ++k) {
-        const int j = k - 400;
-        EXPECT_EQ(test::NumberIn(contents->pictures[k], kWidth, 0, kWidth, kHeight),
-                  (1000 + 400 + j) % kNumberRange)
-            << "frame " << k;
-    }
-}
-
-TEST_F(TypicalScript, SeparatorAndFadeOut) {
-    const int half = kWidth / 2;
     for (int k : {0, 13, 200, 399}) {
-        const auto& picture = contents->pictures[k];
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = half - 2; x <= half + 1; ++x) {
-                const std::uint8_t* p = picture.data() + (static_cast<size_t>(y) * kWidth + x) * 3;
-                ASSERT_EQ(p[0] + p[1] + p[2], 0) << "frame " << k << " x " << x << " y " << y;
-            }
-        }
-        // Next to the line the bands are not all black.
+        // Four black columns in the middle, bright bands beside them.
+        const auto& picture = avi.pictures[k];
         int bright = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            bright += picture[(static_cast<size_t>(y) * kWidth + half - 3) * 3] > 128;
+        for (int y = 0; y < kSide; ++y) {
+            const auto row = picture.begin() + static_cast<long>(y) * kSide * 3;
+            EXPECT_TRUE(std::all_of(row + (kHalf - 2) * 3, row + (kHalf + 2) * 3,
+                                    [](std::uint8_t v) { return v == 0; }))
+                << k << " row " << y;
+            bright += row[(kHalf - 3) * 3] > 128;
         }
-        EXPECT_GT(bright, kHeight / 4) << "frame " << k;
+        EXPECT_GT(bright, kSide / 4) << k;
     }
-    // The brightest byte of a fade_out frame follows the level 255 (199 - j) / 199.
-    for (int j : {0, 50, 100, 150, 199}) {
-        const auto& picture = contents->pictures[400 + j];
-        const int brightest = *std::max_element(picture.begin(), picture.end());
-        const int level = 255 * (199 - j) / 199;
-        EXPECT_NEAR(brightest, level, 3) << "frame " << j << " of the fade";
+    // The fade: only its bright first part can be read; the brightest byte follows the level
+    // 255 (199 - j) / 199.
+    for (int j = 0; j < 200; ++j) {
+        const auto& picture = avi.pictures[400 + j];
+        if (j < 120) {
+            EXPECT_EQ(test::NumberIn(picture, kSide, 0, kSide, kSide), (1400 + j) % kNumberRange)
+                << j;
+        }
+        EXPECT_NEAR(*std::max_element(picture.begin(), picture.end()), 255 * (199 - j) / 199, 3)
+            << j;
+    }
+    // Every frame carries its slice of the song, the last one included.
+    EXPECT_TRUE(avi.audio == song);
+}
+
+TEST_F(Build, SlowFastAndStrobe) {
+    const auto result =
+        RunBuild(Script("speeds",
+                        "output( {dir}/speeds.avi, 240, 240 )\ninput( slow, {dir}/cam1.avi ) { }\n"
+                        "input( fast, {dir}/cam1.avi ) { }\n"
+                        "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) "
+                        "display( slow ) display( fast ) speed( slow, 0.5 ) speed( fast, 2 ) }\n"
+                        "marker( 2, 1fullscreen ) { effect( strobe, each_beat ) display( fast ) }\n"
+                        "marker( 3 ) { }\n"));
+    ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
+    const test::AviContents avi = test::ReadBack(Output("speeds"));
+    ASSERT_EQ(avi.pictures.size(), 100u);
+    for (int j = 0; j < 50; ++j) {
+        // The slow half shows every source frame twice; odd frames are blends, whose bands
+        // read as one of the two neighbours or not at all.
+        const int slow = test::NumberIn(avi.pictures[j], 240, 0, 117, 240);
+        if (j % 2 == 0) {
+            EXPECT_EQ(slow, j / 2) << j;
+        } else {
+            EXPECT_TRUE(slow == -1 || slow == j / 2 || slow == j / 2 + 1) << j << ": " << slow;
+        }
+        EXPECT_EQ(test::NumberIn(avi.pictures[j], 240, 123, 240, 240), 2 * j) << j;
+    }
+    // Strobe each beat at 120 bpm: the first picture at or after every 500 ms of the block
+    // flashes; a flashed picture has no black left (every byte at least 64).
+    for (int j = 0; j < 50; ++j) {
+        const auto& picture = avi.pictures[50 + j];
+        const int darkest = *std::min_element(picture.begin(), picture.end());
+        if (j == 0 || j == 13 || j == 25 || j == 38) {
+            EXPECT_GE(darkest, 60) << j;
+        } else {
+            EXPECT_LT(darkest, 30) << j;
+        }
+        // Fast input keeps its speed only in its own marker: here it plays at 1.0.
+        EXPECT_EQ(test::NumberIn(picture, 240, 0, 240, 240), 50 + j) << j;
     }
 }
 
-TEST_F(TypicalScript, AudioSlicesFollowTheFrames) {
-    ASSERT_EQ(contents->streams[0].type, "audio");
-    const size_t bytes = 600u * 7056u;
-    ASSERT_EQ(contents->audio.size(), bytes);
-    EXPECT_TRUE(std::equal(contents->audio.begin(), contents->audio.end(), song.begin()));
+// The capture runs ahead of the furthest frame asked for, so frames far apart still come.
+TEST_F(Build, FastSpeedsShowEveryNthSourceFrame) {
+    for (const int speed : {8, 16}) {
+        const std::string name = "fast" + std::to_string(speed);
+        // 240 bpm in 4/4: one measure is 25 frames.
+        const auto result = RunBuild(
+            Script(name, "output( {dir}/" + name +
+                             ".avi, 120, 240 )\ninput( cam, {dir}/cam1.avi ) "
+                             "{ }\nmarker( 1, 1fullscreen ) { tempo( 240 ) signature( 4, 4 ) "
+                             "display( cam ) speed( cam, " +
+                             std::to_string(speed) + " ) }\nmarker( 2 ) { }\n"));
+        ASSERT_TRUE(result.succeeded) << speed << ::testing::PrintToString(result.texts);
+        const test::AviContents avi = test::ReadBack(Output(name));
+        ASSERT_EQ(avi.pictures.size(), 25u) << speed;
+        for (int j = 0; j < 25; ++j) {
+            EXPECT_EQ(test::NumberIn(avi.pictures[j], 120, 0, 120, 240), speed * j)
+                << speed << " " << j;
+        }
+    }
+}
+
+// Junk in the middle of a file its headers cannot show: the render fails on the way, names the
+// file, and says which valid files it left.
+TEST_F(Build, JunkInACameraStopsTheRender) {
+    const std::string junk = test::MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
+    {
+        std::fstream file(junk, std::ios::in | std::ios::out | std::ios::binary);
+        const auto size = static_cast<std::streamoff>(std::filesystem::file_size(junk));
+        file.seekp(size / 3);
+        for (std::streamoff i = size / 3; i < 2 * size / 3; ++i) {
+            file.put(static_cast<char>(i * 7 % 251));
+        }
+    }
+    const auto result = RunBuild(
+        Script("junk",
+               "output( {dir}/junk.avi, 64, 64 )\ninput( cam, {dir}/junk-cam.avi ) { }\n"
+               "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+               "marker( 3 ) { }\n"));
+    EXPECT_FALSE(result.succeeded);
+    const auto decode = std::find(result.texts.begin(), result.texts.end(),
+                                  std::string("Error (FFMPEGCapture): Failed to decode frame.\n"));
+    ASSERT_NE(decode, result.texts.end()) << ::testing::PrintToString(result.texts);
+    EXPECT_EQ(decode[1].rfind("Error (FFMPEGCapture): input 'cam', file '" + junk +
+                                  "': the file ends before source frame ",
+                              0),
+              0u)
+        << decode[1];
+    EXPECT_EQ(Texts(result.texts.end() - 3, result.texts.end()),
+              (Texts{"Error (Project): Failed to capture source video frames.\n",
+                     "Error (Project): files left: '" + Output("junk") + "'.\n",
+                     "Error (Project): Failed to build project.\n"}));
+    EXPECT_GT(test::ReadBack(Output("junk")).pictures.size(), 0u);
+}
+
+TEST_F(Build, CancelMidBlockLeavesAReadableFile) {
+    const std::string script =
+        Script("cancel",
+               "output( {dir}/cancel.avi, 160, 240 )\ninput( cam, {dir}/cam1.avi ) { }\n"
+               "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
+               "marker( 7 ) { }\n");
+    test::CountingSink sink;
+    LogCollector log;
+    {
+        CProject job(script, &sink);
+        while (sink.frames.load() < 30 && log.BuildFinishedCount() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }  // destroying the job stops it
+    const Texts texts = log.Texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts.back(), "Done without error.\n");
+    const int written = test::DoneLineFrames(texts[texts.size() - 2]);
+    EXPECT_GE(written, 30);
+    EXPECT_LT(written, 600);  // one block of 600 frames, cut short
+    const test::AviContents avi = test::ReadBack(Output("cancel"));
+    ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
+    EXPECT_EQ(test::NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
 }
 
 }  // namespace

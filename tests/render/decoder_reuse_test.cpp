@@ -75,8 +75,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
                                        (c.overlay ? "overlay( b, 20 ) { }\n" : "") + "marker( 1, " +
                                        c.span + " }\nmarker( 3 ) { }\n";
             ASSERT_TRUE(test::WriteTextFile(out + ".txt", script));
-            const auto result =
-                test::RunBuild(out + ".txt", nullptr, AVIWriter::kSplitBytes, ways[way]);
+            const auto result = test::RunBuild(out + ".txt", nullptr, ways[way]);
             ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
             caseDecoded[way] = result.decodedPictures;
             decoded[way] += result.decodedPictures;
