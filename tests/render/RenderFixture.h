@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +29,7 @@ class CountingSink : public FrameSink {
     std::atomic<int> lastWidth{0};
 };
 
-// Runs one build job to its finish message and returns what it posted.
+// What a build job posted.
 struct BuildResult {
     bool succeeded = false;
     std::vector<std::string> texts;
@@ -37,13 +37,17 @@ struct BuildResult {
     std::uint64_t decodedPictures = 0;
 };
 
-inline BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
-                            DecoderPool::Limits decoders = {}) {
+// Runs one build job to its finish message, or until the preview has seen `stopAfter` frames
+// (then destroying the job stops it), and returns what it posted.
+inline BuildResult RunBuild(const std::string& scriptPath, CountingSink* sink = nullptr,
+                            DecoderPool::Limits decoders = {}, int stopAfter = 0) {
     LogCollector log;
     BuildResult result;
     {
         CProject job(scriptPath, sink, AVIWriter::kSplitBytes, {}, decoders);
-        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0; ++i) {
+        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0 &&
+                        !(stopAfter > 0 && sink->frames.load() >= stopAfter);
+             ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         result.succeeded = job.Succeeded();
@@ -110,19 +114,11 @@ inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int lef
 // The frame count of a finish line "Done in %f secs [%i min(s) %.2i] for %i frames.\n", or -1
 // when the text is not one.
 inline int DoneLineFrames(const std::string& text) {
-    double seconds = 0;
-    int minutes = 0;
-    int rest = 0;
-    int frames = -1;
-    char end[3] = {};
-    const int read = std::sscanf(text.c_str(), "Done in %lf secs [%d min(s) %d] for %d frames%2c",
-                                 &seconds, &minutes, &rest, &frames, end);
-    const size_t dot = text.find('.');
-    const bool sixDecimals = dot != std::string::npos && text.find(' ', dot) == dot + 7;
-    if (read != 5 || std::string(end) != ".\n" || !sixDecimals || rest < 0 || rest > 59) {
-        return -1;
-    }
-    return frames;
+    static const std::regex line(
+        "Done in [0-9]+\\.[0-9]{6} secs \\[[0-9]+ min\\(s\\) [0-5][0-9]\\] for ([0-9]+) "
+        "frames\\.\n");
+    std::smatch match;
+    return std::regex_match(text, match, line) ? std::stoi(match[1]) : -1;
 }
 
 }  // namespace zorvo::test
