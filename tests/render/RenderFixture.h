@@ -18,6 +18,9 @@
 
 namespace zorvo::test {
 
+// Frame numbers shown by test videos wrap at this.
+constexpr int kNumberRange = 1 << kNumberBits;
+
 // Counts the frames handed to the preview.
 class CountingSink : public FrameSink {
   public:
@@ -120,5 +123,27 @@ inline int DoneLineFrames(const std::string& text) {
     std::smatch match;
     return std::regex_match(text, match, line) ? std::stoi(match[1]) : -1;
 }
+
+// Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for each suite
+// that uses them.
+class RenderSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<TempDir>();
+        MakeCamera(*dir, "cam1.avi", 0, 700);
+        MakeCamera(*dir, "cam2.avi", 1000, 700);
+        song = PatternBytes(600 * 7056, 7);
+        ASSERT_TRUE(WriteWaveFile(dir->File("song.wav"), WaveFormat{}, song));
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+
+    static std::string Script(const std::string& name, const std::string& body) {
+        return WriteScript(*dir, name, body);
+    }
+    static std::string Output(const std::string& name) { return dir->File(name + ".avi"); }
+
+    static inline std::unique_ptr<TempDir> dir;
+    static inline std::vector<std::uint8_t> song;
+};
 
 }  // namespace zorvo::test

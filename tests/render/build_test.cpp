@@ -10,28 +10,9 @@ namespace {
 using test::RunBuild;
 using Texts = std::vector<std::string>;
 
-constexpr int kNumberRange = 1 << test::kNumberBits;
+using test::kNumberRange;
 
-// Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for the suite.
-class Build : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir = std::make_unique<test::TempDir>();
-        test::MakeCamera(*dir, "cam1.avi", 0, 700);
-        test::MakeCamera(*dir, "cam2.avi", 1000, 700);
-        song = test::PatternBytes(600 * 7056, 7);
-        ASSERT_TRUE(test::WriteWaveFile(dir->File("song.wav"), test::WaveFormat{}, song));
-    }
-    static void TearDownTestSuite() { dir.reset(); }
-
-    static std::string Script(const std::string& name, const std::string& body) {
-        return test::WriteScript(*dir, name, body);
-    }
-    static std::string Output(const std::string& name) { return dir->File(name + ".avi"); }
-
-    static inline std::unique_ptr<test::TempDir> dir;
-    static inline std::vector<std::uint8_t> song;
-};
+using Build = test::RenderSuite;
 
 // The guide's typical script: cam1 from 1200 ms in beside both cameras taking turns every beat,
 // then cam2 fading out; the song is exactly as long as the render.

@@ -7,14 +7,14 @@ namespace {
 
 using test::RunBuild;
 
-constexpr int kNumberRange = 1 << test::kNumberBits;
-constexpr int kSecond = 2000;  // the number shown by the second camera's frame 0
+using test::kNumberRange;
+using SongSync = test::RenderSuite;
 
 // Sessions whose beats are not whole numbers of frames. Two cameras heard the song from its
 // first moment (camera frame k = song frame k); the cut alternates between them on every block,
 // so each output frame tells both which block it belongs to and which moment of the camera it
 // shows.
-TEST(SongSync, EveryFrameShowsTheMomentOfItsSound) {
+TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
     struct Case {
         std::string name;
         int tempo;
@@ -34,17 +34,11 @@ TEST(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         // The range starts in the second span at song frame 46 (1875 ms).
         {"skip128", 128, 4, 4, 1, {1, 2, 3, 4}, 2, 94},
     };
-    test::TempDir dir;
-    test::MakeCamera(dir, "first.avi", 0, 420, 96, 144);
-    test::MakeCamera(dir, "second.avi", kSecond, 420, 96, 144);
-    const auto song = test::PatternBytes(420 * 7056, 5);
-    ASSERT_TRUE(test::WriteWaveFile(dir.File("song.wav"), test::WaveFormat{}, song));
-
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string script = "output( {dir}/" + c.name +
-                             ".avi, 96, 144, point, {dir}/song.wav )\ninput( a, {dir}/first.avi ) "
-                             "{ }\ninput( b, {dir}/second.avi ) { }\ngroup( ab ) { a, b }\n";
+                             ".avi, 160, 240, point, {dir}/song.wav )\ninput( a, {dir}/cam1.avi ) "
+                             "{ }\ninput( b, {dir}/cam2.avi ) { }\ngroup( ab ) { a, b }\n";
         if (c.rangeStart != 0) {
             script += "range( " + std::to_string(c.rangeStart) + ", " +
                       std::to_string(c.measures.back()) + " )\n";
@@ -56,12 +50,12 @@ TEST(SongSync, EveryFrameShowsTheMomentOfItsSound) {
                       (c.perBeat == 1 ? "each_beat" : "every_half_beat") + " ) }\n";
         }
         script += "marker( " + std::to_string(c.measures.back()) + " ) { }\n";
-        const auto result = RunBuild(test::WriteScript(dir, c.name, script));
+        const auto result = RunBuild(Script(c.name, script));
         ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
         // The finish line counts the frames written, not the song frames a range skips.
         EXPECT_EQ(test::DoneLineFrames(result.texts[result.texts.size() - 2]), c.frames);
 
-        const test::AviContents avi = test::ReadBack(dir.File(c.name + ".avi"));
+        const test::AviContents avi = test::ReadBack(Output(c.name));
         ASSERT_EQ(static_cast<std::int64_t>(avi.pictures.size()), c.frames);
         // Every span here holds whole cycles, so block b starts at the song frame of b periods:
         // a beat is 6000 / (tempo x unit) frames, counted here in exact integers.
@@ -76,8 +70,8 @@ TEST(SongSync, EveryFrameShowsTheMomentOfItsSound) {
             while (blockStart(block + 1) <= k) {
                 ++block;
             }
-            const int expected = static_cast<int>((block % 2 == 0 ? 0 : kSecond) + k);
-            ASSERT_EQ(test::NumberIn(avi.pictures[i], 96, 0, 96, 144), expected % kNumberRange)
+            const int expected = static_cast<int>((block % 2 == 0 ? 0 : 1000) + k);
+            ASSERT_EQ(test::NumberIn(avi.pictures[i], 160, 0, 160, 240), expected % kNumberRange)
                 << "output frame " << i;
         }
         // Each frame carries the song's slice of its own moment.
@@ -88,7 +82,7 @@ TEST(SongSync, EveryFrameShowsTheMomentOfItsSound) {
 
 // A clip that holds exactly the frames a build shows is enough; one frame less fails, before any
 // file exists, with the clock of the clip's end rounded down and of the need rounded up.
-TEST(SongSync, ClipsOfExactlyTheNeededLength) {
+TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
     struct Case {
         std::string name;
         int cameraFrames;
@@ -116,36 +110,34 @@ TEST(SongSync, ClipsOfExactlyTheNeededLength) {
          "Error (Project): Input 'cam' ends at 00:01.60 but marker 1 needs it until 00:02.00, "
          "0.40 s more (block at 00:01.50 of the song; file {dir}/cut-cam.avi).\n"},
     };
-    test::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string cam =
-            test::MakeCamera(dir, c.name + "-cam.avi", 0, c.cameraFrames, 64, 96, 30000, c.rateDen);
+        const std::string cam = test::MakeCamera(*dir, c.name + "-cam.avi", 0, c.cameraFrames, 64,
+                                                 96, 30000, c.rateDen);
         if (c.keepTenths != 0) {
             std::filesystem::resize_file(cam, std::filesystem::file_size(cam) * c.keepTenths / 10);
         }
-        test::MakeCamera(dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
+        test::MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
         const auto result = RunBuild(
-            test::WriteScript(dir, c.name,
-                              "output( {dir}/" + c.name + ".avi, 64, 96 )\ninput( cam, {dir}/" +
-                                  c.name + "-cam.avi ) { }\ninput( ov, {dir}/" + c.name +
-                                  "-ov.avi ) { }\noverlay( ov, 50 ) { }\n"
-                                  "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
-                                  "display( cam, each_beat ) }\nmarker( 2 ) { }\n"));
+            Script(c.name, "output( {dir}/" + c.name + ".avi, 64, 96 )\ninput( cam, {dir}/" +
+                               c.name + "-cam.avi ) { }\ninput( ov, {dir}/" + c.name +
+                               "-ov.avi ) { }\noverlay( ov, 50 ) { }\n"
+                               "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                               "display( cam, each_beat ) }\nmarker( 2 ) { }\n"));
         if (c.failure.empty()) {
             EXPECT_TRUE(result.succeeded);
             EXPECT_EQ(result.texts.back(), "Done without error.\n");
-            EXPECT_EQ(test::ReadBack(dir.File(c.name + ".avi")).pictures.size(), 50u);
+            EXPECT_EQ(test::ReadBack(Output(c.name)).pictures.size(), 50u);
             continue;
         }
         EXPECT_FALSE(result.succeeded);
         std::string line = c.failure;
-        line.replace(line.find("{dir}"), 5, dir.Path().string());
+        line.replace(line.find("{dir}"), 5, dir->Path().string());
         EXPECT_EQ(result.texts,
                   (std::vector<std::string>{"* Parsing script...\n", line,
                                             "Error (Project): Failed to check media.\n",
                                             "Error (Project): Failed to build project.\n"}));
-        EXPECT_FALSE(std::filesystem::exists(dir.File(c.name + ".avi")));
+        EXPECT_FALSE(std::filesystem::exists(Output(c.name)));
     }
 }
 
