@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -40,17 +41,15 @@ struct BuildResult {
     std::uint64_t decodedPictures = 0;
 };
 
-// Runs one build job to its finish message, or until the preview has seen `stopAfter` frames
-// (then destroying the job stops it), and returns what it posted.
-inline BuildResult RunBuild(const std::string& scriptPath, CountingSink* sink = nullptr,
-                            DecoderPool::Limits decoders = {}, int stopAfter = 0) {
+// Runs a job (CProject's arguments: a render or a storyboard) to its finish message, or until
+// `stop` holds (then destroying the job stops it), and returns what it posted.
+template <typename... Args>
+BuildResult RunJob(const std::function<bool()>& stop, Args&&... args) {
     LogCollector log;
     BuildResult result;
     {
-        CProject job(scriptPath, sink, AVIWriter::kSplitBytes, {}, decoders);
-        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0 &&
-                        !(stopAfter > 0 && sink->frames.load() >= stopAfter);
-             ++i) {
+        CProject job(std::forward<Args>(args)...);
+        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0 && !(stop && stop()); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         result.succeeded = job.Succeeded();
@@ -59,6 +58,11 @@ inline BuildResult RunBuild(const std::string& scriptPath, CountingSink* sink = 
     result.texts = log.Texts();
     result.finished = log.BuildFinishedCount();
     return result;
+}
+
+inline BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
+                            DecoderPool::Limits decoders = {}) {
+    return RunJob({}, scriptPath, sink, AVIWriter::kSplitBytes, std::string(), decoders);
 }
 
 // Writes a script in which "{dir}" stands for the folder; returns its path.

@@ -66,18 +66,14 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
                   right % kNumberRange)
             << k;
     }
+    // Four black columns between the areas (the numbers beside them read above).
     for (int k : {0, 13, 200, 399}) {
-        // Four black columns in the middle, bright bands beside them.
-        const auto& picture = avi.pictures[k];
-        int bright = 0;
         for (int y = 0; y < kSide; ++y) {
-            const auto row = picture.begin() + static_cast<long>(y) * kSide * 3;
-            EXPECT_TRUE(std::all_of(row + (kHalf - 2) * 3, row + (kHalf + 2) * 3,
+            const auto row = avi.pictures[k].begin() + static_cast<long>(y) * kSide * 3;
+            ASSERT_TRUE(std::all_of(row + (kHalf - 2) * 3, row + (kHalf + 2) * 3,
                                     [](std::uint8_t v) { return v == 0; }))
                 << k << " row " << y;
-            bright += row[(kHalf - 3) * 3] > 128;
         }
-        EXPECT_GT(bright, kSide / 4) << k;
     }
     // The fade: only its bright first part can be read; the brightest byte follows the level
     // 255 (199 - j) / 199.
@@ -141,8 +137,8 @@ TEST_F(Build, SpeedsAndStrobe) {
     }
 }
 
-// Junk in the middle of a file its headers cannot show: the render fails on the way, names the
-// file, and says which valid files it left.
+// Junk in the middle of a file its headers cannot show: the render fails on the way and says
+// which valid files it left.
 TEST_F(Build, JunkInACameraStopsTheRender) {
     const std::string junk = test::MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
     {
@@ -159,14 +155,10 @@ TEST_F(Build, JunkInACameraStopsTheRender) {
                "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
                "marker( 3 ) { }\n"));
     EXPECT_FALSE(result.succeeded);
-    const auto decode = std::find(result.texts.begin(), result.texts.end(),
-                                  std::string("Error (FFMPEGCapture): Failed to decode frame.\n"));
-    ASSERT_NE(decode, result.texts.end()) << ::testing::PrintToString(result.texts);
-    EXPECT_EQ(decode[1].rfind("Error (FFMPEGCapture): input 'cam', file '" + junk +
-                                  "': the file ends before source frame ",
-                              0),
-              0u)
-        << decode[1];
+    ASSERT_NE(std::find(result.texts.begin(), result.texts.end(),
+                        "Error (FFMPEGCapture): Failed to decode frame.\n"),
+              result.texts.end())
+        << ::testing::PrintToString(result.texts);
     EXPECT_EQ(Texts(result.texts.end() - 3, result.texts.end()),
               (Texts{"Error (Project): Failed to capture source video frames.\n",
                      "Error (Project): files left: '" + Output("junk") + "'.\n",
@@ -176,12 +168,13 @@ TEST_F(Build, JunkInACameraStopsTheRender) {
 
 TEST_F(Build, CancelMidBlockLeavesAReadableFile) {
     test::CountingSink sink;
-    const auto result = RunBuild(
+    const auto result = test::RunJob(
+        [&sink] { return sink.frames.load() >= 30; },
         Script("cancel",
                "output( {dir}/cancel.avi, 160, 240 )\ninput( cam, {dir}/cam1.avi ) { }\n"
                "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
                "marker( 7 ) { }\n"),
-        &sink, {}, 30);
+        static_cast<FrameSink*>(&sink));
     ASSERT_GE(result.texts.size(), 2u);
     EXPECT_EQ(result.texts.back(), "Done without error.\n");
     const int written = test::DoneLineFrames(result.texts[result.texts.size() - 2]);
@@ -210,14 +203,7 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
     ASSERT_TRUE(test::RunBuild(script).succeeded);
     const test::AviContents rendered = test::ReadBack(Output("stills"));
     ContactSheet sheet(kThumb, 4, true);
-    {
-        LogCollector log;
-        CProject job(script, sheet, false);
-        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_TRUE(job.Succeeded()) << ::testing::PrintToString(log.Texts());
-    }
+    ASSERT_TRUE(test::RunJob({}, script, sheet, false).succeeded);
 
     // Two measures of 1875 ms in blocks of 468.75 ms, then one block of a measure.
     const std::vector<Still>& stills = sheet.Stills();

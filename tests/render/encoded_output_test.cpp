@@ -83,12 +83,9 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
         EXPECT_EQ(encoded.colorRange, "tv");
         ASSERT_EQ(encoded.pictures.size(), reference.pictures.size() - c.skipped);
         for (std::size_t k = 0; k < encoded.pictures.size(); ++k) {
-            const auto& expected = reference.pictures[c.skipped + k];
             EXPECT_NEAR(encoded.pictureTimes[k], k / 25.0, 1e-6) << k;
-            EXPECT_GE(test::Psnr(encoded.pictures[k], expected), 40.0) << k;
-            const int number = test::NumberIn(expected, kSide, 0, kSide, kSide);
-            EXPECT_GE(number, 0) << k;
-            EXPECT_EQ(test::NumberIn(encoded.pictures[k], kSide, 0, kSide, kSide), number) << k;
+            EXPECT_GE(test::Psnr(encoded.pictures[k], reference.pictures[c.skipped + k]), 40.0)
+                << k;
         }
         if (c.skipped == 0) {
             EXPECT_LE(std::filesystem::file_size(dir->File(c.name)) * 20,
