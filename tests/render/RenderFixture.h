@@ -25,12 +25,8 @@ constexpr int kNumberRange = 1 << kNumberBits;
 // Counts the frames handed to the preview.
 class CountingSink : public FrameSink {
   public:
-    void ShowFrame(const std::uint8_t*, int width, int) override {
-        ++frames;
-        lastWidth = width;
-    }
+    void ShowFrame(const std::uint8_t*, int, int) override { ++frames; }
     std::atomic<int> frames{0};
-    std::atomic<int> lastWidth{0};
 };
 
 // What a build job posted.

@@ -23,29 +23,27 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
         std::string name;
         TestCodec codec;
         int rateNum, rateDen;
-        std::string inputArgs;  // after the file name
-        std::string span;       // the first marker's layout, timing and statements
-        bool overlay;
-        std::string settings = {};  // the inputs' statements
+        std::string input;  // after the file name, through the input's statements
+        std::string rest;   // the overlay, if any, and the first marker
     };
     const std::vector<Case> cases = {
         // Speed 2 reads ahead into the next block, so each block starts behind the last one.
-        {"speeds", TestCodec::H264, 25, 1, "",
-         "1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
-         "display( b, each_beat ) speed( a, 0.5 ) speed( b, 2 )",
-         false},
-        {"sync2997", TestCodec::H264, 30000, 1001, ", center, 1230, 170",
-         "1fullscreen ) { tempo( 128 ) signature( 4, 4 ) display( ab, each_beat )", false},
-        {"fifty", TestCodec::Mpeg2, 50, 1, ", top, 420",
-         "1fullscreen ) { tempo( 93 ) signature( 4, 4 ) display( a, every_half_beat )", false},
+        {"speeds", TestCodec::H264, 25, 1, " ) {",
+         "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
+         "display( b, each_beat ) speed( a, 0.5 ) speed( b, 2 ) }"},
+        {"sync2997", TestCodec::H264, 30000, 1001, ", center, 1230, 170 ) {",
+         "marker( 1, 1fullscreen ) { tempo( 128 ) signature( 4, 4 ) display( ab, each_beat ) }"},
+        {"fifty", TestCodec::Mpeg2, 50, 1, ", top, 420 ) {",
+         "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 4, 4 ) "
+         "display( a, every_half_beat ) }"},
         // Three areas of two sizes show `a` at once (the third every other half beat), zoomed
         // and noise-reduced: one decode, three scalings, a running picture for each.
-        {"areasShareInput", TestCodec::Mpeg4, 25, 1, ", center, 700",
-         "1left_2right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
-         "display( a, each_measure ) display( ab, every_half_beat ) resize( a, 70 )",
-         false, "noise_reduction( 5 );"},
-        {"laidOver", TestCodec::Mpeg4, 25, 1, "",
-         "1fullscreen ) { tempo( 140 ) signature( 7, 8 ) display( ab, each_beat )", true},
+        {"areasShareInput", TestCodec::Mpeg4, 25, 1, ", center, 700 ) { noise_reduction( 5 );",
+         "marker( 1, 1left_2right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
+         "display( a, each_measure ) display( ab, every_half_beat ) resize( a, 70 ) }"},
+        {"laidOver", TestCodec::Mpeg4, 25, 1, " ) {",
+         "overlay( b, 20 ) { }\nmarker( 1, 1fullscreen ) { tempo( 140 ) signature( 7, 8 ) "
+         "display( ab, each_beat ) }"},
     };
     test::TempDir dir;
     // Fresh decoders, kept ones, kept ones and shared captures.
@@ -61,25 +59,24 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
             video.rateDen = c.rateDen;
             video.frameCount = 300;
             video.firstNumber = id == "a" ? 0 : 1000;
-            const std::string path = dir.File(c.name + id + ".mp4");
             std::string error;
-            ASSERT_TRUE(test::WriteTestVideo(path, video, &error)) << error;
-            inputs += "input( " + id + ", " + path + c.inputArgs + " ) { " + c.settings + " }\n";
+            ASSERT_TRUE(test::WriteTestVideo(dir.File(c.name + id + ".mp4"), video, &error))
+                << error;
+            inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
         }
         std::vector<char> files[3];
         std::uint64_t caseDecoded[3] = {};
         for (int way = 0; way < 3; ++way) {
-            const std::string out = dir.File(c.name + std::to_string(way));
-            const std::string script = "output( " + out + ".avi, 64, 96 )\n" + inputs +
-                                       "group( ab ) { a, b }\n" +
-                                       (c.overlay ? "overlay( b, 20 ) { }\n" : "") + "marker( 1, " +
-                                       c.span + " }\nmarker( 3 ) { }\n";
-            ASSERT_TRUE(test::WriteTextFile(out + ".txt", script));
-            const auto result = test::RunBuild(out + ".txt", nullptr, ways[way]);
+            const std::string out = c.name + std::to_string(way);
+            const auto result = test::RunBuild(
+                test::WriteScript(dir, out,
+                                  "output( {dir}/" + out + ".avi, 64, 96 )\n" + inputs +
+                                      "group( ab ) { a, b }\n" + c.rest + "\nmarker( 3 ) { }\n"),
+                nullptr, ways[way]);
             ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
             caseDecoded[way] = result.decodedPictures;
             decoded[way] += result.decodedPictures;
-            files[way] = FileBytes(out + ".avi");
+            files[way] = FileBytes(dir.File(out + ".avi"));
         }
         EXPECT_GT(files[0].size(), 10000u);
         EXPECT_TRUE(files[0] == files[1]);
