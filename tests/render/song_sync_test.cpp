@@ -5,9 +5,8 @@
 namespace zorvo {
 namespace {
 
-using test::RunBuild;
-
 using test::kNumberRange;
+using test::RunBuild;
 using SongSync = test::RenderSuite;
 
 // Sessions whose beats are not whole numbers of frames. Two cameras heard the song from its
@@ -21,7 +20,7 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         int count;
         int unit;
         int perBeat;                // blocks a beat: 1 each beat, 2 every half beat
-        std::vector<int> measures;  // marker measures, the last one terminal
+        std::vector<int> measures;  // marker measures from 1, the last one terminal
         int rangeStart;             // 0: the whole song
         std::int64_t frames;        // frames the render writes
     };
@@ -62,8 +61,7 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         const std::int64_t perFrames = std::int64_t{c.tempo} * c.unit * c.perBeat;
         const auto blockStart = [&](std::int64_t b) { return b * 6000 / perFrames; };
         const std::int64_t skipped =
-            blockStart(std::int64_t{c.rangeStart == 0 ? 0 : c.rangeStart - c.measures[0]} *
-                       c.count * c.perBeat);
+            blockStart(std::int64_t{std::max(c.rangeStart - 1, 0)} * c.count * c.perBeat);
         for (size_t i = 0; i < avi.pictures.size(); ++i) {
             const std::int64_t k = skipped + static_cast<std::int64_t>(i);
             std::int64_t block = 0;
