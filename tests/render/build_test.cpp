@@ -1,23 +1,34 @@
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "RenderFixture.h"
 #include "render/Storyboard.h"
+#include "support/MediaReader.h"
 
 namespace zorvo {
 namespace {
 
+using test::kNumberRange;
 using test::RunBuild;
+using test::TestCodec;
+using test::TestVideo;
 using Texts = std::vector<std::string>;
 
-using test::kNumberRange;
-
+// End-to-end renders over the same cameras and song.
 using Build = test::RenderSuite;
+using EncodedOutput = test::RenderSuite;
+using SongSync = test::RenderSuite;
+
+constexpr int kSide = 240;
+constexpr int kSamplesPerFrame = 1764;  // 44100 Hz at 25 frames a second
+constexpr int kAacFrame = 1024;
 
 // The guide's typical script: cam1 from 1200 ms in beside both cameras taking turns every beat,
 // then cam2 fading out; the song is exactly as long as the render.
 TEST_F(Build, TypicalScriptFrameByFrame) {
-    constexpr int kSide = 240;
     constexpr int kHalf = kSide / 2;
     test::CountingSink sink;
     const auto result = RunBuild(
@@ -110,11 +121,8 @@ TEST_F(Build, SpeedsAndStrobe) {
         // Odd frames at half speed are blends, whose bands read as one of the two neighbours
         // or not at all.
         const int slow = left(j);
-        if (j % 2 == 0) {
-            EXPECT_EQ(slow, j / 2) << j;
-        } else {
-            EXPECT_TRUE(slow == -1 || slow == j / 2 || slow == j / 2 + 1) << j << ": " << slow;
-        }
+        EXPECT_TRUE(j % 2 == 0 ? slow == j / 2 : slow == -1 || slow == j / 2 || slow == j / 2 + 1)
+            << j << ": " << slow;
         EXPECT_EQ(right(j), 2 * j) << j;
     }
     // Strobe each beat at 120 bpm: the first picture at or after every 500 ms of the block
@@ -122,11 +130,7 @@ TEST_F(Build, SpeedsAndStrobe) {
     for (int j = 0; j < 50; ++j) {
         const auto& picture = avi.pictures[50 + j];
         const int darkest = *std::min_element(picture.begin(), picture.end());
-        if (j == 0 || j == 13 || j == 25 || j == 38) {
-            EXPECT_GE(darkest, 60) << j;
-        } else {
-            EXPECT_LT(darkest, 30) << j;
-        }
+        EXPECT_EQ(darkest >= 60, j == 0 || j == 13 || j == 25 || j == 38) << j << ": " << darkest;
         EXPECT_EQ(test::NumberIn(picture, 240, 0, 240, 240), 50 + j) << j;
     }
     // A 240 bpm measure from 4000 ms (source frame 100): 25 frames.
@@ -273,6 +277,309 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
             << "row " << y;
     }
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
+}
+
+// Sessions whose beats are not whole numbers of frames. Two cameras heard the song from its
+// first moment (camera frame k = song frame k); the cut alternates between them on every block,
+// so each output frame tells both which block it belongs to and which moment of the camera it
+// shows.
+TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
+    struct Case {
+        std::string name;
+        int tempo;
+        int count;
+        int unit;
+        int perBeat;                // blocks a beat: 1 each beat, 2 every half beat
+        std::vector<int> measures;  // marker measures from 1, the last one terminal
+        int rangeStart;             // 0: the whole song
+        std::int64_t frames;        // frames the render writes
+    };
+    const std::vector<Case> cases = {
+        // 32 beats of 468.75 ms: 15 s of music, 375 frames.
+        {"beats128", 128, 4, 4, 1, {1, 5, 9}, 0, 375},
+        {"halfbeats128", 128, 4, 4, 2, {1, 3}, 0, 93},
+        {"beats93", 93, 4, 4, 1, {1, 3, 4}, 0, 193},
+        {"sevenEight140", 140, 7, 8, 1, {1, 3, 6}, 0, 187},
+        // The range starts in the second span at song frame 46 (1875 ms).
+        {"skip128", 128, 4, 4, 1, {1, 2, 3, 4}, 2, 94},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string script = "output( {dir}/" + c.name +
+                             ".avi, 160, 240, point, {dir}/song.wav )\ninput( a, {dir}/cam1.avi ) "
+                             "{ }\ninput( b, {dir}/cam2.avi ) { }\ngroup( ab ) { a, b }\n";
+        if (c.rangeStart != 0) {
+            script += "range( " + std::to_string(c.rangeStart) + ", " +
+                      std::to_string(c.measures.back()) + " )\n";
+        }
+        for (size_t i = 0; i + 1 < c.measures.size(); ++i) {
+            script += "marker( " + std::to_string(c.measures[i]) + ", 1fullscreen ) { tempo( " +
+                      std::to_string(c.tempo) + " ) signature( " + std::to_string(c.count) + ", " +
+                      std::to_string(c.unit) + " ) display( ab, " +
+                      (c.perBeat == 1 ? "each_beat" : "every_half_beat") + " ) }\n";
+        }
+        script += "marker( " + std::to_string(c.measures.back()) + " ) { }\n";
+        const auto result = RunBuild(Script(c.name, script));
+        ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
+        // The finish line counts the frames written, not the song frames a range skips.
+        EXPECT_EQ(test::DoneLineFrames(result.texts[result.texts.size() - 2]), c.frames);
+
+        const test::AviContents avi = test::ReadBack(Output(c.name));
+        ASSERT_EQ(static_cast<std::int64_t>(avi.pictures.size()), c.frames);
+        // Every span here holds whole cycles, so block b starts at the song frame of b periods:
+        // a beat is 6000 / (tempo x unit) frames, counted here in exact integers.
+        const std::int64_t perFrames = std::int64_t{c.tempo} * c.unit * c.perBeat;
+        const auto blockStart = [&](std::int64_t b) { return b * 6000 / perFrames; };
+        const std::int64_t skipped =
+            blockStart(std::int64_t{std::max(c.rangeStart - 1, 0)} * c.count * c.perBeat);
+        for (size_t i = 0; i < avi.pictures.size(); ++i) {
+            const std::int64_t k = skipped + static_cast<std::int64_t>(i);
+            std::int64_t block = 0;
+            while (blockStart(block + 1) <= k) {
+                ++block;
+            }
+            const int expected = static_cast<int>((block % 2 == 0 ? 0 : 1000) + k);
+            ASSERT_EQ(test::NumberIn(avi.pictures[i], 160, 0, 160, 240), expected % kNumberRange)
+                << "output frame " << i;
+        }
+        // Each frame carries the song's slice of its own moment.
+        ASSERT_EQ(avi.audio.size(), static_cast<size_t>(c.frames) * 7056);
+        EXPECT_TRUE(std::equal(avi.audio.begin(), avi.audio.end(), song.begin() + skipped * 7056));
+    }
+}
+
+// A clip that holds exactly the frames a build shows is enough; one frame less fails, before any
+// file exists, with the clock of the clip's end rounded down and of the need rounded up.
+TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
+    struct Case {
+        std::string name;
+        int cameraFrames;
+        int overlayFrames;
+        int rateDen;          // of 30000: 1200 stands for 25 fps
+        int keepTenths;       // 0: the whole file; else cut, losing its index
+        std::string failure;  // the media check's line; empty: the build succeeds
+    };
+    // One 120 bpm measure cut on every beat: the last block starts at 1500 ms (camera frame 37)
+    // and shows 13 frames, so the camera must reach frame 49; the overlay loops 50 frames. At
+    // 29.97 fps the last block needs source frames 44 to 58, which end at 1968.6 ms.
+    const std::vector<Case> cases = {
+        {"exact", 50, 50, 1200, 0, ""},
+        {"cameraShort", 49, 50, 1200, 0,
+         "Error (Project): Input 'cam' ends at 00:01.96 but marker 1 needs it until 00:02.00, "
+         "0.04 s more (block at 00:01.50 of the song; file {dir}/cameraShort-cam.avi).\n"},
+        {"overlayShort", 50, 49, 1200, 0,
+         "Error (Project): Input 'ov' ends at 00:01.96 but the overlay needs it until 00:02.00, "
+         "0.04 s more (file {dir}/overlayShort-ov.avi).\n"},
+        {"ntsc", 50, 50, 1001, 0,
+         "Error (Project): Input 'cam' ends at 00:01.66 but marker 1 needs it until 00:01.97, "
+         "0.30 s more (block at 00:01.50 of the song; file {dir}/ntsc-cam.avi).\n"},
+        // The last packet of a cut file tells how far it goes.
+        {"cut", 100, 50, 1200, 4,
+         "Error (Project): Input 'cam' ends at 00:01.60 but marker 1 needs it until 00:02.00, "
+         "0.40 s more (block at 00:01.50 of the song; file {dir}/cut-cam.avi).\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string cam = test::MakeCamera(*dir, c.name + "-cam.avi", 0, c.cameraFrames, 64,
+                                                 96, 30000, c.rateDen);
+        if (c.keepTenths != 0) {
+            std::filesystem::resize_file(cam, std::filesystem::file_size(cam) * c.keepTenths / 10);
+        }
+        test::MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
+        const auto result = RunBuild(
+            Script(c.name, "output( {dir}/" + c.name + ".avi, 64, 96 )\ninput( cam, {dir}/" +
+                               c.name + "-cam.avi ) { }\ninput( ov, {dir}/" + c.name +
+                               "-ov.avi ) { }\noverlay( ov, 50 ) { }\n"
+                               "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                               "display( cam, each_beat ) }\nmarker( 2 ) { }\n"));
+        if (c.failure.empty()) {
+            EXPECT_TRUE(result.succeeded);
+            EXPECT_EQ(result.texts.back(), "Done without error.\n");
+            EXPECT_EQ(test::ReadBack(Output(c.name)).pictures.size(), 50u);
+            continue;
+        }
+        EXPECT_FALSE(result.succeeded);
+        std::string line = c.failure;
+        line.replace(line.find("{dir}"), 5, dir->Path().string());
+        EXPECT_EQ(result.texts,
+                  (std::vector<std::string>{"* Parsing script...\n", line,
+                                            "Error (Project): Failed to check media.\n",
+                                            "Error (Project): Failed to build project.\n"}));
+        EXPECT_FALSE(std::filesystem::exists(Output(c.name)));
+    }
+}
+
+// Index of the first sample frame louder than a quarter of full scale, or -1.
+long Onset(const std::vector<std::int16_t>& samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 8000) {
+            return static_cast<long>(i / 2);
+        }
+    }
+    return -1;
+}
+
+test::MediaContents ReadEncoded(const std::string& path) {
+    test::MediaContents contents;
+    std::string error;
+    EXPECT_TRUE(test::ReadMedia(path, contents, error)) << error;
+    return contents;
+}
+
+// Two cameras that take turns every beat at 140 bpm in 7/8 (a measure of 1500 ms), rendered to
+// AVI for reference, then as H.264 in every container, with lossless FLAC or AAC sound. A range
+// from measure 2 skips the 37 frames (1500 ms) before it, its sound included; H.264 refuses an
+// odd size before any file exists.
+TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
+    struct Case {
+        std::string name;
+        std::string extra;
+        std::size_t skipped;
+        int width = kSide;
+    };
+    const std::vector<Case> cases = {
+        {"song.mkv", "", 0},           {"song.mp4", "", 0},
+        {"song.mov", "", 0},           {"stretch.mkv", "range( 2, 3 )\n", 37},
+        {"odd.mp4", "", 0, kSide + 1},
+    };
+    const auto script = [](const std::string& output, const std::string& extra, int width) {
+        return Script(output,
+                      "output( {dir}/" + output + ", " + std::to_string(width) +
+                          ", 240, bicubic, {dir}/song.wav )\ninput( cam1, {dir}/cam1.avi ) { }\n"
+                          "input( cam2, {dir}/cam2.avi ) { }\ngroup( both ) { cam1, cam2 }\n" +
+                          extra +
+                          "marker( 1, 1fullscreen ) { tempo( 140 ) signature( 7, 8 ) "
+                          "display( both, each_beat ) }\nmarker( 2, 1fullscreen ) { display( both, "
+                          "each_beat ) }\nmarker( 3 ) { }\n");
+    };
+    ASSERT_TRUE(RunBuild(script("song.avi", "", kSide)).succeeded);
+    const test::MediaContents reference = ReadEncoded(dir->File("song.avi"));
+    ASSERT_EQ(reference.pictures.size(), 75u);
+    ASSERT_EQ(reference.samples.size(), 75u * kSamplesPerFrame * 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = RunBuild(script(c.name, c.extra, c.width));
+        if (c.width % 2 != 0) {
+            EXPECT_FALSE(result.succeeded);
+            EXPECT_EQ(std::vector<std::string>(result.texts.end() - 3, result.texts.end()),
+                      (std::vector<std::string>{
+                          "Error (Encoder): Failed to create encoder: H.264 output needs an even "
+                          "width and height.\n",
+                          "Error (Project): Failed to create encoder.\n",
+                          "Error (Project): Failed to build project.\n"}));
+            EXPECT_FALSE(std::filesystem::exists(dir->File(c.name)));
+            continue;
+        }
+        ASSERT_TRUE(result.succeeded);
+        EXPECT_EQ(result.texts.back(), "Done without error.\n");
+        const test::MediaContents encoded = ReadEncoded(dir->File(c.name));
+        EXPECT_EQ(encoded.videoCodec, "h264");
+        EXPECT_EQ(encoded.rateNum * 1.0 / encoded.rateDen, 25.0);
+        EXPECT_EQ(encoded.colorSpace, "smpte170m");
+        EXPECT_EQ(encoded.colorRange, "tv");
+        ASSERT_EQ(encoded.pictures.size(), reference.pictures.size() - c.skipped);
+        for (std::size_t k = 0; k < encoded.pictures.size(); ++k) {
+            EXPECT_NEAR(encoded.pictureTimes[k], k / 25.0, 1e-6) << k;
+            EXPECT_GE(test::Psnr(encoded.pictures[k], reference.pictures[c.skipped + k]), 40.0)
+                << k;
+        }
+        if (c.skipped == 0) {
+            EXPECT_LE(std::filesystem::file_size(dir->File(c.name)) * 20,
+                      std::filesystem::file_size(dir->File("song.avi")));
+        }
+        EXPECT_EQ(encoded.sampleRate, 44100);
+        EXPECT_EQ(encoded.channels, 2);
+        EXPECT_EQ(encoded.audioStart, 0.0);
+        const std::vector<std::int16_t> sound(
+            reference.samples.begin() + static_cast<long>(c.skipped * kSamplesPerFrame * 2),
+            reference.samples.end());
+        if (encoded.audioCodec == "flac") {
+            EXPECT_TRUE(encoded.samples == sound);
+        } else {
+            EXPECT_EQ(encoded.audioCodec, "aac");
+            EXPECT_NEAR(static_cast<double>(encoded.samples.size()), sound.size(), 2 * kAacFrame);
+            // The encoder's priming is dropped: the song's sound starts at once.
+            EXPECT_LT(Onset(encoded.samples), kAacFrame / 2);
+        }
+    }
+}
+
+std::vector<char> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Decoders kept from block to block, and one capture for the areas that show an input from the
+// same moment, give the very file that fresh decoders for every area and block give, and each
+// decodes fewer pictures.
+TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
+    struct Case {
+        std::string name;
+        TestCodec codec;
+        int rateNum, rateDen;
+        std::string input;  // after the file name, through the input's statements
+        std::string rest;   // the overlay, if any, and the first marker
+    };
+    const std::vector<Case> cases = {
+        // Speed 2 reads ahead into the next block, so each block starts behind the last one.
+        {"speeds", TestCodec::H264, 25, 1, " ) {",
+         "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
+         "display( b, each_beat ) speed( a, 0.5 ) speed( b, 2 ) }"},
+        {"sync2997", TestCodec::H264, 30000, 1001, ", center, 1230, 170 ) {",
+         "marker( 1, 1fullscreen ) { tempo( 128 ) signature( 4, 4 ) display( ab, each_beat ) }"},
+        {"fifty", TestCodec::Mpeg2, 50, 1, ", top, 420 ) {",
+         "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 4, 4 ) "
+         "display( a, every_half_beat ) }"},
+        // Three areas of two sizes show `a` at once (the third every other half beat), zoomed
+        // and noise-reduced: one decode, three scalings, a running picture for each.
+        {"areasShareInput", TestCodec::Mpeg4, 25, 1, ", center, 700 ) { noise_reduction( 5 );",
+         "marker( 1, 1left_2right ) { tempo( 120 ) signature( 4, 4 ) display( a, each_beat ) "
+         "display( a, each_measure ) display( ab, every_half_beat ) resize( a, 70 ) }"},
+        {"laidOver", TestCodec::Mpeg4, 25, 1, " ) {",
+         "overlay( b, 20 ) { }\nmarker( 1, 1fullscreen ) { tempo( 140 ) signature( 7, 8 ) "
+         "display( ab, each_beat ) }"},
+    };
+    test::TempDir dir;
+    // Fresh decoders, kept ones, kept ones and shared captures.
+    const DecoderPool::Limits ways[] = {{0, 0, false}, {3, 8, false}, {}};
+    std::uint64_t decoded[3] = {};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string inputs;
+        for (const std::string id : {"a", "b"}) {
+            TestVideo video;
+            video.codec = c.codec;
+            video.rateNum = c.rateNum;
+            video.rateDen = c.rateDen;
+            video.frameCount = 300;
+            video.firstNumber = id == "a" ? 0 : 1000;
+            std::string error;
+            ASSERT_TRUE(test::WriteTestVideo(dir.File(c.name + id + ".mp4"), video, &error))
+                << error;
+            inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
+        }
+        std::vector<char> files[3];
+        std::uint64_t caseDecoded[3] = {};
+        for (int way = 0; way < 3; ++way) {
+            const std::string out = c.name + std::to_string(way);
+            const auto result = test::RunBuild(
+                test::WriteScript(dir, out,
+                                  "output( {dir}/" + out + ".avi, 64, 96 )\n" + inputs +
+                                      "group( ab ) { a, b }\n" + c.rest + "\nmarker( 3 ) { }\n"),
+                nullptr, ways[way]);
+            ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
+            caseDecoded[way] = result.decodedPictures;
+            decoded[way] += result.decodedPictures;
+            files[way] = FileBytes(dir.File(out + ".avi"));
+        }
+        EXPECT_GT(files[0].size(), 10000u);
+        EXPECT_TRUE(files[0] == files[1]);
+        EXPECT_TRUE(files[0] == files[2]);
+        if (c.name == "areasShareInput") {
+            EXPECT_LT(caseDecoded[2] * 3, caseDecoded[1] * 2);
+        }
+    }
+    EXPECT_LT(decoded[1] * 2, decoded[0]);
 }
 
 }  // namespace
