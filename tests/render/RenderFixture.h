@@ -81,10 +81,10 @@ inline AviContents ReadBack(const std::string& path) {
 
 // A camera whose frame k shows the number first + k.
 inline std::string MakeCamera(const TempDir& dir, const std::string& name, int first, int frames,
-                              int width = 160, int height = 240, int rateNum = 25,
-                              int rateDen = 1) {
+                              int width = 160, int height = 240, int rateNum = 25, int rateDen = 1,
+                              TestCodec codec = TestCodec::Mpeg4) {
     TestVideo video;
-    video.codec = TestCodec::Mpeg4;
+    video.codec = codec;
     video.width = width;
     video.height = height;
     video.rateNum = rateNum;

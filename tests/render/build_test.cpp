@@ -14,7 +14,6 @@ namespace {
 using test::kNumberRange;
 using test::RunBuild;
 using test::TestCodec;
-using test::TestVideo;
 using Texts = std::vector<std::string>;
 
 // End-to-end renders over the same cameras and song.
@@ -312,11 +311,12 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
             script += "range( " + std::to_string(c.rangeStart) + ", " +
                       std::to_string(c.measures.back()) + " )\n";
         }
+        const std::string span = ", 1fullscreen ) { tempo( " + std::to_string(c.tempo) +
+                                 " ) signature( " + std::to_string(c.count) + ", " +
+                                 std::to_string(c.unit) + " ) display( ab, " +
+                                 (c.perBeat == 1 ? "each_beat" : "every_half_beat") + " ) }\n";
         for (size_t i = 0; i + 1 < c.measures.size(); ++i) {
-            script += "marker( " + std::to_string(c.measures[i]) + ", 1fullscreen ) { tempo( " +
-                      std::to_string(c.tempo) + " ) signature( " + std::to_string(c.count) + ", " +
-                      std::to_string(c.unit) + " ) display( ab, " +
-                      (c.perBeat == 1 ? "each_beat" : "every_half_beat") + " ) }\n";
+            script += "marker( " + std::to_string(c.measures[i]) + span;
         }
         script += "marker( " + std::to_string(c.measures.back()) + " ) { }\n";
         const auto result = RunBuild(Script(c.name, script));
@@ -547,15 +547,8 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
         SCOPED_TRACE(c.name);
         std::string inputs;
         for (const std::string id : {"a", "b"}) {
-            TestVideo video;
-            video.codec = c.codec;
-            video.rateNum = c.rateNum;
-            video.rateDen = c.rateDen;
-            video.frameCount = 300;
-            video.firstNumber = id == "a" ? 0 : 1000;
-            std::string error;
-            ASSERT_TRUE(test::WriteTestVideo(dir.File(c.name + id + ".mp4"), video, &error))
-                << error;
+            test::MakeCamera(dir, c.name + id + ".mp4", id == "a" ? 0 : 1000, 300, 96, 144,
+                             c.rateNum, c.rateDen, c.codec);
             inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
         }
         std::vector<char> files[3];
