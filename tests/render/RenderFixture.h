@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,11 +117,17 @@ inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int lef
 // The frame count of a finish line "Done in %f secs [%i min(s) %.2i] for %i frames.\n", or -1
 // when the text is not one.
 inline int DoneLineFrames(const std::string& text) {
-    static const std::regex line(
-        "Done in [0-9]+\\.[0-9]{6} secs \\[[0-9]+ min\\(s\\) [0-5][0-9]\\] for ([0-9]+) "
-        "frames\\.\n");
-    std::smatch match;
-    return std::regex_match(text, match, line) ? std::stoi(match[1]) : -1;
+    double seconds = 0;
+    int minutes = 0;
+    int rest = 0;
+    int frames = -1;
+    int end = 0;
+    const size_t dot = text.find('.');
+    const int read = std::sscanf(text.c_str(), "Done in %lf secs [%d min(s) %d] for %d frames.%n",
+                                 &seconds, &minutes, &rest, &frames, &end);
+    const bool sixDecimals = dot != std::string::npos && text.find(' ', dot) == dot + 7;
+    return read == 4 && text.substr(end) == "\n" && sixDecimals && rest >= 0 && rest < 60 ? frames
+                                                                                          : -1;
 }
 
 // Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for each suite
