@@ -19,9 +19,12 @@ size_t SelectInputIndex(double t, double period, size_t count) {
 }
 
 std::int64_t CaptureStartMs(const CSInput& input, double position, double blockStart) {
-    return static_cast<std::int64_t>(
-        std::trunc(static_cast<double>(std::int64_t{input.videoSyncMs} - input.timelineSyncMs) +
-                   position + blockStart));
+    const double ms = static_cast<double>(std::int64_t{input.videoSyncMs} - input.timelineSyncMs) +
+                      position + blockStart;
+    // Block starts that add up to 1999.9999999 ms are 2000 ms (as for the song's frame
+    // numbers), or the picture would trail its sound by a frame.
+    const double whole = std::round(ms);
+    return static_cast<std::int64_t>(std::abs(ms - whole) < 1e-6 ? whole : std::trunc(ms));
 }
 
 bool WalkTimeline(const CScript& script, bool postProgress,

@@ -297,6 +297,8 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         // 32 beats of 468.75 ms: 15 s of music, 375 frames.
         {"beats128", 128, 4, 4, 1, {1, 5, 9}, 0, 375},
         {"halfbeats128", 128, 4, 4, 2, {1, 3}, 0, 93},
+        // Block 6 starts at 1999.9999999999998 ms as the block lengths add up: song frame 50.
+        {"halfbeats90", 90, 4, 4, 2, {1, 2}, 0, 66},
         {"beats93", 93, 4, 4, 1, {1, 3, 4}, 0, 193},
         {"sevenEight140", 140, 7, 8, 1, {1, 3, 6}, 0, 187},
         // The range starts in the second span at song frame 46 (1875 ms).
