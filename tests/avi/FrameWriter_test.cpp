@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -7,13 +8,14 @@
 #include <fstream>
 
 #include "avi/AVIWriter.h"
+#include "avi/EncodedWriter.h"
 #include "avi/FramePattern.h"
 #include "common/LogCollector.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
 #include "support/WaveFile.h"
 
-// The allocation test below needs a failed allocation to return null rather than end the
+// The allocation test needs a failed allocation to return null rather than end the
 // program, also under the sanitizers.
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" const char* __asan_default_options() {
@@ -33,13 +35,30 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
+TEST(FrameWriter, ExtensionChoosesTheWriter) {
+    const std::pair<const char*, OutputKind> cases[] = {
+        {"/clips/song.avi", OutputKind::Avi},
+        {"/clips/song.mkv", OutputKind::Matroska},
+        {"/clips/Song.MKV", OutputKind::Matroska},
+        {"song.mp4", OutputKind::Mp4},
+        {"/a/song.mov", OutputKind::Mov},
+        {"/a/song.mkv.avi", OutputKind::Avi},
+        {"/a.mkv/song", OutputKind::Avi},
+        {"/a/song.mpg", OutputKind::Avi},
+        {"song", OutputKind::Avi},
+    };
+    for (const auto& [path, kind] : cases) {
+        EXPECT_EQ(OutputKindOf(path), kind) << path;
+    }
+}
+
 std::string NoFileLine(const std::string& path) {
     return OutputKindOf(path) == OutputKind::Avi
                ? "Error (AVIWriter): Failed to insert frame: No AVI file created.\n"
                : "Error (Encoder): Failed to insert frame: No output file created.\n";
 }
 
-TEST(FrameWriterErrors, CallsOutOfSequence) {
+TEST(FrameWriter, CallsOutOfSequence) {
     for (const auto& [name, created, outOfOrder] : {
              std::array<const char*, 3>{
                  "song.avi",
@@ -94,7 +113,7 @@ struct RefusedCase {
 };
 
 // A writer that cannot open its output says why, leaves no file behind and stays closed.
-TEST(FrameWriterErrors, OpenRefusesWhatItCannotWrite) {
+TEST(FrameWriter, OpenRefusesWhatItCannotWrite) {
     const Bytes samples = PatternBytes(7056 * 2);
     const Bytes good = WaveBytes(WaveFormat{}, samples);
     const std::string avi = "Error (AVIWriter): Failed to create AVIWriter: ";
@@ -208,40 +227,80 @@ TEST(FrameWriterErrors, OpenRefusesWhatItCannotWrite) {
     }
 }
 
-// Virtual memory in use by this process, in bytes.
-rlim_t AddressSpaceInUse() {
-    std::ifstream statm("/proc/self/statm");
-    rlim_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+// A frame that cannot be had fails the create with a line instead of ending the program.
+TEST(FrameWriterDeathTest, FrameAllocationFailsCleanly) {
+    TempDir dir;
+    const std::string avi = dir.File("big.avi");
+    const auto createWithoutMemory = [&avi]() -> int {
+        // Room for small allocations, not for the 805 MB frame.
+        std::ifstream statm("/proc/self/statm");
+        rlim_t pages = 0;
+        statm >> pages;
+        const rlim_t room =
+            pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+        const rlimit limit{room, room};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            return 2;
+        }
+        LogCollector log;
+        AVIWriter writer(avi, 16384, 16384, "");
+        const bool created = writer.Create(false);
+        const Lines expected = {
+            "Error (AVIWriter): Failed to create AVIWriter: Failed to create frame bitmap.\n"};
+        std::fprintf(stderr, "created %d, %zu lines\n", created, log.Texts().size());
+        return created || log.Texts() != expected || writer.frameBits != nullptr || fs::exists(avi);
+    };
+    EXPECT_EXIT(std::_Exit(createWithoutMemory()), ::testing::ExitedWithCode(0), "");
 }
 
-// Creates a writer whose frame does not fit the address space left; 0 when it fails as it
-// should.
-int CreateWithoutMemory(const std::string& avi) {
-    // Room for small allocations, not for the 805 MB frame.
-    const rlim_t room = AddressSpaceInUse() + (rlim_t{256} << 20);
-    const rlimit limit{room, room};
-    if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+// In a child process: writes frames until the file reaches its size limit, then checks that
+// the writer said so and that the file it closed decodes to the frames it holds; 0 when all
+// holds.
+int FillTheDisk(const std::string& path, OutputKind kind) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{2 << 20, 2 << 20};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
         return 2;
     }
-    LogCollector log;
-    AVIWriter writer(avi, 16384, 16384, "");
-    const bool created = writer.Create(false);
-    const Lines expected = {
-        "Error (AVIWriter): Failed to create AVIWriter: Failed to create frame bitmap.\n"};
-    if (created || log.Texts() != expected || writer.frameBits != nullptr || fs::exists(avi)) {
-        std::fprintf(stderr, "created %d, %zu lines\n", created, log.Texts().size());
+    std::uint32_t n = 0;
+    bool closed = true;
+    Lines texts;
+    {
+        LogCollector log;
+        EncodedWriter writer(path, 320, 240, "", kind);
+        if (!writer.Open()) {
+            return 3;
+        }
+        while (n < 2000 && InsertFrames(writer, n, 1)) {
+            ++n;
+        }
+        closed = writer.Close();
+        texts = log.Texts();
+    }
+    MediaContents contents;
+    std::string error;
+    const bool read = ReadMedia(path, contents, error);
+    const std::string expected =
+        "Error (Encoder): Failed to write the output file: File too large.\n";
+    if (n == 2000 || closed || texts.empty() || texts.front() != expected || !read ||
+        contents.pictures.size() < 10 || contents.pictures.size() > n) {
+        std::fprintf(stderr, "%u frames, closed %d, %s, read %zu pictures: %s\n", n, closed,
+                     texts.empty() ? "no line" : texts.front().c_str(), contents.pictures.size(),
+                     error.c_str());
         return 1;
     }
     return 0;
 }
 
-// A frame that cannot be had fails the create with a line instead of ending the program.
-TEST(FrameWriterErrorsDeathTest, FrameAllocationFailsCleanly) {
-    TempDir dir;
-    const std::string avi = dir.File("big.avi");
-    EXPECT_EXIT(std::_Exit(CreateWithoutMemory(avi)), ::testing::ExitedWithCode(0), "");
+// What was written before the disk filled up still plays, in every container.
+TEST(FrameWriterDeathTest, FullDiskLeavesAPlayableFile) {
+    for (const auto& [name, kind] :
+         {std::pair{"full.mkv", OutputKind::Matroska}, std::pair{"full.mp4", OutputKind::Mp4},
+          std::pair{"full.mov", OutputKind::Mov}}) {
+        TempDir dir;
+        EXPECT_EXIT(std::_Exit(FillTheDisk(dir.File(name), kind)), ::testing::ExitedWithCode(0), "")
+            << name;
+    }
 }
 
 }  // namespace
