@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <set>
 
 #include "avi/FramePattern.h"
 #include "common/LogCollector.h"
@@ -93,17 +92,11 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
         writer.Close();
     }
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
-    std::set<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
-        if (entry.is_regular_file() && entry.path().filename() != "song.wav") {
-            found.insert(fs::relative(entry.path(), dir.Path()).string());
-        }
-    }
-    std::set<std::string> names;
-    for (const auto& file : files) {
-        names.insert(file.first);
-    }
-    EXPECT_EQ(found, names);
+    // The files read below and no others (but the song).
+    EXPECT_EQ(
+        std::count_if(fs::recursive_directory_iterator(dir.Path()), {},
+                      [](const fs::directory_entry& entry) { return entry.is_regular_file(); }),
+        files.size() + (c.wave ? 1 : 0));
 
     std::uint32_t first = c.skipped;
     for (const auto& [name, count] : files) {

@@ -253,53 +253,42 @@ TEST(FrameWriterDeathTest, FrameAllocationFailsCleanly) {
     EXPECT_EXIT(std::_Exit(createWithoutMemory()), ::testing::ExitedWithCode(0), "");
 }
 
-// In a child process: writes frames until the file reaches its size limit, then checks that
-// the writer said so and that the file it closed decodes to the frames it holds; 0 when all
-// holds.
-int FillTheDisk(const std::string& path, OutputKind kind) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{2 << 20, 2 << 20};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-        return 2;
-    }
-    std::uint32_t n = 0;
-    bool closed = true;
-    Lines texts;
-    {
-        LogCollector log;
-        EncodedWriter writer(path, 320, 240, "", kind);
-        if (!writer.Open()) {
-            return 3;
-        }
-        while (n < 2000 && InsertFrames(writer, n, 1)) {
-            ++n;
-        }
-        closed = writer.Close();
-        texts = log.Texts();
-    }
-    MediaContents contents;
-    std::string error;
-    const bool read = ReadMedia(path, contents, error);
-    const std::string expected =
-        "Error (Encoder): Failed to write the output file: File too large.\n";
-    if (n == 2000 || closed || texts.empty() || texts.front() != expected || !read ||
-        contents.pictures.size() < 10 || contents.pictures.size() > n) {
-        std::fprintf(stderr, "%u frames, closed %d, %s, read %zu pictures: %s\n", n, closed,
-                     texts.empty() ? "no line" : texts.front().c_str(), contents.pictures.size(),
-                     error.c_str());
-        return 1;
-    }
-    return 0;
-}
-
 // What was written before the disk filled up still plays, in every container.
 TEST(FrameWriterDeathTest, FullDiskLeavesAPlayableFile) {
     for (const auto& [name, kind] :
          {std::pair{"full.mkv", OutputKind::Matroska}, std::pair{"full.mp4", OutputKind::Mp4},
           std::pair{"full.mov", OutputKind::Mov}}) {
         TempDir dir;
-        EXPECT_EXIT(std::_Exit(FillTheDisk(dir.File(name), kind)), ::testing::ExitedWithCode(0), "")
-            << name;
+        const std::string path = dir.File(name);
+        // Writes frames until the file reaches its size limit, then checks that the writer
+        // said so and that the file it closed decodes to the frames it holds.
+        const auto fillTheDisk = [&path, kind = kind]() -> int {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{2 << 20, 2 << 20};
+            std::uint32_t n = 0;
+            bool closed = true;
+            LogCollector log;
+            {
+                EncodedWriter writer(path, 320, 240, "", kind);
+                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || !writer.Open()) {
+                    return 2;
+                }
+                while (n < 2000 && InsertFrames(writer, n, 1)) {
+                    ++n;
+                }
+                closed = writer.Close();
+            }
+            MediaContents contents;
+            std::string error;
+            const bool read = ReadMedia(path, contents, error);
+            std::fprintf(stderr, "%u frames, closed %d, %s, read %zu pictures: %s\n", n, closed,
+                         log.Joined().c_str(), contents.pictures.size(), error.c_str());
+            return n == 2000 || closed || !read || contents.pictures.size() < 10 ||
+                   contents.pictures.size() > n || log.Texts().empty() ||
+                   log.Texts()[0] !=
+                       "Error (Encoder): Failed to write the output file: File too large.\n";
+        };
+        EXPECT_EXIT(std::_Exit(fillTheDisk()), ::testing::ExitedWithCode(0), "") << name;
     }
 }
 
