@@ -9,7 +9,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
@@ -53,23 +52,21 @@ class RenderCommand : public ::testing::Test {
     test::TempDir dir;
 };
 
-// A session folder renders alike from anywhere.
+// Files are named relative to the script, so a render started in another folder finds them.
 TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
     const std::string script = Script("tempo( 93 ) signature( 7, 8 )", 2);
     const fs::path start = fs::current_path();
-    std::vector<std::string> renders;
-    for (const fs::path& folder : {fs::path("/"), dir.Path()}) {
-        fs::current_path(folder);
-        const test::ProgramRun run = test::RunZorvo("render " + script);
-        fs::current_path(start);
-        EXPECT_EQ(run.status, 0) << folder << run.out << run.err;
-        EXPECT_EQ(run.out.rfind("* Parsing script...\n", 0), 0u) << run.out;
-        EXPECT_TRUE(run.out.ends_with("Done without error.\n")) << run.out;
-        renders.push_back(ReadFile(dir.File("out.avi")));
-        fs::remove(dir.File("out.avi"));
-    }
-    ASSERT_FALSE(renders[0].empty());
-    EXPECT_EQ(renders[1], renders[0]);
+    fs::current_path("/");
+    const test::ProgramRun run = test::RunZorvo("render " + script);
+    fs::current_path(start);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.rfind("* Parsing script...\n", 0), 0u) << run.out;
+    EXPECT_TRUE(run.out.ends_with("Done without error.\n")) << run.out;
+    // One 7/8 measure at 93 bpm lasts 7 x 60 / 186 s = 2.258 s: 56 whole frames.
+    test::AviContents contents;
+    std::string error;
+    ASSERT_TRUE(test::ReadAvi(dir.File("out.avi"), contents, error)) << error;
+    EXPECT_EQ(contents.pictures.size(), 56u);
 }
 
 // An interrupted render ends with status 130 and leaves a file that plays to its last frame;

@@ -35,19 +35,16 @@ struct Camera {
 };
 
 // Cameras in a room with two echoes, band limits, noise and chatter before and after the song.
+using enum TestAudioCodec;
+using enum Heard;
+using enum SyncOutcome;
 const std::vector<Camera> kCameras = {
-    {"before.mp4", TestAudioCodec::Aac, 48000, 1234.56, 0.0, 0.0, 5.0, Heard::Song,
-     SyncOutcome::Matched},
-    {"inside.mov", TestAudioCodec::Pcm, 44100, -2345.67, 0.4, 0.0, 5.0, Heard::Song,
-     SyncOutcome::Matched},
-    {"late.mkv", TestAudioCodec::Flac, 48000, 517.3, 0.0, 0.25, 4.0, Heard::Song,
-     SyncOutcome::Matched},
-    {"mute.mp4", TestAudioCodec::None, 48000, 0.0, 0.0, 0.0, 2.0, Heard::Song,
-     SyncOutcome::NoAudio},
-    {"other.mov", TestAudioCodec::Pcm, 48000, 300.0, 0.0, 0.0, 5.0, Heard::OtherPiece,
-     SyncOutcome::NoMatch},
-    {"take.mkv", TestAudioCodec::Flac, 44100, 300.0, 0.0, 0.0, 5.0, Heard::OtherTake,
-     SyncOutcome::NoMatch},
+    {"before.mp4", Aac, 48000, 1234.56, 0.0, 0.0, 5.0, Song, Matched},
+    {"inside.mov", Pcm, 44100, -2345.67, 0.4, 0.0, 5.0, Song, Matched},
+    {"late.mkv", Flac, 48000, 517.3, 0.0, 0.25, 4.0, Song, Matched},
+    {"mute.mp4", None, 48000, 0.0, 0.0, 0.0, 2.0, Song, NoAudio},
+    {"other.mov", Pcm, 48000, 300.0, 0.0, 0.0, 5.0, OtherPiece, NoMatch},
+    {"take.mkv", Flac, 44100, 300.0, 0.0, 0.0, 5.0, OtherTake, NoMatch},
 };
 
 class AudioSyncTest : public ::testing::Test {
@@ -61,10 +58,10 @@ class AudioSyncTest : public ::testing::Test {
         ASSERT_TRUE(test::WriteSongWave(File("song.wav"), song.Render(44100), 44100));
         for (const Camera& c : kCameras) {
             CameraFile file{c.codec, c.rate, {}, c.audioStart, c.videoStart, c.seconds};
-            if (c.codec != TestAudioCodec::None) {
-                const test::SyntheticSong& heard = c.heard == Heard::Song         ? song
-                                                   : c.heard == Heard::OtherPiece ? other
-                                                                                  : take;
+            if (c.codec != None) {
+                const test::SyntheticSong& heard = c.heard == Song         ? song
+                                                   : c.heard == OtherPiece ? other
+                                                                           : take;
                 file.samples = test::CameraSound(heard, c.videoStart + c.truthMs / 1000.0,
                                                  c.audioStart, c.rate, c.seconds, room);
             }
@@ -96,11 +93,11 @@ TEST_F(AudioSyncTest, FindsEachCameraWithinOneMillisecond) {
         const SyncResult& r = results[i];
         EXPECT_EQ(r.id, c.name);
         EXPECT_EQ(r.outcome, c.outcome) << c.name << ": " << DescribeOutcome(r);
-        if (c.outcome == SyncOutcome::Matched) {
+        if (c.outcome == Matched) {
             EXPECT_NEAR(r.offsetMs, c.truthMs, 1.0) << c.name << ": " << DescribeOutcome(r);
         }
     }
-    EXPECT_EQ(results.back().outcome, SyncOutcome::OpenFailed);
+    EXPECT_EQ(results.back().outcome, OpenFailed);
     EXPECT_FALSE(sync.LoadSong(File("missing.wav")));
 }
 
