@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -58,6 +59,8 @@ std::string NoFileLine(const std::string& path) {
                : "Error (Encoder): Failed to insert frame: No output file created.\n";
 }
 
+// Frames come one after the other from skippedFrames: each writer refuses any other call with
+// a line, and its file holds the frames it took.
 TEST(FrameWriter, CallsOutOfSequence) {
     for (const auto& [name, created, outOfOrder] : {
              std::array<const char*, 3>{

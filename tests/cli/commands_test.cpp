@@ -153,14 +153,15 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                   "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
                   "marker( 2 ) { }\n",
               "Marker 1 has 1 display(s) but its layout has 2 area(s)"),
-        // Two 7/8 measures at 93 bpm are 4516 ms: 112 frames, the last one source frame 111.
-        // The render stops there as the check does, and creates no file.
+        // Two 7/8 measures at 93 bpm are 4516 ms: 112 frames, the last one source frame 111,
+        // shown until its end. The second block, which runs out, starts at 2258.06 ms, shown
+        // rounded down. The render stops there as the check does, and creates no file.
         media("render: camera ends early",
               out + cam +
-                  "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 7, 8 ) display( cam ) }\n"
-                  "marker( 3 ) { }\n",
+                  "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 7, 8 ) display( cam, "
+                  "each_measure ) }\nmarker( 3 ) { }\n",
               "Input 'cam' ends at 00:04.00 but marker 1 needs it until 00:04.48, 0.48 s more "
-              "(block at 00:00.00 of the song; file {dir}/cam.avi)",
+              "(block at 00:02.25 of the song; file {dir}/cam.avi)",
               true),
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
