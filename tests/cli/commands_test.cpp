@@ -121,8 +121,6 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
                 "fps).\n"},
         {"parse failure", check, "output( a, 64 )", 1, parseFailure},
-        {"render parse failure", "render {dir}/script.txt", "output( a, 64 )", 1,
-         parseFailure + "Error (Project): Failed to build project.\n"},
         // The log of a plan goes to standard error: standard output is for the plan alone.
         {"plan parse failure", "plan --json {dir}/script.txt", "output( a, 64 )", 1, "",
          parseFailure.substr(head.size())},

@@ -54,7 +54,7 @@ class RenderCommand : public ::testing::Test {
 
 // Files are named relative to the script, so a render started in another folder finds them.
 TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
-    const std::string script = Script("tempo( 93 ) signature( 7, 8 )", 2);
+    const std::string script = Script("tempo( 140 ) signature( 7, 8 )", 2);
     const fs::path start = fs::current_path();
     fs::current_path("/");
     const test::ProgramRun run = test::RunZorvo("render " + script);
@@ -62,11 +62,12 @@ TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind("* Parsing script...\n", 0), 0u) << run.out;
     EXPECT_TRUE(run.out.ends_with("Done without error.\n")) << run.out;
-    // One 7/8 measure at 93 bpm lasts 7 x 60 / 186 s = 2.258 s: 56 whole frames.
+    // One 7/8 measure at 140 bpm lasts 7 x 60 / 280 s = 1.5 s: 37 whole frames, not 37.5
+    // rounded up.
     test::AviContents contents;
     std::string error;
     ASSERT_TRUE(test::ReadAvi(dir.File("out.avi"), contents, error)) << error;
-    EXPECT_EQ(contents.pictures.size(), 56u);
+    EXPECT_EQ(contents.pictures.size(), 37u);
 }
 
 // An interrupted render ends with status 130 and leaves a file that plays to its last frame;
