@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "avi/FramePattern.h"
@@ -13,20 +16,41 @@
 namespace zorvo::test {
 namespace {
 
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
 struct AviCase {
     const char* name;
     int width;
     int height;
     std::optional<WaveFormat> wave;  // none: a silent file
-    std::string codec;
-    std::size_t bytesPerFrame;
-    std::size_t waveBytes;
-    std::uint32_t skipped;  // a render that starts later in the song
+    double audioFrames;              // how long the song lasts, in frames
+    std::uint32_t skipped;           // a render that starts later in the song
     std::uint32_t frames;
+    std::function<void(Bytes&)> edit = {};  // applied to the wave file
+    std::size_t cut = 0;                    // sample bytes the edit drops from the end
+    int splitAfterHalfFrames = 0;           // split size: the headers and this many half frames
+    std::string output = "song.avi";
+    std::vector<std::pair<std::string, std::uint32_t>> files = {};  // and their frame counts
 };
 
 void PrintTo(const AviCase& c, std::ostream* os) {
     *os << c.name;
+}
+
+// The n-th chunk (0-based) with this id, or one with an empty body.
+const RiffChunk& Find(const std::vector<RiffChunk>& chunks, const std::string& id, int n = 0) {
+    static const RiffChunk none;
+    for (const RiffChunk& chunk : chunks) {
+        if (chunk.id == id && n-- == 0) {
+            return chunk;
+        }
+    }
+    return none;
+}
+
+std::uint32_t WordAt(const RiffChunk& chunk, std::size_t word) {
+    return 4 * word + 4 <= chunk.body.size() ? U32At(chunk.body, 4 * word) : 0xDEADu;
 }
 
 class AviWrite : public ::testing::TestWithParam<AviCase> {};
@@ -34,68 +58,121 @@ class AviWrite : public ::testing::TestWithParam<AviCase> {};
 TEST_P(AviWrite, ReadsBackAsWritten) {
     const AviCase& c = GetParam();
     TempDir dir;
-    const std::string avi = dir.File("song.avi");
+    fs::create_directories(fs::path(dir.File(c.output)).parent_path());
     const std::string wav = c.wave ? dir.File("song.wav") : "";
-    const std::vector<std::uint8_t> samples = PatternBytes(c.waveBytes);
-    ASSERT_TRUE(!c.wave || WriteWaveFile(wav, *c.wave, samples));
+    const std::size_t perFrame = c.wave ? BlockAlignOf(*c.wave) * (c.wave->sampleRate / 25) : 0;
+    const Bytes samples = PatternBytes(static_cast<std::size_t>(c.audioFrames * perFrame));
+    if (c.wave) {
+        Bytes bytes = WaveBytes(*c.wave, samples);
+        if (c.edit) {
+            c.edit(bytes);
+        }
+        ASSERT_TRUE(WriteBinaryFile(wav, bytes));
+    }
+    const std::size_t stride = (static_cast<std::size_t>(c.width) * 3 + 3) / 4 * 4;
+    std::uint64_t splitBytes = AVIWriter::kSplitBytes;
+    if (c.splitAfterHalfFrames > 0) {
+        // An empty file is the headers and an empty index.
+        AVIWriter probe(dir.File("probe.avi"), c.width, c.height, wav);
+        ASSERT_TRUE(probe.Create(false));
+        probe.Close();
+        splitBytes = fs::file_size(dir.File("probe.avi")) - 8 +
+                     (16 + stride * c.height + perFrame) * c.splitAfterHalfFrames / 2;
+        fs::remove(dir.File("probe.avi"));
+    }
+
     LogCollector log;
+    const auto files = c.files.empty() ? decltype(c.files){{c.output, c.frames}} : c.files;
     {
-        AVIWriter writer(avi, c.width, c.height, wav);
+        AVIWriter writer(dir.File(c.output), c.width, c.height, wav);
+        writer.SetSplitBytes(splitBytes);
         ASSERT_TRUE(writer.Create(false));
-        ASSERT_EQ(writer.frameBits, writer.frameBitmap.Bits());
         writer.skippedFrames = c.skipped;
         ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames));
         writer.Close();
     }
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
+    // The files read below and no others (but the song).
+    EXPECT_EQ(
+        std::count_if(fs::recursive_directory_iterator(dir.Path()), {},
+                      [](const fs::directory_entry& entry) { return entry.is_regular_file(); }),
+        files.size() + (c.wave ? 1 : 0));
 
-    // Each frame takes the audio of its song time, while the wave lasts, right after it.
-    std::vector<std::uint8_t> audio;
-    std::string order;
-    for (std::size_t n = c.skipped; n < c.skipped + c.frames; ++n) {
-        order += "V";
-        if (c.wave && (n + 1) * c.bytesPerFrame <= samples.size()) {
-            order += "A";
-            audio.insert(audio.end(), samples.begin() + n * c.bytesPerFrame,
-                         samples.begin() + (n + 1) * c.bytesPerFrame);
-        }
-    }
-    AviContents contents;
-    std::string error;
-    ASSERT_TRUE(ReadAvi(avi, contents, error)) << error;
-    ASSERT_EQ(contents.streams.size(), c.wave ? 2u : 1u);
-    const AviStreamInfo& video = contents.streams.back();
-    EXPECT_EQ(video.codec, "rawvideo");
-    EXPECT_EQ(video.width, c.width);
-    EXPECT_EQ(video.height, c.height);
-    if (c.wave) {
-        EXPECT_EQ(contents.streams[0].codec, c.codec);
-        EXPECT_EQ(contents.streams[0].sampleRate, static_cast<int>(c.wave->sampleRate));
-        EXPECT_EQ(contents.streams[0].channels, c.wave->channels);
-    }
-    ASSERT_EQ(contents.pictures.size(), c.frames);
-    for (std::uint32_t i = 0; i < c.frames; ++i) {
-        EXPECT_EQ(contents.pictures[i], ExpectedPicture(c.width, c.height, c.skipped + i))
-            << "position " << i;
-    }
-    EXPECT_EQ(contents.audio, audio);
-
-    // Rows of 3 x width bytes that are not a multiple of 4 are stored padded.
-    std::vector<RiffChunk> chunks;
-    ASSERT_TRUE(ReadRiffChunks(avi, chunks, error)) << error;
-    const std::string videoId = c.wave ? "01db" : "00db";
-    const std::size_t stride = (static_cast<std::size_t>(c.width) * 3 + 3) / 4 * 4;
-    std::string stored;
-    for (const RiffChunk& chunk : chunks) {
-        if (chunk.parent == "movi") {
-            stored += chunk.id == videoId ? "V" : chunk.id == "00wb" ? "A" : "?";
-            if (chunk.id == videoId) {
-                EXPECT_EQ(chunk.size, stride * c.height);
+    std::uint32_t first = c.skipped;
+    for (const auto& [name, count] : files) {
+        SCOPED_TRACE(name);
+        // Each frame takes the audio of its song time, while the wave lasts, right after it.
+        Bytes audio;
+        std::string order;
+        for (std::size_t n = first; n < first + count; ++n) {
+            order += "V";
+            if (c.wave && (n + 1) * perFrame <= samples.size() - c.cut) {
+                order += "A";
+                audio.insert(audio.end(), samples.begin() + n * perFrame,
+                             samples.begin() + (n + 1) * perFrame);
             }
         }
+        const std::string path = dir.File(name);
+        AviContents contents;
+        std::string error;
+        ASSERT_TRUE(ReadAvi(path, contents, error)) << error;
+        ASSERT_EQ(contents.streams.size(), c.wave ? 2u : 1u);
+        EXPECT_EQ(contents.streams.back().codec, "rawvideo");
+        if (c.wave) {
+            const int bits = c.wave->bitsPerSample;
+            EXPECT_EQ(contents.streams[0].codec,
+                      bits == 8 ? "pcm_u8" : "pcm_s" + std::to_string(bits) + "le");
+            EXPECT_EQ(contents.streams[0].sampleRate, static_cast<int>(c.wave->sampleRate));
+            EXPECT_EQ(contents.streams[0].channels, c.wave->channels);
+        }
+        ASSERT_EQ(contents.pictures.size(), count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            EXPECT_EQ(contents.pictures[i], ExpectedPicture(c.width, c.height, first + i))
+                << "position " << i;
+        }
+        EXPECT_EQ(contents.audio, audio);
+
+        // What libavformat does not need but other players do: rows of 3 x width bytes
+        // padded to a multiple of 4, the counts in the headers, and an index entry with the
+        // key-frame flag for every chunk.
+        std::vector<RiffChunk> chunks;
+        ASSERT_TRUE(ReadRiffChunks(path, chunks, error)) << error;
+        ASSERT_FALSE(chunks.empty());
+        EXPECT_EQ(chunks[0].size + 8, fs::file_size(path));
+        const std::string videoId = c.wave ? "01db" : "00db";
+        const RiffChunk& idx1 = Find(chunks, "idx1");
+        const auto movi = std::find_if(chunks.begin(), chunks.end(), [](const RiffChunk& chunk) {
+            return chunk.listType == "movi";
+        });
+        ASSERT_NE(movi, chunks.end());
+        const std::uint64_t moviType = movi->offset + 8;
+        std::string stored;
+        std::size_t entry = 0;
+        for (const RiffChunk& chunk : chunks) {
+            if (chunk.parent == "movi") {
+                stored += chunk.id == videoId ? "V" : chunk.id == "00wb" ? "A" : "?";
+                EXPECT_EQ(chunk.size, chunk.id == videoId ? stride * c.height : perFrame);
+                ASSERT_LE(16 * entry + 16, idx1.body.size());
+                EXPECT_EQ(FourCCAt(idx1.body, 16 * entry), chunk.id);
+                EXPECT_EQ(U32At(idx1.body, 16 * entry + 4), 0x10u) << "key frame " << entry;
+                EXPECT_EQ(moviType + U32At(idx1.body, 16 * entry + 8), chunk.offset);
+                EXPECT_EQ(U32At(idx1.body, 16 * entry + 12), chunk.size);
+                ++entry;
+            }
+        }
+        EXPECT_EQ(stored, order);
+        EXPECT_EQ(idx1.body.size(), 16 * entry);
+        EXPECT_EQ(WordAt(Find(chunks, "avih"), 0), 40000u);  // microseconds a frame
+        EXPECT_EQ(WordAt(Find(chunks, "avih"), 4), count);
+        EXPECT_EQ(WordAt(Find(chunks, "strh", c.wave ? 1 : 0), 8), count);
+        if (c.wave) {
+            EXPECT_EQ(WordAt(Find(chunks, "strh"), 8), audio.size() / BlockAlignOf(*c.wave));
+        }
+        if (FfmpegToolsAvailable()) {
+            EXPECT_EQ(FfmpegToolWarnings(path), "");
+        }
+        first += count;
     }
-    EXPECT_EQ(stored, order);
-    ExpectToolsQuiet(avi);
 }
 
 WaveFormat Wave(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits,
@@ -110,31 +187,75 @@ WaveFormat Wave(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits,
     return format;
 }
 
+// What editors add: an 18-byte 'fmt ' and chunks before and after the samples.
 WaveFormat WithExtraChunks(WaveFormat format) {
     format.extendedFormat = true;
     format.chunksBeforeData.push_back(ListInfoChunk());
     format.chunksAfterData.push_back(ListInfoChunk());
+    format.chunksAfterData.push_back(WaveChunk{"id3 ", {1, 2, 3, 4, 5, 6}});
     return format;
+}
+
+// Sets the declared 'data' size: the chunk header right before the samples.
+std::function<void(Bytes&)> DeclaredSize(std::uint32_t size) {
+    return [size](Bytes& bytes) {
+        const auto at = std::search(bytes.begin() + 12, bytes.end(), "data", "data" + 4);
+        for (int i = 0; i < 4 && bytes.end() - at >= 8; ++i) {
+            at[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+        }
+    };
+}
+
+const WaveFormat kMono8 = Wave(22050, 1, 8);
+const WaveFormat kCd;
+
+// A render of 8 x 8 frames with 8-bit mono audio, split after the headers and halfFrames
+// half frames.
+AviCase Split(const char* name, const char* output, std::uint32_t skipped, int halfFrames,
+              std::vector<std::pair<std::string, std::uint32_t>> files) {
+    AviCase c{name, 8, 8, kMono8, 40, skipped, 0, {}, 0, halfFrames, output, files};
+    for (const auto& file : files) {
+        c.frames += file.second;
+    }
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AviWrite,
     ::testing::Values(
-        // Half a frame of audio more than the video needs.
-        AviCase{"cd_stereo", 64, 48, Wave(44100, 2, 16), "pcm_s16le", 7056, 7056 * 6 + 100, 0, 6},
-        AviCase{"mono_8bit", 20, 10, Wave(22050, 1, 8), "pcm_u8", 882, 882 * 6 + 100, 0, 6},
-        // The least a wave may hold: one sample a frame.
-        AviCase{"one_sample_a_frame", 4, 4, Wave(25, 6, 24, true), "pcm_s24le", 18, 18 * 6, 0, 6},
-        AviCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(Wave(44100, 2, 16)), "pcm_s16le",
-                7056, 7056 * 6 + 100, 0, 6},
+        // name, width, height, wave, audio frames, skipped frames, frames
+        AviCase{"cd_stereo", 64, 48, kCd, 6.5, 0, 6},
+        AviCase{"mono_8bit_odd_length", 20, 10, kMono8, 6.5, 0, 6},
+        // The least a wave may hold: one sample a frame, exactly as long as the video.
+        AviCase{"one_sample_a_frame", 4, 4, Wave(25, 6, 24, true), 6, 0, 6},
+        AviCase{"list_and_18_byte_fmt", 16, 8, WithExtraChunks(kMono8), 6.5, 0, 6},
         // What ffmpeg and most audio editors write beyond 16-bit stereo.
-        AviCase{"extensible_24bit_96k", 8, 8, Wave(96000, 2, 24, true), "pcm_s24le", 23040,
-                23040 * 6 + 100, 0, 6},
-        AviCase{"past_the_wave_end", 8, 8, WaveFormat{}, "pcm_s16le", 7056, 7056 * 5 / 2, 0, 5},
-        AviCase{"skipped_frames", 8, 4, Wave(22050, 1, 8), "pcm_u8", 882, 882 * 20, 7, 4},
-        AviCase{"silent_641x481", 641, 481, std::nullopt, "", 0, 0, 0, 3},
-        AviCase{"silent_1x1", 1, 1, std::nullopt, "", 0, 0, 0, 3},
-        AviCase{"silent_5x3", 5, 3, std::nullopt, "", 0, 0, 0, 3}),
+        AviCase{"extensible_24bit_96k", 8, 8, Wave(96000, 2, 24, true), 6.5, 0, 6},
+        AviCase{"past_the_wave_end", 8, 8, kCd, 2.5, 0, 5},
+        AviCase{"skipped_frames", 8, 4, kMono8, 20, 7, 4},
+        AviCase{"silent_641x481", 641, 481, std::nullopt, 0, 0, 3},
+        AviCase{"silent_1x1", 1, 1, std::nullopt, 0, 0, 3},
+        AviCase{"silent_5x3", 5, 3, std::nullopt, 0, 0, 3},
+        // Writers that cannot seek back leave the size unknown: the samples run to the end.
+        AviCase{"data_size_unknown", 8, 8, kCd, 6.5, 0, 6, DeclaredSize(0xFFFFFFFFu)},
+        AviCase{"data_size_zero", 8, 8, kCd, 6.5, 0, 6, DeclaredSize(0)},
+        // A 'data' chunk that claims more than the file holds ends at the end of the file.
+        AviCase{"truncated_data", 8, 8, kCd, 4, 0, 6, [](Bytes& b) { b.resize(b.size() - 300); },
+                300},
+        // The chunks are found in any order: here 'fmt ' after 'data'.
+        AviCase{"format_after_data", 8, 8, kCd, 6.5, 0, 6,
+                [](Bytes& b) { std::rotate(b.begin() + 12, b.begin() + 36, b.end()); }},
+        // Split files are numbered before the extension and carry their own frames' audio.
+        Split("split_in_three", "song.final.avi", 0, 3,
+              {{"song.final.00.avi", 2}, {"song.final.01.avi", 2}, {"song.final.02.avi", 2}}),
+        Split("split_late_start", "song.avi", 5, 3,
+              {{"song.00.avi", 2}, {"song.01.avi", 2}, {"song.02.avi", 1}}),
+        // A file of exactly the split size is not split.
+        Split("split_at_exactly_the_size", "song.avi", 0, 4,
+              {{"song.00.avi", 3}, {"song.01.avi", 2}}),
+        // The dot of a folder is not an extension.
+        Split("split_dotted_folder_no_extension", "take.2/song", 0, 3,
+              {{"take.2/song.00", 2}, {"take.2/song.01", 1}})),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

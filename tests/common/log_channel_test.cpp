@@ -58,12 +58,10 @@ TEST(LogChannel, EachSenderKeepsItsOrderAcrossThreads) {
     EXPECT_EQ(nextB, kPerThread);
 }
 
+// A line longer than any fixed buffer comes out whole.
 TEST(LogChannel, FormatHandlesLongTexts) {
     const std::string id(5000, 'x');
-    const std::string text = Format("Unknown ID '%s'.\n", id.c_str());
-    EXPECT_EQ(text, "Unknown ID '" + id + "'.\n");
-    EXPECT_EQ(Format("Done in %f secs [%i min(s) %.2i] for %i frames.\n", 75.5, 1, 15, 584),
-              "Done in 75.500000 secs [1 min(s) 15] for 584 frames.\n");
+    EXPECT_EQ(Format("Unknown ID '%s'.\n", id.c_str()), "Unknown ID '" + id + "'.\n");
 }
 
 }  // namespace
