@@ -33,14 +33,6 @@ class RecordingWindow : public CZorvoDlg {
     bool TakeUpTo(size_t count) {
         return WaitUntil([&] { return taken.size() >= count; });
     }
-    bool Took(LogKind kind) const {
-        for (const LogMessage& message : taken) {
-            if (message.kind == kind) {
-                return true;
-            }
-        }
-        return false;
-    }
 
   protected:
     void OnLogMessage(const LogMessage& message) override {

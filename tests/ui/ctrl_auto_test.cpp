@@ -2,12 +2,12 @@
 // lay above them or to their left.
 #include <gtest/gtest.h>
 
-#include <QLabel>
-#include <QLineEdit>
 #include <map>
+#include <memory>
 
-#include "RecordingWindow.h"
+#include "UiTestSupport.h"
 #include "ui/CtrlAuto.h"
+#include "ui/ZorvoDlg.h"
 
 namespace zorvo::test {
 namespace {
@@ -27,98 +27,57 @@ std::ostream& operator<<(std::ostream& out, const Edges& e) {
     return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
 }
 
-const char* const kControls[] = {"log",   "upperBar",    "lowerBar", "remainingLabel", "remaining",
-                                 "build", "adjustments", "autoSync", "storyboard"};
-// The bottom row, left to right.
-const char* const kBottomRow[] = {"adjustments",    "autoSync",  "storyboard",
-                                  "remainingLabel", "remaining", "build"};
-
-class MainWindowAnchoringTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        window.show();
-        ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
-        initialSize = window.size();
-        for (const char* name : kControls) {
-            QWidget* control = window.findChild<QWidget*>(QString::fromLatin1(name));
-            ASSERT_NE(control, nullptr) << name;
-            initial[name] = EdgesOf(*control);
-        }
-    }
-
-    // Resizes the window and waits until it has the size it keeps.
-    void ResizeTo(QSize size, QSize expected) {
-        window.resize(size);
-        ASSERT_TRUE(WaitUntil([&] { return window.size() == expected; }))
-            << window.width() << " x " << window.height();
-    }
-
-    Edges Now(const char* name) const {
-        return EdgesOf(*window.findChild<QWidget*>(QString::fromLatin1(name)));
-    }
-
-    void ExpectAll(const std::map<std::string, Edges>& expected) const {
-        for (const auto& [name, edges] : expected) {
-            EXPECT_EQ(Now(name.c_str()), edges) << name;
-        }
-    }
-
-    RecordingWindow window;
-    QSize initialSize;
-    std::map<std::string, Edges> initial;
-};
-
-TEST_F(MainWindowAnchoringTest, HundredPixelsTaller) {
-    ResizeTo(initialSize + QSize(0, 100), initialSize + QSize(0, 100));
-    std::map<std::string, Edges> expected = initial;
-    for (auto& [name, edges] : expected) {
-        edges.bottom += 100;
+TEST(AnchoringTest, HundredPixelsTallerMovesTheBarsAndTheBottomRowDown) {
+    CZorvoDlg window;
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+    const auto control = [&](const std::string& name) {
+        return window.findChild<QWidget*>(QString::fromStdString(name));
+    };
+    std::map<std::string, Edges> expected;
+    for (const char* name : {"log", "upperBar", "lowerBar", "remainingLabel", "remaining", "build",
+                             "adjustments", "autoSync", "storyboard"}) {
+        ASSERT_NE(control(name), nullptr) << name;
+        expected[name] = EdgesOf(*control(name));
+        expected[name].bottom += 100;
     }
     // Each bar closes up to the control above it, the bottom row to the lower bar.
     expected["upperBar"].top = expected["log"].bottom;
     expected["lowerBar"].top = expected["upperBar"].bottom;
-    for (const char* name : kBottomRow) {
+    for (const char* name :
+         {"adjustments", "autoSync", "storyboard", "remainingLabel", "remaining", "build"}) {
         expected[name].top = expected["lowerBar"].bottom;
     }
-    ExpectAll(expected);
+    const QSize taller = window.size() + QSize(0, 100);
+    window.resize(taller);
+    ASSERT_TRUE(WaitUntil([&] { return window.size() == taller; }));
+    for (const auto& [name, edges] : expected) {
+        EXPECT_EQ(EdgesOf(*control(name)), edges) << name;
+    }
 }
 
-// Records over plain widgets, to follow chains of pushes.
-class RelayoutTest : public ::testing::Test {
-  protected:
-    QWidget* Add(QRect geometry, int leftMode, int rightMode, int bottomMode) {
-        auto& widget = widgets.emplace_back(std::make_unique<QWidget>(&parent));
-        widget->setGeometry(geometry);
-        AddControl(widget.get(), list, leftMode, rightMode);
-        list.back().bottomMode = bottomMode;
-        return widget.get();
-    }
-    void Record() {
-        for (CCtrlAuto& record : list) {
-            RecordInitial(parent, record);
-        }
-    }
-
+TEST(AnchoringTest, PushesRunUntilNothingOverlaps) {
     QWidget parent;
-    std::vector<std::unique_ptr<QWidget>> widgets;
-    std::vector<CCtrlAuto> list;
-};
-
-TEST_F(RelayoutTest, PushesRunUntilNothingOverlaps) {
     parent.resize(200, 200);
     // Listed bottom to top: each push uncovers the need for another one in a later sweep.
-    QWidget* low = Add(QRect(10, 150, 50, 20), 0, 0, 2);
-    QWidget* middle = Add(QRect(10, 100, 50, 30), 0, 0, 2);
-    QWidget* top = Add(QRect(10, 10, 50, 80), 0, 0, 0);
-    Record();
+    const QRect initial[] = {{10, 150, 50, 20}, {10, 100, 50, 30}, {10, 10, 50, 80}};
+    const int bottomModes[] = {2, 2, 0};
+    std::vector<std::unique_ptr<QWidget>> widgets;
+    std::vector<CCtrlAuto> list;
+    for (int i = 0; i < 3; ++i) {
+        widgets.push_back(std::make_unique<QWidget>(&parent));
+        widgets.back()->setGeometry(initial[i]);
+        AddControl(widgets.back().get(), list, 0, 0);
+        list.back().bottomMode = bottomModes[i];
+        RecordInitial(parent, list.back());
+    }
     Relayout(list, 200, 300);
-    EXPECT_EQ(EdgesOf(*top), (Edges{10, 10, 60, 190}));
-    EXPECT_EQ(EdgesOf(*middle), (Edges{10, 190, 60, 220}));  // keeps its height of 30
-    EXPECT_EQ(EdgesOf(*low), (Edges{10, 220, 60, 240}));     // keeps its height of 20
-    for (const CCtrlAuto& record : list) {
-        EXPECT_EQ(EdgesOf(*record.control),
-                  (Edges{record.currentRect.left, record.currentRect.top, record.currentRect.right,
-                         record.currentRect.bottom}));
+    // The top one follows the bottom border; the others keep their heights of 30 and 20.
+    const Edges expected[] = {{10, 220, 60, 240}, {10, 190, 60, 220}, {10, 10, 60, 190}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(EdgesOf(*widgets[i]), expected[i]) << i;
+        const Rect& r = list[i].currentRect;
+        EXPECT_EQ(EdgesOf(*widgets[i]), (Edges{r.left, r.top, r.right, r.bottom})) << i;
     }
 }
 

@@ -25,14 +25,6 @@ class LogReceiverTest : public ::testing::Test {
         ASSERT_TRUE(window.TakeUpTo(1));
     }
 
-    // Runs a build of a script that does not exist to its end: it fails at once, and leaves
-    // the preview window created and hidden.
-    void RunFailingBuild() {
-        window.scriptPath = QString::fromStdString(dir.File("missing.txt"));
-        window.Button("build")->click();
-        ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
-    }
-
     std::string Title() const { return window.windowTitle().toStdString(); }
 
     TempDir dir;
@@ -58,7 +50,10 @@ TEST_F(LogReceiverTest, WelcomeLineAndLineFeeds) {
 }
 
 TEST_F(LogReceiverTest, ProgressSetsBarsAndTitle) {
-    RunFailingBuild();
+    // A build of a missing script fails at once and leaves the preview created and hidden.
+    window.scriptPath = QString::fromStdString(dir.File("missing.txt"));
+    window.Button("build")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
     const COutputDlg* preview = window.OutputDialog();
     ASSERT_NE(preview, nullptr);
     ASSERT_FALSE(preview->isVisible());
