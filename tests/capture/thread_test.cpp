@@ -50,33 +50,29 @@ class CountingThread : public CThread {
     bool m_holdUntilStop;
 };
 
-TEST(ThreadTest, FinishedByItselfRunsExactlyItsStepsAndStopsAtOnce) {
-    CountingThread thread(5);
-    ASSERT_TRUE(thread.Begin());
-    EXPECT_FALSE(thread.StopFlag());
-    ASSERT_TRUE(thread.WaitForSteps(5));
-    // Ending by itself leaves the flag clear; the stop sequence finds the done signal.
-    thread.Stop();
-    EXPECT_TRUE(thread.StopFlag());
-    EXPECT_EQ(thread.started.load(), 5);
-    EXPECT_EQ(thread.finished.load(), 5);
-}
-
-// Also when the flag was raised beforehand without waiting.
-TEST(ThreadTest, StopWhileRunningWaitsForTheCurrentStep) {
-    for (const bool requestFirst : {false, true}) {
-        SCOPED_TRACE(requestFirst);
-        CountingThread thread(0, true);
+// A worker that ends by itself runs exactly its steps; one stopped while running finishes the
+// step it is in, and begins no other, also when the flag was raised beforehand without waiting.
+TEST(ThreadTest, StopEndsTheRunAfterTheCurrentStep) {
+    struct Case {
+        int limit;
+        bool holdUntilStop, requestFirst;
+        int steps;
+    };
+    const Case cases[] = {{5, false, false, 5}, {0, true, false, 1}, {0, true, true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.limit << " " << c.holdUntilStop << c.requestFirst);
+        CountingThread thread(c.limit, c.holdUntilStop);
         ASSERT_TRUE(thread.Begin());
-        ASSERT_TRUE(thread.WaitForSteps(1));
-        if (requestFirst) {
+        EXPECT_FALSE(thread.StopFlag());
+        ASSERT_TRUE(thread.WaitForSteps(c.steps));
+        if (c.requestFirst) {
             thread.RequestStop();
         }
         thread.Stop();
-        // The step that was running when the stop came has completed, and no other one began.
-        EXPECT_TRUE(thread.sawStopInsideStep.load());
-        EXPECT_EQ(thread.started.load(), 1);
-        EXPECT_EQ(thread.finished.load(), 1);
+        EXPECT_TRUE(thread.StopFlag());
+        EXPECT_EQ(thread.sawStopInsideStep.load(), c.holdUntilStop);
+        EXPECT_EQ(thread.started.load(), c.steps);
+        EXPECT_EQ(thread.finished.load(), c.steps);
     }
 }
 
