@@ -1,7 +1,6 @@
 // The output preview: nearest-neighbour scaling of bottom-up BGR frames, alpha 255.
 #include <gtest/gtest.h>
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <cstdint>
 #include <thread>
@@ -13,30 +12,24 @@
 namespace zorvo::test {
 namespace {
 
-// A frame whose every pixel tells its place: blue and green the low bytes of column and row,
-// red their high bits.
+// The opaque colour of pixel (x, y) of a pattern frame, y counted from the bottom: blue and
+// green the low bytes of column and row, red their high bits. Each pixel tells its place.
+QRgb PatternPixel(int x, int y) {
+    return 0xFF000000u | static_cast<QRgb>((x >> 8) | (y >> 8) << 4) << 16 |
+           static_cast<QRgb>(y & 0xFF) << 8 | static_cast<QRgb>(x & 0xFF);
+}
+
 std::vector<std::uint8_t> PatternFrame(int width, int height) {
-    std::vector<std::uint8_t> bits(static_cast<size_t>(width) * height * 3);
+    std::vector<std::uint8_t> bits;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = &bits[(static_cast<size_t>(y) * width + x) * 3];
-            p[0] = static_cast<std::uint8_t>(x & 0xFF);
-            p[1] = static_cast<std::uint8_t>(y & 0xFF);
-            p[2] = static_cast<std::uint8_t>((x >> 8) | (y >> 8) << 4);
+            const QRgb pixel = PatternPixel(x, y);
+            bits.insert(bits.end(), {static_cast<std::uint8_t>(qBlue(pixel)),
+                                     static_cast<std::uint8_t>(qGreen(pixel)),
+                                     static_cast<std::uint8_t>(qRed(pixel))});
         }
     }
     return bits;
-}
-
-// The 32-bit value of frame pixel (x, y), y counted from the bottom.
-std::uint32_t FramePixel(const std::vector<std::uint8_t>& bits, int width, int x, int y) {
-    const std::uint8_t* p = &bits[(static_cast<size_t>(y) * width + x) * 3];
-    return 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
-}
-
-// The picture's pixel at column x of row y counted from the bottom.
-std::uint32_t PicturePixel(const QImage& picture, int x, int y) {
-    return picture.pixel(x, picture.height() - 1 - y);
 }
 
 class OutputDlgTest : public ::testing::Test {
@@ -69,7 +62,7 @@ TEST_F(OutputDlgTest, NearestNeighbourMapsFirstAndLastOntoEachOther) {
             const int sy = y * (c.frameHeight - 1) / (h - 1);
             for (int x = 0; x < w; ++x) {
                 const int sx = x * (c.frameWidth - 1) / (w - 1);
-                wrong += PicturePixel(picture, x, y) != FramePixel(frame, c.frameWidth, sx, sy);
+                wrong += picture.pixel(x, h - 1 - y) != PatternPixel(sx, sy);
             }
         }
         EXPECT_EQ(wrong, 0);
@@ -105,7 +98,7 @@ TEST_F(OutputDlgTest, FramesFromAnotherThreadArriveWhole) {
     builder.join();
     EXPECT_EQ(mixed, 0);
     EXPECT_EQ(preview.Picture().pixel(3, 3), 0xFFD0D0D0u);
-    RunEventsFor(50);  // the posted repaint runs against a live window
+    WaitUntil([] { return false; }, 50);  // the posted repaint runs against a live window
 }
 
 }  // namespace
