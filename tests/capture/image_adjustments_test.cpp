@@ -4,11 +4,10 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
-
-#include "common/LogCollector.h"
 
 namespace zorvo {
 namespace {
@@ -16,6 +15,11 @@ namespace {
 struct Colour {
     double cr = 0.0, mg = 0.0, yb = 0.0, brightness = 0.0, contrast = 0.0, saturation = 1.0;
 };
+
+std::ostream& operator<<(std::ostream& out, const Colour& c) {
+    return out << "cr " << c.cr << " mg " << c.mg << " yb " << c.yb << " brightness "
+               << c.brightness << " contrast " << c.contrast << " saturation " << c.saturation;
+}
 
 void SetColour(AdjustmentSettings& settings, const Colour& c) {
     settings.colorBalanceCR = c.cr;
@@ -31,43 +35,32 @@ BgrPixel LutEntry(const AdjustmentSettings& settings, int red, int green, int bl
                   static_cast<std::uint8_t>(red));
 }
 
-// Adjustments applied to grey pixels of each level: only the named components change.
-struct LevelCase {
-    std::string name;
-    Colour colour;
-    std::string acts;  // components the adjustment acts on, of "rgb"
-    std::vector<int> levels;
-    std::vector<int> expected;
-};
-
-// Grey levels through the tables and through the lookup table.
+// Grey levels through the tables and through the lookup table: only the components the
+// adjustments act on change.
 TEST(AdjustmentTablesTest, PerComponentAdjustmentsMapLevels) {
+    struct Case {
+        Colour colour;
+        std::string acts;  // of "rgb"
+        std::vector<int> levels;
+        std::vector<int> expected;
+    };
     const std::vector<int> contrastLevels = {0, 32, 64, 100, 127, 128, 160, 191, 224, 255};
     const std::vector<int> balance = {0, 64, 128, 192, 255};
-    const std::vector<LevelCase> cases = {
-        {"balance red +1", {.cr = 1}, "r", balance, {0, 154, 254, 255, 255}},
-        {"balance blue -1", {.yb = -1}, "b", balance, {0, 0, 1, 103, 254}},
-        {"brightness -1", {.brightness = -1}, "rgb", {127, 128, 200}, {0, 1, 145}},
-        {"contrast 1",
-         {.contrast = 1},
-         "rgb",
-         contrastLevels,
-         {0, 9, 37, 85, 127, 128, 176, 217, 245, 255}},
-        {"contrast -2",
-         {.contrast = -2},
-         "rgb",
-         contrastLevels,
-         {0, 76, 116, 127, 127, 128, 127, 138, 180, 255}},
+    const std::vector<Case> cases = {
+        {{.cr = 1}, "r", balance, {0, 154, 254, 255, 255}},
+        {{.yb = -1}, "b", balance, {0, 0, 1, 103, 254}},
+        {{.brightness = -1}, "rgb", {127, 128, 200}, {0, 1, 145}},
+        {{.contrast = 1}, "rgb", contrastLevels, {0, 9, 37, 85, 127, 128, 176, 217, 245, 255}},
+        {{.contrast = -2}, "rgb", contrastLevels, {0, 76, 116, 127, 127, 128, 127, 138, 180, 255}},
         // Balance, then brightness, then contrast.
-        {"all three",
-         {.cr = 0.5, .mg = 0.5, .yb = 0.5, .brightness = -0.25, .contrast = 1.5},
+        {{.cr = 0.5, .mg = 0.5, .yb = 0.5, .brightness = -0.25, .contrast = 1.5},
          "rgb",
          {0, 40, 100, 160, 220, 255},
          {0, 0, 140, 247, 255, 255}},
-        {"brightness beyond its range", {.brightness = 1e300}, "rgb", {0, 255}, {255, 255}},
+        {{.brightness = 1e300}, "rgb", {0, 255}, {255, 255}},
     };
-    for (const LevelCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.colour);
         AdjustmentSettings settings;
         SetColour(settings, c.colour);
         const AdjustmentTables tables(settings);
@@ -125,9 +118,7 @@ TEST(BuildLutTest, AgreesWithTheTablesForEveryKindOfTable) {
     std::uniform_int_distribution<int> byte(0, 255);
     AdjustmentSettings settings;  // one table, rebuilt in place for each colour
     for (const Colour& c : colours) {
-        SCOPED_TRACE(::testing::Message() << "cr " << c.cr << " mg " << c.mg << " yb " << c.yb
-                                          << " brightness " << c.brightness << " contrast "
-                                          << c.contrast << " saturation " << c.saturation);
+        SCOPED_TRACE(::testing::Message() << c);
         SetColour(settings, c);
         ASSERT_TRUE(BuildLut(settings));
         const AdjustmentTables tables(settings);
