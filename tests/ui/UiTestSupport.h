@@ -6,7 +6,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,22 +27,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000) 
         QThread::msleep(2);
     }
     return true;
-}
-
-// Calls `step` every few milliseconds from whatever event loop runs (a modal dialog's, say)
-// until it returns true. Nothing waits inside a call, so messages posted meanwhile are
-// delivered between the calls.
-inline std::unique_ptr<QTimer> PollFromEventLoop(std::function<bool()> step) {
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(5);
-    QTimer* self = timer.get();
-    QObject::connect(self, &QTimer::timeout, self, [self, step = std::move(step)] {
-        if (step()) {
-            self->stop();
-        }
-    });
-    timer->start();
-    return timer;
 }
 
 // The main window with its file dialog replaced and every log channel message it takes noted,
