@@ -219,28 +219,6 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(flip.script->inputs.at("cam")->settings.verticalFlip, FlipMode::True);
 }
 
-TEST(Input, FailuresPostTheirChain) {
-    const std::string inputs = "Error (Script): Failed to parse 'inputs'.\n";
-    const std::vector<std::pair<std::string, Texts>> cases = {
-        {"input( cam ) { }", {kMalformed, inputs}},
-        {"input( cam, f,\ncenter\n) { }",
-         {"Error (SInput): Unknown input focus type '", "center\n", "'.\n", inputs}},
-        {"input( cam, f ) { color_balance( 0.1, 0.2 ); }",
-         {kMalformed, "Error (SInput): Failed to get color balance YB.\n", inputs}},
-        {"input( cam, f ) { noise_reduction(); }",
-         {kMalformed, "Error (SInput): Failed to get DNR.\n", inputs}},
-        {"input( cam, f ) { vertical_flip( TRUE ); }",
-         {"Error (SIAdjustment): Unknown flip type '", "TRUE", "'.\n", inputs}},
-    };
-    for (const auto& [statement, log] : cases) {
-        auto r = LoadScript("output( a, 1, 2 ) input( ok, ok.mov ) { } " + statement);
-        EXPECT_FALSE(r.loaded) << statement;
-        EXPECT_EQ(r.log, log) << statement;
-        // The inputs read before the failure stay in the document.
-        EXPECT_EQ(r.script->inputs.count("ok"), 1u);
-    }
-}
-
 // The focus points themselves show in the capture's crop window; two thirds are taken as
 // (2 w) / 3, not 2 (w / 3), which that picture size cannot tell apart.
 TEST(FocusPoint, TwoThirdsRoundOnce) {
@@ -282,8 +260,19 @@ TEST(Marker, BodyValues) {
     EXPECT_EQ(last.GetSpeed("cam"), 1.0);
 }
 
-TEST(Marker, ParseFailures) {
+TEST(Statements, FailuresPostTheirChain) {
+    const std::string inputs = "Error (Script): Failed to parse 'inputs'.\n";
+    const std::string overlay = "Error (Script): Failed to parse 'overlay'.\n";
     const std::vector<std::pair<std::string, Texts>> cases = {
+        {"input( cam2 ) { }", {kMalformed, inputs}},
+        {"input( cam2, f,\ncenter\n) { }",
+         {"Error (SInput): Unknown input focus type '", "center\n", "'.\n", inputs}},
+        {"input( cam2, f ) { color_balance( 0.1, 0.2 ); }",
+         {kMalformed, "Error (SInput): Failed to get color balance YB.\n", inputs}},
+        {"input( cam2, f ) { noise_reduction(); }",
+         {kMalformed, "Error (SInput): Failed to get DNR.\n", inputs}},
+        {"input( cam2, f ) { vertical_flip( TRUE ); }",
+         {"Error (SIAdjustment): Unknown flip type '", "TRUE", "'.\n", inputs}},
         {"marker( ) { }", {kMalformed, kMarkers}},
         {"marker( 1, fullscreen ) { }",
          {"Error (Layout): Unknown layout type '", "fullscreen", "'.\n", kMarkers}},
@@ -302,11 +291,16 @@ TEST(Marker, ParseFailures) {
         // The first failure in the fixed order wins, whatever the text order.
         {"marker( 1 ) { separator() tempo() }",
          {kMalformed, "Error (SMarker): Failed to extract tempo.\n", kMarkers}},
+        {"overlay( cam ) { }", {kMalformed, overlay}},
+        {"overlay( cam, 5 ) { capture( 1, 2, 3 ) }",
+         {kMalformed, "Error (SOverlay): Failed to extract 'bottom'.\n", overlay}},
     };
     for (const auto& [statement, log] : cases) {
         auto r = LoadScript(kHead + "marker( 2, 1fullscreen ) { display( cam ) }\n" + statement);
         EXPECT_FALSE(r.loaded) << statement;
         EXPECT_EQ(r.log, log) << statement;
+        // The inputs read before the failure stay in the document.
+        EXPECT_EQ(r.script->inputs.count("cam"), 1u);
     }
 }
 
@@ -370,32 +364,25 @@ TEST(Maps, UnknownIdFailsTheLoad) {
 TEST(Overlay, StatementAndCapture) {
     struct Case {
         std::string statements;
-        std::string overlay;  // id frames left top right bottom; empty when the load fails
+        std::string overlay;  // id frames left top right bottom
         Texts log;
     };
-    const std::string kOverlay = "Error (Script): Failed to parse 'overlay'.\n";
     const std::vector<Case> cases = {
         {"overlay( cam, 50 ) { }", "cam 50 0 0 0 0", {}},
         {"overlay( a, 5 ) { capture( 1, 2, 3, 4 ) } overlay( b, 6 ) { }", "b 6 1 2 3 4", {}},
-        {"overlay( cam ) { }", "", {kMalformed, kOverlay}},
-        {"overlay( cam, 5 ) { capture( 1, 2, 3 ) }",
-         "",
-         {kMalformed, "Error (SOverlay): Failed to extract 'bottom'.\n", kOverlay}},
         {"overlay( cam, 5 )",
          " 0 0 0 0 0",
          {"Error (Script): Malformed script, missing '{' character.\n"}},
     };
     for (const Case& c : cases) {
         auto r = LoadScript(kHead + c.statements);
-        EXPECT_EQ(r.loaded, !c.overlay.empty()) << c.statements;
+        ASSERT_TRUE(r.loaded) << c.statements;
         EXPECT_EQ(r.log, c.log) << c.statements;
-        if (r.loaded) {
-            const CSOverlay& o = r.script->overlay;
-            std::ostringstream seen;
-            seen << o.inputId << ' ' << o.loopFrames << ' ' << o.captureLeft << ' ' << o.captureTop
-                 << ' ' << o.captureRight << ' ' << o.captureBottom;
-            EXPECT_EQ(seen.str(), c.overlay) << c.statements;
-        }
+        const CSOverlay& o = r.script->overlay;
+        std::ostringstream seen;
+        seen << o.inputId << ' ' << o.loopFrames << ' ' << o.captureLeft << ' ' << o.captureTop
+             << ' ' << o.captureRight << ' ' << o.captureBottom;
+        EXPECT_EQ(seen.str(), c.overlay) << c.statements;
     }
 }
 
