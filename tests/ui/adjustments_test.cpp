@@ -47,12 +47,8 @@ std::string SnippetWith(const std::string& startLine, const std::string& line) {
     return text.replace(at, startLine.size(), line);
 }
 
-class AdjustmentsTest : public ::testing::Test {
-  protected:
+TEST(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     LogCollector log;  // the dialog's captures report here
-};
-
-TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     struct Case {
         const char* slider;  // nullptr: the flip choice
         int position;
@@ -94,7 +90,8 @@ TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     }
 }
 
-TEST_F(AdjustmentsTest, PasteSetsTheControls) {
+TEST(AdjustmentsTest, PasteSetsTheControls) {
+    LogCollector log;
     struct Case {
         const char* text;
         AdjustmentPositions positions;

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 
 #include "UiTestSupport.h"
-#include "ui/CtrlAuto.h"
 #include "ui/ZorvoDlg.h"
 
 namespace zorvo::test {
@@ -53,31 +51,6 @@ TEST(AnchoringTest, HundredPixelsTallerMovesTheBarsAndTheBottomRowDown) {
     ASSERT_TRUE(WaitUntil([&] { return window.size() == taller; }));
     for (const auto& [name, edges] : expected) {
         EXPECT_EQ(EdgesOf(*control(name)), edges) << name;
-    }
-}
-
-TEST(AnchoringTest, PushesRunUntilNothingOverlaps) {
-    QWidget parent;
-    parent.resize(200, 200);
-    // Listed bottom to top: each push uncovers the need for another one in a later sweep.
-    const QRect initial[] = {{10, 150, 50, 20}, {10, 100, 50, 30}, {10, 10, 50, 80}};
-    const int bottomModes[] = {2, 2, 0};
-    std::vector<std::unique_ptr<QWidget>> widgets;
-    std::vector<CCtrlAuto> list;
-    for (int i = 0; i < 3; ++i) {
-        widgets.push_back(std::make_unique<QWidget>(&parent));
-        widgets.back()->setGeometry(initial[i]);
-        AddControl(widgets.back().get(), list, 0, 0);
-        list.back().bottomMode = bottomModes[i];
-        RecordInitial(parent, list.back());
-    }
-    Relayout(list, 200, 300);
-    // The top one follows the bottom border; the others keep their heights of 30 and 20.
-    const Edges expected[] = {{10, 220, 60, 240}, {10, 190, 60, 220}, {10, 10, 60, 190}};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(EdgesOf(*widgets[i]), expected[i]) << i;
-        const Rect& r = list[i].currentRect;
-        EXPECT_EQ(EdgesOf(*widgets[i]), (Edges{r.left, r.top, r.right, r.bottom})) << i;
     }
 }
 
