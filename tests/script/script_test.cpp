@@ -72,69 +72,57 @@ inline std::string ValidScript(const std::string& extra = "") {
            extra;
 }
 
-TEST(Output, ValuesDefaultsAndFailures) {
+TEST(Statements, OutputRangeAndDebug) {
     struct Case {
-        std::string statement;
-        std::string values;  // path|width|height|wave|flags; empty when the load fails
+        std::string text;
+        // path|width|height|wave|interpolation flags|range start, end, debug; empty when the
+        // load fails
+        std::string values;
         Texts log;
     };
     const std::string kOutput = "Error (Script): Failed to parse 'output'.\n";
+    const std::string kA = "output( a.avi, 1, 2 )\n";
     const std::vector<Case> cases = {
         {"output( C:\\clips\\song.avi, 720, 576, bicubic, C:\\clips\\song.wav )",
-         "C:\\clips\\song.avi|720|576|C:\\clips\\song.wav|4",
+         "C:\\clips\\song.avi|720|576|C:\\clips\\song.wav|4|0 0 0",
          {}},
-        {"output(\"my video.avi\",1,2,spline,\"s.wav\")", "my video.avi|1|2|s.wav|1024", {}},
+        {"output(\"my video.avi\",1,2,spline,\"s.wav\")", "my video.avi|1|2|s.wav|1024|0 0 0", {}},
         {"output( a.avi, wide, 480, Bicubic )",
-         "a.avi|0|480||1",
+         "a.avi|0|480||1|0 0 0",
          {"Warning (Script): Unknown interpolation type '", "Bicubic",
           "'. defaulting on 'fast_bilinear'\n"}},
-        {"output( a.avi, 1, 2 ) output( b.avi, 3, 4 )", "a.avi|1|2||1", {}},
+        {kA + "output( b.avi, 3, 4 )", "a.avi|1|2||1|0 0 0", {}},
         {"output( a.avi, 640 )", "", {kMalformed, kOutput}},
         {"// output( a.avi, 1, 2 )\n", "", {kOutput}},
+        {"", "", {kOutput}},
+        {kA + "range(1,10)", "a.avi|1|2||1|1 10 0", {}},
+        {kA + "range( 5 )", "", {kMalformed, "Error (Script): Failed to parse 'range'.\n"}},
+        {kA + "range",
+         "a.avi|1|2||1|0 0 0",
+         {"Error (Script): Malformed script, missing '(' character.\n"}},
+        // A NUL byte ends the text: the statement after it is never seen.
+        {kA + std::string("\0range( 1, 2 )", 14), "a.avi|1|2||1|0 0 0", {}},
+        {kA + "debug( false )", "a.avi|1|2||1|0 0 1", {}},
+        // "range" inside a file name is found as the statement.
+        {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|7 9 1", {}},
     };
     for (const Case& c : cases) {
         interpolationFlags = 77;
-        auto r = LoadScript(c.statement);
-        EXPECT_EQ(r.log, c.log) << c.statement;
-        EXPECT_EQ(r.loaded, !c.values.empty()) << c.statement;
+        auto r = LoadScript(c.text);
+        EXPECT_EQ(r.log, c.log) << c.text;
+        EXPECT_EQ(r.loaded, !c.values.empty()) << c.text;
         if (r.loaded) {
             const CScript& s = *r.script;
-            EXPECT_EQ(s.outputPath + "|" + std::to_string(s.width) + "|" +
-                          std::to_string(s.height) + "|" + s.wavePath + "|" +
-                          std::to_string(interpolationFlags.load()),
-                      c.values);
+            std::ostringstream seen;
+            seen << s.outputPath << '|' << s.width << '|' << s.height << '|' << s.wavePath << '|'
+                 << interpolationFlags.load() << '|' << s.rangeStart << ' ' << s.rangeEnd << ' '
+                 << s.debug;
+            EXPECT_EQ(seen.str(), c.values);
         }
     }
 }
 
-TEST(RangeAndDebug, ValuesAndFailures) {
-    struct Case {
-        std::string extra;
-        std::string values;  // start end debug; empty when the load fails
-        Texts log;
-    };
-    const std::vector<Case> cases = {
-        {"range(1,10)", "1 10 0", {}},
-        {"range( 5 )", "", {kMalformed, "Error (Script): Failed to parse 'range'.\n"}},
-        {"range", "0 0 0", {"Error (Script): Malformed script, missing '(' character.\n"}},
-        {"debug( false )", "0 0 1", {}},
-        // "range" inside a file name is found as the statement.
-        {"input( c, orange.avi ) { } debug( 7, 9 )", "7 9 1", {}},
-    };
-    for (const Case& c : cases) {
-        auto r = LoadScript("output( a.avi, 1, 2 )\n" + c.extra);
-        EXPECT_EQ(r.log, c.log) << c.extra;
-        EXPECT_EQ(r.loaded, !c.values.empty()) << c.extra;
-        if (r.loaded) {
-            const CScript& s = *r.script;
-            EXPECT_EQ(std::to_string(s.rangeStart) + " " + std::to_string(s.rangeEnd) + " " +
-                          std::to_string(s.debug),
-                      c.values);
-        }
-    }
-}
-
-TEST(ScriptFile, OpenReadAndText) {
+TEST(ScriptFile, RefusedFiles) {
     TempDir dir;
     const std::string big = dir.File("big.zorvo");
     ASSERT_TRUE(WriteTextFile(big, ""));
@@ -154,15 +142,6 @@ TEST(ScriptFile, OpenReadAndText) {
         EXPECT_FALSE(script.Load()) << path;
         EXPECT_EQ(log.Texts(), lines) << path;
     }
-
-    // A NUL byte ends the text: the statement after it is never seen.
-    auto r = LoadScript(std::string("output( a.avi, 1, 2 )\0range( 1, 2 )", 35));
-    EXPECT_TRUE(r.loaded);
-    EXPECT_EQ(r.script->rangeStart, 0);
-
-    auto empty = LoadScript("");
-    EXPECT_FALSE(empty.loaded);
-    EXPECT_EQ(empty.log, Texts{"Error (Script): Failed to parse 'output'.\n"});
 }
 
 // After a failed step's lines comes the place of the statement that failed.
