@@ -25,9 +25,9 @@ const std::string kPastEnd =
     "Warning (FFMPEGCapture): Wrong GetBitmap position (over the end of the segment).\n";
 
 // Polls like the build does: GetBitmap until a frame comes or the capture fails; gives up after
-// `attempts` polls (each waits 100 ms) so that a broken capture fails the test, not the run.
-const FrameBitmap* WaitForBitmap(CFFMPEGCapture& capture, std::uint32_t index, int attempts = 600) {
-    for (int i = 0; i < attempts; ++i) {
+// a minute of polls (each waits 100 ms) so that a broken capture fails the test, not the run.
+const FrameBitmap* WaitForBitmap(CFFMPEGCapture& capture, std::uint32_t index) {
+    for (int i = 0; i < 600; ++i) {
         if (const FrameBitmap* bitmap = capture.GetBitmap(index)) {
             return bitmap;
         }

@@ -126,9 +126,7 @@ std::string MakeSession(const TempDir& dir) {
     heard.samples = CameraSound(song, 0.8125, 0.0, 48000, 5.0, room);
     std::string error;
     EXPECT_TRUE(WriteCameraFile(dir.File("heard.mov"), heard, &error)) << error;
-    TestVideo video;
-    video.frameCount = 90;
-    EXPECT_TRUE(WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
+    EXPECT_TRUE(WriteTestVideo(dir.File("cam.avi"), {.frameCount = 90}, &error)) << error;
     const std::string script =
         "output( " + dir.File("song.avi") + ", 64, 48, bicubic, " + dir.File("song.wav") +
         " )\ninput( cam, " + dir.File("cam.avi") + " ) { brightness( 0.1 ); }\ninput( heard, " +
