@@ -1,6 +1,6 @@
-// The main window: the receiving end of the log channel, and its three actions on a small
-// generated session, each of which blocks all of them while it runs, then shows its result.
-// And the program's own command line.
+// The main window: the receiving end of the log channel, its three actions on a small
+// generated session (each blocks all of them while it runs, then shows its result), its controls
+// following its size, and the program's own command line.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 #include "UiTestSupport.h"
@@ -26,22 +28,16 @@ namespace {
 
 const std::string kPlainTitle = CZorvoDlg::kTitle;
 
-class LogReceiverTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        window.show();
-        ASSERT_TRUE(window.TakeUpTo(1));
-    }
+std::string Title(const QWidget& window) {
+    return window.windowTitle().toStdString();
+}
 
-    std::string Title() const { return window.windowTitle().toStdString(); }
-
-    TempDir dir;
+TEST(LogReceiverTest, ProgressSetsBarsAndTitle) {
     RecordingWindow window;
-};
-
-TEST_F(LogReceiverTest, ProgressSetsBarsAndTitle) {
+    window.show();
+    ASSERT_TRUE(window.TakeUpTo(1));
     // A build of a missing script fails at once and leaves the preview created and hidden.
-    window.scriptPath = QString::fromStdString(dir.File("missing.txt"));
+    window.scriptPath = QStringLiteral("/nonexistent/missing.txt");
     window.Button("build")->click();
     ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
     const COutputDlg* preview = window.OutputDialog();
@@ -71,14 +67,17 @@ TEST_F(LogReceiverTest, ProgressSetsBarsAndTitle) {
         SCOPED_TRACE(std::to_string(step.percent) + " on bar " + std::to_string(step.bar));
         PostProgress(step.percent, step.bar);
         ASSERT_TRUE(window.TakeUpTo(++count));
-        EXPECT_EQ(Title(), step.title);
+        EXPECT_EQ(Title(window), step.title);
         EXPECT_EQ(window.Bar("upperBar")->value(), step.upper);
         EXPECT_EQ(window.Bar("lowerBar")->value(), step.lower);
         EXPECT_EQ(preview->isVisible(), step.previewVisible);
     }
 }
 
-TEST_F(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
+TEST(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
+    RecordingWindow window;
+    window.show();
+    ASSERT_TRUE(window.TakeUpTo(1));
     const std::string logBefore = window.LogText();
     size_t expected = 0;  // messages taken once the four posted below have come
     QElapsedTimer clock;
@@ -101,7 +100,7 @@ TEST_F(LogReceiverTest, MessagesAreDroppedWhileAdjustmentsIsOpen) {
     poll.stop();
     ASSERT_EQ(window.taken.size(), expected);
     EXPECT_EQ(window.LogText(), logBefore);
-    EXPECT_EQ(Title(), kPlainTitle);
+    EXPECT_EQ(Title(window), kPlainTitle);
     EXPECT_EQ(window.Bar("upperBar")->value(), 0);
     EXPECT_EQ(window.Bar("lowerBar")->value(), 0);
     EXPECT_TRUE(window.findChild<QLineEdit*>(QStringLiteral("remaining"))->text().isEmpty());
@@ -185,13 +184,17 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         EXPECT_EQ(window.BuildJob(), nullptr);
         EXPECT_FALSE(window.SyncRunning());
         EXPECT_FALSE(window.OutputDialog()->isVisible());
-        const std::string log = window.LogText().substr(logFrom);
-        for (const std::string& line : c.logged) {
-            EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
-        }
+        // The window posts its own report lines after it has enabled the buttons.
+        const auto logged = [&] {
+            const std::string log = window.LogText().substr(logFrom);
+            return std::all_of(c.logged.begin(), c.logged.end(), [&](const std::string& line) {
+                return log.find(line) != std::string::npos;
+            });
+        };
+        EXPECT_TRUE(WaitUntil(logged, 5000)) << window.LogText().substr(logFrom);
         const bool ok = c.script == good;
         if (ok) {
-            EXPECT_EQ(window.windowTitle().toStdString(), CZorvoDlg::kTitle);
+            EXPECT_EQ(Title(window), kPlainTitle);
         }
         CStoryboardDlg* sheetWindow = window.StoryboardWindow();
         ASSERT_EQ(sheetWindow && sheetWindow->isVisible(), ok && c.button == storyboard);
@@ -224,6 +227,52 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
             EXPECT_EQ(saved.convertToFormat(shown.format()), shown);
             sheetWindow->hide();
         }
+    }
+}
+
+// Controls follow the window's size: edge rules, then pushed clear of the controls that lay
+// above them or to their left.
+// Half-open edges, as the anchoring works with them.
+struct Edges {
+    int left, top, right, bottom;
+    bool operator==(const Edges&) const = default;
+};
+
+Edges EdgesOf(const QWidget& widget) {
+    const QRect g = widget.geometry();
+    return {g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
+}
+
+std::ostream& operator<<(std::ostream& out, const Edges& e) {
+    return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
+}
+
+TEST(AnchoringTest, HundredPixelsTallerMovesTheBarsAndTheBottomRowDown) {
+    CZorvoDlg window;
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+    const auto control = [&](const std::string& name) {
+        return window.findChild<QWidget*>(QString::fromStdString(name));
+    };
+    std::map<std::string, Edges> expected;
+    for (const char* name : {"log", "upperBar", "lowerBar", "remainingLabel", "remaining", "build",
+                             "adjustments", "autoSync", "storyboard"}) {
+        ASSERT_NE(control(name), nullptr) << name;
+        expected[name] = EdgesOf(*control(name));
+        expected[name].bottom += 100;
+    }
+    // Each bar closes up to the control above it, the bottom row to the lower bar.
+    expected["upperBar"].top = expected["log"].bottom;
+    expected["lowerBar"].top = expected["upperBar"].bottom;
+    for (const char* name :
+         {"adjustments", "autoSync", "storyboard", "remainingLabel", "remaining", "build"}) {
+        expected[name].top = expected["lowerBar"].bottom;
+    }
+    const QSize taller = window.size() + QSize(0, 100);
+    window.resize(taller);
+    ASSERT_TRUE(WaitUntil([&] { return window.size() == taller; }));
+    for (const auto& [name, edges] : expected) {
+        EXPECT_EQ(EdgesOf(*control(name)), edges) << name;
     }
 }
 
