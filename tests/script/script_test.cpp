@@ -35,7 +35,7 @@ struct LoadedScript {
     std::unique_ptr<CScript> script;
 };
 
-inline LoadedScript LoadScript(const std::string& text, bool validate = false) {
+LoadedScript LoadScript(const std::string& text, bool validate = false) {
     TempDir dir;
     const std::string path = dir.File("script.txt");
     WriteTextFile(path, text);
@@ -63,7 +63,7 @@ inline LoadedScript LoadScript(const std::string& text, bool validate = false) {
 }
 
 // The smallest valid script, with room for extra statements.
-inline std::string ValidScript(const std::string& extra = "") {
+std::string ValidScript(const std::string& extra) {
     return "output( out.avi, 720, 576 )\n"
            "input( cam1, cam1.mov ) { }\n"
            "input( cam2, cam2.mov ) { }\n"

@@ -170,7 +170,7 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         for (const std::string& button : {build, storyboard, sync}) {
             EXPECT_FALSE(window.Button(button.c_str())->isEnabled()) << button;
         }
-        bool previewShown = false;  // a storyboard writes no video to preview
+        bool previewShown = false;  // only by a build that runs: a storyboard writes no video
         ASSERT_TRUE(WaitUntil(
             [&] {
                 previewShown = previewShown || window.OutputDialog()->isVisible();
@@ -230,8 +230,6 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
     }
 }
 
-// Controls follow the window's size: edge rules, then pushed clear of the controls that lay
-// above them or to their left.
 // Half-open edges, as the anchoring works with them.
 struct Edges {
     int left, top, right, bottom;
@@ -247,6 +245,8 @@ std::ostream& operator<<(std::ostream& out, const Edges& e) {
     return out << "(" << e.left << ", " << e.top << ", " << e.right << ", " << e.bottom << ")";
 }
 
+// Controls follow the window's size: edge rules, then pushed clear of the controls that lay
+// above them or to their left.
 TEST(AnchoringTest, HundredPixelsTallerMovesTheBarsAndTheBottomRowDown) {
     CZorvoDlg window;
     window.show();
