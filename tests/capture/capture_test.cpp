@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,24 +161,20 @@ TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
     }
 }
 
-struct Format {
-    const char* name;
-    TestCodec codec;
-    const char* extension;
-    bool upright;  // how the default flip mode (auto) shows it: all but full-range 4:2:2 flip
-};
-
-void PrintTo(const Format& format, std::ostream* out) {
-    *out << format.name;
-}
-
-class CaptureFramesTest : public ::testing::TestWithParam<Format> {};
-
 // Every produced frame shows the source frame S + floor(n x fps / 25), for each codec,
 // container and rate, from the file's start, inside the pre-roll and after a seek; the worker
 // stops one look-ahead frame past the segment, and asking past its end gives its last frame.
-TEST_P(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
-    const Format format = GetParam();
+TEST(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
+    struct Format {
+        TestCodec codec;
+        const char* name;  // of the file, whose extension picks the container
+        bool upright;      // how the default flip mode (auto) shows it: only 4:2:2 JPEG unflipped
+    };
+    const Format formats[] = {{TestCodec::Mpeg4, "mpeg4.avi", true},
+                              {TestCodec::MjpegYuvj420p, "mjpeg420.avi", true},
+                              {TestCodec::MjpegYuvj422p, "mjpeg422.avi", false},
+                              {TestCodec::H264, "h264.mp4", true},
+                              {TestCodec::Ffv1Bgr0, "bgr0.avi", true}};
     struct Rate {
         int num, den;
     };
@@ -188,50 +183,43 @@ TEST_P(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
     const std::int64_t startsMs[] = {0, 1000, 5000};
     constexpr std::uint32_t kFrameCount = 12;  // more than the 8 the worker runs ahead
     TempDir dir;
-    for (const Rate& rate : rates) {
-        TestVideo video;
-        video.codec = format.codec;
-        video.rateNum = rate.num;
-        video.rateDen = rate.den;
-        // Enough for the last start plus the segment's kFrameCount + 1 frames at 50 fps.
-        video.frameCount =
-            static_cast<int>((5000 + 40 * (kFrameCount + 2)) * rate.num / (1000LL * rate.den)) + 2;
-        const CSInput input(
-            "cam", WriteVideo(dir, std::to_string(rate.num) + "." + format.extension, video));
-        for (const std::int64_t startMs : startsMs) {
-            SCOPED_TRACE(std::string(format.name) + " at " + std::to_string(rate.num) + "/" +
-                         std::to_string(rate.den) + " from " + std::to_string(startMs) + " ms");
-            LogCollector log;
-            const auto capture = MakeCapture(input, startMs, kFrameCount);
-            ASSERT_TRUE(capture->Start());
-            const std::vector<FrameMark> marks = ReadMarks(*capture, kFrameCount);
-            ASSERT_EQ(marks.size(), kFrameCount);
-            const std::int64_t first = startMs * rate.num / (1000LL * rate.den);
-            for (std::uint32_t n = 0; n < kFrameCount; ++n) {
-                const std::int64_t expected = first + n * rate.num / (25LL * rate.den);
-                EXPECT_EQ(marks[n].number, expected) << "output frame " << n;
-                EXPECT_EQ(marks[n].upright, format.upright) << "output frame " << n;
+    for (const Format& format : formats) {
+        for (const Rate& rate : rates) {
+            // Enough for the last start plus the segment's kFrameCount + 1 frames at 50 fps.
+            const int frames =
+                static_cast<int>((5000 + 40 * (kFrameCount + 2)) * rate.num / (1000LL * rate.den)) +
+                2;
+            const CSInput input("cam", WriteVideo(dir, std::to_string(rate.num) + format.name,
+                                                  {.codec = format.codec,
+                                                   .rateNum = rate.num,
+                                                   .rateDen = rate.den,
+                                                   .frameCount = frames}));
+            for (const std::int64_t startMs : startsMs) {
+                SCOPED_TRACE(std::string(format.name) + " at " + std::to_string(rate.num) + "/" +
+                             std::to_string(rate.den) + " from " + std::to_string(startMs) + " ms");
+                LogCollector log;
+                const auto capture = MakeCapture(input, startMs, kFrameCount);
+                ASSERT_TRUE(capture->Start());
+                const std::vector<FrameMark> marks = ReadMarks(*capture, kFrameCount);
+                ASSERT_EQ(marks.size(), kFrameCount);
+                const std::int64_t first = startMs * rate.num / (1000LL * rate.den);
+                for (std::uint32_t n = 0; n < kFrameCount; ++n) {
+                    const std::int64_t expected = first + n * rate.num / (25LL * rate.den);
+                    EXPECT_EQ(marks[n].number, expected) << "output frame " << n;
+                    EXPECT_EQ(marks[n].upright, format.upright) << "output frame " << n;
+                }
+                ASSERT_TRUE(WaitForProduced(*capture, kFrameCount + 1));
+                EXPECT_EQ(capture->Produced(), kFrameCount + 1);
+                EXPECT_FALSE(capture->m_bFailed.load());
+                EXPECT_TRUE(log.Texts().empty());
+                const FrameBitmap* last = capture->GetBitmap(kFrameCount - 1);
+                EXPECT_NE(last, nullptr);
+                EXPECT_EQ(capture->GetBitmap(kFrameCount + 1000), last);
+                EXPECT_EQ(log.Texts(), std::vector<std::string>{kPastEnd});
             }
-            ASSERT_TRUE(WaitForProduced(*capture, kFrameCount + 1));
-            EXPECT_EQ(capture->Produced(), kFrameCount + 1);
-            EXPECT_FALSE(capture->m_bFailed.load());
-            EXPECT_TRUE(log.Texts().empty());
-            const FrameBitmap* last = capture->GetBitmap(kFrameCount - 1);
-            EXPECT_NE(last, nullptr);
-            EXPECT_EQ(capture->GetBitmap(kFrameCount + 1000), last);
-            EXPECT_EQ(log.Texts(), std::vector<std::string>{kPastEnd});
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Codecs, CaptureFramesTest,
-    ::testing::Values(Format{"Mpeg4Avi", TestCodec::Mpeg4, "avi", true},
-                      Format{"MjpegYuvj420pAvi", TestCodec::MjpegYuvj420p, "avi", true},
-                      Format{"MjpegYuvj422pAvi", TestCodec::MjpegYuvj422p, "avi", false},
-                      Format{"H264Mp4", TestCodec::H264, "mp4", true},
-                      Format{"Ffv1Bgr0Avi", TestCodec::Ffv1Bgr0, "avi", true}),
-    [](const ::testing::TestParamInfo<Format>& info) { return std::string(info.param.name); });
 
 TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
     TempDir dir;
