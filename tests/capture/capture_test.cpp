@@ -1,5 +1,6 @@
 // A capture's pictures (the crop window, the orientation, the source frame each one shows) and
 // how it hands them out, throttles itself, fails and ends.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>

@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
