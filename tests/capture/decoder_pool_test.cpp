@@ -26,10 +26,8 @@ std::unique_ptr<VideoDecoder> DecoderAt(const std::string& path, std::int64_t fr
 
 TEST(DecoderPoolTest, HandsOutTheNearestDecoderAtOrBeforeTheStart) {
     TempDir dir;
-    TestVideo video;
-    video.frameCount = 250;
     const std::string path = dir.File("clip.avi");
-    ASSERT_TRUE(WriteTestVideo(path, video));
+    ASSERT_TRUE(WriteTestVideo(path, {.frameCount = 250}));
     struct Case {
         std::vector<std::int64_t> idle;  // current frames of the idle decoders
         std::int64_t start;              // the capture's first frame (25 fps: 40 ms each)
@@ -58,10 +56,9 @@ TEST(DecoderPoolTest, HandsOutTheNearestDecoderAtOrBeforeTheStart) {
 
 TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
     TempDir dir;
-    TestVideo video;
     const std::string a = dir.File("a.avi");
     const std::string b = dir.File("b.avi");
-    ASSERT_TRUE(WriteTestVideo(a, video) && WriteTestVideo(b, video));
+    ASSERT_TRUE(WriteTestVideo(a, {}) && WriteTestVideo(b, {}));
     struct Case {
         DecoderPool::Limits limits;
         std::size_t idleA, idleB;  // kept after giving four of a, then two of b

@@ -9,12 +9,11 @@
 namespace zorvo {
 namespace {
 
-// A worker that counts its steps; it ends by itself after every `limit` steps (0: never), and each
-// step can hold until a stop is requested.
+// A worker that counts its steps: it ends by itself after `limit` steps, or, with no limit,
+// holds each step until a stop is requested.
 class CountingThread : public CThread {
   public:
-    explicit CountingThread(int limit = 0, bool holdUntilStop = false)
-        : m_limit(limit), m_holdUntilStop(holdUntilStop) {}
+    explicit CountingThread(int limit) : m_limit(limit) {}
     ~CountingThread() override { Stop(); }
 
     bool Begin() { return StartThread(); }
@@ -30,53 +29,43 @@ class CountingThread : public CThread {
 
     std::atomic<int> started{0};
     std::atomic<int> finished{0};
-    std::atomic<bool> sawStopInsideStep{false};
 
   protected:
     bool Process() override {
         const int step = ++started;
-        if (m_holdUntilStop) {
-            while (!m_bStop.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            sawStopInsideStep = true;
+        while (m_limit == 0 && !m_bStop.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         ++finished;
-        return m_limit == 0 || step % m_limit != 0;  // the limit counts per run
+        return step != m_limit;
     }
 
   private:
-    int m_limit;
-    bool m_holdUntilStop;
+    const int m_limit;
 };
 
-TEST(ThreadTest, FinishedByItselfRunsExactlyItsStepsAndStopsAtOnce) {
-    CountingThread thread(5);
-    ASSERT_TRUE(thread.Begin());
-    EXPECT_FALSE(thread.StopFlag());
-    ASSERT_TRUE(thread.WaitForSteps(5));
-    // Ending by itself leaves the flag clear; the stop sequence finds the done signal.
-    thread.Stop();
-    EXPECT_TRUE(thread.StopFlag());
-    EXPECT_EQ(thread.started.load(), 5);
-    EXPECT_EQ(thread.finished.load(), 5);
-}
-
-// Also when the flag was raised beforehand without waiting.
-TEST(ThreadTest, StopWhileRunningWaitsForTheCurrentStep) {
-    for (const bool requestFirst : {false, true}) {
-        SCOPED_TRACE(requestFirst);
-        CountingThread thread(0, true);
+// A worker that ends by itself runs exactly its steps; one stopped while running finishes the
+// step it is in, and begins no other, also when the flag was raised beforehand without waiting.
+TEST(ThreadTest, StopEndsTheRunAfterTheCurrentStep) {
+    struct Case {
+        int limit;
+        bool requestFirst;
+        int steps;
+    };
+    const Case cases[] = {{5, false, 5}, {0, false, 1}, {0, true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "limit " << c.limit << ", " << c.requestFirst);
+        CountingThread thread(c.limit);
         ASSERT_TRUE(thread.Begin());
-        ASSERT_TRUE(thread.WaitForSteps(1));
-        if (requestFirst) {
+        EXPECT_FALSE(thread.StopFlag());
+        ASSERT_TRUE(thread.WaitForSteps(c.steps));
+        if (c.requestFirst) {
             thread.RequestStop();
         }
         thread.Stop();
-        // The step that was running when the stop came has completed, and no other one began.
-        EXPECT_TRUE(thread.sawStopInsideStep.load());
-        EXPECT_EQ(thread.started.load(), 1);
-        EXPECT_EQ(thread.finished.load(), 1);
+        EXPECT_TRUE(thread.StopFlag());
+        EXPECT_EQ(thread.started.load(), c.steps);
+        EXPECT_EQ(thread.finished.load(), c.steps);
     }
 }
 

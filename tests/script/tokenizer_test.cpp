@@ -10,7 +10,6 @@ namespace zorvo {
 namespace {
 
 using Texts = std::vector<std::string>;
-const std::string kNoOpen = "Error (Script): Malformed script, missing '(' character.\n";
 
 TEST(NextArgument, SplitsArguments) {
     const std::vector<std::pair<std::string, Texts>> cases = {
@@ -36,58 +35,42 @@ TEST(NextArgument, SplitsArguments) {
     }
 }
 
-TEST(ExtractCall, FindsStatementsAndReportsMissingCharacters) {
+// `range( ... )` calls and `group( ... ) { ... }` blocks.
+TEST(Extract, FindsCallsAndBlocksAndReportsMissingCharacters) {
     struct Case {
         std::string text;
-        bool found;
-        std::string arguments;
+        std::string found;  // arguments, and "|body" for a block; empty when not found
         Texts log;
     };
-    const std::vector<Case> cases = {
-        {"xx range ( 5 ) ;", true, " 5 ", {}},
-        {"no statement here", false, "", {}},
-        {"Range( 1, 2 )", false, "", {}},                          // case-sensitive
-        {"input( a, orange.avi ) x( 1, 2 )", true, " 1, 2 ", {}},  // inside a word
-        {"range", false, "", {kNoOpen}},
-        {"range( 1, 2", false, "", {"Error (Script): Malformed script, missing ')' character.\n"}},
-    };
-    for (const Case& c : cases) {
-        LogCollector log;
-        size_t cursor = 0;
-        std::string arguments;
-        EXPECT_EQ(CExtract::ExtractCall(c.text, "range", cursor, arguments), c.found) << c.text;
-        if (c.found) {
-            EXPECT_EQ(arguments, c.arguments) << c.text;
-            EXPECT_EQ(c.text[cursor], ')');
-        }
-        EXPECT_EQ(log.Texts(), c.log) << c.text;
-    }
-}
-
-TEST(ExtractBlock, CutsArgumentsAndBody) {
-    struct Case {
-        std::string text;
-        std::string arguments;  // with the body: empty when not found
-        std::string body;
-        Texts log;
+    const auto missing = [](char c) {
+        return Texts{std::string("Error (Script): Malformed script, missing '") + c +
+                     "' character.\n"};
     };
     const std::vector<Case> cases = {
-        {"group( all ) { a, b }", " all ", " a, b ", {}},
-        {"group( g ) ; x { a } }", " g ", " a ", {}},
-        {"group( g )", "", "", {"Error (Script): Malformed script, missing '{' character.\n"}},
-        {"group( g ) { a", "", "", {"Error (Script): Malformed script, missing '}' character.\n"}},
-        {"group g", "", "", {kNoOpen}},
+        {"xx range ( 5 ) ;", " 5 ", {}},
+        {"no statement here", "", {}},
+        {"Range( 1, 2 )", "", {}},                           // case-sensitive
+        {"input( a, orange.avi ) x( 1, 2 )", " 1, 2 ", {}},  // inside a word
+        {"range", "", missing('(')},
+        {"range( 1, 2", "", missing(')')},
+        {"group( all ) { a, b }", " all | a, b ", {}},
+        {"group( g ) ; x { a } }", " g | a ", {}},
+        {"group( g )", "", missing('{')},
+        {"group( g ) { a", "", missing('}')},
+        {"group g", "", missing('(')},
     };
     for (const Case& c : cases) {
         LogCollector log;
         size_t cursor = 0;
         std::string arguments;
         std::string body;
-        const bool found = CExtract::ExtractBlock(c.text, "group", cursor, arguments, body);
-        EXPECT_EQ(found, !c.arguments.empty()) << c.text;
+        const bool block = c.text.rfind("group", 0) == 0;
+        const bool found = block ? CExtract::ExtractBlock(c.text, "group", cursor, arguments, body)
+                                 : CExtract::ExtractCall(c.text, "range", cursor, arguments);
+        EXPECT_EQ(found, !c.found.empty()) << c.text;
         if (found) {
-            EXPECT_EQ(arguments + "|" + body, c.arguments + "|" + c.body);
-            EXPECT_EQ(c.text[cursor], '}');
+            EXPECT_EQ(block ? arguments + "|" + body : arguments, c.found);
+            EXPECT_EQ(c.text[cursor], block ? '}' : ')');
         }
         EXPECT_EQ(log.Texts(), c.log) << c.text;
     }

@@ -2,10 +2,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
-#include <QTimer>
 #include <functional>
-#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/ZorvoDlg.h"
 
 namespace zorvo::test {
 
@@ -23,25 +28,38 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000) 
     return true;
 }
 
-// Runs the event loop for a while, for things that must not happen.
-inline void RunEventsFor(int milliseconds) {
-    WaitUntil([] { return false; }, milliseconds);
-}
+// The main window with its file dialog replaced and every log channel message it takes noted,
+// whether it acts on it or drops it.
+class RecordingWindow : public CZorvoDlg {
+  public:
+    std::vector<LogMessage> taken;
+    QString scriptPath;
+    // What each finished sync would have shown in its dialog.
+    std::vector<std::vector<SyncResult>> syncsShown;
 
-// Calls `step` every few milliseconds from whatever event loop runs (a modal dialog's, say)
-// until it returns true. Nothing waits inside a call, so messages posted meanwhile are
-// delivered between the calls.
-inline std::unique_ptr<QTimer> PollFromEventLoop(std::function<bool()> step) {
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(5);
-    QTimer* self = timer.get();
-    QObject::connect(self, &QTimer::timeout, self, [self, step = std::move(step)] {
-        if (step()) {
-            self->stop();
-        }
-    });
-    timer->start();
-    return timer;
-}
+    std::string LogText() const {
+        return findChild<QPlainTextEdit*>(QStringLiteral("log"))->toPlainText().toStdString();
+    }
+    QPushButton* Button(const char* name) const {
+        return findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QProgressBar* Bar(const char* name) const {
+        return findChild<QProgressBar*>(QString::fromLatin1(name));
+    }
+    // Waits until the window has taken `count` messages in all.
+    bool TakeUpTo(size_t count) {
+        return WaitUntil([&] { return taken.size() >= count; });
+    }
+
+  protected:
+    void OnLogMessage(const LogMessage& message) override {
+        taken.push_back(message);
+        CZorvoDlg::OnLogMessage(message);
+    }
+    QString ChooseScriptFile() override { return scriptPath; }
+    void ShowSyncResults(const std::string&, std::vector<SyncResult> results) override {
+        syncsShown.push_back(std::move(results));
+    }
+};
 
 }  // namespace zorvo::test

@@ -5,13 +5,10 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QSlider>
-#include <map>
 
 #include "UiTestSupport.h"
-#include "capture/FFMPEGCapture.h"
-#include "capture/ImageAdjustments.h"
 #include "common/LogCollector.h"
-#include "support/TestPaths.h"
+#include "ui/AdjustmentSnippet.h"
 #include "ui/AdjustmentsDlg.h"
 
 namespace zorvo::test {
@@ -21,7 +18,6 @@ namespace {
 class TestAdjustmentsDlg : public CAdjustmentsDlg {
   public:
     int failures = 0;
-    QString chosen;
 
     QSlider* Slider(const char* name) const {
         return findChild<QSlider*>(QString::fromLatin1(name));
@@ -30,7 +26,7 @@ class TestAdjustmentsDlg : public CAdjustmentsDlg {
 
   protected:
     void ReportCaptureFailure() override { ++failures; }
-    QString ChooseVideoFile() override { return chosen; }
+    QString ChooseVideoFile() override { return {}; }
 };
 
 std::string Clipboard() {
@@ -40,32 +36,19 @@ void SetClipboard(const std::string& text) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
-std::string StartSnippet(const std::string& path) {
-    return "input( \"\", \"" + path +
-           "\" ) {\n"
-           "\tcolor_balance( 0.00, 0.00, 0.00 );\n"
-           "\tbrightness( 0.00 );\n"
-           "\tcontrast( 0.00 );\n"
-           "\tsaturation( 1.00 );\n"
-           "\tnoise_reduction( 0 );\n"
-           "\tvertical_flip( auto );\n"
-           "}";
-}
-
-// The start snippet with one line replaced.
+// The snippet of the controls' start positions with one line replaced.
 std::string SnippetWith(const std::string& startLine, const std::string& line) {
-    std::string text = StartSnippet("");
+    std::string text =
+        "input( \"\", \"\" ) {\n\tcolor_balance( 0.00, 0.00, 0.00 );\n\tbrightness( 0.00 );\n"
+        "\tcontrast( 0.00 );\n\tsaturation( 1.00 );\n\tnoise_reduction( 0 );\n"
+        "\tvertical_flip( auto );\n}";
     const size_t at = text.find(startLine);
     EXPECT_NE(at, std::string::npos) << startLine;
     return text.replace(at, startLine.size(), line);
 }
 
-class AdjustmentsTest : public ::testing::Test {
-  protected:
+TEST(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     LogCollector log;  // the dialog's captures report here
-};
-
-TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     struct Case {
         const char* slider;  // nullptr: the flip choice
         int position;
@@ -74,13 +57,10 @@ TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
         bool restarts;
     };
     const Case cases[] = {
-        {"contrast", 100, "contrast( 0.00 )", "contrast( 2.00 )", false},
         {"contrast", 0, "contrast( 0.00 )", "contrast( -2.00 )", false},
         {"contrast", 49, "contrast( 0.00 )", "contrast( -0.04 )", false},
         {"saturation", 100, "saturation( 1.00 )", "saturation( 2.00 )", false},
-        {"saturation", 0, "saturation( 1.00 )", "saturation( 0.00 )", false},
         {"brightness", 49, "brightness( 0.00 )", "brightness( -0.02 )", false},
-        {"brightness", 100, "brightness( 0.00 )", "brightness( 1.00 )", false},
         {"colorBalanceCR", 49, "( 0.00, 0.00, 0.00 )", "( -0.02, 0.00, 0.00 )", false},
         {"colorBalanceMG", 77, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.54, 0.00 )", false},
         {"colorBalanceYB", 0, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.00, -1.00 )", false},
@@ -110,67 +90,55 @@ TEST_F(AdjustmentsTest, MovingAControlWritesTheSnippet) {
     }
 }
 
-TEST_F(AdjustmentsTest, PasteSetsTheControls) {
+TEST(AdjustmentsTest, PasteSetsTheControls) {
+    LogCollector log;
     struct Case {
         const char* text;
-        std::map<std::string, int> sliders;  // the ones that move
-        int flipItem;
+        AdjustmentPositions positions;
         int noiseLevel;
         bool restarts;
     };
     const Case cases[] = {
         {"color_balance( 0.5, -0.5, 1 )",
-         {{"colorBalanceCR", 75}, {"colorBalanceMG", 25}, {"colorBalanceYB", 100}},
-         0,
+         {.colorBalanceCR = 75, .colorBalanceMG = 25, .colorBalanceYB = 100},
          0,
          false},
-        // Only the first color_balance counts.
+        // Only the first color_balance counts; of the others the last one decides.
         {"color_balance( 0.5, 0, 0 ) color_balance( -1, -1, -1 )",
-         {{"colorBalanceCR", 75}},
-         0,
+         {.colorBalanceCR = 75},
          0,
          false},
-        {"brightness( 3 )", {{"brightness", 100}}, 0, 0, false},
-        {"brightness( -7.5 )", {{"brightness", 0}}, 0, 0, false},
-        // The last one decides.
-        {"brightness( 0.5 ); brightness( -0.5 );", {{"brightness", 25}}, 0, 0, false},
-        {"contrast( -1 )", {{"contrast", 25}}, 0, 0, false},
-        {"contrast( 0.99 )", {{"contrast", 74}}, 0, 0, false},  // 74.75 truncated
-        {"saturation( 1.5 )", {{"saturation", 75}}, 0, 0, false},
-        {"noise_reduction( 19 )", {{"noiseReduction", 95}}, 0, 19, true},
-        {"noise_reduction( 500000000 )", {{"noiseReduction", 100}}, 0, 500000000, true},
-        {"vertical_flip( false )", {}, 2, 0, true},
-        {"vertical_flip( TRUE )", {}, 0, 0, true},  // not a flip word, yet a restart
-        {"no statement here", {}, 0, 0, false},
+        {"brightness( 0.5 ); brightness( -7.5 );", {.brightness = 0}, 0, false},
+        {"contrast( 0.99 )", {.contrast = 74}, 0, false},  // 74.75 truncated
+        {"saturation( 1.5 )", {.saturation = 75}, 0, false},
+        {"noise_reduction( 500000000 )", {.noiseReduction = 100}, 500000000, true},
+        {"vertical_flip( false )", {.flipItem = 2}, 0, true},
+        {"vertical_flip( TRUE )", {}, 0, true},  // not a flip word, yet a restart
+        {"no statement here", {}, 0, false},
         {"input( \"\", \"x.avi\" ) {\n\tcolor_balance( -0.60, 0.20, -0.02 );\n"
-         "\tbrightness( -0.02 );\n\tcontrast( -2.00 );\n\tsaturation( 2.00 );\n"
+         "\tbrightness( 3 );\n\tcontrast( -2.00 );\n\tsaturation( 2.00 );\n"
          "\tnoise_reduction( 7 );\n\tvertical_flip( true );\n}",
-         {{"colorBalanceCR", 20},
-          {"colorBalanceMG", 60},
-          {"colorBalanceYB", 49},
-          {"brightness", 49},
-          {"contrast", 0},
-          {"saturation", 100},
-          {"noiseReduction", 35}},
-         1,
+         {20, 60, 49, 100, 0, 100, 35, 1},
          7,
          true},
     };
-    const std::map<std::string, int> start = {
-        {"colorBalanceCR", 50}, {"colorBalanceMG", 50}, {"colorBalanceYB", 50}, {"brightness", 50},
-        {"contrast", 50},       {"saturation", 50},     {"noiseReduction", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         TestAdjustmentsDlg dialog;
         SetClipboard(c.text);
         dialog.PasteSnippet();
-        for (const auto& [name, position] : start) {
-            const auto moved = c.sliders.find(name);
-            EXPECT_EQ(dialog.Slider(name.c_str())->value(),
-                      moved == c.sliders.end() ? position : moved->second)
-                << name;
+        const AdjustmentPositions& p = c.positions;
+        const std::pair<const char*, int> sliders[] = {{"colorBalanceCR", p.colorBalanceCR},
+                                                       {"colorBalanceMG", p.colorBalanceMG},
+                                                       {"colorBalanceYB", p.colorBalanceYB},
+                                                       {"brightness", p.brightness},
+                                                       {"contrast", p.contrast},
+                                                       {"saturation", p.saturation},
+                                                       {"noiseReduction", p.noiseReduction}};
+        for (const auto& [name, position] : sliders) {
+            EXPECT_EQ(dialog.Slider(name)->value(), position) << name;
         }
-        EXPECT_EQ(dialog.Flip()->currentIndex(), c.flipItem);
+        EXPECT_EQ(dialog.Flip()->currentIndex(), p.flipItem);
         EXPECT_EQ(dialog.NoiseLevel(), c.noiseLevel);
         EXPECT_EQ(dialog.HasCapture(), c.restarts);
         // Setting the controls is not a user's move: the clipboard keeps the pasted text.
