@@ -1,20 +1,20 @@
 #include "support/MediaReader.h"
 
-#include "support/Owned.h"
-
 #include <cmath>
 #include <limits>
 #include <memory>
 
+#include "common/FfmpegFree.h"
+
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace zorvo::test {
 namespace {
+
+template <typename T>
+using Owned = std::unique_ptr<T, FfmpegFree>;
 
 bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -23,12 +23,13 @@ bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
            avcodec_open2(decoder.get(), codec, nullptr) >= 0;
 }
 
-void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& contents) {
-    Owned<SwsContext> scaler(
-        sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-                       frame.width, frame.height, AV_PIX_FMT_BGR24,
-                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr,
-                       nullptr, nullptr));
+void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& contents,
+                 Owned<SwsContext>& scaler) {
+    scaler.reset(sws_getCachedContext(
+        scaler.release(), frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+        frame.width, frame.height, AV_PIX_FMT_BGR24,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr, nullptr,
+        nullptr));
     const int* matrix =
         sws_getCoefficients(frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(scaler.get(), matrix, frame.color_range == AVCOL_RANGE_JPEG, matrix, 1,
@@ -79,13 +80,13 @@ void TakeSound(const AVFrame& frame, const AVStream& stream, MediaContents& cont
 
 // Sends one packet (null to drain) and takes everything the decoder gives back.
 bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& stream, AVFrame* frame,
-            MediaContents& contents) {
+            MediaContents& contents, Owned<SwsContext>& scaler) {
     if (avcodec_send_packet(decoder, packet) < 0) {
         return false;
     }
     while (avcodec_receive_frame(decoder, frame) >= 0) {
         if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-            TakePicture(*frame, stream, contents);
+            TakePicture(*frame, stream, contents, scaler);
         } else {
             TakeSound(*frame, stream, contents);
         }
@@ -107,6 +108,14 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         error = "no stream info";
         return false;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters& p = *format->streams[i]->codecpar;
+        contents.streams.push_back({p.codec_type == AVMEDIA_TYPE_VIDEO   ? "video"
+                                    : p.codec_type == AVMEDIA_TYPE_AUDIO ? "audio"
+                                                                         : "other",
+                                    avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate,
+                                    p.ch_layout.nb_channels});
     }
     const int videoIndex =
         av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -140,13 +149,17 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
     }
     const Owned<AVPacket> packet(av_packet_alloc());
     const Owned<AVFrame> frame(av_frame_alloc());
+    Owned<SwsContext> scaler;
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         const int index = packet->stream_index;
+        if (index == audioIndex) {
+            contents.audio.insert(contents.audio.end(), packet->data, packet->data + packet->size);
+        }
         AVCodecContext* decoder = index == videoIndex   ? video.get()
                                   : index == audioIndex ? audio.get()
                                                         : nullptr;
         const bool ok = !decoder || Decode(decoder, packet.get(), *format->streams[index],
-                                           frame.get(), contents);
+                                           frame.get(), contents, scaler);
         av_packet_unref(packet.get());
         if (!ok) {
             error = "a packet of stream " + std::to_string(index) + " does not decode";
@@ -154,10 +167,10 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
         }
     }
     if (video) {
-        Decode(video.get(), nullptr, *format->streams[videoIndex], frame.get(), contents);
+        Decode(video.get(), nullptr, *format->streams[videoIndex], frame.get(), contents, scaler);
     }
     if (audio) {
-        Decode(audio.get(), nullptr, *format->streams[audioIndex], frame.get(), contents);
+        Decode(audio.get(), nullptr, *format->streams[audioIndex], frame.get(), contents, scaler);
     }
     return true;
 }

@@ -1,38 +1,123 @@
 #include "support/ProgramRun.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <array>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "support/TestPaths.h"
 
-namespace zorvo::test {
+extern char** environ;
 
-ProgramRun RunZorvo(const std::string& arguments, const std::string& program) {
-    TempDir dir;
-    const std::string errPath = dir.File("stderr");
-    const std::string command =
-        BinDir() + "/" + program + " " + arguments + " 2>" + errPath + " </dev/null";
+namespace zorvo::test {
+namespace {
+
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { Close(); }
+    void Close() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = -1;
+    }
+};
+
+struct FileActions {
+    posix_spawn_file_actions_t actions;
+    FileActions() { posix_spawn_file_actions_init(&actions); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& argv, const InputFeed& feed) {
     ProgramRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
+    TempDir dir;
+    const std::string out = dir.File("out");
+    const std::string err = dir.File("err");
+    // The input goes through a socket rather than a pipe: send() can refuse with EPIPE instead
+    // of raising SIGPIPE when the program stops reading early.
+    int pair[2] = {-1, -1};
+    if (feed && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        run.err = "cannot make the input socket";
         return run;
     }
-    std::array<char, 4096> buffer;
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.out.append(buffer.data(), n);
+    Descriptor ours;
+    Descriptor theirs;
+    ours.fd = pair[0];
+    theirs.fd = pair[1];
+    FileActions files;
+    if (feed) {
+        posix_spawn_file_actions_adddup2(&files.actions, theirs.fd, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
     }
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (FILE* err = std::fopen(errPath.c_str(), "rb")) {
-        while ((n = fread(buffer.data(), 1, buffer.size(), err)) > 0) {
-            run.err.append(buffer.data(), n);
+    posix_spawn_file_actions_addopen(&files.actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&files.actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    if (const int failed =
+            ::posix_spawnp(&pid, args[0], &files.actions, nullptr, args.data(), environ)) {
+        run.err = "cannot run " + argv[0] + ": " + std::strerror(failed);
+        return run;
+    }
+    theirs.Close();
+    std::string bytes;
+    bool open = static_cast<bool>(feed);
+    while (open && feed(bytes)) {
+        for (std::size_t sent = 0; open && sent < bytes.size();) {
+            const ssize_t n =
+                ::send(ours.fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            open = n > 0 || errno == EINTR;
+            sent += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
-        std::fclose(err);
+        bytes.clear();
     }
+    ours.Close();
+    int status = 0;
+    pid_t done = 0;
+    do {
+        done = ::waitpid(pid, &status, 0);
+    } while (done < 0 && errno == EINTR);
+    run.status = done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = FileText(out);
+    run.err = FileText(err);
     return run;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+ProgramRun RunZorvo(const std::string& arguments, const std::string& program) {
+    return RunProgram({"/bin/sh", "-c", "exec " + BinDir() + "/" + program + " " + arguments});
 }
 
 }  // namespace zorvo::test

@@ -1,104 +1,48 @@
 #include "support/TestVideo.h"
 
-#include "support/Owned.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
-}
+#include "support/ProgramRun.h"
 
 namespace zorvo::test {
 
 namespace {
 
-bool Fail(std::string* error, const std::string& reason, int code = 0) {
-    if (error) {
-        *error = reason;
-        if (code < 0) {
-            *error += ": " + ErrorText(code);
-        }
-    }
-    return false;
-}
-
-// Test runs stay readable: encoders and decoders report only real errors.
-void QuietLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
-
-struct EncoderChoice {
-    const char* name;
-    AVPixelFormat format;
-};
-
-EncoderChoice ChooseEncoder(TestCodec codec) {
+// The encoder and its settings: B-frames where the codec has them, and a fine fixed quantiser
+// that keeps the band edges sharp.
+std::string EncoderOptions(TestCodec codec) {
     switch (codec) {
         case TestCodec::Mpeg4:
-            return {"mpeg4", AV_PIX_FMT_YUV420P};
+            return "-c:v mpeg4 -pix_fmt yuv420p -bf 0 -q:v 2";
         case TestCodec::MjpegYuvj420p:
-            return {"mjpeg", AV_PIX_FMT_YUVJ420P};
+            return "-c:v mjpeg -pix_fmt yuvj420p -q:v 2";
         case TestCodec::MjpegYuvj422p:
-            return {"mjpeg", AV_PIX_FMT_YUVJ422P};
+            return "-c:v mjpeg -pix_fmt yuvj422p -q:v 2";
         case TestCodec::H264:
-            return {"libx264", AV_PIX_FMT_YUV420P};
+            // Key frames exactly every interval, so seeking has somewhere to land.
+            return "-c:v libx264 -pix_fmt yuv420p -preset ultrafast -qp 8 -bf 2 "
+                   "-x264-params scenecut=0:min-keyint=1";
         case TestCodec::Mpeg2:
-            return {"mpeg2video", AV_PIX_FMT_YUV420P};
+            return "-c:v mpeg2video -pix_fmt yuv420p -bf 2 -q:v 2";
         case TestCodec::Ffv1:
-            return {"ffv1", AV_PIX_FMT_YUV420P};
+            return "-c:v ffv1 -pix_fmt yuv420p";
         case TestCodec::Ffv1Bgr0:
-            return {"ffv1", AV_PIX_FMT_0RGB32};
+            return "-c:v ffv1 -pix_fmt bgr0";
     }
-    return {"mpeg4", AV_PIX_FMT_YUV420P};
-}
-
-void Configure(AVCodecContext& c, TestCodec codec, const TestVideo& video) {
-    c.width = video.width;
-    c.height = video.height;
-    c.time_base = AVRational{video.rateDen, video.rateNum};
-    c.framerate = AVRational{video.rateNum, video.rateDen};
-    c.gop_size = video.keyFrameInterval;
-    c.max_b_frames = 0;
-    switch (codec) {
-        case TestCodec::H264:
-            c.max_b_frames = 2;
-            av_opt_set(c.priv_data, "preset", "ultrafast", 0);
-            av_opt_set(c.priv_data, "qp", "8", 0);
-            // One key frame every interval, so seeking has somewhere to land.
-            av_opt_set(c.priv_data, "x264-params", "scenecut=0:min-keyint=1", 0);
-            break;
-        case TestCodec::Mpeg2:
-            c.max_b_frames = 2;
-            [[fallthrough]];
-        case TestCodec::Mpeg4:
-        case TestCodec::MjpegYuvj420p:
-        case TestCodec::MjpegYuvj422p:
-            // A fine fixed quantiser keeps the band edges sharp.
-            c.flags |= AV_CODEC_FLAG_QSCALE;
-            c.global_quality = FF_QP2LAMBDA * 2;
-            break;
-        case TestCodec::Ffv1:
-        case TestCodec::Ffv1Bgr0:
-            break;
-    }
+    return "";
 }
 
 // Paints one source picture, packed BGR, top row first.
-void Paint(const TestVideo& video, int index, int bandHeight, std::vector<std::uint8_t>& bgr) {
+void Paint(const TestVideo& video, int index, int bandHeight, std::string& bgr) {
     const int number = video.firstNumber + index;
+    bgr.resize(static_cast<size_t>(video.width) * video.height * 3);
     for (int y = 0; y < video.height; ++y) {
-        std::uint8_t* row = bgr.data() + static_cast<size_t>(y) * video.width * 3;
+        auto* row =
+            reinterpret_cast<std::uint8_t*>(bgr.data()) + static_cast<size_t>(y) * video.width * 3;
         if (video.pattern == TestPattern::FrameNumber) {
             std::fill(row, row + video.width * 3, BandIsWhite(number, y, bandHeight) ? 255 : 0);
             continue;
@@ -138,95 +82,35 @@ bool BandIsWhite(int number, int row, int bandHeight) {
 }
 
 bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string* error) {
-    QuietLibraries();
     if (video.width <= 0 || video.height <= 0 || video.rateNum <= 0 || video.rateDen <= 0 ||
         video.frameCount < 0) {
-        return Fail(error, "invalid test video parameters");
-    }
-    const EncoderChoice choice = ChooseEncoder(video.codec);
-    const AVCodec* codec = avcodec_find_encoder_by_name(choice.name);
-    if (!codec) {
-        return Fail(error, std::string("no encoder ") + choice.name);
-    }
-
-    AVFormatContext* rawOutput = nullptr;
-    int result = avformat_alloc_output_context2(&rawOutput, nullptr, nullptr, path.c_str());
-    if (result < 0 || !rawOutput) {
-        return Fail(error, "no container for " + path, result);
-    }
-    OwnedOutput output(rawOutput);
-    AVStream* stream = avformat_new_stream(output.get(), nullptr);
-    Owned<AVCodecContext> encoder(avcodec_alloc_context3(codec));
-    if (!stream || !encoder) {
-        return Fail(error, "out of memory");
-    }
-    Configure(*encoder, video.codec, video);
-    encoder->pix_fmt = choice.format;
-    if (output->oformat->flags & AVFMT_GLOBALHEADER) {
-        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    if ((result = avcodec_open2(encoder.get(), codec, nullptr)) < 0) {
-        return Fail(error, std::string("cannot open encoder ") + choice.name, result);
-    }
-    if ((result = avcodec_parameters_from_context(stream->codecpar, encoder.get())) < 0) {
-        return Fail(error, "cannot describe the stream", result);
-    }
-    stream->time_base = encoder->time_base;
-    stream->avg_frame_rate = encoder->framerate;
-    stream->r_frame_rate = encoder->framerate;
-    if (!(output->oformat->flags & AVFMT_NOFILE) &&
-        (result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
-        return Fail(error, "cannot create " + path, result);
-    }
-    if ((result = avformat_write_header(output.get(), nullptr)) < 0) {
-        return Fail(error, "cannot write the header", result);
-    }
-
-    Owned<AVFrame> frame(av_frame_alloc());
-    Owned<AVPacket> packet(av_packet_alloc());
-    if (!frame || !packet) {
-        return Fail(error, "out of memory");
-    }
-    frame->format = choice.format;
-    frame->width = video.width;
-    frame->height = video.height;
-    if ((result = av_frame_get_buffer(frame.get(), 0)) < 0) {
-        return Fail(error, "cannot allocate a picture", result);
-    }
-    Owned<SwsContext> scaler(sws_getContext(video.width, video.height, AV_PIX_FMT_BGR24,
-                                            video.width, video.height, choice.format, SWS_POINT,
-                                            nullptr, nullptr, nullptr));
-    if (!scaler) {
-        return Fail(error, "cannot convert to the encoder's format");
+        if (error) {
+            *error = "invalid test video parameters";
+        }
+        return false;
     }
     const int bandHeight =
         video.bandHeight > 0 ? video.bandHeight : DefaultBandHeight(video.height);
-    std::vector<std::uint8_t> bgr(static_cast<size_t>(video.width) * video.height * 3);
-    for (int i = 0; i < video.frameCount; ++i) {
-        if ((result = av_frame_make_writable(frame.get())) < 0) {
-            return Fail(error, "cannot write a picture", result);
+    // Raw pictures in on standard input; point sampling to the encoder's format, one thread.
+    std::vector<std::string> argv =
+        Words("ffmpeg -nostdin -v error -y -f rawvideo -pixel_format bgr24 -video_size " +
+              std::to_string(video.width) + "x" + std::to_string(video.height) + " -framerate " +
+              std::to_string(video.rateNum) + "/" + std::to_string(video.rateDen) +
+              " -i - -sws_flags neighbor -threads 1 -g " + std::to_string(video.keyFrameInterval) +
+              " " + EncoderOptions(video.codec));
+    argv.push_back(path);
+    int painted = 0;
+    const ProgramRun run = RunProgram(argv, [&](std::string& bgr) {
+        if (painted == video.frameCount) {
+            return false;
         }
-        Paint(video, i, bandHeight, bgr);
-        const std::uint8_t* source[1] = {bgr.data()};
-        const int sourceStride[1] = {video.width * 3};
-        sws_scale(scaler.get(), source, sourceStride, 0, video.height, frame->data,
-                  frame->linesize);
-        frame->pts = i;
-        if (encoder->flags & AV_CODEC_FLAG_QSCALE) {
-            frame->quality = encoder->global_quality;
-        }
-        if ((result = EncodeAndWrite(encoder.get(), output.get(), stream, frame.get(),
-                                     packet.get())) < 0) {
-            return Fail(error, "encoding failed", result);
-        }
+        Paint(video, painted++, bandHeight, bgr);
+        return true;
+    });
+    if (run.status != 0 && error) {
+        *error = "ffmpeg cannot write " + path + ": " + run.err;
     }
-    if ((result = EncodeAndWrite(encoder.get(), output.get(), stream, nullptr, packet.get())) < 0) {
-        return Fail(error, "flushing the encoder failed", result);
-    }
-    if ((result = av_write_trailer(output.get())) < 0) {
-        return Fail(error, "cannot finish " + path, result);
-    }
-    return true;
+    return run.status == 0;
 }
 
 namespace {
