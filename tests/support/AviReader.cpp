@@ -73,27 +73,17 @@ bool FfmpegToolsAvailable() {
 }
 
 std::string FfmpegToolWarnings(const std::string& path) {
-    std::string output;
-    for (const ProgramRun& run :
-         {RunProgram({"ffprobe", "-v", "warning", path}),
-          RunProgram({"ffmpeg", "-nostdin", "-v", "warning", "-i", path, "-f", "null", "-"})}) {
-        output += run.err + run.out;
-        if (run.status != 0) {
-            output += "[exit status " + std::to_string(run.status) + "]\n";
-        }
-    }
-    // A PCM wave format has no channel mask, so ffmpeg notes the layout it assumes for every
-    // such input, the song's own WAVE file included; that says nothing about the file.
+    // A PCM wave format has no channel mask; without -guess_layout_max 0 ffmpeg would note the
+    // layout it assumes for every such input, which says nothing about the file.
+    std::vector<std::string> decode = Words("ffmpeg -nostdin -v warning -guess_layout_max 0 -i");
+    decode.insert(decode.end(), {path, "-f", "null", "-"});
     std::string warnings;
-    std::size_t at = 0;
-    while (at < output.size()) {
-        std::size_t end = output.find('\n', at);
-        end = end == std::string::npos ? output.size() : end + 1;
-        const std::string line = output.substr(at, end - at);
-        if (line.rfind("Guessed Channel Layout for Input Stream", 0) != 0) {
-            warnings += line;
+    for (const ProgramRun& run :
+         {RunProgram({"ffprobe", "-v", "warning", path}), RunProgram(decode)}) {
+        warnings += run.err + run.out;
+        if (run.status != 0) {
+            warnings += "[exit status " + std::to_string(run.status) + "]\n";
         }
-        at = end;
     }
     return warnings;
 }

@@ -54,20 +54,17 @@ void TakeSound(const AVFrame& frame, const AVStream& stream, MediaContents& cont
         for (int c = 0; c < channels; ++c) {
             const int plane = planar ? c : 0;
             const int index = planar ? i : i * channels + c;
+            const std::uint8_t* data = frame.extended_data[plane];
             double value = 0;
             switch (av_get_packed_sample_fmt(format)) {
                 case AV_SAMPLE_FMT_S16:
-                    value =
-                        reinterpret_cast<const std::int16_t*>(frame.extended_data[plane])[index];
+                    value = reinterpret_cast<const std::int16_t*>(data)[index];
                     break;
                 case AV_SAMPLE_FMT_S32:
-                    value =
-                        reinterpret_cast<const std::int32_t*>(frame.extended_data[plane])[index] /
-                        65536.0;
+                    value = reinterpret_cast<const std::int32_t*>(data)[index] / 65536.0;
                     break;
                 case AV_SAMPLE_FMT_FLT:
-                    value =
-                        reinterpret_cast<const float*>(frame.extended_data[plane])[index] * 32768.0;
+                    value = reinterpret_cast<const float*>(data)[index] * 32768.0;
                     break;
                 default:
                     break;
@@ -109,43 +106,37 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
         error = "no stream info";
         return false;
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVCodecParameters& p = *format->streams[i]->codecpar;
+    const int videoIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int audioIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    // A decoder for the chosen video and audio stream, by stream index.
+    std::vector<Owned<AVCodecContext>> decoders(format->nb_streams);
+    for (int i = 0; i < static_cast<int>(format->nb_streams); ++i) {
+        const AVStream& s = *format->streams[i];
+        const AVCodecParameters& p = *s.codecpar;
         contents.streams.push_back({p.codec_type == AVMEDIA_TYPE_VIDEO   ? "video"
                                     : p.codec_type == AVMEDIA_TYPE_AUDIO ? "audio"
                                                                          : "other",
                                     avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate,
                                     p.ch_layout.nb_channels});
-    }
-    const int videoIndex =
-        av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const int audioIndex =
-        av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    Owned<AVCodecContext> video;
-    Owned<AVCodecContext> audio;
-    if (videoIndex >= 0) {
-        const AVStream* s = format->streams[videoIndex];
-        if (!OpenDecoder(s, video)) {
-            error = "cannot open the video decoder";
+        if (i == videoIndex) {
+            contents.videoCodec = avcodec_get_name(p.codec_id);
+            contents.width = p.width;
+            contents.height = p.height;
+            contents.rateNum = s.avg_frame_rate.num;
+            contents.rateDen = s.avg_frame_rate.den;
+            contents.colorSpace = av_color_space_name(p.color_space);
+            contents.colorRange = av_color_range_name(p.color_range);
+        } else if (i == audioIndex) {
+            contents.audioCodec = avcodec_get_name(p.codec_id);
+            contents.sampleRate = p.sample_rate;
+            contents.channels = p.ch_layout.nb_channels;
+        }
+        if ((i == videoIndex || i == audioIndex) && !OpenDecoder(&s, decoders[i])) {
+            error = "cannot open the decoder of stream " + std::to_string(i);
             return false;
         }
-        contents.videoCodec = avcodec_get_name(s->codecpar->codec_id);
-        contents.width = s->codecpar->width;
-        contents.height = s->codecpar->height;
-        contents.rateNum = s->avg_frame_rate.num;
-        contents.rateDen = s->avg_frame_rate.den;
-        contents.colorSpace = av_color_space_name(s->codecpar->color_space);
-        contents.colorRange = av_color_range_name(s->codecpar->color_range);
-    }
-    if (audioIndex >= 0) {
-        const AVStream* s = format->streams[audioIndex];
-        if (!OpenDecoder(s, audio)) {
-            error = "cannot open the audio decoder";
-            return false;
-        }
-        contents.audioCodec = avcodec_get_name(s->codecpar->codec_id);
-        contents.sampleRate = s->codecpar->sample_rate;
-        contents.channels = s->codecpar->ch_layout.nb_channels;
     }
     const Owned<AVPacket> packet(av_packet_alloc());
     const Owned<AVFrame> frame(av_frame_alloc());
@@ -155,9 +146,8 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
         if (index == audioIndex) {
             contents.audio.insert(contents.audio.end(), packet->data, packet->data + packet->size);
         }
-        AVCodecContext* decoder = index == videoIndex   ? video.get()
-                                  : index == audioIndex ? audio.get()
-                                                        : nullptr;
+        AVCodecContext* decoder =
+            index < static_cast<int>(decoders.size()) ? decoders[index].get() : nullptr;
         const bool ok = !decoder || Decode(decoder, packet.get(), *format->streams[index],
                                            frame.get(), contents, scaler);
         av_packet_unref(packet.get());
@@ -166,11 +156,10 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
             return false;
         }
     }
-    if (video) {
-        Decode(video.get(), nullptr, *format->streams[videoIndex], frame.get(), contents, scaler);
-    }
-    if (audio) {
-        Decode(audio.get(), nullptr, *format->streams[audioIndex], frame.get(), contents, scaler);
+    for (std::size_t i = 0; i < decoders.size(); ++i) {
+        if (decoders[i]) {
+            Decode(decoders[i].get(), nullptr, *format->streams[i], frame.get(), contents, scaler);
+        }
     }
     return true;
 }

@@ -36,6 +36,17 @@ std::string EncoderOptions(TestCodec codec) {
     return "";
 }
 
+// Whether source row `row` is white in the frame that shows `number`.
+bool BandIsWhite(int number, int row, int bandHeight) {
+    const int unit = row / bandHeight % kBandCycle;
+    if (unit < 8) {
+        return unit != 0 && (unit <= 3 || unit == 7);  // guard, sync, guard
+    }
+    // Data from unit 8 on, two units a bit; 1 starts white.
+    const int bit = (number >> (kNumberBits - 1 - (unit - 8) / 2)) & 1;
+    return (unit % 2 == 0) == (bit == 1);
+}
+
 // Paints one source picture, packed BGR, top row first.
 void Paint(const TestVideo& video, int index, int bandHeight, std::string& bgr) {
     const int number = video.firstNumber + index;
@@ -57,30 +68,6 @@ void Paint(const TestVideo& video, int index, int bandHeight, std::string& bgr) 
 
 }  // namespace
 
-int DefaultBandHeight(int height) {
-    return std::max(3, height / 68);
-}
-
-bool BandIsWhite(int number, int row, int bandHeight) {
-    const int unit = (row / std::max(1, bandHeight)) % kBandCycle;
-    if (unit == 0) {
-        return false;
-    }
-    if (unit <= 3) {
-        return true;
-    }
-    if (unit <= 6) {
-        return false;
-    }
-    if (unit == 7) {
-        return true;
-    }
-    const int data = unit - 8;
-    const int bit = (number >> (kNumberBits - 1 - data / 2)) & 1;
-    const bool firstHalf = data % 2 == 0;
-    return firstHalf == (bit == 1);
-}
-
 bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string* error) {
     if (video.width <= 0 || video.height <= 0 || video.rateNum <= 0 || video.rateDen <= 0 ||
         video.frameCount < 0) {
@@ -89,8 +76,7 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
         }
         return false;
     }
-    const int bandHeight =
-        video.bandHeight > 0 ? video.bandHeight : DefaultBandHeight(video.height);
+    const int bandHeight = std::max(3, video.height / 68);
     // Raw pictures in on standard input; point sampling to the encoder's format, one thread.
     std::vector<std::string> argv =
         Words("ffmpeg -nostdin -v error -y -f rawvideo -pixel_format bgr24 -video_size " +
