@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <numeric>
 #include <vector>
 
 #include "support/ProgramRun.h"
@@ -166,26 +167,20 @@ void DecodeRuns(const std::vector<Run>& runs, std::vector<int>& numbers) {
             continue;
         }
         std::vector<int> data(kDataUnits, -1);
-        bool consistent = true;
         for (int k = 0; k < fromFront; ++k) {
-            data[k] = forward[1 + k] ? 1 : 0;
+            data[k] = forward[1 + k];
         }
+        bool consistent = true;
         for (int j = 0; j < fromBack; ++j) {
-            const int k = kDataUnits - 1 - j;
-            const int value = backward[1 + j] ? 1 : 0;
-            if (data[k] >= 0 && data[k] != value) {
-                consistent = false;
-            }
-            data[k] = value;
+            int& value = data[kDataUnits - 1 - j];
+            consistent = consistent && (value < 0 || value == backward[1 + j]);
+            value = backward[1 + j];
         }
+        // Each bit is a pair of different units.
         int number = 0;
-        for (int bit = 0; bit < kNumberBits && consistent; ++bit) {
-            const int first = data[2 * bit];
-            const int second = data[2 * bit + 1];
-            if (first == second) {
-                consistent = false;
-            }
-            number = number * 2 + first;
+        for (int bit = 0; bit < kNumberBits; ++bit) {
+            consistent = consistent && data[2 * bit] != data[2 * bit + 1];
+            number = number * 2 + data[2 * bit];
         }
         if (consistent) {
             numbers.push_back(number);
@@ -210,15 +205,12 @@ std::optional<int> MostCommon(const std::vector<int>& numbers) {
     for (int n : numbers) {
         ++votes[n];
     }
-    std::optional<int> best;
-    int bestVotes = 0;
-    for (const auto& [number, count] : votes) {
-        if (count > bestVotes) {
-            best = number;
-            bestVotes = count;
-        }
+    if (votes.empty()) {
+        return std::nullopt;
     }
-    return best;
+    return std::max_element(votes.begin(), votes.end(),
+                            [](const auto& a, const auto& b) { return a.second < b.second; })
+        ->first;
 }
 
 }  // namespace
@@ -231,11 +223,8 @@ std::optional<FrameMark> ReadFrameMark(const FrameBitmap& bitmap) {
     std::vector<double> profile(static_cast<size_t>(bitmap.Height()));
     for (int line = 0; line < bitmap.Height(); ++line) {
         const std::uint8_t* row = bitmap.Row(bitmap.Height() - 1 - line);
-        long sum = 0;
-        for (size_t k = 0; k < bitmap.Stride(); ++k) {
-            sum += row[k];
-        }
-        profile[static_cast<size_t>(line)] = static_cast<double>(sum) / bitmap.Stride();
+        profile[static_cast<size_t>(line)] =
+            std::accumulate(row, row + bitmap.Stride(), 0.0) / bitmap.Stride();
     }
     const auto [low, high] = std::minmax_element(profile.begin(), profile.end());
     if (*high - *low < 64) {
@@ -248,13 +237,11 @@ std::optional<FrameMark> ReadFrameMark(const FrameBitmap& bitmap) {
     std::vector<int> flipped;
     std::reverse(profile.begin(), profile.end());
     DecodeRuns(ToRuns(profile, threshold), flipped);
-    if (upright.size() >= flipped.size()) {
-        if (const auto number = MostCommon(upright)) {
-            return FrameMark{*number, true};
-        }
-        return std::nullopt;
+    const bool up = upright.size() >= flipped.size();
+    if (const auto number = MostCommon(up ? upright : flipped)) {
+        return FrameMark{*number, up};
     }
-    return FrameMark{*MostCommon(flipped), false};
+    return std::nullopt;
 }
 
 }  // namespace zorvo::test
