@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "support/TestPaths.h"
@@ -19,27 +20,10 @@ extern char** environ;
 namespace zorvo::test {
 namespace {
 
-struct Descriptor {
-    int fd = -1;
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { Close(); }
-    void Close() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        fd = -1;
-    }
-};
-
-struct FileActions {
-    posix_spawn_file_actions_t actions;
-    FileActions() { posix_spawn_file_actions_init(&actions); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
-};
+// Closes a descriptor when the last copy goes (or on reset()).
+std::shared_ptr<void> Closer(int fd) {
+    return {nullptr, [fd](void*) { ::close(fd); }};
+}
 
 std::string FileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -60,38 +44,40 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const InputFeed& fee
         run.err = "cannot make the input socket";
         return run;
     }
-    Descriptor ours(pair[0]);
-    Descriptor theirs(pair[1]);
-    FileActions files;
-    posix_spawn_file_actions_adddup2(&files.actions, theirs.fd, 0);
-    posix_spawn_file_actions_addopen(&files.actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&files.actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    std::shared_ptr<void> ours = Closer(pair[0]);
+    std::shared_ptr<void> theirs = Closer(pair[1]);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    const std::shared_ptr<void> filesGo(nullptr,
+                                        [&](void*) { posix_spawn_file_actions_destroy(&files); });
+    posix_spawn_file_actions_adddup2(&files, pair[1], 0);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
     pid_t pid = 0;
-    if (const int failed =
-            ::posix_spawnp(&pid, args[0], &files.actions, nullptr, args.data(), environ)) {
+    if (const int failed = ::posix_spawnp(&pid, args[0], &files, nullptr, args.data(), environ)) {
         run.err = "cannot run " + argv[0] + ": " + std::strerror(failed);
         return run;
     }
-    theirs.Close();
+    theirs.reset();
     // Big pieces cost fewer round trips.
     const int buffer = 4 << 20;
-    ::setsockopt(ours.fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     std::string bytes;
     for (bool open = static_cast<bool>(feed); open && feed(bytes);) {
         for (std::size_t sent = 0; open && sent < bytes.size();) {
             const ssize_t n =
-                ::send(ours.fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+                ::send(pair[0], bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             open = n > 0 || errno == EINTR;
             sent += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
         bytes.clear();
     }
-    ours.Close();
+    ours.reset();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {

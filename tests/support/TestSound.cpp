@@ -112,6 +112,16 @@ void Filter(std::vector<double>& x, double hz, int rate, bool high) {
     }
 }
 
+// Little-endian 16-bit samples.
+std::string Pcm16(const std::vector<float>& samples) {
+    std::string bytes;
+    for (const float v : samples) {
+        const auto s = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
+        bytes.append(reinterpret_cast<const char*>(&s), sizeof s);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 std::vector<float> CameraSound(const SyntheticSong& song, double songAt, double audioStart,
@@ -168,13 +178,10 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
     if (file.codec != TestAudioCodec::None) {
         // AAC takes the samples as they are, PCM and FLAC as 16-bit.
         const bool aac = file.codec == TestAudioCodec::Aac;
-        std::string bytes;
-        for (const float v : file.samples) {
-            const auto s16 = static_cast<std::int16_t>(std::lround(v * 32767.0f));
-            bytes.append(
-                aac ? reinterpret_cast<const char*>(&v) : reinterpret_cast<const char*>(&s16),
-                aac ? sizeof v : sizeof s16);
-        }
+        const std::string bytes =
+            aac ? std::string(reinterpret_cast<const char*>(file.samples.data()),
+                              file.samples.size() * sizeof(float))
+                : Pcm16(file.samples);
         if (!WriteTextFile(sound, bytes)) {
             return error && (*error = "cannot write " + sound, false);
         }
@@ -211,14 +218,8 @@ bool WriteSongWave(const std::string& path, const std::vector<float>& samples, i
     WaveFormat format;
     format.sampleRate = static_cast<std::uint32_t>(rate);
     format.channels = 1;
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(samples.size() * 2);
-    for (float v : samples) {
-        const auto s = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
-        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-    }
-    return WriteWaveFile(path, format, bytes);
+    const std::string bytes = Pcm16(samples);
+    return WriteWaveFile(path, format, {bytes.begin(), bytes.end()});
 }
 
 }  // namespace zorvo::test
