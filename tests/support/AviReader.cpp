@@ -12,11 +12,7 @@ bool WalkChunks(const std::vector<std::uint8_t>& file, std::uint64_t begin, std:
                 const std::string& parent, std::vector<RiffChunk>& chunks, std::string& error) {
     std::uint64_t at = begin;
     while (at + 8 <= end) {
-        RiffChunk chunk;
-        chunk.id = FourCCAt(file, at);
-        chunk.size = U32At(file, at + 4);
-        chunk.offset = at;
-        chunk.parent = parent;
+        RiffChunk chunk{FourCCAt(file, at), "", parent, at, U32At(file, at + 4), {}};
         const std::uint64_t bodyEnd = at + 8 + chunk.size;
         if (bodyEnd > end) {
             error = "chunk '" + chunk.id + "' at " + std::to_string(at) + " runs past its list";

@@ -1,8 +1,10 @@
 #include "support/MediaReader.h"
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "common/FfmpegFree.h"
 
@@ -168,15 +170,12 @@ double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
     if (a.size() != b.size() || a.empty()) {
         return 0;
     }
-    double squares = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        squares += d * d;
-    }
-    if (squares == 0) {
-        return std::numeric_limits<double>::infinity();
-    }
-    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+    const double squares = std::transform_reduce(
+        a.begin(), a.end(), b.begin(), 0.0, std::plus<>(), [](std::uint8_t x, std::uint8_t y) {
+            return (static_cast<double>(x) - y) * (static_cast<double>(x) - y);
+        });
+    return squares == 0 ? std::numeric_limits<double>::infinity()
+                        : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
 }
 
 }  // namespace zorvo::test

@@ -24,8 +24,4 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-std::string BinDir() {
-    return ZORVO_BIN_DIR;
-}
-
 }  // namespace zorvo::test

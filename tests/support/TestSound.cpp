@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <random>
 
 #include "support/ProgramRun.h"
@@ -165,40 +163,33 @@ std::vector<float> CameraSound(const SyntheticSong& song, double songAt, double 
 bool WriteCameraFile(const std::string& path, const CameraFile& file, std::string* error) {
     // Starts are whole pictures and whole samples, as a camera records them.
     const auto at = [](double seconds, int rate) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.6f", std::lround(seconds * rate) / double(rate));
-        return std::string(text);
+        return std::to_string(std::lround(seconds * rate) / static_cast<double>(rate));
     };
-    std::vector<std::string> argv = Words(
+    std::string command =
         "ffmpeg -nostdin -v error -y -f rawvideo -pixel_format yuv420p -video_size 16x16 "
         "-framerate 25 -itsoffset " +
-        at(file.videoStart, 25) + " -i -");
+        at(file.videoStart, 25) + " -i -";
+    // Pictures keep their start: no frames repeated to fill the time before it.
+    std::string outputs = " -map 0 -c:v mpeg4 -fps_mode passthrough";
     TempDir dir;
     const std::string sound = dir.File("sound");
     if (file.codec != TestAudioCodec::None) {
-        // AAC takes the samples as they are, PCM and FLAC as 16-bit.
+        // AAC takes the samples as they are, PCM and FLAC 16-bit ones.
         const bool aac = file.codec == TestAudioCodec::Aac;
-        const std::string bytes =
-            aac ? std::string(reinterpret_cast<const char*>(file.samples.data()),
-                              file.samples.size() * sizeof(float))
-                : Pcm16(file.samples);
-        if (!WriteTextFile(sound, bytes)) {
+        if (!WriteTextFile(sound,
+                           aac ? std::string(reinterpret_cast<const char*>(file.samples.data()),
+                                             file.samples.size() * sizeof(float))
+                               : Pcm16(file.samples))) {
             return error && (*error = "cannot write " + sound, false);
         }
-        const std::vector<std::string> input =
-            Words(std::string(aac ? "-f f32le" : "-f s16le") + " -ar " + std::to_string(file.rate) +
-                  " -ac 1 -itsoffset " + at(file.audioStart, file.rate) + " -i");
-        argv.insert(argv.end(), input.begin(), input.end());
-        argv.push_back(sound);
+        command += std::string(aac ? " -f f32le" : " -f s16le") + " -ar " +
+                   std::to_string(file.rate) + " -ac 1 -itsoffset " +
+                   at(file.audioStart, file.rate) + " -i " + sound;
+        outputs += aac                                 ? " -map 1 -c:a aac -b:a 128k"
+                   : file.codec == TestAudioCodec::Pcm ? " -map 1 -c:a pcm_s16le"
+                                                       : " -map 1 -c:a flac";
     }
-    // Pictures keep their start: no frames repeated to fill the time before it.
-    const std::vector<std::string> output =
-        Words(std::string("-map 0 -c:v mpeg4 -fps_mode passthrough ") +
-              (file.codec == TestAudioCodec::None  ? ""
-               : file.codec == TestAudioCodec::Aac ? "-map 1 -c:a aac -b:a 128k"
-               : file.codec == TestAudioCodec::Pcm ? "-map 1 -c:a pcm_s16le"
-                                                   : "-map 1 -c:a flac"));
-    argv.insert(argv.end(), output.begin(), output.end());
+    std::vector<std::string> argv = Words(command + outputs);
     argv.push_back(path);
     // 16 x 16 pictures whose brightness steps by 8 from one to the next.
     const long pictures = std::lround(file.videoSeconds * 25);

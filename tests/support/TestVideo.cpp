@@ -19,8 +19,6 @@ std::string EncoderOptions(TestCodec codec) {
     switch (codec) {
         case TestCodec::Mpeg4:
             return "-c:v mpeg4 -pix_fmt yuv420p -bf 0 -q:v 2";
-        case TestCodec::MjpegYuvj420p:
-            return "-c:v mjpeg -pix_fmt yuvj420p -q:v 2";
         case TestCodec::MjpegYuvj422p:
             return "-c:v mjpeg -pix_fmt yuvj422p -q:v 2";
         case TestCodec::H264:
@@ -109,22 +107,18 @@ struct Run {
 
 // Units of the complete runs starting at `first` and walking by `step` (+1 or -1), up to
 // `wanted` units; stops before the partial runs at either end of the picture.
-std::vector<bool> CollectUnits(const std::vector<Run>& runs, int first, int step, double unit,
-                               int wanted, bool& valid) {
+std::optional<std::vector<bool>> CollectUnits(const std::vector<Run>& runs, int first, int step,
+                                              double unit, int wanted) {
     std::vector<bool> units;
-    valid = true;
     for (int i = first;
          i > 0 && i + 1 < static_cast<int>(runs.size()) && static_cast<int>(units.size()) < wanted;
          i += step) {
         const long count = std::lround(runs[i].length / unit);
         if (count < 1 || count > 2) {
             // Inside the code no run is longer than two units; anything else is not our code.
-            valid = false;
-            break;
+            return std::nullopt;
         }
-        for (long k = 0; k < count; ++k) {
-            units.push_back(runs[i].white);
-        }
+        units.insert(units.end(), count, runs[i].white);
     }
     return units;
 }
@@ -148,33 +142,29 @@ void DecodeRuns(const std::vector<Run>& runs, std::vector<int>& numbers) {
         if (runs[i - 1].length > 2.5 * unit || runs[i + 2].length > 2.5 * unit) {
             continue;
         }
-        bool forwardValid = false;
-        bool backwardValid = false;
         // Forward: white guard, then this period's data. Backward: black guard, then the
         // previous period's data from its end; both periods carry the same number.
-        std::vector<bool> forward =
-            CollectUnits(runs, i + 2, +1, unit, 1 + kDataUnits, forwardValid);
-        std::vector<bool> backward =
-            CollectUnits(runs, i - 1, -1, unit, 1 + kDataUnits, backwardValid);
+        const auto forward = CollectUnits(runs, i + 2, +1, unit, 1 + kDataUnits);
+        const auto backward = CollectUnits(runs, i - 1, -1, unit, 1 + kDataUnits);
         // A side that reaches the edge of the picture only contributes what it saw.
-        if (!forwardValid || !backwardValid || (!forward.empty() && !forward[0]) ||
-            (!backward.empty() && backward[0])) {
+        if (!forward || !backward || (!forward->empty() && !forward->front()) ||
+            (!backward->empty() && backward->front())) {
             continue;
         }
-        const int fromFront = std::clamp(static_cast<int>(forward.size()) - 1, 0, kDataUnits);
-        const int fromBack = std::clamp(static_cast<int>(backward.size()) - 1, 0, kDataUnits);
+        const int fromFront = std::clamp(static_cast<int>(forward->size()) - 1, 0, kDataUnits);
+        const int fromBack = std::clamp(static_cast<int>(backward->size()) - 1, 0, kDataUnits);
         if (fromFront + fromBack < kDataUnits) {
             continue;
         }
         std::vector<int> data(kDataUnits, -1);
         for (int k = 0; k < fromFront; ++k) {
-            data[k] = forward[1 + k];
+            data[k] = (*forward)[1 + k];
         }
         bool consistent = true;
         for (int j = 0; j < fromBack; ++j) {
             int& value = data[kDataUnits - 1 - j];
-            consistent = consistent && (value < 0 || value == backward[1 + j]);
-            value = backward[1 + j];
+            consistent = consistent && (value < 0 || value == (*backward)[1 + j]);
+            value = (*backward)[1 + j];
         }
         // Each bit is a pair of different units.
         int number = 0;
