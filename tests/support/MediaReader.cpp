@@ -36,10 +36,9 @@ void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& co
         sws_getCoefficients(frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(scaler.get(), matrix, frame.color_range == AVCOL_RANGE_JPEG, matrix, 1,
                              0, 1 << 16, 1 << 16);
-    const int rowBytes = frame.width * 3;
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(rowBytes) * frame.height);
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(frame.width) * 3 * frame.height);
     std::uint8_t* planes[1] = {picture.data()};
-    const int strides[1] = {rowBytes};
+    const int strides[1] = {frame.width * 3};
     sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     contents.pictures.push_back(std::move(picture));
     contents.pictureTimes.push_back(frame.best_effort_timestamp * av_q2d(stream.time_base));
@@ -99,13 +98,10 @@ bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& str
 bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error) {
     contents = MediaContents{};
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
-        error = "cannot open " + path;
-        return false;
-    }
+    const bool opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr) >= 0;
     const Owned<AVFormatContext> format(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
-        error = "no stream info";
+    if (!opened || avformat_find_stream_info(format.get(), nullptr) < 0) {
+        error = "cannot open " + path;
         return false;
     }
     const int videoIndex =

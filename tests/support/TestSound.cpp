@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
@@ -102,10 +103,8 @@ void Filter(std::vector<double>& x, double hz, int rate, bool high) {
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
     for (double& v : x) {
         const double y = b0 * v + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = v;
-        y2 = y1;
-        y1 = y;
+        x2 = std::exchange(x1, v);
+        y2 = std::exchange(y1, y);
         v = y;
     }
 }
@@ -184,12 +183,18 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
         }
         command += std::string(aac ? " -f f32le" : " -f s16le") + " -ar " +
                    std::to_string(file.rate) + " -ac 1 -itsoffset " +
-                   at(file.audioStart, file.rate) + " -i " + sound;
+                   at(file.audioStart, file.rate) + " -i";
         outputs += aac                                 ? " -map 1 -c:a aac -b:a 128k"
                    : file.codec == TestAudioCodec::Pcm ? " -map 1 -c:a pcm_s16le"
                                                        : " -map 1 -c:a flac";
     }
-    std::vector<std::string> argv = Words(command + outputs);
+    std::vector<std::string> argv = Words(command);
+    if (file.codec != TestAudioCodec::None) {
+        argv.push_back(sound);
+    }
+    for (std::string& word : Words(outputs)) {
+        argv.push_back(std::move(word));
+    }
     argv.push_back(path);
     // 16 x 16 pictures whose brightness steps by 8 from one to the next.
     const long pictures = std::lround(file.videoSeconds * 25);

@@ -127,17 +127,14 @@ std::optional<std::vector<bool>> CollectUnits(const std::vector<Run>& runs, int 
 void DecodeRuns(const std::vector<Run>& runs, std::vector<int>& numbers) {
     constexpr int kDataUnits = 2 * kNumberBits;
     for (int i = 1; i + 2 < static_cast<int>(runs.size()); ++i) {
-        const Run& white = runs[i];
-        const Run& black = runs[i + 1];
-        if (!white.white || black.white) {
+        // The sync: a white run and a black one of about the same length.
+        const int white = runs[i].length;
+        const int black = runs[i + 1].length;
+        if (!runs[i].white || runs[i + 1].white || std::min(white, black) < 4 ||
+            std::max(white, black) > 1.5 * std::min(white, black)) {
             continue;
         }
-        const double larger = std::max(white.length, black.length);
-        const double smaller = std::min(white.length, black.length);
-        if (smaller < 4 || larger > 1.5 * smaller) {
-            continue;
-        }
-        const double unit = (white.length + black.length) / 6.0;
+        const double unit = (white + black) / 6.0;
         // The guards beside the sync are one or two units: clearly shorter than the sync.
         if (runs[i - 1].length > 2.5 * unit || runs[i + 2].length > 2.5 * unit) {
             continue;
