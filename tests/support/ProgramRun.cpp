@@ -91,12 +91,8 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const InputFeed& fee
 }
 
 std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
     std::istringstream in(text);
-    for (std::string word; in >> word;) {
-        words.push_back(word);
-    }
-    return words;
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 ProgramRun RunZorvo(const std::string& arguments, const std::string& program) {
