@@ -4,29 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "support/MediaReader.h"
+
 namespace zorvo::test {
 
-struct AviStreamInfo {
-    std::string type;   // "video", "audio" or "other"
-    std::string codec;  // libavcodec's name, e.g. "rawvideo", "pcm_s16le"
-    int width = 0;
-    int height = 0;
-    int sampleRate = 0;
-    int channels = 0;
-};
-
-// An AVI file (or a PNG picture) as libavformat and libavcodec read it.
-struct AviContents {
-    std::vector<AviStreamInfo> streams;
-    // Decoded pictures in file order; each holds the rows from the top of the picture down,
-    // 3 x width bytes of blue, green, red.
-    std::vector<std::vector<std::uint8_t>> pictures;
-    // The audio payload of every packet, in file order.
-    std::vector<std::uint8_t> audio;
-};
-
-// False with a reason when libavformat cannot open or read the file.
-bool ReadAvi(const std::string& path, AviContents& contents, std::string& error);
+// AVI files (and PNG pictures) read as any other media file.
+using AviStreamInfo = MediaStream;
+using AviContents = MediaContents;
+inline bool ReadAvi(const std::string& path, AviContents& contents, std::string& error) {
+    return ReadMedia(path, contents, error);
+}
 
 // One chunk of a RIFF file, lists included, in file order (depth first).
 struct RiffChunk {

@@ -1,20 +1,22 @@
 #include "support/MediaReader.h"
 
-#include "support/Owned.h"
-
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <numeric>
+
+#include "common/FfmpegFree.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace zorvo::test {
 namespace {
+
+template <typename T>
+using Owned = std::unique_ptr<T, FfmpegFree>;
 
 bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -23,20 +25,20 @@ bool OpenDecoder(const AVStream* stream, Owned<AVCodecContext>& decoder) {
            avcodec_open2(decoder.get(), codec, nullptr) >= 0;
 }
 
-void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& contents) {
-    Owned<SwsContext> scaler(
-        sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-                       frame.width, frame.height, AV_PIX_FMT_BGR24,
-                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr,
-                       nullptr, nullptr));
+void TakePicture(const AVFrame& frame, const AVStream& stream, MediaContents& contents,
+                 Owned<SwsContext>& scaler) {
+    scaler.reset(sws_getCachedContext(
+        scaler.release(), frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+        frame.width, frame.height, AV_PIX_FMT_BGR24,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr, nullptr,
+        nullptr));
     const int* matrix =
         sws_getCoefficients(frame.colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601);
     sws_setColorspaceDetails(scaler.get(), matrix, frame.color_range == AVCOL_RANGE_JPEG, matrix, 1,
                              0, 1 << 16, 1 << 16);
-    const int rowBytes = frame.width * 3;
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(rowBytes) * frame.height);
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(frame.width) * 3 * frame.height);
     std::uint8_t* planes[1] = {picture.data()};
-    const int strides[1] = {rowBytes};
+    const int strides[1] = {frame.width * 3};
     sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     contents.pictures.push_back(std::move(picture));
     contents.pictureTimes.push_back(frame.best_effort_timestamp * av_q2d(stream.time_base));
@@ -53,20 +55,17 @@ void TakeSound(const AVFrame& frame, const AVStream& stream, MediaContents& cont
         for (int c = 0; c < channels; ++c) {
             const int plane = planar ? c : 0;
             const int index = planar ? i : i * channels + c;
+            const std::uint8_t* data = frame.extended_data[plane];
             double value = 0;
             switch (av_get_packed_sample_fmt(format)) {
                 case AV_SAMPLE_FMT_S16:
-                    value =
-                        reinterpret_cast<const std::int16_t*>(frame.extended_data[plane])[index];
+                    value = reinterpret_cast<const std::int16_t*>(data)[index];
                     break;
                 case AV_SAMPLE_FMT_S32:
-                    value =
-                        reinterpret_cast<const std::int32_t*>(frame.extended_data[plane])[index] /
-                        65536.0;
+                    value = reinterpret_cast<const std::int32_t*>(data)[index] / 65536.0;
                     break;
                 case AV_SAMPLE_FMT_FLT:
-                    value =
-                        reinterpret_cast<const float*>(frame.extended_data[plane])[index] * 32768.0;
+                    value = reinterpret_cast<const float*>(data)[index] * 32768.0;
                     break;
                 default:
                     break;
@@ -79,13 +78,13 @@ void TakeSound(const AVFrame& frame, const AVStream& stream, MediaContents& cont
 
 // Sends one packet (null to drain) and takes everything the decoder gives back.
 bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& stream, AVFrame* frame,
-            MediaContents& contents) {
+            MediaContents& contents, Owned<SwsContext>& scaler) {
     if (avcodec_send_packet(decoder, packet) < 0) {
         return false;
     }
     while (avcodec_receive_frame(decoder, frame) >= 0) {
         if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-            TakePicture(*frame, stream, contents);
+            TakePicture(*frame, stream, contents, scaler);
         } else {
             TakeSound(*frame, stream, contents);
         }
@@ -99,65 +98,66 @@ bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& str
 bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error) {
     contents = MediaContents{};
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
-        error = "cannot open " + path;
-        return false;
-    }
+    const bool opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr) >= 0;
     const Owned<AVFormatContext> format(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
-        error = "no stream info";
+    if (!opened || avformat_find_stream_info(format.get(), nullptr) < 0) {
+        error = "cannot open " + path;
         return false;
     }
     const int videoIndex =
         av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     const int audioIndex =
         av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    Owned<AVCodecContext> video;
-    Owned<AVCodecContext> audio;
-    if (videoIndex >= 0) {
-        const AVStream* s = format->streams[videoIndex];
-        if (!OpenDecoder(s, video)) {
-            error = "cannot open the video decoder";
+    // A decoder for the chosen video and audio stream, by stream index.
+    std::vector<Owned<AVCodecContext>> decoders(format->nb_streams);
+    for (int i = 0; i < static_cast<int>(format->nb_streams); ++i) {
+        const AVStream& s = *format->streams[i];
+        const AVCodecParameters& p = *s.codecpar;
+        contents.streams.push_back({p.codec_type == AVMEDIA_TYPE_VIDEO   ? "video"
+                                    : p.codec_type == AVMEDIA_TYPE_AUDIO ? "audio"
+                                                                         : "other",
+                                    avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate,
+                                    p.ch_layout.nb_channels});
+        if (i == videoIndex) {
+            contents.videoCodec = avcodec_get_name(p.codec_id);
+            contents.width = p.width;
+            contents.height = p.height;
+            contents.rateNum = s.avg_frame_rate.num;
+            contents.rateDen = s.avg_frame_rate.den;
+            contents.colorSpace = av_color_space_name(p.color_space);
+            contents.colorRange = av_color_range_name(p.color_range);
+        } else if (i == audioIndex) {
+            contents.audioCodec = avcodec_get_name(p.codec_id);
+            contents.sampleRate = p.sample_rate;
+            contents.channels = p.ch_layout.nb_channels;
+        }
+        if ((i == videoIndex || i == audioIndex) && !OpenDecoder(&s, decoders[i])) {
+            error = "cannot open the decoder of stream " + std::to_string(i);
             return false;
         }
-        contents.videoCodec = avcodec_get_name(s->codecpar->codec_id);
-        contents.width = s->codecpar->width;
-        contents.height = s->codecpar->height;
-        contents.rateNum = s->avg_frame_rate.num;
-        contents.rateDen = s->avg_frame_rate.den;
-        contents.colorSpace = av_color_space_name(s->codecpar->color_space);
-        contents.colorRange = av_color_range_name(s->codecpar->color_range);
-    }
-    if (audioIndex >= 0) {
-        const AVStream* s = format->streams[audioIndex];
-        if (!OpenDecoder(s, audio)) {
-            error = "cannot open the audio decoder";
-            return false;
-        }
-        contents.audioCodec = avcodec_get_name(s->codecpar->codec_id);
-        contents.sampleRate = s->codecpar->sample_rate;
-        contents.channels = s->codecpar->ch_layout.nb_channels;
     }
     const Owned<AVPacket> packet(av_packet_alloc());
     const Owned<AVFrame> frame(av_frame_alloc());
+    Owned<SwsContext> scaler;
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         const int index = packet->stream_index;
-        AVCodecContext* decoder = index == videoIndex   ? video.get()
-                                  : index == audioIndex ? audio.get()
-                                                        : nullptr;
+        if (index == audioIndex) {
+            contents.audio.insert(contents.audio.end(), packet->data, packet->data + packet->size);
+        }
+        AVCodecContext* decoder =
+            index < static_cast<int>(decoders.size()) ? decoders[index].get() : nullptr;
         const bool ok = !decoder || Decode(decoder, packet.get(), *format->streams[index],
-                                           frame.get(), contents);
+                                           frame.get(), contents, scaler);
         av_packet_unref(packet.get());
         if (!ok) {
             error = "a packet of stream " + std::to_string(index) + " does not decode";
             return false;
         }
     }
-    if (video) {
-        Decode(video.get(), nullptr, *format->streams[videoIndex], frame.get(), contents);
-    }
-    if (audio) {
-        Decode(audio.get(), nullptr, *format->streams[audioIndex], frame.get(), contents);
+    for (std::size_t i = 0; i < decoders.size(); ++i) {
+        if (decoders[i]) {
+            Decode(decoders[i].get(), nullptr, *format->streams[i], frame.get(), contents, scaler);
+        }
     }
     return true;
 }
@@ -166,15 +166,12 @@ double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
     if (a.size() != b.size() || a.empty()) {
         return 0;
     }
-    double squares = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        squares += d * d;
-    }
-    if (squares == 0) {
-        return std::numeric_limits<double>::infinity();
-    }
-    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
+    const double squares = std::transform_reduce(
+        a.begin(), a.end(), b.begin(), 0.0, std::plus<>(), [](std::uint8_t x, std::uint8_t y) {
+            return (static_cast<double>(x) - y) * (static_cast<double>(x) - y);
+        });
+    return squares == 0 ? std::numeric_limits<double>::infinity()
+                        : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / squares);
 }
 
 }  // namespace zorvo::test

@@ -6,9 +6,19 @@
 
 namespace zorvo::test {
 
-// A video file decoded by libavformat and libavcodec, whatever its container and codecs: the
-// first video and the first audio stream.
+struct MediaStream {
+    std::string type;   // "video", "audio" or "other"
+    std::string codec;  // libavcodec's name, e.g. "rawvideo", "pcm_s16le"
+    int width = 0;
+    int height = 0;
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+// A media file (or a picture) decoded by libavformat and libavcodec, whatever its container and
+// codecs: the first video and the first audio stream.
 struct MediaContents {
+    std::vector<MediaStream> streams;  // all of them, in file order
     std::string videoCodec;
     std::string audioCodec;
     int width = 0;
@@ -28,6 +38,8 @@ struct MediaContents {
     // the container says.
     std::vector<std::int16_t> samples;
     double audioStart = 0;  // of the first decoded sample, in seconds
+    // The audio packets' payload as stored, in file order.
+    std::vector<std::uint8_t> audio;
 };
 
 // False with a reason when the file cannot be opened or a packet cannot be decoded.

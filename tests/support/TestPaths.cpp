@@ -1,20 +1,15 @@
 #include "support/TestPaths.h"
 
+#include <stdlib.h>
+
 #include <fstream>
-#include <random>
 
 namespace zorvo::test {
 
 TempDir::TempDir() {
-    std::random_device device;
-    std::mt19937_64 random(device());
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (;;) {
-        std::filesystem::path candidate = base / ("zorvo-test-" + std::to_string(random()));
-        if (std::filesystem::create_directory(candidate)) {
-            m_path = candidate;
-            return;
-        }
+    std::string pattern = (std::filesystem::temp_directory_path() / "zorvo-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) {
+        m_path = pattern;
     }
 }
 
@@ -27,10 +22,6 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
     return static_cast<bool>(out);
-}
-
-std::string BinDir() {
-    return ZORVO_BIN_DIR;
 }
 
 }  // namespace zorvo::test

@@ -35,6 +35,8 @@ inline const std::string kTypicalScript =
     "marker( 13 ) { }\n";
 
 // Directory of the built programs (build/bin).
-std::string BinDir();
+inline std::string BinDir() {
+    return ZORVO_BIN_DIR;
+}
 
 }  // namespace zorvo::test

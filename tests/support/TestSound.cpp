@@ -2,18 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
-#include <memory>
 #include <random>
+#include <utility>
 
-#include "support/Owned.h"
+#include "support/ProgramRun.h"
+#include "support/TestPaths.h"
 #include "support/WaveFile.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
 
 namespace zorvo::test {
 
@@ -109,12 +103,20 @@ void Filter(std::vector<double>& x, double hz, int rate, bool high) {
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
     for (double& v : x) {
         const double y = b0 * v + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = v;
-        y2 = y1;
-        y1 = y;
+        x2 = std::exchange(x1, v);
+        y2 = std::exchange(y1, y);
         v = y;
     }
+}
+
+// Little-endian 16-bit samples.
+std::string Pcm16(const std::vector<float>& samples) {
+    std::string bytes;
+    for (const float v : samples) {
+        const auto s = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
+        bytes.append(reinterpret_cast<const char*>(&s), sizeof s);
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -157,165 +159,63 @@ std::vector<float> CameraSound(const SyntheticSong& song, double songAt, double 
     return out;
 }
 
-namespace {
-
-bool Fail(std::string* error, const std::string& reason) {
-    if (error) {
-        *error = reason;
-    }
-    return false;
-}
-
-struct Encoding {
-    Owned<AVCodecContext> codec;
-    AVStream* stream = nullptr;
-};
-
-bool Open(AVFormatContext* output, const char* name, Encoding& e,
-          const std::function<void(AVCodecContext&)>& configure) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    if (!codec) {
-        return false;
-    }
-    e.codec.reset(avcodec_alloc_context3(codec));
-    e.stream = avformat_new_stream(output, nullptr);
-    if (!e.codec || !e.stream) {
-        return false;
-    }
-    configure(*e.codec);
-    if (output->oformat->flags & AVFMT_GLOBALHEADER) {
-        e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    if (avcodec_open2(e.codec.get(), codec, nullptr) < 0 ||
-        avcodec_parameters_from_context(e.stream->codecpar, e.codec.get()) < 0) {
-        return false;
-    }
-    e.stream->time_base = e.codec->time_base;
-    return true;
-}
-
-// Sends one frame (null: the end) and writes every packet the encoder gives back.
-bool Encode(AVFormatContext* output, Encoding& e, const AVFrame* frame, AVPacket* packet) {
-    return EncodeAndWrite(e.codec.get(), output, e.stream, frame, packet) >= 0;
-}
-
-}  // namespace
-
 bool WriteCameraFile(const std::string& path, const CameraFile& file, std::string* error) {
-    av_log_set_level(AV_LOG_ERROR);
-    AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, nullptr, path.c_str()) < 0 || !raw) {
-        return Fail(error, "no container for " + path);
-    }
-    OwnedOutput output(raw);
-    Encoding video;
-    if (!Open(output.get(), "mpeg4", video, [](AVCodecContext& c) {
-            c.width = 16;
-            c.height = 16;
-            c.pix_fmt = AV_PIX_FMT_YUV420P;
-            c.time_base = {1, 25};
-            c.framerate = {25, 1};
-        })) {
-        return Fail(error, "cannot open the picture encoder");
-    }
-    video.stream->avg_frame_rate = video.stream->r_frame_rate = {25, 1};
-    Encoding audio;
+    // Starts are whole pictures and whole samples, as a camera records them.
+    const auto at = [](double seconds, int rate) {
+        return std::to_string(std::lround(seconds * rate) / static_cast<double>(rate));
+    };
+    std::string command =
+        "ffmpeg -nostdin -v error -y -f rawvideo -pixel_format yuv420p -video_size 16x16 "
+        "-framerate 25 -itsoffset " +
+        at(file.videoStart, 25) + " -i -";
+    // Pictures keep their start: no frames repeated to fill the time before it.
+    std::string outputs = " -map 0 -c:v mpeg4 -fps_mode passthrough";
+    TempDir dir;
+    const std::string sound = dir.File("sound");
     if (file.codec != TestAudioCodec::None) {
-        const char* name = file.codec == TestAudioCodec::Aac   ? "aac"
-                           : file.codec == TestAudioCodec::Pcm ? "pcm_s16le"
-                                                               : "flac";
-        if (!Open(output.get(), name, audio, [&](AVCodecContext& c) {
-                c.sample_rate = file.rate;
-                c.time_base = {1, file.rate};
-                c.sample_fmt =
-                    file.codec == TestAudioCodec::Aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
-                c.ch_layout = AV_CHANNEL_LAYOUT_MONO;
-                c.bit_rate = 128000;
-            })) {
-            return Fail(error, std::string("cannot open the sound encoder ") + name);
+        // AAC takes the samples as they are, PCM and FLAC 16-bit ones.
+        const bool aac = file.codec == TestAudioCodec::Aac;
+        if (!WriteTextFile(sound,
+                           aac ? std::string(reinterpret_cast<const char*>(file.samples.data()),
+                                             file.samples.size() * sizeof(float))
+                               : Pcm16(file.samples))) {
+            return error && (*error = "cannot write " + sound, false);
         }
+        command += std::string(aac ? " -f f32le" : " -f s16le") + " -ar " +
+                   std::to_string(file.rate) + " -ac 1 -itsoffset " +
+                   at(file.audioStart, file.rate) + " -i";
+        outputs += aac                                 ? " -map 1 -c:a aac -b:a 128k"
+                   : file.codec == TestAudioCodec::Pcm ? " -map 1 -c:a pcm_s16le"
+                                                       : " -map 1 -c:a flac";
     }
-    if (avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 ||
-        avformat_write_header(output.get(), nullptr) < 0) {
-        return Fail(error, "cannot write the header of " + path);
+    std::vector<std::string> argv = Words(command);
+    if (file.codec != TestAudioCodec::None) {
+        argv.push_back(sound);
     }
-    Owned<AVPacket> packet(av_packet_alloc());
-    Owned<AVFrame> picture(av_frame_alloc());
-    picture->format = AV_PIX_FMT_YUV420P;
-    picture->width = picture->height = 16;
-    if (av_frame_get_buffer(picture.get(), 0) < 0) {
-        return Fail(error, "out of memory");
+    for (std::string& word : Words(outputs)) {
+        argv.push_back(std::move(word));
     }
-    const long firstPicture = std::lround(file.videoStart * 25);
+    argv.push_back(path);
+    // 16 x 16 pictures whose brightness steps by 8 from one to the next.
     const long pictures = std::lround(file.videoSeconds * 25);
-    for (long n = 0; n < pictures; ++n) {
-        av_frame_make_writable(picture.get());
-        for (int plane = 0; plane < 3; ++plane) {
-            const int rows = plane == 0 ? 16 : 8;
-            for (int y = 0; y < rows; ++y) {
-                std::fill_n(picture->data[plane] + y * picture->linesize[plane], rows,
-                            static_cast<std::uint8_t>(plane == 0 ? (n * 8) & 0xFF : 128));
-            }
-        }
-        picture->pts = firstPicture + n;
-        if (!Encode(output.get(), video, picture.get(), packet.get())) {
-            return Fail(error, "cannot encode a picture");
-        }
+    long n = 0;
+    const ProgramRun run = RunProgram(argv, [&](std::string& yuv) {
+        yuv.assign(256, static_cast<char>((n * 8) & 0xFF));
+        yuv.append(128, static_cast<char>(128));
+        return n++ < pictures;
+    });
+    if (run.status != 0 && error) {
+        *error = "ffmpeg cannot write " + path + ": " + run.err;
     }
-    if (!Encode(output.get(), video, nullptr, packet.get())) {
-        return Fail(error, "cannot finish the pictures");
-    }
-    if (audio.codec) {
-        AVCodecContext& c = *audio.codec;
-        const int chunk = c.frame_size > 0 ? c.frame_size : 1024;
-        Owned<AVFrame> frame(av_frame_alloc());
-        const long first = std::lround(file.audioStart * file.rate);
-        for (size_t at = 0; at < file.samples.size(); at += chunk) {
-            const int count = static_cast<int>(std::min<size_t>(chunk, file.samples.size() - at));
-            av_frame_unref(frame.get());
-            frame->format = c.sample_fmt;
-            frame->sample_rate = c.sample_rate;
-            frame->nb_samples = count;
-            av_channel_layout_copy(&frame->ch_layout, &c.ch_layout);
-            if (av_frame_get_buffer(frame.get(), 0) < 0) {
-                return Fail(error, "out of memory");
-            }
-            for (int k = 0; k < count; ++k) {
-                const float v = file.samples[at + k];
-                if (c.sample_fmt == AV_SAMPLE_FMT_FLTP) {
-                    reinterpret_cast<float*>(frame->data[0])[k] = v;
-                } else {
-                    reinterpret_cast<std::int16_t*>(frame->data[0])[k] =
-                        static_cast<std::int16_t>(std::lround(v * 32767.0f));
-                }
-            }
-            frame->pts = first + static_cast<long>(at);
-            if (!Encode(output.get(), audio, frame.get(), packet.get())) {
-                return Fail(error, "cannot encode sound");
-            }
-        }
-        if (!Encode(output.get(), audio, nullptr, packet.get())) {
-            return Fail(error, "cannot finish the sound");
-        }
-    }
-    if (av_write_trailer(output.get()) < 0) {
-        return Fail(error, "cannot finish " + path);
-    }
-    return true;
+    return run.status == 0;
 }
 
 bool WriteSongWave(const std::string& path, const std::vector<float>& samples, int rate) {
     WaveFormat format;
     format.sampleRate = static_cast<std::uint32_t>(rate);
     format.channels = 1;
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(samples.size() * 2);
-    for (float v : samples) {
-        const auto s = static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
-        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-    }
-    return WriteWaveFile(path, format, bytes);
+    const std::string bytes = Pcm16(samples);
+    return WriteWaveFile(path, format, {bytes.begin(), bytes.end()});
 }
 
 }  // namespace zorvo::test

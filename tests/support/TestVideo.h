@@ -11,7 +11,6 @@ namespace zorvo::test {
 // (.avi, .mp4, .mov, .mpg, .mkv).
 enum class TestCodec {
     Mpeg4,          // MPEG-4 Visual (mpeg4 encoder), yuv420p, no B-frames
-    MjpegYuvj420p,  // Motion JPEG, full-range 4:2:0
     MjpegYuvj422p,  // Motion JPEG, full-range 4:2:2
     H264,           // libx264, yuv420p, two B-frames between references
     Mpeg2,          // MPEG-2, yuv420p, two B-frames between references
@@ -37,26 +36,19 @@ struct TestVideo {
     int rateDen = 1;
     int frameCount = 50;
     int keyFrameInterval = 12;
-    int bandHeight = 0;   // rows per band unit; 0 picks DefaultBandHeight(height)
     int firstNumber = 0;  // number shown by frame 0
 };
 
 // Encodes the video at `path`. False, with the reason in `error`, when FFmpeg refuses.
 bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string* error = nullptr);
 
-// The band unit chosen for a picture height: at least 3 rows, and small enough (from 204 rows
-// up) that any window of half the height shows a whole code.
-int DefaultBandHeight(int height);
-
 // Band layout, counted in units from the top of the source picture, repeating every
 // kBandCycle units: a black guard, three white and three black sync units, a white guard, then
 // kNumberBits bits, most significant first, each as two units (white, black for 1; black,
-// white for 0). Numbers wrap at 2^kNumberBits.
+// white for 0). Numbers wrap at 2^kNumberBits. A unit is height / 68 rows, at least 3, so
+// any window of half the height (from 204 rows up) shows a whole code.
 inline constexpr int kNumberBits = 11;
 inline constexpr int kBandCycle = 8 + 2 * kNumberBits;
-
-// Whether source row `row` is white in the frame that shows `number`.
-bool BandIsWhite(int number, int row, int bandHeight);
 
 struct FrameMark {
     int number = -1;

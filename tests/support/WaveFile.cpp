@@ -1,6 +1,6 @@
 #include "support/WaveFile.h"
 
-#include <fstream>
+#include "support/TestPaths.h"
 
 namespace zorvo::test {
 namespace {
@@ -28,31 +28,23 @@ void PutChunk(std::vector<std::uint8_t>& out, const std::string& id,
 }  // namespace
 
 std::uint16_t BlockAlignOf(const WaveFormat& format) {
-    if (format.blockAlign) {
-        return *format.blockAlign;
-    }
-    return static_cast<std::uint16_t>(format.channels * ((format.bitsPerSample + 7) / 8));
+    return format.blockAlign.value_or(format.channels * ((format.bitsPerSample + 7) / 8));
 }
 
 WaveChunk ListInfoChunk() {
-    WaveChunk chunk{"LIST", {}};
-    const std::string info = "INFOISFT";
-    chunk.body.assign(info.begin(), info.end());
-    const std::string software = "zorvo test";  // 10 bytes + NUL: odd
-    Put32(chunk.body, static_cast<std::uint32_t>(software.size() + 1));
-    chunk.body.insert(chunk.body.end(), software.begin(), software.end());
-    chunk.body.push_back(0);
-    return chunk;
+    // One ISFT entry of 11 bytes, "zorvo test" and its NUL: an odd size.
+    const std::string body("INFOISFT\x0b\0\0\0zorvo test\0", 23);
+    return {"LIST", {body.begin(), body.end()}};
 }
 
 std::vector<std::uint8_t> WaveBytes(const WaveFormat& format,
                                     const std::vector<std::uint8_t>& samples) {
     const std::uint16_t blockAlign = BlockAlignOf(format);
     std::vector<std::uint8_t> fmt;
-    Put16(fmt, format.extensibleSubFormat ? 0xFFFE : format.formatTag);
+    Put16(fmt, format.extensibleSubFormat ? 0xFFFE : 1);
     Put16(fmt, format.channels);
     Put32(fmt, format.sampleRate);
-    Put32(fmt, format.byteRate ? *format.byteRate : format.sampleRate * blockAlign);
+    Put32(fmt, format.sampleRate * blockAlign);
     Put16(fmt, blockAlign);
     Put16(fmt, format.bitsPerSample);
     if (format.extensibleSubFormat) {
@@ -90,10 +82,7 @@ bool WriteWaveFile(const std::string& path, const WaveFormat& format,
 }
 
 bool WriteBinaryFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+    return WriteTextFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint32_t seed) {

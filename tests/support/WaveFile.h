@@ -18,14 +18,12 @@ struct WaveFormat {
     std::uint32_t sampleRate = 44100;
     std::uint16_t channels = 2;
     std::uint16_t bitsPerSample = 16;
-    std::uint16_t formatTag = 1;
     // Derived from the fields above unless set (to make broken files).
     std::optional<std::uint16_t> blockAlign;
-    std::optional<std::uint32_t> byteRate;
     // An 18-byte 'fmt ' chunk (with an extra-size field of 0) instead of 16 bytes.
     bool extendedFormat = false;
     // A 40-byte extensible 'fmt ' chunk (tag 0xFFFE) whose sub-format GUID starts with this
-    // code (1 integer PCM, 3 float); formatTag is then ignored.
+    // code (1 integer PCM, 3 float) instead of an integer PCM tag.
     std::optional<std::uint16_t> extensibleSubFormat;
     std::vector<WaveChunk> chunksBeforeData;
     std::vector<WaveChunk> chunksAfterData;
