@@ -19,6 +19,8 @@ std::string EncoderOptions(TestCodec codec) {
     switch (codec) {
         case TestCodec::Mpeg4:
             return "-c:v mpeg4 -pix_fmt yuv420p -bf 0 -q:v 2";
+        case TestCodec::MjpegYuvj420p:
+            return "-c:v mjpeg -pix_fmt yuvj420p -q:v 2";
         case TestCodec::MjpegYuvj422p:
             return "-c:v mjpeg -pix_fmt yuvj422p -q:v 2";
         case TestCodec::H264:

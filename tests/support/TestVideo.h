@@ -11,6 +11,7 @@ namespace zorvo::test {
 // (.avi, .mp4, .mov, .mpg, .mkv).
 enum class TestCodec {
     Mpeg4,          // MPEG-4 Visual (mpeg4 encoder), yuv420p, no B-frames
+    MjpegYuvj420p,  // Motion JPEG, full-range 4:2:0
     MjpegYuvj422p,  // Motion JPEG, full-range 4:2:2
     H264,           // libx264, yuv420p, two B-frames between references
     Mpeg2,          // MPEG-2, yuv420p, two B-frames between references
