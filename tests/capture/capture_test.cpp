@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -165,17 +166,21 @@ TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
 // Every produced frame shows the source frame S + floor(n x fps / 25), for each codec,
 // container and rate, from the file's start, inside the pre-roll and after a seek; the worker
 // stops one look-ahead frame past the segment, and asking past its end gives its last frame.
-TEST(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
-    struct Format {
-        TestCodec codec;
-        const char* name;  // of the file, whose extension picks the container
-        bool upright;      // how the default flip mode (auto) shows it: only 4:2:2 JPEG unflipped
-    };
-    const Format formats[] = {{TestCodec::Mpeg4, "mpeg4.avi", true},
-                              {TestCodec::MjpegYuvj420p, "mjpeg420.avi", true},
-                              {TestCodec::MjpegYuvj422p, "mjpeg422.avi", false},
-                              {TestCodec::H264, "h264.mp4", true},
-                              {TestCodec::Ffv1Bgr0, "bgr0.avi", true}};
+struct Format {
+    TestCodec codec;
+    const char* name;  // of the file, whose extension picks the container
+    bool upright;      // how the default flip mode (auto) shows it: only 4:2:2 JPEG unflipped
+};
+
+void PrintTo(const Format& format, std::ostream* out) {
+    *out << format.name;
+}
+
+// One test a format, so that ctest runs them side by side.
+class CaptureFramesTest : public ::testing::TestWithParam<Format> {};
+
+TEST_P(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
+    const Format& format = GetParam();
     struct Rate {
         int num, den;
     };
@@ -184,43 +189,47 @@ TEST(CaptureFramesTest, EveryFrameShowsItsSourceFrame) {
     const std::int64_t startsMs[] = {0, 1000, 5000};
     constexpr std::uint32_t kFrameCount = 12;  // more than the 8 the worker runs ahead
     TempDir dir;
-    for (const Format& format : formats) {
-        for (const Rate& rate : rates) {
-            // Enough for the last start plus the segment's kFrameCount + 1 frames at 50 fps.
-            const int frames =
-                static_cast<int>((5000 + 40 * (kFrameCount + 2)) * rate.num / (1000LL * rate.den)) +
-                2;
-            const CSInput input("cam", WriteVideo(dir, std::to_string(rate.num) + format.name,
-                                                  {.codec = format.codec,
-                                                   .rateNum = rate.num,
-                                                   .rateDen = rate.den,
-                                                   .frameCount = frames}));
-            for (const std::int64_t startMs : startsMs) {
-                SCOPED_TRACE(std::string(format.name) + " at " + std::to_string(rate.num) + "/" +
-                             std::to_string(rate.den) + " from " + std::to_string(startMs) + " ms");
-                LogCollector log;
-                const auto capture = MakeCapture(input, startMs, kFrameCount);
-                ASSERT_TRUE(capture->Start());
-                const std::vector<FrameMark> marks = ReadMarks(*capture, kFrameCount);
-                ASSERT_EQ(marks.size(), kFrameCount);
-                const std::int64_t first = startMs * rate.num / (1000LL * rate.den);
-                for (std::uint32_t n = 0; n < kFrameCount; ++n) {
-                    const std::int64_t expected = first + n * rate.num / (25LL * rate.den);
-                    EXPECT_EQ(marks[n].number, expected) << "output frame " << n;
-                    EXPECT_EQ(marks[n].upright, format.upright) << "output frame " << n;
-                }
-                ASSERT_TRUE(WaitForProduced(*capture, kFrameCount + 1));
-                EXPECT_EQ(capture->Produced(), kFrameCount + 1);
-                EXPECT_FALSE(capture->m_bFailed.load());
-                EXPECT_TRUE(log.Texts().empty());
-                const FrameBitmap* last = capture->GetBitmap(kFrameCount - 1);
-                EXPECT_NE(last, nullptr);
-                EXPECT_EQ(capture->GetBitmap(kFrameCount + 1000), last);
-                EXPECT_EQ(log.Texts(), std::vector<std::string>{kPastEnd});
+    for (const Rate& rate : rates) {
+        // Enough for the last start plus the segment's kFrameCount + 1 frames at 50 fps.
+        const int frames =
+            static_cast<int>((5000 + 40 * (kFrameCount + 2)) * rate.num / (1000LL * rate.den)) + 2;
+        const CSInput input("cam", WriteVideo(dir, std::to_string(rate.num) + format.name,
+                                              {.codec = format.codec,
+                                               .rateNum = rate.num,
+                                               .rateDen = rate.den,
+                                               .frameCount = frames}));
+        for (const std::int64_t startMs : startsMs) {
+            SCOPED_TRACE(std::string(format.name) + " at " + std::to_string(rate.num) + "/" +
+                         std::to_string(rate.den) + " from " + std::to_string(startMs) + " ms");
+            LogCollector log;
+            const auto capture = MakeCapture(input, startMs, kFrameCount);
+            ASSERT_TRUE(capture->Start());
+            const std::vector<FrameMark> marks = ReadMarks(*capture, kFrameCount);
+            ASSERT_EQ(marks.size(), kFrameCount);
+            const std::int64_t first = startMs * rate.num / (1000LL * rate.den);
+            for (std::uint32_t n = 0; n < kFrameCount; ++n) {
+                const std::int64_t expected = first + n * rate.num / (25LL * rate.den);
+                EXPECT_EQ(marks[n].number, expected) << "output frame " << n;
+                EXPECT_EQ(marks[n].upright, format.upright) << "output frame " << n;
             }
+            ASSERT_TRUE(WaitForProduced(*capture, kFrameCount + 1));
+            EXPECT_EQ(capture->Produced(), kFrameCount + 1);
+            EXPECT_FALSE(capture->m_bFailed.load());
+            EXPECT_TRUE(log.Texts().empty());
+            const FrameBitmap* last = capture->GetBitmap(kFrameCount - 1);
+            EXPECT_NE(last, nullptr);
+            EXPECT_EQ(capture->GetBitmap(kFrameCount + 1000), last);
+            EXPECT_EQ(log.Texts(), std::vector<std::string>{kPastEnd});
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, CaptureFramesTest,
+                         ::testing::Values(Format{TestCodec::Mpeg4, "mpeg4.avi", true},
+                                           Format{TestCodec::MjpegYuvj420p, "mjpeg420.avi", true},
+                                           Format{TestCodec::MjpegYuvj422p, "mjpeg422.avi", false},
+                                           Format{TestCodec::H264, "h264.mp4", true},
+                                           Format{TestCodec::Ffv1Bgr0, "bgr0.avi", true}));
 
 TEST(CaptureProtocolTest, FailureToOpenIsReportedBeforeStartReturns) {
     TempDir dir;
