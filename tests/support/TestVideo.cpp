@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <numeric>
 #include <vector>
 
+#include <unistd.h>
+
 #include "support/ProgramRun.h"
+#include "support/TestPaths.h"
 
 namespace zorvo::test {
 
@@ -67,6 +71,34 @@ void Paint(const TestVideo& video, int index, int bandHeight, std::string& bgr) 
     }
 }
 
+// ctest runs every test in a process of its own, and the tests of one program often make the
+// same videos: each is made once per build of the program, under build/bin/test-media, and
+// copied from there. A rebuilt program starts afresh, so a changed maker is never served stale.
+std::string CachedVideoPath(const std::string& path, const TestVideo& video) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    const fs::path program = fs::read_symlink("/proc/self/exe", ignored);
+    const auto built = fs::last_write_time(program, ignored).time_since_epoch().count();
+    const fs::path folder = fs::path(BinDir()) / "test-media" /
+                            (program.filename().string() + "-" + std::to_string(built));
+    if (!fs::exists(folder)) {
+        for (const auto& entry : fs::directory_iterator(folder.parent_path(), ignored)) {
+            if (entry.path() != folder &&
+                entry.path().filename().string().starts_with(program.filename().string() + "-")) {
+                fs::remove_all(entry.path(), ignored);
+            }
+        }
+        fs::create_directories(folder, ignored);
+    }
+    const std::string name =
+        std::to_string(static_cast<int>(video.codec)) + "_" +
+        std::to_string(static_cast<int>(video.pattern)) + "_" + std::to_string(video.width) + "x" +
+        std::to_string(video.height) + "_" + std::to_string(video.rateNum) + "_" +
+        std::to_string(video.rateDen) + "_" + std::to_string(video.frameCount) + "_" +
+        std::to_string(video.keyFrameInterval) + "_" + std::to_string(video.firstNumber);
+    return (folder / (name + fs::path(path).extension().string())).string();
+}
+
 }  // namespace
 
 bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string* error) {
@@ -77,6 +109,15 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
         }
         return false;
     }
+    namespace fs = std::filesystem;
+    const std::string cached = CachedVideoPath(path, video);
+    std::error_code failed;
+    if (fs::copy_file(cached, path, fs::copy_options::overwrite_existing, failed)) {
+        return true;
+    }
+    // Made beside the cache entry and renamed into place, so a parallel test never sees half.
+    const std::string made =
+        cached + "." + std::to_string(::getpid()) + fs::path(path).extension().string();
     const int bandHeight = std::max(3, video.height / 68);
     // Raw pictures in on standard input; point sampling to the encoder's format, one thread.
     std::vector<std::string> argv =
@@ -85,7 +126,7 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
               std::to_string(video.rateNum) + "/" + std::to_string(video.rateDen) +
               " -i - -sws_flags neighbor -threads 1 -g " + std::to_string(video.keyFrameInterval) +
               " " + EncoderOptions(video.codec));
-    argv.push_back(path);
+    argv.push_back(made);
     int painted = 0;
     const ProgramRun run = RunProgram(argv, [&](std::string& bgr) {
         if (painted == video.frameCount) {
@@ -94,10 +135,21 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
         Paint(video, painted++, bandHeight, bgr);
         return true;
     });
-    if (run.status != 0 && error) {
-        *error = "ffmpeg cannot write " + path + ": " + run.err;
+    if (run.status != 0) {
+        if (error) {
+            *error = "ffmpeg cannot write " + path + ": " + run.err;
+        }
+        fs::remove(made, failed);
+        return false;
     }
-    return run.status == 0;
+    fs::rename(made, cached, failed);
+    if (!failed) {
+        fs::copy_file(cached, path, fs::copy_options::overwrite_existing, failed);
+    }
+    if (failed && error) {
+        *error = "cannot copy " + cached + " to " + path + ": " + failed.message();
+    }
+    return !failed;
 }
 
 namespace {
