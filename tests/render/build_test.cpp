@@ -1,25 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "RenderFixture.h"
+#include "common/LogCollector.h"
+#include "render/Project.h"
 #include "render/Storyboard.h"
+#include "support/AviReader.h"
 #include "support/MediaReader.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+#include "support/WaveFile.h"
 
-namespace zorvo {
+namespace zorvo::test {
 namespace {
 
-using test::kNumberRange;
-using test::RunBuild;
-using test::TestCodec;
+// Frame numbers shown by test videos wrap at this.
+constexpr int kNumberRange = 1 << kNumberBits;
+
+// Counts the frames handed to the preview.
+class CountingSink : public FrameSink {
+  public:
+    void ShowFrame(const std::uint8_t*, int, int) override { ++frames; }
+    std::atomic<int> frames{0};
+};
+
+// What a build job posted.
+struct BuildResult {
+    bool succeeded = false;
+    std::vector<std::string> texts;
+    int finished = 0;
+    std::uint64_t decodedPictures = 0;
+};
+
+// Runs a job (CProject's arguments: a render or a storyboard) to its finish message, or until
+// `stop` holds (then destroying the job stops it), and returns what it posted.
+template <typename... Args>
+BuildResult RunJob(const std::function<bool()>& stop, Args&&... args) {
+    LogCollector log;
+    BuildResult result;
+    {
+        CProject job(std::forward<Args>(args)...);
+        for (int i = 0; i < 120000 && log.BuildFinishedCount() == 0 && !(stop && stop()); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        result.succeeded = job.Succeeded();
+        result.decodedPictures = job.DecodedPictures();
+    }
+    result.texts = log.Texts();
+    result.finished = log.BuildFinishedCount();
+    return result;
+}
+
+inline BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
+                            DecoderPool::Limits decoders = {}) {
+    return RunJob({}, scriptPath, sink, AVIWriter::kSplitBytes, std::string(), decoders);
+}
+
+// Writes a script in which "{dir}" stands for the folder; returns its path.
+inline std::string WriteScript(const TempDir& dir, const std::string& name, std::string body) {
+    for (size_t at = body.find("{dir}"); at != std::string::npos; at = body.find("{dir}", at)) {
+        body.replace(at, 5, dir.Path().string());
+    }
+    const std::string path = dir.File(name + ".txt");
+    EXPECT_TRUE(WriteTextFile(path, body));
+    return path;
+}
+
+// The file as libavformat reads it; a file it cannot read fails the test and reads as empty.
+inline AviContents ReadBack(const std::string& path) {
+    AviContents contents;
+    std::string error;
+    EXPECT_TRUE(ReadAvi(path, contents, error)) << error;
+    return contents;
+}
+
+// A camera whose frame k shows the number first + k.
+inline std::string MakeCamera(const TempDir& dir, const std::string& name, int first, int frames,
+                              int width = 160, int height = 240, int rateNum = 25, int rateDen = 1,
+                              TestCodec codec = TestCodec::Mpeg4) {
+    TestVideo video;
+    video.codec = codec;
+    video.width = width;
+    video.height = height;
+    video.rateNum = rateNum;
+    video.rateDen = rateDen;
+    video.frameCount = frames;
+    video.firstNumber = first;
+    video.keyFrameInterval = 25;
+    const std::string path = dir.File(name);
+    std::string error;
+    EXPECT_TRUE(WriteTestVideo(path, video, &error)) << error;
+    return path;
+}
+
+// Reads the number a picture region shows (rows from the top), or -1.
+inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int left, int right,
+                    int height) {
+    FrameBitmap region;
+    if (!region.Allocate(right - left, height)) {
+        return -1;
+    }
+    for (int y = 0; y < height; ++y) {
+        // FrameBitmap rows are bottom-up.
+        const std::uint8_t* from = topDown.data() + (static_cast<size_t>(y) * width + left) * 3;
+        std::copy(from, from + static_cast<size_t>(right - left) * 3, region.Row(height - 1 - y));
+    }
+    const auto mark = ReadFrameMark(region);
+    return mark && mark->upright ? mark->number : -1;
+}
+
+// The frame count of a finish line "Done in %f secs [%i min(s) %.2i] for %i frames.\n", or -1
+// when the text is not one.
+inline int DoneLineFrames(const std::string& text) {
+    double seconds = 0;
+    int minutes = 0;
+    int rest = 0;
+    int frames = -1;
+    int end = 0;
+    const size_t dot = text.find('.');
+    const int read = std::sscanf(text.c_str(), "Done in %lf secs [%d min(s) %d] for %d frames.%n",
+                                 &seconds, &minutes, &rest, &frames, &end);
+    const bool sixDecimals = dot != std::string::npos && text.find(' ', dot) == dot + 7;
+    return read == 4 && text.substr(end) == "\n" && sixDecimals && rest >= 0 && rest < 60 ? frames
+                                                                                          : -1;
+}
+
+// Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for each suite
+// that uses them.
+class RenderSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<TempDir>();
+        MakeCamera(*dir, "cam1.avi", 0, 700);
+        MakeCamera(*dir, "cam2.avi", 1000, 700);
+        song = PatternBytes(600 * 7056, 7);
+        ASSERT_TRUE(WriteWaveFile(dir->File("song.wav"), WaveFormat{}, song));
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+
+    static std::string Script(const std::string& name, const std::string& body) {
+        return WriteScript(*dir, name, body);
+    }
+    static std::string Output(const std::string& name) { return dir->File(name + ".avi"); }
+
+    static inline std::unique_ptr<TempDir> dir;
+    static inline std::vector<std::uint8_t> song;
+};
+
 using Texts = std::vector<std::string>;
 
 // End-to-end renders over the same cameras and song.
-using Build = test::RenderSuite;
-using EncodedOutput = test::RenderSuite;
-using SongSync = test::RenderSuite;
+using Build = RenderSuite;
+using EncodedOutput = RenderSuite;
+using SongSync = RenderSuite;
 
 constexpr int kSide = 240;
 constexpr int kSamplesPerFrame = 1764;  // 44100 Hz at 25 frames a second
@@ -29,7 +172,7 @@ constexpr int kAacFrame = 1024;
 // then cam2 fading out; the song is exactly as long as the render.
 TEST_F(Build, TypicalScriptFrameByFrame) {
     constexpr int kHalf = kSide / 2;
-    test::CountingSink sink;
+    CountingSink sink;
     const auto result = RunBuild(
         Script("typical",
                "output( {dir}/typical.avi, 240, 240, bicubic, {dir}/song.wav )\n"
@@ -51,13 +194,13 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
     expected.push_back("[Block 1/1]\n");
     ASSERT_EQ(result.texts.size(), expected.size() + 2) << ::testing::PrintToString(result.texts);
     EXPECT_EQ(Texts(result.texts.begin(), result.texts.end() - 2), expected);
-    EXPECT_EQ(test::DoneLineFrames(result.texts[expected.size()]), 600);
+    EXPECT_EQ(DoneLineFrames(result.texts[expected.size()]), 600);
     EXPECT_EQ(result.texts.back(), "Done without error.\n");
     EXPECT_TRUE(result.succeeded);
     EXPECT_EQ(result.finished, 1);
     EXPECT_EQ(sink.frames.load(), 600);
 
-    const test::AviContents avi = test::ReadBack(Output("typical"));
+    const AviContents avi = ReadBack(Output("typical"));
     ASSERT_EQ(avi.pictures.size(), 600u);
     for (int k = 0; k < 400; ++k) {
         // Block b starts at the song frame of 500 b ms (12.5 b, truncated); cam1 runs 1200 ms
@@ -70,9 +213,8 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
         const int cam1 = (1200 + 500 * b) / 40 + j;
         const int right = b % 2 == 0 ? cam1 : 1000 + (500 * b) / 40 + j;
         // Clear of the separator columns.
-        EXPECT_EQ(test::NumberIn(avi.pictures[k], kSide, 0, kHalf - 3, kSide), cam1) << k;
-        EXPECT_EQ(test::NumberIn(avi.pictures[k], kSide, kHalf + 3, kSide, kSide),
-                  right % kNumberRange)
+        EXPECT_EQ(NumberIn(avi.pictures[k], kSide, 0, kHalf - 3, kSide), cam1) << k;
+        EXPECT_EQ(NumberIn(avi.pictures[k], kSide, kHalf + 3, kSide, kSide), right % kNumberRange)
             << k;
     }
     // Four black columns between the areas (the numbers beside them read above).
@@ -89,8 +231,7 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
     for (int j = 0; j < 200; ++j) {
         const auto& picture = avi.pictures[400 + j];
         if (j < 120) {
-            EXPECT_EQ(test::NumberIn(picture, kSide, 0, kSide, kSide), (1400 + j) % kNumberRange)
-                << j;
+            EXPECT_EQ(NumberIn(picture, kSide, 0, kSide, kSide), (1400 + j) % kNumberRange) << j;
         }
         EXPECT_NEAR(*std::max_element(picture.begin(), picture.end()), 255 * (199 - j) / 199, 3)
             << j;
@@ -112,10 +253,10 @@ TEST_F(Build, SpeedsAndStrobe) {
                         "marker( 3, 1left_1right ) { tempo( 240 ) display( slow ) display( fast ) "
                         "speed( slow, 8 ) speed( fast, 16 ) }\nmarker( 4 ) { }\n"));
     ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
-    const test::AviContents avi = test::ReadBack(Output("speeds"));
+    const AviContents avi = ReadBack(Output("speeds"));
     ASSERT_EQ(avi.pictures.size(), 125u);
-    const auto left = [&](int k) { return test::NumberIn(avi.pictures[k], 240, 0, 117, 240); };
-    const auto right = [&](int k) { return test::NumberIn(avi.pictures[k], 240, 123, 240, 240); };
+    const auto left = [&](int k) { return NumberIn(avi.pictures[k], 240, 0, 117, 240); };
+    const auto right = [&](int k) { return NumberIn(avi.pictures[k], 240, 123, 240, 240); };
     for (int j = 0; j < 50; ++j) {
         // Odd frames at half speed are blends, whose bands read as one of the two neighbours
         // or not at all.
@@ -130,7 +271,7 @@ TEST_F(Build, SpeedsAndStrobe) {
         const auto& picture = avi.pictures[50 + j];
         const int darkest = *std::min_element(picture.begin(), picture.end());
         EXPECT_EQ(darkest >= 60, j == 0 || j == 13 || j == 25 || j == 38) << j << ": " << darkest;
-        EXPECT_EQ(test::NumberIn(picture, 240, 0, 240, 240), 50 + j) << j;
+        EXPECT_EQ(NumberIn(picture, 240, 0, 240, 240), 50 + j) << j;
     }
     // A 240 bpm measure from 4000 ms (source frame 100): 25 frames.
     for (int j = 0; j < 25; ++j) {
@@ -142,7 +283,7 @@ TEST_F(Build, SpeedsAndStrobe) {
 // Junk in the middle of a file its headers cannot show: the render fails on the way and says
 // which valid files it left.
 TEST_F(Build, JunkInACameraStopsTheRender) {
-    const std::string junk = test::MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
+    const std::string junk = MakeCamera(*dir, "junk-cam.avi", 0, 100, 64, 64);
     {
         std::fstream file(junk, std::ios::in | std::ios::out | std::ios::binary);
         const auto size = static_cast<std::streamoff>(std::filesystem::file_size(junk));
@@ -165,26 +306,26 @@ TEST_F(Build, JunkInACameraStopsTheRender) {
               (Texts{"Error (Project): Failed to capture source video frames.\n",
                      "Error (Project): files left: '" + Output("junk") + "'.\n",
                      "Error (Project): Failed to build project.\n"}));
-    EXPECT_GT(test::ReadBack(Output("junk")).pictures.size(), 0u);
+    EXPECT_GT(ReadBack(Output("junk")).pictures.size(), 0u);
 }
 
 TEST_F(Build, CancelMidBlockLeavesAReadableFile) {
-    test::CountingSink sink;
-    const auto result = test::RunJob(
-        [&sink] { return sink.frames.load() >= 30; },
-        Script("cancel",
-               "output( {dir}/cancel.avi, 160, 240 )\ninput( cam, {dir}/cam1.avi ) { }\n"
-               "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
-               "marker( 7 ) { }\n"),
-        static_cast<FrameSink*>(&sink));
+    CountingSink sink;
+    const auto result =
+        RunJob([&sink] { return sink.frames.load() >= 30; },
+               Script("cancel",
+                      "output( {dir}/cancel.avi, 160, 240 )\ninput( cam, {dir}/cam1.avi ) { }\n"
+                      "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
+                      "marker( 7 ) { }\n"),
+               static_cast<FrameSink*>(&sink));
     ASSERT_GE(result.texts.size(), 2u);
     EXPECT_EQ(result.texts.back(), "Done without error.\n");
-    const int written = test::DoneLineFrames(result.texts[result.texts.size() - 2]);
+    const int written = DoneLineFrames(result.texts[result.texts.size() - 2]);
     EXPECT_GE(written, 30);
     EXPECT_LT(written, 600);  // one block of 600 frames, cut short
-    const test::AviContents avi = test::ReadBack(Output("cancel"));
+    const AviContents avi = ReadBack(Output("cancel"));
     ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
-    EXPECT_EQ(test::NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
+    EXPECT_EQ(NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
 }
 
 // A short session at 128 bpm (two areas with a separator, an overlay, a fading span), rendered
@@ -202,10 +343,10 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
                "marker( 1, 1left_1right ) { tempo( 128 ) signature( 4, 4 ) separator( 4 ) "
                "effect( fade_out ) display( a, each_measure ) display( g, each_beat ) }\n"
                "marker( 3, 1fullscreen ) { display( b ) }\nmarker( 4 ) { }\n");
-    ASSERT_TRUE(test::RunBuild(script).succeeded);
-    const test::AviContents rendered = test::ReadBack(Output("stills"));
+    ASSERT_TRUE(RunBuild(script).succeeded);
+    const AviContents rendered = ReadBack(Output("stills"));
     ContactSheet sheet(kThumb, 4, true);
-    ASSERT_TRUE(test::RunJob({}, script, sheet, false).succeeded);
+    ASSERT_TRUE(RunJob({}, script, sheet, false).succeeded);
 
     // Two measures of 1875 ms in blocks of 468.75 ms, then one block of a measure.
     const std::vector<Still>& stills = sheet.Stills();
@@ -265,7 +406,7 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
 
     // The PNG is lossless: it holds the sheet exactly, top row first.
     ASSERT_TRUE(WritePng(picture, dir->File("sheet.png")));
-    const test::AviContents png = test::ReadBack(dir->File("sheet.png"));
+    const AviContents png = ReadBack(dir->File("sheet.png"));
     ASSERT_EQ(png.pictures.size(), 1u);
     ASSERT_EQ(png.streams[0].width, picture.Width());
     ASSERT_EQ(png.streams[0].height, picture.Height());
@@ -324,9 +465,9 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         const auto result = RunBuild(Script(c.name, script));
         ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
         // The finish line counts the frames written, not the song frames a range skips.
-        EXPECT_EQ(test::DoneLineFrames(result.texts[result.texts.size() - 2]), c.frames);
+        EXPECT_EQ(DoneLineFrames(result.texts[result.texts.size() - 2]), c.frames);
 
-        const test::AviContents avi = test::ReadBack(Output(c.name));
+        const AviContents avi = ReadBack(Output(c.name));
         ASSERT_EQ(static_cast<std::int64_t>(avi.pictures.size()), c.frames);
         // Every span here holds whole cycles, so block b starts at the song frame of b periods:
         // a beat is 6000 / (tempo x unit) frames, counted here in exact integers.
@@ -341,7 +482,7 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
                 ++block;
             }
             const int expected = static_cast<int>((block % 2 == 0 ? 0 : 1000) + k);
-            ASSERT_EQ(test::NumberIn(avi.pictures[i], 160, 0, 160, 240), expected % kNumberRange)
+            ASSERT_EQ(NumberIn(avi.pictures[i], 160, 0, 160, 240), expected % kNumberRange)
                 << "output frame " << i;
         }
         // Each frame carries the song's slice of its own moment.
@@ -382,12 +523,12 @@ TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string cam = test::MakeCamera(*dir, c.name + "-cam.avi", 0, c.cameraFrames, 64,
-                                                 96, 30000, c.rateDen);
+        const std::string cam =
+            MakeCamera(*dir, c.name + "-cam.avi", 0, c.cameraFrames, 64, 96, 30000, c.rateDen);
         if (c.keepTenths != 0) {
             std::filesystem::resize_file(cam, std::filesystem::file_size(cam) * c.keepTenths / 10);
         }
-        test::MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
+        MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
         const auto result = RunBuild(
             Script(c.name, "output( {dir}/" + c.name + ".avi, 64, 96 )\ninput( cam, {dir}/" +
                                c.name + "-cam.avi ) { }\ninput( ov, {dir}/" + c.name +
@@ -397,7 +538,7 @@ TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
         if (c.failure.empty()) {
             EXPECT_TRUE(result.succeeded);
             EXPECT_EQ(result.texts.back(), "Done without error.\n");
-            EXPECT_EQ(test::ReadBack(Output(c.name)).pictures.size(), 50u);
+            EXPECT_EQ(ReadBack(Output(c.name)).pictures.size(), 50u);
             continue;
         }
         EXPECT_FALSE(result.succeeded);
@@ -421,10 +562,10 @@ long Onset(const std::vector<std::int16_t>& samples) {
     return -1;
 }
 
-test::MediaContents ReadEncoded(const std::string& path) {
-    test::MediaContents contents;
+MediaContents ReadEncoded(const std::string& path) {
+    MediaContents contents;
     std::string error;
-    EXPECT_TRUE(test::ReadMedia(path, contents, error)) << error;
+    EXPECT_TRUE(ReadMedia(path, contents, error)) << error;
     return contents;
 }
 
@@ -455,7 +596,7 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
                           "each_beat ) }\nmarker( 3 ) { }\n");
     };
     ASSERT_TRUE(RunBuild(script("song.avi", "", kSide)).succeeded);
-    const test::MediaContents reference = ReadEncoded(dir->File("song.avi"));
+    const MediaContents reference = ReadEncoded(dir->File("song.avi"));
     ASSERT_EQ(reference.pictures.size(), 75u);
     ASSERT_EQ(reference.samples.size(), 75u * kSamplesPerFrame * 2);
     for (const Case& c : cases) {
@@ -474,7 +615,7 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
         }
         ASSERT_TRUE(result.succeeded);
         EXPECT_EQ(result.texts.back(), "Done without error.\n");
-        const test::MediaContents encoded = ReadEncoded(dir->File(c.name));
+        const MediaContents encoded = ReadEncoded(dir->File(c.name));
         EXPECT_EQ(encoded.videoCodec, "h264");
         EXPECT_EQ(encoded.rateNum * 1.0 / encoded.rateDen, 25.0);
         EXPECT_EQ(encoded.colorSpace, "smpte170m");
@@ -482,8 +623,7 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
         ASSERT_EQ(encoded.pictures.size(), reference.pictures.size() - c.skipped);
         for (std::size_t k = 0; k < encoded.pictures.size(); ++k) {
             EXPECT_NEAR(encoded.pictureTimes[k], k / 25.0, 1e-6) << k;
-            EXPECT_GE(test::Psnr(encoded.pictures[k], reference.pictures[c.skipped + k]), 40.0)
-                << k;
+            EXPECT_GE(Psnr(encoded.pictures[k], reference.pictures[c.skipped + k]), 40.0) << k;
         }
         if (c.skipped == 0) {
             EXPECT_LE(std::filesystem::file_size(dir->File(c.name)) * 20,
@@ -541,7 +681,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
          "overlay( b, 20 ) { }\nmarker( 1, 1fullscreen ) { tempo( 140 ) signature( 7, 8 ) "
          "display( ab, each_beat ) }"},
     };
-    test::TempDir dir;
+    TempDir dir;
     // Fresh decoders, kept ones, kept ones and shared captures.
     const DecoderPool::Limits ways[] = {{0, 0, false}, {3, 8, false}, {}};
     std::uint64_t decoded[3] = {};
@@ -549,19 +689,19 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
         SCOPED_TRACE(c.name);
         std::string inputs;
         for (const std::string id : {"a", "b"}) {
-            test::MakeCamera(dir, c.name + id + ".mp4", id == "a" ? 0 : 1000, 300, 96, 144,
-                             c.rateNum, c.rateDen, c.codec);
+            MakeCamera(dir, c.name + id + ".mp4", id == "a" ? 0 : 1000, 300, 96, 144, c.rateNum,
+                       c.rateDen, c.codec);
             inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
         }
         std::vector<char> files[3];
         std::uint64_t caseDecoded[3] = {};
         for (int way = 0; way < 3; ++way) {
             const std::string out = c.name + std::to_string(way);
-            const auto result = test::RunBuild(
-                test::WriteScript(dir, out,
-                                  "output( {dir}/" + out + ".avi, 64, 96 )\n" + inputs +
-                                      "group( ab ) { a, b }\n" + c.rest + "\nmarker( 3 ) { }\n"),
-                nullptr, ways[way]);
+            const auto result =
+                RunBuild(WriteScript(dir, out,
+                                     "output( {dir}/" + out + ".avi, 64, 96 )\n" + inputs +
+                                         "group( ab ) { a, b }\n" + c.rest + "\nmarker( 3 ) { }\n"),
+                         nullptr, ways[way]);
             ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
             caseDecoded[way] = result.decodedPictures;
             decoded[way] += result.decodedPictures;
@@ -578,4 +718,4 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
 }
 
 }  // namespace
-}  // namespace zorvo
+}  // namespace zorvo::test
