@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,13 +61,13 @@ BuildResult RunJob(const std::function<bool()>& stop, Args&&... args) {
     return result;
 }
 
-inline BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
-                            DecoderPool::Limits decoders = {}) {
+BuildResult RunBuild(const std::string& scriptPath, FrameSink* sink = nullptr,
+                     DecoderPool::Limits decoders = {}) {
     return RunJob({}, scriptPath, sink, AVIWriter::kSplitBytes, std::string(), decoders);
 }
 
 // Writes a script in which "{dir}" stands for the folder; returns its path.
-inline std::string WriteScript(const TempDir& dir, const std::string& name, std::string body) {
+std::string WriteScript(const TempDir& dir, const std::string& name, std::string body) {
     for (size_t at = body.find("{dir}"); at != std::string::npos; at = body.find("{dir}", at)) {
         body.replace(at, 5, dir.Path().string());
     }
@@ -77,7 +77,7 @@ inline std::string WriteScript(const TempDir& dir, const std::string& name, std:
 }
 
 // The file as libavformat reads it; a file it cannot read fails the test and reads as empty.
-inline AviContents ReadBack(const std::string& path) {
+AviContents ReadBack(const std::string& path) {
     AviContents contents;
     std::string error;
     EXPECT_TRUE(ReadAvi(path, contents, error)) << error;
@@ -85,9 +85,9 @@ inline AviContents ReadBack(const std::string& path) {
 }
 
 // A camera whose frame k shows the number first + k.
-inline std::string MakeCamera(const TempDir& dir, const std::string& name, int first, int frames,
-                              int width = 160, int height = 240, int rateNum = 25, int rateDen = 1,
-                              TestCodec codec = TestCodec::Mpeg4) {
+std::string MakeCamera(const TempDir& dir, const std::string& name, int first, int frames,
+                       int width = 160, int height = 240, int rateNum = 25, int rateDen = 1,
+                       TestCodec codec = TestCodec::Mpeg4) {
     TestVideo video;
     video.codec = codec;
     video.width = width;
@@ -104,8 +104,7 @@ inline std::string MakeCamera(const TempDir& dir, const std::string& name, int f
 }
 
 // Reads the number a picture region shows (rows from the top), or -1.
-inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int left, int right,
-                    int height) {
+int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int left, int right, int height) {
     FrameBitmap region;
     if (!region.Allocate(right - left, height)) {
         return -1;
@@ -121,18 +120,11 @@ inline int NumberIn(const std::vector<std::uint8_t>& topDown, int width, int lef
 
 // The frame count of a finish line "Done in %f secs [%i min(s) %.2i] for %i frames.\n", or -1
 // when the text is not one.
-inline int DoneLineFrames(const std::string& text) {
-    double seconds = 0;
-    int minutes = 0;
-    int rest = 0;
-    int frames = -1;
-    int end = 0;
-    const size_t dot = text.find('.');
-    const int read = std::sscanf(text.c_str(), "Done in %lf secs [%d min(s) %d] for %d frames.%n",
-                                 &seconds, &minutes, &rest, &frames, &end);
-    const bool sixDecimals = dot != std::string::npos && text.find(' ', dot) == dot + 7;
-    return read == 4 && text.substr(end) == "\n" && sixDecimals && rest >= 0 && rest < 60 ? frames
-                                                                                          : -1;
+int DoneLineFrames(const std::string& text) {
+    static const std::regex line(
+        R"(Done in \d+\.\d{6} secs \[\d+ min\(s\) [0-5]\d\] for (\d+) frames\.\n)");
+    std::smatch match;
+    return std::regex_match(text, match, line) ? std::stoi(match[1]) : -1;
 }
 
 // Two cameras whose frame k shows k and 1000 + k, and a song of 24 s, made once for each suite
