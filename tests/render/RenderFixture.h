@@ -12,7 +12,7 @@
 
 #include "common/LogCollector.h"
 #include "render/Project.h"
-#include "support/AviReader.h"
+#include "support/MediaReader.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
@@ -72,10 +72,10 @@ inline std::string WriteScript(const TempDir& dir, const std::string& name, std:
 }
 
 // The file as libavformat reads it; a file it cannot read fails the test and reads as empty.
-inline AviContents ReadBack(const std::string& path) {
-    AviContents contents;
+inline MediaContents ReadBack(const std::string& path) {
+    MediaContents contents;
     std::string error;
-    EXPECT_TRUE(ReadAvi(path, contents, error)) << error;
+    EXPECT_TRUE(ReadMedia(path, contents, error)) << error;
     return contents;
 }
 
