@@ -15,7 +15,6 @@
 #include "common/LogCollector.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
-#include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
@@ -77,10 +76,10 @@ std::string WriteScript(const TempDir& dir, const std::string& name, std::string
 }
 
 // The file as libavformat reads it; a file it cannot read fails the test and reads as empty.
-AviContents ReadBack(const std::string& path) {
-    AviContents contents;
+MediaContents ReadBack(const std::string& path) {
+    MediaContents contents;
     std::string error;
-    EXPECT_TRUE(ReadAvi(path, contents, error)) << error;
+    EXPECT_TRUE(ReadMedia(path, contents, error)) << error;
     return contents;
 }
 
@@ -192,7 +191,7 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
     EXPECT_EQ(result.finished, 1);
     EXPECT_EQ(sink.frames.load(), 600);
 
-    const AviContents avi = ReadBack(Output("typical"));
+    const MediaContents avi = ReadBack(Output("typical"));
     ASSERT_EQ(avi.pictures.size(), 600u);
     for (int k = 0; k < 400; ++k) {
         // Block b starts at the song frame of 500 b ms (12.5 b, truncated); cam1 runs 1200 ms
@@ -229,7 +228,7 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
             << j;
     }
     // Every frame carries its slice of the song, the last one included.
-    EXPECT_TRUE(avi.audio == song);
+    EXPECT_TRUE(avi.audioBytes == song);
 }
 
 // Slow motion blends, fast inputs skip, and a fast capture runs ahead of the furthest frame asked
@@ -245,7 +244,7 @@ TEST_F(Build, SpeedsAndStrobe) {
                         "marker( 3, 1left_1right ) { tempo( 240 ) display( slow ) display( fast ) "
                         "speed( slow, 8 ) speed( fast, 16 ) }\nmarker( 4 ) { }\n"));
     ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
-    const AviContents avi = ReadBack(Output("speeds"));
+    const MediaContents avi = ReadBack(Output("speeds"));
     ASSERT_EQ(avi.pictures.size(), 125u);
     const auto left = [&](int k) { return NumberIn(avi.pictures[k], 240, 0, 117, 240); };
     const auto right = [&](int k) { return NumberIn(avi.pictures[k], 240, 123, 240, 240); };
@@ -315,7 +314,7 @@ TEST_F(Build, CancelMidBlockLeavesAReadableFile) {
     const int written = DoneLineFrames(result.texts[result.texts.size() - 2]);
     EXPECT_GE(written, 30);
     EXPECT_LT(written, 600);  // one block of 600 frames, cut short
-    const AviContents avi = ReadBack(Output("cancel"));
+    const MediaContents avi = ReadBack(Output("cancel"));
     ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
     EXPECT_EQ(NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
 }
@@ -336,7 +335,7 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
                "effect( fade_out ) display( a, each_measure ) display( g, each_beat ) }\n"
                "marker( 3, 1fullscreen ) { display( b ) }\nmarker( 4 ) { }\n");
     ASSERT_TRUE(RunBuild(script).succeeded);
-    const AviContents rendered = ReadBack(Output("stills"));
+    const MediaContents rendered = ReadBack(Output("stills"));
     ContactSheet sheet(kThumb, 4, true);
     ASSERT_TRUE(RunJob({}, script, sheet, false).succeeded);
 
@@ -398,7 +397,7 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
 
     // The PNG is lossless: it holds the sheet exactly, top row first.
     ASSERT_TRUE(WritePng(picture, dir->File("sheet.png")));
-    const AviContents png = ReadBack(dir->File("sheet.png"));
+    const MediaContents png = ReadBack(dir->File("sheet.png"));
     ASSERT_EQ(png.pictures.size(), 1u);
     ASSERT_EQ(png.streams[0].width, picture.Width());
     ASSERT_EQ(png.streams[0].height, picture.Height());
@@ -459,7 +458,7 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
         // The finish line counts the frames written, not the song frames a range skips.
         EXPECT_EQ(DoneLineFrames(result.texts[result.texts.size() - 2]), c.frames);
 
-        const AviContents avi = ReadBack(Output(c.name));
+        const MediaContents avi = ReadBack(Output(c.name));
         ASSERT_EQ(static_cast<std::int64_t>(avi.pictures.size()), c.frames);
         // Every span here holds whole cycles, so block b starts at the song frame of b periods:
         // a beat is 6000 / (tempo x unit) frames, counted here in exact integers.
@@ -478,8 +477,9 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
                 << "output frame " << i;
         }
         // Each frame carries the song's slice of its own moment.
-        ASSERT_EQ(avi.audio.size(), static_cast<size_t>(c.frames) * 7056);
-        EXPECT_TRUE(std::equal(avi.audio.begin(), avi.audio.end(), song.begin() + skipped * 7056));
+        ASSERT_EQ(avi.audioBytes.size(), static_cast<size_t>(c.frames) * 7056);
+        EXPECT_TRUE(std::equal(avi.audioBytes.begin(), avi.audioBytes.end(),
+                               song.begin() + skipped * 7056));
     }
 }
 
@@ -598,7 +598,7 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
         ASSERT_TRUE(result.succeeded);
         EXPECT_EQ(result.texts.back(), "Done without error.\n");
         const MediaContents encoded = ReadEncoded(dir->File(c.name));
-        EXPECT_EQ(encoded.videoCodec, "h264");
+        EXPECT_EQ(encoded.video.codec, "h264");
         EXPECT_EQ(encoded.rateNum * 1.0 / encoded.rateDen, 25.0);
         EXPECT_EQ(encoded.colorSpace, "smpte170m");
         EXPECT_EQ(encoded.colorRange, "tv");
@@ -611,16 +611,16 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
             EXPECT_LE(std::filesystem::file_size(dir->File(c.name)) * 20,
                       std::filesystem::file_size(dir->File("song.avi")));
         }
-        EXPECT_EQ(encoded.sampleRate, 44100);
-        EXPECT_EQ(encoded.channels, 2);
+        EXPECT_EQ(encoded.audio.sampleRate, 44100);
+        EXPECT_EQ(encoded.audio.channels, 2);
         EXPECT_EQ(encoded.audioStart, 0.0);
         const std::vector<std::int16_t> sound(
             reference.samples.begin() + static_cast<long>(c.skipped * kSamplesPerFrame * 2),
             reference.samples.end());
-        if (encoded.audioCodec == "flac") {
+        if (encoded.audio.codec == "flac") {
             EXPECT_TRUE(encoded.samples == sound);
         } else {
-            EXPECT_EQ(encoded.audioCodec, "aac");
+            EXPECT_EQ(encoded.audio.codec, "aac");
             EXPECT_NEAR(static_cast<double>(encoded.samples.size()), sound.size(), 2 * kAacFrame);
             // The encoder's priming is dropped: the song's sound (louder than a quarter of full
             // scale) starts within half a frame of stereo samples.

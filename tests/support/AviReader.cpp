@@ -64,10 +64,6 @@ std::string FourCCAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return std::string(begin, begin + 4);
 }
 
-bool FfmpegToolsAvailable() {
-    return RunProgram({"/bin/sh", "-c", "command -v ffmpeg && command -v ffprobe"}).status == 0;
-}
-
 std::string FfmpegToolWarnings(const std::string& path) {
     // A PCM wave format has no channel mask; without -guess_layout_max 0 ffmpeg would note the
     // layout it assumes for every such input, which says nothing about the file.

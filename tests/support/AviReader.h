@@ -4,16 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/MediaReader.h"
-
 namespace zorvo::test {
-
-// AVI files (and PNG pictures) read as any other media file.
-using AviStreamInfo = MediaStream;
-using AviContents = MediaContents;
-inline bool ReadAvi(const std::string& path, AviContents& contents, std::string& error) {
-    return ReadMedia(path, contents, error);
-}
 
 // One chunk of a RIFF file, lists included, in file order (depth first).
 struct RiffChunk {
@@ -32,8 +23,6 @@ bool ReadRiffChunks(const std::string& path, std::vector<RiffChunk>& chunks, std
 std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::string FourCCAt(const std::vector<std::uint8_t>& bytes, std::size_t at);
 
-// Whether the ffmpeg and ffprobe programs are installed.
-bool FfmpegToolsAvailable();
 // Everything `ffprobe -v warning` and `ffmpeg -v warning -i FILE -f null -` print about the
 // file; empty for a clean file.
 std::string FfmpegToolWarnings(const std::string& path);

@@ -113,23 +113,16 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
     for (int i = 0; i < static_cast<int>(format->nb_streams); ++i) {
         const AVStream& s = *format->streams[i];
         const AVCodecParameters& p = *s.codecpar;
-        contents.streams.push_back({p.codec_type == AVMEDIA_TYPE_VIDEO   ? "video"
-                                    : p.codec_type == AVMEDIA_TYPE_AUDIO ? "audio"
-                                                                         : "other",
-                                    avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate,
+        contents.streams.push_back({avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate,
                                     p.ch_layout.nb_channels});
         if (i == videoIndex) {
-            contents.videoCodec = avcodec_get_name(p.codec_id);
-            contents.width = p.width;
-            contents.height = p.height;
+            contents.video = contents.streams.back();
             contents.rateNum = s.avg_frame_rate.num;
             contents.rateDen = s.avg_frame_rate.den;
             contents.colorSpace = av_color_space_name(p.color_space);
             contents.colorRange = av_color_range_name(p.color_range);
         } else if (i == audioIndex) {
-            contents.audioCodec = avcodec_get_name(p.codec_id);
-            contents.sampleRate = p.sample_rate;
-            contents.channels = p.ch_layout.nb_channels;
+            contents.audio = contents.streams.back();
         }
         if ((i == videoIndex || i == audioIndex) && !OpenDecoder(&s, decoders[i])) {
             error = "cannot open the decoder of stream " + std::to_string(i);
@@ -142,7 +135,8 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         const int index = packet->stream_index;
         if (index == audioIndex) {
-            contents.audio.insert(contents.audio.end(), packet->data, packet->data + packet->size);
+            contents.audioBytes.insert(contents.audioBytes.end(), packet->data,
+                                       packet->data + packet->size);
         }
         AVCodecContext* decoder =
             index < static_cast<int>(decoders.size()) ? decoders[index].get() : nullptr;

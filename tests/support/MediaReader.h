@@ -7,7 +7,6 @@
 namespace zorvo::test {
 
 struct MediaStream {
-    std::string type;   // "video", "audio" or "other"
     std::string codec;  // libavcodec's name, e.g. "rawvideo", "pcm_s16le"
     int width = 0;
     int height = 0;
@@ -19,10 +18,8 @@ struct MediaStream {
 // codecs: the first video and the first audio stream.
 struct MediaContents {
     std::vector<MediaStream> streams;  // all of them, in file order
-    std::string videoCodec;
-    std::string audioCodec;
-    int width = 0;
-    int height = 0;
+    MediaStream video;                 // the ones decoded below
+    MediaStream audio;
     int rateNum = 0;  // the video stream's average frame rate
     int rateDen = 0;
     std::string colorSpace;  // as libavutil names it, e.g. "smpte170m", "bt709"
@@ -32,14 +29,12 @@ struct MediaContents {
     std::vector<std::vector<std::uint8_t>> pictures;
     // Presentation time of each picture in seconds.
     std::vector<double> pictureTimes;
-    int sampleRate = 0;
-    int channels = 0;
     // Decoded audio, interleaved, as 16-bit samples (float audio rounded), primers dropped as
     // the container says.
     std::vector<std::int16_t> samples;
     double audioStart = 0;  // of the first decoded sample, in seconds
     // The audio packets' payload as stored, in file order.
-    std::vector<std::uint8_t> audio;
+    std::vector<std::uint8_t> audioBytes;
 };
 
 // False with a reason when the file cannot be opened or a packet cannot be decoded.

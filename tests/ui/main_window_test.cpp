@@ -15,7 +15,7 @@
 
 #include "UiTestSupport.h"
 #include "common/Version.h"
-#include "support/AviReader.h"
+#include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestSound.h"
@@ -204,9 +204,9 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         if (ok && c.button == build) {
             // The preview kept the last frame, upright.
             EXPECT_EQ(window.Bar("lowerBar")->value(), 100);
-            AviContents contents;
+            MediaContents contents;
             std::string error;
-            ASSERT_TRUE(ReadAvi(dir.File("song.avi"), contents, error)) << error;
+            ASSERT_TRUE(ReadMedia(dir.File("song.avi"), contents, error)) << error;
             ASSERT_FALSE(contents.pictures.empty());
             const std::vector<std::uint8_t>& last = contents.pictures.back();  // rows from the top
             const QImage picture = window.OutputDialog()->Picture();
