@@ -11,7 +11,7 @@
 #include <set>
 #include <utility>
 
-#include "avi/WaveFile.h"
+#include "output/WaveFile.h"
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
 #include "render/Layout.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "avi/AVIWriter.h"
-#include "avi/FrameWriter.h"
+#include "output/AVIWriter.h"
+#include "output/FrameWriter.h"
 #include "capture/DecoderPool.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"

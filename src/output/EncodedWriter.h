@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "avi/FrameWriter.h"
-#include "avi/WaveFile.h"
+#include "output/FrameWriter.h"
+#include "output/WaveFile.h"
 
 namespace zorvo {
 

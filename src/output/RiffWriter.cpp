@@ -1,4 +1,4 @@
-#include "avi/RiffWriter.h"
+#include "output/RiffWriter.h"
 
 #include <fcntl.h>
 #include <sys/uio.h>

@@ -1,4 +1,4 @@
-#include "avi/OutputFile.h"
+#include "output/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

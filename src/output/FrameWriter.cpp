@@ -1,10 +1,10 @@
-#include "avi/FrameWriter.h"
+#include "output/FrameWriter.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "avi/AVIWriter.h"
-#include "avi/EncodedWriter.h"
+#include "output/AVIWriter.h"
+#include "output/EncodedWriter.h"
 
 namespace zorvo {
 

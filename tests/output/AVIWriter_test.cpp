@@ -1,4 +1,4 @@
-#include "avi/AVIWriter.h"
+#include "output/AVIWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "avi/FramePattern.h"
+#include "output/FramePattern.h"
 #include "common/LogCollector.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"

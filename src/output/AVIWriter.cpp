@@ -1,4 +1,4 @@
-#include "avi/AVIWriter.h"
+#include "output/AVIWriter.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "avi/WaveFile.h"
+#include "output/WaveFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

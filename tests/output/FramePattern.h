@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "avi/FrameWriter.h"
+#include "output/FrameWriter.h"
 
 namespace zorvo::test {
 

@@ -1,4 +1,4 @@
-#include "avi/EncodedWriter.h"
+#include "output/EncodedWriter.h"
 
 #include <filesystem>
 
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "avi/OutputFile.h"
+#include "output/OutputFile.h"
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "avi/AVIWriter.h"
-#include "avi/EncodedWriter.h"
-#include "avi/FramePattern.h"
+#include "output/AVIWriter.h"
+#include "output/EncodedWriter.h"
+#include "output/FramePattern.h"
 #include "common/LogCollector.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
