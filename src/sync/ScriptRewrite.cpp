@@ -66,7 +66,7 @@ std::map<std::string, Statement> FindInputStatements(const std::string& visible)
                 break;
             }
             if (k == 0) {
-                id = value;
+                id = CExtract::TrimId(value);
             }
             statement.tokens.push_back(token);
         }
