@@ -113,11 +113,15 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "{dir}/C:\\clips\\cam2.mov).\n"
                 "Error (Project): Failed to check media.\n"},
         {"warning only", check,
-         "output( a, 64, 48, Bicubic ) input( c, cam.avi ) { }\n"
+         "output( a, 64, 48, Bicubic ) input( c, cam.avi ) { brightness( 0,1 ) }\n"
          "marker( 1, 1fullscreen ) { tempo( 90 ) signature( 3, 4 ) display( c ) }\nmarker( 2 ) { }",
          0,
          head + "Warning (Script): Unknown interpolation type 'Bicubic'. defaulting on "
                 "'fast_bilinear'\n"
+                "Warning (Script): Did you mean 'bicubic'?\n"
+                "Warning (Script): Too many arguments for 'brightness': it takes 1, found 2; "
+                "decimals take a point, not a comma.\n"
+                "Warning (Script): at line 1, column 52: 'brightness( 0,1 ) }'.\n"
                 "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
                 "fps).\n"},
         {"parse failure", check, "output( a, 64 )", 1, parseFailure},
@@ -134,8 +138,7 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         {"missing script", "check /nonexistent/script.txt", "", 1,
          head + "Error (Script): Failed to open script file.\n"
                 "Error (Script): file '/nonexistent/script.txt': No such file or directory.\n"
-                "Error (Project): Failed to parse script.\n",
-         "zorvo: cannot read '/nonexistent/script.txt': No such file or directory\n"},
+                "Error (Project): Failed to parse script.\n"},
         // A folder given as the script ends the same way instead of waiting forever.
         {"render a folder", "render {dir}/", "", 1,
          head + "Error (Script): Failed to open script file.\n"
@@ -164,6 +167,12 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
               "(block at 00:00.00 of the song; file {dir}/cam.avi)"),
+        // An overlay of no input stops the render before it creates anything.
+        {"render: unknown overlay", "render {dir}/script.txt",
+         out + cam + "overlay( vgn, 50 ) { }\n" + span, 1,
+         head + "Error (Project): Overlay 'vgn' is not an input or a group.\n"
+                "Error (Project): Failed to check media.\n"
+                "Error (Project): Failed to build project.\n"},
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
     };
@@ -214,7 +223,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
          test::kTypicalScript,
          "--blocks ",
          {"{dir}/script.txt: 720x576, 3 marker(s), 00:24.000 (600 frames at 25 fps)\n",
-          "markers 1 to 9: 00:00.000 to 00:16.000, 120 bpm 4/4, 1left_1right, separator 4, "
+          "measures 1 to 9: 00:00.000 to 00:16.000, 120 bpm 4/4, 1left_1right, separator 4, "
           "effect none\n",
           "  32 block(s) of 500.000 ms, frames 0 to 399 (400)\n",
           "  area 1: cam1, each_measure, every 2000.000 ms\n",
@@ -224,7 +233,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "  block 5: 00:02.000, frames 50 to 61 (12): cam1 from 00:03.200, cam1 from 00:03.200\n",
           "  block 32: 00:15.500, frames 387 to 399 (13): cam1 from 00:16.700, cam2 from "
           "00:15.500\n",
-          "markers 9 to 13: 00:16.000 to 00:24.000, 120 bpm 4/4, 1fullscreen, separator 4, "
+          "measures 9 to 13: 00:16.000 to 00:24.000, 120 bpm 4/4, 1fullscreen, separator 4, "
           "effect fade_out\n",
           "  1 block(s) of 8000.000 ms, frames 400 to 599 (200)\n",
           "  area 1: cam2, none, every 8000.000 ms\n",
@@ -240,10 +249,10 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
          "--blocks ",
          {": 64x48, 4 marker(s), 00:22.500 (562 frames at 25 fps)\n",
           "range: measures 5 to 9 (spans before it are skipped)\n",
-          "markers 1 to 5 (skipped): 00:00.000 to 00:07.500, 128 bpm 4/4, 1fullscreen, "
+          "measures 1 to 5 (skipped): 00:00.000 to 00:07.500, 128 bpm 4/4, 1fullscreen, "
           "separator 0, effect none\n",
           "  16 block(s) of 468.750 ms, frames 0 to 186 (187)\n",
-          "markers 5 to 9: 00:07.500 to 00:15.000, 128 bpm 4/4, 1fullscreen, separator 0, "
+          "measures 5 to 9: 00:07.500 to 00:15.000, 128 bpm 4/4, 1fullscreen, separator 0, "
           "effect none\n",
           "  16 block(s) of 468.750 ms, frames 187 to 374 (188)\n",
           "  area 1: g, each_beat, every 468.750 ms\n",
@@ -251,7 +260,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "  block 2: 00:07.969, frames 199 to 209 (11): b from 00:07.768\n",
           "  block 16: 00:14.531, frames 363 to 374 (12): b from 00:14.331\n",
           "ends at measure 9 (range end)\n"},
-         {"  block 1: 00:00.000", "markers 9 to 13"}},
+         {"  block 1: 00:00.000", "measures 9 to 13"}},
         {"range as JSON",
          kRange,
          "--json ",
