@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
@@ -298,6 +300,81 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
             EXPECT_EQ(run.out.find(text), std::string::npos) << c.name << ": " << text;
         }
     }
+}
+
+// Each area of every layout shows its own colour: the plan's rectangles (rows from the top), in
+// area order, must be where the render puts them, and read top row first, left to right.
+TEST(PlanCommand, AreaRectanglesAreWhereTheRenderDrawsThem) {
+    const std::vector<std::string> layouts = {
+        "1fullscreen",  "1left_1right", "1top_1bottom", "1left_2right", "2left_1right",
+        "1top_2bottom", "2top_1bottom", "2top_2bottom", "1top_3bottom", "3top_1bottom",
+        "2top_3bottom", "3top_2bottom", "3top_3bottom"};
+    const std::vector<std::string> colours = {"ff0000", "00ff00", "0000ff",
+                                              "ffff00", "ff00ff", "00ffff"};
+    test::TempDir dir;
+    std::string script = "output( out.avi, 101, 61 )\n";
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const std::string file = dir.File("c" + std::to_string(i) + ".mkv");
+        ASSERT_EQ(test::RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                    "color=c=0x" + colours[i] + ":s=32x24:r=25:d=4", "-c:v", "ffv1",
+                                    file})
+                      .status,
+                  0);
+        script += "input( c" + std::to_string(i) + ", " + file + " ) { }\n";
+    }
+    for (size_t l = 0; l < layouts.size(); ++l) {  // a measure of one beat: 250 ms each
+        script += "marker( " + std::to_string(l + 1) + ", " + layouts[l] +
+                  " ) { tempo( 240 ) signature( 1, 4 )";
+        // As many areas as the digits of the name add up to.
+        for (int d = 0; d < (layouts[l][0] - '0') + (layouts[l][layouts[l].find('_') + 1] - '0') *
+                                                        (layouts[l] != "1fullscreen");
+             ++d) {
+            script += " display( c" + std::to_string(d) + " )";
+        }
+        script += " }\n";
+    }
+    ASSERT_TRUE(test::WriteTextFile(dir.File("s.zorvo"), script + "marker( 14 ) { }\n"));
+    const ProgramRun plan = RunZorvo("plan --json " + dir.File("s.zorvo"));
+    ASSERT_EQ(RunZorvo("render " + dir.File("s.zorvo")).status, 0);
+    test::MediaContents video;
+    std::string error;
+    ASSERT_TRUE(test::ReadMedia(dir.File("out.avi"), video, error)) << error;
+    const std::regex spanPattern(
+        "\"layout\":\"(\\w+)\".*?\"firstFrame\":(\\d+).*?\"areas\":\\[(.*?)\\}\\]");
+    const std::regex rectPattern("\"rect\":\\[(\\d+),(\\d+),(\\d+),(\\d+)\\]");
+    size_t spans = 0;
+    for (std::sregex_iterator span(plan.out.begin(), plan.out.end(), spanPattern), end; span != end;
+         ++span, ++spans) {
+        const std::string layout = (*span)[1];
+        const auto& picture = video.pictures.at(std::stoul((*span)[2]));
+        std::vector<std::array<int, 4>> rects;  // left, top, right, bottom
+        const std::string areas = (*span)[3];
+        for (std::sregex_iterator r(areas.begin(), areas.end(), rectPattern); r != end; ++r) {
+            rects.push_back(
+                {std::stoi((*r)[1]), std::stoi((*r)[2]), std::stoi((*r)[3]), std::stoi((*r)[4])});
+            const auto& a = rects.back();
+            const auto& p = rects[rects.size() > 1 ? rects.size() - 2 : 0];
+            EXPECT_TRUE(rects.size() == 1 || a[0] >= p[2] - 1 || a[1] >= p[3]) << layout;
+        }
+        size_t wrong = 0;
+        for (int y = 0; y < 61; ++y) {
+            for (int x = 0; x < 101; ++x) {
+                int area = -1;  // a later area owns a shared column
+                for (size_t i = 0; i < rects.size(); ++i) {
+                    const auto& r = rects[i];
+                    area = x >= r[0] && x < r[2] && y >= r[1] && y < r[3] ? int(i) : area;
+                }
+                const unsigned long rgb =
+                    area < 0 ? 0x808080 : std::stoul(colours[area], nullptr, 16);
+                for (int c = 0; c < 3; ++c) {  // blue, green, red
+                    const int want = int(rgb >> (8 * c) & 0xff);
+                    wrong += std::abs(picture[size_t(y * 101 + x) * 3 + c] - want) > 40;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << layout;
+    }
+    EXPECT_EQ(spans, layouts.size());
 }
 
 }  // namespace
