@@ -116,10 +116,35 @@ std::string StatementTracker::Describe(const std::string& text, size_t at, size_
 
 namespace {
 
+// Characters that continue a word or a path: a keyword touching one is part of a longer name
+// (a camera file named orange.mp4 holds `range`). Bytes of non-ASCII characters count as
+// letters, whatever the locale.
+bool ContinuesWord(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+           u >= 0x80 || c == '_' || c == '-' || c == '.' || c == '/' || c == '\\';
+}
+
+}  // namespace
+
+size_t CExtract::FindKeyword(const std::string& text, std::string_view keyword, size_t from) {
+    for (size_t at = text.find(keyword, from); at != std::string::npos;
+         at = text.find(keyword, at + 1)) {
+        const size_t after = at + keyword.size();
+        if ((at == 0 || !ContinuesWord(text[at - 1])) &&
+            (after == text.size() || !ContinuesWord(text[after]))) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+namespace {
+
 // Steps shared by blocks and calls: keyword, '(' and ')'. Gives the position of the ')'.
 bool FindArguments(const std::string& text, std::string_view keyword, size_t cursor,
                    std::string& arguments, size_t& close, size_t& at, size_t& open) {
-    at = text.find(keyword, cursor);
+    at = CExtract::FindKeyword(text, keyword, cursor);
     if (at == std::string::npos) {
         return false;
     }

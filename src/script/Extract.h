@@ -9,7 +9,8 @@
 namespace zorvo {
 
 // Base of everything that reads script text. Reading is search-driven: each statement is
-// found by a plain substring search for its keyword, so statements may stand in any order.
+// found by searching the text for its keyword as a whole word, so statements may stand in any
+// order.
 // Where one block statement stands in the text it was found in.
 struct BlockPlace {
     size_t keyword = 0;
@@ -29,6 +30,11 @@ class CExtract {
     // Blanks every "//" comment up to and including its line feed; the length is kept so
     // positions stay valid.
     static void RemoveComments(std::string& text);
+
+    // The first place at or after `from` where the keyword stands as a whole word, touching no
+    // letter (any non-ASCII byte counts as one), digit, '_', '-', '.', '/' or '\\' on either
+    // side; npos when there is none.
+    static size_t FindKeyword(const std::string& text, std::string_view keyword, size_t from);
 
     // keyword ( arguments ) { body }. The cursor moves to the '}' so that the next call finds
     // the following statement. False when the keyword is absent (silently) or the statement

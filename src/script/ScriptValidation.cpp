@@ -254,7 +254,33 @@ bool CScript::Validate() const {
             "pixels.\n");
         return false;
     }
-    return ValidateMarkerTiming() && ValidateStarts();
+    return ValidateMarkerTiming() && ValidateStarts() && ValidateRange();
+}
+
+bool CScript::ValidateRange() const {
+    if (rangeStart == 0 && rangeEnd == 0) {
+        return true;
+    }
+    // The timeline's own walk: it stops at the marker of the range end and skips the spans
+    // that start before the range start.
+    for (size_t i = 0; i + 1 < markers.size(); ++i) {
+        const std::uint32_t measure = markers[i]->measure;
+        if (rangeEnd != 0 && measure == static_cast<std::uint32_t>(rangeEnd)) {
+            break;
+        }
+        const bool skipped = rangeStart != 0 && measure < static_cast<std::uint32_t>(rangeStart);
+        if (!skipped && markers[i + 1]->measure > measure) {
+            return true;
+        }
+        if (markers[i + 1]->isLast) {
+            break;
+        }
+    }
+    PostLog(
+        Format("Error (Script): Failed to validate script: 'range' from measure %i to %i "
+               "selects no frame.\n",
+               rangeStart, rangeEnd));
+    return false;
 }
 
 bool CScript::ValidateMarkerTiming() const {

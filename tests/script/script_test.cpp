@@ -108,8 +108,8 @@ TEST(Statements, OutputRangeAndDebug) {
         // A NUL byte ends the text: the statement after it is never seen.
         {kA + std::string("\0range( 1, 2 )", 14), "a.avi|1|2||1|0 0 0", {}},
         {kA + "debug( false )", "a.avi|1|2||1|0 0 1", {}},
-        // "range" inside a file name is found as the statement.
-        {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|7 9 1", {}},
+        // "range" inside a file name is not a statement.
+        {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|0 0 1", {}},
     };
     for (const Case& c : cases) {
         interpolationFlags = 77;
@@ -547,6 +547,13 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
          {"Error (SInput): Failed to validate script: sync of input 'cam1' puts its video "
           "outside 32-bit milliseconds.\n",
           kE + "'input' validation failed.\n"}},
+        {"range that ends where it starts",
+         marker("display( cam1 )") + "range( 1, 1 )",
+         {kE + "'range' from measure 1 to 1 selects no frame.\n"}},
+        {"range after the last span",
+         marker("display( cam1 )") + "range( 4, 9 )",
+         {kE + "'range' from measure 4 to 9 selects no frame.\n"}},
+        {"range of the last span", marker("display( cam1 )") + "range( 3, 9 )", {}},
         {"largest negative sync",
          out + "input( cam1, f, center, -2147483647, 1 ) { }\n" + m1 + end,
          {}},
