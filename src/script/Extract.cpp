@@ -114,18 +114,14 @@ std::string StatementTracker::Describe(const std::string& text, size_t at, size_
                   shown.c_str());
 }
 
-namespace {
-
 // Characters that continue a word or a path: a keyword touching one is part of a longer name
 // (a camera file named orange.mp4 holds `range`). Bytes of non-ASCII characters count as
 // letters, whatever the locale.
-bool ContinuesWord(char c) {
+bool CExtract::ContinuesWord(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
     return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
            u >= 0x80 || c == '_' || c == '-' || c == '.' || c == '/' || c == '\\';
 }
-
-}  // namespace
 
 size_t CExtract::FindKeyword(const std::string& text, std::string_view keyword, size_t from) {
     for (size_t at = text.find(keyword, from); at != std::string::npos;

@@ -35,6 +35,8 @@ class CExtract {
     // letter (any non-ASCII byte counts as one), digit, '_', '-', '.', '/' or '\\' on either
     // side; npos when there is none.
     static size_t FindKeyword(const std::string& text, std::string_view keyword, size_t from);
+    // Whether a character continues a word, so that a keyword touching it is no statement.
+    static bool ContinuesWord(char c);
 
     // keyword ( arguments ) { body }. The cursor moves to the '}' so that the next call finds
     // the following statement. False when the keyword is absent (silently) or the statement

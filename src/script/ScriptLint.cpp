@@ -167,10 +167,6 @@ std::vector<std::string_view> Arguments(std::string_view text) {
     }
 }
 
-bool IsWordCharacter(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
-
 struct Warning {
     size_t at;
     std::string head;
@@ -236,12 +232,13 @@ void PostTypoWarnings(const std::string& text, const std::vector<FoundStatement>
               [](const Body& a, const Body& b) { return a.open < b.open; });
 
     for (size_t at = 0; at < text.size(); ++at) {
+        // Words as the keyword search sees them.
         if (!(std::isalpha(static_cast<unsigned char>(text[at])) || text[at] == '_') ||
-            (at > 0 && IsWordCharacter(text[at - 1]))) {
+            (at > 0 && CExtract::ContinuesWord(text[at - 1]))) {
             continue;
         }
         size_t end = at;
-        while (end < text.size() && IsWordCharacter(text[end])) {
+        while (end < text.size() && CExtract::ContinuesWord(text[end])) {
             ++end;
         }
         const size_t open = text.find_first_not_of(" \t\r\n", end);
