@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -295,6 +296,9 @@ int ParseArguments(const Command& command, int argc, char** argv, Arguments& arg
 
 int main(int argc, char** argv) {
     zorvo::LimitAllocatorArenas();
+    // A write past the file size limit then fails with "File too large" and takes the usual
+    // failure path (the files are finished and named) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) {
         return Usage("zorvo", "missing command");
     }
