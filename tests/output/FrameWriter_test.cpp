@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/LogCollector.h"
 #include "output/AVIWriter.h"
 #include "output/EncodedWriter.h"
 #include "output/FramePattern.h"
 #include "output/OutputFiles.h"
-#include "common/LogCollector.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
 #include "support/WaveFile.h"
