@@ -91,9 +91,11 @@ int RunStoryboard(const std::string& scriptPath, const StoryboardOptions& option
     ContactSheet sheet(options.thumbWidth, std::max(1, 1920 / (options.thumbWidth + 8)),
                        !options.everySpan);
     bool succeeded = false;
-    const int status =
-        RunJob([&] { return std::make_unique<CProject>(scriptPath, sheet, options.everySpan); },
-               &succeeded);
+    const int status = RunJob(
+        [&] {
+            return std::make_unique<CProject>(scriptPath, sheet, options.everySpan, options.output);
+        },
+        &succeeded);
     if (status != 0) {
         return status;
     }

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -282,6 +283,9 @@ int main(int argc, char** argv) {
     zorvo::LimitAllocatorArenas();
     // Only our own lines: the library's would repeat them in its words, or add noise.
     zorvo::QuietLibraryLog();
+    // A write past the file size limit then fails with "File too large" and takes the usual
+    // failure path (the files are finished and named) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) {
         return Usage("zorvo", "missing command");
     }

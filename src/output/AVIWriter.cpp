@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <new>
 
 #include "common/LogChannel.h"
+#include "output/OutputFiles.h"
 
 namespace zorvo {
 namespace {
@@ -34,11 +36,15 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 AVIWriter::AVIWriter(std::string path_, std::int32_t width_, std::int32_t height_,
                      std::string wavePath_)
-    : path(std::move(path_)), width(width_), height(height_), wavePath(std::move(wavePath_)) {}
+    : path(std::move(path_)),
+      width(width_),
+      height(height_),
+      wavePath(std::move(wavePath_)),
+      current(PartialName(path)) {}
 
 AVIWriter::~AVIWriter() {
     if (aviFile) {
-        Close();
+        Close(false);  // not closed by its render: that render failed
     }
 }
 
@@ -67,9 +73,9 @@ bool AVIWriter::Create(bool reopen) {
     }
     storedStride = static_cast<std::size_t>(stride);
 
-    ::unlink(path.c_str());
+    ::unlink(current.c_str());
     auto file = std::make_unique<RiffWriter>();
-    if (!file->Open(path)) {
+    if (!file->Open(current)) {
         PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n");
         return false;
     }
@@ -191,7 +197,7 @@ bool AVIWriter::InsertFrame(std::uint32_t frameNumber) {
         return false;
     }
     std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    const std::uintmax_t size = std::filesystem::file_size(current, error);
     if (error) {
         PostLog("Error (AVIWriter): Failed to get AVI file info.\n");
         return false;
@@ -201,10 +207,12 @@ bool AVIWriter::InsertFrame(std::uint32_t frameNumber) {
     }
     if (!WriteFrame()) {
         PostLog("Error (AVIWriter): Failed to insert frame: Failed to write stream.\n");
+        PostWriteError();
         return false;
     }
     if (!WriteAudio(frameNumber)) {
         PostLog("Error (AVIWriter): Failed to insert frame: Failed to write audio stream.\n");
+        PostWriteError();
         return false;
     }
     return true;
@@ -214,8 +222,8 @@ bool AVIWriter::Split(std::uint32_t frameNumber) {
     if (!FinishFile()) {
         return false;
     }
-    const std::string numbered = NumberedName(path, splitCount++);
-    if (std::rename(path.c_str(), numbered.c_str()) != 0) {
+    const std::string numbered = NumberedName(current, splitCount++);
+    if (std::rename(current.c_str(), numbered.c_str()) != 0) {
         PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
         return false;
     }
@@ -273,11 +281,12 @@ bool AVIWriter::FinishFile() {
         PostLog("Error (AVIWriter): Failed to finish AVI file.\n");
         if (readable) {
             PostLog(
-                Format("Error (AVIWriter): '%s' was closed without its index.\n", path.c_str()));
+                Format("Error (AVIWriter): '%s' was closed without its index.\n", current.c_str()));
         } else {
             // Placeholder headers would describe an empty file; better none than a wrong one.
-            ::unlink(path.c_str());
-            PostLog(Format("Error (AVIWriter): Removed the unfinished file '%s'.\n", path.c_str()));
+            ::unlink(current.c_str());
+            PostLog(
+                Format("Error (AVIWriter): Removed the unfinished file '%s'.\n", current.c_str()));
         }
     }
     return finished;
@@ -288,10 +297,17 @@ void AVIWriter::Abandon() {
     aviFile.reset();
     audioStream = -1;
     videoStream = -1;
-    ::unlink(path.c_str());
+    ::unlink(current.c_str());
 }
 
-bool AVIWriter::Close() {
+void AVIWriter::PostWriteError() const {
+    if (aviFile && aviFile->LastError() != 0) {
+        PostContext("AVIWriter",
+                    Format("file '%s': %s", current.c_str(), std::strerror(aviFile->LastError())));
+    }
+}
+
+bool AVIWriter::Close(bool publish) {
     waveData.Free();
     frameBitmap.Reset();
     frameBits = nullptr;
@@ -300,26 +316,50 @@ bool AVIWriter::Close() {
         return true;
     }
     bool closed = FinishFile();
-    if (splitCount != 0 && ::access(path.c_str(), F_OK) == 0) {
-        const std::string numbered = NumberedName(path, splitCount++);
-        if (std::rename(path.c_str(), numbered.c_str()) != 0) {
+    if (splitCount != 0 && ::access(current.c_str(), F_OK) == 0) {
+        const std::string numbered = NumberedName(current, splitCount++);
+        if (std::rename(current.c_str(), numbered.c_str()) != 0) {
             PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
             closed = false;
         }
     }
+    return publish && closed ? Publish() : closed;
+}
+
+bool AVIWriter::Publish() {
+    // Each rename replaces the previous render's file of that name at once.
+    bool moved = true;
+    for (int number = 0; number < splitCount; ++number) {
+        const std::string part = NumberedName(current, number);
+        if (std::rename(part.c_str(), NumberedName(path, number).c_str()) != 0) {
+            PostLog(Format("Error (AVIWriter): Failed to rename '%s' to its output name: %s.\n",
+                           part.c_str(), std::strerror(errno)));
+            moved = false;
+        }
+    }
+    if (splitCount == 0 && std::rename(current.c_str(), path.c_str()) != 0) {
+        PostLog(Format("Error (AVIWriter): Failed to rename '%s' to '%s': %s.\n", current.c_str(),
+                       path.c_str(), std::strerror(errno)));
+        moved = false;
+    }
+    if (!moved) {
+        return false;
+    }
+    published = true;
+    if (splitCount != 0 && IsOwnAvi(path)) {
+        ::unlink(path.c_str());  // an earlier render that was not split
+    }
     RemoveStaleParts();
-    return closed;
+    return true;
 }
 
 void AVIWriter::RemoveStaleParts() const {
     // Parts numbered past this render's own are an earlier render's: left beside ours they
     // would read as one video. Earlier renders cleaned up after themselves, so their numbers
-    // run without gaps.
-    std::error_code error;
+    // run without gaps. Only files this program wrote go: a camera's own numbered files stay.
     for (int number = splitCount;; ++number) {
         const std::string part = NumberedName(path, number);
-        if (!std::filesystem::is_regular_file(part, error) ||
-            !std::filesystem::remove(part, error)) {
+        if (!IsOwnAvi(part) || ::unlink(part.c_str()) != 0) {
             break;
         }
     }
@@ -327,11 +367,12 @@ void AVIWriter::RemoveStaleParts() const {
 
 std::vector<std::string> AVIWriter::Files() const {
     std::vector<std::string> files;
+    const std::string& name = published ? path : current;
     if (splitCount == 0) {
-        files.push_back(path);
+        files.push_back(name);
     }
     for (int number = 0; number < splitCount; ++number) {
-        files.push_back(NumberedName(path, number));
+        files.push_back(NumberedName(name, number));
     }
     std::erase_if(files, [](const std::string& file) {
         std::error_code error;

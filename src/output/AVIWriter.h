@@ -33,10 +33,10 @@ class AVIWriter : public FrameWriter {
     // first when the file on disk is larger than the split size.
     bool InsertFrame(std::uint32_t frameNumber) override;
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
-    // ones were numbered. False when the file could not be finished or numbered. Numbered
-    // parts of an earlier render under the same name that this render did not replace are
-    // removed, so the files on disk are those of one render.
-    bool Close() override;
+    // ones were numbered. False when the file could not be finished or numbered. A published
+    // render removes the numbered parts of an earlier one under the same name that it did not
+    // replace (only AVI files this program wrote), so the files on disk are those of one render.
+    bool Close(bool publish = true) override;
     // The files of this render that are on disk, in order.
     std::vector<std::string> Files() const override;
 
@@ -59,9 +59,14 @@ class AVIWriter : public FrameWriter {
     bool WriteAudio(std::uint32_t frameNumber);
     bool Split(std::uint32_t frameNumber);
     void Abandon();
+    void PostWriteError() const;
     void RemoveStaleParts() const;
     bool FinishFile();
+    bool Publish();
 
+    // The file being written: the output's partial name until the render is published.
+    const std::string current;
+    bool published = false;
     std::unique_ptr<RiffWriter> aviFile;
     int videoStream = -1;
     int audioStream = -1;

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include "output/OutputFile.h"
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
+#include "output/OutputFile.h"
+#include "output/OutputFiles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -121,7 +124,7 @@ bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wa
     if (!m_packet || !OpenVideo(owner) || (wave && !OpenAudio(owner, *wave))) {
         return false;
     }
-    if ((result = m_file.Open(owner.path)) < 0) {
+    if ((result = m_file.Open(owner.m_current)) < 0) {
         PostEncoderError("Failed to create encoder: Failed to create output file", result);
         return false;
     }
@@ -414,10 +417,11 @@ EncodedWriter::EncodedWriter(std::string path_, std::int32_t width_, std::int32_
       width(width_),
       height(height_),
       wavePath(std::move(wavePath_)),
-      kind(kind_) {}
+      kind(kind_),
+      m_current(PartialName(path)) {}
 
 EncodedWriter::~EncodedWriter() {
-    Close();
+    Close(false);  // not closed by its render: that render failed
 }
 
 bool EncodedWriter::Open() {
@@ -442,12 +446,12 @@ bool EncodedWriter::Open() {
         }
         m_spare.push_back(std::move(spare));
     }
-    ::unlink(path.c_str());
+    ::unlink(m_current.c_str());
     auto encoder = std::make_unique<Encoder>();
     if (!encoder->Open(*this, m_wave.Loaded() ? &m_wave : nullptr)) {
         encoder.reset();
         // A file that never got its header is of no use to anyone.
-        ::unlink(path.c_str());
+        ::unlink(m_current.c_str());
         return false;
     }
     m_encoder = std::move(encoder);
@@ -535,13 +539,23 @@ void EncodedWriter::StopThread() {
     m_thread.join();
 }
 
-bool EncodedWriter::Close() {
+bool EncodedWriter::Close(bool publish) {
     StopThread();
     bool closed = !m_failed;
     if (m_encoder) {
         // Even after a failure, finish what was written so that it plays.
         closed = m_encoder->Finish() && closed;
         m_encoder.reset();
+        if (publish && closed) {
+            // Replaces the previous render's file at once.
+            if (std::rename(m_current.c_str(), path.c_str()) != 0) {
+                PostLog(Format("Error (Encoder): Failed to rename '%s' to '%s': %s.\n",
+                               m_current.c_str(), path.c_str(), std::strerror(errno)));
+                closed = false;
+            } else {
+                m_published = true;
+            }
+        }
     }
     m_queue.clear();
     m_spare.clear();
@@ -553,8 +567,9 @@ bool EncodedWriter::Close() {
 
 std::vector<std::string> EncodedWriter::Files() const {
     std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) {
-        return {path};
+    const std::string& file = m_published ? path : m_current;
+    if (std::filesystem::is_regular_file(file, error)) {
+        return {file};
     }
     return {};
 }

@@ -37,7 +37,7 @@ class EncodedWriter : public FrameWriter {
 
     bool Open() override;
     bool InsertFrame(std::uint32_t frameNumber) override;
-    bool Close() override;
+    bool Close(bool publish = true) override;
     std::vector<std::string> Files() const override;
 
     const std::string path;
@@ -47,6 +47,9 @@ class EncodedWriter : public FrameWriter {
     const OutputKind kind;
 
   private:
+    // The file being written: the output's partial name until the render is published.
+    const std::string m_current;
+    bool m_published = false;
     struct Queued {
         FrameBitmap picture;
         std::uint32_t songFrame = 0;

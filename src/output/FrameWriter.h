@@ -21,8 +21,12 @@ class FrameWriter {
     // Stores `frameBitmap` as the next frame, with the audio of song frame frameNumber. Frames
     // come in order, starting at skippedFrames.
     virtual bool InsertFrame(std::uint32_t frameNumber) = 0;
-    // Finishes the output; false when the file could not be completed.
-    virtual bool Close() = 0;
+    // Finishes the output, written under its partial name (OutputFiles.h). With `publish` (a
+    // render that ended or was stopped) a finished output then takes the output's name in
+    // place of the previous one; otherwise, or when it could not be finished, it stays under
+    // the partial name and the previous output is left as it was. False when the file could
+    // not be completed or put in place.
+    virtual bool Close(bool publish = true) = 0;
     // The files of this render that are on disk, in order.
     virtual std::vector<std::string> Files() const = 0;
 

@@ -254,6 +254,7 @@ bool RiffWriter::WriteChunk(int stream, const std::uint8_t* data, std::size_t si
                        {const_cast<std::uint8_t*>(data), size},
                        {&pad, static_cast<std::size_t>(padded - size)}};
     if (!WriteAll(m_fd, pieces, padded != size ? 3 : 2)) {
+        m_lastError = errno;
         return false;
     }
     IndexEntry entry{};

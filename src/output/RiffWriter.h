@@ -54,6 +54,8 @@ class RiffWriter {
     bool HeadersFinal() const { return m_headersFinal; }
 
     std::uint32_t ChunkCount(int stream) const;
+    // The system's error number of the last chunk that could not be written; 0 when none.
+    int LastError() const { return m_lastError; }
 
   private:
     struct Stream {
@@ -85,6 +87,7 @@ class RiffWriter {
     std::uint64_t m_moviStart = 0;  // offset of the 'movi' list type
     std::uint64_t m_end = 0;        // bytes written so far
     bool m_headersFinal = false;
+    int m_lastError = 0;
 };
 
 }  // namespace zorvo

@@ -13,9 +13,11 @@
 
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
+#include "output/FrameWriter.h"
 #include "output/WaveFile.h"
 #include "render/Layout.h"
 #include "render/Viewport.h"
+#include "render/WrittenFiles.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {
@@ -36,7 +38,12 @@ class MediaChecker {
 
     bool Run(bool writesOutput) {
         if (writesOutput) {
+            // Nothing else is opened when the output would replace a file the build reads.
+            if (!CheckWrittenFile(m_script, m_script.outputPath, WrittenFile::Output)) {
+                return false;
+            }
             CheckOutputFolder();
+            CheckOutputSize();
             CheckWave();
         }
         CheckOverlay();
@@ -67,6 +74,22 @@ class MediaChecker {
         } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
             Problem(Format("Output folder '%s' is not writable: %s (file %s)", folder.c_str(),
                            std::strerror(errno), m_script.outputPath.c_str()));
+        }
+    }
+
+    void CheckOutputSize() {
+        // The largest H.264 level codes 139,264 macroblocks of 16 x 16 pixels a frame; the
+        // encoder would take gigabytes before it refused a larger picture.
+        constexpr long long kMostMacroblocks = 139264;
+        const long long macroblocks =
+            (m_script.width + 15LL) / 16 * ((m_script.height + 15LL) / 16);
+        if (OutputKindOf(m_script.outputPath) != OutputKind::Avi &&
+            macroblocks > kMostMacroblocks) {
+            Problem(
+                Format("Output size %ix%i is too large for H.264: %lld macroblocks a frame, "
+                       "at most %lld (file %s)",
+                       m_script.width, m_script.height, macroblocks, kMostMacroblocks,
+                       m_script.outputPath.c_str()));
         }
     }
 

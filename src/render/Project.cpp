@@ -7,8 +7,10 @@
 
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
+#include "output/OutputFiles.h"
 #include "render/MediaCheck.h"
 #include "render/Viewport.h"
+#include "render/WrittenFiles.h"
 
 namespace zorvo {
 
@@ -28,10 +30,12 @@ CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t s
     }
 }
 
-CProject::CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly)
+CProject::CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly,
+                   std::string stillsPath)
     : m_script(std::move(scriptPath)),
       m_pOutputDlg(nullptr),
       m_splitBytes(AVIWriter::kSplitBytes),
+      m_outputPath(std::move(stillsPath)),
       m_stills(&stills),
       m_firstBlockOnly(firstBlockOnly) {
     m_font.Load();
@@ -64,6 +68,10 @@ bool CProject::Process() {
     m_succeeded = built;
     if (built) {
         PostLog("Done without error.\n");
+        if (m_stoppedEarly) {
+            PostLog(Format("Render stopped before its end: the output holds %u frames.\n",
+                           m_framesWritten));
+        }
     } else {
         PostLog("Error (Project): Failed to build project.\n");
     }
@@ -96,7 +104,9 @@ bool CProject::Build() {
         return false;
     }
     if (m_stills) {
-        if (!CheckMedia(m_script, false)) {
+        if ((!m_outputPath.empty() &&
+             !CheckWrittenFile(m_script, m_outputPath, WrittenFile::Storyboard)) ||
+            !CheckMedia(m_script, false)) {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
@@ -112,6 +122,11 @@ bool CProject::Build() {
     // Every file is looked at before the first one is written.
     if (!CheckMedia(m_script)) {
         PostLog("Error (Project): Failed to check media.\n");
+        return false;
+    }
+    // One render per output at a time; the lock goes after the writer has closed.
+    OutputLock lock;
+    if (!lock.Acquire(m_script.outputPath, OutputKindOf(m_script.outputPath) == OutputKind::Avi)) {
         return false;
     }
     const std::unique_ptr<FrameWriter> writer = MakeFrameWriter(
@@ -130,7 +145,7 @@ bool CProject::Build() {
             if (finished) {
                 return;
             }
-            writer.Close();
+            writer.Close(false);
             std::string files;
             for (const std::string& file : writer.Files()) {
                 files += (files.empty() ? "'" : ", '") + file + "'";
@@ -148,16 +163,19 @@ bool CProject::Build() {
     if (!RenderTimeline(*writer)) {
         return false;
     }
+    m_stoppedEarly = m_bStop.load();
 
     m_viewports.clear();
     m_overlay.reset();
     const bool closed = writer->Close();
-    failedFinish.finished = true;  // a failed close has said what it left
+    // A failed close leaves the previous output as it was: say where this render's file is.
+    failedFinish.finished = closed;
     if (!closed) {
         return false;
     }
     // The frames this render wrote: a range leaves the song's earlier frames out.
     const std::uint32_t written = m_frameCounter.load() - writer->skippedFrames;
+    m_framesWritten = written;
     const double elapsed = NowSeconds() - buildStart;
     const int seconds = static_cast<int>(elapsed);
     const int minutes = seconds / 60;

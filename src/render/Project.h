@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "output/AVIWriter.h"
-#include "output/FrameWriter.h"
 #include "capture/DecoderPool.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
+#include "output/AVIWriter.h"
+#include "output/FrameWriter.h"
 #include "render/LabelText.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
@@ -45,8 +45,10 @@ class CProject : public CThread {
              std::uint64_t splitBytes = AVIWriter::kSplitBytes, std::string outputPath = {},
              DecoderPool::Limits decoders = {});
     // A storyboard run: instead of writing files, hands the first frame of every block (or of
-    // every span's first block) to `stills`, which must outlive the job.
-    CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly);
+    // every span's first block) to `stills`, which must outlive the job. A non-empty
+    // stillsPath, where the sheet will be written, is refused when it is a file the build reads.
+    CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnly,
+             std::string stillsPath = {});
     ~CProject() override;
 
     // False when the build thread could not be started (a line and the finish message were
@@ -106,6 +108,9 @@ class CProject : public CThread {
     bool m_firstBlockOnly = false;
     bool m_started = false;
     std::atomic<bool> m_succeeded{false};
+    // A render that the stop flag ended early, and the frames its output holds.
+    bool m_stoppedEarly = false;
+    std::uint32_t m_framesWritten = 0;
 
     // Idle decoders between blocks; the captures of this build take and give them back.
     DecoderPool m_decoders;

@@ -8,6 +8,7 @@
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
+#include "output/OutputFiles.h"
 #include "render/TimelineWalk.h"
 #include "script/LayoutType.h"
 
@@ -90,12 +91,16 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
         PostLog("Error (Storyboard): Failed to encode the sheet.\n");
         return false;
     }
-    std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
+    // Written beside and renamed into place: an earlier sheet is replaced whole or not at all,
+    // and a link at the path is replaced, not written through.
+    const std::string partial = PartialName(path);
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(partial.c_str(), "wb"));
     if (!file ||
         std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file.get()) !=
             static_cast<size_t>(packet->size) ||
-        std::fclose(file.release()) != 0) {
+        std::fclose(file.release()) != 0 || std::rename(partial.c_str(), path.c_str()) != 0) {
         PostLog("Error (Storyboard): Failed to write the sheet.\n");
+        std::remove(partial.c_str());
         return false;
     }
     return true;

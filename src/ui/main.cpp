@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QTimer>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
         script = argv[i];
     }
     zorvo::LimitAllocatorArenas();
+    // A write past the file size limit then fails with "File too large" and takes the usual
+    // failure path (the files are finished and named) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     // Qt hands the user's locale to the C library too; log texts print numbers the C way.
     std::setlocale(LC_NUMERIC, "C");

@@ -94,11 +94,11 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         "marker( 2 ) { }\n";
     const std::string check = "check {dir}/script.txt";
     const auto media = [&](const std::string& name, const std::string& script,
-                           const std::string& line, bool render = false) {
-        return Case{name, render ? "render {dir}/script.txt" : check, script, 1,
+                           const std::string& line, const std::string& command = "check") {
+        return Case{name, command + " {dir}/script.txt", script, 1,
                     head + "Error (Project): " + line +
                         ".\nError (Project): Failed to check media.\n" +
-                        (render ? "Error (Project): Failed to build project.\n" : "")};
+                        (command != "check" ? "Error (Project): Failed to build project.\n" : "")};
     };
     const std::string parseFailure = head +
                                      "Error (Script): Malformed script.\n"
@@ -165,7 +165,7 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                   "each_measure ) }\nmarker( 3 ) { }\n",
               "Input 'cam' ends at 00:04.00 but marker 1 needs it until 00:04.48, 0.48 s more "
               "(block at 00:02.25 of the song; file {dir}/cam.avi)",
-              true),
+              "render"),
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
               "(block at 00:00.00 of the song; file {dir}/cam.avi)"),
@@ -177,6 +177,33 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "Error (Project): Failed to build project.\n"},
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
+        media("H.264 too large", "output( out.mp4, 16000, 16000 )\n" + cam + span,
+              "Output size 16000x16000 is too large for H.264: 1000000 macroblocks a frame, at "
+              "most 139264 (file {dir}/out.mp4)"),
+        // No output replaces a file the session reads, by any name: link.avi and link.png are
+        // symbolic links to cam.avi, take.00.avi a hard link.
+        media("output is the input", out + cam + span,
+              "The output '{dir}/cam.avi' is the input 'cam' ('{dir}/cam.avi'); choose another "
+              "output path",
+              "render --output {dir}/cam.avi"),
+        media("output is the script", out + cam + span,
+              "The output '{dir}/script.txt' is the script ('{dir}/script.txt'); choose another "
+              "output path",
+              "render --output {dir}/script.txt"),
+        media("output is the song", "output( song.wav, 96, 144, point, song.wav )\n" + cam + span,
+              "The output '{dir}/song.wav' is the WAVE file ('{dir}/song.wav'); choose another "
+              "output path"),
+        media("output links to the overlay",
+              "output( link.avi, 96, 144 )\n" + cam + "overlay( cam, 10 ) { }\n" + span,
+              "The output '{dir}/link.avi' is the overlay 'cam' ('{dir}/cam.avi'); choose another "
+              "output path"),
+        media("a part is the input", "output( take.avi, 96, 144 )\n" + cam + span,
+              "The output part '{dir}/take.00.avi' is the input 'cam' ('{dir}/cam.avi'); choose "
+              "another output path"),
+        media("storyboard is the input", out + cam + span,
+              "The storyboard '{dir}/link.png' is the input 'cam' ('{dir}/cam.avi'); choose "
+              "another storyboard path",
+              "storyboard -o {dir}/link.png"),
     };
     test::TempDir dir;
     test::TestVideo video;
@@ -185,6 +212,12 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
     ASSERT_TRUE(test::WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
     ASSERT_TRUE(test::WriteWaveFile(dir.File("song.wav"), test::WaveFormat{},
                                     test::PatternBytes(7056 * 10)));
+    namespace fs = std::filesystem;
+    fs::create_symlink("cam.avi", dir.File("link.avi"));
+    fs::create_symlink("cam.avi", dir.File("link.png"));
+    fs::create_hard_link(dir.File("cam.avi"), dir.File("take.00.avi"));
+    const std::string camera = test::ReadTextFile(dir.File("cam.avi"));
+    const std::string song = test::ReadTextFile(dir.File("song.wav"));
     const std::string folder = dir.Path().string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,7 +227,10 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         EXPECT_EQ(run.out, InFolder(c.out, folder));
         EXPECT_EQ(run.err, InFolder(c.err, folder));
         EXPECT_FALSE(std::filesystem::exists(dir.File("out.avi")));
+        EXPECT_EQ(test::ReadTextFile(dir.File("script.txt")), c.script);
     }
+    EXPECT_TRUE(test::ReadTextFile(dir.File("cam.avi")) == camera);
+    EXPECT_TRUE(test::ReadTextFile(dir.File("song.wav")) == song);
 }
 
 // At 128 bpm a beat lasts 468.75 ms; the range renders only the span from 5 to 9.

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -20,13 +21,6 @@ namespace zorvo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
 
 class RenderCommand : public ::testing::Test {
   protected:
@@ -70,17 +64,30 @@ TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
     EXPECT_EQ(contents.pictures.size(), 37u);
 }
 
-// An interrupted render ends with status 130 and leaves a file that plays to its last frame;
-// --output puts it elsewhere.
-TEST_F(RenderCommand, InterruptStopsCleanly) {
+// A render is written under a partial name. Stopped (SIGINT), it ends with status 130, puts a
+// file that plays to its last frame in place of the previous one and says how many frames it
+// holds; killed (SIGKILL) or failed at the file size limit, it leaves the previous output as it
+// was, and the next render clears what it left. While it runs, a second render to the same
+// output is refused at once. --output puts the file elsewhere.
+TEST_F(RenderCommand, StopKillAndSecondRender) {
     const std::string script = Script("tempo( 60 ) signature( 4, 4 )", 20);  // 1900 frames
-    for (const char* name : {"other.mkv", "other.mp4"}) {
-        const std::string output = dir.File(name);
+    struct Case {
+        const char* name;
+        int signal;        // 0: none, the render fails by itself
+        rlim_t fileLimit;  // bytes; 0: none
+    };
+    for (const Case& c : {Case{"other.mkv", SIGINT, 0}, Case{"other.mp4", SIGINT, 0},
+                          Case{"other.avi", SIGKILL, 0}, Case{"limit.avi", 0, 1 << 20}}) {
+        SCOPED_TRACE(c.name);
+        const std::string output = dir.File(c.name);
         const std::string log = output + ".out";
+        ASSERT_TRUE(test::WriteTextFile(output, "previous"));
         const pid_t pid = fork();
         if (pid == 0) {
             const std::string program = test::BinDir() + "/zorvo";
-            if (std::freopen(log.c_str(), "w", stdout)) {
+            const rlimit limit{c.fileLimit, c.fileLimit};
+            if (std::freopen(log.c_str(), "w", stdout) &&
+                (c.fileLimit == 0 || setrlimit(RLIMIT_FSIZE, &limit) == 0)) {
                 execl(program.c_str(), program.c_str(), "render", "--output", output.c_str(),
                       script.c_str(), nullptr);
             }
@@ -88,24 +95,74 @@ TEST_F(RenderCommand, InterruptStopsCleanly) {
         }
         // Wait until the first block has started (a loaded machine may take a while); an
         // encoded file grows by whole clusters or buffers, so give it some frames.
-        for (int i = 0; i < 30000 && ReadFile(log).find("[Block 1/1]") == std::string::npos; ++i) {
+        for (int i = 0;
+             i < 30000 && test::ReadTextFile(log).find("[Block 1/1]") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        kill(pid, SIGINT);
+        if (c.signal != 0) {
+            // Held still (and its lock with it) while a second render tries the same output.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            kill(pid, SIGSTOP);
+            const test::ProgramRun second =
+                test::RunZorvo("render --output " + output + " " + script);
+            EXPECT_EQ(second.status, 1);
+            EXPECT_NE(second.out.find("Error (Project): The output '" + output +
+                                      "' is being written by another render.\n"),
+                      std::string::npos)
+                << second.out;
+            kill(pid, c.signal);
+            kill(pid, SIGCONT);
+        }
         int status = 0;
         waitpid(pid, &status, 0);
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << name;
-        const std::string out = ReadFile(log);
-        EXPECT_TRUE(out.ends_with("Done without error.\n")) << out;
+        const std::string out = test::ReadTextFile(log);
+        if (c.signal == SIGINT) {
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
+            const std::smatch stop = [&out] {
+                std::smatch match;
+                std::regex_search(out, match,
+                                  std::regex("Done without error\\.\nRender stopped before its "
+                                             "end: the output holds (\\d+) frames\\.\n$"));
+                return match;
+            }();
+            ASSERT_FALSE(stop.empty()) << out;
+            test::MediaContents contents;
+            std::string error;
+            ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error;
+            EXPECT_EQ(contents.pictures.size(), std::stoul(stop[1])) << out;
+            EXPECT_LT(contents.pictures.size(), 1900u);
+            EXPECT_EQ(test::FfmpegToolWarnings(output), "");
+            continue;
+        }
+        EXPECT_EQ(test::ReadTextFile(output), "previous") << out;
+        if (c.fileLimit != 0) {
+            // No death by SIGXFSZ: the write fails and the render says where its file is.
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+            const std::string partial = dir.File("limit.zorvo-partial.avi");
+            for (const std::string& line :
+                 {"Error (AVIWriter): file '" + partial + "': File too large.\n",
+                  "Error (Project): files left: '" + partial + "'.\n"}) {
+                EXPECT_NE(out.find(line), std::string::npos) << out;
+            }
+        }
+        const test::ProgramRun next = test::RunZorvo("render --output " + output + " " +
+                                                     Script("tempo( 240 ) signature( 4, 4 )", 2));
+        EXPECT_EQ(next.status, 0) << next.out;
         test::MediaContents contents;
         std::string error;
-        ASSERT_TRUE(test::ReadMedia(output, contents, error)) << name << ": " << error;
-        EXPECT_GT(contents.pictures.size(), 0u) << name;
-        EXPECT_LT(contents.pictures.size(), 1900u) << name;
-        EXPECT_EQ(test::FfmpegToolWarnings(output), "") << name;
+        ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error;
+        EXPECT_EQ(contents.pictures.size(), 25u);
+        Script("tempo( 60 ) signature( 4, 4 )", 20);
     }
-    EXPECT_FALSE(fs::exists(dir.File("out.avi")));
+    // Nothing but the outputs and their logs: no partial file and no lock is left.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"cams", "limit.avi", "limit.avi.out", "other.avi",
+                                               "other.avi.out", "other.mkv", "other.mkv.out",
+                                               "other.mp4", "other.mp4.out", "song.txt"}));
 }
 
 }  // namespace

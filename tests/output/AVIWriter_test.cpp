@@ -5,13 +5,15 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 
-#include "output/FramePattern.h"
 #include "common/LogCollector.h"
+#include "output/FramePattern.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
+#include "support/TestVideo.h"
 #include "support/WaveFile.h"
 
 namespace zorvo::test {
@@ -256,6 +258,71 @@ INSTANTIATE_TEST_SUITE_P(
         Split("split_dotted_folder_no_extension", "take.2/song", 0, 3,
               {{"take.2/song.00", 2}, {"take.2/song.01", 1}})),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A render's files replace an earlier render's, whose further numbered parts go; files that
+// only look like parts stay as they were: a camera's own numbered AVI, a text file. A render
+// that fails leaves the previous output as it was and its own file under the partial name.
+TEST(AviParts, ReplaceOnlyOwnFiles) {
+    struct Case {
+        std::string output;
+        std::vector<std::string> own;      // one-frame renders of an earlier session
+        std::vector<std::string> foreign;  // a camera's AVI, or text, named like parts
+        bool publish;
+        std::vector<std::string> after;  // the folder afterwards
+    };
+    const std::vector<Case> cases = {
+        {"take.avi",
+         {"take.avi", "take.00.avi", "take.01.avi"},
+         {"take.02.avi"},
+         true,
+         {"take.02.avi", "take.avi"}},
+        {"notes.txt",
+         {},
+         {"notes.00.txt", "notes.01.txt"},
+         true,
+         {"notes.00.txt", "notes.01.txt", "notes.txt"}},
+        {"take.avi",
+         {"take.avi", "take.00.avi"},
+         {},
+         false,
+         {"take.00.avi", "take.avi", "take.zorvo-partial.avi"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        TempDir dir;
+        const auto render = [&dir](const std::string& name, bool publish) {
+            AVIWriter writer(dir.File(name), 8, 8, "");
+            ASSERT_TRUE(writer.Create(false));
+            ASSERT_TRUE(InsertFrames(writer, 0, 1));
+            writer.Close(publish);
+        };
+        for (const std::string& name : c.own) {
+            render(name, true);
+        }
+        for (const std::string& name : c.foreign) {
+            std::string error;
+            ASSERT_TRUE(name.ends_with(".txt")
+                            ? WriteTextFile(dir.File(name), name)
+                            : WriteTestVideo(dir.File(name), TestVideo{}, &error))
+                << error;
+        }
+        std::map<std::string, std::string> before;
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            before[entry.path().string()] = ReadTextFile(entry.path().string());
+        }
+        render(c.output, c.publish);
+        std::vector<std::string> after;
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            const std::string path = entry.path().string();
+            after.push_back(entry.path().filename().string());
+            if (before.count(path) != 0 && (!c.publish || path != dir.File(c.output))) {
+                EXPECT_TRUE(ReadTextFile(path) == before[path]) << path;
+            }
+        }
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, c.after);
+    }
+}
 
 }  // namespace
 }  // namespace zorvo::test

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace zorvo::test {
 
@@ -22,6 +23,13 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
     return static_cast<bool>(out);
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
 }
 
 }  // namespace zorvo::test

@@ -22,6 +22,8 @@ class TempDir {
 
 // Writes text to a file; false when it cannot.
 bool WriteTextFile(const std::string& path, const std::string& text);
+// The whole file's bytes; empty when it cannot be read.
+std::string ReadTextFile(const std::string& path);
 
 // The typical script of the language guide, with its Windows paths.
 inline const std::string kTypicalScript =
