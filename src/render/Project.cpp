@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "capture/FFMPEGCapture.h"
@@ -72,6 +73,7 @@ bool CProject::Process() {
             PostLog(Format("Render stopped before its end: the output holds %u frames.\n",
                            m_framesWritten));
         }
+        PostWrittenFiles();
     } else {
         PostLog("Error (Project): Failed to build project.\n");
     }
@@ -173,6 +175,12 @@ bool CProject::Build() {
     if (!closed) {
         return false;
     }
+    for (const std::string& file : writer->Files()) {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(file, error);
+        m_writtenFiles.emplace_back(file, error ? 0 : size);
+    }
+    m_wroteAvi = OutputKindOf(m_script.outputPath) == OutputKind::Avi;
     // The frames this render wrote: a range leaves the song's earlier frames out.
     const std::uint32_t written = m_frameCounter.load() - writer->skippedFrames;
     m_framesWritten = written;
@@ -184,6 +192,36 @@ bool CProject::Build() {
     PostProgress(100, 1);
     PostStatus("");
     return true;
+}
+
+namespace {
+
+std::string Size(std::uintmax_t bytes) {
+    const double b = static_cast<double>(bytes);
+    if (b >= 1024.0 * 1024 * 1024) {
+        return Format("%.2f GiB", b / (1024.0 * 1024 * 1024));
+    }
+    if (b >= 1024.0 * 1024) {
+        return Format("%.1f MiB", b / (1024.0 * 1024));
+    }
+    return Format("%.1f KiB", b / 1024.0);
+}
+
+}  // namespace
+
+void CProject::PostWrittenFiles() const {
+    // The render names its files: a split AVI is several, and their size surprises.
+    std::uintmax_t total = 0;
+    for (const auto& [file, bytes] : m_writtenFiles) {
+        PostLog(Format("Written: %s (%s).\n", file.c_str(), Size(bytes).c_str()));
+        total += bytes;
+    }
+    if (m_wroteAvi && total > 1000000000u) {
+        PostLog(
+            Format("Uncompressed AVI takes %s here; an output path ending in .mkv or .mp4 "
+                   "writes the same video about 200 times smaller.\n",
+                   Size(total).c_str()));
+    }
 }
 
 bool CProject::StartOverlay() {

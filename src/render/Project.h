@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/DecoderPool.h"
@@ -86,6 +87,7 @@ class CProject : public CThread {
 
     bool Build();
     bool StartOverlay();
+    void PostWrittenFiles() const;
     bool RenderTimeline(FrameWriter& writer);
     bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
     bool RenderStills();
@@ -111,6 +113,9 @@ class CProject : public CThread {
     // A render that the stop flag ended early, and the frames its output holds.
     bool m_stoppedEarly = false;
     std::uint32_t m_framesWritten = 0;
+    // The files a finished render left, with their sizes in bytes, for its closing lines.
+    std::vector<std::pair<std::string, std::uintmax_t>> m_writtenFiles;
+    bool m_wroteAvi = false;
 
     // Idle decoders between blocks; the captures of this build take and give them back.
     DecoderPool m_decoders;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "common/LogChannel.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/ProgramRun.h"
@@ -55,7 +56,10 @@ TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
     fs::current_path(start);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind("* Parsing script...\n", 0), 0u) << run.out;
-    EXPECT_TRUE(run.out.ends_with("Done without error.\n")) << run.out;
+    EXPECT_TRUE(run.out.ends_with(
+        "Done without error.\nWritten: " + dir.File("out.avi") + " (" +
+        Format("%.1f MiB", fs::file_size(dir.File("out.avi")) / 1048576.0) + ").\n"))
+        << run.out;
     // One 7/8 measure at 140 bpm lasts 7 x 60 / 280 s = 1.5 s: 37 whole frames, not 37.5
     // rounded up.
     test::MediaContents contents;
@@ -120,9 +124,10 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
             EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
             const std::smatch stop = [&out] {
                 std::smatch match;
-                std::regex_search(out, match,
-                                  std::regex("Done without error\\.\nRender stopped before its "
-                                             "end: the output holds (\\d+) frames\\.\n$"));
+                std::regex_search(
+                    out, match,
+                    std::regex("Done without error\\.\nRender stopped before its "
+                               "end: the output holds (\\d+) frames\\.\nWritten: [^\n]*\n$"));
                 return match;
             }();
             ASSERT_FALSE(stop.empty()) << out;

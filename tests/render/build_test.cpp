@@ -37,7 +37,8 @@ class CountingSink : public FrameSink {
 // What a build job posted.
 struct BuildResult {
     bool succeeded = false;
-    std::vector<std::string> texts;
+    std::vector<std::string> texts;    // up to the lines naming the written files
+    std::vector<std::string> written;  // those lines
     int finished = 0;
     std::uint64_t decodedPictures = 0;
 };
@@ -57,6 +58,10 @@ BuildResult RunJob(const std::function<bool()>& stop, Args&&... args) {
         result.decodedPictures = job.DecodedPictures();
     }
     result.texts = log.Texts();
+    while (!result.texts.empty() && result.texts.back().starts_with("Written: ")) {
+        result.written.insert(result.written.begin(), result.texts.back());
+        result.texts.pop_back();
+    }
     result.finished = log.BuildFinishedCount();
     return result;
 }
@@ -191,6 +196,10 @@ TEST_F(Build, TypicalScriptFrameByFrame) {
     EXPECT_TRUE(result.succeeded);
     EXPECT_EQ(result.finished, 1);
     EXPECT_EQ(sink.frames.load(), 600);
+    // The render names its file and its size.
+    EXPECT_EQ(result.written,
+              Texts{Format("Written: %s (%.1f MiB).\n", Output("typical").c_str(),
+                           std::filesystem::file_size(Output("typical")) / 1048576.0)});
 
     const MediaContents avi = ReadBack(Output("typical"));
     ASSERT_EQ(avi.pictures.size(), 600u);
