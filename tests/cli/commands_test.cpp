@@ -164,6 +164,12 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
               "(block at 00:00.00 of the song; file {dir}/cam.avi)"),
+        media("resize leaves no pixel",
+              out + cam +
+                  "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) "
+                  "resize( cam, 1 ) }\nmarker( 2 ) { }\n",
+              "Input 'cam' cannot be scaled: resize 1 of its 96x144 picture leaves 0x0 pixels "
+              "for an area of 96x144 on marker 1 (file {dir}/cam.avi)"),
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
     };
@@ -271,6 +277,13 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "\"areas\":[{\"input\":\"b\",\"file\":\"{dir}/b.avi\",\"fileMs\":7768,\"speed\":1,"
           "\"zoom\":100}]}"},
          {"\"index\":17"}},
+        // An id's bytes outside well-formed UTF-8 stand for the characters of their values.
+        {"any bytes as JSON",
+         "output( o.avi, 64, 48 ) input( a\xe9\xc3\xa9, a.avi ) { }\nmarker( 1, 1fullscreen ) "
+         "{ tempo( 120 ) signature( 4, 4 ) display( a\xe9\xc3\xa9 ) }\nmarker( 2 ) { }",
+         "--json ",
+         {"\"display\":\"a\\u00e9\xc3\xa9\""},
+         {}},
     };
     for (const Case& c : cases) {
         test::TempDir dir;
