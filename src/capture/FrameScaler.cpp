@@ -98,6 +98,44 @@ void FrameScaler::ContextFree::operator()(SwsContext* context) const {
 FrameScaler::FrameScaler() = default;
 FrameScaler::~FrameScaler() = default;
 
+namespace {
+
+// The part of the picture that is read: an explicit rectangle may reach past the picture, and
+// no byte outside it may be read.
+Rect ClipToPicture(const AVPixFmtDescriptor* desc, const Rect& rect, std::int32_t pictureWidth,
+                   std::int32_t pictureHeight) {
+    Rect crop{std::max(rect.left, 0), std::max(rect.top, 0), std::min(rect.right, pictureWidth),
+              std::min(rect.bottom, pictureHeight)};
+    // Packed pixels that share chroma (and bit-packed ones) can only be cut between groups.
+    int alignment = 1;
+    if (desc && (desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)) {
+        alignment = 8;
+    } else if (desc && !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w > 0) {
+        alignment = 1 << desc->log2_chroma_w;
+    }
+    crop.left -= crop.left % alignment;
+    return crop;
+}
+
+}  // namespace
+
+bool ScalerAccepts(std::int32_t pictureWidth, std::int32_t pictureHeight, int pixelFormat,
+                   const Rect& rect, std::int32_t width, std::int32_t height, std::int32_t flags) {
+    const auto format = static_cast<AVPixelFormat>(pixelFormat);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const Rect crop = ClipToPicture(desc, rect, pictureWidth, pictureHeight);
+    if (width <= 0 || height <= 0 || crop.Width() <= 0 || crop.Height() <= 0) {
+        return false;
+    }
+    if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL)) {
+        return true;  // the decoder's own format is known only once it runs
+    }
+    SwsContext* context = sws_getContext(crop.Width(), crop.Height(), format, width, height,
+                                         AV_PIX_FMT_BGR24, flags, nullptr, nullptr, nullptr);
+    sws_freeContext(context);
+    return context != nullptr;
+}
+
 bool FrameScaler::Convert(const AVFrame& picture, const Rect& rect, bool flip, std::int32_t width,
                           std::int32_t height, std::int32_t flags, std::uint8_t* out) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(picture.format);
@@ -105,17 +143,7 @@ bool FrameScaler::Convert(const AVFrame& picture, const Rect& rect, bool flip, s
     if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) || width <= 0 || height <= 0) {
         return false;
     }
-    // An explicit rectangle may reach past the picture; no byte outside it may be read.
-    Rect crop{std::max(rect.left, 0), std::max(rect.top, 0), std::min(rect.right, picture.width),
-              std::min(rect.bottom, picture.height)};
-    // Packed pixels that share chroma (and bit-packed ones) can only be cut between groups.
-    int alignment = 1;
-    if (desc->flags & AV_PIX_FMT_FLAG_BITSTREAM) {
-        alignment = 8;
-    } else if (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->log2_chroma_w > 0) {
-        alignment = 1 << desc->log2_chroma_w;
-    }
-    crop.left -= crop.left % alignment;
+    const Rect crop = ClipToPicture(desc, rect, picture.width, picture.height);
     if (crop.Width() <= 0 || crop.Height() <= 0) {
         return false;
     }

@@ -27,6 +27,11 @@ Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::int32_t zoom, const 
 // unknown codes), and for `Auto` unless the decoder delivers full-range planar YUV 4:2:2.
 bool FlipsPicture(FlipMode mode, AVPixelFormat decoded);
 
+// Whether FrameScaler::Convert can scale the `rect` of a picture of that size and pixel format
+// (the library's code; -1 when unknown, then only the rectangle is checked) to width x height.
+bool ScalerAccepts(std::int32_t pictureWidth, std::int32_t pictureHeight, int pixelFormat,
+                   const Rect& rect, std::int32_t width, std::int32_t height, std::int32_t flags);
+
 // Crops, scales and converts decoded pictures to packed 24-bit BGR rows. Keeps one scaler
 // context while the source format, size and the scaler flags stay the same.
 class FrameScaler {

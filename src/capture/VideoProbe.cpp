@@ -97,6 +97,9 @@ ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& 
     }
     facts.rateNum = rate.num;
     facts.rateDen = rate.den;
+    facts.width = stream->codecpar->width;
+    facts.height = stream->codecpar->height;
+    facts.pixelFormat = stream->codecpar->format;
 
     const std::int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     std::int64_t length = stream->duration;

@@ -11,6 +11,9 @@ struct VideoFacts {
     int rateDen = 1;
     std::int64_t frameCount = -1;  // source frames the file holds; -1 when unknown
     double durationMs = -1;        // length of its first video stream; -1 when unknown
+    int width = 0;                 // picture size; 0 when unknown
+    int height = 0;
+    int pixelFormat = -1;  // the decoder's picture format (the library's code); -1 when unknown
 };
 
 enum class ProbeStatus { Ok, OpenFailed, NoStreamInfo, NoVideoStream, NoDecoder, NoFrameRate };

@@ -1,6 +1,7 @@
 #include "cli/Plan.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "cli/Check.h"
@@ -19,9 +20,54 @@ std::string SongTime(double ms) {
 
 namespace {
 
+// Length of the well-formed UTF-8 sequence at `at`, or 0.
+size_t Utf8Length(const std::string& text, size_t at) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    // Lead bytes C2-DF, E0-EF and F0-F4 start sequences of two, three and four bytes.
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : (lead & 0xF0) == 0xE0        ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (length == 0) {
+        return 0;
+    }
+    std::uint32_t code = lead & (0x7Fu >> length);
+    const std::uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(at + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (byte(at + k) & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < least || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// A JSON string of a script's text. Ids and paths are bytes: a byte that is not part of
+// well-formed UTF-8 is taken as the 8-bit character of its value, so the document stays valid.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const size_t length = Utf8Length(text, at);
+        if (length == 0) {
+            out += Format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            ++at;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        }
+        ++at;
         switch (c) {
             case '"':
                 out += "\\\"";

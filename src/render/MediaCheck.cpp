@@ -9,8 +9,10 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <utility>
 
+#include "capture/FrameScaler.h"
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
 #include "output/FrameWriter.h"
@@ -18,6 +20,7 @@
 #include "render/Layout.h"
 #include "render/Viewport.h"
 #include "render/WrittenFiles.h"
+#include "script/Interpolation.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {
@@ -184,6 +187,7 @@ class MediaChecker {
                     (input->videoSyncMs - input->timelineSyncMs) + position + blockStart));
                 CheckSegment(input, start, CaptureFrameCount(frames, m.GetSpeed(input->id)), who,
                              position + blockStart);
+                CheckScaling(input, viewport->m_pRect, m.GetResize(input->id), who);
             }
         }
     }
@@ -262,8 +266,32 @@ class MediaChecker {
                        (needMs - endMs) / 1000, where.c_str(), file));
     }
 
+    // The capture's crop of the picture must make a scaler to the area's size.
+    void CheckScaling(const CSInput* input, const Rect& area, std::uint32_t zoom,
+                      const std::string& who) {
+        const Media* media = Probe(input);
+        if (!media || media->facts.width <= 0 || media->facts.height <= 0 ||
+            !m_scaled.insert({input, area.Width(), area.Height(), zoom}).second) {
+            return;
+        }
+        const VideoFacts& facts = media->facts;
+        const Rect crop =
+            ComputeSourceRect(facts.width, facts.height, static_cast<std::int32_t>(zoom), Rect{},
+                              area.Width(), area.Height(), input->focus);
+        if (!ScalerAccepts(facts.width, facts.height, facts.pixelFormat, crop, area.Width(),
+                           area.Height(), interpolationFlags.load())) {
+            Problem(
+                Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
+                       "%ix%i pixels for an area of %ix%i on %s (file %s)",
+                       input->id.c_str(), zoom, facts.width, facts.height,
+                       std::max(crop.Width(), 0), std::max(crop.Height(), 0), area.Width(),
+                       area.Height(), who.c_str(), input->file.c_str()));
+        }
+    }
+
     const CScript& m_script;
     int m_problems = 0;
+    std::set<std::tuple<const CSInput*, std::int32_t, std::int32_t, std::uint32_t>> m_scaled;
     std::map<const CSInput*, Media> m_media;
     // One line per input and marker: the first block that falls outside the file.
     std::set<std::pair<const CSInput*, std::string>> m_reported;

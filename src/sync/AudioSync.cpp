@@ -6,10 +6,21 @@
 #include <thread>
 
 #include "common/LogChannel.h"
+#include "output/WaveFile.h"
 
 namespace zorvo {
 
 bool AudioSync::LoadSong(const std::string& path) {
+    // The song a render would take: the same WAVE rules as the media check.
+    WaveFile wave;
+    if (!wave.Inspect(path) || !wave.SlicesIntoFrames(25)) {
+        PostQuoted("Error (Sync): Failed to read the song '", path, "'.\n");
+        PostContext("Sync", Format("file '%s': %s", path.c_str(),
+                                   wave.Loaded() ? "invalid block align or byte rate"
+                                                 : wave.Reason().c_str()));
+        return false;
+    }
+    wave.Free();
     AudioRequest request;
     request.rate = kFineRate;
     request.coarseRate = kCoarseRate;

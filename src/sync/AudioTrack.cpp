@@ -267,7 +267,9 @@ AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, Au
     auto drain = [&]() {
         for (;;) {
             const int result = avcodec_receive_frame(decoder.get(), frame.get());
-            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            // A damaged packet (a WAVE cut inside its last sample) is passed over.
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF ||
+                result == AVERROR_INVALIDDATA) {
                 return true;
             }
             if (result < 0) {

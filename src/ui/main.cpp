@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
@@ -5,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/Allocator.h"
 #include "common/Version.h"
@@ -22,6 +24,21 @@ constexpr const char* kUsage =
     "  --version   show the version\n"
     "\n"
     "See zorvo-gui(1), zorvo(1) and zorvo-script(5).\n";
+
+// Qt's messages while the application starts: without a display the platform plugin fails,
+// and Qt would print several lines and abort.
+std::string g_startMessages;
+
+void CollectStartMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fputs(
+            "zorvo-gui: cannot open a window: no display could be reached (run it in a desktop "
+            "session, or use zorvo on the command line)\n",
+            stderr);
+        _exit(1);
+    }
+    g_startMessages += message.toLocal8Bit().toStdString() + "\n";
+}
 
 }  // namespace
 
@@ -45,10 +62,16 @@ int main(int argc, char** argv) {
         script = argv[i];
     }
     zorvo::LimitAllocatorArenas();
+<<<<<<< HEAD
     // A write past the file size limit then fails with "File too large" and takes the usual
     // failure path (the files are finished and named) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
+=======
+    const QtMessageHandler previous = qInstallMessageHandler(CollectStartMessage);
+>>>>>>> s5-sync
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+    std::fputs(g_startMessages.c_str(), stderr);
     // Qt hands the user's locale to the C library too; log texts print numbers the C way.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Zorvo"));

@@ -175,6 +175,12 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
          head + "Error (Project): Overlay 'vgn' is not an input or a group.\n"
                 "Error (Project): Failed to check media.\n"
                 "Error (Project): Failed to build project.\n"},
+        media("resize leaves no pixel",
+              out + cam +
+                  "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) "
+                  "resize( cam, 1 ) }\nmarker( 2 ) { }\n",
+              "Input 'cam' cannot be scaled: resize 1 of its 96x144 picture leaves 0x0 pixels "
+              "for an area of 96x144 on marker 1 (file {dir}/cam.avi)"),
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
         media("H.264 too large", "output( out.mp4, 16000, 16000 )\n" + cam + span,
@@ -318,6 +324,13 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "\"areas\":[{\"input\":\"b\",\"file\":\"{dir}/b.avi\",\"fileMs\":7768,\"speed\":1,"
           "\"zoom\":100}]}"},
          {"\"index\":17"}},
+        // An id's bytes outside well-formed UTF-8 stand for the characters of their values.
+        {"any bytes as JSON",
+         "output( o.avi, 64, 48 ) input( a\xe9\xc3\xa9, a.avi ) { }\nmarker( 1, 1fullscreen ) "
+         "{ tempo( 120 ) signature( 4, 4 ) display( a\xe9\xc3\xa9 ) }\nmarker( 2 ) { }",
+         "--json ",
+         {"\"display\":\"a\\u00e9\xc3\xa9\""},
+         {}},
     };
     for (const Case& c : cases) {
         test::TempDir dir;

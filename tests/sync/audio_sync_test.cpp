@@ -124,6 +124,11 @@ TEST_F(AudioSyncTest, FindsEachCameraWithinOneMillisecond) {
         }
     }
     EXPECT_EQ(results.back().outcome, OpenFailed);
+    // The song a render takes, no other: a WAVE cut inside its last sample, not an MP4.
+    const std::string song = ReadFile(File("song.wav"));
+    ASSERT_TRUE(test::WriteTextFile(File("cut.wav"), song.substr(0, song.size() - 1)));
+    EXPECT_TRUE(sync.LoadSong(File("cut.wav")));
+    EXPECT_FALSE(sync.LoadSong(File("before.mp4")));
     EXPECT_FALSE(sync.LoadSong(File("missing.wav")));
 }
 

@@ -288,6 +288,7 @@ TEST(GuiCommandLine, AnswersWithoutADisplay) {
         {"--version", 0, std::string("zorvo-gui ") + kVersion + "\n"},
         {"a b", 2, ""},
         {"--frob", 2, ""},
+        {"", 1, ""},  // one line, no abort
     };
     // This program's own QApplication is up already; only the children see the change.
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -297,6 +298,7 @@ TEST(GuiCommandLine, AnswersWithoutADisplay) {
         const ProgramRun run = RunZorvo(c.arguments, "zorvo-gui");
         EXPECT_EQ(run.status, c.status) << c.arguments;
         EXPECT_EQ(run.out.substr(0, c.start.size()), c.start) << c.arguments;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.status != 0) << run.err;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
