@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -70,8 +71,11 @@ bool CProject::Process() {
     if (built) {
         PostLog("Done without error.\n");
         if (m_stoppedEarly) {
-            PostLog(Format("Render stopped before its end: the output holds %u frames.\n",
-                           m_framesWritten));
+            PostLog(m_framesWritten == 0
+                        ? std::string("Render stopped before its first frame: the previous "
+                                      "output is left as it was.\n")
+                        : Format("Render stopped before its end: the output holds %u frames.\n",
+                                 m_framesWritten));
         }
         PostWrittenFiles();
     } else {
@@ -106,6 +110,7 @@ bool CProject::Build() {
         return false;
     }
     if (m_stills) {
+        m_stills->filesRead = FilesRead(m_script);
         if ((!m_outputPath.empty() &&
              !CheckWrittenFile(m_script, m_outputPath, WrittenFile::Storyboard)) ||
             !CheckMedia(m_script, false)) {
@@ -166,10 +171,20 @@ bool CProject::Build() {
         return false;
     }
     m_stoppedEarly = m_bStop.load();
+    // The frames this render wrote: a range leaves the song's earlier frames out.
+    const std::uint32_t written = m_frameCounter.load() - writer->skippedFrames;
+    m_framesWritten = written;
 
     m_viewports.clear();
     m_overlay.reset();
-    const bool closed = writer->Close();
+    // A render stopped before its first frame has nothing to put in place of the previous one.
+    const bool publish = !m_stoppedEarly || written != 0;
+    const bool closed = writer->Close(publish);
+    if (!publish) {
+        for (const std::string& file : writer->Files()) {
+            std::remove(file.c_str());
+        }
+    }
     // A failed close leaves the previous output as it was: say where this render's file is.
     failedFinish.finished = closed;
     if (!closed) {
@@ -181,9 +196,6 @@ bool CProject::Build() {
         m_writtenFiles.emplace_back(file, error ? 0 : size);
     }
     m_wroteAvi = OutputKindOf(m_script.outputPath) == OutputKind::Avi;
-    // The frames this render wrote: a range leaves the song's earlier frames out.
-    const std::uint32_t written = m_frameCounter.load() - writer->skippedFrames;
-    m_framesWritten = written;
     const double elapsed = NowSeconds() - buildStart;
     const int seconds = static_cast<int>(elapsed);
     const int minutes = seconds / 60;

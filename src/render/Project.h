@@ -13,6 +13,7 @@
 #include "output/AVIWriter.h"
 #include "output/FrameWriter.h"
 #include "render/LabelText.h"
+#include "render/WrittenFiles.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 
@@ -33,6 +34,9 @@ class StillSink {
     // Called on the build thread once every still has been taken (not after a stop). False fails
     // the run.
     virtual bool Finish() { return true; }
+    // The files the run read, set on the build thread once the script is valid: where the sheet
+    // is saved later must not be one of them.
+    ReadFiles filesRead;
 };
 
 // One build: a script file in, a video out, on its own thread. Constructing the job starts

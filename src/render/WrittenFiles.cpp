@@ -12,21 +12,28 @@
 
 namespace zorvo {
 
-bool CheckWrittenFile(const CScript& script, const std::string& written, WrittenFile what) {
-    // Each file the build reads, by identity: what it is and its path.
-    std::map<std::pair<dev_t, ino_t>, std::pair<std::string, std::string>> reads;
-    const auto read = [&reads](const std::string& path, std::string role) {
-        struct stat status {};
-        if (!path.empty() && ::stat(path.c_str(), &status) == 0) {
-            reads.try_emplace({status.st_dev, status.st_ino}, std::move(role), path);
-        }
-    };
-    read(script.scriptPath, "the script");
-    read(script.wavePath, "the WAVE file");
+ReadFiles FilesRead(const CScript& script) {
+    ReadFiles reads{{"the script", script.scriptPath}};
+    if (!script.wavePath.empty()) {
+        reads.emplace_back("the WAVE file", script.wavePath);
+    }
     for (const auto& [id, input] : script.inputs) {
-        read(input->file,
-             Format(id == script.overlay.inputId ? "the overlay '%s'" : "the input '%s'",
-                    id.c_str()));
+        reads.emplace_back(
+            Format(id == script.overlay.inputId ? "the overlay '%s'" : "the input '%s'",
+                   id.c_str()),
+            input->file);
+    }
+    return reads;
+}
+
+bool CheckWrittenFile(const ReadFiles& readFiles, const std::string& written, WrittenFile what) {
+    // Each file read, by identity: what it is and its path.
+    std::map<std::pair<dev_t, ino_t>, std::pair<std::string, std::string>> reads;
+    for (const auto& [role, path] : readFiles) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0) {
+            reads.try_emplace({status.st_dev, status.st_ino}, role, path);
+        }
     }
 
     std::vector<std::string> files{written};

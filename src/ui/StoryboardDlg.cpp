@@ -27,11 +27,13 @@ QImage ToImage(const FrameBitmap& sheet) {
 
 }  // namespace
 
-CStoryboardDlg::CStoryboardDlg(QWidget* owner, const QString& scriptPath, FrameBitmap sheet)
+CStoryboardDlg::CStoryboardDlg(QWidget* owner, const QString& scriptPath, FrameBitmap sheet,
+                               ReadFiles filesRead)
     : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       m_scriptPath(scriptPath),
-      m_sheet(std::move(sheet)) {
+      m_sheet(std::move(sheet)),
+      m_filesRead(std::move(filesRead)) {
     setObjectName(QStringLiteral("storyboardWindow"));
     setWindowTitle(QStringLiteral("Zorvo - Storyboard - %1").arg(QFileInfo(scriptPath).fileName()));
 
@@ -79,7 +81,7 @@ QString CStoryboardDlg::ChooseSaveFile() {
 
 bool CStoryboardDlg::Save(const QString& path) {
     const std::string file = QFile::encodeName(path).toStdString();
-    if (!WritePng(m_sheet, file)) {
+    if (!CheckWrittenFile(m_filesRead, file, WrittenFile::Storyboard) || !WritePng(m_sheet, file)) {
         return false;
     }
     PostLog(Format("Storyboard written to %s (%ix%i).\n", file.c_str(), m_sheet.Width(),

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "common/FrameBitmap.h"
+#include "render/WrittenFiles.h"
 
 namespace zorvo {
 
@@ -15,7 +16,9 @@ class CStoryboardDlg : public QDialog {
     Q_OBJECT
 
   public:
-    CStoryboardDlg(QWidget* owner, const QString& scriptPath, FrameBitmap sheet);
+    // `filesRead`: the files the storyboard's run read, which Save refuses to write over.
+    CStoryboardDlg(QWidget* owner, const QString& scriptPath, FrameBitmap sheet,
+                   ReadFiles filesRead = {});
 
     // Writes the sheet to `path` as PNG; false after a log line.
     bool Save(const QString& path);
@@ -28,6 +31,7 @@ class CStoryboardDlg : public QDialog {
   private:
     QString m_scriptPath;
     FrameBitmap m_sheet;
+    ReadFiles m_filesRead;
     QScrollArea m_scroll;
     QLabel m_picture;
     QPushButton m_save;

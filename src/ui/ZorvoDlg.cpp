@@ -283,7 +283,8 @@ void CZorvoDlg::ShowStoryboard(const ContactSheet& sheet) {
     std::memcpy(picture.Bits(), sheet.Sheet().Bits(), picture.SizeBytes());
     PostLog(Format("Storyboard of %zu still(s) (%ix%i).\n", sheet.Stills().size(), picture.Width(),
                    picture.Height()));
-    m_storyboardWindow = std::make_unique<CStoryboardDlg>(this, m_sheetScript, std::move(picture));
+    m_storyboardWindow =
+        std::make_unique<CStoryboardDlg>(this, m_sheetScript, std::move(picture), sheet.filesRead);
     m_storyboardWindow->show();
 }
 

@@ -186,8 +186,7 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         media("H.264 too large", "output( out.mp4, 16000, 16000 )\n" + cam + span,
               "Output size 16000x16000 is too large for H.264: 1000000 macroblocks a frame, at "
               "most 139264 (file {dir}/out.mp4)"),
-        // No output replaces a file the session reads, by any name: link.avi and link.png are
-        // symbolic links to cam.avi, take.00.avi a hard link.
+        // link.avi and link.png are symbolic links to cam.avi, take.00.avi a hard link.
         media("output is the input", out + cam + span,
               "The output '{dir}/cam.avi' is the input 'cam' ('{dir}/cam.avi'); choose another "
               "output path",

@@ -262,7 +262,6 @@ TEST(FrameWriterDeathTest, FullDiskLeavesAPlayableFile) {
             }
             MediaContents contents;
             std::string error;
-            // A failed render's file stays under its partial name.
             const bool read = ReadMedia(PartialName(path), contents, error);
             std::fprintf(stderr, "%u frames, closed %d, %s, read %zu pictures: %s\n", n, closed,
                          log.Joined().c_str(), contents.pictures.size(), error.c_str());

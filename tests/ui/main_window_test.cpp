@@ -221,6 +221,7 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
             for (const QPoint p : {QPoint(30, 40), QPoint(sheet.Width() / 2, sheet.Height() / 2)}) {
                 EXPECT_EQ(shown.pixel(p), Rgb(sheet.Row(sheet.Height() - 1 - p.y()) + 3 * p.x()));
             }
+            EXPECT_FALSE(sheetWindow->Save(QString::fromStdString(dir.File("cam.avi"))));
             ASSERT_TRUE(sheetWindow->Save(QString::fromStdString(dir.File("sheet.png"))));
             QImage saved;
             ASSERT_TRUE(saved.load(QString::fromStdString(dir.File("sheet.png"))));
