@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo clean format man
+.PHONY: all deps configure build test demo package clean format man
 
 all: build
 
@@ -21,6 +21,10 @@ test: build
 
 demo: build
 	scripts/demo.sh $(BUILD)
+
+# $(BUILD)/zorvo_VERSION_amd64.deb; its library dependencies are read off the programs.
+package: configure
+	cmake --build $(BUILD) -j $(JOBS) --target package
 
 # zorvo-script(5) is docs/script-language.md in man form; run after editing that file. Code
 # blocks get the text's own indent, not a second one, so that 73 columns fit in 80.

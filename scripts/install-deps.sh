@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages Zorvo needs, only those that are missing.
-# Usage: scripts/install-deps.sh [core|gui|fuzz|docs|all]   (default: all, what `make test` and
-# `make demo` need; fuzz: what scripts/fuzz.sh adds, which installs it itself; docs: only what
-# `make man` needs)
+# Usage: scripts/install-deps.sh [core|gui|fuzz|docs|package|all]   (default: all, what `make test`
+# and `make demo` need; fuzz: what scripts/fuzz.sh adds, which installs it itself; docs: only
+# what `make man` needs; package: what `make package` adds to gui)
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
@@ -12,14 +12,17 @@ BENCH="libbenchmark-dev"
 # scripts/fuzz.sh: clang with its libFuzzer runtime, xxd for the binary seeds kept as hex.
 FUZZ="clang-14 libclang-rt-14-dev xxd"
 DOCS="pandoc"
+# `make package`: dpkg-shlibdeps reads the programs' library dependencies.
+PACKAGE="dpkg-dev"
 
 case "${1:-all}" in
   core) WANT="$CORE" ;;
   gui) WANT="$CORE $GUI" ;;
   fuzz) WANT="$CORE $FUZZ" ;;
   docs) WANT="$DOCS" ;;
-  all) WANT="$CORE $GUI $BENCH" ;;
-  *) echo "usage: $0 [core|gui|fuzz|docs|all]" >&2; exit 2 ;;
+  package) WANT="$CORE $GUI $PACKAGE" ;;
+  all) WANT="$CORE $GUI $BENCH $PACKAGE" ;;
+  *) echo "usage: $0 [core|gui|fuzz|docs|package|all]" >&2; exit 2 ;;
 esac
 
 MISSING=""
