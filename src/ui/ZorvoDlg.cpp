@@ -446,7 +446,7 @@ void CZorvoDlg::StartSync(const QString& scriptPath) {
         auto cameraDone = [this](const SyncResult& result) {
             PostLog(Format("sync: %s done (%zu)\n", result.id.c_str(), ++m_syncCamerasDone));
         };
-        m_syncRead = FindScriptOffsets(m_syncScript, cameraDone, m_syncResults);
+        m_syncRead = FindScriptOffsets(m_syncScript, cameraDone, m_syncResults, m_syncText);
         m_syncNotifier.Notify();  // the last thing the thread does
     });
 }
@@ -482,7 +482,7 @@ void CZorvoDlg::FinishSync() {
 }
 
 void CZorvoDlg::ShowSyncResults(const std::string& scriptPath, std::vector<SyncResult> results) {
-    CSyncDlg dialog(this, scriptPath, std::move(results));
+    CSyncDlg dialog(this, scriptPath, m_syncText, std::move(results));
     dialog.exec();
 }
 

@@ -171,6 +171,7 @@ class CZorvoDlg : public QDialog {
     std::string m_syncScript;
     bool m_syncRead = false;
     std::vector<SyncResult> m_syncResults;
+    std::string m_syncText;  // the script as the sync read it
     std::atomic<size_t> m_syncCamerasDone{0};
     ThreadNotifier m_syncNotifier;
     std::thread m_syncThread;
