@@ -279,7 +279,8 @@ bool CFFMPEGCapture::Capture() {
         // The pool only hands out decoders that reach the start this way.
         decoder->StepBackFor(firstTarget);
     } else {
-        const std::int64_t preRoll = 3 * static_cast<std::int64_t>(decoder->MinKeyFrameInterval());
+        const std::int64_t preRoll =
+            std::int64_t{m_preRollIntervals} * decoder->MinKeyFrameInterval();
         if (firstTarget > preRoll) {
             // Otherwise the decoder simply reads from the beginning and passes the early frames.
             decoder->SeekBefore(firstTarget - preRoll);

@@ -79,6 +79,10 @@ class CFFMPEGCapture : public CThread {
     // The first frame produced; earlier ones are never decoded into the cache nor asked for (a
     // single frame composed in the middle of a block). Set before Start.
     std::uint32_t m_firstFrame = 0;
+    // Key frame intervals read ahead of the first frame when the capture opens the file itself,
+    // a margin for files that seek inexactly; a preview that wants one frame soon takes one.
+    // Set before Start.
+    std::int32_t m_preRollIntervals = 3;
     // Where decoders are taken from and given back to; set before Start. Null: the capture
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.
