@@ -11,9 +11,9 @@
 #include <set>
 #include <utility>
 
+#include "output/WaveFile.h"
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
-#include "output/WaveFile.h"
 #include "render/Layout.h"
 #include "render/Viewport.h"
 #include "script/SpanTiming.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "output/AVIWriter.h"
+#include "output/FrameWriter.h"
 #include "capture/DecoderPool.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
-#include "output/AVIWriter.h"
-#include "output/FrameWriter.h"
 #include "render/FrameComposition.h"
 #include "render/LabelText.h"
 #include "script/Script.h"
