@@ -19,8 +19,6 @@ namespace zorvo {
 
 namespace {
 
-// How far the decoder may run ahead of the last frame handed out.
-constexpr std::uint32_t kFramesAhead = 8;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
@@ -255,7 +253,7 @@ bool CFFMPEGCapture::Capture() {
             return false;
         }
         decoder = std::make_unique<VideoDecoder>();
-        if (!decoder->Open(m_pInput->file)) {
+        if (!decoder->Open(m_pInput->file, m_libraryThreads)) {
             PostInputContext(decoder->Reason());
             return false;
         }
@@ -300,7 +298,7 @@ bool CFFMPEGCapture::Capture() {
         {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
-            while (n > std::uint64_t{m_lastRequested.load()} + kFramesAhead && !m_bStop.load()) {
+            while (n > std::uint64_t{m_lastRequested.load()} + m_framesAhead && !m_bStop.load()) {
                 m_consumerMoved.wait_for(lock, kStopPoll);
             }
         }
