@@ -80,12 +80,24 @@ void CFFMPEGCapture::WaitOpened() {
 bool CFFMPEGCapture::Process() {
     if (!Capture()) {
         Fail();
-    } else {
+    }
+    {
         // The end may have made the last frame ready (no look-ahead frame follows it).
         std::lock_guard lock(m_mutex);
-        m_frameStored.notify_all();
+        m_resting = true;
     }
+    m_frameStored.notify_all();
     return false;
+}
+
+void CFFMPEGCapture::WaitBetweenPictures() {
+    std::unique_lock lock(m_mutex);
+    if (m_produced.load() <= m_firstFrame) {
+        return;  // still seeking: a stop costs less than waiting
+    }
+    while (!m_resting && !m_bFailed.load() && !m_bStop.load()) {
+        m_frameStored.wait_for(lock, kStopPoll);
+    }
 }
 
 void CFFMPEGCapture::Fail() {
@@ -299,8 +311,13 @@ bool CFFMPEGCapture::Capture() {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
             while (n > std::uint64_t{m_lastRequested.load()} + m_framesAhead && !m_bStop.load()) {
+                if (!m_resting) {
+                    m_resting = true;
+                    m_frameStored.notify_all();
+                }
                 m_consumerMoved.wait_for(lock, kStopPoll);
             }
+            m_resting = false;
         }
         if (m_bStop.load()) {
             if (m_pDecoders && frameStored && !decoder->AtEnd()) {

@@ -63,6 +63,11 @@ class CFFMPEGCapture : public CThread {
     // Frees a frame that is no longer needed.
     void ReleaseBitmap(std::uint32_t index, std::size_t output = 0);
 
+    // Once the capture has stored a frame, waits until its worker rests between two pictures
+    // (ahead of its consumer) or has ended, so that destroying it then gives a whole decoder
+    // back to the pool instead of throwing away one stopped in the middle of a picture.
+    void WaitBetweenPictures();
+
     // The crop rectangle of an output for a w x h source (see ComputeSourceRect in
     // FrameScaler.h).
     Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::size_t output = 0) const;
@@ -133,6 +138,8 @@ class CFFMPEGCapture : public CThread {
     std::atomic<std::uint32_t> m_lastRequested{0};
     // The file ended right after the last requested frame, so no look-ahead frame follows.
     std::atomic<bool> m_complete{false};
+    // The worker waits ahead of its consumer, or has ended; guarded by m_mutex.
+    bool m_resting = false;
     std::mutex m_mutex;
     std::condition_variable m_frameStored;    // a frame, the end or a failure: for the consumer
     std::condition_variable m_consumerMoved;  // a frame handed out or a stop: for the throttle

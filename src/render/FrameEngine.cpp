@@ -289,7 +289,11 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                 SourcePictureFor(j, block.areas[d].speed).index >= viewport.m_nextRelease;
     }
     if (!reuse) {
-        state.viewports.clear();  // stopped captures give their decoders back
+        // Captures stopped between two pictures give their decoders back.
+        for (const auto& viewport : state.viewports) {
+            viewport->m_pCapture->WaitBetweenPictures();
+        }
+        state.viewports.clear();
         state.place = std::move(place);
         state.width = w;
         state.height = h;
@@ -352,6 +356,9 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         if (!state.overlay || state.overlay->m_bFailed || state.overlayWidth != w ||
             state.overlayHeight != h || index < state.overlayNextRelease) {
             CSInput& input = *state.overlayInput;
+            if (state.overlay) {
+                state.overlay->WaitBetweenPictures();
+            }
             state.overlay.reset();
             state.overlay = std::make_unique<CFFMPEGCapture>(
                 &input, 0, static_cast<std::uint32_t>(loop), w, h, 0, input.settings.noiseReduction,
