@@ -148,6 +148,11 @@ bool PlaybackFeeder::TakeLatest(FedFrame& out) {
     return true;
 }
 
+std::int64_t PlaybackFeeder::FirstQueued() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.empty() ? -1 : m_queue.front().frame;
+}
+
 std::uint64_t PlaybackFeeder::ShownCount() const {
     std::lock_guard lock(m_mutex);
     return m_picker.ShownCount();

@@ -88,6 +88,9 @@ class PlaybackFeeder {
     // The newest queued frame whatever the clock says (for a still after a click); false when
     // the queue is empty.
     bool TakeLatest(FedFrame& out);
+    // The earliest queued frame, -1 when the queue is empty. A player starts its sound once the
+    // frame it seeks to is here, so that the first pictures are not late from the start.
+    std::int64_t FirstQueued() const;
     // The composition of a frame failed (its log line has been posted); cleared by Seek.
     bool Failed() const { return m_failed.load(); }
 
