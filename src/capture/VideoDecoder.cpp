@@ -35,7 +35,7 @@ bool Valid(AVRational rate) {
 VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
-bool VideoDecoder::Open(const std::string& path) {
+bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
     m_path = path;
     QuietLibraryLog();
     AVFormatContext* format = nullptr;
@@ -78,7 +78,7 @@ bool VideoDecoder::Open(const std::string& path) {
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
     // Frame threads keep the pictures bit-exact.
-    m_codec->thread_count = kDecoderThreads;
+    m_codec->thread_count = libraryThreads ? kDecoderThreads : 1;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
     if (codecResult < 0) {
@@ -124,6 +124,12 @@ int VideoDecoder::MinKeyFrameInterval() const {
 std::int64_t VideoDecoder::FrameAt(std::int64_t ms) const {
     return av_rescale_rnd(ms, m_frameRate.num, static_cast<std::int64_t>(m_frameRate.den) * 1000,
                           AV_ROUND_DOWN);
+}
+
+std::int64_t VideoDecoder::SegmentFrame(std::int64_t startMs, std::int64_t n) const {
+    return FrameAt(startMs) + av_rescale_rnd(n, m_frameRate.num,
+                                             static_cast<std::int64_t>(m_frameRate.den) * 25,
+                                             AV_ROUND_DOWN);
 }
 
 std::int64_t VideoDecoder::EarliestIndex() const {

@@ -34,7 +34,9 @@ class VideoDecoder {
 
     // Opens the file, finds its first video stream and opens a decoder for it, with the
     // library's frame and slice threads. Posts the capture's line for the step that failed.
-    bool Open(const std::string& path);
+    // `libraryThreads` false decodes on the caller's thread alone: fewer picture buffers to
+    // allocate, for a preview that wants a few pictures soon from each of many decoders.
+    bool Open(const std::string& path, bool libraryThreads = true);
     const std::string& Path() const { return m_path; }
     // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
     bool AllocatePictures();
@@ -47,6 +49,9 @@ class VideoDecoder {
     int MinKeyFrameInterval() const;
     // The source frame shown `ms` milliseconds after the first one.
     std::int64_t FrameAt(std::int64_t ms) const;
+    // The source frame that output frame n (at 25 per second) of a segment starting at
+    // `startMs` shows: FrameAt(startMs) + floor(n x fps / 25).
+    std::int64_t SegmentFrame(std::int64_t startMs, std::int64_t n) const;
 
     // Moves the read position to a key frame at or before source frame `frame`. False (and
     // the position unchanged) when the file cannot seek there.

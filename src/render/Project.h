@@ -12,6 +12,7 @@
 #include "common/FrameSink.h"
 #include "output/AVIWriter.h"
 #include "output/FrameWriter.h"
+#include "render/FrameComposition.h"
 #include "render/LabelText.h"
 #include "render/WrittenFiles.h"
 #include "script/Script.h"
@@ -74,21 +75,6 @@ class CProject : public CThread {
     bool Process() override;
 
   private:
-    // Values of the frame being composed.
-    struct FrameValues {
-        const CSMarker* marker = nullptr;
-        const CarriedValues* carried = nullptr;
-        const SpanTiming* timing = nullptr;
-        double blockLength = 0;
-        double framesPerBlockExact = 0;  // Fd
-        std::uint32_t spanFrames = 0;    // N
-        std::uint32_t spanFrame = 0;     // the block's first frame, counted in its span
-        std::uint32_t block = 0;         // b
-        std::uint32_t frame = 0;         // j
-        std::uint32_t frameCounter = 0;
-        const std::vector<Rect>* separators = nullptr;
-    };
-
     bool Build();
     bool StartOverlay();
     void PostWrittenFiles() const;
@@ -101,7 +87,6 @@ class CProject : public CThread {
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
     // The first picture of every area of a block; `stopped` when a stop came first.
     bool CaptureStills(const TimelineBlock& block, bool& stopped);
-    static FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 

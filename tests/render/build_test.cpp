@@ -14,9 +14,11 @@
 
 #include "common/LogCollector.h"
 #include "output/OutputFiles.h"
+#include "render/FrameEngine.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
 #include "support/MediaReader.h"
+#include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
@@ -420,6 +422,76 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
             << "row " << y;
     }
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
+}
+
+// Stills are the rendered frames, at song times and beats, asked for out of order so that the
+// engine's open captures are reused and replaced; `zorvo still` writes the same picture.
+TEST_F(Build, StillsAreTheRenderedFrames) {
+    struct Case {
+        std::string name, tempo;
+        std::vector<std::string> when;
+        std::vector<std::int64_t> frames;  // the song frame of each, -1: none
+    };
+    const std::vector<Case> cases = {
+        {"still128",
+         "tempo( 128 ) signature( 4, 4 )",
+         {"2.1", "2.2", "2.5s", "0", "00:01.000", "1.3", "3.3", "3.4", "4.4", "4.1", "7.48s"},
+         {46, 58, 62, 0, 25, 23, 117, 128, 175, 140, -1}},
+        {"still140",
+         "tempo( 140 ) signature( 7, 8 )",
+         {"1.7", "2.1", "2.4", "3.4", "3.2", "4.7", "0:05.960", "5.1", "2.8"},
+         {32, 37, 53, 91, 80, 144, 149, -1, -1}},
+    };
+    const auto topDown = [](const FrameBitmap& picture) {
+        std::vector<std::uint8_t> bytes;
+        for (int y = picture.Height() - 1; y >= 0; --y) {
+            bytes.insert(bytes.end(), picture.Row(y), picture.Row(y) + picture.Stride());
+        }
+        return bytes;
+    };
+    for (const Case& c : cases) {
+        // The same session rendered at half the size is what a preview 80 pixels wide shows.
+        std::string scripts[2];
+        for (const char* size : {"160, 120", "80, 60"}) {
+            const std::string name = c.name + (size[0] == '8' ? "small" : "");
+            scripts[size[0] == '8'] = Script(
+                name, "output( {dir}/" + name + ".avi, " + size +
+                          " )\ninput( a, {dir}/cam1.avi, center, 300 ) { noise_reduction( 5 ); "
+                          "}\ninput( b, {dir}/cam2.avi, top_left ) { contrast( 0.3 ); "
+                          "saturation( 1.4 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, "
+                          "b }\noverlay( c, 30 ) { }\ndebug()\nmarker( 1, 1left_1right ) { " +
+                          c.tempo +
+                          " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
+                          "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, "
+                          "each_beat ) display( b ) display( a ) display( g, every_half_beat ) "
+                          "speed( a, 0.5 ) }\nmarker( 3, 1fullscreen ) { effect( fade_out ) "
+                          "display( g, each_beat ) resize( b, 60 ) }\nmarker( 5 ) { }\n");
+            ASSERT_TRUE(RunBuild(scripts[size[0] == '8']).succeeded) << name;
+        }
+        const MediaContents rendered = ReadBack(Output(c.name));
+        const MediaContents small = ReadBack(Output(c.name + "small"));
+        LogCollector log;
+        const auto engine = FrameEngine::Open(scripts[0]);
+        ASSERT_TRUE(engine) << ::testing::PrintToString(log.Texts());
+        EXPECT_EQ(engine->FrameCount(), static_cast<std::int64_t>(rendered.pictures.size()));
+        FrameBitmap picture;
+        for (size_t i = 0; i < c.when.size(); ++i) {
+            SongMoment moment;
+            std::int64_t frame = -1;
+            ASSERT_TRUE(ParseSongMoment(c.when[i], moment)) << c.when[i];
+            EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, c.frames[i])
+                << c.when[i];
+            if (c.frames[i] >= 0) {
+                ASSERT_TRUE(engine->Compose(frame, picture)) << c.when[i];
+                EXPECT_TRUE(topDown(picture) == rendered.pictures[frame]) << c.name << c.when[i];
+                ASSERT_TRUE(engine->Compose(frame, picture, 80)) << c.when[i];
+                EXPECT_TRUE(topDown(picture) == small.pictures[frame]) << c.name << c.when[i];
+            }
+        }
+        const std::string png = dir->File(c.name + ".png");
+        EXPECT_EQ(RunZorvo("still --at " + c.when[1] + " -o " + png + " " + scripts[0]).status, 0);
+        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[c.frames[1]]) << c.name;
+    }
 }
 
 // Sessions whose beats are not whole numbers of frames. Two cameras heard the song from its
