@@ -19,7 +19,7 @@ namespace {
 constexpr int kMargin = 8;  // so the first and last moments can be clicked
 constexpr int kRuler = 30;
 constexpr int kBand = 20;
-constexpr int kEffects = 14;
+constexpr int kEffects = 18;
 constexpr int kBlocks = 96;
 constexpr int kWave = 56;
 constexpr int kLegend = 20;
@@ -328,8 +328,9 @@ void TimelineView::PaintSpans(QPainter& p, const QRect& band, const QRect& effec
         p.drawText(bandRect.adjusted(4, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
                    fm.elidedText(label, Qt::ElideRight, static_cast<int>(x1 - x0) - 6));
 
-        // Effects: fades as ramps, the strobe's flashes as ticks.
-        const QRectF fx(x0, effects.top() + 1, x1 - x0, effects.height() - 2);
+        // Effects: fades as ramps, the strobe's flashes as ticks, each named.
+        const QRectF fx(x0, effects.top() + 1, x1 - x0, effects.height() - 4);
+        QString effectName;
         if (span.effect == "fade_in" || span.effect == "fade_out") {
             QPainterPath ramp;
             const bool in = span.effect == "fade_in";
@@ -338,39 +339,55 @@ void TimelineView::PaintSpans(QPainter& p, const QRect& band, const QRect& effec
             ramp.lineTo(in ? fx.right() : fx.left(), fx.top());
             ramp.closeSubpath();
             p.fillPath(ramp, QColor(240, 200, 90, 170));
+            effectName = in ? tr("fade in") : tr("fade out");
         } else if (span.effect == "strobe" && span.strobePeriodMs > 0) {
-            p.setPen(QColor(255, 255, 255));
+            p.setPen(QColor(255, 250, 200));
             const double stepPx = span.strobePeriodMs / 1000.0 * Zoom();
             for (double t = span.startMs; t < span.endMs - 1e-6; t += span.strobePeriodMs) {
                 if (stepPx >= 3 || t == span.startMs) {
                     p.drawLine(QPointF(XOf(t), fx.top()), QPointF(XOf(t), fx.bottom()));
                 }
             }
+            effectName = tr("strobe every %1 ms").arg(span.strobePeriodMs, 0, 'f', 0);
+        }
+        if (!effectName.isEmpty()) {
+            const QRectF text = fx.adjusted(span.effect == "fade_out" ? 4 : 4, 0, -4, 0);
+            p.setPen(QColor(255, 255, 255));
+            p.drawText(
+                text,
+                Qt::AlignVCenter | (span.effect == "fade_in" ? Qt::AlignLeft : Qt::AlignRight),
+                fm.elidedText(effectName, Qt::ElideRight, static_cast<int>(text.width())));
         }
 
-        // The camera every area shows, block by block, areas stacked top to bottom.
+        // The camera every area shows, block by block, areas stacked top to bottom; a run of
+        // blocks showing one camera is named once.
         const auto areas = static_cast<int>(std::max<std::size_t>(1, span.areas.size()));
         const double rowH = static_cast<double>(blocks.height()) / areas;
-        for (std::size_t b = 0; b < span.blocks.size(); ++b) {
-            const TimelineModelBlock& block = span.blocks[b];
-            const double bx0 = XOf(block.startMs);
-            const double bx1 =
-                XOf(b + 1 < span.blocks.size() ? span.blocks[b + 1].startMs : span.endMs);
-            for (std::size_t a = 0; a < block.inputs.size(); ++a) {
-                const QRectF cell(bx0, blocks.top() + a * rowH, std::max(1.0, bx1 - bx0),
-                                  rowH - (areas > 1 ? 1 : 0));
-                p.fillRect(cell, InputColour(block.inputs[a]));
-                if (cell.width() >
-                        fm.horizontalAdvance(QString::fromStdString(block.inputs[a])) + 6 &&
-                    rowH >= fm.height()) {
-                    p.setPen(QColor(20, 20, 24));
-                    p.drawText(cell.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                               QString::fromStdString(block.inputs[a]));
+        for (std::size_t a = 0; a < span.areas.size(); ++a) {
+            const double top = blocks.top() + static_cast<double>(a) * rowH;
+            const double h = rowH - (areas > 1 ? 1 : 0);
+            std::size_t run = 0;
+            for (std::size_t b = 0; b < span.blocks.size(); ++b) {
+                const std::string& input = span.blocks[b].inputs[a];
+                const double bx0 = XOf(span.blocks[b].startMs);
+                const bool last = b + 1 == span.blocks.size();
+                const double bx1 = XOf(last ? span.endMs : span.blocks[b + 1].startMs);
+                p.fillRect(QRectF(bx0, top, std::max(1.0, bx1 - bx0), h), InputColour(input));
+                if (b > run && bx1 - bx0 >= 4) {
+                    p.setPen(QColor(32, 32, 36, 90));
+                    p.drawLine(QPointF(bx0, top), QPointF(bx0, top + h));
                 }
-            }
-            if (bx1 - bx0 >= 4) {
-                p.setPen(QColor(32, 32, 36, 120));
-                p.drawLine(QPointF(bx0, blocks.top()), QPointF(bx0, blocks.bottom()));
+                if (last || span.blocks[b + 1].inputs[a] != input) {
+                    const QRectF cell(XOf(span.blocks[run].startMs), top,
+                                      bx1 - XOf(span.blocks[run].startMs), h);
+                    const QString name = QString::fromStdString(input);
+                    if (cell.width() > fm.horizontalAdvance(name) + 6 && h >= fm.height()) {
+                        p.setPen(QColor(20, 20, 24));
+                        p.drawText(cell.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                                   name);
+                    }
+                    run = b + 1;
+                }
             }
         }
         if (span.skipped || span.afterRange) {
