@@ -13,7 +13,8 @@ constexpr std::int64_t kForwardIntervals = 4;
 
 }  // namespace
 
-std::unique_ptr<VideoDecoder> DecoderPool::Take(const std::string& path, std::int64_t startMs) {
+std::unique_ptr<VideoDecoder> DecoderPool::Take(const std::string& path, std::int64_t startMs,
+                                                std::uint32_t firstFrame) {
     std::lock_guard lock(m_mutex);
     auto best = m_idle.end();
     std::int64_t bestDistance = 0;
@@ -22,7 +23,7 @@ std::unique_ptr<VideoDecoder> DecoderPool::Take(const std::string& path, std::in
         if (decoder.Path() != path) {
             continue;
         }
-        const std::int64_t start = decoder.FrameAt(startMs);
+        const std::int64_t start = decoder.SegmentFrame(startMs, firstFrame);
         const std::int64_t earliest = decoder.EarliestIndex();
         const std::int64_t distance = std::max<std::int64_t>(0, start - decoder.CurrentIndex());
         const std::int64_t limit = kForwardIntervals * std::max(1, decoder.MinKeyFrameInterval());

@@ -31,10 +31,12 @@ class DecoderPool {
     DecoderPool(const DecoderPool&) = delete;
     DecoderPool& operator=(const DecoderPool&) = delete;
 
-    // An idle decoder of `path` that can reach the source frame at `startMs` by decoding
-    // forward a little (or by stepping back one kept picture), the closest one; null when there
-    // is none. The caller owns it until it gives it back.
-    std::unique_ptr<VideoDecoder> Take(const std::string& path, std::int64_t startMs);
+    // An idle decoder of `path` that can reach the source frame at `startMs` (or frame
+    // `firstFrame` of a segment starting there) by decoding forward a little (or by stepping
+    // back one kept picture), the closest one; null when there is none. The caller owns it
+    // until it gives it back.
+    std::unique_ptr<VideoDecoder> Take(const std::string& path, std::int64_t startMs,
+                                       std::uint32_t firstFrame = 0);
     // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoder
     // given back longest ago goes.
     void Give(std::unique_ptr<VideoDecoder> decoder);

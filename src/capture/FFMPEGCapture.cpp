@@ -66,6 +66,7 @@ bool CFFMPEGCapture::Start() {
 
 bool CFFMPEGCapture::Launch() {
     m_eventReady.Reset();
+    m_lastRequested.store(m_firstFrame);
     return StartThread();
 }
 
@@ -238,7 +239,7 @@ void CFFMPEGCapture::PostInputContext(const std::string& what) const {
 bool CFFMPEGCapture::Capture() {
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
-        decoder = m_pDecoders->Take(m_pInput->file, m_startMs);
+        decoder = m_pDecoders->Take(m_pInput->file, m_startMs, m_firstFrame);
     }
     const bool reused = decoder != nullptr;
     const bool opened = reused || [&] {
@@ -273,15 +274,16 @@ bool CFFMPEGCapture::Capture() {
     }
 
     const AVRational rate = decoder->FrameRate();
-    const std::int64_t startFrame = decoder->FrameAt(m_startMs);
+    const std::int64_t firstTarget = decoder->SegmentFrame(m_startMs, m_firstFrame);
     if (reused) {
         // The pool only hands out decoders that reach the start this way.
-        decoder->StepBackFor(startFrame);
+        decoder->StepBackFor(firstTarget);
     } else {
-        const std::int64_t preRoll = 3 * static_cast<std::int64_t>(decoder->MinKeyFrameInterval());
-        if (startFrame > preRoll) {
+        const std::int64_t preRoll =
+            std::int64_t{m_preRollIntervals} * decoder->MinKeyFrameInterval();
+        if (firstTarget > preRoll) {
             // Otherwise the decoder simply reads from the beginning and passes the early frames.
-            decoder->SeekBefore(startFrame - preRoll);
+            decoder->SeekBefore(firstTarget - preRoll);
         }
     }
     if (m_pDecoders) {
@@ -293,8 +295,8 @@ bool CFFMPEGCapture::Capture() {
     }
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
-    m_produced.store(0);
-    for (std::uint32_t n = 0;; n = m_produced.load()) {
+    m_produced.store(m_firstFrame);
+    for (std::uint32_t n = m_firstFrame;; n = m_produced.load()) {
         {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
@@ -303,12 +305,16 @@ bool CFFMPEGCapture::Capture() {
             }
         }
         if (m_bStop.load()) {
+            if (m_pDecoders && frameStored && !decoder->AtEnd()) {
+                // Stopped between two pictures: the decoder sits on the last one it decoded,
+                // where the next request near this one can go on.
+                decoder->CountPicturesInto(nullptr);
+                m_pDecoders->Give(std::move(decoder));
+            }
             break;
         }
         frameStored = false;
-        const std::int64_t target =
-            startFrame +
-            av_rescale_rnd(n, rate.num, static_cast<std::int64_t>(rate.den) * 25, AV_ROUND_DOWN);
+        const std::int64_t target = decoder->SegmentFrame(m_startMs, n);
         bool changed = false;
         const VideoDecoder::Result result = decoder->PictureFor(target, m_bStop, changed);
         if (result == VideoDecoder::Result::EndOfFile) {

@@ -76,8 +76,16 @@ class CFFMPEGCapture : public CThread {
 
     // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
     Rect m_sourceRect;
+    // The first frame produced; earlier ones are never decoded into the cache nor asked for (a
+    // single frame composed in the middle of a block). Set before Start.
+    std::uint32_t m_firstFrame = 0;
+    // Key frame intervals read ahead of the first frame when the capture opens the file itself,
+    // a margin for files that seek inexactly; a preview that wants one frame soon takes one.
+    // Set before Start.
+    std::int32_t m_preRollIntervals = 3;
     // Where decoders are taken from and given back to; set before Start. Null: the capture
-    // opens its own decoder and closes it at the end.
+    // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
+    // its consumer gives its decoder back too.
     DecoderPool* m_pDecoders = nullptr;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};

@@ -126,6 +126,12 @@ std::int64_t VideoDecoder::FrameAt(std::int64_t ms) const {
                           AV_ROUND_DOWN);
 }
 
+std::int64_t VideoDecoder::SegmentFrame(std::int64_t startMs, std::int64_t n) const {
+    return FrameAt(startMs) + av_rescale_rnd(n, m_frameRate.num,
+                                             static_cast<std::int64_t>(m_frameRate.den) * 25,
+                                             AV_ROUND_DOWN);
+}
+
 std::int64_t VideoDecoder::EarliestIndex() const {
     if (!m_hasCurrent) {
         return -1;

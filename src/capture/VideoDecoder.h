@@ -47,6 +47,9 @@ class VideoDecoder {
     int MinKeyFrameInterval() const;
     // The source frame shown `ms` milliseconds after the first one.
     std::int64_t FrameAt(std::int64_t ms) const;
+    // The source frame that output frame n (at 25 per second) of a segment starting at
+    // `startMs` shows: FrameAt(startMs) + floor(n x fps / 25).
+    std::int64_t SegmentFrame(std::int64_t startMs, std::int64_t n) const;
 
     // Moves the read position to a key frame at or before source frame `frame`. False (and
     // the position unchanged) when the file cannot seek there.

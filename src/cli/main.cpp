@@ -12,9 +12,11 @@
 #include "cli/ConsoleLog.h"
 #include "cli/Plan.h"
 #include "cli/Render.h"
+#include "cli/Still.h"
 #include "cli/Sync.h"
 #include "common/Allocator.h"
 #include "common/Version.h"
+#include "render/FrameEngine.h"
 
 namespace {
 
@@ -106,6 +108,37 @@ int RunStoryboardCommand(const Arguments& args) {
     return zorvo::RunStoryboard(script, options);
 }
 
+int RunStillCommand(const Arguments& args) {
+    const std::string& script = args.positional[0];
+    zorvo::StillOptions options;
+    if (!args.Has("at")) {
+        return Usage("zorvo still", "missing --at WHEN");
+    }
+    options.at = args.options.at("at");
+    if (zorvo::SongMoment moment; !zorvo::ParseSongMoment(options.at, moment)) {
+        return Usage("zorvo still",
+                     "--at takes mm:ss.mmm, seconds or MEASURE.BEAT, not '" + options.at + "'");
+    }
+    if (args.Has("width")) {
+        const std::string& text = args.options.at("width");
+        char* end = nullptr;
+        const long width = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || width < 16 || width > 16384) {
+            return Usage("zorvo still",
+                         "--width takes a number of pixels from 16 to 16384, not '" + text + "'");
+        }
+        options.width = static_cast<int>(width);
+    }
+    if (args.Has("output")) {
+        options.output = args.options.at("output");
+        if (options.output.empty()) {
+            return Usage("zorvo still", "-o needs a path");
+        }
+    }
+    ReportUnreadable(script);
+    return zorvo::RunStill(script, options);
+}
+
 int RunSyncCommand(const Arguments& args) {
     ReportUnreadable(args.positional[0]);
     return zorvo::RunSync(args.positional[0], args.Has("write"));
@@ -140,6 +173,20 @@ const std::vector<Command>& Commands() {
          1,
          1,
          RunStoryboardCommand},
+        {"still",
+         "--at WHEN [-o PNG] [--width N] SCRIPT",
+         "compose the frame the render writes at one moment, as PNG",
+         {{"at", 0, "WHEN",
+           "the moment: mm:ss.mmm or seconds (12.5s) from the first marker, or MEASURE.BEAT "
+           "(9.1: the first beat of measure 9)"},
+          {"output", 'o', "PNG",
+           "where to write it (default: beside SCRIPT, its name .still-FRAME.png)"},
+          {"width", 0, "N",
+           "picture width in pixels, the layout laid out for it (default: the "
+           "script's size)"}},
+         1,
+         1,
+         RunStillCommand},
         {"render",
          "[--output PATH] SCRIPT",
          "render the video the script describes",

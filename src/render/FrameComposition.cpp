@@ -5,7 +5,9 @@
 #include "capture/ImageAdjustments.h"
 #include "common/LogChannel.h"
 #include "render/Compose.h"
+#include "render/FrameComposition.h"
 #include "render/Project.h"
+#include "render/TimelineWalk.h"
 #include "render/Viewport.h"
 
 namespace zorvo {
@@ -18,20 +20,32 @@ bool EnsureLut(CSInput& input) {
 
 }  // namespace
 
-bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
+FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block) {
+    FrameValues values;
+    values.marker = span.marker;
+    values.carried = &span.carried;
+    values.timing = &span.timing;
+    values.blockLength = span.blockLength;
+    values.framesPerBlockExact = span.blocks.framesExact;
+    values.spanFrames = static_cast<std::uint32_t>(span.blocks.Frames());
+    values.spanFrame = static_cast<std::uint32_t>(block.firstFrame - span.blocks.firstFrame);
+    values.block = block.index;
+    values.frameCounter = static_cast<std::uint32_t>(block.firstFrame);
+    values.separators = &span.separators;
+    return values;
+}
+
+bool ComposeFrame(const FrameValues& v, const std::vector<std::unique_ptr<CViewport>>& viewports,
+                  const FrameOverlay& overlay, bool debug, const LabelFont& font,
+                  const std::atomic<bool>& stop, FrameBitmap& output) {
     const CSMarker& m = *v.marker;
     const std::uint8_t fade = FadeLevel(m.effect, v.spanFrame + v.frame, v.spanFrames);
+    const FrameBitmap* overlayPicture = overlay.picture;
+    const int width = output.Width();
+    const int height = output.Height();
 
-    const FrameBitmap* overlayPicture = nullptr;
-    if (m_overlay) {
-        overlayPicture = m_overlay->GetBitmap(m_overlayIndex);
-        if (++m_overlayIndex >= static_cast<std::uint32_t>(m_script.overlay.loopFrames)) {
-            m_overlayIndex = 0;
-        }
-    }
-
-    for (auto& viewport : m_viewports) {
-        if (m_bStop) {
+    for (const auto& viewport : viewports) {
+        if (stop) {
             break;
         }
         CSInput* input = viewport->Current();
@@ -55,7 +69,7 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
             }
             const FrameBitmap* next = nullptr;
             while (!(next = capture.GetBitmap(srcIndex + 1, viewport->m_output))) {
-                if (capture.m_bFailed || m_bStop) {
+                if (capture.m_bFailed || stop) {
                     break;  // never wait for a frame that will not come
                 }
             }
@@ -86,33 +100,31 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
             }
         }
 
-        if (overlayPicture && !EnsureLut(*m_overlayInput)) {
+        if (overlayPicture && !EnsureLut(*overlay.input)) {
             return false;
         }
         if (!EnsureLut(*input)) {
             return false;
         }
-        ComposeViewport(m_script.width, *picture, input->settings, rect.Width(), rect.Height(),
+        ComposeViewport(width, *picture, input->settings, rect.Width(), rect.Height(),
                         output.Bits(), rect.left, rect.top, fade, overlayPicture,
-                        overlayPicture ? &m_overlayInput->settings : nullptr);
+                        overlayPicture ? &overlay.input->settings : nullptr);
         viewport->ReleaseBefore(srcIndex);
-        if (m_script.debug) {
+        if (debug) {
             const std::string label =
                 viewport->m_id == input->id ? viewport->m_id : viewport->m_id + ": " + input->id;
-            const int h = m_script.height;
-            m_font.DrawLabel(output, {rect.left, h - rect.bottom, rect.right, h - rect.top}, label,
-                             LabelPlacement::Center);
+            font.DrawLabel(output, {rect.left, height - rect.bottom, rect.right, height - rect.top},
+                           label, LabelPlacement::Center);
         }
     }
 
     if (v.carried->separatorSize != 0) {
         for (const Rect& segment : *v.separators) {
-            DrawSeparator(segment, output.Bits(), m_script.width, m_script.height,
-                          v.carried->separatorSize);
+            DrawSeparator(segment, output.Bits(), width, height, v.carried->separatorSize);
         }
     }
 
-    if (m_script.debug) {
+    if (debug) {
         const double t = (v.block * v.framesPerBlockExact + v.frame) * 1000 / 25;
         const auto beat = static_cast<std::int64_t>(std::trunc(t / v.timing->beat));
         const std::string label =
@@ -121,10 +133,20 @@ bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
                    v.carried->beatCount, v.carried->beatUnit, v.carried->tempo,
                    static_cast<int>(m.measure + std::trunc(t / v.timing->measure)),
                    static_cast<int>(beat % v.carried->beatCount) + 1);
-        m_font.DrawLabel(output, {0, 0, m_script.width, m_script.height}, label,
-                         LabelPlacement::Bottom);
+        font.DrawLabel(output, {0, 0, width, height}, label, LabelPlacement::Bottom);
     }
     return true;
+}
+
+bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
+    FrameOverlay overlay;
+    if (m_overlay) {
+        overlay = {m_overlay->GetBitmap(m_overlayIndex), m_overlayInput};
+        if (++m_overlayIndex >= static_cast<std::uint32_t>(m_script.overlay.loopFrames)) {
+            m_overlayIndex = 0;
+        }
+    }
+    return zorvo::ComposeFrame(v, m_viewports, overlay, m_script.debug, m_font, m_bStop, output);
 }
 
 }  // namespace zorvo

@@ -66,6 +66,8 @@ class FrameEngine {
     bool Compose(std::int64_t frame, FrameBitmap& picture, int width = 0);
     // Makes a running Compose give up soon; the next Compose clears it.
     void Cancel() { m_cancel = true; }
+    // Whether the last Compose was cancelled (or a cancel has come since it began).
+    bool Cancelled() const { return m_cancel.load(); }
 
     DecoderPool& Decoders() { return m_decoders; }
 

@@ -11,6 +11,7 @@
 #include "capture/DecoderPool.h"
 #include "capture/Thread.h"
 #include "common/FrameSink.h"
+#include "render/FrameComposition.h"
 #include "render/LabelText.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
@@ -67,21 +68,6 @@ class CProject : public CThread {
     bool Process() override;
 
   private:
-    // Values of the frame being composed.
-    struct FrameValues {
-        const CSMarker* marker = nullptr;
-        const CarriedValues* carried = nullptr;
-        const SpanTiming* timing = nullptr;
-        double blockLength = 0;
-        double framesPerBlockExact = 0;  // Fd
-        std::uint32_t spanFrames = 0;    // N
-        std::uint32_t spanFrame = 0;     // the block's first frame, counted in its span
-        std::uint32_t block = 0;         // b
-        std::uint32_t frame = 0;         // j
-        std::uint32_t frameCounter = 0;
-        const std::vector<Rect>* separators = nullptr;
-    };
-
     bool Build();
     bool StartOverlay();
     bool RenderTimeline(FrameWriter& writer);
@@ -93,7 +79,6 @@ class CProject : public CThread {
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
     // The first picture of every area of a block; `stopped` when a stop came first.
     bool CaptureStills(const TimelineBlock& block, bool& stopped);
-    static FrameValues ValuesFor(const TimelineSpan& span, const TimelineBlock& block);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 

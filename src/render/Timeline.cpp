@@ -136,21 +136,6 @@ bool CProject::CaptureStills(const TimelineBlock& block, bool& stopped) {
     return true;
 }
 
-CProject::FrameValues CProject::ValuesFor(const TimelineSpan& span, const TimelineBlock& block) {
-    FrameValues values;
-    values.marker = span.marker;
-    values.carried = &span.carried;
-    values.timing = &span.timing;
-    values.blockLength = span.blockLength;
-    values.framesPerBlockExact = span.blocks.framesExact;
-    values.spanFrames = static_cast<std::uint32_t>(span.blocks.Frames());
-    values.spanFrame = static_cast<std::uint32_t>(block.firstFrame - span.blocks.firstFrame);
-    values.block = block.index;
-    values.frameCounter = static_cast<std::uint32_t>(block.firstFrame);
-    values.separators = &span.separators;
-    return values;
-}
-
 bool CProject::RenderTimeline(FrameWriter& writer) {
     m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(m_script.markers)));
     m_renderStart = NowSeconds();

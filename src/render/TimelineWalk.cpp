@@ -27,9 +27,11 @@ std::int64_t CaptureStartMs(const CSInput& input, double position, double blockS
     return static_cast<std::int64_t>(std::abs(ms - whole) < 1e-6 ? whole : std::trunc(ms));
 }
 
-bool WalkTimeline(const CScript& script, bool postProgress,
-                  const std::function<WalkStep(const TimelineSpan&)>& visit,
-                  const std::atomic<bool>* stop) {
+namespace {
+
+bool Walk(const CScript& script, int width, int height, bool postProgress,
+          const std::function<WalkStep(const TimelineSpan&)>& visit,
+          const std::atomic<bool>* stop) {
     const auto& markers = script.markers;
     if (markers.empty()) {
         return true;
@@ -59,9 +61,8 @@ bool WalkTimeline(const CScript& script, bool postProgress,
         span.next = &n;
         span.carried = carried;
         span.endMeasure = endMeasure;
-        if (!GetLayoutRects(static_cast<std::uint32_t>(script.width),
-                            static_cast<std::uint32_t>(script.height), m.layout, span.rects,
-                            span.separators)) {
+        if (!GetLayoutRects(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                            m.layout, span.rects, span.separators)) {
             PostLog("Error (Project): Failed to get layout.\n");
             return false;
         }
@@ -114,6 +115,20 @@ bool WalkTimeline(const CScript& script, bool postProgress,
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool WalkTimeline(const CScript& script, bool postProgress,
+                  const std::function<WalkStep(const TimelineSpan&)>& visit,
+                  const std::atomic<bool>* stop) {
+    return Walk(script, script.width, script.height, postProgress, visit, stop);
+}
+
+bool WalkTimelineAt(const CScript& script, int width, int height,
+                    const std::function<WalkStep(const TimelineSpan&)>& visit,
+                    const std::atomic<bool>* stop) {
+    return Walk(script, width, height, false, visit, stop);
 }
 
 bool ForEachBlock(const TimelineSpan& span,

@@ -63,6 +63,11 @@ enum class WalkStep { Next, End, Fail };
 bool WalkTimeline(const CScript& script, bool postProgress,
                   const std::function<WalkStep(const TimelineSpan&)>& visit,
                   const std::atomic<bool>* stop = nullptr);
+// The same walk, silent, for an output of width x height: the layouts' rectangles are those of
+// that size (a preview).
+bool WalkTimelineAt(const CScript& script, int width, int height,
+                    const std::function<WalkStep(const TimelineSpan&)>& visit,
+                    const std::atomic<bool>* stop = nullptr);
 
 // Calls `visit` for each block of the span in order until it returns false; false then.
 bool ForEachBlock(const TimelineSpan& span, const std::function<bool(const TimelineBlock&)>& visit);

@@ -40,6 +40,10 @@ TEST(CommandLine, UsageHelpAndVersion) {
         {"storyboard --width=8 a", 2, "",
          "zorvo storyboard: --width takes a number of pixels from 16 to 4096, not '8' (see zorvo "
          "storyboard --help)\n"},
+        {"still a", 2, "", "zorvo still: missing --at WHEN (see zorvo still --help)\n"},
+        {"still --at 9.x a", 2, "",
+         "zorvo still: --at takes mm:ss.mmm, seconds or MEASURE.BEAT, not '9.x' (see zorvo still "
+         "--help)\n"},
         {"help rendr", 2, "", "zorvo: unknown command 'rendr' (see zorvo --help)\n"},
         {"sync --write", 2, "", "zorvo sync: missing SCRIPT (see zorvo sync --help)\n"},
         {"sync --frobnicate x", 2, "",
@@ -59,7 +63,7 @@ TEST(CommandLine, UsageHelpAndVersion) {
     }
     // Every command of the table is listed in the overview.
     const std::string overview = RunZorvo("help").out;
-    for (const char* command : {"check", "plan", "storyboard", "render", "sync", "help"}) {
+    for (const char* command : {"check", "plan", "storyboard", "still", "render", "sync", "help"}) {
         EXPECT_NE(overview.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     }
 }

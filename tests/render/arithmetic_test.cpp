@@ -2,10 +2,13 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "render/Compose.h"
+#include "render/FrameEngine.h"
 #include "render/Layout.h"
+#include "render/Playback.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"
 
@@ -293,6 +296,71 @@ TEST(SpanTiming, SongFramesAndCaptureLengths) {
     for (const CountCase& c : std::vector<CountCase>{
              {13, 1, 13}, {12, 0.5, 7}, {13, 0.5, 7}, {12, 2, 23}, {12, 0.3, 5}}) {
         EXPECT_EQ(CaptureFrameCount(c.frames, c.speed), c.count) << c.frames << " at " << c.speed;
+    }
+}
+
+// The moments a user writes: a time, seconds, or MEASURE.BEAT; anything else is refused.
+TEST(SongMoment, TimesSecondsAndBeats) {
+    struct Case {
+        std::string text;
+        bool valid, musical;
+        double ms;
+        int measure, beat;
+    };
+    for (const Case& c : std::vector<Case>{{"9.1", true, true, 0, 9, 1},
+                                           {"01:05.250", true, false, 65250, 0, 0},
+                                           {"0:07", true, false, 7000, 0, 0},
+                                           {"12.5s", true, false, 12500, 0, 0},
+                                           {"42", true, false, 42000, 0, 0},
+                                           {"1:75", false, false, 0, 0, 0},
+                                           {"9.", false, false, 0, 0, 0},
+                                           {"9.1.2", false, false, 0, 0, 0},
+                                           {"-3", false, false, 0, 0, 0},
+                                           {"1e3", false, false, 0, 0, 0},
+                                           {"s", false, false, 0, 0, 0},
+                                           {"", false, false, 0, 0, 0}}) {
+        SongMoment moment;
+        ASSERT_EQ(ParseSongMoment(c.text, moment), c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(moment.musical, c.musical) << c.text;
+            EXPECT_DOUBLE_EQ(moment.ms, c.ms) << c.text;
+            EXPECT_EQ(moment.measure, c.measure) << c.text;
+            EXPECT_EQ(moment.beat, c.beat) << c.text;
+        }
+    }
+}
+
+// The player shows the latest frame its audio clock has reached: early frames wait, late ones
+// are dropped and counted as skipped, and a seek starts afresh.
+TEST(FramePicker, FollowsTheAudioClock) {
+    struct Step {
+        std::int64_t seek;  // -1: none
+        double clockMs;
+        std::vector<std::int64_t> ready;
+        std::size_t drop;
+        bool show;
+        std::int64_t shown;
+        std::uint64_t skipped;
+    };
+    FramePicker picker;
+    for (const Step& s : std::vector<Step>{{0, 0, {0, 1, 2}, 0, true, 0, 0},
+                                           {-1, 39.9, {1, 2}, 0, false, 0, 0},
+                                           {-1, 40, {1, 2}, 0, true, 1, 0},
+                                           {-1, 125, {2, 3, 4}, 1, true, 3, 1},
+                                           {-1, 300, {4, 5}, 1, true, 5, 2},
+                                           {-1, 310, {8}, 0, false, 5, 2},
+                                           {-1, -5, {8}, 0, false, 5, 2},
+                                           {100, 4000, {100}, 0, true, 100, 2},
+                                           {-1, 4130, {99, 103}, 1, true, 103, 4},
+                                           {-1, 4200, {}, 0, false, 103, 4}}) {
+        if (s.seek >= 0) {
+            picker.Seek(s.seek);
+        }
+        const FramePicker::Pick pick = picker.Choose(s.clockMs, s.ready);
+        EXPECT_EQ(pick.drop, s.drop) << s.clockMs;
+        EXPECT_EQ(pick.show, s.show) << s.clockMs;
+        EXPECT_EQ(picker.Shown(), s.shown) << s.clockMs;
+        EXPECT_EQ(picker.SkippedCount(), s.skipped) << s.clockMs;
     }
 }
 

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "common/LogCollector.h"
+#include "render/FrameEngine.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
 #include "support/MediaReader.h"
+#include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
@@ -408,6 +410,81 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
             << "row " << y;
     }
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
+}
+
+// Stills are the rendered frames, at song times and beats, asked for out of order so that the
+// engine's open captures are reused and replaced; `zorvo still` writes the same picture.
+TEST_F(Build, StillsAreTheRenderedFrames) {
+    struct Case {
+        std::string name, tempo;
+        std::vector<std::pair<std::string, std::int64_t>> moments;  // WHEN and its song frame
+    };
+    const std::vector<Case> cases = {
+        {"still128",
+         "tempo( 128 ) signature( 4, 4 )",
+         {{"2.1", 46},
+          {"2.2", 58},
+          {"2.5s", 62},
+          {"0", 0},
+          {"00:01.000", 25},
+          {"1.3", 23},
+          {"3.3", 117},
+          {"3.4", 128},
+          {"4.4", 175},
+          {"4.1", 140},
+          {"7.48s", -1}}},
+        {"still140",
+         "tempo( 140 ) signature( 7, 8 )",
+         {{"1.7", 32},
+          {"2.1", 37},
+          {"2.4", 53},
+          {"3.4", 91},
+          {"3.2", 80},
+          {"4.7", 144},
+          {"0:05.960", 149},
+          {"5.1", -1},
+          {"2.8", -1}}},
+    };
+    for (const Case& c : cases) {
+        const std::string script = Script(
+            c.name, "output( {dir}/" + c.name +
+                        ".avi, 160, 120 )\ninput( a, {dir}/cam1.avi, center, 300 ) { "
+                        "noise_reduction( 5 ); }\ninput( b, {dir}/cam2.avi, top_left ) { "
+                        "contrast( 0.3 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, b "
+                        "}\noverlay( c, 30 ) { }\ndebug()\nmarker( 1, 1left_1right ) { " +
+                        c.tempo +
+                        " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
+                        "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, each_beat "
+                        ") display( b ) display( a ) display( g, every_half_beat ) speed( a, 0.5 "
+                        ") }\nmarker( 3, 1fullscreen ) { effect( fade_out ) display( g, "
+                        "each_beat ) resize( b, 60 ) }\nmarker( 5 ) { }\n");
+        ASSERT_TRUE(RunBuild(script).succeeded) << c.name;
+        const MediaContents rendered = ReadBack(Output(c.name));
+        LogCollector log;
+        const auto engine = FrameEngine::Open(script);
+        ASSERT_TRUE(engine) << ::testing::PrintToString(log.Texts());
+        EXPECT_EQ(engine->FrameCount(), static_cast<std::int64_t>(rendered.pictures.size()));
+        FrameBitmap picture;
+        for (const auto& [when, expected] : c.moments) {
+            SongMoment moment;
+            std::int64_t frame = -1;
+            ASSERT_TRUE(ParseSongMoment(when, moment)) << when;
+            EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, expected) << when;
+            if (expected < 0) {
+                continue;
+            }
+            ASSERT_TRUE(engine->Compose(frame, picture)) << when;
+            std::vector<std::uint8_t> topDown;
+            for (int y = picture.Height() - 1; y >= 0; --y) {
+                topDown.insert(topDown.end(), picture.Row(y), picture.Row(y) + picture.Stride());
+            }
+            EXPECT_TRUE(topDown == rendered.pictures[frame]) << c.name << " at " << when;
+        }
+        const std::string png = dir->File(c.name + ".png");
+        const auto [when, frame] = c.moments[1];
+        EXPECT_EQ(RunZorvo("still --at " + when + " -o " + png + " " + script).status, 0);
+        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[frame]) << c.name;
+    }
 }
 
 // Sessions whose beats are not whole numbers of frames. Two cameras heard the song from its

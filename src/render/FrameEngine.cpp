@@ -1,0 +1,414 @@
+#include "render/FrameEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "capture/FFMPEGCapture.h"
+#include "common/LogChannel.h"
+#include "render/FrameComposition.h"
+#include "render/MediaCheck.h"
+#include "render/TimelineWalk.h"
+#include "render/Viewport.h"
+
+namespace zorvo {
+
+namespace {
+
+// A request wants its frame soon: seek close to it.
+constexpr std::int32_t kPreRollIntervals = 1;
+
+// Reads a whole unsigned decimal number; false on anything else.
+bool ReadWhole(const std::string& text, long long& value) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    value = std::atoll(text.c_str());
+    return true;
+}
+
+// Reads a plain decimal number of seconds ("12", "12.5", ".5"); false on anything else.
+bool ReadSeconds(const std::string& text, double& seconds) {
+    const auto dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    long long unused = 0;
+    if ((whole.empty() && fraction.empty()) || (!whole.empty() && !ReadWhole(whole, unused)) ||
+        (dot != std::string::npos && !ReadWhole(fraction, unused))) {
+        return false;
+    }
+    seconds = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(seconds);
+}
+
+// The span of the walk in which song frame `frame` lies, with the block holding it.
+struct Place {
+    TimelineSpan span;
+    TimelineBlock block;
+};
+
+std::optional<Place> FindPlace(const CScript& script, int width, int height, std::int64_t frame) {
+    std::optional<Place> place;
+    WalkTimelineAt(script, width, height, [&](const TimelineSpan& span) {
+        if (frame < span.blocks.firstFrame || frame >= span.blocks.endFrame) {
+            return WalkStep::Next;
+        }
+        ForEachBlock(span, [&](const TimelineBlock& block) {
+            if (frame >= block.firstFrame && frame < block.endFrame) {
+                place = Place{span, block};
+                return false;
+            }
+            return true;
+        });
+        return WalkStep::End;
+    });
+    return place;
+}
+
+}  // namespace
+
+bool ParseSongMoment(const std::string& text, SongMoment& moment) {
+    moment = {};
+    const auto colon = text.find(':');
+    if (colon != std::string::npos) {
+        long long minutes = 0;
+        double seconds = 0;
+        if (!ReadWhole(text.substr(0, colon), minutes) ||
+            !ReadSeconds(text.substr(colon + 1), seconds) || seconds >= 60) {
+            return false;
+        }
+        moment.ms = (static_cast<double>(minutes) * 60 + seconds) * 1000;
+        return true;
+    }
+    if (!text.empty() && text.back() == 's') {
+        double seconds = 0;
+        if (!ReadSeconds(text.substr(0, text.size() - 1), seconds)) {
+            return false;
+        }
+        moment.ms = seconds * 1000;
+        return true;
+    }
+    const auto dot = text.find('.');
+    long long whole = 0;
+    if (dot == std::string::npos) {
+        if (!ReadWhole(text, whole)) {
+            return false;
+        }
+        moment.ms = static_cast<double>(whole) * 1000;
+        return true;
+    }
+    long long beat = 0;
+    if (!ReadWhole(text.substr(0, dot), whole) || !ReadWhole(text.substr(dot + 1), beat)) {
+        return false;
+    }
+    moment.musical = true;
+    moment.measure = static_cast<int>(whole);
+    moment.beat = static_cast<int>(beat);
+    return true;
+}
+
+bool SongFrameOf(const CScript& script, const SongMoment& moment, std::int64_t& frame) {
+    std::int64_t end = 0;
+    std::optional<std::int64_t> found;
+    const bool walked = WalkTimeline(script, false, [&](const TimelineSpan& span) {
+        end = span.blocks.endFrame;
+        if (!moment.musical) {
+            return WalkStep::Next;
+        }
+        const auto measure = static_cast<std::uint32_t>(std::max(moment.measure, 0));
+        if (measure >= span.marker->measure && measure < span.next->measure) {
+            if (moment.beat >= 1 && moment.beat <= span.carried.beatCount) {
+                found = SongFrame(span.blocks.position +
+                                  (measure - span.marker->measure) * span.timing.measure +
+                                  (moment.beat - 1) * span.timing.beat);
+            }
+            return WalkStep::End;
+        }
+        return WalkStep::Next;
+    });
+    if (!walked) {
+        return false;
+    }
+    if (!moment.musical) {
+        found = SongFrame(moment.ms);
+    }
+    if (!found || *found < 0 || *found >= end) {
+        const std::string what = moment.musical ? Format("%i.%i", moment.measure, moment.beat)
+                                                : SongClockOf(SongFrame(moment.ms));
+        PostQuoted("Error (FrameEngine): No frame of the song lies at '", what,
+                   Format("' (the song has %lld frames, %s).\n", static_cast<long long>(end),
+                          SongClockOf(end).c_str()));
+        return false;
+    }
+    frame = *found;
+    return true;
+}
+
+std::string SongClockOf(std::int64_t frame) {
+    const long long ms = std::max<long long>(frame, 0) * 40;
+    return Format("%02lld:%02lld.%03lld", ms / 60000, ms / 1000 % 60, ms % 1000);
+}
+
+std::string MeasureBeatOf(const CScript& script, std::int64_t frame) {
+    std::string text;
+    WalkTimeline(script, false, [&](const TimelineSpan& span) {
+        if (frame < span.blocks.firstFrame || frame >= span.blocks.endFrame) {
+            return WalkStep::Next;
+        }
+        // The last beat that starts before the frame ends; "+" when it starts in an earlier
+        // frame.
+        const auto beatAt = [&](double t, double& start) {
+            const double measures =
+                span.timing.measure > 0 ? std::floor(t / span.timing.measure + 1e-6) : 0;
+            const double beats =
+                span.timing.beat > 0
+                    ? std::floor((t - measures * span.timing.measure) / span.timing.beat + 1e-6)
+                    : 0;
+            start =
+                span.blocks.position + measures * span.timing.measure + beats * span.timing.beat;
+            return Format(
+                "%lld.%lld",
+                static_cast<long long>(span.marker->measure) + static_cast<long long>(measures),
+                static_cast<long long>(beats) + 1);
+        };
+        double start = 0;
+        text = beatAt(static_cast<double>(frame + 1) * 40 - span.blocks.position - 1e-3, start);
+        if (SongFrame(start) != frame) {
+            text = beatAt(static_cast<double>(frame) * 40 - span.blocks.position, start) + "+";
+        }
+        return WalkStep::End;
+    });
+    return text;
+}
+
+// The block whose captures are open, and the overlay's capture, kept between requests.
+struct FrameEngine::State {
+    LabelFont font;
+    std::optional<Place> place;  // of the open captures
+    int width = 0;
+    int height = 0;
+    std::vector<std::unique_ptr<CViewport>> viewports;
+    CSInput* overlayInput = nullptr;
+    std::unique_ptr<CFFMPEGCapture> overlay;
+    int overlayWidth = 0;
+    int overlayHeight = 0;
+    std::uint32_t overlayNextRelease = 0;
+    std::int64_t skippedEnd = 0;  // the first frame a range lets the render compose
+};
+
+FrameEngine::FrameEngine(std::unique_ptr<CScript> script, DecoderPool::Limits decoders)
+    : m_script(std::move(script)), m_decoders(decoders), m_state(std::make_unique<State>()) {
+    m_state->font.Load();
+    WalkTimeline(*m_script, false, [&](const TimelineSpan& span) {
+        m_frameCount = span.blocks.endFrame;
+        if (span.skipped) {
+            m_state->skippedEnd = span.blocks.endFrame;
+        }
+        return WalkStep::Next;
+    });
+    if (!m_script->overlay.inputId.empty()) {
+        InputList list;
+        if (m_script->BuildInputList(m_script->overlay.inputId, list) && !list.empty()) {
+            m_state->overlayInput = list.front();
+        }
+    }
+}
+
+FrameEngine::~FrameEngine() {
+    // Captures go before the script whose inputs they read.
+    m_state.reset();
+}
+
+std::unique_ptr<FrameEngine> FrameEngine::Open(const std::string& path,
+                                               DecoderPool::Limits decoders) {
+    auto script = std::make_unique<CScript>(path);
+    if (!script->Load()) {
+        PostLog("Error (FrameEngine): Failed to parse script.\n");
+        return nullptr;
+    }
+    if (!script->Validate()) {
+        PostLog("Error (FrameEngine): Failed to validate script.\n");
+        return nullptr;
+    }
+    if (!CheckMedia(*script, false)) {
+        PostLog("Error (FrameEngine): Failed to check media.\n");
+        return nullptr;
+    }
+    return std::make_unique<FrameEngine>(std::move(script), decoders);
+}
+
+void FrameEngine::SizeFor(int width, int& outWidth, int& outHeight) const {
+    const int w = m_script->width;
+    const int h = m_script->height;
+    if (width <= 0 || width >= w) {
+        outWidth = w;
+        outHeight = h;
+        return;
+    }
+    outWidth = std::max(2, width & ~1);
+    const long long height = (static_cast<long long>(outWidth) * h + w / 2) / w;
+    outHeight = std::max(2, static_cast<int>(height) & ~1);
+}
+
+bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
+    m_cancel = false;
+    State& state = *m_state;
+    if (frame < 0 || frame >= m_frameCount) {
+        PostLog(
+            Format("Error (FrameEngine): Frame %lld lies outside the song (frames 0 to %lld).\n",
+                   static_cast<long long>(frame), static_cast<long long>(m_frameCount - 1)));
+        return false;
+    }
+    int w = 0;
+    int h = 0;
+    SizeFor(width, w, h);
+    std::optional<Place> place = FindPlace(*m_script, w, h, frame);
+    if (!place) {
+        PostLog(Format("Error (FrameEngine): No block holds frame %lld.\n",
+                       static_cast<long long>(frame)));
+        return false;
+    }
+    const TimelineSpan& span = place->span;
+    const TimelineBlock& block = place->block;
+    const auto j = static_cast<std::uint32_t>(frame - block.firstFrame);
+    const auto blockFrames = static_cast<std::uint32_t>(block.endFrame - block.firstFrame);
+
+    // The open captures serve a later frame of their block; any other needs new ones.
+    bool reuse = state.place && state.width == w && state.height == h &&
+                 state.place->span.marker == span.marker && state.place->block.index == block.index;
+    for (size_t d = 0; reuse && d < state.viewports.size(); ++d) {
+        const CViewport& viewport = *state.viewports[d];
+        reuse = !viewport.m_pCapture->m_bFailed &&
+                SourcePictureFor(j, block.areas[d].speed).index >= viewport.m_nextRelease;
+    }
+    if (!reuse) {
+        state.viewports.clear();  // stopped captures give their decoders back
+        state.place = std::move(place);
+        state.width = w;
+        state.height = h;
+        const TimelineSpan& s = state.place->span;
+        const TimelineBlock& b = state.place->block;
+        for (size_t d = 0; d < s.rects.size(); ++d) {
+            auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
+            viewport->m_period = s.periods[d];
+            viewport->m_inputs = s.inputs[d];
+            viewport->m_freeLuts = false;  // built once, they serve every later request
+            viewport->m_current = b.areas[d].inputIndex;
+            const CSInput* input = viewport->Current();
+            const BlockArea& area = b.areas[d];
+            const std::uint32_t count = CaptureFrameCount(blockFrames, area.speed);
+            // The noise filter's running picture starts with the block's capture.
+            const std::uint32_t first =
+                input->settings.noiseReduction != 0 ? 0 : SourcePictureFor(j, area.speed).index;
+            viewport->m_nextRelease = first;
+            const auto same =
+                std::find_if(state.viewports.begin(), state.viewports.end(), [&](const auto& o) {
+                    const CFFMPEGCapture& c = *o->m_pCapture;
+                    return c.Input() == input && c.StartMs() == area.captureStartMs &&
+                           c.FrameCount() == count && c.m_firstFrame == first;
+                });
+            if (same != state.viewports.end()) {
+                viewport->m_pCapture = (*same)->m_pCapture;
+                viewport->m_output = viewport->m_pCapture->AddOutput(viewport->m_pRect.Width(),
+                                                                     viewport->m_pRect.Height());
+            } else {
+                viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
+                    input, area.captureStartMs, count, viewport->m_pRect.Width(),
+                    viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
+                    input->settings.noiseReduction, input->settings.verticalFlip);
+                viewport->m_pCapture->m_pDecoders = &m_decoders;
+                viewport->m_pCapture->m_firstFrame = first;
+                viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
+                viewport->m_output = 0;
+            }
+            state.viewports.push_back(std::move(viewport));
+        }
+        for (const auto& viewport : state.viewports) {
+            if (viewport->m_output == 0 && !viewport->m_pCapture->Launch()) {
+                PostLog("Error (FrameEngine): Failed to start capture.\n");
+                state.viewports.clear();
+                state.place.reset();
+                return false;
+            }
+        }
+    }
+
+    // The render composes every frame from the range's start on, so the overlay has moved on
+    // by as many; before that, as if the range were not there.
+    FrameOverlay overlay;
+    if (state.overlayInput && m_script->overlay.loopFrames > 0) {
+        const auto loop = static_cast<std::int64_t>(m_script->overlay.loopFrames);
+        const auto index = static_cast<std::uint32_t>(
+            (frame >= state.skippedEnd ? frame - state.skippedEnd : frame) % loop);
+        if (!state.overlay || state.overlay->m_bFailed || state.overlayWidth != w ||
+            state.overlayHeight != h || index < state.overlayNextRelease) {
+            CSInput& input = *state.overlayInput;
+            state.overlay.reset();
+            state.overlay = std::make_unique<CFFMPEGCapture>(
+                &input, 0, static_cast<std::uint32_t>(loop), w, h, 0, input.settings.noiseReduction,
+                input.settings.verticalFlip);
+            state.overlay->m_sourceRect = {
+                m_script->overlay.captureLeft, m_script->overlay.captureTop,
+                m_script->overlay.captureRight, m_script->overlay.captureBottom};
+            state.overlay->m_pDecoders = &m_decoders;
+            state.overlayNextRelease = input.settings.noiseReduction != 0 ? 0 : index;
+            state.overlay->m_firstFrame = state.overlayNextRelease;
+            state.overlay->m_preRollIntervals = kPreRollIntervals;
+            state.overlayWidth = w;
+            state.overlayHeight = h;
+            if (!state.overlay->Launch()) {
+                PostLog("Error (FrameEngine): Failed to start overlay capture.\n");
+                state.overlay.reset();
+                return false;
+            }
+        }
+        while (!(overlay.picture = state.overlay->GetBitmap(index))) {
+            if (state.overlay->m_bFailed) {
+                PostLog("Error (FrameEngine): Failed to capture overlay source video frames.\n");
+                return false;
+            }
+            if (m_cancel) {
+                return false;
+            }
+        }
+        overlay.input = state.overlayInput;
+        for (; state.overlayNextRelease < index; ++state.overlayNextRelease) {
+            state.overlay->ReleaseBitmap(state.overlayNextRelease);
+        }
+    }
+
+    for (size_t d = 0; d < state.viewports.size(); ++d) {
+        CFFMPEGCapture& capture = *state.viewports[d]->m_pCapture;
+        const std::uint32_t index = SourcePictureFor(j, state.place->block.areas[d].speed).index;
+        while (!capture.GetBitmap(index, state.viewports[d]->m_output)) {
+            if (capture.m_bFailed) {
+                PostLog("Error (FrameEngine): Failed to capture source video frames.\n");
+                state.viewports.clear();
+                state.place.reset();
+                return false;
+            }
+            if (m_cancel) {
+                return false;
+            }
+        }
+    }
+
+    if ((picture.Width() != w || picture.Height() != h) && !picture.Allocate(w, h)) {
+        PostLog("Error (FrameEngine): Failed to allocate a frame.\n");
+        return false;
+    }
+    std::memset(picture.Bits(), 0, picture.SizeBytes());
+    FrameValues values = ValuesFor(state.place->span, state.place->block);
+    values.frame = j;
+    if (!ComposeFrame(values, state.viewports, overlay, m_script->debug, state.font, m_cancel,
+                      picture)) {
+        PostLog("Error (FrameEngine): Failed to compose the frame.\n");
+        return false;
+    }
+    return !m_cancel;
+}
+
+}  // namespace zorvo
