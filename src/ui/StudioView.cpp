@@ -28,296 +28,289 @@ namespace {
 // The preview's pictures are composed at most this wide; the view scales them.
 constexpr int kMaxPreviewWidth = 960;
 
-QImage ToImage(const FrameBitmap &bitmap) {
-  // Bottom-up BGR rows: wrap, then flip into a top-down copy.
-  const QImage rows(bitmap.Bits(), bitmap.Width(), bitmap.Height(),
-                    static_cast<qsizetype>(bitmap.Stride()),
-                    QImage::Format_BGR888);
-  return rows.mirrored(false, true);
+QImage ToImage(const FrameBitmap& bitmap) {
+    // Bottom-up BGR rows: wrap, then flip into a top-down copy.
+    const QImage rows(bitmap.Bits(), bitmap.Width(), bitmap.Height(),
+                      static_cast<qsizetype>(bitmap.Stride()), QImage::Format_BGR888);
+    return rows.mirrored(false, true);
 }
 
-} // namespace
+}  // namespace
 
-PreviewView::PreviewView(QWidget *parent) : QWidget(parent) {
-  setMinimumSize(320, 180);
-  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(320, 180);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void PreviewView::Show(const QImage &picture) {
-  m_picture = picture;
-  update();
+void PreviewView::Show(const QImage& picture) {
+    m_picture = picture;
+    update();
 }
 
-void PreviewView::paintEvent(QPaintEvent *) {
-  QPainter p(this);
-  p.fillRect(rect(), Qt::black);
-  if (m_picture.isNull()) {
-    return;
-  }
-  const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
-  const QRect target(
-      QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
-      size);
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(target, m_picture);
+void PreviewView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (m_picture.isNull()) {
+        return;
+    }
+    const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, m_picture);
 }
 
 SongSound::SongSound() = default;
-SongSound::~SongSound() { Stop(); }
+SongSound::~SongSound() {
+    Stop();
+}
 
-bool SongSound::Load(const std::string &path) {
-  Stop();
-  m_pcm.clear();
-  WaveFile wave;
-  if (path.empty() || !wave.Inspect(path) || wave.channels == 0) {
-    return false;
-  }
-  m_channels = wave.channels;
-  m_rate = static_cast<int>(wave.samplesPerSecond);
-  m_sampleBytes = wave.blockAlign / wave.channels;
-  const char *data =
-      reinterpret_cast<const char *>(wave.Data() + wave.dataOffset);
-  const auto frames = static_cast<qsizetype>(wave.dataSize / wave.blockAlign);
-  if (m_sampleBytes == 3) {
-    // The output takes no packed 24-bit samples: widen them to 32 bits once.
-    m_pcm.resize(frames * m_channels * 4);
-    char *out = m_pcm.data();
-    for (qsizetype i = 0; i < frames * m_channels; ++i) {
-      out[i * 4] = 0;
-      std::memcpy(out + i * 4 + 1, data + i * 3, 3);
+bool SongSound::Load(const std::string& path) {
+    Stop();
+    m_pcm.clear();
+    WaveFile wave;
+    if (path.empty() || !wave.Inspect(path) || wave.channels == 0) {
+        return false;
     }
-    m_sampleBytes = 4;
-  } else if (m_sampleBytes == 1 || m_sampleBytes == 2 || m_sampleBytes == 4) {
-    m_pcm = QByteArray(data, frames * wave.blockAlign);
-  } else {
-    return false;
-  }
-  m_bytesPerFrame = m_sampleBytes * m_channels;
-  return true;
+    m_channels = wave.channels;
+    m_rate = static_cast<int>(wave.samplesPerSecond);
+    m_sampleBytes = wave.blockAlign / wave.channels;
+    const char* data = reinterpret_cast<const char*>(wave.Data() + wave.dataOffset);
+    const auto frames = static_cast<qsizetype>(wave.dataSize / wave.blockAlign);
+    if (m_sampleBytes == 3) {
+        // The output takes no packed 24-bit samples: widen them to 32 bits once.
+        m_pcm.resize(frames * m_channels * 4);
+        char* out = m_pcm.data();
+        for (qsizetype i = 0; i < frames * m_channels; ++i) {
+            out[i * 4] = 0;
+            std::memcpy(out + i * 4 + 1, data + i * 3, 3);
+        }
+        m_sampleBytes = 4;
+    } else if (m_sampleBytes == 1 || m_sampleBytes == 2 || m_sampleBytes == 4) {
+        m_pcm = QByteArray(data, frames * wave.blockAlign);
+    } else {
+        return false;
+    }
+    m_bytesPerFrame = m_sampleBytes * m_channels;
+    return true;
 }
 
 bool SongSound::Start(double ms) {
-  Stop();
-  m_startMs = ms;
-  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-  if (!Loaded() || device.isNull()) {
-    return false;
-  }
-  QAudioFormat format;
-  format.setSampleRate(m_rate);
-  format.setChannelCount(m_channels);
-  format.setSampleFormat(m_sampleBytes == 1   ? QAudioFormat::UInt8
-                         : m_sampleBytes == 2 ? QAudioFormat::Int16
-                                              : QAudioFormat::Int32);
-  if (!device.isFormatSupported(format)) {
-    return false;
-  }
-  const auto frame = static_cast<qint64>(std::max(0.0, ms) * m_rate / 1000.0);
-  m_buffer = std::make_unique<QBuffer>(&m_pcm);
-  m_buffer->open(QIODevice::ReadOnly);
-  m_buffer->seek(std::min<qint64>(frame * m_bytesPerFrame, m_pcm.size()));
-  m_sink = std::make_unique<QAudioSink>(device, format);
-  m_sink->start(m_buffer.get());
-  if (m_sink->error() != QAudio::NoError) {
     Stop();
-    return false;
-  }
-  return true;
+    m_startMs = ms;
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (!Loaded() || device.isNull()) {
+        return false;
+    }
+    QAudioFormat format;
+    format.setSampleRate(m_rate);
+    format.setChannelCount(m_channels);
+    format.setSampleFormat(m_sampleBytes == 1   ? QAudioFormat::UInt8
+                           : m_sampleBytes == 2 ? QAudioFormat::Int16
+                                                : QAudioFormat::Int32);
+    if (!device.isFormatSupported(format)) {
+        return false;
+    }
+    const auto frame = static_cast<qint64>(std::max(0.0, ms) * m_rate / 1000.0);
+    m_buffer = std::make_unique<QBuffer>(&m_pcm);
+    m_buffer->open(QIODevice::ReadOnly);
+    m_buffer->seek(std::min<qint64>(frame * m_bytesPerFrame, m_pcm.size()));
+    m_sink = std::make_unique<QAudioSink>(device, format);
+    m_sink->start(m_buffer.get());
+    if (m_sink->error() != QAudio::NoError) {
+        Stop();
+        return false;
+    }
+    return true;
 }
 
 void SongSound::Stop() {
-  if (m_sink) {
-    m_sink->stop();
-  }
-  m_sink.reset();
-  m_buffer.reset();
+    if (m_sink) {
+        m_sink->stop();
+    }
+    m_sink.reset();
+    m_buffer.reset();
 }
 
 double SongSound::ClockMs() const {
-  return m_startMs +
-         (m_sink ? static_cast<double>(m_sink->processedUSecs()) / 1000.0
-                 : 0.0);
+    return m_startMs + (m_sink ? static_cast<double>(m_sink->processedUSecs()) / 1000.0 : 0.0);
 }
 
-StudioView::StudioView(QWidget *parent)
-    : QWidget(parent), m_timeline(new TimelineView(this)),
-      m_preview(new PreviewView(this)), m_readout(new QLabel(this)),
+StudioView::StudioView(QWidget* parent)
+    : QWidget(parent),
+      m_timeline(new TimelineView(this)),
+      m_preview(new PreviewView(this)),
+      m_readout(new QLabel(this)),
       m_status(new QLabel(this)) {
-  auto *layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(m_preview, 1);
-  auto *transport = new QHBoxLayout;
-  m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  m_readout->setMinimumWidth(
-      m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") + 8);
-  transport->addWidget(m_readout);
-  transport->addWidget(m_status, 1);
-  layout->addLayout(transport);
-  layout->addWidget(m_timeline);
-  connect(m_timeline, &TimelineView::PlayheadMoved, this,
-          &StudioView::SetPlayhead);
-  connect(m_timeline, &TimelineView::PlayToggled, this,
-          &StudioView::TogglePlay);
-  m_tick.setTimerType(Qt::PreciseTimer);
-  m_tick.setInterval(5);
-  connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
-  m_status->setText(
-      tr("Click the timeline to see a moment; Space plays from there."));
-  UpdateReadout();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_preview, 1);
+    auto* transport = new QHBoxLayout;
+    m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_readout->setMinimumWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") +
+                               8);
+    transport->addWidget(m_readout);
+    transport->addWidget(m_status, 1);
+    layout->addLayout(transport);
+    layout->addWidget(m_timeline);
+    connect(m_timeline, &TimelineView::PlayheadMoved, this, &StudioView::SetPlayhead);
+    connect(m_timeline, &TimelineView::PlayToggled, this, &StudioView::TogglePlay);
+    m_tick.setTimerType(Qt::PreciseTimer);
+    m_tick.setInterval(5);
+    connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
+    m_status->setText(tr("Click the timeline to see a moment; Space plays from there."));
+    UpdateReadout();
 }
 
-StudioView::~StudioView() { Close(); }
+StudioView::~StudioView() {
+    Close();
+}
 
 void StudioView::Close() {
-  StopPlaying();
-  m_feeder.reset();
-  m_engine.reset();
+    StopPlaying();
+    m_feeder.reset();
+    m_engine.reset();
 }
 
-bool StudioView::LoadScript(const QString &path) {
-  const bool wasPlaying = m_playing;
-  StopPlaying();
-  auto engine = FrameEngine::Open(path.toStdString());
-  if (!engine) {
-    return false;
-  }
-  TimelineModel model;
-  if (!model.Build(engine->Script())) {
-    return false;
-  }
-  m_feeder.reset();
-  m_engine = std::move(engine);
-  m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth());
-  m_feeder->SetReadyCallback([this] {
-    QMetaObject::invokeMethod(
-        this, [this] { FrameReady(); }, Qt::QueuedConnection);
-  });
-  const std::string wave = m_engine->Script().wavePath;
-  WavePeaks peaks;
-  peaks.Load(wave);
-  m_timeline->SetPeaks(std::move(peaks));
-  m_sound.Load(wave);
-  m_timeline->SetModel(std::move(model));
-  SetPlayhead(m_timeline->Playhead());
-  if (wasPlaying) {
-    TogglePlay();
-  }
-  return true;
+bool StudioView::LoadScript(const QString& path) {
+    const bool wasPlaying = m_playing;
+    StopPlaying();
+    auto engine = FrameEngine::Open(path.toStdString());
+    if (!engine) {
+        return false;
+    }
+    TimelineModel model;
+    if (!model.Build(engine->Script())) {
+        return false;
+    }
+    m_feeder.reset();
+    m_engine = std::move(engine);
+    m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth());
+    m_feeder->SetReadyCallback([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { FrameReady(); }, Qt::QueuedConnection);
+    });
+    const std::string wave = m_engine->Script().wavePath;
+    WavePeaks peaks;
+    peaks.Load(wave);
+    m_timeline->SetPeaks(std::move(peaks));
+    m_sound.Load(wave);
+    m_timeline->SetModel(std::move(model));
+    SetPlayhead(m_timeline->Playhead());
+    if (wasPlaying) {
+        TogglePlay();
+    }
+    return true;
 }
 
 int StudioView::PreviewWidth() const {
-  return std::clamp(m_preview->width(), 160, kMaxPreviewWidth);
+    return std::clamp(m_preview->width(), 160, kMaxPreviewWidth);
 }
 
 void StudioView::SetPlayhead(double ms) {
-  if (m_playing) {
-    StopPlaying();
-  }
-  m_timeline->SetPlayhead(ms);
-  if (m_feeder && m_engine->FrameCount() > 0) {
-    m_feeder->SetWidth(PreviewWidth());
-    const std::int64_t frame = std::clamp<std::int64_t>(
-        SongFrame(m_timeline->Playhead()), 0, m_engine->FrameCount() - 1);
-    m_feeder->Seek(frame, false);
-  }
-  UpdateReadout();
+    if (m_playing) {
+        StopPlaying();
+    }
+    m_timeline->SetPlayhead(ms);
+    if (m_feeder && m_engine->FrameCount() > 0) {
+        m_feeder->SetWidth(PreviewWidth());
+        const std::int64_t frame = std::clamp<std::int64_t>(SongFrame(m_timeline->Playhead()), 0,
+                                                            m_engine->FrameCount() - 1);
+        m_feeder->Seek(frame, false);
+    }
+    UpdateReadout();
 }
 
 void StudioView::TogglePlay() {
-  if (m_playing) {
-    StopPlaying();
-    return;
-  }
-  if (!m_feeder || m_engine->FrameCount() == 0) {
-    return;
-  }
-  double from = m_timeline->Playhead();
-  if (from >= m_timeline->Model().durationMs - 1) {
-    from = 0; // at the end, play from the start again
-    m_timeline->SetPlayhead(0);
-  }
-  m_playStartMs = from;
-  m_feeder->SetWidth(PreviewWidth());
-  m_feeder->Seek(
-      std::clamp<std::int64_t>(SongFrame(from), 0, m_engine->FrameCount() - 1),
-      true);
-  m_silent = !m_sound.Start(from);
-  m_steady.start();
-  m_playing = true;
-  m_status->setText(m_silent ? tr("Playing silent: no audio output device.")
-                             : tr("Playing."));
-  m_tick.start();
+    if (m_playing) {
+        StopPlaying();
+        return;
+    }
+    if (!m_feeder || m_engine->FrameCount() == 0) {
+        return;
+    }
+    double from = m_timeline->Playhead();
+    if (from >= m_timeline->Model().durationMs - 1) {
+        from = 0;  // at the end, play from the start again
+        m_timeline->SetPlayhead(0);
+    }
+    m_playStartMs = from;
+    m_feeder->SetWidth(PreviewWidth());
+    m_feeder->Seek(std::clamp<std::int64_t>(SongFrame(from), 0, m_engine->FrameCount() - 1), true);
+    m_silent = !m_sound.Start(from);
+    m_steady.start();
+    m_playing = true;
+    m_status->setText(m_silent ? tr("Playing silent: no audio output device.") : tr("Playing."));
+    m_tick.start();
 }
 
 void StudioView::StopPlaying() {
-  if (!m_playing) {
-    return;
-  }
-  m_playing = false;
-  m_tick.stop();
-  m_sound.Stop();
-  if (m_feeder) {
-    m_feeder->Pause();
-    const auto shown = m_feeder->ShownCount();
-    const auto skipped = m_feeder->SkippedCount();
-    m_status->setText(
-        tr("Stopped: %1 frames shown, %2 skipped.").arg(shown).arg(skipped));
-  }
+    if (!m_playing) {
+        return;
+    }
+    m_playing = false;
+    m_tick.stop();
+    m_sound.Stop();
+    if (m_feeder) {
+        m_feeder->Pause();
+        const auto shown = m_feeder->ShownCount();
+        const auto skipped = m_feeder->SkippedCount();
+        m_status->setText(tr("Stopped: %1 frames shown, %2 skipped.").arg(shown).arg(skipped));
+    }
 }
 
 double StudioView::ClockMs() const {
-  // The picture follows the sound's clock; only without sound does a steady
-  // clock drive it.
-  return m_silent ? m_playStartMs +
-                        static_cast<double>(m_steady.nsecsElapsed()) / 1e6
-                  : m_sound.ClockMs();
+    // The picture follows the sound's clock; only without sound does a steady
+    // clock drive it.
+    return m_silent ? m_playStartMs + static_cast<double>(m_steady.nsecsElapsed()) / 1e6
+                    : m_sound.ClockMs();
 }
 
 void StudioView::Tick() {
-  if (!m_playing) {
-    return;
-  }
-  const double clock = ClockMs();
-  if (clock >= m_timeline->Model().durationMs) {
-    m_timeline->SetPlayhead(m_timeline->Model().durationMs);
-    StopPlaying();
+    if (!m_playing) {
+        return;
+    }
+    const double clock = ClockMs();
+    if (clock >= m_timeline->Model().durationMs) {
+        m_timeline->SetPlayhead(m_timeline->Model().durationMs);
+        StopPlaying();
+        UpdateReadout();
+        return;
+    }
+    m_timeline->SetPlayhead(clock);
+    FedFrame frame;
+    if (m_feeder->TakeDue(clock, frame)) {
+        ShowFrame(frame);
+    }
     UpdateReadout();
-    return;
-  }
-  m_timeline->SetPlayhead(clock);
-  FedFrame frame;
-  if (m_feeder->TakeDue(clock, frame)) {
-    ShowFrame(frame);
-  }
-  UpdateReadout();
 }
 
 void StudioView::FrameReady() {
-  if (!m_feeder || m_playing) {
-    return; // while playing, the clock's tick picks the frames
-  }
-  FedFrame frame;
-  if (m_feeder->TakeLatest(frame)) {
-    ShowFrame(frame);
-  }
+    if (!m_feeder || m_playing) {
+        return;  // while playing, the clock's tick picks the frames
+    }
+    FedFrame frame;
+    if (m_feeder->TakeLatest(frame)) {
+        ShowFrame(frame);
+    }
 }
 
-void StudioView::ShowFrame(const FedFrame &frame) {
-  if (!frame.picture.Empty()) {
-    m_preview->Show(ToImage(frame.picture));
-  }
+void StudioView::ShowFrame(const FedFrame& frame) {
+    if (!frame.picture.Empty()) {
+        m_preview->Show(ToImage(frame.picture));
+    }
 }
 
-QString StudioView::Readout() const { return m_readout->text(); }
+QString StudioView::Readout() const {
+    return m_readout->text();
+}
 
 void StudioView::UpdateReadout() {
-  const double ms = m_timeline->Playhead();
-  const MusicalPosition at = m_timeline->Model().PositionAt(ms);
-  const auto total = static_cast<long long>(std::llround(std::max(0.0, ms)));
-  m_readout->setText(QString::asprintf(
-      "%02lld:%02lld.%03lld   %lld.%lld", total / 60000, total / 1000 % 60,
-      total % 1000, static_cast<long long>(at.measure),
-      static_cast<long long>(at.beat)));
+    const double ms = m_timeline->Playhead();
+    const MusicalPosition at = m_timeline->Model().PositionAt(ms);
+    const auto total = static_cast<long long>(std::llround(std::max(0.0, ms)));
+    m_readout->setText(QString::asprintf(
+        "%02lld:%02lld.%03lld   %lld.%lld", total / 60000, total / 1000 % 60, total % 1000,
+        static_cast<long long>(at.measure), static_cast<long long>(at.beat)));
 }
 
-} // namespace zorvo
+}  // namespace zorvo

@@ -22,45 +22,45 @@ struct FedFrame;
 // The composed frame at the playhead, scaled to fit with the picture's aspect
 // kept.
 class PreviewView : public QWidget {
-  Q_OBJECT
-public:
-  explicit PreviewView(QWidget *parent = nullptr);
-  void Show(const QImage &picture);
-  const QImage &Picture() const { return m_picture; }
-  QSize sizeHint() const override { return {640, 360}; }
+    Q_OBJECT
+  public:
+    explicit PreviewView(QWidget* parent = nullptr);
+    void Show(const QImage& picture);
+    const QImage& Picture() const { return m_picture; }
+    QSize sizeHint() const override { return {640, 360}; }
 
-protected:
-  void paintEvent(QPaintEvent *event) override;
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 
-private:
-  QImage m_picture;
+  private:
+    QImage m_picture;
 };
 
 // The song's sound from a position on, through the system's audio output. Its
 // clock is the output's own (what the device has taken), so the picture can
 // follow the sound.
 class SongSound {
-public:
-  SongSound();
-  ~SongSound();
-  // Reads the WAVE; false when there is none or its format cannot be played.
-  bool Load(const std::string &path);
-  bool Loaded() const { return !m_pcm.isEmpty(); }
-  // Starts at `ms`; false (and silent) when no output device takes it.
-  bool Start(double ms);
-  void Stop();
-  // The song moment being played, in ms.
-  double ClockMs() const;
+  public:
+    SongSound();
+    ~SongSound();
+    // Reads the WAVE; false when there is none or its format cannot be played.
+    bool Load(const std::string& path);
+    bool Loaded() const { return !m_pcm.isEmpty(); }
+    // Starts at `ms`; false (and silent) when no output device takes it.
+    bool Start(double ms);
+    void Stop();
+    // The song moment being played, in ms.
+    double ClockMs() const;
 
-private:
-  QByteArray m_pcm;
-  int m_bytesPerFrame = 0;
-  int m_rate = 0;
-  int m_channels = 0;
-  int m_sampleBytes = 0;
-  double m_startMs = 0;
-  std::unique_ptr<QBuffer> m_buffer;
-  std::unique_ptr<QAudioSink> m_sink;
+  private:
+    QByteArray m_pcm;
+    int m_bytesPerFrame = 0;
+    int m_rate = 0;
+    int m_channels = 0;
+    int m_sampleBytes = 0;
+    double m_startMs = 0;
+    std::unique_ptr<QBuffer> m_buffer;
+    std::unique_ptr<QAudioSink> m_sink;
 };
 
 // The studio: the timeline of the open script, the preview of the frame at its
@@ -68,49 +68,48 @@ private:
 // render would write there, off the window's thread (the latest request wins);
 // Space plays from the playhead with the picture kept to the sound's clock.
 class StudioView : public QWidget {
-  Q_OBJECT
-public:
-  explicit StudioView(QWidget *parent = nullptr);
-  ~StudioView() override;
+    Q_OBJECT
+  public:
+    explicit StudioView(QWidget* parent = nullptr);
+    ~StudioView() override;
 
-  // (Re)reads the script: timeline, waveform and preview engine. The playhead
-  // stays where it was. False (the script's lines posted) when it does not load
-  // or validate; the view then keeps showing the last good script.
-  bool LoadScript(const QString &path);
-  void Close();
+    // (Re)reads the script: timeline, waveform and preview engine. The playhead
+    // stays where it was. False (the script's lines posted) when it does not load
+    // or validate; the view then keeps showing the last good script.
+    bool LoadScript(const QString& path);
+    void Close();
 
-  TimelineView *Timeline() const { return m_timeline; }
-  PreviewView *Preview() const { return m_preview; }
-  bool Playing() const { return m_playing; }
-  // Says where the playhead is, or that playback is silent.
-  QString Readout() const;
+    TimelineView* Timeline() const { return m_timeline; }
+    PreviewView* Preview() const { return m_preview; }
+    bool Playing() const { return m_playing; }
+    // Says where the playhead is, or that playback is silent.
+    QString Readout() const;
 
-public slots:
-  void SetPlayhead(double ms);
-  void TogglePlay();
-  void StopPlaying();
+  public slots:
+    void SetPlayhead(double ms);
+    void TogglePlay();
+    void StopPlaying();
 
-private:
-  void Tick();
-  void FrameReady();
-  void ShowFrame(const FedFrame &frame);
-  void UpdateReadout();
-  double ClockMs() const;
-  int PreviewWidth() const;
+  private:
+    void Tick();
+    void FrameReady();
+    void ShowFrame(const FedFrame& frame);
+    void UpdateReadout();
+    double ClockMs() const;
+    int PreviewWidth() const;
 
-  TimelineView *m_timeline;
-  PreviewView *m_preview;
-  QLabel *m_readout;
-  QLabel *m_status;
-  std::unique_ptr<FrameEngine> m_engine;
-  std::unique_ptr<PlaybackFeeder>
-      m_feeder; // after the engine it runs: destroyed first
-  SongSound m_sound;
-  bool m_playing = false;
-  bool m_silent = false;
-  double m_playStartMs = 0;
-  QElapsedTimer m_steady; // the clock of silent playback
-  QTimer m_tick;
+    TimelineView* m_timeline;
+    PreviewView* m_preview;
+    QLabel* m_readout;
+    QLabel* m_status;
+    std::unique_ptr<FrameEngine> m_engine;
+    std::unique_ptr<PlaybackFeeder> m_feeder;  // after the engine it runs: destroyed first
+    SongSound m_sound;
+    bool m_playing = false;
+    bool m_silent = false;
+    double m_playStartMs = 0;
+    QElapsedTimer m_steady;  // the clock of silent playback
+    QTimer m_tick;
 };
 
-} // namespace zorvo
+}  // namespace zorvo

@@ -351,12 +351,16 @@ void TimelineView::PaintSpans(QPainter& p, const QRect& band, const QRect& effec
             effectName = tr("strobe every %1 ms").arg(span.strobePeriodMs, 0, 'f', 0);
         }
         if (!effectName.isEmpty()) {
-            const QRectF text = fx.adjusted(span.effect == "fade_out" ? 4 : 4, 0, -4, 0);
+            const QRectF text = fx.adjusted(4, 0, -4, 0);
+            const QString shown =
+                fm.elidedText(effectName, Qt::ElideRight, static_cast<int>(text.width()));
+            const qreal w = fm.horizontalAdvance(shown) + 4;
+            const bool left = span.effect != "fade_out";
+            p.fillRect(
+                QRectF(left ? text.left() - 2 : text.right() - w + 2, fx.top(), w, fx.height()),
+                QColor(32, 32, 36, 200));
             p.setPen(QColor(255, 255, 255));
-            p.drawText(
-                text,
-                Qt::AlignVCenter | (span.effect == "fade_in" ? Qt::AlignLeft : Qt::AlignRight),
-                fm.elidedText(effectName, Qt::ElideRight, static_cast<int>(text.width())));
+            p.drawText(text, Qt::AlignVCenter | (left ? Qt::AlignLeft : Qt::AlignRight), shown);
         }
 
         // The camera every area shows, block by block, areas stacked top to bottom; a run of
