@@ -18,6 +18,7 @@
 #include "output/WaveFile.h"
 #include "render/FrameEngine.h"
 #include "render/Playback.h"
+#include "script/Script.h"
 #include "script/SpanTiming.h"
 #include "ui/TimelineView.h"
 
@@ -174,26 +175,29 @@ void StudioView::Close() {
 bool StudioView::LoadScript(const QString& path) {
     const bool wasPlaying = m_playing;
     StopPlaying();
-    auto engine = FrameEngine::Open(path.toStdString());
-    if (!engine) {
-        return false;
-    }
+    // The timeline needs only the script; the preview needs its media too, so a script whose
+    // media fail the check still shows its timeline.
+    CScript script(path.toStdString());
     TimelineModel model;
-    if (!model.Build(engine->Script())) {
+    if (!script.Load() || !script.Validate() || !model.Build(script)) {
         return false;
     }
     m_feeder.reset();
-    m_engine = std::move(engine);
-    m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth());
-    m_feeder->SetReadyCallback([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { FrameReady(); }, Qt::QueuedConnection);
-    });
-    const std::string wave = m_engine->Script().wavePath;
+    m_engine = FrameEngine::Open(path.toStdString());
+    if (m_engine) {
+        m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth());
+        m_feeder->SetReadyCallback([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { FrameReady(); }, Qt::QueuedConnection);
+        });
+    } else {
+        m_preview->Show(QImage());
+        m_status->setText(tr("No preview: the media check failed (see the log)."));
+    }
     WavePeaks peaks;
-    peaks.Load(wave);
+    peaks.Load(script.wavePath);
     m_timeline->SetPeaks(std::move(peaks));
-    m_sound.Load(wave);
+    m_sound.Load(script.wavePath);
     m_timeline->SetModel(std::move(model));
     SetPlayhead(m_timeline->Playhead());
     if (wasPlaying) {
@@ -211,13 +215,25 @@ void StudioView::SetPlayhead(double ms) {
         StopPlaying();
     }
     m_timeline->SetPlayhead(ms);
-    if (m_feeder && m_engine->FrameCount() > 0) {
+    std::int64_t frame = 0;
+    if (RenderedFrame(m_timeline->Playhead(), frame)) {
         m_feeder->SetWidth(PreviewWidth());
-        const std::int64_t frame = std::clamp<std::int64_t>(SongFrame(m_timeline->Playhead()), 0,
-                                                            m_engine->FrameCount() - 1);
         m_feeder->Seek(frame, false);
     }
     UpdateReadout();
+}
+
+bool StudioView::RenderedFrame(double ms, std::int64_t& frame) {
+    if (!m_feeder) {
+        return false;
+    }
+    frame = SongFrame(ms);
+    if (frame >= m_engine->FrameCount()) {
+        // Past the range end, or the very end of the song: the render writes nothing there.
+        m_status->setText(tr("No frame is rendered at this moment."));
+        return false;
+    }
+    return true;
 }
 
 void StudioView::TogglePlay() {
@@ -225,7 +241,7 @@ void StudioView::TogglePlay() {
         StopPlaying();
         return;
     }
-    if (!m_feeder || m_engine->FrameCount() == 0) {
+    if (m_timeline->Model().spans.empty()) {
         return;
     }
     double from = m_timeline->Playhead();
@@ -234,12 +250,18 @@ void StudioView::TogglePlay() {
         m_timeline->SetPlayhead(0);
     }
     m_playStartMs = from;
-    m_feeder->SetWidth(PreviewWidth());
-    m_feeder->Seek(std::clamp<std::int64_t>(SongFrame(from), 0, m_engine->FrameCount() - 1), true);
+    std::int64_t frame = 0;
+    if (RenderedFrame(from, frame)) {
+        m_feeder->SetWidth(PreviewWidth());
+        m_feeder->Seek(frame, true);
+    }
     m_silent = !m_sound.Start(from);
     m_steady.start();
     m_playing = true;
-    m_status->setText(m_silent ? tr("Playing silent: no audio output device.") : tr("Playing."));
+    m_status->setText(!m_silent ? tr("Playing.")
+                      : m_sound.Loaded()
+                          ? tr("Playing silent: no audio output device.")
+                          : tr("Playing silent: the song's WAVE file cannot be played."));
     m_tick.start();
 }
 
@@ -278,7 +300,7 @@ void StudioView::Tick() {
     }
     m_timeline->SetPlayhead(clock);
     FedFrame frame;
-    if (m_feeder->TakeDue(clock, frame)) {
+    if (m_feeder && m_feeder->TakeDue(clock, frame)) {
         ShowFrame(frame);
     }
     UpdateReadout();

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -91,6 +92,8 @@ class StudioView : public QWidget {
     void StopPlaying();
 
   private:
+    // The song frame at `ms` when the preview can compose it; says why not otherwise.
+    bool RenderedFrame(double ms, std::int64_t& frame);
     void Tick();
     void FrameReady();
     void ShowFrame(const FedFrame& frame);
