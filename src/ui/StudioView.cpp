@@ -26,8 +26,9 @@ namespace zorvo {
 
 namespace {
 
-// The preview's pictures are composed at most this wide; the view scales them.
-constexpr int kMaxPreviewWidth = 960;
+// Stills are composed as wide as the preview shows them (the script's size at most); playback
+// composes at most this wide, which two cores keep up with at 25 frames a second.
+constexpr int kPlaybackWidth = 640;
 
 QImage ToImage(const FrameBitmap& bitmap) {
     // Bottom-up BGR rows: wrap, then flip into a top-down copy.
@@ -43,8 +44,9 @@ PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void PreviewView::Show(const QImage& picture) {
+void PreviewView::Show(const QImage& picture, bool smooth) {
     m_picture = picture;
+    m_smooth = smooth;
     update();
 }
 
@@ -56,7 +58,7 @@ void PreviewView::paintEvent(QPaintEvent*) {
     }
     const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, m_smooth);
     p.drawImage(target, m_picture);
 }
 
@@ -144,7 +146,9 @@ StudioView::StudioView(QWidget* parent)
       m_status(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_preview, 1);
+    // The preview is placed by whoever shows the studio (the main window puts it beside its
+    // Problems list); until then it stays a hidden child.
+    m_preview->hide();
     auto* transport = new QHBoxLayout;
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_readout->setMinimumWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") +
@@ -156,7 +160,7 @@ StudioView::StudioView(QWidget* parent)
     connect(m_timeline, &TimelineView::PlayheadMoved, this, &StudioView::SetPlayhead);
     connect(m_timeline, &TimelineView::PlayToggled, this, &StudioView::TogglePlay);
     m_tick.setTimerType(Qt::PreciseTimer);
-    m_tick.setInterval(5);
+    m_tick.setInterval(10);
     connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
     m_status->setText(tr("Click the timeline to see a moment; Space plays from there."));
     UpdateReadout();
@@ -172,7 +176,7 @@ void StudioView::Close() {
     m_engine.reset();
 }
 
-bool StudioView::LoadScript(const QString& path) {
+bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
     const bool wasPlaying = m_playing;
     StopPlaying();
     // The timeline needs only the script; the preview needs its media too, so a script whose
@@ -185,13 +189,15 @@ bool StudioView::LoadScript(const QString& path) {
     m_feeder.reset();
     m_engine = FrameEngine::Open(path.toStdString());
     if (m_engine) {
-        m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth());
+        m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth(false));
         m_feeder->SetReadyCallback([this] {
             QMetaObject::invokeMethod(
                 this, [this] { FrameReady(); }, Qt::QueuedConnection);
         });
     } else {
-        m_preview->Show(QImage());
+        if (m_preview) {
+            m_preview->Show(QImage());
+        }
         m_status->setText(tr("No preview: the media check failed (see the log)."));
     }
     WavePeaks peaks;
@@ -199,15 +205,16 @@ bool StudioView::LoadScript(const QString& path) {
     m_timeline->SetPeaks(std::move(peaks));
     m_sound.Load(script.wavePath);
     m_timeline->SetModel(std::move(model));
-    SetPlayhead(m_timeline->Playhead());
+    SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
     if (wasPlaying) {
         TogglePlay();
     }
     return true;
 }
 
-int StudioView::PreviewWidth() const {
-    return std::clamp(m_preview->width(), 160, kMaxPreviewWidth);
+int StudioView::PreviewWidth(bool playing) const {
+    const int shown = m_preview ? m_preview->width() : 0;
+    return std::clamp(shown, 160, playing ? kPlaybackWidth : 1 << 14);
 }
 
 void StudioView::SetPlayhead(double ms) {
@@ -217,7 +224,7 @@ void StudioView::SetPlayhead(double ms) {
     m_timeline->SetPlayhead(ms);
     std::int64_t frame = 0;
     if (RenderedFrame(m_timeline->Playhead(), frame)) {
-        m_feeder->SetWidth(PreviewWidth());
+        m_feeder->SetWidth(PreviewWidth(false));
         m_feeder->Seek(frame, false);
     }
     UpdateReadout();
@@ -252,7 +259,7 @@ void StudioView::TogglePlay() {
     m_playStartMs = from;
     std::int64_t frame = 0;
     if (RenderedFrame(from, frame)) {
-        m_feeder->SetWidth(PreviewWidth());
+        m_feeder->SetWidth(PreviewWidth(true));
         m_feeder->Seek(frame, true);
     }
     m_silent = !m_sound.Start(from);
@@ -317,8 +324,8 @@ void StudioView::FrameReady() {
 }
 
 void StudioView::ShowFrame(const FedFrame& frame) {
-    if (!frame.picture.Empty()) {
-        m_preview->Show(ToImage(frame.picture));
+    if (m_preview && !frame.picture.Empty()) {
+        m_preview->Show(ToImage(frame.picture), !m_playing);
     }
 }
 

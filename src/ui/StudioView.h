@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -26,7 +27,8 @@ class PreviewView : public QWidget {
     Q_OBJECT
   public:
     explicit PreviewView(QWidget* parent = nullptr);
-    void Show(const QImage& picture);
+    // Smooth scaling for a still; playback takes the fast kind.
+    void Show(const QImage& picture, bool smooth = true);
     const QImage& Picture() const { return m_picture; }
     QSize sizeHint() const override { return {640, 360}; }
 
@@ -35,6 +37,7 @@ class PreviewView : public QWidget {
 
   private:
     QImage m_picture;
+    bool m_smooth = true;
 };
 
 // The song's sound from a position on, through the system's audio output. Its
@@ -74,10 +77,10 @@ class StudioView : public QWidget {
     explicit StudioView(QWidget* parent = nullptr);
     ~StudioView() override;
 
-    // (Re)reads the script: timeline, waveform and preview engine. The playhead
-    // stays where it was. False (the script's lines posted) when it does not load
-    // or validate; the view then keeps showing the last good script.
-    bool LoadScript(const QString& path);
+    // (Re)reads the script: timeline, waveform and preview engine; the playhead goes to the
+    // start or, for a script re-read after a change, stays where it was. False (the script's
+    // lines posted) when it does not load or validate; the view then keeps the last good one.
+    bool LoadScript(const QString& path, bool keepPlayhead = false);
     void Close();
 
     TimelineView* Timeline() const { return m_timeline; }
@@ -99,10 +102,10 @@ class StudioView : public QWidget {
     void ShowFrame(const FedFrame& frame);
     void UpdateReadout();
     double ClockMs() const;
-    int PreviewWidth() const;
+    int PreviewWidth(bool playing) const;
 
     TimelineView* m_timeline;
-    PreviewView* m_preview;
+    QPointer<PreviewView> m_preview;  // the window that shows it may own it
     QLabel* m_readout;
     QLabel* m_status;
     std::unique_ptr<FrameEngine> m_engine;

@@ -89,7 +89,7 @@ TimelineView::TimelineView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
     setMinimumHeight(sizeHint().height());
-    connect(m_scroll, &QScrollBar::valueChanged, this, [this] { update(); });
+    connect(m_scroll, &QScrollBar::valueChanged, this, [this] { Invalidate(); });
 }
 
 QSize TimelineView::sizeHint() const {
@@ -101,23 +101,32 @@ void TimelineView::SetModel(TimelineModel model) {
     m_model = std::move(model);
     m_playhead = std::clamp(m_playhead, 0.0, m_model.durationMs);
     UpdateScrollRange();
-    update();
+    Invalidate();
 }
 
 void TimelineView::SetPeaks(WavePeaks peaks) {
     m_peaks = std::move(peaks);
     m_columnZoom = 0;
+    Invalidate();
+}
+
+void TimelineView::Invalidate() {
+    m_stale = true;
     update();
 }
 
 void TimelineView::SetPlayhead(double ms) {
+    const double before = XOf(m_playhead);
     m_playhead = std::clamp(ms, 0.0, m_model.durationMs);
     const double x = XOf(m_playhead);
     if (x < kMargin || x > width() - kMargin) {
         // Keep the playhead in sight: page to it.
         m_scroll->setValue(static_cast<int>(m_playhead / 1000.0 * Zoom()) - width() / 4);
     }
-    update();
+    // Only the strips under the old and the new line change.
+    const int h = height() - m_scroll->height();
+    update(QRect(static_cast<int>(before) - 3, 0, 6, h));
+    update(QRect(static_cast<int>(XOf(m_playhead)) - 3, 0, 6, h));
 }
 
 double TimelineView::FitZoom() const {
@@ -128,7 +137,7 @@ double TimelineView::FitZoom() const {
 void TimelineView::SetZoom(double pixelsPerSecond) {
     m_pixelsPerSecond = std::clamp(pixelsPerSecond, FitZoom(), std::max(FitZoom(), kMaxZoom));
     UpdateScrollRange();
-    update();
+    Invalidate();
 }
 
 double TimelineView::Zoom() const {
@@ -175,6 +184,7 @@ void TimelineView::resizeEvent(QResizeEvent*) {
     const int h = m_scroll->sizeHint().height();
     m_scroll->setGeometry(0, height() - h, width(), h);
     UpdateScrollRange();
+    Invalidate();
 }
 
 void TimelineView::mousePressEvent(QMouseEvent* event) {
@@ -239,23 +249,31 @@ void TimelineView::keyPressEvent(QKeyEvent* event) {
 }
 
 void TimelineView::paintEvent(QPaintEvent*) {
+    const int y0 = kRuler + kBand + kEffects + kBlocks + kWave;
+    if (m_stale || m_picture.size() != size() * devicePixelRatio()) {
+        // Everything but the playhead is drawn once per change of model, zoom, scroll or size,
+        // so playback only repaints the strips the line crosses.
+        m_picture = QPixmap(size() * devicePixelRatio());
+        m_picture.setDevicePixelRatio(devicePixelRatio());
+        QPainter p(&m_picture);
+        p.fillRect(rect(), QColor(32, 32, 36));
+        int y = 0;
+        const QRect ruler(0, y, width(), kRuler);
+        const QRect band(0, y += kRuler, width(), kBand);
+        const QRect effects(0, y += kBand, width(), kEffects);
+        const QRect blocks(0, y += kEffects, width(), kBlocks);
+        const QRect wave(0, y += kBlocks, width(), kWave);
+        PaintSpans(p, band, effects, blocks);
+        PaintRuler(p, ruler);
+        PaintWave(p, wave);
+        PaintLegend(p, QRect(0, y0, width(), kLegend));
+        m_stale = false;
+    }
     QPainter p(this);
-    p.fillRect(rect(), QColor(32, 32, 36));
-    int y = 0;
-    const QRect ruler(0, y, width(), kRuler);
-    const QRect band(0, y += kRuler, width(), kBand);
-    const QRect effects(0, y += kBand, width(), kEffects);
-    const QRect blocks(0, y += kEffects, width(), kBlocks);
-    const QRect wave(0, y += kBlocks, width(), kWave);
-    const QRect legend(0, y += kWave, width(), kLegend);
-    PaintSpans(p, band, effects, blocks);
-    PaintRuler(p, ruler);
-    PaintWave(p, wave);
-    PaintLegend(p, legend);
-
+    p.drawPixmap(0, 0, m_picture);
     const double x = XOf(m_playhead);
     p.setPen(QPen(QColor(255, 70, 60), 2));
-    p.drawLine(QPointF(x, 0), QPointF(x, legend.top()));
+    p.drawLine(QPointF(x, 0), QPointF(x, y0));
 }
 
 void TimelineView::PaintRuler(QPainter& p, const QRect& r) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ class TimelineView : public QWidget {
     void MoveByUser(double ms);
     void ZoomAround(double factor, double x);
     void UpdateScrollRange();
+    void Invalidate();
     void ReducePeaks();
 
     void PaintRuler(QPainter& p, const QRect& r);
@@ -75,6 +77,8 @@ class TimelineView : public QWidget {
     double m_columnZoom = 0;
     double m_playhead = 0;
     double m_pixelsPerSecond = 0;  // below the fit: fit the song
+    QPixmap m_picture;             // everything but the playhead
+    bool m_stale = true;
     QScrollBar* m_scroll;
 };
 
