@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages Zorvo needs, only those that are missing.
-# Usage: scripts/install-deps.sh [core|gui|fuzz|docs|all]   (default: all; docs: only what `make man` needs)
+# Usage: scripts/install-deps.sh [core|gui|fuzz|docs|all]   (default: all, what `make test` and
+# `make demo` need; fuzz: what scripts/fuzz.sh adds, which installs it itself; docs: only what
+# `make man` needs)
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
@@ -16,7 +18,7 @@ case "${1:-all}" in
   gui) WANT="$CORE $GUI" ;;
   fuzz) WANT="$CORE $FUZZ" ;;
   docs) WANT="$DOCS" ;;
-  all) WANT="$CORE $GUI $BENCH $FUZZ" ;;
+  all) WANT="$CORE $GUI $BENCH" ;;
   *) echo "usage: $0 [core|gui|fuzz|docs|all]" >&2; exit 2 ;;
 esac
 

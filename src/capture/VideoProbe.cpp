@@ -48,7 +48,7 @@ std::int64_t LastPacketEnd(AVFormatContext* format, const AVStream* stream) {
 
 void QuietLibraryLog() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
 std::string LibraryErrorText(int error) {

@@ -21,8 +21,9 @@ enum class ProbeStatus { Ok, OpenFailed, NoStreamInfo, NoVideoStream, NoDecoder,
 // words for a failure. Posts nothing.
 ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& reason);
 
-// The library's own messages below errors (warnings, information) are dropped: a stream with a
-// deprecated pixel format would warn for every picture. Safe to call any number of times.
+// The library's own messages are dropped: a stream with a deprecated pixel format would warn for
+// every picture, and its error lines ("[matroska,webm @ 0x…] File ended prematurely") come
+// beside our own, which say what failed in the log's words. Safe to call any number of times.
 void QuietLibraryLog();
 
 // The library's text for one of its error codes.

@@ -73,7 +73,7 @@ class TextPlan {
         const CSMarker& m = *span.marker;
         const SpanBlocks& blocks = span.blocks;
         m_out += Format(
-            "\nmarkers %u to %u%s: %s to %s, %i bpm %i/%i, %.*s, separator %i, effect %.*s\n",
+            "\nmeasures %u to %u%s: %s to %s, %i bpm %i/%i, %.*s, separator %i, effect %.*s\n",
             m.measure, span.next->measure, span.skipped ? " (skipped)" : "",
             SongTime(blocks.position).c_str(), SongTime(blocks.position + blocks.span).c_str(),
             span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
@@ -134,6 +134,7 @@ class JsonPlan {
     explicit JsonPlan(bool blocks) : m_blocks(blocks) {}
 
     void Head(const CScript& script, double ms) {
+        m_height = script.height;
         m_out += Format("{\"script\":%s,\"width\":%i,\"height\":%i,\"markers\":%zu,",
                         JsonString(script.scriptPath).c_str(), script.width, script.height,
                         script.markers.size());
@@ -168,12 +169,14 @@ class JsonPlan {
                         static_cast<long long>(blocks.endFrame));
         m_out += "\"areas\":[";
         for (size_t d = 0; d < m.displays.size(); ++d) {
+            // Frame rows count from the bottom; editors and pictures count from the top.
             const Rect& r = span.rects[d];
             m_out +=
                 Format("%s{\"display\":%s,\"cycle\":%s,\"periodMs\":%s,\"rect\":[%i,%i,%i,%i]}",
                        d > 0 ? "," : "", JsonString(m.displays[d].refId).c_str(),
                        JsonString(std::string(CycleName(m.displays[d].cycle))).c_str(),
-                       Ms(span.periods[d]).c_str(), r.left, r.top, r.right, r.bottom);
+                       Ms(span.periods[d]).c_str(), r.left, m_height - r.bottom, r.right,
+                       m_height - r.top);
         }
         m_out += "]";
         if (m_blocks && !span.skipped) {
@@ -209,6 +212,7 @@ class JsonPlan {
   private:
     bool m_blocks;
     int m_spans = 0;
+    int m_height = 0;
     std::string m_out;
 };
 

@@ -23,13 +23,14 @@ int RunSync(const std::string& scriptPath, bool write) {
         std::fprintf(stderr, "sync: %s done (%zu)\n", result.id.c_str(), ++done);
     };
     std::vector<SyncResult> results;
-    if (!FindScriptOffsets(scriptPath, progress, results)) {
+    std::string scriptText;
+    if (!FindScriptOffsets(scriptPath, progress, results, scriptText)) {
         return 1;
     }
     for (const SyncResult& result : results) {
         PostLog(ReportLine(result));
     }
-    if (write && !WriteOffsets(scriptPath, results)) {
+    if (write && !WriteOffsets(scriptPath, scriptText, results)) {
         return 1;
     }
     return EveryCameraMatched(results) ? 0 : 1;

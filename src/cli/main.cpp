@@ -1,13 +1,10 @@
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "capture/VideoProbe.h"
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "cli/Plan.h"
@@ -48,21 +45,12 @@ int Usage(const std::string& where, const std::string& what) {
     return 2;
 }
 
-// A failure that concerns a file names the file on standard error; the log lines still follow.
-void ReportUnreadable(const std::string& path) {
-    if (access(path.c_str(), R_OK) != 0) {
-        std::fprintf(stderr, "zorvo: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
-    }
-}
-
 int RunCheckCommand(const Arguments& args) {
-    ReportUnreadable(args.positional[0]);
     zorvo::ConsoleLog console(stdout, stderr, false);
     return zorvo::RunCheck(args.positional[0]);
 }
 
 int RunRenderCommand(const Arguments& args) {
-    ReportUnreadable(args.positional[0]);
     const std::string output = args.Has("output") ? args.options.at("output") : std::string();
     if (args.Has("output") && output.empty()) {
         return Usage("zorvo render", "--output needs a path");
@@ -71,7 +59,6 @@ int RunRenderCommand(const Arguments& args) {
 }
 
 int RunPlanCommand(const Arguments& args) {
-    ReportUnreadable(args.positional[0]);
     return zorvo::RunPlan(args.positional[0], {args.Has("blocks"), args.Has("json")});
 }
 
@@ -104,7 +91,6 @@ int RunStoryboardCommand(const Arguments& args) {
             dot != std::string::npos && (slash == std::string::npos || dot > slash);
         options.output = (hasExtension ? script.substr(0, dot) : script) + ".storyboard.png";
     }
-    ReportUnreadable(script);
     return zorvo::RunStoryboard(script, options);
 }
 
@@ -140,7 +126,6 @@ int RunStillCommand(const Arguments& args) {
 }
 
 int RunSyncCommand(const Arguments& args) {
-    ReportUnreadable(args.positional[0]);
     return zorvo::RunSync(args.positional[0], args.Has("write"));
 }
 
@@ -342,6 +327,8 @@ int ParseArguments(const Command& command, int argc, char** argv, Arguments& arg
 
 int main(int argc, char** argv) {
     zorvo::LimitAllocatorArenas();
+    // Only our own lines: the library's would repeat them in its words, or add noise.
+    zorvo::QuietLibraryLog();
     if (argc < 2) {
         return Usage("zorvo", "missing command");
     }

@@ -9,9 +9,12 @@ namespace zorvo {
 namespace {
 
 std::atomic<LogReceiver*> g_receiver{nullptr};
+thread_local LogReceiver* t_receiver = nullptr;
 
 void Post(LogMessage message) {
-    if (LogReceiver* receiver = g_receiver.load(std::memory_order_acquire)) {
+    if (t_receiver) {
+        t_receiver->Receive(std::move(message));
+    } else if (LogReceiver* receiver = g_receiver.load(std::memory_order_acquire)) {
         receiver->Receive(std::move(message));
     }
 }
@@ -20,6 +23,12 @@ void Post(LogMessage message) {
 
 LogReceiver* SetLogReceiver(LogReceiver* receiver) {
     return g_receiver.exchange(receiver, std::memory_order_acq_rel);
+}
+
+LogReceiver* SetThreadLogReceiver(LogReceiver* receiver) {
+    LogReceiver* previous = t_receiver;
+    t_receiver = receiver;
+    return previous;
 }
 
 void PostLog(std::string_view text) {

@@ -36,6 +36,10 @@ class LogReceiver {
 // set are dropped. The caller keeps the receiver alive while it is installed.
 LogReceiver* SetLogReceiver(LogReceiver* receiver);
 
+// Installs a receiver for the calling thread only, ahead of the process-wide one, and returns
+// the one it replaces: a check that runs beside a build keeps its lines apart.
+LogReceiver* SetThreadLogReceiver(LogReceiver* receiver);
+
 void PostLog(std::string_view text);
 void PostStatus(std::string_view text);
 void PostProgress(int percent, int bar);

@@ -2,9 +2,17 @@
 
 namespace zorvo {
 
-LogCollector::LogCollector() : m_previous(SetLogReceiver(this)) {}
+LogCollector::LogCollector(Scope scope)
+    : m_scope(scope),
+      m_previous(scope == Scope::Process ? SetLogReceiver(this) : SetThreadLogReceiver(this)) {}
 
-LogCollector::~LogCollector() { SetLogReceiver(m_previous); }
+LogCollector::~LogCollector() {
+    if (m_scope == Scope::Process) {
+        SetLogReceiver(m_previous);
+    } else {
+        SetThreadLogReceiver(m_previous);
+    }
+}
 
 void LogCollector::Receive(LogMessage message) {
     std::lock_guard lock(m_mutex);

@@ -9,10 +9,12 @@
 namespace zorvo {
 
 // Records every posted message in order. Installing one makes it the process-wide receiver
-// for its lifetime and restores the previous receiver afterwards.
+// (or, with ThisThread, the receiver of the constructing thread's posts) for its lifetime and
+// restores the previous receiver afterwards.
 class LogCollector : public LogReceiver {
-public:
-    LogCollector();
+  public:
+    enum class Scope { Process, ThisThread };
+    explicit LogCollector(Scope scope = Scope::Process);
     ~LogCollector() override;
     LogCollector(const LogCollector&) = delete;
     LogCollector& operator=(const LogCollector&) = delete;
@@ -30,9 +32,10 @@ public:
     int BuildFinishedCount() const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<LogMessage> m_messages;
+    Scope m_scope;
     LogReceiver* m_previous = nullptr;
 };
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <utility>
 
-#include "output/WaveFile.h"
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
+#include "output/WaveFile.h"
 #include "render/Layout.h"
 #include "render/Viewport.h"
 #include "script/SpanTiming.h"
@@ -90,7 +90,9 @@ class MediaChecker {
         }
         InputList list;
         if (!m_script.BuildInputList(m_script.overlay.inputId, list) || list.empty()) {
-            return;  // the build reports it in its own words
+            Problem(Format("Overlay '%s' is not an input or a group",
+                           m_script.overlay.inputId.c_str()));
+            return;
         }
         const auto frames = static_cast<std::uint32_t>(std::max(m_script.overlay.loopFrames, 0));
         CheckSegment(list.front(), 0, frames, "the overlay", -1);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/LogChannel.h"
+#include "script/ScriptLint.h"
 
 namespace zorvo {
 
@@ -39,6 +40,7 @@ DisplayCycle ParseDisplayCycle(const std::string& name) {
         }
     }
     PostQuoted("Error (SMDisplay): Unknown display cycle type '", name, "'.\n");
+    PostNameHint("Error (SMDisplay): ", name, kCycleNames);
     return DisplayCycle::Unknown;
 }
 
@@ -50,6 +52,7 @@ MarkerEffect ParseEffect(const std::string& name) {
         }
     }
     PostQuoted("Error (SMEffect): Unknown effect type '", name, "'.\n");
+    PostNameHint("Error (SMEffect): ", name, kEffectNames);
     return MarkerEffect::Unknown;
 }
 

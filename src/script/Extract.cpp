@@ -35,21 +35,39 @@ namespace {
 thread_local StatementTracker* t_tracker = nullptr;
 }  // namespace
 
-void NoteStatement(const std::string& text, size_t at) {
-    if (!t_tracker) {
-        return;
+bool StatementTracker::Map(const std::string& text, size_t& at) const {
+    if (&text == &m_text) {
+        return true;
     }
-    if (&text == &t_tracker->m_text) {
+    if (&text == m_body) {
+        at += m_bodyOffset;
+        return true;
+    }
+    return false;
+}
+
+void NoteStatement(const std::string& text, size_t at) {
+    if (t_tracker && t_tracker->Map(text, at)) {
         t_tracker->m_last = at;
-    } else if (&text == t_tracker->m_body) {
-        t_tracker->m_last = t_tracker->m_bodyOffset + at;
     }
 }
 
-void NoteBody(const std::string& text, const std::string& body, size_t offset) {
+void NoteArguments(const std::string& text, std::string_view keyword, size_t at, size_t open,
+                   size_t close) {
+    if (t_tracker && t_tracker->Map(text, at) && t_tracker->Map(text, open) &&
+        t_tracker->Map(text, close)) {
+        t_tracker->m_found.push_back({keyword, at, open, close});
+    }
+}
+
+void NoteBody(const std::string& text, const std::string& body, size_t offset, size_t close) {
     if (t_tracker && &text == &t_tracker->m_text) {
         t_tracker->m_body = &body;
         t_tracker->m_bodyOffset = offset;
+        if (!t_tracker->m_found.empty()) {
+            t_tracker->m_found.back().bodyOpen = offset - 1;
+            t_tracker->m_found.back().bodyClose = close;
+        }
     }
 }
 
@@ -65,7 +83,7 @@ size_t LastStatementFound() {
     return t_tracker ? t_tracker->Last() : std::string::npos;
 }
 
-void StatementTracker::PostPlace(const std::string& text, size_t at) {
+void StatementTracker::PostPlace(const std::string& text, size_t at, bool warning) {
     if (at >= text.size()) {
         return;
     }
@@ -75,6 +93,15 @@ void StatementTracker::PostPlace(const std::string& text, size_t at) {
     for (size_t i = 0; i < from; ++i) {
         line += text[i] == '\n' ? 1 : 0;
     }
+    const std::string place = Describe(text, at, from, line);
+    if (warning) {
+        PostLog("Warning (Script): " + place + ".\n");
+    } else {
+        PostContext("Script", place);
+    }
+}
+
+std::string StatementTracker::Describe(const std::string& text, size_t at, size_t from, int line) {
     // The statement's first line, shortened, tells the user which one it is.
     constexpr size_t kShown = 40;
     size_t end = text.find_first_of("\r\n", at);
@@ -83,8 +110,33 @@ void StatementTracker::PostPlace(const std::string& text, size_t at) {
     while (!shown.empty() && (shown.back() == ' ' || shown.back() == '\t')) {
         shown.pop_back();
     }
-    PostContext("Script", Format("at line %i, column %i: '%s'", line,
-                                 static_cast<int>(at - from + 1), shown.c_str()));
+    return Format("at line %i, column %i: '%s'", line, static_cast<int>(at - from + 1),
+                  shown.c_str());
+}
+
+namespace {
+
+// Characters that continue a word or a path: a keyword touching one is part of a longer name
+// (a camera file named orange.mp4 holds `range`). Bytes of non-ASCII characters count as
+// letters, whatever the locale.
+bool ContinuesWord(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+           u >= 0x80 || c == '_' || c == '-' || c == '.' || c == '/' || c == '\\';
+}
+
+}  // namespace
+
+size_t CExtract::FindKeyword(const std::string& text, std::string_view keyword, size_t from) {
+    for (size_t at = text.find(keyword, from); at != std::string::npos;
+         at = text.find(keyword, at + 1)) {
+        const size_t after = at + keyword.size();
+        if ((at == 0 || !ContinuesWord(text[at - 1])) &&
+            (after == text.size() || !ContinuesWord(text[after]))) {
+            return at;
+        }
+    }
+    return std::string::npos;
 }
 
 namespace {
@@ -92,7 +144,7 @@ namespace {
 // Steps shared by blocks and calls: keyword, '(' and ')'. Gives the position of the ')'.
 bool FindArguments(const std::string& text, std::string_view keyword, size_t cursor,
                    std::string& arguments, size_t& close, size_t& at, size_t& open) {
-    at = text.find(keyword, cursor);
+    at = CExtract::FindKeyword(text, keyword, cursor);
     if (at == std::string::npos) {
         return false;
     }
@@ -108,6 +160,7 @@ bool FindArguments(const std::string& text, std::string_view keyword, size_t cur
         return false;
     }
     arguments = text.substr(open + 1, close - open - 1);
+    NoteArguments(text, keyword, at, open, close);
     return true;
 }
 
@@ -143,7 +196,7 @@ bool CExtract::ExtractBlock(const std::string& text, std::string_view keyword, s
     }
     arguments = text.substr(place.open + 1, place.close - place.open - 1);
     body = text.substr(place.bodyOpen + 1, place.bodyClose - place.bodyOpen - 1);
-    NoteBody(text, body, place.bodyOpen + 1);
+    NoteBody(text, body, place.bodyOpen + 1, place.bodyClose);
     return true;
 }
 
@@ -196,6 +249,14 @@ bool CExtract::NextArgument(const std::string& arguments, size_t& cursor, std::s
         cursor = end + 1;
     }
     return true;
+}
+
+std::string CExtract::TrimId(const std::string& id) {
+    const size_t first = id.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return id.substr(first, id.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 namespace {

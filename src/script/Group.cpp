@@ -6,7 +6,7 @@ bool CSGroup::Parse(const std::string& body) {
     size_t cursor = 0;
     std::string member;
     while (NextArgument(body, cursor, member, true)) {
-        members.push_back(member);
+        members.push_back(TrimId(member));
     }
     return true;
 }
@@ -22,6 +22,7 @@ bool ParseGroupStatements(const std::string& text,
         if (!CExtract::NextArgument(arguments, at, id)) {
             return false;
         }
+        id = CExtract::TrimId(id);
         auto group = std::make_unique<CSGroup>(id);
         group->Parse(body);
         groups[id] = std::move(group);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/LogChannel.h"
+#include "script/ScriptLint.h"
 
 namespace zorvo {
 
@@ -41,10 +42,17 @@ CSInput::CSInput(std::string id_, std::string file_, InputFocus focus_, std::int
       videoSyncMs(videoSyncMs_),
       timelineSyncMs(timelineSyncMs_) {}
 
+namespace {
+
+constexpr std::array<std::string_view, 9> kFocusNames{"center",      "left",      "right",
+                                                      "top",         "bottom",    "top_left",
+                                                      "bottom_left", "top_right", "bottom_right"};
+constexpr std::array<std::string_view, 3> kFlipNames{"auto", "true", "false"};
+
+}  // namespace
+
 InputFocus ParseFocus(const std::string& name) {
-    static constexpr std::array<std::string_view, 9> kNames{
-        "center",   "left",        "right",     "top",         "bottom",
-        "top_left", "bottom_left", "top_right", "bottom_right"};
+    const auto& kNames = kFocusNames;
     for (size_t i = 0; i < kNames.size(); ++i) {
         if (name == kNames[i]) {
             return static_cast<InputFocus>(i + 1);
@@ -166,6 +174,7 @@ bool CSInput::ParseBody(const std::string& body) {
         const FlipMode mode = ParseFlipMode(v[0]);
         if (mode == FlipMode::Unknown) {
             PostQuoted("Error (SIAdjustment): Unknown flip type '", v[0], "'.\n");
+            PostNameHint("Error (SIAdjustment): ", v[0], kFlipNames);
             return false;
         }
         adjustments.push_back(std::make_unique<CSIAVerticalFlip>(mode));
@@ -190,6 +199,7 @@ bool ParseInputStatements(const std::string& text,
             !CExtract::NextArgument(arguments, at, file)) {
             return false;
         }
+        id = CExtract::TrimId(id);
         std::string focusName = "center";
         std::string videoSync = "0";
         std::string timelineSync = "0";
@@ -200,6 +210,7 @@ bool ParseInputStatements(const std::string& text,
         const InputFocus focus = ParseFocus(focusName);
         if (focus == InputFocus::Unknown) {
             PostQuoted("Error (SInput): Unknown input focus type '", focusName, "'.\n");
+            PostNameHint("Error (SInput): ", focusName, kFocusNames);
             return false;
         }
         auto input = std::make_unique<CSInput>(id, file, focus, CExtract::ToInt(videoSync),

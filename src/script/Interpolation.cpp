@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/LogChannel.h"
+#include "script/ScriptLint.h"
 
 namespace zorvo {
 
@@ -31,6 +32,11 @@ std::int32_t ParseInterpolation(const std::string& name) {
     }
     PostQuoted("Warning (Script): Unknown interpolation type '", name,
                "'. defaulting on 'fast_bilinear'\n");
+    std::array<std::string_view, kNames.size()> names;
+    for (size_t i = 0; i < names.size(); ++i) {
+        names[i] = kNames[i].first;
+    }
+    PostNameHint("Warning (Script): ", name, names);
     return 1;
 }
 

@@ -1,18 +1,22 @@
 #include "script/LayoutType.h"
 
 #include <array>
+#include <span>
 #include <string_view>
 
 #include "common/LogChannel.h"
+#include "script/ScriptLint.h"
 
 namespace zorvo {
 
 namespace {
 
-constexpr std::array<std::string_view, 13> kNames{
+// "none" last: it is looked for after the others.
+constexpr std::array<std::string_view, 14> kAllNames{
     "1fullscreen",  "1left_1right", "1top_1bottom", "1left_2right", "2left_1right",
     "1top_2bottom", "2top_1bottom", "2top_2bottom", "1top_3bottom", "3top_1bottom",
-    "2top_3bottom", "3top_2bottom", "3top_3bottom"};
+    "2top_3bottom", "3top_2bottom", "3top_3bottom", "none"};
+constexpr std::span<const std::string_view> kNames(kAllNames.data(), 13);
 
 }  // namespace
 
@@ -34,6 +38,7 @@ LayoutType ParseLayout(const std::string& name) {
         return LayoutType::None;
     }
     PostQuoted("Error (Layout): Unknown layout type '", name, "'.\n");
+    PostNameHint("Error (Layout): ", name, kAllNames);
     return LayoutType::Unknown;
 }
 

@@ -91,7 +91,7 @@ bool CSMarker::Parse(const std::string& body) {
         if (cycle == DisplayCycle::Unknown) {
             return false;
         }
-        displays.push_back(CSMDisplay{id, cycle});
+        displays.push_back(CSMDisplay{TrimId(id), cycle});
     }
     cursor = 0;
     while (ExtractCall(body, "resize", cursor, arguments)) {
@@ -101,7 +101,7 @@ bool CSMarker::Parse(const std::string& body) {
             !Required(arguments, at, value, "Error (SMarker): Failed to extract resize size.\n")) {
             return false;
         }
-        resizeById[id] = static_cast<std::uint32_t>(ToInt(value));
+        resizeById[TrimId(id)] = static_cast<std::uint32_t>(ToInt(value));
     }
     cursor = 0;
     while (ExtractCall(body, "speed", cursor, arguments)) {
@@ -111,7 +111,7 @@ bool CSMarker::Parse(const std::string& body) {
             !Required(arguments, at, value, "Error (SMarker): Failed to extract speed value.\n")) {
             return false;
         }
-        speedById[id] = ToDouble(value);
+        speedById[TrimId(id)] = ToDouble(value);
     }
     return true;
 }
@@ -205,8 +205,22 @@ bool CScript::ParseMarkers(const std::string& text) {
     size_t cursor = 0;
     std::string arguments;
     std::string body;
+    // Lines are counted on from one marker to the next: markers are found in text order.
+    size_t counted = 0;
+    int line = 1;
+    size_t lineStart = 0;
     while (ExtractBlock(text, "marker", cursor, arguments, body)) {
         const size_t statementAt = LastStatementFound();
+        std::string place;
+        if (statementAt < text.size() && statementAt >= counted) {
+            for (; counted < statementAt; ++counted) {
+                if (text[counted] == '\n') {
+                    ++line;
+                    lineStart = counted + 1;
+                }
+            }
+            place = StatementTracker::Describe(text, statementAt, lineStart, line);
+        }
         size_t at = 0;
         std::string measureText;
         if (!NextArgument(arguments, at, measureText)) {
@@ -221,6 +235,7 @@ bool CScript::ParseMarkers(const std::string& text) {
         auto marker = std::make_unique<CSMarker>(*this, layout,
                                                  static_cast<std::uint32_t>(ToInt(measureText)));
         marker->statementAt = statementAt;
+        marker->place = std::move(place);
         if (!marker->Parse(body)) {
             return false;
         }

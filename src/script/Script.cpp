@@ -11,6 +11,7 @@
 
 #include "common/LogChannel.h"
 #include "script/Interpolation.h"
+#include "script/ScriptLint.h"
 
 namespace zorvo {
 
@@ -126,6 +127,7 @@ bool CScript::LoadText(std::string text) {
         }
     }
     ResolvePaths();
+    PostTypoWarnings(text, places.Found());
     return true;
 }
 
@@ -210,7 +212,7 @@ bool CScript::ParseOverlay(const std::string& text) {
         if (!NextArgument(arguments, at, id) || !NextArgument(arguments, at, frames)) {
             return false;
         }
-        overlay.inputId = id;
+        overlay.inputId = TrimId(id);
         overlay.loopFrames = ToInt(frames);
         if (!overlay.Parse(body)) {
             return false;

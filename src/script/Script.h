@@ -64,6 +64,7 @@ class CScript : public CExtract {
     Resolve Expand(const std::string& id, InputList& list) const;
     bool ValidateMarkerTiming() const;
     bool ValidateStarts() const;
+    bool ValidateRange() const;
     // Relative paths of the script name files beside the script, not in the working folder.
     void ResolvePaths();
 };

@@ -22,6 +22,13 @@ void PostTooLarge(const std::string& id) {
                id.c_str(), CScript::kMaxGroupInputs, CScript::kMaxResolvedInputs));
 }
 
+// Says which marker a validation failure is about, and where it is written.
+void PostMarkerPlace(const CSMarker& marker) {
+    if (!marker.place.empty()) {
+        PostContext("Script", Format("marker #%u %s", marker.measure, marker.place.c_str()));
+    }
+}
+
 }  // namespace
 
 void CScript::ResolveGroups() {
@@ -219,6 +226,7 @@ bool CScript::Validate() const {
     for (const auto& marker : markers) {
         if (!marker->Validate()) {
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            PostMarkerPlace(*marker);
             return false;
         }
         marker->CollectReferencedIds(ids);
@@ -229,6 +237,7 @@ bool CScript::Validate() const {
                     Format("Error (Script): Failed to validate script: 'marker' (#%i) contains "
                            "a reference to unknown id '%s'.\n",
                            static_cast<int>(marker->measure), id.c_str()));
+                PostMarkerPlace(*marker);
                 return false;
             }
         }
@@ -245,7 +254,33 @@ bool CScript::Validate() const {
             "pixels.\n");
         return false;
     }
-    return ValidateMarkerTiming() && ValidateStarts();
+    return ValidateMarkerTiming() && ValidateStarts() && ValidateRange();
+}
+
+bool CScript::ValidateRange() const {
+    if (rangeStart == 0 && rangeEnd == 0) {
+        return true;
+    }
+    // The timeline's own walk: it stops at the marker of the range end and skips the spans
+    // that start before the range start.
+    for (size_t i = 0; i + 1 < markers.size(); ++i) {
+        const std::uint32_t measure = markers[i]->measure;
+        if (rangeEnd != 0 && measure == static_cast<std::uint32_t>(rangeEnd)) {
+            break;
+        }
+        const bool skipped = rangeStart != 0 && measure < static_cast<std::uint32_t>(rangeStart);
+        if (!skipped && markers[i + 1]->measure > measure) {
+            return true;
+        }
+        if (markers[i + 1]->isLast) {
+            break;
+        }
+    }
+    PostLog(
+        Format("Error (Script): Failed to validate script: 'range' from measure %i to %i "
+               "selects no frame.\n",
+               rangeStart, rangeEnd));
+    return false;
 }
 
 bool CScript::ValidateMarkerTiming() const {
@@ -259,6 +294,7 @@ bool CScript::ValidateMarkerTiming() const {
                        "must be positive on marker #%u.\n",
                        marker->measure));
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            PostMarkerPlace(*marker);
             return false;
         }
         // The timing multiplies in 32 bits; a product that wraps gives a wrong or infinite length.
@@ -271,6 +307,7 @@ bool CScript::ValidateMarkerTiming() const {
                        "length of marker #%u are too large to be timed.\n",
                        marker->measure));
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            PostMarkerPlace(*marker);
             return false;
         }
         const std::int32_t largestSide = std::max(width, height);
@@ -280,6 +317,7 @@ bool CScript::ValidateMarkerTiming() const {
                        "#%u is larger than the output (%i pixels).\n",
                        carried.separatorSize, marker->measure, largestSide));
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            PostMarkerPlace(*marker);
             return false;
         }
         // Blocks shorter than a frame would have no frame to show.
@@ -292,6 +330,7 @@ bool CScript::ValidateMarkerTiming() const {
                        "%.3f ms, less than one frame (40 ms).\n",
                        marker->measure, block));
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+            PostMarkerPlace(*marker);
             return false;
         }
         // A speed of 0 or below has no source frame to show; source frame counts and the
@@ -304,6 +343,7 @@ bool CScript::ValidateMarkerTiming() const {
                            "positive on marker #%u.\n",
                            id.c_str(), marker->measure));
                 PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+                PostMarkerPlace(*marker);
                 return false;
             }
             if (!(speed * blockFrames < kMaxFrameIndex) || !(1 / speed < kMaxFrameIndex)) {
@@ -312,6 +352,7 @@ bool CScript::ValidateMarkerTiming() const {
                            "#%u is out of range.\n",
                            speed, id.c_str(), marker->measure));
                 PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
+                PostMarkerPlace(*marker);
                 return false;
             }
         }

@@ -10,24 +10,43 @@
 namespace zorvo {
 
 bool AudioSync::LoadSong(const std::string& path) {
-    if (DecodeAudio(path, kFineRate, false, m_song) != AudioStatus::Ok || m_song.samples.empty()) {
+    AudioRequest request;
+    request.rate = kFineRate;
+    request.coarseRate = kCoarseRate;
+    auto coarse = std::make_shared<AudioTrack>();
+    if (DecodeAudio(path, request, m_song, coarse.get()) != AudioStatus::Ok ||
+        m_song.samples.empty()) {
         PostQuoted("Error (Sync): Failed to read the song '", path, "'.\n");
         return false;
     }
-    if (!Resample(m_song, kCoarseRate, m_songCoarse)) {
-        PostLog("Error (Sync): Failed to resample the song.\n");
-        return false;
-    }
+    m_songCoarse[kCoarseRate] = std::move(coarse);
     return true;
 }
 
-std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(size_t length) {
+std::shared_ptr<const AudioTrack> AudioSync::SongAt(int rate) {
+    std::lock_guard lock(m_mutex);
+    auto& song = m_songCoarse[rate];
+    if (!song) {
+        auto made = std::make_shared<AudioTrack>();
+        if (!Resample(*m_songCoarse[kCoarseRate], rate, *made)) {
+            return nullptr;
+        }
+        song = std::move(made);
+    }
+    return song;
+}
+
+std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(int rate, size_t length) {
+    const std::shared_ptr<const AudioTrack> song = SongAt(rate);
+    if (!song) {
+        return nullptr;
+    }
     // Cameras of similar length share one transform of the song.
     std::lock_guard lock(m_mutex);
-    auto& spectrum = m_songSpectra[length];
+    auto& spectrum = m_songSpectra[{rate, length}];
     if (!spectrum) {
         auto computed = std::make_shared<Spectrum>();
-        if (!computed->Compute(m_songCoarse.samples.data(), m_songCoarse.samples.size(), length)) {
+        if (!computed->Compute(song->samples.data(), song->samples.size(), length)) {
             return nullptr;
         }
         spectrum = std::move(computed);
@@ -35,52 +54,62 @@ std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(size_t length) {
     return spectrum;
 }
 
-SyncResult AudioSync::MatchTrack(const std::string& id, const AudioTrack& camera) {
-    SyncResult result{id, SyncOutcome::NoMatch, 0.0, 0.0};
-    AudioTrack coarse;
-    if (!Resample(camera, kCoarseRate, coarse)) {
+bool AudioSync::MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag, int& reach) {
+    std::shared_ptr<const AudioTrack> song = SongAt(coarse.rate);
+    while (song && coarse.rate > kLowestCoarseRate &&
+           PowerOfTwoAtLeast(coarse.samples.size() + song->samples.size()) > kLongestCoarse) {
+        AudioTrack lower;
+        if (!Resample(coarse, coarse.rate / 2, lower)) {
+            result.outcome = SyncOutcome::DecodeFailed;
+            return false;
+        }
+        coarse = std::move(lower);
+        song = SongAt(coarse.rate);
+    }
+    if (!song) {
         result.outcome = SyncOutcome::DecodeFailed;
-        return result;
+        return false;
     }
     const size_t cameraCount = coarse.samples.size();
-    const size_t songCount = m_songCoarse.samples.size();
+    const size_t songCount = song->samples.size();
     if (cameraCount == 0 || songCount == 0) {
-        return result;
+        return false;
     }
     const size_t length = PowerOfTwoAtLeast(cameraCount + songCount);
-    const std::shared_ptr<const Spectrum> song = SongSpectrum(length);
+    const std::shared_ptr<const Spectrum> songSpectrum = SongSpectrum(coarse.rate, length);
     Spectrum spectrum;
     CorrelationPeak match;
-    if (!song || !spectrum.Compute(coarse.samples.data(), cameraCount, length) ||
-        !Correlation::Coarse(spectrum, cameraCount, *song, songCount, kCoarseRate, match)) {
-        return result;
+    const bool computed =
+        songSpectrum && spectrum.Compute(coarse.samples.data(), cameraCount, length);
+    std::vector<float>().swap(coarse.samples);
+    if (!computed || !Correlation::Coarse(spectrum, cameraCount, *songSpectrum, songCount,
+                                          static_cast<size_t>(coarse.rate), match)) {
+        return false;
     }
     result.confidence = match.confidence;
     if (match.confidence < kMinConfidence) {
-        return result;
+        return false;
     }
     // Reach: the coarse peak's own uncertainty, a few coarse samples.
-    constexpr int kRatio = kFineRate / kCoarseRate;
-    double lag = match.lag * kRatio;
-    double agreement = 0.0;
-    if (!Correlation::Fine(camera.samples, m_song.samples, 4 * kRatio, lag, agreement)) {
-        return result;
-    }
-    // A peak that only some parts of the overlap agree with is another take, not this one.
-    result.confidence = match.confidence * agreement;
-    if (result.confidence < kMinConfidence) {
-        return result;
-    }
-    result.outcome = SyncOutcome::Matched;
-    result.offsetMs = 1000.0 * (camera.start - m_song.start + lag / kFineRate);
-    return result;
+    const int ratio = kFineRate / coarse.rate;
+    lag = match.lag * ratio;
+    reach = 4 * ratio;
+    return true;
 }
 
 SyncResult AudioSync::MatchCamera(const SyncCamera& camera) {
+    SyncResult result{camera.id, SyncOutcome::NoMatch, 0.0, 0.0};
+    // First pass: the whole sound at the coarse rate only.
+    AudioRequest request;
+    request.rate = kFineRate;
+    request.needVideo = true;
+    request.keepTo = 0;
+    request.coarseRate = kCoarseRate;
     AudioTrack track;
-    switch (DecodeAudio(camera.file, kFineRate, true, track)) {
+    AudioTrack coarse;
+    switch (DecodeAudio(camera.file, request, track, &coarse)) {
         case AudioStatus::Ok:
-            return MatchTrack(camera.id, track);
+            break;
         case AudioStatus::OpenFailed:
             return {camera.id, SyncOutcome::OpenFailed, 0.0, 0.0};
         case AudioStatus::NoAudio:
@@ -88,9 +117,37 @@ SyncResult AudioSync::MatchCamera(const SyncCamera& camera) {
         case AudioStatus::NoVideo:
             return {camera.id, SyncOutcome::NoVideo, 0.0, 0.0};
         case AudioStatus::DecodeFailed:
-            break;
+            return {camera.id, SyncOutcome::DecodeFailed, 0.0, 0.0};
     }
-    return {camera.id, SyncOutcome::DecodeFailed, 0.0, 0.0};
+    double lag = 0.0;
+    int reach = 0;
+    if (!MatchCoarse(coarse, result, lag, reach)) {
+        return result;
+    }
+    // Second pass: at the full rate only the stretch that heard the song, which is all the
+    // fine search reads (a little more, for the rounding of the lag).
+    const std::int64_t shift = std::llround(lag);
+    request.keepFrom = std::max<std::int64_t>(0, shift - 16);
+    request.keepTo = shift + static_cast<std::int64_t>(m_song.samples.size()) + 16;
+    request.coarseRate = 0;
+    if (DecodeAudio(camera.file, request, track, nullptr) != AudioStatus::Ok) {
+        result.outcome = SyncOutcome::DecodeFailed;
+        return result;
+    }
+    double fineLag = lag - static_cast<double>(track.first);
+    double agreement = 0.0;
+    if (!Correlation::Fine(track.samples, m_song.samples, reach, fineLag, agreement)) {
+        return result;
+    }
+    lag = fineLag + static_cast<double>(track.first);
+    // A peak that only some parts of the overlap agree with is another take, not this one.
+    result.confidence *= agreement;
+    if (result.confidence < kMinConfidence) {
+        return result;
+    }
+    result.outcome = SyncOutcome::Matched;
+    result.offsetMs = 1000.0 * (track.start - m_song.start + lag / kFineRate);
+    return result;
 }
 
 std::vector<SyncResult> AudioSync::Match(const std::vector<SyncCamera>& cameras,

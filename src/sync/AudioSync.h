@@ -36,11 +36,16 @@ struct SyncResult {
 
 // Finds, from their own sound, when each camera heard the song: a coarse phase-weighted
 // correlation over the whole overlap at a low rate, then a fine one at the full rate around
-// the coarse peak.
+// the coarse peak, over the stretch of the camera that heard the song.
 class AudioSync {
   public:
     static constexpr int kFineRate = 48000;
     static constexpr int kCoarseRate = 4000;
+    // A camera too long for a coarse transform of this many points at kCoarseRate is matched
+    // at half the rate (down to kLowestCoarseRate), so an hour of sound takes 64 MiB a
+    // transform instead of 128 MiB.
+    static constexpr size_t kLongestCoarse = size_t{1} << 23;
+    static constexpr int kLowestCoarseRate = 500;
     // Below this the peak is not trusted. The figure is the coarse peak's confidence times the
     // share of the overlap's quarters whose own fine peak agrees with the whole's.
     static constexpr double kMinConfidence = 0.5;
@@ -53,17 +58,17 @@ class AudioSync {
     std::vector<SyncResult> Match(const std::vector<SyncCamera>& cameras,
                                   const std::function<void(const SyncResult&)>& finished);
 
-    // One camera's sound against the song: for callers that already hold it.
-    SyncResult MatchTrack(const std::string& id, const AudioTrack& camera);
-
   private:
     SyncResult MatchCamera(const SyncCamera& camera);
-    std::shared_ptr<const Spectrum> SongSpectrum(size_t length);
+    // The coarse search: true and the lag in samples at kFineRate when the peak is trusted.
+    bool MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag, int& reach);
+    std::shared_ptr<const AudioTrack> SongAt(int rate);
+    std::shared_ptr<const Spectrum> SongSpectrum(int rate, size_t length);
 
     AudioTrack m_song;
-    AudioTrack m_songCoarse;
     std::mutex m_mutex;
-    std::map<size_t, std::shared_ptr<const Spectrum>> m_songSpectra;
+    std::map<int, std::shared_ptr<const AudioTrack>> m_songCoarse;
+    std::map<std::pair<int, size_t>, std::shared_ptr<const Spectrum>> m_songSpectra;
 };
 
 // How a result reads in a report: "no audio stream", "no match: confidence 0.08", ...

@@ -2,6 +2,8 @@
 
 #include "common/FfmpegFree.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 extern "C" {
@@ -57,13 +59,133 @@ bool Convert(SwrContext* resampler, const std::uint8_t** input, int count,
     return true;
 }
 
+// The same for mono float input of any length.
+bool ConvertMono(SwrContext* resampler, const float* samples, std::int64_t count,
+                 std::vector<float>& out) {
+    constexpr std::int64_t kChunk = std::int64_t{1} << 20;
+    for (std::int64_t done = 0; done < count; done += kChunk) {
+        const std::uint8_t* input = reinterpret_cast<const std::uint8_t*>(samples + done);
+        if (!Convert(resampler, &input, static_cast<int>(std::min(kChunk, count - done)), out)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 double Seconds(std::int64_t timestamp, AVRational base) {
     return static_cast<double>(timestamp) * av_q2d(base);
 }
 
+// Lays the decoded sound end to end on one clock: keeps the requested stretch and feeds all of
+// it to the coarse resampler, so a long file never lies in memory whole at the full rate.
+class SoundCollector {
+  public:
+    SoundCollector(const AudioRequest& request, std::vector<float>& kept,
+                   std::vector<float>* coarse)
+        : m_request(request), m_kept(kept), m_coarse(coarse) {}
+
+    bool Open() {
+        if (!m_coarse) {
+            return true;
+        }
+        AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+        m_coarseResampler =
+            MakeResampler(mono, AV_SAMPLE_FMT_FLT, m_request.rate, m_request.coarseRate);
+        return m_coarseResampler != nullptr;
+    }
+
+    // Appends `count` samples; null appends silence.
+    bool Put(const float* samples, std::int64_t count) {
+        const std::int64_t dropped = std::min(m_drop, count);
+        m_drop -= dropped;
+        count -= dropped;
+        if (samples) {
+            samples += dropped;
+        }
+        if (count <= 0) {
+            return true;
+        }
+        const std::int64_t from = std::max(m_count, m_request.keepFrom);
+        const std::int64_t to = std::min(m_count + count, m_request.keepTo);
+        if (from < to) {
+            const auto first = static_cast<size_t>(from - m_count);
+            const auto last = static_cast<size_t>(to - m_count);
+            if (samples) {
+                m_kept.insert(m_kept.end(), samples + first, samples + last);
+            } else {
+                m_kept.resize(m_kept.size() + (last - first), 0.0f);
+            }
+        }
+        if (m_coarse) {
+            if (samples) {
+                if (!ConvertMono(m_coarseResampler.get(), samples, count, *m_coarse)) {
+                    return false;
+                }
+            } else {
+                const std::vector<float> silence(4096, 0.0f);
+                for (std::int64_t done = 0; done < count; done += 4096) {
+                    if (!ConvertMono(m_coarseResampler.get(), silence.data(),
+                                     std::min<std::int64_t>(4096, count - done), *m_coarse)) {
+                        return false;
+                    }
+                }
+            }
+        }
+        m_count += count;
+        return true;
+    }
+
+    // The next sample belongs at `position`: silence fills a gap, an overlap is dropped.
+    bool MoveTo(std::int64_t position) {
+        position = std::max<std::int64_t>(position, 0);
+        if (position >= m_count) {
+            m_drop = 0;
+            return Put(nullptr, position - m_count);
+        }
+        m_drop = m_count - position;
+        return true;
+    }
+
+    bool Finish() { return !m_coarse || Convert(m_coarseResampler.get(), nullptr, 0, *m_coarse); }
+
+    std::int64_t Count() const { return m_count; }
+
+  private:
+    const AudioRequest& m_request;
+    std::vector<float>& m_kept;
+    std::vector<float>* m_coarse;
+    ResamplerPtr m_coarseResampler;
+    std::int64_t m_count = 0;
+    std::int64_t m_drop = 0;
+};
+
+// The input format a resampler was made for.
+struct SoundFormat {
+    AVChannelLayout layout{};
+    int format = -1;
+    int rate = 0;
+
+    SoundFormat() = default;
+    SoundFormat(const SoundFormat&) = delete;
+    SoundFormat& operator=(const SoundFormat&) = delete;
+    ~SoundFormat() { av_channel_layout_uninit(&layout); }
+
+    bool Matches(const AVFrame& frame) const {
+        return frame.format == format && frame.sample_rate == rate &&
+               av_channel_layout_compare(&frame.ch_layout, &layout) == 0;
+    }
+    bool Take(const AVFrame& frame) {
+        av_channel_layout_uninit(&layout);
+        format = frame.format;
+        rate = frame.sample_rate;
+        return av_channel_layout_copy(&layout, &frame.ch_layout) >= 0;
+    }
+};
+
 }  // namespace
 
-AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, AudioTrack& track) {
+AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, AudioTrack& track,
+                        AudioTrack* coarse) {
     AVFormatContext* rawFormat = nullptr;
     if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) {
         return AudioStatus::OpenFailed;
@@ -90,7 +212,7 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
             break;
         }
     }
-    if (needVideo && !hasVideo) {
+    if (request.needVideo && !hasVideo) {
         return AudioStatus::NoVideo;
     }
     AVStream* stream = format->streams[audioIndex];
@@ -120,10 +242,28 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
         return AudioStatus::DecodeFailed;
     }
 
+    std::vector<float> kept;
+    std::vector<float> coarseSamples;
+    if (coarse && format->duration > 0) {
+        // Grown by doubling, an hour's coarse sound would briefly take three times its size.
+        const double seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
+        coarseSamples.reserve(
+            static_cast<size_t>(std::min(seconds, 86400.0) * request.coarseRate * 1.01) + 4096);
+    }
+    SoundCollector collector(request, kept, coarse ? &coarseSamples : nullptr);
+    if (!collector.Open()) {
+        return AudioStatus::DecodeFailed;
+    }
     ResamplerPtr resampler;
-    bool started = false;
-    std::vector<float> samples;
+    SoundFormat resampled;
+    std::vector<float> piece;
     double start = 0.0;
+    // Takes what the resampler has made so far.
+    auto deliver = [&]() {
+        const bool put = collector.Put(piece.data(), static_cast<std::int64_t>(piece.size()));
+        piece.clear();
+        return put;
+    };
     auto drain = [&]() {
         for (;;) {
             const int result = avcodec_receive_frame(decoder.get(), frame.get());
@@ -133,24 +273,37 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
             if (result < 0) {
                 return false;
             }
-            if (!started) {
-                // Later frames are taken as contiguous: the sample count is the clock.
-                std::int64_t first = frame->best_effort_timestamp;
-                if (first == AV_NOPTS_VALUE) {
-                    first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+            // Frames are taken as contiguous, the sample count being the clock, until the
+            // sound changes its rate, format or channels: a new piece starts at its own time.
+            std::int64_t time = frame->best_effort_timestamp;
+            if (!resampler) {
+                if (time == AV_NOPTS_VALUE) {
+                    time = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
                 }
-                start = Seconds(first, stream->time_base);
-                resampler =
-                    MakeResampler(frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
-                                  frame->sample_rate, rate);
-                if (!resampler) {
+                start = Seconds(time, stream->time_base);
+            } else if (!resampled.Matches(*frame)) {
+                if (!Convert(resampler.get(), nullptr, 0, piece) || !deliver()) {
                     return false;
                 }
-                started = true;
+                if (time != AV_NOPTS_VALUE &&
+                    !collector.MoveTo(
+                        std::llround((Seconds(time, stream->time_base) - start) * request.rate))) {
+                    return false;
+                }
+                resampler.reset();
+            }
+            if (!resampler) {
+                resampler =
+                    MakeResampler(frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                  frame->sample_rate, request.rate);
+                if (!resampler || !resampled.Take(*frame)) {
+                    return false;
+                }
             }
             const bool converted =
                 Convert(resampler.get(), const_cast<const std::uint8_t**>(frame->extended_data),
-                        frame->nb_samples, samples);
+                        frame->nb_samples, piece) &&
+                deliver();
             av_frame_unref(frame.get());
             if (!converted) {
                 return false;
@@ -173,12 +326,22 @@ AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, Audio
         }
     }
     avcodec_send_packet(decoder.get(), nullptr);
-    if (!drain() || (resampler && !Convert(resampler.get(), nullptr, 0, samples))) {
+    if (!drain() || (resampler && (!Convert(resampler.get(), nullptr, 0, piece) || !deliver())) ||
+        !collector.Finish()) {
         return AudioStatus::DecodeFailed;
     }
-    track.samples = std::move(samples);
-    track.rate = rate;
+    track.samples = std::move(kept);
+    track.rate = request.rate;
     track.start = start - origin;
+    track.length = collector.Count();
+    track.first = std::clamp<std::int64_t>(request.keepFrom, 0, track.length);
+    if (coarse) {
+        coarse->samples = std::move(coarseSamples);
+        coarse->rate = request.coarseRate;
+        coarse->start = track.start;
+        coarse->first = 0;
+        coarse->length = static_cast<std::int64_t>(coarse->samples.size());
+    }
     return AudioStatus::Ok;
 }
 
@@ -191,14 +354,16 @@ bool Resample(const AudioTrack& in, int rate, AudioTrack& out) {
     std::vector<float> samples;
     samples.reserve(static_cast<size_t>(static_cast<double>(in.samples.size()) * rate / in.rate) +
                     64);
-    const std::uint8_t* input = reinterpret_cast<const std::uint8_t*>(in.samples.data());
-    if (!Convert(resampler.get(), &input, static_cast<int>(in.samples.size()), samples) ||
+    if (!ConvertMono(resampler.get(), in.samples.data(),
+                     static_cast<std::int64_t>(in.samples.size()), samples) ||
         !Convert(resampler.get(), nullptr, 0, samples)) {
         return false;
     }
     out.samples = std::move(samples);
     out.rate = rate;
     out.start = in.start;
+    out.first = 0;
+    out.length = static_cast<std::int64_t>(out.samples.size());
     return true;
 }
 

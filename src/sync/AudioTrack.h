@@ -1,17 +1,24 @@
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 namespace zorvo {
 
 // One file's sound, mixed to mono and resampled to one rate, placed on the file's own clock.
+// It may hold only a stretch of the whole sound.
 struct AudioTrack {
     std::vector<float> samples;
     int rate = 0;
-    // Time of samples[0] in seconds, counted from the file's first video picture (the moment a
-    // capture calls frame 0), or from the file's start when it has no video.
+    // Time of the whole sound's first sample in seconds, counted from the file's first video
+    // picture (the moment a capture calls frame 0), or from the file's start when it has no
+    // video.
     double start = 0.0;
+    // Index of samples[0] in the whole sound, and the whole sound's length in samples.
+    std::int64_t first = 0;
+    std::int64_t length = 0;
 };
 
 enum class AudioStatus {
@@ -22,9 +29,23 @@ enum class AudioStatus {
     DecodeFailed,  // the decoder or resampler refused
 };
 
-// Decodes the first audio stream of `path` to mono float samples at `rate`. With `needVideo`
-// the file must have a video stream, whose first picture is then the zero of `start`.
-AudioStatus DecodeAudio(const std::string& path, int rate, bool needVideo, AudioTrack& track);
+// What one pass over a file's sound keeps.
+struct AudioRequest {
+    int rate = 48000;
+    // The file must have a video stream, whose first picture is then the zero of `start`.
+    bool needVideo = false;
+    // The stretch [keepFrom, keepTo) of the sound at `rate` that the track holds.
+    std::int64_t keepFrom = 0;
+    std::int64_t keepTo = std::numeric_limits<std::int64_t>::max();
+    // When not 0, the whole sound is also given at this lower rate, made from the samples at
+    // `rate` as `Resample` would make it.
+    int coarseRate = 0;
+};
+
+// Decodes the first audio stream of `path` to mono float samples. A change of sample rate,
+// format or channel layout in the stream starts a new piece, placed at its own time.
+AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, AudioTrack& track,
+                        AudioTrack* coarse = nullptr);
 
 // The same sound at another rate, aligned sample for sample at time 0. False when the
 // resampler refuses.

@@ -202,7 +202,7 @@ bool Spectrum::Compute(const float* samples, size_t count, size_t length) {
     return true;
 }
 
-bool Correlation::Coarse(const Spectrum& camera, size_t cameraCount, const Spectrum& song,
+bool Correlation::Coarse(Spectrum& camera, size_t cameraCount, const Spectrum& song,
                          size_t songCount, size_t minOverlap, CorrelationPeak& match) {
     const size_t length = song.Length();
     if (length == 0 || camera.Length() != length || cameraCount + songCount > length) {
@@ -212,12 +212,11 @@ bool Correlation::Coarse(const Spectrum& camera, size_t cameraCount, const Spect
     if (minOverlap == 0) {
         return false;
     }
-    AvArray<std::complex<float>> cross = Allocate<std::complex<float>>(length);
-    if (!cross) {
-        return false;
-    }
+    // The cross spectrum takes the camera's place: an hour's transform is 64 MiB.
+    auto cross = std::move(camera.m_bins);
+    camera.m_length = 0;
     for (size_t k = 0; k < length; ++k) {
-        cross[k] = camera.Bins()[k] * std::conj(song.Bins()[k]);
+        cross[k] *= std::conj(song.Bins()[k]);
     }
     WeightByPhase(cross.get(), length);
     if (!InverseTransform(cross.get(), length)) {

@@ -38,9 +38,10 @@ struct CorrelationPeak {
 class Correlation {
   public:
     // Searches every lag at which camera and song overlap by at least `minOverlap` samples.
-    // The camera's spectrum must have the song's length, which covers both signals.
-    static bool Coarse(const Spectrum& camera, size_t cameraCount, const Spectrum& song,
-                       size_t songCount, size_t minOverlap, CorrelationPeak& match);
+    // The camera's spectrum must have the song's length, which covers both signals; it is used
+    // up (the cross spectrum is made in its place).
+    static bool Coarse(Spectrum& camera, size_t cameraCount, const Spectrum& song, size_t songCount,
+                       size_t minOverlap, CorrelationPeak& match);
 
     // Refines a lag within +-`reach` samples, from windows spread over the overlap whose cross
     // spectra are summed before weighting; the peak is interpolated between samples.

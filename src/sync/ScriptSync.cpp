@@ -1,33 +1,19 @@
 #include "sync/ScriptSync.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "common/LogChannel.h"
 #include "script/Script.h"
 #include "sync/ScriptRewrite.h"
 
 namespace zorvo {
 
-namespace {
-
-// The whole file, also what follows a NUL byte: reading ignores it, rewriting keeps it.
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (!file || !(bytes << file.rdbuf())) {
-        return false;
-    }
-    text = bytes.str();
-    return true;
-}
-
-}  // namespace
-
 bool FindScriptOffsets(const std::string& scriptPath,
                        const std::function<void(const SyncResult&)>& finished,
-                       std::vector<SyncResult>& results) {
+                       std::vector<SyncResult>& results, std::string& scriptText) {
     PostLog("* Parsing script...\n");
+    // Kept from before the reading, so that a change made meanwhile refuses the rewrite.
+    if (!ReadScriptBytes(scriptPath, scriptText)) {
+        scriptText.clear();
+    }
     CScript script(scriptPath);
     if (!script.Load()) {
         PostLog("Error (Project): Failed to parse script.\n");
@@ -75,20 +61,20 @@ bool EveryCameraMatched(const std::vector<SyncResult>& results) {
     return true;
 }
 
-bool WriteOffsets(const std::string& scriptPath, const std::vector<SyncResult>& results) {
+bool WriteOffsets(const std::string& scriptPath, const std::string& scriptText,
+                  const std::vector<SyncResult>& results) {
     std::vector<SyncEdit> edits;
     for (const SyncResult& result : results) {
         if (result.outcome == SyncOutcome::Matched) {
             edits.push_back(EditForOffset(result.id, result.offsetMs));
         }
     }
-    std::string text;
     std::string rewritten;
-    if (!ReadWholeFile(scriptPath, text) || !RewriteSyncArguments(text, edits, rewritten)) {
+    if (!RewriteSyncArguments(scriptText, edits, rewritten)) {
         PostLog("Error (Sync): Failed to write the offsets.\n");
         return false;
     }
-    if (rewritten != text && !ReplaceFileContent(scriptPath, rewritten)) {
+    if (rewritten != scriptText && !ReplaceFileContent(scriptPath, rewritten, scriptText)) {
         PostLog("Error (Sync): Failed to write the offsets.\n");
         return false;
     }

@@ -49,9 +49,21 @@ const char* FlipItemText(int item) {
     return item >= 0 && item < 3 ? kFlipItems[item] : kFlipItems[0];
 }
 
+std::string SnippetId(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    std::string id = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    id = id.substr(0, id.find('.'));
+    for (char& c : id) {
+        const bool word =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        c = word ? c : '_';
+    }
+    return id.empty() ? "cam" : id;
+}
+
 std::string FormatAdjustmentSnippet(const std::string& path, const AdjustmentPositions& positions) {
     const AdjustmentValues v = ValuesOf(positions);
-    std::string text = "input( \"\", \"" + path + "\" ) {\n";
+    std::string text = "input( \"" + SnippetId(path) + "\", \"" + path + "\" ) {\n";
     text += "\tcolor_balance( " + Fixed2(v.colorBalanceCR) + ", " + Fixed2(v.colorBalanceMG) +
             ", " + Fixed2(v.colorBalanceYB) + " );\n";
     text += "\tbrightness( " + Fixed2(v.brightness) + " );\n";
@@ -61,6 +73,13 @@ std::string FormatAdjustmentSnippet(const std::string& path, const AdjustmentPos
     text += "\tvertical_flip( " + std::string(FlipItemText(positions.flipItem)) + " );\n";
     text += "}";
     return text;
+}
+
+std::string SliderValueText(const AdjustmentPositions& positions, int slider) {
+    const AdjustmentValues v = ValuesOf(positions);
+    const float values[] = {v.colorBalanceCR, v.colorBalanceMG, v.colorBalanceYB,
+                            v.brightness,     v.contrast,       v.saturation};
+    return slider >= 0 && slider < 6 ? Fixed2(values[slider]) : std::to_string(v.noiseLevel);
 }
 
 int SliderPosition(double value) {

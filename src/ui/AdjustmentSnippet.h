@@ -34,9 +34,17 @@ AdjustmentValues ValuesOf(const AdjustmentPositions& positions);
 // The flip item's text as the script writes it.
 const char* FlipItemText(int item);
 
-// One `input` statement with the six adjustment statements for the positions: an empty id, the
+// The id a snippet gives its input: the video's file name up to its first dot, every character
+// that is not a letter or digit made '_' ("cam" when there is none).
+std::string SnippetId(const std::string& path);
+
+// One `input` statement with the six adjustment statements for the positions: the id above, the
 // path as it is, and no line break after the closing brace.
 std::string FormatAdjustmentSnippet(const std::string& path, const AdjustmentPositions& positions);
+
+// The value a slider (0 ... 5 as in the snippet, 6 noise reduction) stands at, as the snippet
+// writes it.
+std::string SliderValueText(const AdjustmentPositions& positions, int slider);
 
 // What the adjustment statements of a pasted text set. Absent parts change nothing.
 struct PastedAdjustments {

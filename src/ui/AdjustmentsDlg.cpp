@@ -2,7 +2,6 @@
 
 #include <QClipboard>
 #include <QFile>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -14,6 +13,7 @@
 
 #include "capture/ImageAdjustments.h"
 #include "ui/DialogUnits.h"
+#include "ui/FileDialogs.h"
 
 namespace zorvo {
 
@@ -43,7 +43,7 @@ constexpr Placement kLabels[] = {
     {"contrast", 18, 144, 54},
     {"saturation", 18, 168, 54},
     {"noise reduction", 133, 203, 183},
-    {"vertical flip", 288, 203, 326},
+    {"vertical flip", 310, 203, 366},
 };
 
 struct SliderPlacement {
@@ -57,7 +57,10 @@ constexpr SliderPlacement kSliders[] = {
     {"noiseReduction", 183, 195},
 };
 
-const char* const kVideoFilter = "Video Files (*.mov *.mpg *.avi);;All Files (*)";
+// Where each slider's value shows: a column right of the colour sliders' labels, and after the
+// noise-reduction slider. The preview and the controls right of it moved 26 units for them.
+constexpr int kValueX[] = {172, 172, 172, 172, 172, 172, 280};
+constexpr int kShift = 26;
 
 }  // namespace
 
@@ -66,14 +69,14 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Zorvo - Adjustments"));
     const DialogUnits units(font());
-    setFixedSize(units.X(464), units.Y(226));
+    setFixedSize(units.X(464 + kShift), units.Y(226));
 
     m_colorBalanceGroup.setParent(this);
     m_colorBalanceGroup.setTitle(QStringLiteral("color balance"));
-    m_colorBalanceGroup.setGeometry(units.Rect(7, 7, 173, 89));
+    m_colorBalanceGroup.setGeometry(units.Rect(7, 7, 173 + kShift, 89));
     m_toneGroup.setParent(this);
     m_toneGroup.setTitle(QStringLiteral("brightness / contrast / saturation"));
-    m_toneGroup.setGeometry(units.Rect(6, 102, 173, 89));
+    m_toneGroup.setGeometry(units.Rect(6, 102, 173 + kShift, 89));
 
     for (size_t i = 0; i < m_sliders.size(); ++i) {
         QSlider& slider = m_sliders[i];
@@ -88,13 +91,22 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
         slider.setTickInterval(50);
         slider.setValue(i == kNoise ? 0 : 50);
         connect(&slider, &QSlider::valueChanged, this, [this] { CopySnippet(); });
+        QLabel& value = m_values[i];
+        value.setParent(this);
+        value.setObjectName(QString::fromLatin1(kSliders[i].name) + QStringLiteral("Value"));
+        const QRect valueRect = units.Rect(kValueX[i], kSliders[i].y + 6, 24, 9);
+        value.setGeometry(valueRect.x(), valueRect.y(), valueRect.width(),
+                          std::max(valueRect.height(), value.sizeHint().height()));
+        value.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Set by hand or by a paste, the slider shows what the script will read.
+        connect(&slider, &QSlider::valueChanged, this, [this] { ShowValues(); });
     }
 
     m_flip.setParent(this);
     m_flip.setObjectName(QStringLiteral("verticalFlip"));
     m_flip.addItems({QStringLiteral("auto"), QStringLiteral("true"), QStringLiteral("false")});
     m_flip.setCurrentIndex(0);
-    const QRect flipRect = units.Rect(326, 202, 47, 41);
+    const QRect flipRect = units.Rect(366, 202, 47, 41);
     m_flip.setGeometry(flipRect.x(), flipRect.y(), flipRect.width(), m_flip.sizeHint().height());
     connect(&m_flip, &QComboBox::activated, this, [this] { CopySnippet(); });
     // The combo box keeps letter keys for its own search; the paste key must still reach us.
@@ -103,7 +115,7 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
     // Only marks the preview area.
     m_placeholder.setParent(this);
     m_placeholder.setText(QStringLiteral("Dummy"));
-    m_placeholder.setGeometry(units.Rect(184, 10, 273, 182));
+    m_placeholder.setGeometry(units.Rect(184 + kShift, 10, 273, 182));
     m_placeholder.setEnabled(false);
     m_placeholder.hide();
     m_previewRect = m_placeholder.geometry();
@@ -118,7 +130,7 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
     m_close.setParent(this);
     m_close.setObjectName(QStringLiteral("close"));
     m_close.setText(QStringLiteral("Close"));
-    m_close.setGeometry(units.Rect(407, 205, 50, 14));
+    m_close.setGeometry(units.Rect(407 + kShift, 205, 50, 14));
     connect(&m_close, &QPushButton::clicked, this, &QDialog::accept);
 
     for (size_t i = 0; i < m_labels.size(); ++i) {
@@ -131,6 +143,7 @@ CAdjustmentsDlg::CAdjustmentsDlg(QWidget* owner)
                    units.Y(at.y));
     }
 
+    ShowValues();
     m_preview = QImage(m_previewRect.size(), QImage::Format_RGB32);
     m_preview.fill(kIdleGrey);
 
@@ -174,6 +187,15 @@ void CAdjustmentsDlg::ApplyPositions(const AdjustmentPositions& p) {
     m_sliders[kSaturation].setValue(p.saturation);
     m_sliders[kNoise].setValue(p.noiseReduction);
     m_flip.setCurrentIndex(p.flipItem);
+    ShowValues();
+}
+
+void CAdjustmentsDlg::ShowValues() {
+    const AdjustmentPositions positions = Positions();
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        m_values[i].setText(
+            QString::fromStdString(SliderValueText(positions, static_cast<int>(i))));
+    }
 }
 
 void CAdjustmentsDlg::CopySnippet() {
@@ -238,8 +260,7 @@ void CAdjustmentsDlg::OnLoadVideo() {
 }
 
 QString CAdjustmentsDlg::ChooseVideoFile() {
-    return QFileDialog::getOpenFileName(this, QString(), QString(),
-                                        QString::fromLatin1(kVideoFilter));
+    return ChooseFile(this, FileKind::Video);
 }
 
 void CAdjustmentsDlg::ReportCaptureFailure() {

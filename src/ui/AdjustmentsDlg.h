@@ -61,6 +61,7 @@ class CAdjustmentsDlg : public QDialog, public CExtract {
     void OnLoadVideo();
     void ApplyPositions(const AdjustmentPositions& positions);
     void RenderPreview();
+    void ShowValues();
 
     // Declared first so that they lie beneath the controls drawn on them.
     QGroupBox m_colorBalanceGroup;
@@ -71,6 +72,7 @@ class CAdjustmentsDlg : public QDialog, public CExtract {
     QPushButton m_loadVideo;
     QPushButton m_close;
     std::array<QLabel, 11> m_labels;
+    std::array<QLabel, 7> m_values;  // what each slider stands for
 
     QImage m_preview;  // the picture shown in the preview area, rows top-down
     QTimer m_timer;

@@ -130,4 +130,9 @@ void Relayout(std::vector<CCtrlAuto>& list, std::int32_t width, std::int32_t hei
     }
 }
 
+void AnchoredPanel::resizeEvent(QResizeEvent* event) {
+    Relayout(anchors, width(), height());
+    QWidget::resizeEvent(event);
+}
+
 }  // namespace zorvo

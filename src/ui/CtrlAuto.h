@@ -1,11 +1,10 @@
 #pragma once
 
+#include <QWidget>
 #include <cstdint>
 #include <vector>
 
 #include "common/Rect.h"
-
-class QWidget;
 
 namespace zorvo {
 
@@ -35,5 +34,14 @@ void RecordInitial(const QWidget& parent, CCtrlAuto& record);
 // controls are pushed down and right until none reaches into the controls that lay above it
 // or to its left when the window first appeared.
 void Relayout(std::vector<CCtrlAuto>& list, std::int32_t width, std::int32_t height);
+
+// A widget whose children follow its size by their records.
+class AnchoredPanel : public QWidget {
+  public:
+    std::vector<CCtrlAuto> anchors;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
 
 }  // namespace zorvo

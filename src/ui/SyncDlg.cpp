@@ -38,10 +38,12 @@ QTableWidgetItem* Item(const QString& text, Qt::Alignment alignment) {
 
 }  // namespace
 
-CSyncDlg::CSyncDlg(QWidget* owner, std::string scriptPath, std::vector<SyncResult> results)
+CSyncDlg::CSyncDlg(QWidget* owner, std::string scriptPath, std::string scriptText,
+                   std::vector<SyncResult> results)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint),
       m_scriptPath(std::move(scriptPath)),
+      m_scriptText(std::move(scriptText)),
       m_results(std::move(results)) {
     setWindowTitle(QStringLiteral("Zorvo - Auto-sync"));
     const DialogUnits units(font());
@@ -114,7 +116,7 @@ QString CSyncDlg::Cell(int row, int column) const {
 }
 
 void CSyncDlg::OnWrite() {
-    if (WriteOffsets(m_scriptPath, m_results)) {
+    if (WriteOffsets(m_scriptPath, m_scriptText, m_results)) {
         accept();
     } else {
         ReportWriteFailure();

@@ -16,7 +16,9 @@ class CSyncDlg : public QDialog {
     Q_OBJECT
 
   public:
-    CSyncDlg(QWidget* owner, std::string scriptPath, std::vector<SyncResult> results);
+    // `scriptText`: the script as the results were found with it.
+    CSyncDlg(QWidget* owner, std::string scriptPath, std::string scriptText,
+             std::vector<SyncResult> results);
 
     // The text of one cell: input, offset, confidence, what is written or why nothing is.
     QString Cell(int row, int column) const;
@@ -33,6 +35,7 @@ class CSyncDlg : public QDialog {
     QPushButton m_write;
     QPushButton m_cancel;
     std::string m_scriptPath;
+    std::string m_scriptText;
     std::vector<SyncResult> m_results;
 };
 

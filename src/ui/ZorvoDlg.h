@@ -3,10 +3,14 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRect>
+#include <QSplitter>
+#include <QToolButton>
+#include <QTreeWidget>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -19,6 +23,7 @@
 #include "ui/CtrlAuto.h"
 #include "ui/LogEventQueue.h"
 #include "ui/OutputDlg.h"
+#include "ui/ScriptWatch.h"
 #include "ui/ThreadNotifier.h"
 
 namespace zorvo {
@@ -26,9 +31,15 @@ namespace zorvo {
 class CProject;
 class CStoryboardDlg;
 
-// The main window: starts builds, shows their log, progress and remaining time, keeps the output
-// preview docked to its right edge, opens the Adjustments dialog, syncs a script's cameras and
-// shows its storyboard. It is the receiving end of the log channel for as long as it exists.
+// The main window: opens a script and follows it on disk, lists what its check finds, starts
+// builds, shows their log, progress and remaining time, keeps the output preview docked to its
+// right edge, opens the Adjustments dialog, syncs a script's cameras and shows its storyboard.
+// It is the receiving end of the log channel for as long as it exists.
+//
+// Layout, top to bottom: the session row (Open, Edit, the status line); a large area with room
+// for a preview on the left and the Problems list on its right; room for a timeline across the
+// whole width; the build's log, progress bars and buttons, which follow their panel's size by
+// their anchoring records.
 class CZorvoDlg : public QDialog {
     Q_OBJECT
 
@@ -40,6 +51,20 @@ class CZorvoDlg : public QDialog {
     // Stops a running build (the file written so far stays valid) and waits for a running sync
     // before anything goes away.
     ~CZorvoDlg() override;
+
+    // Makes `scriptPath` the open script: its name in the title, followed on disk, checked for
+    // problems. Renders nothing.
+    void OpenScript(const QString& scriptPath);
+    QString ScriptPath() const { return m_scriptPath; }
+    // What the open script's last check found.
+    const std::vector<ScriptProblem>& Problems() const { return m_problemList; }
+    // Looks at the open script on disk now, as the file watcher and the poll timer do.
+    void PollScript() { m_follower.Poll(); }
+
+    // Places a timeline across the whole width below the preview area and a preview at the top
+    // left, beside the Problems list. The window's splitters become their parents. Either may be
+    // null.
+    void SetStudioWidgets(QWidget* timeline, QWidget* preview);
 
     // What the Build button does once a script has been chosen.
     void StartBuild(const QString& scriptPath);
@@ -57,6 +82,14 @@ class CZorvoDlg : public QDialog {
     COutputDlg* OutputDialog() const { return m_outputDialog.get(); }
     CStoryboardDlg* StoryboardWindow() const { return m_storyboardWindow.get(); }
 
+  signals:
+    // A script has been opened: views of it start afresh.
+    void ScriptOpened(const QString& path);
+    // The open script changed on disk and has been re-read: views keep their place.
+    void ScriptReloaded(const QString& path);
+    // The Problems list shows the check of the script as it is now.
+    void ProblemsChecked();
+
   public slots:
     // Ends the window as its close box does: a running build is stopped and waited for.
     void reject() override;
@@ -64,15 +97,29 @@ class CZorvoDlg : public QDialog {
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
     // One message of the log channel, on the window's thread.
     virtual void OnLogMessage(const LogMessage& message);
-    // The file dialog of Build; empty when cancelled.
+    // The file dialog of Open (and of Build with no script open); empty when cancelled.
     virtual QString ChooseScriptFile();
+    // Opens the script in the user's editor, at `line` when > 0.
+    virtual void EditScript(int line);
     // The results of a sync that read its script, for the user to write or not.
     virtual void ShowSyncResults(const std::string& scriptPath, std::vector<SyncResult> results);
 
   private:
+    // The open script, or the one the user picks (which then is open); empty when cancelled.
+    QString ActionScript();
+    void OnOpen();
+    void ScriptChanged();
+    void ShowProblems(const CheckReport& report);
+    void UpdateRecent(const QString& openedPath);
+    QString PlainTitle() const;
+    // The status line: a failure in the error colour, kept until the next action.
+    void ClearStatus();
+    void ShowFailure(const QString& action);
     void OnBuild();
     void OnAdjustments();
     void OnAutoSync();
@@ -85,7 +132,17 @@ class CZorvoDlg : public QDialog {
     void AppendLog(const std::string& text);
     void DockOutput();
 
-    // Controls, in the order of their tab stops.
+    // Declared before the widgets they hold, which so go first.
+    QSplitter m_split;  // upper area / timeline / build panel
+    QSplitter m_upper;  // preview | Problems
+    AnchoredPanel m_panel;
+    // The session row and the Problems list.
+    QToolButton m_open;
+    QMenu m_recentMenu;
+    QPushButton m_edit;
+    QLabel m_statusLine;
+    QTreeWidget m_problems;
+    // The build's controls, in the order of their tab stops, on a panel of their own.
     QPlainTextEdit m_log;
     QProgressBar m_upperBar;
     QProgressBar m_lowerBar;
@@ -96,18 +153,25 @@ class CZorvoDlg : public QDialog {
     QLineEdit m_remaining;
     QPushButton m_build;
 
-    std::vector<CCtrlAuto> m_anchors;
     QRect m_initialClientRect;
     bool m_ignoreMessages = false;
     // A build finished while its messages were dropped; it is cleaned up once they flow again.
     bool m_finishDropped = false;
     // The same for a sync, which waits for the Adjustments dialog to close before it shows.
     bool m_syncFinishDropped = false;
+    // The log texts of the running action, for the status line should it fail.
+    std::string m_actionLog;
+
+    QString m_scriptPath;
+    std::vector<ScriptProblem> m_problemList;
+    ScriptFollower m_follower;
+    ProblemChecker m_checker;
 
     // Written by the sync thread, read after it has been joined.
     std::string m_syncScript;
     bool m_syncRead = false;
     std::vector<SyncResult> m_syncResults;
+    std::string m_syncText;  // the script as the sync read it
     std::atomic<size_t> m_syncCamerasDone{0};
     ThreadNotifier m_syncNotifier;
     std::thread m_syncThread;

@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QFile>
-#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +13,19 @@ namespace {
 constexpr const char* kUsage =
     "Usage: zorvo-gui [SCRIPT]\n"
     "\n"
-    "The desktop program of Zorvo: Build renders a script with a live preview, Adjustments\n"
-    "tunes the colours of one input. With SCRIPT the window opens and builds it at once.\n"
+    "The desktop program of Zorvo. With SCRIPT the window opens it (nothing is rendered\n"
+    "until you press Build). The window's commands:\n"
+    "\n"
+    "  Open... (Ctrl+O)  open a script; its arrow lists the last five; or drop a script on\n"
+    "                    the window. The open script is followed: saved changes are re-read\n"
+    "                    and checked at once\n"
+    "  Edit              open the script in $VISUAL, $EDITOR or the desktop's editor\n"
+    "  Problems          what the check finds (errors, media, warnings) with line and\n"
+    "                    column; double-click one to edit the script at that line\n"
+    "  Build             render the open script, with a live preview\n"
+    "  Auto-sync         find each camera's offset from its sound and offer to write it\n"
+    "  Storyboard        a contact sheet of every block, to look at or save as PNG\n"
+    "  Adjustments       tune the colours of one video and copy its input statement\n"
     "\n"
     "  --help      show this help\n"
     "  --version   show the version\n"
@@ -55,7 +65,7 @@ int main(int argc, char** argv) {
     window.show();
     if (script) {
         const QString path = QFile::decodeName(script);
-        QTimer::singleShot(0, &window, [&window, path] { window.StartBuild(path); });
+        window.OpenScript(path);
     }
     return app.exec();
 }

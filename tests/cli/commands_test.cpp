@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
@@ -117,11 +119,15 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "{dir}/C:\\clips\\cam2.mov).\n"
                 "Error (Project): Failed to check media.\n"},
         {"warning only", check,
-         "output( a, 64, 48, Bicubic ) input( c, cam.avi ) { }\n"
+         "output( a, 64, 48, Bicubic ) input( c, cam.avi ) { brightness( 0,1 ) }\n"
          "marker( 1, 1fullscreen ) { tempo( 90 ) signature( 3, 4 ) display( c ) }\nmarker( 2 ) { }",
          0,
          head + "Warning (Script): Unknown interpolation type 'Bicubic'. defaulting on "
                 "'fast_bilinear'\n"
+                "Warning (Script): Did you mean 'bicubic'?\n"
+                "Warning (Script): Too many arguments for 'brightness': it takes 1, found 2; "
+                "decimals take a point, not a comma.\n"
+                "Warning (Script): at line 1, column 52: 'brightness( 0,1 ) }'.\n"
                 "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
                 "fps).\n"},
         {"parse failure", check, "output( a, 64 )", 1, parseFailure},
@@ -138,8 +144,7 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         {"missing script", "check /nonexistent/script.txt", "", 1,
          head + "Error (Script): Failed to open script file.\n"
                 "Error (Script): file '/nonexistent/script.txt': No such file or directory.\n"
-                "Error (Project): Failed to parse script.\n",
-         "zorvo: cannot read '/nonexistent/script.txt': No such file or directory\n"},
+                "Error (Project): Failed to parse script.\n"},
         // A folder given as the script ends the same way instead of waiting forever.
         {"render a folder", "render {dir}/", "", 1,
          head + "Error (Script): Failed to open script file.\n"
@@ -168,6 +173,12 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
               "(block at 00:00.00 of the song; file {dir}/cam.avi)"),
+        // An overlay of no input stops the render before it creates anything.
+        {"render: unknown overlay", "render {dir}/script.txt",
+         out + cam + "overlay( vgn, 50 ) { }\n" + span, 1,
+         head + "Error (Project): Overlay 'vgn' is not an input or a group.\n"
+                "Error (Project): Failed to check media.\n"
+                "Error (Project): Failed to build project.\n"},
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
     };
@@ -218,7 +229,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
          test::kTypicalScript,
          "--blocks ",
          {"{dir}/script.txt: 720x576, 3 marker(s), 00:24.000 (600 frames at 25 fps)\n",
-          "markers 1 to 9: 00:00.000 to 00:16.000, 120 bpm 4/4, 1left_1right, separator 4, "
+          "measures 1 to 9: 00:00.000 to 00:16.000, 120 bpm 4/4, 1left_1right, separator 4, "
           "effect none\n",
           "  32 block(s) of 500.000 ms, frames 0 to 399 (400)\n",
           "  area 1: cam1, each_measure, every 2000.000 ms\n",
@@ -228,7 +239,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "  block 5: 00:02.000, frames 50 to 61 (12): cam1 from 00:03.200, cam1 from 00:03.200\n",
           "  block 32: 00:15.500, frames 387 to 399 (13): cam1 from 00:16.700, cam2 from "
           "00:15.500\n",
-          "markers 9 to 13: 00:16.000 to 00:24.000, 120 bpm 4/4, 1fullscreen, separator 4, "
+          "measures 9 to 13: 00:16.000 to 00:24.000, 120 bpm 4/4, 1fullscreen, separator 4, "
           "effect fade_out\n",
           "  1 block(s) of 8000.000 ms, frames 400 to 599 (200)\n",
           "  area 1: cam2, none, every 8000.000 ms\n",
@@ -244,10 +255,10 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
          "--blocks ",
          {": 64x48, 4 marker(s), 00:22.500 (562 frames at 25 fps)\n",
           "range: measures 5 to 9 (spans before it are skipped)\n",
-          "markers 1 to 5 (skipped): 00:00.000 to 00:07.500, 128 bpm 4/4, 1fullscreen, "
+          "measures 1 to 5 (skipped): 00:00.000 to 00:07.500, 128 bpm 4/4, 1fullscreen, "
           "separator 0, effect none\n",
           "  16 block(s) of 468.750 ms, frames 0 to 186 (187)\n",
-          "markers 5 to 9: 00:07.500 to 00:15.000, 128 bpm 4/4, 1fullscreen, separator 0, "
+          "measures 5 to 9: 00:07.500 to 00:15.000, 128 bpm 4/4, 1fullscreen, separator 0, "
           "effect none\n",
           "  16 block(s) of 468.750 ms, frames 187 to 374 (188)\n",
           "  area 1: g, each_beat, every 468.750 ms\n",
@@ -255,7 +266,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
           "  block 2: 00:07.969, frames 199 to 209 (11): b from 00:07.768\n",
           "  block 16: 00:14.531, frames 363 to 374 (12): b from 00:14.331\n",
           "ends at measure 9 (range end)\n"},
-         {"  block 1: 00:00.000", "markers 9 to 13"}},
+         {"  block 1: 00:00.000", "measures 9 to 13"}},
         {"range as JSON",
          kRange,
          "--json ",
@@ -293,6 +304,81 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
             EXPECT_EQ(run.out.find(text), std::string::npos) << c.name << ": " << text;
         }
     }
+}
+
+// Each area of every layout shows its own colour: the plan's rectangles (rows from the top), in
+// area order, must be where the render puts them, and read top row first, left to right.
+TEST(PlanCommand, AreaRectanglesAreWhereTheRenderDrawsThem) {
+    const std::vector<std::string> layouts = {
+        "1fullscreen",  "1left_1right", "1top_1bottom", "1left_2right", "2left_1right",
+        "1top_2bottom", "2top_1bottom", "2top_2bottom", "1top_3bottom", "3top_1bottom",
+        "2top_3bottom", "3top_2bottom", "3top_3bottom"};
+    const std::vector<std::string> colours = {"ff0000", "00ff00", "0000ff",
+                                              "ffff00", "ff00ff", "00ffff"};
+    test::TempDir dir;
+    std::string script = "output( out.avi, 101, 61 )\n";
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const std::string file = dir.File("c" + std::to_string(i) + ".mkv");
+        ASSERT_EQ(test::RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                    "color=c=0x" + colours[i] + ":s=32x24:r=25:d=4", "-c:v", "ffv1",
+                                    file})
+                      .status,
+                  0);
+        script += "input( c" + std::to_string(i) + ", " + file + " ) { }\n";
+    }
+    for (size_t l = 0; l < layouts.size(); ++l) {  // a measure of one beat: 250 ms each
+        script += "marker( " + std::to_string(l + 1) + ", " + layouts[l] +
+                  " ) { tempo( 240 ) signature( 1, 4 )";
+        // As many areas as the digits of the name add up to.
+        for (int d = 0; d < (layouts[l][0] - '0') + (layouts[l][layouts[l].find('_') + 1] - '0') *
+                                                        (layouts[l] != "1fullscreen");
+             ++d) {
+            script += " display( c" + std::to_string(d) + " )";
+        }
+        script += " }\n";
+    }
+    ASSERT_TRUE(test::WriteTextFile(dir.File("s.zorvo"), script + "marker( 14 ) { }\n"));
+    const ProgramRun plan = RunZorvo("plan --json " + dir.File("s.zorvo"));
+    ASSERT_EQ(RunZorvo("render " + dir.File("s.zorvo")).status, 0);
+    test::MediaContents video;
+    std::string error;
+    ASSERT_TRUE(test::ReadMedia(dir.File("out.avi"), video, error)) << error;
+    const std::regex spanPattern(
+        "\"layout\":\"(\\w+)\".*?\"firstFrame\":(\\d+).*?\"areas\":\\[(.*?)\\}\\]");
+    const std::regex rectPattern("\"rect\":\\[(\\d+),(\\d+),(\\d+),(\\d+)\\]");
+    size_t spans = 0;
+    for (std::sregex_iterator span(plan.out.begin(), plan.out.end(), spanPattern), end; span != end;
+         ++span, ++spans) {
+        const std::string layout = (*span)[1];
+        const auto& picture = video.pictures.at(std::stoul((*span)[2]));
+        std::vector<std::array<int, 4>> rects;  // left, top, right, bottom
+        const std::string areas = (*span)[3];
+        for (std::sregex_iterator r(areas.begin(), areas.end(), rectPattern); r != end; ++r) {
+            rects.push_back(
+                {std::stoi((*r)[1]), std::stoi((*r)[2]), std::stoi((*r)[3]), std::stoi((*r)[4])});
+            const auto& a = rects.back();
+            const auto& p = rects[rects.size() > 1 ? rects.size() - 2 : 0];
+            EXPECT_TRUE(rects.size() == 1 || a[0] >= p[2] - 1 || a[1] >= p[3]) << layout;
+        }
+        size_t wrong = 0;
+        for (int y = 0; y < 61; ++y) {
+            for (int x = 0; x < 101; ++x) {
+                int area = -1;  // a later area owns a shared column
+                for (size_t i = 0; i < rects.size(); ++i) {
+                    const auto& r = rects[i];
+                    area = x >= r[0] && x < r[2] && y >= r[1] && y < r[3] ? int(i) : area;
+                }
+                const unsigned long rgb =
+                    area < 0 ? 0x808080 : std::stoul(colours[area], nullptr, 16);
+                for (int c = 0; c < 3; ++c) {  // blue, green, red
+                    const int want = int(rgb >> (8 * c) & 0xff);
+                    wrong += std::abs(picture[size_t(y * 101 + x) * 3 + c] - want) > 40;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << layout;
+    }
+    EXPECT_EQ(spans, layouts.size());
 }
 
 }  // namespace

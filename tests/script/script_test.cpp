@@ -24,9 +24,9 @@ const std::string kMarkers = "Error (Script): Failed to parse 'markers'.\n";
 const std::string kHead = "output( a, 1, 2 ) input( cam, f ) { } group( all ) { cam }\n";
 
 // A script written to a file, loaded (and optionally validated) with every posted text kept.
-// The log keeps the described lines; the line naming the failed statement's place goes to
-// `place`. Paths read as written: the script's folder, which Load puts before relative paths,
-// is taken off again.
+// The log keeps the described lines; the line naming the failed statement's or marker's place
+// goes to `place`. Paths read as written: the script's folder, which Load puts before relative
+// paths, is taken off again.
 struct LoadedScript {
     bool loaded = false;
     bool validated = false;
@@ -47,7 +47,8 @@ LoadedScript LoadScript(const std::string& text, bool validate = false) {
         result.validated = result.script->Validate();
     }
     result.log = collector.Texts();
-    if (!result.log.empty() && result.log.back().rfind("Error (Script): at line ", 0) == 0) {
+    if (!result.log.empty() && (result.log.back().rfind("Error (Script): at line ", 0) == 0 ||
+                                result.log.back().rfind("Error (Script): marker #", 0) == 0)) {
         result.place = result.log.back();
         result.log.pop_back();
     }
@@ -90,8 +91,12 @@ TEST(Statements, OutputRangeAndDebug) {
         {"output( a.avi, wide, 480, Bicubic )",
          "a.avi|0|480||1|0 0 0",
          {"Warning (Script): Unknown interpolation type '", "Bicubic",
-          "'. defaulting on 'fast_bilinear'\n"}},
-        {kA + "output( b.avi, 3, 4 )", "a.avi|1|2||1|0 0 0", {}},
+          "'. defaulting on 'fast_bilinear'\n", "Warning (Script): Did you mean 'bicubic'?\n"}},
+        {kA + "output( b.avi, 3, 4 )",
+         "a.avi|1|2||1|0 0 0",
+         {"Warning (Script): Statement '", "output",
+          "' is not read: only the first one in the script counts.\n",
+          "Warning (Script): at line 2, column 1: 'output( b.avi, 3, 4 )'.\n"}},
         {"output( a.avi, 640 )", "", {kMalformed, kOutput}},
         {"// output( a.avi, 1, 2 )\n", "", {kOutput}},
         {"", "", {kOutput}},
@@ -103,8 +108,8 @@ TEST(Statements, OutputRangeAndDebug) {
         // A NUL byte ends the text: the statement after it is never seen.
         {kA + std::string("\0range( 1, 2 )", 14), "a.avi|1|2||1|0 0 0", {}},
         {kA + "debug( false )", "a.avi|1|2||1|0 0 1", {}},
-        // "range" inside a file name is found as the statement.
-        {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|7 9 1", {}},
+        // "range" inside a file name is not a statement.
+        {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|0 0 1", {}},
     };
     for (const Case& c : cases) {
         interpolationFlags = 77;
@@ -212,8 +217,7 @@ TEST(Marker, BodyValues) {
                    " display( cam, every_half_beat ); display( all ); resize( cam, 50 );"
                    " resize( cam, 80 ); effect( fade_in ); separator( 9 ) }\n"
                    "marker( 7, 2top_2bottom ) { effect( fade_out, ignored ) }");
-    ASSERT_TRUE(r.loaded);
-    EXPECT_TRUE(r.log.empty());
+    ASSERT_TRUE(r.loaded);  // the statements not read only warn (Warnings below)
     ASSERT_EQ(r.script->markers.size(), 2u);
     const CSMarker& m = *r.script->markers[0];
     EXPECT_EQ(m.layout, LayoutType::Left1Right1);
@@ -245,24 +249,29 @@ TEST(Statements, FailuresPostTheirChain) {
     const std::vector<std::pair<std::string, Texts>> cases = {
         {"input( cam2 ) { }", {kMalformed, inputs}},
         {"input( cam2, f,\ncenter\n) { }",
-         {"Error (SInput): Unknown input focus type '", "center\n", "'.\n", inputs}},
+         {"Error (SInput): Unknown input focus type '", "center\n", "'.\n",
+          "Error (SInput): Did you mean 'center'?\n", inputs}},
         {"input( cam2, f ) { color_balance( 0.1, 0.2 ); }",
          {kMalformed, "Error (SInput): Failed to get color balance YB.\n", inputs}},
         {"input( cam2, f ) { noise_reduction(); }",
          {kMalformed, "Error (SInput): Failed to get DNR.\n", inputs}},
         {"input( cam2, f ) { vertical_flip( TRUE ); }",
-         {"Error (SIAdjustment): Unknown flip type '", "TRUE", "'.\n", inputs}},
+         {"Error (SIAdjustment): Unknown flip type '", "TRUE", "'.\n",
+          "Error (SIAdjustment): Did you mean 'true'?\n", inputs}},
         {"marker( ) { }", {kMalformed, kMarkers}},
         {"marker( 1, fullscreen ) { }",
-         {"Error (Layout): Unknown layout type '", "fullscreen", "'.\n", kMarkers}},
+         {"Error (Layout): Unknown layout type '", "fullscreen", "'.\n",
+          "Error (Layout): Did you mean '1fullscreen'?\n", kMarkers}},
         {"marker( 1 ) { signature( 4 ) }",
          {kMalformed, "Error (SMarker): Failed to extract beat unit.\n", kMarkers}},
-        {"marker( 1 ) { effect( Fade_in ) }",
-         {"Error (SMEffect): Unknown effect type '", "Fade_in", "'.\n", kMarkers}},
+        {"marker( 1 ) { effect( sparkle ) }",
+         {"Error (SMEffect): Unknown effect type '", "sparkle", "'.\n",
+          "Error (SMEffect): Known names: none, fade_in, fade_out, strobe.\n", kMarkers}},
         {"marker( 1 ) { effect( strobe ) }",
          {kMalformed, "Error (SMarker): Failed to extract strobe effect cycle.\n", kMarkers}},
         {"marker( 1 ) { display( cam, Each_beat ) }",
-         {"Error (SMDisplay): Unknown display cycle type '", "Each_beat", "'.\n", kMarkers}},
+         {"Error (SMDisplay): Unknown display cycle type '", "Each_beat", "'.\n",
+          "Error (SMDisplay): Did you mean 'each_beat'?\n", kMarkers}},
         {"marker( 1 ) { resize( cam ) }",
          {kMalformed, "Error (SMarker): Failed to extract resize size.\n", kMarkers}},
         {"marker( 1 ) { speed( cam ) }",
@@ -423,8 +432,9 @@ TEST(Groups, ResolveDepthFirstInMemberOrderAndNameTheFailingMember) {
         EXPECT_EQ(Ids(list), c.inputs) << c.id;
         EXPECT_EQ(log.Texts(), c.log) << c.id;
     }
-    // Members written one per line without separators read as one member.
-    EXPECT_EQ(r.script->groups.at("lines")->members, (std::vector<std::string>{"cam1\ncam2\n"}));
+    // Members written one per line without separators read as one member, without the line
+    // break around it.
+    EXPECT_EQ(r.script->groups.at("lines")->members, (std::vector<std::string>{"cam1\ncam2"}));
 }
 
 TEST(Validate, ChecksInOrderWithTheirLines) {
@@ -442,12 +452,14 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
     };
     const std::string kE = "Error (Script): Failed to validate script: ";
     const std::string kM = "Error (SMarker): Failed to validate script: ";
-    // A marker's own line is followed by kMarkerFailed; the table leaves that out.
+    // A marker's own line is followed by kMarkerFailed; the table leaves that out. A marker's
+    // failure ends with its place: as given, or any.
     const std::string kMarkerFailed = kE + "'marker' validation failed.\n";
     struct Case {
         std::string name;
         std::string script;
         Texts log;
+        std::string place = "";
     };
     const std::vector<Case> cases = {
         {"no input", out + m1 + end, {kE + "'input' list is empty.\n"}},
@@ -471,7 +483,8 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
          {kM + "marker tempo can't be 0 if this is the marker #1.\n"}},
         {"no display",
          first("tempo( 90 ) signature( 4, 4 )"),
-         {kM + "display list can only be empty if it's the last element.\n"}},
+         {kM + "display list can only be empty if it's the last element.\n"},
+         "marker #1 at line 3, column 1: 'marker( 1, 1fullscreen ) { tempo( 90 ) s'"},
         {"terminal content",
          out + in + m1 + "marker( 5 ) { tempo( 100 ) }",
          {kM + "the content of the last marker element must be empty.\n"}},
@@ -483,7 +496,8 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
          {kM + "layout must be 'none' on a the terminal marker.\n"}},
         {"unknown display id",
          marker("display( cam7 )"),
-         {kE + "'marker' (#3) contains a reference to unknown id 'cam7'.\n"}},
+         {kE + "'marker' (#3) contains a reference to unknown id 'cam7'.\n"},
+         "marker #3 at line 4, column 1: 'marker( 3, 1fullscreen ) { display( cam7'"},
         {"overlay loop 0",
          marker("display( cam1 )") + "overlay( cam1, 0 ) { }",
          {"Error (SOverlay): Failed to validate script: overlay was set but loop count is "
@@ -533,6 +547,13 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
          {"Error (SInput): Failed to validate script: sync of input 'cam1' puts its video "
           "outside 32-bit milliseconds.\n",
           kE + "'input' validation failed.\n"}},
+        {"range that ends where it starts",
+         marker("display( cam1 )") + "range( 1, 1 )",
+         {kE + "'range' from measure 1 to 1 selects no frame.\n"}},
+        {"range after the last span",
+         marker("display( cam1 )") + "range( 4, 9 )",
+         {kE + "'range' from measure 4 to 9 selects no frame.\n"}},
+        {"range of the last span", marker("display( cam1 )") + "range( 3, 9 )", {}},
         {"largest negative sync",
          out + "input( cam1, f, center, -2147483647, 1 ) { }\n" + m1 + end,
          {}},
@@ -546,7 +567,82 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
             log.push_back(kMarkerFailed);
         }
         EXPECT_EQ(r.log, log) << c.name;
+        const bool marker =
+            !log.empty() && (log[0].rfind(kM, 0) == 0 || log[0].rfind(kE + "'marker' (#", 0) == 0);
+        EXPECT_EQ(r.place.rfind("Error (Script): marker #", 0) == 0, marker) << c.name;
+        if (!c.place.empty()) {
+            EXPECT_EQ(r.place, "Error (Script): " + c.place + ".\n") << c.name;
+        }
     }
+}
+
+// Text that reading skips in silence draws a warning and its place, in text order; a script
+// without any (every other test here) draws none.
+TEST(Warnings, TextReadAsNoStatement) {
+    const std::string w = "Warning (Script): ";
+    const auto warn = [&](const std::string& head, const std::string& word, const std::string& tail,
+                          const std::string& place) {
+        return Texts{w + head + "'", word, "'" + tail + "\n", w + "at line 6, " + place + ".\n"};
+    };
+    const auto join = [](Texts a, const Texts& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::pair<std::string, Texts>> cases = {
+        {"", {}},
+        {"Marker( 2, 1fullscreen ) { effect( strobe, each_beat ) display( cam1 ) }",
+         warn("Unknown statement ", "Marker", ", did you mean 'marker'?",
+              "column 1: 'Marker( 2, 1fullscreen ) { effect( strob'")},
+        {"overlai( cam1, 50 ) { }",
+         warn("Unknown statement ", "overlai", ", did you mean 'overlay'?",
+              "column 1: 'overlai( cam1, 50 ) { }'")},
+        {"input( cam3, c.mov ) { brightness( 0,1 ) }",
+         warn("Too many arguments for ", "brightness",
+              ": it takes 1, found 2; decimals take a point, not a comma.",
+              "column 24: 'brightness( 0,1 ) }'")},
+        {"input( cam3, c.mov )\ninput( cam4, d.mov ) { }",
+         warn("Statement ", "input",
+              " has no '{ }' of its own: the text up to the next '{' is not read.",
+              "column 1: 'input( cam3, c.mov )'")},
+        {"marker( 2, 1fullscreen ) { display( cam1 ) contrast( 1 ) tempo( 9 ) tempo( 8 ) }",
+         join(warn("Statement ", "contrast", " is not read here: it belongs in an input's body.",
+                   "column 44: 'contrast( 1 ) tempo( 9 ) tempo( 8 ) }'"),
+              warn("Statement ", "tempo",
+                   " is not read: only the first one in a marker's body counts.",
+                   "column 69: 'tempo( 8 ) }'"))},
+        {"range( 1, 3 ) frob( 1 )",
+         warn("Unknown statement ", "frob",
+              "; statements here: output, input, group, marker, overlay, range, debug.",
+              "column 15: 'frob( 1 )'")},
+    };
+    for (const auto& [extra, log] : cases) {
+        const auto r = LoadScript(ValidScript(extra));
+        EXPECT_TRUE(r.loaded) << extra;
+        EXPECT_EQ(r.log, log) << extra;
+    }
+}
+
+// An id never holds white space: line breaks and tabs around it go, as spaces do.
+TEST(Ids, TrimmedWhereverWritten) {
+    const auto r = LoadScript(
+        "output( a, 1, 2 ) input( cam\t, f ) { } input( \"\tcam2\" , f ) { }\n"
+        "group( band\n) {\n\tcam,\n\tcam2\n}\noverlay( band\n, 5 ) { }\n"
+        "marker( 1, 1fullscreen ) { display( band\n); resize( cam\t, 50 ); speed( \"cam2 \", 2 ) "
+        "}");
+    ASSERT_TRUE(r.loaded);
+    const CScript& s = *r.script;
+    const CSMarker& m = *s.markers[0];
+    const std::vector<std::string> ids = {s.inputs.begin()->first,
+                                          s.inputs.rbegin()->first,
+                                          s.groups.begin()->first,
+                                          s.groups.at("band")->members[0],
+                                          s.groups.at("band")->members[1],
+                                          s.overlay.inputId,
+                                          m.displays[0].refId,
+                                          m.resizeById.begin()->first,
+                                          m.speedById.begin()->first};
+    EXPECT_EQ(ids, (std::vector<std::string>{"cam", "cam2", "band", "cam", "cam2", "band", "band",
+                                             "cam", "cam2"}));
 }
 
 }  // namespace

@@ -49,8 +49,14 @@ TEST(Extract, FindsCallsAndBlocksAndReportsMissingCharacters) {
     const std::vector<Case> cases = {
         {"xx range ( 5 ) ;", " 5 ", {}},
         {"no statement here", "", {}},
-        {"Range( 1, 2 )", "", {}},                           // case-sensitive
-        {"input( a, orange.avi ) x( 1, 2 )", " 1, 2 ", {}},  // inside a word
+        {"Range( 1, 2 )", "", {}},  // case-sensitive
+        // Only a whole word counts; text start and end, spaces and other marks bound it.
+        {"input( a, orange.avi ) range( 1, 2 )", " 1, 2 ", {}},
+        {"a/range( 1 ) b.range( 2 ) -range( 3 ) x\\range( 4 ) range9( 5 ) range_( 6 ) {range( 7 )",
+         " 7 ",
+         {}},
+        {"range( 8 )", " 8 ", {}},
+        {"ranges( 1 ) range", "", missing('(')},
         {"range", "", missing('(')},
         {"range( 1, 2", "", missing(')')},
         {"group( all ) { a, b }", " all | a, b ", {}},

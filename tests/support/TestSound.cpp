@@ -184,6 +184,7 @@ bool WriteCameraFile(const std::string& path, const CameraFile& file, std::strin
         command += std::string(aac ? " -f f32le" : " -f s16le") + " -ar " +
                    std::to_string(file.rate) + " -ac 1 -itsoffset " +
                    at(file.audioStart, file.rate) + " -i";
+        outputs += " -ac " + std::to_string(file.channels);
         outputs += aac                                 ? " -map 1 -c:a aac -b:a 128k"
                    : file.codec == TestAudioCodec::Pcm ? " -map 1 -c:a pcm_s16le"
                                                        : " -map 1 -c:a flac";

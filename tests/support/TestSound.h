@@ -65,6 +65,7 @@ struct CameraFile {
     double audioStart = 0.0;
     double videoStart = 0.0;
     double videoSeconds = 1.0;
+    int channels = 1;  // the samples are copied to each
 };
 
 bool WriteCameraFile(const std::string& path, const CameraFile& file, std::string* error = nullptr);

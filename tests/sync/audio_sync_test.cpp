@@ -45,7 +45,17 @@ const std::vector<Camera> kCameras = {
     {"mute.mp4", None, 48000, 0.0, 0.0, 0.0, 2.0, Song, NoAudio},
     {"other.mov", Pcm, 48000, 300.0, 0.0, 0.0, 5.0, OtherPiece, NoMatch},
     {"take.mkv", Flac, 44100, 300.0, 0.0, 0.0, 5.0, OtherTake, NoMatch},
+    // Two MPEG-TS pieces, stereo at the rate and then mono at half of it: a camera whose sound
+    // changes its format mid-stream.
+    {"changes.ts", Aac, 44100, -1876.5, 0.0, 0.0, 6.0, Song, Matched},
 };
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
 
 class AudioSyncTest : public ::testing::Test {
   protected:
@@ -57,6 +67,22 @@ class AudioSyncTest : public ::testing::Test {
         const Room room{0.4, {{0.0113, 0.5}, {0.0291, 0.3}}, 120.0, 7000.0, 0.02, 0.3, 3};
         ASSERT_TRUE(test::WriteSongWave(File("song.wav"), song.Render(44100), 44100));
         for (const Camera& c : kCameras) {
+            if (c.name.ends_with(".ts")) {
+                std::string pieces;
+                for (int piece = 0; piece < 2; ++piece) {
+                    const double at = piece * c.seconds / 2;
+                    CameraFile file{c.codec,           c.rate / (piece + 1), {},
+                                    c.audioStart + at, c.videoStart + at,    c.seconds / 2,
+                                    2 - piece};
+                    file.samples =
+                        test::CameraSound(song, c.videoStart + c.truthMs / 1000.0, file.audioStart,
+                                          file.rate, c.seconds / 2, room);
+                    ASSERT_TRUE(test::WriteCameraFile(File("piece.ts"), file));
+                    pieces += ReadFile(File("piece.ts"));
+                }
+                ASSERT_TRUE(test::WriteTextFile(File(c.name), pieces));
+                continue;
+            }
             CameraFile file{c.codec, c.rate, {}, c.audioStart, c.videoStart, c.seconds};
             if (c.codec != None) {
                 const test::SyntheticSong& heard = c.heard == Song         ? song
@@ -99,13 +125,6 @@ TEST_F(AudioSyncTest, FindsEachCameraWithinOneMillisecond) {
     }
     EXPECT_EQ(results.back().outcome, OpenFailed);
     EXPECT_FALSE(sync.LoadSong(File("missing.wav")));
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
 }
 
 TEST_F(AudioSyncTest, CommandReportsAndWritesTheScript) {

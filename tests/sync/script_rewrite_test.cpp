@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "common/LogCollector.h"
+#include "support/TestPaths.h"
 #include "sync/ScriptRewrite.h"
 
 namespace zorvo {
@@ -43,11 +51,18 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
          "input( a, a.mov, center, 1, 0 )\ninput( b, b.mov ) { }"},
         {"bytes after a NUL stay", "input( c, f ) { }\0input( c, g ) { }"s, SyncEdit{"c", 3, 0},
          "input( c, f, center, 3, 0 ) { }\0input( c, g ) { }"s},
+        // Its ')' missing, the input swallows the next marker; only the numbers change.
+        {"a swallowed marker stays", "input( a, f, center, 0, 0\n}\nmarker( 1, x ) { }",
+         SyncEdit{"a", 5, 0}, "input( a, f, center, 5, 0\n}\nmarker( 1, x ) { }"},
+        {"a marker glued to the value cannot be rewritten",
+         "input( a, f, center, 0}marker( 2 ) { }", SyncEdit{"a", 5, 0}, ""},
     };
     for (const Case& c : cases) {
+        LogCollector log;
         std::string rewritten;
-        ASSERT_TRUE(RewriteSyncArguments(c.text, {c.edit}, rewritten)) << c.name;
-        EXPECT_EQ(rewritten, c.expected) << c.name;
+        const bool done = RewriteSyncArguments(c.text, {c.edit}, rewritten);
+        EXPECT_EQ(done, !c.expected.empty()) << c.name;
+        EXPECT_EQ(done ? rewritten : log.Texts().at(1), done ? c.expected : c.edit.id) << c.name;
     }
     // Edits come in any order; an input hidden by the one before it cannot be edited.
     std::string rewritten;
@@ -57,6 +72,63 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
               "input( a, a.mov, center, 99, 0 ) { }\ninput( b, b.mov, center, 0, 250 ) { }");
     EXPECT_FALSE(
         RewriteSyncArguments("input( a, a.mov )\ninput( b, b.mov ) { }", {{"b", 1, 0}}, rewritten));
+}
+
+// The replacement keeps mode, owner and group, and writes nothing (no temporary file left) to
+// a read-only script, to one changed since it was read, or past the file size limit.
+TEST(ScriptRewrite, ReplacesTheFileOnlyWhenItIsSafe) {
+    struct Case {
+        std::string name;
+        std::function<void(const std::string& path)> prepare;
+        std::string read;  // the content the offsets were found with
+        std::string log;   // a text of the failure; empty when the file is replaced
+    };
+    const std::string before = "input( a, f ) { }\n";
+    const std::vector<Case> cases = {
+        {"replaced", [](const std::string&) {}, before, ""},
+        {"owner and group kept",
+         [](const std::string& path) { (void)chown(path.c_str(), 4321, 4322); }, before, ""},
+        {"read-only", [](const std::string& path) { chmod(path.c_str(), 0444); }, before,
+         "' is read-only.\n"},
+        {"changed on disk", [](const std::string&) {}, "input( a, g ) { }\n",
+         "Error (Sync): The script changed on disk since it was read; the offsets were not "
+         "written.\n"},
+        {"file size limit",
+         [](const std::string&) {
+             const rlimit limit{8, RLIM_INFINITY};
+             setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         before, "Error (Sync): file '%s': File too large.\n"},
+    };
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::string path = dir.File("s.zorvo");
+        ASSERT_TRUE(test::WriteTextFile(path, before));
+        chmod(path.c_str(), 0640);
+        c.prepare(path);
+        struct stat was {};
+        stat(path.c_str(), &was);
+        LogCollector log;
+        const bool replaced = ReplaceFileContent(path, "input( a, f, center, 1, 0 ) { }\n", c.read);
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        EXPECT_EQ(replaced, c.log.empty()) << c.name;
+        std::string expected = c.log;
+        if (const size_t at = expected.find("%s"); at != std::string::npos) {
+            expected.replace(at, 2, path);
+        }
+        const std::vector<std::string> texts = log.Texts();
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), expected), c.log.empty() ? 0 : 1)
+            << c.name << ": " << (texts.empty() ? "" : texts.back());
+        struct stat is {};
+        stat(path.c_str(), &is);
+        EXPECT_EQ(is.st_mode, was.st_mode) << c.name;
+        EXPECT_EQ(is.st_uid, was.st_uid) << c.name;
+        EXPECT_EQ(is.st_gid, was.st_gid) << c.name;
+        EXPECT_EQ(is.st_size, replaced ? 32 : was.st_size) << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << c.name;
+    }
 }
 
 TEST(ScriptRewrite, RoundsTheOffsetIntoOneArgument) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <clocale>
 #include <cstdlib>
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");  // as the program does
+    QStandardPaths::setTestModeEnabled(true);  // the window's settings stay out of the user's
+    std::setlocale(LC_NUMERIC, "C");           // as the program does
     return RUN_ALL_TESTS();
 }

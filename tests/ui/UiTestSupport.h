@@ -28,12 +28,11 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000) 
     return true;
 }
 
-// The main window with its file dialog replaced and every log channel message it takes noted,
+// The main window with its file dialog cancelled and every log channel message it takes noted,
 // whether it acts on it or drops it.
 class RecordingWindow : public CZorvoDlg {
   public:
     std::vector<LogMessage> taken;
-    QString scriptPath;
     // What each finished sync would have shown in its dialog.
     std::vector<std::vector<SyncResult>> syncsShown;
 
@@ -56,7 +55,7 @@ class RecordingWindow : public CZorvoDlg {
         taken.push_back(message);
         CZorvoDlg::OnLogMessage(message);
     }
-    QString ChooseScriptFile() override { return scriptPath; }
+    QString ChooseScriptFile() override { return {}; }
     void ShowSyncResults(const std::string&, std::vector<SyncResult> results) override {
         syncsShown.push_back(std::move(results));
     }

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QSlider>
 
 #include "UiTestSupport.h"
@@ -22,6 +23,10 @@ class TestAdjustmentsDlg : public CAdjustmentsDlg {
     QSlider* Slider(const char* name) const {
         return findChild<QSlider*>(QString::fromLatin1(name));
     }
+    std::string Value(const char* name) const {
+        const auto* label = findChild<QLabel*>(QString::fromLatin1(name) + QStringLiteral("Value"));
+        return label ? label->text().toStdString() : "none";
+    }
     QComboBox* Flip() const { return findChild<QComboBox*>(QStringLiteral("verticalFlip")); }
 
   protected:
@@ -39,7 +44,7 @@ void SetClipboard(const std::string& text) {
 // The snippet of the controls' start positions with one line replaced.
 std::string SnippetWith(const std::string& startLine, const std::string& line) {
     std::string text =
-        "input( \"\", \"\" ) {\n\tcolor_balance( 0.00, 0.00, 0.00 );\n\tbrightness( 0.00 );\n"
+        "input( \"cam\", \"\" ) {\n\tcolor_balance( 0.00, 0.00, 0.00 );\n\tbrightness( 0.00 );\n"
         "\tcontrast( 0.00 );\n\tsaturation( 1.00 );\n\tnoise_reduction( 0 );\n"
         "\tvertical_flip( auto );\n}";
     const size_t at = text.find(startLine);
@@ -55,19 +60,20 @@ TEST(AdjustmentsTest, MovingAControlWritesTheSnippet) {
         const char* startLine;
         const char* line;
         bool restarts;
+        std::string value;  // shown beside the slider
     };
     const Case cases[] = {
-        {"contrast", 0, "contrast( 0.00 )", "contrast( -2.00 )", false},
-        {"contrast", 49, "contrast( 0.00 )", "contrast( -0.04 )", false},
-        {"saturation", 100, "saturation( 1.00 )", "saturation( 2.00 )", false},
-        {"brightness", 49, "brightness( 0.00 )", "brightness( -0.02 )", false},
-        {"colorBalanceCR", 49, "( 0.00, 0.00, 0.00 )", "( -0.02, 0.00, 0.00 )", false},
-        {"colorBalanceMG", 77, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.54, 0.00 )", false},
-        {"colorBalanceYB", 0, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.00, -1.00 )", false},
-        {"noiseReduction", 99, "noise_reduction( 0 )", "noise_reduction( 19 )", true},
-        {"noiseReduction", 4, "noise_reduction( 0 )", "noise_reduction( 0 )", false},
-        {nullptr, 2, "vertical_flip( auto )", "vertical_flip( false )", true},
-        {nullptr, 1, "vertical_flip( auto )", "vertical_flip( true )", true},
+        {"contrast", 0, "contrast( 0.00 )", "contrast( -2.00 )", false, "-2.00"},
+        {"contrast", 49, "contrast( 0.00 )", "contrast( -0.04 )", false, "-0.04"},
+        {"saturation", 100, "saturation( 1.00 )", "saturation( 2.00 )", false, "2.00"},
+        {"brightness", 49, "brightness( 0.00 )", "brightness( -0.02 )", false, "-0.02"},
+        {"colorBalanceCR", 49, "( 0.00, 0.00, 0.00 )", "( -0.02, 0.00, 0.00 )", false, "-0.02"},
+        {"colorBalanceMG", 77, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.54, 0.00 )", false, "0.54"},
+        {"colorBalanceYB", 0, "( 0.00, 0.00, 0.00 )", "( 0.00, 0.00, -1.00 )", false, "-1.00"},
+        {"noiseReduction", 99, "noise_reduction( 0 )", "noise_reduction( 19 )", true, "19"},
+        {"noiseReduction", 4, "noise_reduction( 0 )", "noise_reduction( 0 )", false, "0"},
+        {nullptr, 2, "vertical_flip( auto )", "vertical_flip( false )", true, ""},
+        {nullptr, 1, "vertical_flip( auto )", "vertical_flip( true )", true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.slider ? c.slider : "flip") + " at " +
@@ -81,12 +87,23 @@ TEST(AdjustmentsTest, MovingAControlWritesTheSnippet) {
             emit dialog.Flip()->activated(c.position);
         }
         EXPECT_EQ(Clipboard(), SnippetWith(c.startLine, c.line));
+        if (c.slider) {
+            EXPECT_EQ(dialog.Value(c.slider), c.value);
+        }
         // A colour change only rewrites the clipboard; noise and flip restart the capture,
         // which, with no video loaded, opens the empty path and fails.
         EXPECT_EQ(dialog.HasCapture(), c.restarts);
         if (c.restarts) {
             EXPECT_TRUE(WaitUntil([&] { return dialog.failures == 1; }));
         }
+    }
+}
+
+TEST(AdjustmentsTest, SnippetIdIsAWordOfTheFileName) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/clips/Cam 2.take.MOV", "Cam_2"}, {"take1.avi", "take1"}, {"/clips/.mov", "cam"}};
+    for (const auto& [path, id] : cases) {
+        EXPECT_EQ(SnippetId(path), id) << path;
     }
 }
 

@@ -37,8 +37,7 @@ TEST(LogReceiverTest, ProgressSetsBarsAndTitle) {
     window.show();
     ASSERT_TRUE(window.TakeUpTo(1));
     // A build of a missing script fails at once and leaves the preview created and hidden.
-    window.scriptPath = QStringLiteral("/nonexistent/missing.txt");
-    window.Button("build")->click();
+    window.StartBuild(QStringLiteral("/nonexistent/missing.txt"));
     ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
     const COutputDlg* preview = window.OutputDialog();
     ASSERT_NE(preview, nullptr);
@@ -148,13 +147,16 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         std::string button;
         std::string script;
         std::vector<std::string> logged;  // among the lines the action added
+        std::string status;               // the status line after it
     };
+    const std::string failure = ": Error (Layout): Unknown layout type 'nolayout'.";
     const std::vector<Case> cases = {
-        {build, good, {"* Parsing script...\n", "Done without error.\n"}},
-        {storyboard, bad, {badLine}},
-        {storyboard, good, {"Storyboard of 1 still(s)"}},
-        {sync, good, {"\ncam: no audio stream; left unchanged\n", "\nheard: offset 812."}},
-        {sync, bad, {badLine}},
+        {build, good, {"* Parsing script...\n", "Done without error.\n"}, ""},
+        {build, bad, {badLine}, "Build failed" + failure},
+        {storyboard, bad, {badLine}, "Storyboard failed" + failure},
+        {storyboard, good, {"Storyboard of 1 still(s)"}, ""},
+        {sync, good, {"\ncam: no audio stream; left unchanged\n", "\nheard: offset 812."}, ""},
+        {sync, bad, {badLine}, "Auto-sync failed" + failure},
     };
     RecordingWindow window;
     window.show();
@@ -163,7 +165,12 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button + " of " + c.script);
         window.syncsShown.clear();
-        window.scriptPath = QString::fromStdString(c.script);
+        window.OpenScript(QString::fromStdString(c.script));
+        if (c.script == bad) {  // what an earlier run left, for the failure to clear
+            window.setWindowTitle(QStringLiteral("Zorvo - 32%"));
+            window.Bar("lowerBar")->setValue(32);
+            window.findChild<QLineEdit*>(QStringLiteral("remaining"))->setText(QStringLiteral("9"));
+        }
         window.Button(c.button.c_str())->click();
         const size_t logFrom = window.LogText().size();  // build and storyboard clear the log
         ASSERT_NE(window.OutputDialog(), nullptr);  // made by the first case's build, then kept
@@ -193,8 +200,14 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         };
         EXPECT_TRUE(WaitUntil(logged, 5000)) << window.LogText().substr(logFrom);
         const bool ok = c.script == good;
-        if (ok) {
-            EXPECT_EQ(Title(window), kPlainTitle);
+        const std::string name = ok ? "song.txt" : "bad.txt";
+        EXPECT_EQ(Title(window), name + " - " + kPlainTitle);
+        EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("statusLine"))->text().toStdString(),
+                  c.status);
+        if (!ok) {
+            EXPECT_EQ(window.Bar("lowerBar")->value(), 0);
+            EXPECT_TRUE(
+                window.findChild<QLineEdit*>(QStringLiteral("remaining"))->text().isEmpty());
         }
         CStoryboardDlg* sheetWindow = window.StoryboardWindow();
         ASSERT_EQ(sheetWindow && sheetWindow->isVisible(), ok && c.button == storyboard);

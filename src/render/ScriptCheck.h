@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zorvo {
+
+class CScript;
+
+// Loads and validates the script, posting the build's line when either fails.
+bool LoadValidScript(CScript& script);
+
+// Parses and validates a script as a build would and looks at its media, posting the same
+// texts and a summary line when all is well; writes nothing. False when the script cannot build.
+bool CheckScriptFile(const std::string& scriptPath);
+
+// One thing a check found, as the log told it.
+struct ScriptProblem {
+    bool warning = false;
+    int line = 0;  // 1-based; 0 when the log gives no place in the script
+    int column = 0;
+    std::string text;    // the first line of the failure, without its line feed
+    std::string detail;  // every line of the failure, the first one included
+
+    bool operator==(const ScriptProblem&) const = default;
+};
+
+// The problems in the texts of a check's log. Each "Error (…): …" or "Warning (…): …" line
+// starts one, except the "Failed to …" lines that follow an error line (its chain of callers);
+// a context line "…: at line N, column M…" gives its place to the problem before it.
+std::vector<ScriptProblem> ProblemsFromLog(const std::string& log);
+
+// CheckScriptFile on the calling thread with its texts kept from the log channel.
+struct CheckReport {
+    bool valid = false;
+    std::vector<ScriptProblem> problems;
+};
+CheckReport CheckForProblems(const std::string& scriptPath);
+
+}  // namespace zorvo
