@@ -21,6 +21,7 @@
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 #include "ui/TimelineView.h"
+#include "ui/ZorvoDlg.h"
 
 namespace zorvo {
 
@@ -145,12 +146,17 @@ StudioView::StudioView(QWidget* parent)
       m_readout(new QLabel(this)),
       m_status(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 2, 0, 0);
+    layout->setSpacing(2);
+    // Its own height: what the window grows by goes to the preview.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     // The preview is placed by whoever shows the studio (the main window puts it beside its
     // Problems list); until then it stays a hidden child.
     m_preview->hide();
     auto* transport = new QHBoxLayout;
+    transport->setContentsMargins(8, 0, 8, 0);
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_readout->setToolTip(tr("The playhead: song time and measure.beat"));
     m_readout->setMinimumWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") +
                                8);
     transport->addWidget(m_readout);
@@ -164,6 +170,19 @@ StudioView::StudioView(QWidget* parent)
     connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
     m_status->setText(tr("Click the timeline to see a moment; Space plays from there."));
     UpdateReadout();
+}
+
+StudioView* StudioView::AttachTo(CZorvoDlg& window) {
+    auto* studio = new StudioView;
+    window.SetStudioWidgets(studio, studio->Preview());
+    studio->Preview()->show();
+    connect(&window, &CZorvoDlg::ScriptOpened, studio, [studio](const QString& path) {
+        studio->LoadScript(path, false);
+        studio->Timeline()->setFocus();
+    });
+    connect(&window, &CZorvoDlg::ScriptReloaded, studio,
+            [studio](const QString& path) { studio->LoadScript(path, true); });
+    return studio;
 }
 
 StudioView::~StudioView() {

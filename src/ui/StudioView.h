@@ -16,6 +16,7 @@ class QLabel;
 
 namespace zorvo {
 
+class CZorvoDlg;
 class FrameEngine;
 class PlaybackFeeder;
 class TimelineView;
@@ -76,6 +77,10 @@ class StudioView : public QWidget {
   public:
     explicit StudioView(QWidget* parent = nullptr);
     ~StudioView() override;
+
+    // Places a new studio in the main window (which then owns it) and follows its script: an
+    // opened script starts at its beginning, one re-read after a change keeps the playhead.
+    static StudioView* AttachTo(CZorvoDlg& window);
 
     // (Re)reads the script: timeline, waveform and preview engine; the playhead goes to the
     // start or, for a script re-read after a change, stays where it was. False (the script's

@@ -89,6 +89,7 @@ TimelineView::TimelineView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
     setMinimumHeight(sizeHint().height());
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(m_scroll, &QScrollBar::valueChanged, this, [this] { Invalidate(); });
 }
 
