@@ -121,7 +121,6 @@ int RunStillCommand(const Arguments& args) {
             return Usage("zorvo still", "-o needs a path");
         }
     }
-    ReportUnreadable(script);
     return zorvo::RunStill(script, options);
 }
 
