@@ -157,8 +157,7 @@ StudioView::StudioView(QWidget* parent)
     transport->setContentsMargins(8, 0, 8, 0);
     m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_readout->setToolTip(tr("The playhead: song time and measure.beat"));
-    m_readout->setMinimumWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") +
-                               8);
+    m_readout->setFixedWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") + 8);
     transport->addWidget(m_readout);
     transport->addWidget(m_status, 1);
     layout->addLayout(transport);
@@ -302,7 +301,10 @@ void StudioView::StopPlaying() {
         m_feeder->Pause();
         const auto shown = m_feeder->ShownCount();
         const auto skipped = m_feeder->SkippedCount();
-        m_status->setText(tr("Stopped: %1 frames shown, %2 skipped.").arg(shown).arg(skipped));
+        m_status->setText((m_silent ? tr("Stopped (played silent): %1 frames shown, %2 skipped.")
+                                    : tr("Stopped: %1 frames shown, %2 skipped."))
+                              .arg(shown)
+                              .arg(skipped));
     }
 }
 
