@@ -122,7 +122,6 @@ int RunStillCommand(const Arguments& args) {
             return Usage("zorvo still", "-o needs a path");
         }
     }
-    ReportUnreadable(script);
     return zorvo::RunStill(script, options);
 }
 

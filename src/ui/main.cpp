@@ -9,6 +9,7 @@
 
 #include "common/Allocator.h"
 #include "common/Version.h"
+#include "ui/StudioView.h"
 #include "ui/ZorvoDlg.h"
 
 namespace {
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("zorvo-gui"));
 
     zorvo::CZorvoDlg window;
+    zorvo::StudioView::AttachTo(window);
     window.show();
     if (script) {
         const QString path = QFile::decodeName(script);
