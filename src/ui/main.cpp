@@ -73,13 +73,10 @@ int main(int argc, char** argv) {
         script = argv[i];
     }
     zorvo::LimitAllocatorArenas();
-<<<<<<< HEAD
     // A write past the file size limit then fails with "File too large" and takes the usual
     // failure path (the files are finished and named) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
-=======
     const QtMessageHandler previous = qInstallMessageHandler(CollectStartMessage);
->>>>>>> s5-sync
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);
     std::fputs(g_startMessages.c_str(), stderr);
