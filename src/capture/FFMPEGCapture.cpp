@@ -163,7 +163,11 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     if (found == out.frames.end()) {
         return;
     }
-    if (out.spare.size() < kSpareFrames) {
+    // Large frames are few in the cache, so fewer spares serve.
+    const std::size_t frameBytes = static_cast<std::size_t>(out.width) * out.height * 3;
+    if (out.spare.size() <
+        std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1), 1,
+                                kSpareFrames)) {
         out.spare.push_back(std::move(found->second));
     }
     out.frames.erase(found);

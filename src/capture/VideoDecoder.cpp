@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
@@ -15,7 +16,7 @@ constexpr std::int64_t kUnknownIndex = std::numeric_limits<std::int64_t>::min();
 // (which the pool's next capture may step back to) and the one a gap leaves showing are real.
 constexpr std::int64_t kWholeBefore = 8;
 
-// Decoder threads: 0 lets FFmpeg take as many as the machine has cores. The system's FFmpeg is
+// Decoder threads: 0 means one per core. The system's FFmpeg is
 // not built for ThreadSanitizer, which cannot see how its frame threads hand pictures over and
 // would report every hand-over, so those builds decode on the capture's thread.
 #if defined(__SANITIZE_THREAD__)
@@ -82,7 +83,10 @@ bool VideoDecoder::Open(const std::string& path) {
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
     // Frame threads keep the pictures bit-exact.
-    m_codec->thread_count = kDecoderThreads;
+    // One thread a core (FFmpeg's own choice is one more, and each holds pictures of its own).
+    m_codec->thread_count =
+        kDecoderThreads != 0 ? kDecoderThreads
+                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
     if (codecResult < 0) {
