@@ -12,9 +12,11 @@
 #include <vector>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -299,6 +301,199 @@ void BM_RenderAgainstFilterGraph1080p(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RenderAgainstFilterGraph1080p)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The full HD session: four 1920 x 1080 H.264 cameras at 29.97 frames a second (key frame
+// every 60, B-frames, a little noise so that they cost what camera footage costs to decode) and
+// a song, made once. Each lasts the session plus its sync offset.
+bool MakeFullHdMedia(int seconds) {
+    fs::create_directories(kWork);
+    const char* const sources[] = {"testsrc2", "smptehdbars", "testsrc", "rgbtestsrc"};
+    for (int i = 0; i < 4; ++i) {
+        const fs::path file =
+            kWork / ("hd" + std::to_string(i + 1) + "-" + std::to_string(seconds) + ".mp4");
+        if (fs::exists(file)) {
+            continue;
+        }
+        if (!Run(std::string("ffmpeg -v error -y -f lavfi -i ") + sources[i] +
+                 "=size=1920x1080:rate=30000/1001 -vf noise=alls=8:allf=t -t " +
+                 std::to_string(seconds + 2) +
+                 " -c:v libx264 -preset superfast -g 60 -keyint_min 60 -bf 2 -pix_fmt yuv420p " +
+                 file.string())) {
+            return false;
+        }
+    }
+    const fs::path song = kWork / ("hdsong-" + std::to_string(seconds) + ".wav");
+    return fs::exists(song) || Run("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" +
+                                   std::to_string(seconds) + " -ac 2 -ar 44100 " + song.string());
+}
+
+// The session at 128 bpm in 4/4 (a measure is 1.875 s) over five spans of about equal length:
+// every camera in turn on each beat, all four in quarters, one large and two small areas with
+// separators, the quarters cut every half beat, and a fade out.
+std::string FullHdScript(int seconds, const std::string& output, int width, int height) {
+    const int measures = std::max(5, static_cast<int>(seconds / 1.875));
+    const std::string dir = kWork.string() + "/";
+    const std::string tag = "-" + std::to_string(seconds);
+    int bound[6];
+    for (int k = 0; k <= 5; ++k) {
+        bound[k] = 1 + (measures * k + 4) / 5;
+    }
+    std::ostringstream text;
+    text << "output( " << output << ", " << width << ", " << height << ", bicubic, " << dir
+         << "hdsong" << tag << ".wav )\n";
+    for (int i = 1; i <= 4; ++i) {
+        text << "input( cam" << i << ", " << dir << "hd" << i << tag << ".mp4, center, "
+             << (i - 1) * 500 << " ) { " << (i == 2 ? "brightness( 0.05 ); " : "")
+             << (i == 3 ? "contrast( 0.1 ); " : "") << "}\n";
+    }
+    text << "group( all ) { cam1, cam2, cam3, cam4 }\n"
+         << "group( pair ) { cam2, cam3 }\n"
+         << "marker( " << bound[0]
+         << ", 1fullscreen ) { tempo( 128 ); signature( 4, 4 ); display( all, each_beat ); }\n"
+         << "marker( " << bound[1]
+         << ", 2top_2bottom ) { display( cam1 ); display( cam2 ); display( cam3 ); "
+            "display( cam4 ); }\n"
+         << "marker( " << bound[2]
+         << ", 1left_2right ) { separator( 8 ); display( all, each_measure ); "
+            "display( pair, each_beat ); display( cam4 ); }\n"
+         << "marker( " << bound[3]
+         << ", 2top_2bottom ) { separator( 0 ); display( all, every_half_beat ); "
+            "display( cam2 ); display( cam3 ); display( all, each_beat ); }\n"
+         << "marker( " << bound[4]
+         << ", 1fullscreen ) { effect( fade_out ); display( all, each_measure ); }\n"
+         << "marker( " << bound[5] << " ) { }\n";
+    const std::string path = dir + "fullhd" + tag + ".txt";
+    std::ofstream(path) << text.str();
+    return path;
+}
+
+// What ffmpeg needs for the same frames: four decodes from the same offsets, each scaled to a
+// quarter, stacked two by two, x264 at Zorvo's preset and quality, AAC.
+std::string FullHdFilterGraphCommand(int seconds) {
+    const std::string dir = kWork.string() + "/";
+    const std::string tag = "-" + std::to_string(seconds);
+    const int measures = std::max(5, static_cast<int>(seconds / 1.875));
+    std::string command = "ffmpeg -v error -y";
+    for (int i = 1; i <= 4; ++i) {
+        command += " -ss " + std::to_string((i - 1) * 0.5) + " -i " + dir + "hd" +
+                   std::to_string(i) + tag + ".mp4";
+    }
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", measures * 1.875);
+    return command + " -i " + dir + "hdsong" + tag +
+           ".wav -filter_complex \"[0:v]scale=960:540:flags=bicubic[a];"
+           "[1:v]scale=960:540:flags=bicubic[b];[2:v]scale=960:540:flags=bicubic[c];"
+           "[3:v]scale=960:540:flags=bicubic[d];"
+           "[a][b][c][d]xstack=inputs=4:layout=0_0|w0_0|0_h0|w0_h0,fps=25,format=yuv420p[v]\" "
+           "-map [v] -map 4:a -t " +
+           duration + " -c:v libx264 -preset superfast -crf 18 -c:a aac -b:a 192k " + dir +
+           "ffmpeg-fullhd.mp4";
+}
+
+// The seconds of the full HD session: the recorded figures are of 60; ZORVO_BENCH_SECONDS
+// shortens it for trial runs.
+int FullHdSeconds() {
+    const char* value = std::getenv("ZORVO_BENCH_SECONDS");
+    const int seconds = value ? std::atoi(value) : 0;
+    return seconds >= 10 ? seconds : 60;
+}
+
+// A render in a child process that sends back its frame count and the decoded and distinct
+// pictures.
+Cost RenderCounting(const std::string& script, const std::string& output,
+                    std::uint64_t (&counts)[3]) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    Cost cost = InChild([&] {
+        close(fds[0]);
+        std::uint64_t values[3] = {};
+        const int frames = Build(script, output, &values[1], &values[2]);
+        values[0] = static_cast<std::uint64_t>(std::max(frames, 0));
+        const bool written = write(fds[1], values, sizeof values) == sizeof values;
+        return frames > 0 && written;
+    });
+    close(fds[1]);
+    cost.ok = ::read(fds[0], counts, sizeof counts) == sizeof counts && cost.ok;
+    close(fds[0]);
+    return cost;
+}
+
+// The full HD session rendered to MP4 and the filter graph, in turn, three times each.
+void BM_RenderFullHdAgainstFilterGraph(benchmark::State& state) {
+    const int seconds = FullHdSeconds();
+    if (!HaveFfmpeg() || !MakeFullHdMedia(seconds)) {
+        state.SkipWithError("needs the ffmpeg program to make the sources");
+        return;
+    }
+    const std::string output = (kWork / "fullhd.mp4").string();
+    const std::string script = FullHdScript(seconds, output, 1920, 1080);
+    const std::string command = FullHdFilterGraphCommand(seconds);
+    for (auto _ : state) {
+        std::vector<double> zorvo, peer, zorvoCpu, peerCpu;
+        double peak = 0, peerPeak = 0;
+        std::uint64_t counts[3] = {};
+        for (int round = 0; round < 3; ++round) {
+            const Cost render = RenderCounting(script, {}, counts);
+            const Cost graph = InChild([&] { return Run(command); });
+            if (!render.ok || !graph.ok) {
+                state.SkipWithError("a run failed");
+                return;
+            }
+            zorvo.push_back(render.seconds);
+            zorvoCpu.push_back(render.cpuSeconds);
+            peer.push_back(graph.seconds);
+            peerCpu.push_back(graph.cpuSeconds);
+            peak = std::max(peak, render.peakMiB);
+            peerPeak = std::max(peerPeak, graph.peakMiB);
+        }
+        state.counters["seconds"] = seconds;
+        state.counters["frames"] = static_cast<double>(counts[0]);
+        state.counters["zorvo_s"] = Median(zorvo);
+        state.counters["ffmpeg_s"] = Median(peer);
+        state.counters["ratio"] = Median(zorvo) / Median(peer);
+        state.counters["zorvo_cpu_s"] = Median(zorvoCpu);
+        state.counters["ffmpeg_cpu_s"] = Median(peerCpu);
+        state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
+        state.counters["peak_MiB"] = peak;
+        state.counters["ffmpeg_peak_MiB"] = peerPeak;
+    }
+}
+BENCHMARK(BM_RenderFullHdAgainstFilterGraph)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
+// One render of the full HD session (for a profiler, or an AVI to compare byte for byte:
+// ZORVO_BENCH_OUTPUT names the file, at 480 x 270 when it ends in .avi).
+void BM_RenderFullHd(benchmark::State& state) {
+    const int seconds = FullHdSeconds();
+    if (!HaveFfmpeg() || !MakeFullHdMedia(seconds)) {
+        state.SkipWithError("needs the ffmpeg program to make the sources");
+        return;
+    }
+    const char* named = std::getenv("ZORVO_BENCH_OUTPUT");
+    const std::string output = named ? named : (kWork / "fullhd.mp4").string();
+    const bool avi = output.size() > 4 && output.substr(output.size() - 4) == ".avi";
+    const std::string script = FullHdScript(seconds, output, avi ? 480 : 1920, avi ? 270 : 1080);
+    for (auto _ : state) {
+        std::uint64_t counts[3] = {};
+        const Cost render = RenderCounting(script, {}, counts);
+        if (!render.ok) {
+            state.SkipWithError("the build failed");
+            return;
+        }
+        state.counters["zorvo_s"] = render.seconds;
+        state.counters["zorvo_cpu_s"] = render.cpuSeconds;
+        state.counters["frames"] = static_cast<double>(counts[0]);
+        state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
+        state.counters["peak_MiB"] = render.peakMiB;
+    }
+}
+BENCHMARK(BM_RenderFullHd)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // Six small cameras cut on every beat for `measures` measures (one second each): the peak
 // memory of the render must not grow with the timeline.

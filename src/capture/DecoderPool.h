@@ -24,6 +24,8 @@ class DecoderPool {
         std::size_t total = 8;
         // Areas that show the same input from the same moment share one capture.
         bool shareCaptures = true;
+        // Pictures well before the one needed that no other picture refers to are not decoded.
+        bool passOver = true;
     };
 
     DecoderPool() = default;
@@ -44,6 +46,7 @@ class DecoderPool {
     void KeepOnly(const std::set<std::string>& paths);
     std::size_t IdleCount() const;
     bool SharesCaptures() const { return m_limits.shareCaptures; }
+    bool PassesOver() const { return m_limits.passOver; }
 
     // Statistics: pictures the decoders delivered, and the distinct source frames the
     // captures used (per file).

@@ -1,5 +1,6 @@
 #include "capture/FFMPEGCapture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -19,10 +20,18 @@ namespace zorvo {
 
 namespace {
 
+// How far the decoder may run ahead of the last frame handed out: `m_framesAhead`, fewer when
+// the frames are large (a full HD area), so that those waiting in the cache stay under about 20
+// MiB.
+constexpr std::uint32_t kLeastFramesAhead = 2;
+constexpr std::size_t kAheadBytes = std::size_t{20} << 20;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
 constexpr std::chrono::milliseconds kFrameWait{100};
+// A key frame fewer pictures ahead than this is not worth a seek: flushing the decoder's
+// threads costs about as much.
+constexpr std::int64_t kSeekGain = 4;
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
 constexpr std::chrono::milliseconds kStopPoll{20};
 
@@ -167,7 +176,11 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     if (found == out.frames.end()) {
         return;
     }
-    if (out.spare.size() < kSpareFrames) {
+    // Large frames are few in the cache, so fewer spares serve.
+    const std::size_t frameBytes = static_cast<std::size_t>(out.width) * out.height * 3;
+    if (out.spare.size() <
+        std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1), 1,
+                                kSpareFrames)) {
         out.spare.push_back(std::move(found->second));
     }
     out.frames.erase(found);
@@ -285,10 +298,15 @@ bool CFFMPEGCapture::Capture() {
 
     const AVRational rate = decoder->FrameRate();
     const std::int64_t firstTarget = decoder->SegmentFrame(m_startMs, m_firstFrame);
-    if (reused) {
+    // Where the file's index lists a key frame before the start, decoding begins there when
+    // that is nearer than where the decoder stands.
+    const std::int64_t keyFrame = decoder->KeyFrameAtOrBefore(firstTarget);
+    if (reused && !(keyFrame > decoder->CurrentIndex() + kSeekGain)) {
         // The pool only hands out decoders that reach the start this way.
         decoder->StepBackFor(firstTarget);
-    } else {
+    } else if (keyFrame > 0) {
+        decoder->SeekBefore(firstTarget);
+    } else if (!reused) {
         const std::int64_t preRoll =
             std::int64_t{m_preRollIntervals} * decoder->MinKeyFrameInterval();
         if (firstTarget > preRoll) {
@@ -298,11 +316,22 @@ bool CFFMPEGCapture::Capture() {
     }
     if (m_pDecoders) {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
+        if (!m_pDecoders->PassesOver()) {
+            decoder->DecodeEveryPicture();
+        }
     }
 
     for (std::size_t i = 0; i < m_outputs.size(); ++i) {
         m_outputs[i]->rect = ComputeSourceRect(decoder->Width(), decoder->Height(), i);
     }
+    std::size_t frameBytes = 0;
+    for (const auto& output : m_outputs) {
+        frameBytes +=
+            static_cast<std::size_t>(output->width) * static_cast<std::size_t>(output->height) * 3;
+    }
+    const auto ahead = static_cast<std::uint32_t>(
+        std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1),
+                                std::min(kLeastFramesAhead, m_framesAhead), m_framesAhead));
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
     m_produced.store(m_firstFrame);
@@ -310,7 +339,7 @@ bool CFFMPEGCapture::Capture() {
         {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
-            while (n > std::uint64_t{m_lastRequested.load()} + m_framesAhead && !m_bStop.load()) {
+            while (n > std::uint64_t{m_lastRequested.load()} + ahead && !m_bStop.load()) {
                 if (!m_resting) {
                     m_resting = true;
                     m_frameStored.notify_all();

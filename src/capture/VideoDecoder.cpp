@@ -1,6 +1,8 @@
 #include "capture/VideoDecoder.h"
 
+#include <algorithm>
 #include <limits>
+#include <thread>
 
 #include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
@@ -10,8 +12,11 @@ namespace zorvo {
 namespace {
 
 constexpr std::int64_t kUnknownIndex = std::numeric_limits<std::int64_t>::min();
+// Pictures this close to the one asked for are decoded whole, so that the picture before it
+// (which the pool's next capture may step back to) and the one a gap leaves showing are real.
+constexpr std::int64_t kWholeBefore = 8;
 
-// Decoder threads: 0 lets FFmpeg take as many as the machine has cores. The system's FFmpeg is
+// Decoder threads: 0 means one per core. The system's FFmpeg is
 // not built for ThreadSanitizer, which cannot see how its frame threads hand pictures over and
 // would report every hand-over, so those builds decode on the capture's thread.
 #if defined(__SANITIZE_THREAD__)
@@ -78,7 +83,13 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
     // Frame threads keep the pictures bit-exact.
-    m_codec->thread_count = libraryThreads ? kDecoderThreads : 1;
+    // One thread a core (FFmpeg's own choice is one more, and each holds pictures of its own);
+    // none but the caller's when asked.
+    m_codec->thread_count =
+        !libraryThreads ? 1
+        : kDecoderThreads != 0
+            ? kDecoderThreads
+            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
     if (codecResult < 0) {
@@ -161,6 +172,19 @@ bool VideoDecoder::SeekBefore(std::int64_t frame) {
     return SeekToTimestamp(m_origin + av_rescale_q(frame, frameDuration, m_stream->time_base));
 }
 
+std::int64_t VideoDecoder::KeyFrameAtOrBefore(std::int64_t frame) const {
+    const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
+    const std::int64_t timestamp =
+        m_origin + av_rescale_q(frame, frameDuration, m_stream->time_base);
+    const int entry = av_index_search_timestamp(m_stream, timestamp, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* found = entry >= 0 ? avformat_index_get_entry(m_stream, entry) : nullptr;
+    if (!found || !(found->flags & AVINDEX_KEYFRAME) || found->timestamp == AV_NOPTS_VALUE) {
+        return -1;
+    }
+    return av_rescale_q_rnd(found->timestamp - m_origin, m_stream->time_base, frameDuration,
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
 bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
     // Without the any-frame flag the demuxer lands on a key frame, and the highest allowed
     // timestamp keeps it at or before the point: no picture is decoded from a missing reference.
@@ -180,12 +204,24 @@ bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
     m_draining = false;
     m_atEnd = false;
     m_checkSeek = true;
+    m_lastSkipped = -1;
+    m_seekFloor = std::numeric_limits<std::int64_t>::max();  // set by the first picture
     return true;
+}
+
+std::int64_t VideoDecoder::PacketIndex(const AVPacket& packet) const {
+    if (packet.pts == AV_NOPTS_VALUE) {
+        return kUnknownIndex;
+    }
+    const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
+    return av_rescale_q_rnd(packet.pts - m_origin, m_stream->time_base, frameDuration,
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
 std::int64_t VideoDecoder::IndexOf(const AVFrame& frame) {
     const std::int64_t timestamp = frame.best_effort_timestamp;
     if (timestamp == AV_NOPTS_VALUE) {
+        m_mayPassOver = false;
         if (!m_lastIndexKnown) {
             return kUnknownIndex;
         }
@@ -233,6 +269,14 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
             av_packet_unref(m_packet.get());
             continue;
         }
+        // A picture well before the target that no other picture refers to need not be
+        // decoded: the decoder leaves it out when told so with its packet.
+        const std::int64_t index = PacketIndex(*m_packet);
+        const bool passOver = m_mayPassOver && index != kUnknownIndex && index < m_skipBelow;
+        m_codec->skip_frame = passOver ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        if (passOver) {
+            m_lastSkipped = std::max(m_lastSkipped, index);
+        }
         result = avcodec_send_packet(m_codec.get(), m_packet.get());
         av_packet_unref(m_packet.get());
         if (result < 0 && result != AVERROR(EAGAIN)) {
@@ -246,12 +290,24 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
 VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::atomic<bool>& stop,
                                               bool& changed) {
     changed = false;
+    m_skipBelow = target - kWholeBefore;
     for (;;) {
         if (m_hasCurrent && m_currentIndex >= target) {
             return Result::Ready;
         }
         if (m_hasNext) {
             if (m_nextIndex > target && m_hasCurrent) {
+                if (m_lastSkipped > m_currentIndex) {
+                    // A left-out picture may be the one for `target`: decode again, whole.
+                    m_skipBelow = std::numeric_limits<std::int64_t>::min();
+                    if (!SeekBefore(target)) {
+                        m_reason = "cannot seek back";
+                        PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
+                        return Result::Failed;
+                    }
+                    changed = true;
+                    continue;
+                }
                 // The source has no frame `target`: the one before it goes on showing.
                 return Result::Ready;
             }
@@ -261,7 +317,9 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
             } else {
                 av_frame_unref(m_current.get());
             }
-            m_hasPrevious = m_hasCurrent;
+            // Kept only when it surely is the picture just before the new current one.
+            m_hasPrevious =
+                m_hasCurrent && m_currentIndex > m_lastSkipped && m_currentIndex >= m_seekFloor;
             m_previousIndex = m_currentIndex;
             av_frame_move_ref(m_current.get(), m_next.get());
             m_currentIndex = m_nextIndex;
@@ -292,6 +350,7 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
         }
         if (m_checkSeek) {
             m_checkSeek = false;
+            m_seekFloor = index;
             if (index > target) {
                 // The demuxer landed past the target (inexact seeking): start from the beginning.
                 av_frame_unref(m_next.get());
@@ -299,6 +358,7 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
                     m_checkSeek = false;
                     m_lastIndexKnown = true;
                     m_lastIndex = -1;
+                    m_seekFloor = -1;
                 }
                 continue;
             }

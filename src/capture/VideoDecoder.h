@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -56,9 +57,13 @@ class VideoDecoder {
     // Moves the read position to a key frame at or before source frame `frame`. False (and
     // the position unchanged) when the file cannot seek there.
     bool SeekBefore(std::int64_t frame);
+    // The latest key frame at or before source frame `frame` that the file's index lists, or
+    // -1 when the index does not say (no index, or none listed before it).
+    std::int64_t KeyFrameAtOrBefore(std::int64_t frame) const;
 
     // Makes current the latest source frame at or before `target`, reading and decoding as far
-    // as needed; frames before it are passed over. When the source has no frame `target` (a
+    // as needed; frames before it are passed over, and those well before it that no other
+    // picture refers to are not even decoded. When the source has no frame `target` (a
     // gap), the frame before it stays current; when it has nothing before it, the first later
     // frame becomes current. `changed` tells whether another picture became current during
     // this call, also when the result is not Ready.
@@ -72,6 +77,8 @@ class VideoDecoder {
     bool StepBackFor(std::int64_t target);
     // The file has ended: no later picture will come.
     bool AtEnd() const { return m_atEnd; }
+    // Decodes every picture from now on, also those it could pass over.
+    void DecodeEveryPicture() { m_mayPassOver = false; }
     // Every picture the decoder delivers from now on adds one to `counter` (may be null).
     void CountPicturesInto(std::atomic<std::uint64_t>* counter) { m_pictureCounter = counter; }
 
@@ -87,6 +94,9 @@ class VideoDecoder {
     enum class Receive { Picture, EndOfFile, Failed, Stopped };
     Receive ReceiveNext(const std::atomic<bool>& stop);
     std::int64_t IndexOf(const AVFrame& frame);
+    std::int64_t PacketIndex(const AVPacket& packet) const;
+    // Clears what a seek or a picture passed over makes doubtful.
+    void ForgetPassedOver();
     bool SeekToTimestamp(std::int64_t timestamp);
 
     std::unique_ptr<AVFormatContext, FfmpegFree> m_format;
@@ -111,6 +121,14 @@ class VideoDecoder {
     bool m_draining = false;
     bool m_atEnd = false;
     bool m_checkSeek = false;  // the first frame after a seek must not lie past the target
+    // Packets of pictures before this index are decoded without their unreferenced pictures.
+    std::int64_t m_skipBelow = std::numeric_limits<std::int64_t>::min();
+    // The highest picture index sent while unreferenced pictures were left out (-1: none), and
+    // the key frame the last seek landed on: no kept picture before either can be trusted to be
+    // the one before the current picture.
+    std::int64_t m_lastSkipped = -1;
+    std::int64_t m_seekFloor = -1;
+    bool m_mayPassOver = true;  // false once a picture came without time: counting needs them all
     std::string m_reason;
 };
 

@@ -18,10 +18,15 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 namespace zorvo {
+
+// Fixed-point factors (16 fraction bits) from gamma-corrected R, G, B to limited-range Y, Cb, Cr.
+struct YuvFactors {
+    std::int32_t y[3], cb[3], cr[3];  // red, green, blue
+};
+
 namespace {
 
 // Chosen in bench/ so that an encoded render costs little more than an AVI render.
@@ -68,6 +73,61 @@ std::int32_t IntegerSample(const std::uint8_t* p, int bytes) {
     }
 }
 
+YuvFactors FactorsFor(bool hd) {
+    const double kr = hd ? 0.2126 : 0.299;
+    const double kb = hd ? 0.0722 : 0.114;
+    const double kg = 1 - kr - kb;
+    const double luma = 219.0 / 255 * 65536;
+    const double chroma = 224.0 / 255 * 65536;
+    const auto round = [](double v) {
+        return static_cast<std::int32_t>(v < 0 ? v - 0.5 : v + 0.5);
+    };
+    YuvFactors f{};
+    const double weights[3] = {kr, kg, kb};
+    for (int c = 0; c < 3; ++c) {
+        f.y[c] = round(weights[c] * luma);
+        // Cb = (B - Y) / (2 (1 - kb)), Cr = (R - Y) / (2 (1 - kr)).
+        f.cb[c] = round(((c == 2 ? 1 : 0) - weights[c]) / (2 * (1 - kb)) * chroma);
+        f.cr[c] = round(((c == 0 ? 1 : 0) - weights[c]) / (2 * (1 - kr)) * chroma);
+    }
+    return f;
+}
+
+// The bottom-up BGR picture as YUV 4:2:0 in one pass: each chroma sample is the mean of its
+// two by two pixels. Width and height are even.
+void BgrToYuv420(const FrameBitmap& picture, const YuvFactors& f, AVFrame& out) {
+    const int width = picture.Width();
+    const int height = picture.Height();
+    for (int y = 0; y < height; y += 2) {
+        const std::uint8_t* upper = picture.Row(height - 1 - y);
+        const std::uint8_t* lower = picture.Row(height - 2 - y);
+        std::uint8_t* luma0 = out.data[0] + static_cast<std::ptrdiff_t>(y) * out.linesize[0];
+        std::uint8_t* luma1 = luma0 + out.linesize[0];
+        std::uint8_t* cb = out.data[1] + static_cast<std::ptrdiff_t>(y / 2) * out.linesize[1];
+        std::uint8_t* cr = out.data[2] + static_cast<std::ptrdiff_t>(y / 2) * out.linesize[2];
+        for (int x = 0; x < width; x += 2) {
+            const std::uint8_t* p[4] = {upper + 3 * x, upper + 3 * x + 3, lower + 3 * x,
+                                        lower + 3 * x + 3};
+            std::uint8_t* l[4] = {luma0 + x, luma0 + x + 1, luma1 + x, luma1 + x + 1};
+            std::int32_t sum[3] = {0, 0, 0};  // red, green, blue
+            for (int k = 0; k < 4; ++k) {
+                const std::int32_t r = p[k][2], g = p[k][1], b = p[k][0];
+                *l[k] = static_cast<std::uint8_t>(
+                    (f.y[0] * r + f.y[1] * g + f.y[2] * b + (16 << 16) + (1 << 15)) >> 16);
+                sum[0] += r;
+                sum[1] += g;
+                sum[2] += b;
+            }
+            cb[x / 2] = static_cast<std::uint8_t>((f.cb[0] * sum[0] + f.cb[1] * sum[1] +
+                                                   f.cb[2] * sum[2] + (128 << 18) + (1 << 17)) >>
+                                                  18);
+            cr[x / 2] = static_cast<std::uint8_t>((f.cr[0] * sum[0] + f.cr[1] * sum[1] +
+                                                   f.cr[2] * sum[2] + (128 << 18) + (1 << 17)) >>
+                                                  18);
+        }
+    }
+}
+
 }  // namespace
 
 // The FFmpeg side: the container, the two encoders and the picture converter. Used by one
@@ -75,8 +135,8 @@ std::int32_t IntegerSample(const std::uint8_t* p, int bytes) {
 class EncodedWriter::Encoder {
   public:
     bool Open(const EncodedWriter& owner, const WaveFile* wave);
-    // Encodes one picture and its audio slice (null when the frame has none).
-    bool Write(const FrameBitmap& picture, std::int64_t position, const std::uint8_t* audio,
+    // Encodes one picture (YUV 4:2:0) and its audio slice (null when the frame has none).
+    bool Write(AVFrame& picture, std::int64_t position, const std::uint8_t* audio,
                std::size_t audioBytes);
     // Encodes what the encoders still hold and writes the index.
     bool Finish();
@@ -91,8 +151,6 @@ class EncodedWriter::Encoder {
     std::unique_ptr<AVFormatContext, FormatFreer> m_format;
     std::unique_ptr<AVCodecContext, FfmpegFree> m_video;
     std::unique_ptr<AVCodecContext, FfmpegFree> m_audio;
-    std::unique_ptr<SwsContext, FfmpegFree> m_scaler;
-    std::unique_ptr<AVFrame, FfmpegFree> m_picture;
     std::unique_ptr<AVFrame, FfmpegFree> m_sound;
     std::unique_ptr<AVPacket, FfmpegFree> m_packet;
     AVStream* m_videoStream = nullptr;
@@ -157,8 +215,7 @@ bool EncodedWriter::Encoder::OpenVideo(const EncodedWriter& owner) {
     }
     m_video.reset(avcodec_alloc_context3(codec));
     m_videoStream = avformat_new_stream(m_format.get(), nullptr);
-    m_picture.reset(av_frame_alloc());
-    if (!m_video || !m_videoStream || !m_picture) {
+    if (!m_video || !m_videoStream) {
         PostLog("Error (Encoder): Failed to create encoder: Out of memory.\n");
         return false;
     }
@@ -194,19 +251,6 @@ bool EncodedWriter::Encoder::OpenVideo(const EncodedWriter& owner) {
     m_videoStream->avg_frame_rate = v.framerate;
     m_videoStream->r_frame_rate = v.framerate;
     avcodec_parameters_from_context(m_videoStream->codecpar, &v);
-
-    m_picture->format = v.pix_fmt;
-    m_picture->width = v.width;
-    m_picture->height = v.height;
-    m_scaler.reset(sws_getContext(
-        owner.width, owner.height, AV_PIX_FMT_BGR24, owner.width, owner.height, AV_PIX_FMT_YUV420P,
-        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
-    if (!m_scaler || av_frame_get_buffer(m_picture.get(), 0) < 0) {
-        PostLog("Error (Encoder): Failed to create encoder: Out of memory.\n");
-        return false;
-    }
-    const int* matrix = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
-    sws_setColorspaceDetails(m_scaler.get(), matrix, 1, matrix, 0, 0, 1 << 16, 1 << 16);
     return true;
 }
 
@@ -346,20 +390,10 @@ bool EncodedWriter::Encoder::EncodeAudio(std::size_t samples) {
     return Send(m_audio.get(), m_audioStream, &f);
 }
 
-bool EncodedWriter::Encoder::Write(const FrameBitmap& picture, std::int64_t position,
+bool EncodedWriter::Encoder::Write(AVFrame& picture, std::int64_t position,
                                    const std::uint8_t* audio, std::size_t audioBytes) {
-    if (av_frame_make_writable(m_picture.get()) < 0) {
-        PostLog("Error (Encoder): Failed to encode: Out of memory.\n");
-        return false;
-    }
-    // The bitmap is bottom-up: start at its top row and walk backwards.
-    const auto stride = static_cast<int>(picture.Stride());
-    const std::uint8_t* top[1] = {picture.Row(picture.Height() - 1)};
-    const int strides[1] = {-stride};
-    sws_scale(m_scaler.get(), top, strides, 0, picture.Height(), m_picture->data,
-              m_picture->linesize);
-    m_picture->pts = position;
-    if (!Send(m_video.get(), m_videoStream, m_picture.get())) {
+    picture.pts = position;
+    if (!Send(m_video.get(), m_videoStream, &picture)) {
         return false;
     }
     if (!m_audio || !audio) {
@@ -411,6 +445,10 @@ bool EncodedWriter::Encoder::Finish() {
     return finished;
 }
 
+void EncodedWriter::PictureFree::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+
 EncodedWriter::EncodedWriter(std::string path_, std::int32_t width_, std::int32_t height_,
                              std::string wavePath_, OutputKind kind_)
     : path(std::move(path_)),
@@ -439,13 +477,20 @@ bool EncodedWriter::Open() {
     }
     m_spare.clear();
     for (std::size_t i = 0; i < kQueueFrames; ++i) {
-        FrameBitmap spare;
-        if (!spare.Allocate(width, height)) {
+        PicturePtr spare(av_frame_alloc());
+        if (spare) {
+            spare->format = AV_PIX_FMT_YUV420P;
+            spare->width = width;
+            spare->height = height;
+        }
+        if (!spare || av_frame_get_buffer(spare.get(), 0) < 0) {
             PostLog("Error (Encoder): Failed to create encoder: Failed to create frame bitmap.\n");
             return false;
         }
         m_spare.push_back(std::move(spare));
     }
+    // Players take BT.601 for standard definition and BT.709 for HD pictures.
+    m_factors = std::make_unique<YuvFactors>(FactorsFor(width >= 1280 || height >= 720));
     ::unlink(m_current.c_str());
     auto encoder = std::make_unique<Encoder>();
     if (!encoder->Open(*this, m_wave.Loaded() ? &m_wave : nullptr)) {
@@ -488,7 +533,16 @@ bool EncodedWriter::InsertFrame(std::uint32_t frameNumber) {
     }
     Queued item{std::move(m_spare.back()), frameNumber, m_inserted};
     m_spare.pop_back();
-    std::memcpy(item.picture.Bits(), frameBitmap.Bits(), frameBitmap.SizeBytes());
+    lock.unlock();
+    // Converted here, straight from the composed frame: the queue holds the encoder's input.
+    if (av_frame_make_writable(item.picture.get()) < 0) {
+        PostLog("Error (Encoder): Failed to encode: Out of memory.\n");
+        lock.lock();
+        m_spare.push_back(std::move(item.picture));
+        return false;
+    }
+    BgrToYuv420(frameBitmap, *m_factors, *item.picture);
+    lock.lock();
     m_queue.push_back(std::move(item));
     ++m_inserted;
     m_changed.notify_all();
@@ -517,7 +571,7 @@ void EncodedWriter::EncodeLoop() {
             const std::uint64_t begin = std::uint64_t{item.songFrame} * slice;
             const bool sound = slice > 0 && begin + slice <= m_wave.dataSize;
             const std::uint8_t* audio = sound ? m_wave.Data() + m_wave.dataOffset + begin : nullptr;
-            if (!m_encoder->Write(item.picture, item.position, audio, slice)) {
+            if (!m_encoder->Write(*item.picture, item.position, audio, slice)) {
                 m_failed = true;
             }
         }

@@ -13,11 +13,18 @@
 #include "output/FrameWriter.h"
 #include "output/WaveFile.h"
 
+struct AVFrame;
+
+namespace zorvo {
+struct YuvFactors;
+}
+
 namespace zorvo {
 
 // Writes the frames as H.264 at a constant 25 frames a second with the song's audio: FLAC in
 // Matroska (lossless), AAC in MP4 and QuickTime. Encoding runs on a thread of its own, fed by a
-// short queue of frame copies, so the next frames are composed while one is encoded.
+// short queue of frames already converted to the encoder's YUV 4:2:0, so the next frames are
+// composed while one is encoded.
 //
 // The file stays playable when the render stops early or fails: the index is written on
 // Close (and by the destructor after a failure), into disk room the OutputFile keeps ahead, so
@@ -50,8 +57,12 @@ class EncodedWriter : public FrameWriter {
     // The file being written: the output's partial name until the render is published.
     const std::string m_current;
     bool m_published = false;
+    struct PictureFree {
+        void operator()(AVFrame* frame) const;
+    };
+    using PicturePtr = std::unique_ptr<AVFrame, PictureFree>;
     struct Queued {
-        FrameBitmap picture;
+        PicturePtr picture;  // YUV 4:2:0
         std::uint32_t songFrame = 0;
         std::int64_t position = 0;  // in the file, counted from its first frame
     };
@@ -66,7 +77,8 @@ class EncodedWriter : public FrameWriter {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Queued> m_queue;
-    std::vector<FrameBitmap> m_spare;
+    std::vector<PicturePtr> m_spare;
+    std::unique_ptr<const YuvFactors> m_factors;
     bool m_closing = false;
     std::atomic<bool> m_failed{false};
     std::uint32_t m_inserted = 0;
