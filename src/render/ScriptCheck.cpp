@@ -43,9 +43,11 @@ bool Check(const std::string& scriptPath) {
     return true;
 }
 
-// "Error (Script): at line 3, column 1: '…'." gives 3 and 1.
+// "…: at line 3, column 1: '…'." or "…: marker #1 at line 3, column 1: …" gives 3 and 1.
 bool ReadPlace(const std::string& message, int& line, int& column) {
-    return std::sscanf(message.c_str(), "at line %d, column %d", &line, &column) == 2;
+    const size_t at = message.find("at line ");
+    return at != std::string::npos &&
+           std::sscanf(message.c_str() + at, "at line %d, column %d", &line, &column) == 2;
 }
 
 }  // namespace
@@ -63,7 +65,8 @@ bool CheckScriptFile(const std::string& scriptPath) {
 
 std::vector<ScriptProblem> ProblemsFromLog(const std::string& log) {
     std::vector<ScriptProblem> problems;
-    bool afterError = false;  // the last line that was not a place was an error line
+    size_t chain = std::string::npos;  // the first problem of the failure told now
+    bool afterError = false;           // the line before was an error line
     size_t start = 0;
     while (start < log.size()) {
         size_t end = log.find('\n', start);
@@ -73,29 +76,39 @@ std::vector<ScriptProblem> ProblemsFromLog(const std::string& log) {
         const bool warning = line.rfind("Warning (", 0) == 0;
         const size_t colon = line.find("): ");
         if ((!warning && line.rfind("Error (", 0) != 0) || colon == std::string::npos) {
+            chain = std::string::npos;
             afterError = false;
             continue;
         }
+        if (chain != std::string::npos && problems[chain].warning != warning) {
+            chain = std::string::npos;
+        }
         const std::string message = line.substr(colon + 3);
-        ScriptProblem place;
-        if (ReadPlace(message, place.line, place.column)) {
-            if (!problems.empty() && problems.back().line == 0) {
-                problems.back().line = place.line;
-                problems.back().column = place.column;
-                problems.back().detail += "\n" + line;
+        const bool folds = afterError && !warning && message.rfind("Failed to ", 0) == 0;
+        afterError = !warning;
+        int row = 0;
+        int column = 0;
+        if (ReadPlace(message, row, column)) {
+            if (chain == std::string::npos) {
+                problems.push_back({warning, row, column, line, line});
                 continue;
             }
-            place.warning = warning;
-            place.text = place.detail = line;
-            problems.push_back(place);
-            continue;
+            // The place ends a failure: its lines, from the first, are one problem.
+            ScriptProblem& first = problems[chain];
+            for (size_t i = chain + 1; i < problems.size(); ++i) {
+                first.detail += "\n" + problems[i].detail;
+            }
+            problems.resize(chain + 1);
+            first.line = row;
+            first.column = column;
+            first.detail += "\n" + line;
+            chain = std::string::npos;
+        } else if (folds) {
+            problems.back().detail += "\n" + line;  // its callers' lines
+        } else {
+            problems.push_back({warning, 0, 0, line, line});
+            chain = chain == std::string::npos ? problems.size() - 1 : chain;
         }
-        if (afterError && !warning && message.rfind("Failed to ", 0) == 0) {
-            problems.back().detail += "\n" + line;
-            continue;
-        }
-        problems.push_back({warning, 0, 0, line, line});
-        afterError = !warning;
     }
     return problems;
 }

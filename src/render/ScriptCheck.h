@@ -25,9 +25,10 @@ struct ScriptProblem {
     bool operator==(const ScriptProblem&) const = default;
 };
 
-// The problems in the texts of a check's log. Each "Error (…): …" or "Warning (…): …" line
-// starts one, except the "Failed to …" lines that follow an error line (its chain of callers);
-// a context line "…: at line N, column M…" gives its place to the problem before it.
+// The problems in the texts of a check. Each "Error (…): …" or "Warning (…): …" line starts
+// one, except the "Failed to …" lines of an error's callers, which join it. A line with "at line
+// N, column M" ends a failure: it gives its place to the failure's first line, and the lines
+// between them join it.
 std::vector<ScriptProblem> ProblemsFromLog(const std::string& log);
 
 // CheckScriptFile on the calling thread with its texts kept from the log channel.

@@ -71,7 +71,8 @@ void NoteBody(const std::string& text, const std::string& body, size_t offset, s
     }
 }
 
-StatementTracker::StatementTracker(const std::string& text) : m_text(text), m_previous(t_tracker) {
+StatementTracker::StatementTracker(const std::string& text, const std::string* source)
+    : m_text(text), m_source(source), m_previous(t_tracker) {
     t_tracker = this;
 }
 
@@ -83,15 +84,21 @@ size_t LastStatementFound() {
     return t_tracker ? t_tracker->Last() : std::string::npos;
 }
 
+const std::string& StatementTracker::LinesOf(const std::string& text) {
+    return t_tracker && &text == &t_tracker->m_text && t_tracker->m_source ? *t_tracker->m_source
+                                                                           : text;
+}
+
 void StatementTracker::PostPlace(const std::string& text, size_t at, bool warning) {
     if (at >= text.size()) {
         return;
     }
-    const size_t lineStart = text.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::string& lines = LinesOf(text);
+    const size_t lineStart = lines.rfind('\n', at == 0 ? 0 : at - 1);
     const size_t from = lineStart == std::string::npos || at == 0 ? 0 : lineStart + 1;
     int line = 1;
     for (size_t i = 0; i < from; ++i) {
-        line += text[i] == '\n' ? 1 : 0;
+        line += lines[i] == '\n' ? 1 : 0;
     }
     const std::string place = Describe(text, at, from, line);
     if (warning) {

@@ -82,7 +82,8 @@ struct FoundStatement {
 // failure can say where it is, and every statement read, so that text read as none can be told.
 class StatementTracker {
   public:
-    explicit StatementTracker(const std::string& text);
+    // `source`: the text before its comments were blanked (same length), for line numbers.
+    explicit StatementTracker(const std::string& text, const std::string* source = nullptr);
     ~StatementTracker();
     StatementTracker(const StatementTracker&) = delete;
     StatementTracker& operator=(const StatementTracker&) = delete;
@@ -95,6 +96,9 @@ class StatementTracker {
     // Posts "Error (Script): at line L, column C: 'statement'.\n" for a position in `text`
     // ("Warning (Script): …" after a warning); nothing for npos.
     static void PostPlace(const std::string& text, size_t at, bool warning = false);
+    // Where to count the lines of `text`: comments were blanked with their line feeds, so the
+    // tracked text's source when there is one.
+    static const std::string& LinesOf(const std::string& text);
     // "at line L, column C: 'statement'" for `at`, whose line `line` begins at `from`.
     static std::string Describe(const std::string& text, size_t at, size_t from, int line);
 
@@ -108,6 +112,7 @@ class StatementTracker {
     bool Map(const std::string& text, size_t& at) const;
 
     const std::string& m_text;
+    const std::string* m_source;
     const std::string* m_body = nullptr;
     size_t m_bodyOffset = 0;
     size_t m_last = std::string::npos;

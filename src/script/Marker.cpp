@@ -209,12 +209,13 @@ bool CScript::ParseMarkers(const std::string& text) {
     size_t counted = 0;
     int line = 1;
     size_t lineStart = 0;
+    const std::string& lines = StatementTracker::LinesOf(text);
     while (ExtractBlock(text, "marker", cursor, arguments, body)) {
         const size_t statementAt = LastStatementFound();
         std::string place;
         if (statementAt < text.size() && statementAt >= counted) {
             for (; counted < statementAt; ++counted) {
-                if (text[counted] == '\n') {
+                if (lines[counted] == '\n') {
                     ++line;
                     lineStart = counted + 1;
                 }

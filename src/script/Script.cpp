@@ -87,9 +87,10 @@ bool CScript::LoadText(std::string text) {
     if (nul != std::string::npos) {
         text.resize(nul);
     }
+    const std::string source = text;
     RemoveComments(text);
     // A failed step's lines are followed by the place of the statement that failed.
-    StatementTracker places(text);
+    StatementTracker places(text, &source);
     const auto failed = [&](const char* line, size_t at) {
         PostLog(line);
         StatementTracker::PostPlace(text, at);

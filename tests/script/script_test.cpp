@@ -158,7 +158,8 @@ TEST(ScriptFile, FailuresNameTheStatementsPlace) {
          "at line 2, column 2: 'input( c, f, nowhere ) { }'"},
         {"output( a, 1, 2 )\ninput( c, f ) {\n  contrast( 1 )\n  brightness( ) }",
          "at line 4, column 3: 'brightness( ) }'"},
-        {head + "marker( 1, nolayout ) { }", "at line 3, column 1: 'marker( 1, nolayout ) { }'"},
+        {head + "// a comment's line counts\nmarker( 1, nolayout ) { }",
+         "at line 4, column 1: 'marker( 1, nolayout ) { }'"},
         {head + "marker( 1 ) {\n  tempo( 90 )\n  display( c, sometimes ) }",
          "at line 5, column 3: 'display( c, sometimes ) }'"},
         // The maps are built after parsing: the marker that names an unknown id.
@@ -439,7 +440,7 @@ TEST(Groups, ResolveDepthFirstInMemberOrderAndNameTheFailingMember) {
 
 TEST(Validate, ChecksInOrderWithTheirLines) {
     const std::string out = "output( a, 720, 576 )\n";
-    const std::string in = "input( cam1, f ) { }\n";
+    const std::string in = "// the camera, on a line a comment ends\ninput( cam1, f ) { }\n";
     const std::string m1 =
         "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam1 ) }\n";
     const std::string end = "marker( 5 ) { }\n";
@@ -484,7 +485,7 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
         {"no display",
          first("tempo( 90 ) signature( 4, 4 )"),
          {kM + "display list can only be empty if it's the last element.\n"},
-         "marker #1 at line 3, column 1: 'marker( 1, 1fullscreen ) { tempo( 90 ) s'"},
+         "marker #1 at line 4, column 1: 'marker( 1, 1fullscreen ) { tempo( 90 ) s'"},
         {"terminal content",
          out + in + m1 + "marker( 5 ) { tempo( 100 ) }",
          {kM + "the content of the last marker element must be empty.\n"}},
@@ -497,7 +498,7 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
         {"unknown display id",
          marker("display( cam7 )"),
          {kE + "'marker' (#3) contains a reference to unknown id 'cam7'.\n"},
-         "marker #3 at line 4, column 1: 'marker( 3, 1fullscreen ) { display( cam7'"},
+         "marker #3 at line 5, column 1: 'marker( 3, 1fullscreen ) { display( cam7'"},
         {"overlay loop 0",
          marker("display( cam1 )") + "overlay( cam1, 0 ) { }",
          {"Error (SOverlay): Failed to validate script: overlay was set but loop count is "

@@ -25,11 +25,16 @@ TEST(SessionTest, ProblemsComeFromTheCheckLog) {
     const std::string media = "Error (Project): Input 'a' does not open (file a.mov).";
     const std::string typo = "Warning (Script): Unknown statement 'overlai'.";
     const std::string typoPlace = "Warning (Script): at line 9, column 4: 'overlai( v )'.";
+    const std::string names = "Error (Layout): Known names: 1fullscreen, none.";
+    const std::string invalid = "Error (SMarker): Failed to validate script: no display.";
+    const std::string marker = "Error (Script): marker #1 at line 4, column 2: 'marker( 1 )'.";
     const std::vector<Case> cases = {
-        {"* Parsing script...\n" + layout + "\n" + chain + "\n" + place +
+        {"* Parsing script...\n" + layout + "\n" + names + "\n" + chain + "\n" + place +
              "\nError (Project): Failed to parse script.\n",
          {{false, 3, 1, layout,
-           layout + "\n" + chain + "\n" + place + "\nError (Project): Failed to parse script."}}},
+           layout + "\n" + names + "\n" + chain + "\n" + place +
+               "\nError (Project): Failed to parse script."}}},
+        {invalid + "\n" + marker + "\n", {{false, 4, 2, invalid, invalid + "\n" + marker}}},
         {media + "\n" + media + "\nError (Project): Failed to check media.\n",
          {{false, 0, 0, media, media},
           {false, 0, 0, media, media + "\nError (Project): Failed to check media."}}},
