@@ -19,8 +19,6 @@ namespace zorvo {
 
 namespace {
 
-// How far the decoder may run ahead of the last frame handed out.
-constexpr std::uint32_t kFramesAhead = 8;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
@@ -82,12 +80,24 @@ void CFFMPEGCapture::WaitOpened() {
 bool CFFMPEGCapture::Process() {
     if (!Capture()) {
         Fail();
-    } else {
+    }
+    {
         // The end may have made the last frame ready (no look-ahead frame follows it).
         std::lock_guard lock(m_mutex);
-        m_frameStored.notify_all();
+        m_resting = true;
     }
+    m_frameStored.notify_all();
     return false;
+}
+
+void CFFMPEGCapture::WaitBetweenPictures() {
+    std::unique_lock lock(m_mutex);
+    if (m_produced.load() <= m_firstFrame) {
+        return;  // still seeking: a stop costs less than waiting
+    }
+    while (!m_resting && !m_bFailed.load() && !m_bStop.load()) {
+        m_frameStored.wait_for(lock, kStopPoll);
+    }
 }
 
 void CFFMPEGCapture::Fail() {
@@ -255,7 +265,7 @@ bool CFFMPEGCapture::Capture() {
             return false;
         }
         decoder = std::make_unique<VideoDecoder>();
-        if (!decoder->Open(m_pInput->file)) {
+        if (!decoder->Open(m_pInput->file, m_libraryThreads)) {
             PostInputContext(decoder->Reason());
             return false;
         }
@@ -300,9 +310,14 @@ bool CFFMPEGCapture::Capture() {
         {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
-            while (n > std::uint64_t{m_lastRequested.load()} + kFramesAhead && !m_bStop.load()) {
+            while (n > std::uint64_t{m_lastRequested.load()} + m_framesAhead && !m_bStop.load()) {
+                if (!m_resting) {
+                    m_resting = true;
+                    m_frameStored.notify_all();
+                }
                 m_consumerMoved.wait_for(lock, kStopPoll);
             }
+            m_resting = false;
         }
         if (m_bStop.load()) {
             if (m_pDecoders && frameStored && !decoder->AtEnd()) {

@@ -25,10 +25,10 @@ namespace zorvo {
 // the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
 // scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
-// most 8 frames ahead of the furthest one asked for. With a decoder pool, the capture starts
-// from an idle decoder of the file near its segment when there is one, and gives its own back
-// when it has produced every frame. Further outputs (AddOutput) scale the same decoded pictures
-// to other sizes, so areas that show the same stretch of an input decode it once.
+// most `m_framesAhead` (8) frames ahead of the furthest one asked for. With a decoder pool, the
+// capture starts from an idle decoder of the file near its segment when there is one, and gives its
+// own back when it has produced every frame. Further outputs (AddOutput) scale the same decoded
+// pictures to other sizes, so areas that show the same stretch of an input decode it once.
 class DecoderPool;
 
 class CFFMPEGCapture : public CThread {
@@ -63,6 +63,11 @@ class CFFMPEGCapture : public CThread {
     // Frees a frame that is no longer needed.
     void ReleaseBitmap(std::uint32_t index, std::size_t output = 0);
 
+    // Once the capture has stored a frame, waits until its worker rests between two pictures
+    // (ahead of its consumer) or has ended, so that destroying it then gives a whole decoder
+    // back to the pool instead of throwing away one stopped in the middle of a picture.
+    void WaitBetweenPictures();
+
     // The crop rectangle of an output for a w x h source (see ComputeSourceRect in
     // FrameScaler.h).
     Rect ComputeSourceRect(std::int32_t w, std::int32_t h, std::size_t output = 0) const;
@@ -83,6 +88,10 @@ class CFFMPEGCapture : public CThread {
     // a margin for files that seek inexactly; a preview that wants one frame soon takes one.
     // Set before Start.
     std::int32_t m_preRollIntervals = 3;
+    // Whether a decoder the capture opens itself uses the library's own threads.
+    bool m_libraryThreads = true;
+    // How far the decoder may run ahead of the furthest frame asked for; set before Start.
+    std::uint32_t m_framesAhead = 8;
     // Where decoders are taken from and given back to; set before Start. Null: the capture
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.
@@ -129,6 +138,8 @@ class CFFMPEGCapture : public CThread {
     std::atomic<std::uint32_t> m_lastRequested{0};
     // The file ended right after the last requested frame, so no look-ahead frame follows.
     std::atomic<bool> m_complete{false};
+    // The worker waits ahead of its consumer, or has ended; guarded by m_mutex.
+    bool m_resting = false;
     std::mutex m_mutex;
     std::condition_variable m_frameStored;    // a frame, the end or a failure: for the consumer
     std::condition_variable m_consumerMoved;  // a frame handed out or a stop: for the throttle

@@ -65,8 +65,9 @@ BgrPixel AdjustmentTables::Apply(std::uint8_t blue, std::uint8_t green, std::uin
     return {saturationTable[b][grey], saturationTable[g][grey], saturationTable[r][grey]};
 }
 
-bool BuildLut(AdjustmentSettings& settings) {
+bool BuildLut(AdjustmentSettings& settings, bool fullTable) {
     const AdjustmentTables tables(settings);
+    settings.direct.reset();
     // Balance, brightness and contrast act on each component alone; only saturation mixes them.
     AdjustmentTables::ByteTable red, green, blue;
     for (int i = 0; i < 256; ++i) {
@@ -96,6 +97,12 @@ bool BuildLut(AdjustmentSettings& settings) {
     }
 
     settings.lutKind = LutKind::None;
+    if (!fullTable) {
+        settings.lut.reset();
+        settings.direct = std::make_shared<const AdjustmentTables>(tables);
+        settings.lutKind = LutKind::Direct;
+        return true;
+    }
     if (!settings.lut) {
         settings.lut.reset(new (std::nothrow) std::uint8_t[kLutBytes]);
         if (!settings.lut) {

@@ -44,9 +44,10 @@ struct AdjustmentTables {
 // Makes the smallest colour table that gives every colour its adjusted pixel and sets
 // `settings.lutKind`: no table for adjustments that change nothing, three 256-entry tables when
 // saturation leaves the components apart, else `settings.lut` (kLutBytes, indexed by 0xRRGGBB,
-// entries blue, green, red), rebuilt in place when present. False, with a log line and no
-// table, when the memory cannot be had.
-bool BuildLut(AdjustmentSettings& settings);
+// entries blue, green, red), rebuilt in place when present. Without `fullTable` the last case
+// keeps the small tables for pixel-by-pixel use instead (LutKind::Direct), for a few pictures.
+// False, with a log line and no table, when the memory cannot be had.
+bool BuildLut(AdjustmentSettings& settings, bool fullTable = true);
 
 // The adjusted pixel through the table BuildLut made.
 inline BgrPixel LookUp(const AdjustmentSettings& settings, std::uint8_t blue, std::uint8_t green,
@@ -55,6 +56,8 @@ inline BgrPixel LookUp(const AdjustmentSettings& settings, std::uint8_t blue, st
         case LutKind::PerChannel:
             return {settings.channelLut[0][blue], settings.channelLut[1][green],
                     settings.channelLut[2][red]};
+        case LutKind::Direct:
+            return settings.direct->Apply(blue, green, red);
         case LutKind::Full: {
             const std::uint8_t* e = settings.lut.get() + 3 * ((std::size_t{red} << 16) |
                                                               (std::size_t{green} << 8) | blue);

@@ -35,7 +35,7 @@ bool Valid(AVRational rate) {
 VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
-bool VideoDecoder::Open(const std::string& path) {
+bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
     m_path = path;
     QuietLibraryLog();
     AVFormatContext* format = nullptr;
@@ -78,7 +78,7 @@ bool VideoDecoder::Open(const std::string& path) {
     // Lets the decoder compute presentation times for pictures whose packets carry none.
     m_codec->pkt_timebase = m_stream->time_base;
     // Frame threads keep the pictures bit-exact.
-    m_codec->thread_count = kDecoderThreads;
+    m_codec->thread_count = libraryThreads ? kDecoderThreads : 1;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
     if (codecResult < 0) {

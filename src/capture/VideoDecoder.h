@@ -34,7 +34,9 @@ class VideoDecoder {
 
     // Opens the file, finds its first video stream and opens a decoder for it, with the
     // library's frame and slice threads. Posts the capture's line for the step that failed.
-    bool Open(const std::string& path);
+    // `libraryThreads` false decodes on the caller's thread alone: fewer picture buffers to
+    // allocate, for a preview that wants a few pictures soon from each of many decoders.
+    bool Open(const std::string& path, bool libraryThreads = true);
     const std::string& Path() const { return m_path; }
     // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
     bool AllocatePictures();

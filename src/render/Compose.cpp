@@ -56,7 +56,7 @@ void ComposeViewport(int outputWidth, const FrameBitmap& picture, const Adjustme
                      const AdjustmentSettings* overlayAdjust) {
     const std::uint8_t* source = picture.Bits();
     const std::uint8_t* over = overlay ? overlay->Bits() : nullptr;
-    if (!over && adjust.lutKind != LutKind::Full) {
+    if (!over && adjust.lutKind != LutKind::Full && adjust.lutKind != LutKind::Direct) {
         // Without an overlay each component goes through one table of its own: the colour
         // tables (or none) and the fade folded into 3 x 256 bytes, so a pixel costs three
         // look-ups and a row without adjustments or fade is a copy.

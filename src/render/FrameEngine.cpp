@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "capture/FFMPEGCapture.h"
+#include "capture/ImageAdjustments.h"
 #include "common/LogChannel.h"
 #include "render/FrameComposition.h"
 #include "render/MediaCheck.h"
@@ -17,8 +18,11 @@ namespace zorvo {
 
 namespace {
 
-// A request wants its frame soon: seek close to it.
+// A request wants its frame soon: its captures seek close to it, and decode each on its own
+// thread alone, the areas side by side (library threads would allocate pictures for each).
 constexpr std::int32_t kPreRollIntervals = 1;
+// Pictures decoded beyond the one asked for: enough to keep playback fed, few for a still.
+constexpr std::uint32_t kFramesAhead = 2;
 
 // Reads a whole unsigned decimal number; false on anything else.
 bool ReadWhole(const std::string& text, long long& value) {
@@ -285,7 +289,11 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                 SourcePictureFor(j, block.areas[d].speed).index >= viewport.m_nextRelease;
     }
     if (!reuse) {
-        state.viewports.clear();  // stopped captures give their decoders back
+        // Captures stopped between two pictures give their decoders back.
+        for (const auto& viewport : state.viewports) {
+            viewport->m_pCapture->WaitBetweenPictures();
+        }
+        state.viewports.clear();
         state.place = std::move(place);
         state.width = w;
         state.height = h;
@@ -322,6 +330,8 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                 viewport->m_pCapture->m_pDecoders = &m_decoders;
                 viewport->m_pCapture->m_firstFrame = first;
                 viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
+                viewport->m_pCapture->m_libraryThreads = false;
+                viewport->m_pCapture->m_framesAhead = kFramesAhead;
                 viewport->m_output = 0;
             }
             state.viewports.push_back(std::move(viewport));
@@ -346,6 +356,9 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         if (!state.overlay || state.overlay->m_bFailed || state.overlayWidth != w ||
             state.overlayHeight != h || index < state.overlayNextRelease) {
             CSInput& input = *state.overlayInput;
+            if (state.overlay) {
+                state.overlay->WaitBetweenPictures();
+            }
             state.overlay.reset();
             state.overlay = std::make_unique<CFFMPEGCapture>(
                 &input, 0, static_cast<std::uint32_t>(loop), w, h, 0, input.settings.noiseReduction,
@@ -357,6 +370,8 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
             state.overlayNextRelease = input.settings.noiseReduction != 0 ? 0 : index;
             state.overlay->m_firstFrame = state.overlayNextRelease;
             state.overlay->m_preRollIntervals = kPreRollIntervals;
+            state.overlay->m_libraryThreads = false;
+            state.overlay->m_framesAhead = kFramesAhead;
             state.overlayWidth = w;
             state.overlayHeight = h;
             if (!state.overlay->Launch()) {
@@ -401,6 +416,16 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         return false;
     }
     std::memset(picture.Bits(), 0, picture.SizeBytes());
+    // The adjustments pixel by pixel: a frame or a few cost far less than the 2^24 entries of a
+    // whole table (the same bytes either way).
+    for (const auto& viewport : state.viewports) {
+        if (viewport->Current()->settings.lutKind == LutKind::None) {
+            BuildLut(viewport->Current()->settings, false);
+        }
+    }
+    if (overlay.input && overlay.input->settings.lutKind == LutKind::None) {
+        BuildLut(overlay.input->settings, false);
+    }
     FrameValues values = ValuesFor(state.place->span, state.place->block);
     values.frame = j;
     if (!ComposeFrame(values, state.viewports, overlay, m_script->debug, state.font, m_cancel,

@@ -1,12 +1,20 @@
 #include "render/Playback.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "render/FrameEngine.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {
+
+namespace {
+
+// A picture shown later than this many frames after its moment would trail its sound.
+constexpr std::int64_t kLateFrames = 1;
+
+}  // namespace
 
 std::int64_t DueFrame(double clockMs) {
     return clockMs < 0 || !std::isfinite(clockMs) ? -1 : SongFrame(clockMs);
@@ -26,13 +34,14 @@ FramePicker::Pick FramePicker::Choose(double clockMs, const std::vector<std::int
     while (i < ready.size() && ready[i] < earliest) {
         ++i;
     }
-    // The latest ready frame that is due; those before it came too late.
+    // The latest ready frame that is due; those before it came too late, and so has it when
+    // the clock has passed it by more than a frame.
     std::size_t show = ready.size();
     for (std::size_t k = i; k < ready.size() && ready[k] <= due; ++k) {
         show = k;
     }
-    if (show == ready.size()) {
-        pick.drop = i;
+    if (show == ready.size() || ready[show] + kLateFrames < due) {
+        pick.drop = show == ready.size() ? i : show + 1;
         return pick;
     }
     pick.drop = show;
@@ -139,6 +148,11 @@ bool PlaybackFeeder::TakeLatest(FedFrame& out) {
     return true;
 }
 
+std::int64_t PlaybackFeeder::FirstQueued() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.empty() ? -1 : m_queue.front().frame;
+}
+
 std::uint64_t PlaybackFeeder::ShownCount() const {
     std::lock_guard lock(m_mutex);
     return m_picker.ShownCount();
@@ -158,8 +172,9 @@ void PlaybackFeeder::Run() {
             return;
         }
         if (m_run && m_due >= m_next) {
-            // Whatever the clock has already passed would come too late to be shown.
-            m_next = m_due + 1;
+            // Whatever the clock has already passed would come too late to be shown: aim at the
+            // frame that will be due when this one is done.
+            m_next = m_due + 1 + static_cast<std::int64_t>(m_composeMs / 40);
         }
         const std::int64_t frame = m_next;
         const std::uint64_t generation = m_generation;
@@ -170,7 +185,11 @@ void PlaybackFeeder::Run() {
             m_spare.pop_back();
         }
         lock.unlock();
+        const auto start = std::chrono::steady_clock::now();
         const bool composed = m_engine.Compose(frame, fed.picture, width);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         const bool cancelled = !composed && m_engine.Cancelled();
         lock.lock();
         if (generation != m_generation || m_quit || cancelled) {
@@ -178,6 +197,7 @@ void PlaybackFeeder::Run() {
             m_spare.push_back(std::move(fed));
             continue;
         }
+        m_composeMs = ms;
         std::function<void()> ready = m_ready;
         if (!composed) {
             m_failed = true;

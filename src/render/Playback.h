@@ -34,7 +34,8 @@ class FramePicker {
     // skipped across a seek.
     void Seek(std::int64_t frame);
     // With the audio clock at `clockMs` and these frames ready in order (ascending), what to do.
-    // Shows the latest ready frame that is due; frames due and never shown count as skipped.
+    // Shows the latest ready frame that is due, unless the clock has passed it by more than a
+    // frame; frames due and never shown count as skipped.
     Pick Choose(double clockMs, const std::vector<std::int64_t>& ready);
 
     std::int64_t Shown() const { return m_shown; }  // last frame shown, -1 for none
@@ -87,6 +88,9 @@ class PlaybackFeeder {
     // The newest queued frame whatever the clock says (for a still after a click); false when
     // the queue is empty.
     bool TakeLatest(FedFrame& out);
+    // The earliest queued frame, -1 when the queue is empty. A player starts its sound once the
+    // frame it seeks to is here, so that the first pictures are not late from the start.
+    std::int64_t FirstQueued() const;
     // The composition of a frame failed (its log line has been posted); cleared by Seek.
     bool Failed() const { return m_failed.load(); }
 
@@ -109,6 +113,7 @@ class PlaybackFeeder {
     std::int64_t m_next = 0;         // next frame to compose
     std::int64_t m_due = -1;         // latest frame the clock asked for
     std::uint64_t m_generation = 0;  // bumped by every seek
+    double m_composeMs = 0;          // how long the last frame took
     bool m_run = false;
     bool m_single = false;  // compose m_next once, then idle
     bool m_quit = false;

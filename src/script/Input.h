@@ -35,10 +35,13 @@ enum class FlipMode : std::int32_t {
 // Size of an input's colour lookup table: 2^24 entries of blue, green, red.
 inline constexpr std::size_t kLutBytes = 256u * 256u * 256u * 3u;
 
+struct AdjustmentTables;
+
 // The colour table BuildLut made for an input: none yet, none needed (the adjustments change
-// nothing), one 256-entry table per component (they act on each component alone), or the full
-// table indexed by the whole colour.
-enum class LutKind : std::uint8_t { None, Identity, PerChannel, Full };
+// nothing), one 256-entry table per component (they act on each component alone), the full
+// table indexed by the whole colour, or, for a few pictures only, the small tables the full one
+// is made of, applied pixel by pixel (the same bytes, without building 2^24 entries).
+enum class LutKind : std::uint8_t { None, Identity, PerChannel, Full, Direct };
 
 struct AdjustmentSettings {
     double colorBalanceCR = 0.0;
@@ -52,6 +55,8 @@ struct AdjustmentSettings {
     std::unique_ptr<std::uint8_t[]> lut;
     // PerChannel: the adjusted blue, green and red of every level.
     std::array<std::array<std::uint8_t, 256>, 3> channelLut{};
+    // Direct: the tables applied to every pixel.
+    std::shared_ptr<const AdjustmentTables> direct;
     std::int32_t noiseReduction = 0;
     FlipMode verticalFlip = FlipMode::Auto;
 };

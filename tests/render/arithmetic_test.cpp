@@ -330,8 +330,8 @@ TEST(SongMoment, TimesSecondsAndBeats) {
     }
 }
 
-// The player shows the latest frame its audio clock has reached: early frames wait, late ones
-// are dropped and counted as skipped, and a seek starts afresh.
+// The player shows the latest frame its audio clock has reached, at most one frame late: early
+// frames wait, later ones are dropped and counted as skipped, and a seek starts afresh.
 TEST(FramePicker, FollowsTheAudioClock) {
     struct Step {
         std::int64_t seek;  // -1: none
@@ -347,12 +347,13 @@ TEST(FramePicker, FollowsTheAudioClock) {
                                            {-1, 39.9, {1, 2}, 0, false, 0, 0},
                                            {-1, 40, {1, 2}, 0, true, 1, 0},
                                            {-1, 125, {2, 3, 4}, 1, true, 3, 1},
-                                           {-1, 300, {4, 5}, 1, true, 5, 2},
-                                           {-1, 310, {8}, 0, false, 5, 2},
-                                           {-1, -5, {8}, 0, false, 5, 2},
-                                           {100, 4000, {100}, 0, true, 100, 2},
-                                           {-1, 4130, {99, 103}, 1, true, 103, 4},
-                                           {-1, 4200, {}, 0, false, 103, 4}}) {
+                                           {-1, 300, {4, 5}, 2, false, 3, 1},
+                                           {-1, 310, {8}, 0, false, 3, 1},
+                                           {-1, 365, {8, 10}, 0, true, 8, 5},
+                                           {-1, -5, {10}, 0, false, 8, 5},
+                                           {100, 4000, {100}, 0, true, 100, 5},
+                                           {-1, 4130, {99, 103}, 1, true, 103, 7},
+                                           {-1, 4200, {}, 0, false, 103, 7}}) {
         if (s.seek >= 0) {
             picker.Seek(s.seek);
         }

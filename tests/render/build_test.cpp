@@ -417,73 +417,68 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
 TEST_F(Build, StillsAreTheRenderedFrames) {
     struct Case {
         std::string name, tempo;
-        std::vector<std::pair<std::string, std::int64_t>> moments;  // WHEN and its song frame
+        std::vector<std::string> when;
+        std::vector<std::int64_t> frames;  // the song frame of each, -1: none
     };
     const std::vector<Case> cases = {
         {"still128",
          "tempo( 128 ) signature( 4, 4 )",
-         {{"2.1", 46},
-          {"2.2", 58},
-          {"2.5s", 62},
-          {"0", 0},
-          {"00:01.000", 25},
-          {"1.3", 23},
-          {"3.3", 117},
-          {"3.4", 128},
-          {"4.4", 175},
-          {"4.1", 140},
-          {"7.48s", -1}}},
+         {"2.1", "2.2", "2.5s", "0", "00:01.000", "1.3", "3.3", "3.4", "4.4", "4.1", "7.48s"},
+         {46, 58, 62, 0, 25, 23, 117, 128, 175, 140, -1}},
         {"still140",
          "tempo( 140 ) signature( 7, 8 )",
-         {{"1.7", 32},
-          {"2.1", 37},
-          {"2.4", 53},
-          {"3.4", 91},
-          {"3.2", 80},
-          {"4.7", 144},
-          {"0:05.960", 149},
-          {"5.1", -1},
-          {"2.8", -1}}},
+         {"1.7", "2.1", "2.4", "3.4", "3.2", "4.7", "0:05.960", "5.1", "2.8"},
+         {32, 37, 53, 91, 80, 144, 149, -1, -1}},
+    };
+    const auto topDown = [](const FrameBitmap& picture) {
+        std::vector<std::uint8_t> bytes;
+        for (int y = picture.Height() - 1; y >= 0; --y) {
+            bytes.insert(bytes.end(), picture.Row(y), picture.Row(y) + picture.Stride());
+        }
+        return bytes;
     };
     for (const Case& c : cases) {
-        const std::string script = Script(
-            c.name, "output( {dir}/" + c.name +
-                        ".avi, 160, 120 )\ninput( a, {dir}/cam1.avi, center, 300 ) { "
-                        "noise_reduction( 5 ); }\ninput( b, {dir}/cam2.avi, top_left ) { "
-                        "contrast( 0.3 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, b "
-                        "}\noverlay( c, 30 ) { }\ndebug()\nmarker( 1, 1left_1right ) { " +
-                        c.tempo +
-                        " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
-                        "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, each_beat "
-                        ") display( b ) display( a ) display( g, every_half_beat ) speed( a, 0.5 "
-                        ") }\nmarker( 3, 1fullscreen ) { effect( fade_out ) display( g, "
-                        "each_beat ) resize( b, 60 ) }\nmarker( 5 ) { }\n");
-        ASSERT_TRUE(RunBuild(script).succeeded) << c.name;
+        // The same session rendered at half the size is what a preview 80 pixels wide shows.
+        std::string scripts[2];
+        for (const char* size : {"160, 120", "80, 60"}) {
+            const std::string name = c.name + (size[0] == '8' ? "small" : "");
+            scripts[size[0] == '8'] = Script(
+                name, "output( {dir}/" + name + ".avi, " + size +
+                          " )\ninput( a, {dir}/cam1.avi, center, 300 ) { noise_reduction( 5 ); "
+                          "}\ninput( b, {dir}/cam2.avi, top_left ) { contrast( 0.3 ); "
+                          "saturation( 1.4 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, "
+                          "b }\noverlay( c, 30 ) { }\ndebug()\nmarker( 1, 1left_1right ) { " +
+                          c.tempo +
+                          " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
+                          "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, "
+                          "each_beat ) display( b ) display( a ) display( g, every_half_beat ) "
+                          "speed( a, 0.5 ) }\nmarker( 3, 1fullscreen ) { effect( fade_out ) "
+                          "display( g, each_beat ) resize( b, 60 ) }\nmarker( 5 ) { }\n");
+            ASSERT_TRUE(RunBuild(scripts[size[0] == '8']).succeeded) << name;
+        }
         const MediaContents rendered = ReadBack(Output(c.name));
+        const MediaContents small = ReadBack(Output(c.name + "small"));
         LogCollector log;
-        const auto engine = FrameEngine::Open(script);
+        const auto engine = FrameEngine::Open(scripts[0]);
         ASSERT_TRUE(engine) << ::testing::PrintToString(log.Texts());
         EXPECT_EQ(engine->FrameCount(), static_cast<std::int64_t>(rendered.pictures.size()));
         FrameBitmap picture;
-        for (const auto& [when, expected] : c.moments) {
+        for (size_t i = 0; i < c.when.size(); ++i) {
             SongMoment moment;
             std::int64_t frame = -1;
-            ASSERT_TRUE(ParseSongMoment(when, moment)) << when;
-            EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, expected) << when;
-            if (expected < 0) {
-                continue;
+            ASSERT_TRUE(ParseSongMoment(c.when[i], moment)) << c.when[i];
+            EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, c.frames[i])
+                << c.when[i];
+            if (c.frames[i] >= 0) {
+                ASSERT_TRUE(engine->Compose(frame, picture)) << c.when[i];
+                EXPECT_TRUE(topDown(picture) == rendered.pictures[frame]) << c.name << c.when[i];
+                ASSERT_TRUE(engine->Compose(frame, picture, 80)) << c.when[i];
+                EXPECT_TRUE(topDown(picture) == small.pictures[frame]) << c.name << c.when[i];
             }
-            ASSERT_TRUE(engine->Compose(frame, picture)) << when;
-            std::vector<std::uint8_t> topDown;
-            for (int y = picture.Height() - 1; y >= 0; --y) {
-                topDown.insert(topDown.end(), picture.Row(y), picture.Row(y) + picture.Stride());
-            }
-            EXPECT_TRUE(topDown == rendered.pictures[frame]) << c.name << " at " << when;
         }
         const std::string png = dir->File(c.name + ".png");
-        const auto [when, frame] = c.moments[1];
-        EXPECT_EQ(RunZorvo("still --at " + when + " -o " + png + " " + script).status, 0);
-        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[frame]) << c.name;
+        EXPECT_EQ(RunZorvo("still --at " + c.when[1] + " -o " + png + " " + scripts[0]).status, 0);
+        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[c.frames[1]]) << c.name;
     }
 }
 
