@@ -280,14 +280,20 @@ void StudioView::TogglePlay() {
         m_feeder->SetWidth(PreviewWidth(true));
         m_feeder->Seek(frame, true);
     }
-    m_silent = !m_sound.Start(from);
-    m_steady.start();
     m_playing = true;
+    m_clockRunning = false;
+    m_tick.start();
+    Tick();
+}
+
+void StudioView::StartClock() {
+    m_clockRunning = true;
+    m_silent = !m_sound.Start(m_playStartMs);
+    m_steady.start();
     m_status->setText(!m_silent ? tr("Playing.")
                       : m_sound.Loaded()
                           ? tr("Playing silent: no audio output device.")
                           : tr("Playing silent: the song's WAVE file cannot be played."));
-    m_tick.start();
 }
 
 void StudioView::StopPlaying() {
@@ -295,6 +301,7 @@ void StudioView::StopPlaying() {
         return;
     }
     m_playing = false;
+    m_clockRunning = false;
     m_tick.stop();
     m_sound.Stop();
     if (m_feeder) {
@@ -309,6 +316,9 @@ void StudioView::StopPlaying() {
 }
 
 double StudioView::ClockMs() const {
+    if (!m_clockRunning) {
+        return m_playStartMs;
+    }
     // The picture follows the sound's clock; only without sound does a steady
     // clock drive it.
     return m_silent ? m_playStartMs + static_cast<double>(m_steady.nsecsElapsed()) / 1e6
@@ -318,6 +328,15 @@ double StudioView::ClockMs() const {
 void StudioView::Tick() {
     if (!m_playing) {
         return;
+    }
+    if (!m_clockRunning) {
+        // The sound starts once the first picture is there, or its first frames would all be
+        // late.
+        if (m_feeder && m_feeder->FirstQueued() < 0 && !m_feeder->Failed() &&
+            SongFrame(m_playStartMs) < m_engine->FrameCount()) {
+            return;
+        }
+        StartClock();
     }
     const double clock = ClockMs();
     if (clock >= m_timeline->Model().durationMs) {

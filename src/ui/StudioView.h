@@ -102,6 +102,7 @@ class StudioView : public QWidget {
   private:
     // The song frame at `ms` when the preview can compose it; says why not otherwise.
     bool RenderedFrame(double ms, std::int64_t& frame);
+    void StartClock();
     void Tick();
     void FrameReady();
     void ShowFrame(const FedFrame& frame);
@@ -117,6 +118,7 @@ class StudioView : public QWidget {
     std::unique_ptr<PlaybackFeeder> m_feeder;  // after the engine it runs: destroyed first
     SongSound m_sound;
     bool m_playing = false;
+    bool m_clockRunning = false;  // the sound (or the steady clock) has started
     bool m_silent = false;
     double m_playStartMs = 0;
     QElapsedTimer m_steady;  // the clock of silent playback
