@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QMoveEvent>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -304,6 +305,13 @@ void CZorvoDlg::SetStudioWidgets(QWidget* timeline, QWidget* preview) {
     }
     if (timeline) {
         m_split.insertWidget(1, timeline);
+    }
+    // The picture and the timeline want room: most of the screen, up to 1280 x 900, never less
+    // than the window already has.
+    if (const QScreen* screen = this->screen()) {
+        const QRect room = screen->availableGeometry();
+        resize(std::max(width(), std::min(1280, room.width() * 9 / 10)),
+               std::max(height(), std::min(900, room.height() * 9 / 10)));
     }
     // The picture and the timeline take what the window grows by; the log keeps its size.
     QList<int> sizes(m_split.count(), 0);
