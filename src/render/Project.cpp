@@ -11,6 +11,7 @@
 #include "common/LogChannel.h"
 #include "output/OutputFiles.h"
 #include "render/MediaCheck.h"
+#include "render/ScriptCheck.h"
 #include "render/Viewport.h"
 #include "render/WrittenFiles.h"
 
@@ -101,12 +102,7 @@ bool CProject::Build() {
         }
     } cleanup{*this};
 
-    if (!m_script.Load()) {
-        PostLog("Error (Project): Failed to parse script.\n");
-        return false;
-    }
-    if (!m_script.Validate()) {
-        PostLog("Error (Project): Failed to validate script.\n");
+    if (!LoadValidScript(m_script)) {
         return false;
     }
     if (m_stills) {

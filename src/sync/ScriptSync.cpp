@@ -1,6 +1,7 @@
 #include "sync/ScriptSync.h"
 
 #include "common/LogChannel.h"
+#include "render/ScriptCheck.h"
 #include "script/Script.h"
 #include "sync/ScriptRewrite.h"
 
@@ -15,12 +16,7 @@ bool FindScriptOffsets(const std::string& scriptPath,
         scriptText.clear();
     }
     CScript script(scriptPath);
-    if (!script.Load()) {
-        PostLog("Error (Project): Failed to parse script.\n");
-        return false;
-    }
-    if (!script.Validate()) {
-        PostLog("Error (Project): Failed to validate script.\n");
+    if (!LoadValidScript(script)) {
         return false;
     }
     if (script.wavePath.empty()) {
