@@ -99,6 +99,38 @@ std::size_t DecoderPool::IdleCount() const {
     return m_idle.size();
 }
 
+void DecoderPool::Enter(const std::string& path, std::uint64_t turn) {
+    std::lock_guard lock(m_mutex);
+    m_holders.emplace(path, turn);
+}
+
+void DecoderPool::Leave(const std::string& path, std::uint64_t turn) {
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_holders.find({path, turn});
+        if (found != m_holders.end()) {
+            m_holders.erase(found);
+        }
+    }
+    m_turnsChanged.notify_all();
+}
+
+bool DecoderPool::WaitTurn(const std::string& path, std::uint64_t turn,
+                           const std::atomic<bool>& stop) {
+    std::unique_lock lock(m_mutex);
+    m_turnsChanged.wait(lock, [&] {
+        const auto first = m_holders.lower_bound({path, 0});
+        return stop.load() || first == m_holders.end() || first->first != path ||
+               first->second >= turn;
+    });
+    return !stop.load();
+}
+
+void DecoderPool::WakeWaiters() {
+    { std::lock_guard lock(m_mutex); }
+    m_turnsChanged.notify_all();
+}
+
 void DecoderPool::NoteUsed(const std::string& path, std::int64_t frame) {
     std::lock_guard lock(m_mutex);
     m_used.emplace(path, frame);

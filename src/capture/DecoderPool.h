@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,8 @@ class DecoderPool {
         bool shareCaptures = true;
         // Pictures well before the one needed that no other picture refers to are not decoded.
         bool passOver = true;
+        // A render launches the next block's captures while the current block is composed.
+        bool launchEarly = true;
     };
 
     DecoderPool() = default;
@@ -47,6 +50,16 @@ class DecoderPool {
     std::size_t IdleCount() const;
     bool SharesCaptures() const { return m_limits.shareCaptures; }
     bool PassesOver() const { return m_limits.passOver; }
+    bool LaunchesEarly() const { return m_limits.launchEarly; }
+
+    // Turns, so that a capture launched early takes over the decoder of its file only after the
+    // captures before it have given theirs back: a capture holds the file from Enter until
+    // Leave; WaitTurn returns once no capture of an earlier turn holds the file (true), or
+    // when `stop` is set (false; WakeWaiters makes a waiter look at it).
+    void Enter(const std::string& path, std::uint64_t turn);
+    void Leave(const std::string& path, std::uint64_t turn);
+    bool WaitTurn(const std::string& path, std::uint64_t turn, const std::atomic<bool>& stop);
+    void WakeWaiters();
 
     // Statistics: pictures the decoders delivered, and the distinct source frames the
     // captures used (per file).
@@ -65,6 +78,8 @@ class DecoderPool {
     std::vector<Idle> m_idle;
     std::uint64_t m_ages = 0;
     std::set<std::pair<std::string, std::int64_t>> m_used;
+    std::multiset<std::pair<std::string, std::uint64_t>> m_holders;
+    std::condition_variable m_turnsChanged;
 };
 
 }  // namespace zorvo

@@ -51,6 +51,7 @@ CFFMPEGCapture::CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::
 
 CFFMPEGCapture::~CFFMPEGCapture() {
     Stop();
+    LeaveTurn();  // the worker may have been stopped before it ran
     std::lock_guard lock(m_mutex);
     m_outputs.clear();
 }
@@ -74,7 +75,20 @@ bool CFFMPEGCapture::Start() {
 bool CFFMPEGCapture::Launch() {
     m_eventReady.Reset();
     m_lastRequested.store(m_firstFrame);
-    return StartThread();
+    if (m_pDecoders && m_pInput && m_turn > 0 && !m_holdsTurn.exchange(true)) {
+        m_pDecoders->Enter(m_pInput->file, m_turn);
+    }
+    if (!StartThread()) {
+        LeaveTurn();
+        return false;
+    }
+    return true;
+}
+
+void CFFMPEGCapture::LeaveTurn() {
+    if (m_holdsTurn.exchange(false)) {
+        m_pDecoders->Leave(m_pInput->file, m_turn);
+    }
 }
 
 void CFFMPEGCapture::WaitOpened() {
@@ -90,6 +104,7 @@ bool CFFMPEGCapture::Process() {
     if (!Capture()) {
         Fail();
     }
+    LeaveTurn();
     {
         // The end may have made the last frame ready (no look-ahead frame follows it).
         std::lock_guard lock(m_mutex);
@@ -120,6 +135,9 @@ void CFFMPEGCapture::Fail() {
 void CFFMPEGCapture::WakeWorker() {
     { std::lock_guard lock(m_mutex); }
     m_consumerMoved.notify_all();
+    if (m_pDecoders) {
+        m_pDecoders->WakeWaiters();
+    }
 }
 
 Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h, std::size_t output) const {
@@ -260,6 +278,10 @@ void CFFMPEGCapture::PostInputContext(const std::string& what) const {
 }
 
 bool CFFMPEGCapture::Capture() {
+    if (m_holdsTurn.load() && !m_pDecoders->WaitTurn(m_pInput->file, m_turn, m_bStop)) {
+        m_eventReady.Set();
+        return false;  // stopped while the captures before it still held the file
+    }
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
         decoder = m_pDecoders->Take(m_pInput->file, m_startMs, m_firstFrame);
@@ -354,6 +376,7 @@ bool CFFMPEGCapture::Capture() {
                 // where the next request near this one can go on.
                 decoder->CountPicturesInto(nullptr);
                 m_pDecoders->Give(std::move(decoder));
+                LeaveTurn();
             }
             break;
         }
@@ -396,6 +419,7 @@ bool CFFMPEGCapture::Capture() {
                 // waits for it and then starts such a capture finds it in the pool.
                 decoder->CountPicturesInto(nullptr);
                 m_pDecoders->Give(std::move(decoder));
+                LeaveTurn();
             }
         }
         if (!StoreFrame(n)) {

@@ -97,6 +97,10 @@ class CFFMPEGCapture : public CThread {
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.
     DecoderPool* m_pDecoders = nullptr;
+    // With a pool, the capture takes a decoder of its file only once the captures of earlier
+    // turns have given theirs back (see DecoderPool::Enter), so that it can be launched while
+    // they still run; 0: no turn. Set before Start.
+    std::uint64_t m_turn = 0;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 
@@ -123,6 +127,8 @@ class CFFMPEGCapture : public CThread {
     // `index` of every output at once.
     bool ConvertPicture(const AVFrame& current, bool changed);
     bool StoreFrame(std::uint32_t index);
+    // Lets the captures of later turns of the file go on.
+    void LeaveTurn();
     // Sets the failure flag and wakes a consumer waiting for a frame.
     void Fail();
     // The line after a failure that names the input, its file and what went wrong.
@@ -141,6 +147,7 @@ class CFFMPEGCapture : public CThread {
     std::atomic<bool> m_complete{false};
     // The worker waits ahead of its consumer, or has ended; guarded by m_mutex.
     bool m_resting = false;
+    std::atomic<bool> m_holdsTurn{false};
     std::mutex m_mutex;
     std::condition_variable m_frameStored;    // a frame, the end or a failure: for the consumer
     std::condition_variable m_consumerMoved;  // a frame handed out or a stop: for the throttle

@@ -79,10 +79,22 @@ class CProject : public CThread {
     bool StartOverlay();
     void PostWrittenFiles() const;
     bool RenderTimeline(FrameWriter& writer);
-    bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
+    // `next`, the span's following block or null, has its captures launched meanwhile.
+    bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
+                     const TimelineBlock* next, FrameWriter& writer);
     bool RenderStills();
     void MakeViewports(const TimelineSpan& span);
+    // One area's capture for a block, and its output in it.
+    struct AreaCapture {
+        std::shared_ptr<CFFMPEGCapture> capture;
+        std::size_t output = 0;
+        size_t inputIndex = 0;
+    };
+    std::vector<AreaCapture> PlanCaptures(const TimelineBlock& block, std::uint32_t frames,
+                                          std::uint64_t turn);
+    void UseCaptures(std::vector<AreaCapture> captures);
     void MakeCaptures(const TimelineBlock& block, std::uint32_t frames);
+    void LaunchEarly(const TimelineBlock& block);
     bool LaunchCaptures(const std::vector<size_t>& areas);
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
     // The first picture of every area of a block; `stopped` when a stop came first.
@@ -110,6 +122,10 @@ class CProject : public CThread {
     DecoderPool m_decoders;
     // State of the running build, used by the build thread only.
     std::vector<std::unique_ptr<CViewport>> m_viewports;
+    // The next block's captures, launched while the current block is composed, and the turn
+    // the captures of the last block made took.
+    std::vector<AreaCapture> m_early;
+    std::uint64_t m_captureTurns = 0;
     std::unique_ptr<CFFMPEGCapture> m_overlay;
     CSInput* m_overlayInput = nullptr;
     std::uint32_t m_overlayIndex = 0;

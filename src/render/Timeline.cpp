@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <set>
 
 #include "capture/FFMPEGCapture.h"
@@ -41,36 +42,68 @@ void CProject::MakeViewports(const TimelineSpan& span) {
     m_decoders.KeepOnly(files);
 }
 
-void CProject::MakeCaptures(const TimelineBlock& block, std::uint32_t frames) {
+std::vector<CProject::AreaCapture> CProject::PlanCaptures(const TimelineBlock& block,
+                                                          std::uint32_t frames,
+                                                          std::uint64_t turn) {
+    std::vector<AreaCapture> planned;
     for (size_t d = 0; d < m_viewports.size(); ++d) {
-        CViewport& viewport = *m_viewports[d];
+        const CViewport& viewport = *m_viewports[d];
         const BlockArea& area = block.areas[d];
-        viewport.m_current = area.inputIndex;
-        viewport.m_nextRelease = 0;  // a fresh capture for every block
-        const CSInput* input = viewport.Current();
+        const CSInput* input = area.inputIndex < viewport.m_inputs.size()
+                                   ? viewport.m_inputs[area.inputIndex]
+                                   : nullptr;
         const std::uint32_t count = CaptureFrameCount(frames, area.speed);
         // Zoom, flip, noise reduction and speed belong to the input, so an area showing the
         // same input from the same moment needs the very same source pictures: they are
         // decoded once and scaled for each area.
-        const auto same = std::find_if(
-            m_viewports.begin(), m_viewports.begin() + static_cast<std::ptrdiff_t>(d),
-            [&](const auto& other) {
-                const CFFMPEGCapture& capture = *other->m_pCapture;
-                return m_decoders.SharesCaptures() && capture.Input() == input &&
-                       capture.StartMs() == area.captureStartMs && capture.FrameCount() == count;
-            });
-        if (same != m_viewports.begin() + static_cast<std::ptrdiff_t>(d)) {
-            viewport.m_pCapture = (*same)->m_pCapture;
-            viewport.m_output =
-                viewport.m_pCapture->AddOutput(viewport.m_pRect.Width(), viewport.m_pRect.Height());
+        const auto same = std::find_if(planned.begin(), planned.end(), [&](const auto& other) {
+            const CFFMPEGCapture& capture = *other.capture;
+            return m_decoders.SharesCaptures() && capture.Input() == input &&
+                   capture.StartMs() == area.captureStartMs && capture.FrameCount() == count;
+        });
+        if (same != planned.end()) {
+            const auto capture = same->capture;
+            planned.push_back(
+                {capture, capture->AddOutput(viewport.m_pRect.Width(), viewport.m_pRect.Height()),
+                 area.inputIndex});
             continue;
         }
-        viewport.m_pCapture = std::make_shared<CFFMPEGCapture>(
+        auto capture = std::make_shared<CFFMPEGCapture>(
             input, area.captureStartMs, count, viewport.m_pRect.Width(), viewport.m_pRect.Height(),
             static_cast<std::int32_t>(area.zoom), input->settings.noiseReduction,
             input->settings.verticalFlip);
-        viewport.m_pCapture->m_pDecoders = &m_decoders;
-        viewport.m_output = 0;
+        capture->m_pDecoders = &m_decoders;
+        capture->m_turn = turn;
+        planned.push_back({std::move(capture), 0, area.inputIndex});
+    }
+    return planned;
+}
+
+void CProject::UseCaptures(std::vector<AreaCapture> captures) {
+    for (size_t d = 0; d < m_viewports.size() && d < captures.size(); ++d) {
+        CViewport& viewport = *m_viewports[d];
+        viewport.m_current = captures[d].inputIndex;
+        viewport.m_nextRelease = 0;  // a fresh capture for every block
+        viewport.m_pCapture = std::move(captures[d].capture);
+        viewport.m_output = captures[d].output;
+    }
+}
+
+void CProject::MakeCaptures(const TimelineBlock& block, std::uint32_t frames) {
+    UseCaptures(PlanCaptures(block, frames, 0));
+}
+
+void CProject::LaunchEarly(const TimelineBlock& block) {
+    // Each capture waits for its file's captures of the current block to give their decoder
+    // back; one of a file this block does not use starts decoding at once.
+    m_early = PlanCaptures(block, static_cast<std::uint32_t>(block.endFrame - block.firstFrame),
+                           ++m_captureTurns);
+    for (const AreaCapture& area : m_early) {
+        if (area.output == 0 && !area.capture->Launch()) {
+            // The block's own start launches them again and reports the failure.
+            m_early.clear();
+            return;
+        }
     }
 }
 
@@ -92,7 +125,18 @@ bool CProject::LaunchCaptures(const std::vector<size_t>& areas) {
 }
 
 bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
-    MakeCaptures(block, frames);
+    if (!m_early.empty()) {
+        UseCaptures(std::move(m_early));
+        m_early.clear();
+        for (auto& viewport : m_viewports) {
+            if (viewport->m_output == 0) {
+                viewport->m_pCapture->WaitOpened();
+            }
+        }
+        return true;
+    }
+    const bool early = m_decoders.LaunchesEarly();
+    UseCaptures(PlanCaptures(block, frames, early ? ++m_captureTurns : 0));
     std::vector<size_t> areas(m_viewports.size());
     for (size_t d = 0; d < areas.size(); ++d) {
         areas[d] = d;
@@ -154,13 +198,23 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
             }
             MakeViewports(span);
             bool failed = false;
+            // Each block is rendered once the one after it is known, whose captures then start
+            // while it is composed.
+            std::optional<TimelineBlock> current;
             ForEachBlock(span, [&](const TimelineBlock& block) {
-                if (m_bStop) {
-                    return false;
+                if (current) {
+                    if (m_bStop) {
+                        return false;
+                    }
+                    failed = !RenderBlock(span, *current, &block, writer);
                 }
-                failed = !RenderBlock(span, block, writer);
-                return !failed;
+                current = block;
+                return !failed && !m_bStop;
             });
+            if (current && !failed && !m_bStop) {
+                failed = !RenderBlock(span, *current, nullptr, writer);
+            }
+            m_early.clear();
             m_viewports.clear();
             return failed ? WalkStep::Fail : WalkStep::Next;
         },
@@ -168,11 +222,14 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
 }
 
 bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
-                           FrameWriter& writer) {
+                           const TimelineBlock* next, FrameWriter& writer) {
     const auto blockFrames = static_cast<std::uint32_t>(block.endFrame - block.firstFrame);
     m_frameCounter = static_cast<std::uint32_t>(block.firstFrame);
     if (!StartCaptures(block, blockFrames)) {
         return false;
+    }
+    if (next && m_decoders.LaunchesEarly()) {
+        LaunchEarly(*next);
     }
     PostLog(Format("[Block %i/%i]\n", static_cast<int>(block.index + 1),
                    static_cast<int>(span.blocks.count)));

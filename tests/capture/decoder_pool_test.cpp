@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/DecoderPool.h"
@@ -84,6 +85,34 @@ TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
         }
         pool.KeepOnly({b});
         EXPECT_EQ(pool.IdleCount(), c.idleB);
+    }
+}
+
+// A capture's turn comes once no capture of an earlier turn holds its file; a stop ends the wait.
+TEST(DecoderPoolTest, ATurnComesWhenTheEarlierHoldersOfTheFileHaveLeft) {
+    struct Case {
+        std::vector<std::pair<std::string, std::uint64_t>> holders, left;
+        std::uint64_t turn;
+        bool stop, comes;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}, 2, false, true},
+        {{{"a", 2}, {"b", 1}}, {}, 2, false, true},
+        {{{"a", 3}}, {}, 2, false, true},
+        {{{"a", 1}, {"a", 1}}, {{"a", 1}}, 2, true, false},
+        {{{"a", 1}}, {{"a", 1}}, 2, false, true},
+        {{{"a", 1}}, {{"a", 2}}, 2, true, false},
+    };
+    for (const Case& c : cases) {
+        DecoderPool pool;
+        for (const auto& [path, turn] : c.holders) {
+            pool.Enter(path, turn);
+        }
+        for (const auto& [path, turn] : c.left) {
+            pool.Leave(path, turn);
+        }
+        const std::atomic<bool> stop{c.stop};
+        EXPECT_EQ(pool.WaitTurn("a", c.turn, stop), c.comes) << &c - cases.data();
     }
 }
 

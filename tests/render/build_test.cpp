@@ -312,25 +312,37 @@ TEST_F(Build, JunkInACameraStopsTheRender) {
     EXPECT_GT(ReadBack(PartialName(Output("junk"))).pictures.size(), 0u);
 }
 
+// A stop in the middle of a block, also while the next block's captures run (or, launched late,
+// do not yet), leaves the frames written so far, whole.
 TEST_F(Build, CancelMidBlockLeavesAReadableFile) {
-    CountingSink sink;
-    const auto result =
-        RunJob([&sink] { return sink.frames.load() >= 30; },
-               Script("cancel",
-                      "output( {dir}/cancel.avi, 160, 240 )\ninput( cam, {dir}/cam1.avi ) { }\n"
-                      "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( cam ) }\n"
-                      "marker( 7 ) { }\n"),
-               static_cast<FrameSink*>(&sink));
-    ASSERT_GE(result.texts.size(), 3u);
-    EXPECT_EQ(result.texts[result.texts.size() - 2], "Done without error.\n");
-    const int written = DoneLineFrames(result.texts[result.texts.size() - 3]);
-    EXPECT_EQ(result.texts.back(), "Render stopped before its end: the output holds " +
-                                       std::to_string(written) + " frames.\n");
-    EXPECT_GE(written, 30);
-    EXPECT_LT(written, 600);  // one block of 600 frames, cut short
-    const MediaContents avi = ReadBack(Output("cancel"));
-    ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
-    EXPECT_EQ(NumberIn(avi.pictures.back(), 160, 0, 160, 240), (written - 1) % kNumberRange);
+    const struct {
+        std::string display;
+        bool early;
+        int odd;  // what blocks of odd number add to the number a frame shows
+    } cases[] = {{"a", true, 0}, {"ab, each_beat", true, 1000}, {"ab, each_beat", false, 1000}};
+    for (const auto& c : cases) {
+        CountingSink sink;
+        const auto result =
+            RunJob([&sink] { return sink.frames.load() >= 30; },
+                   Script("cancel",
+                          "output( {dir}/cancel.avi, 160, 240 )\ninput( a, {dir}/cam1.avi ) { }\n"
+                          "input( b, {dir}/cam2.avi ) { }\ngroup( ab ) { a, b }\n"
+                          "marker( 1, 1fullscreen ) { tempo( 60 ) signature( 4, 4 ) display( " +
+                              c.display + " ) }\nmarker( 7 ) { }\n"),
+                   static_cast<FrameSink*>(&sink), AVIWriter::kSplitBytes, std::string(),
+                   DecoderPool::Limits{.launchEarly = c.early});
+        ASSERT_GE(result.texts.size(), 3u);
+        EXPECT_EQ(result.texts[result.texts.size() - 2], "Done without error.\n");
+        const int written = DoneLineFrames(result.texts[result.texts.size() - 3]);
+        EXPECT_EQ(result.texts.back(), "Render stopped before its end: the output holds " +
+                                           std::to_string(written) + " frames.\n");
+        EXPECT_GE(written, 30);
+        EXPECT_LT(written, 600);  // cut short
+        const MediaContents avi = ReadBack(Output("cancel"));
+        ASSERT_EQ(static_cast<int>(avi.pictures.size()), written);
+        EXPECT_EQ(NumberIn(avi.pictures.back(), 160, 0, 160, 240),
+                  (written - 1 + (written - 1) / 25 % 2 * c.odd) % kNumberRange);
+    }
 }
 
 // A short session at 128 bpm (two areas with a separator, an overlay, a fading span), rendered
@@ -752,9 +764,12 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
     };
     TempDir dir;
     // Fresh decoders that decode every picture, fresh ones that pass over what is not shown,
-    // kept ones, kept ones and shared captures.
-    const DecoderPool::Limits ways[] = {{0, 0, false, false}, {0, 0, false}, {3, 8, false}, {}};
-    std::uint64_t decoded[4] = {};
+    // kept ones, kept ones and shared captures, all that with each block's captures launched
+    // only when it starts.
+    const DecoderPool::Limits ways[] = {
+        {0, 0, false, false}, {0, 0, false}, {3, 8, false}, {}, {.launchEarly = false}};
+    constexpr int kWays = std::size(ways);
+    std::uint64_t decoded[kWays] = {};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string inputs;
@@ -763,9 +778,9 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
                        c.rateDen, c.codec);
             inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
         }
-        std::vector<char> files[4];
-        std::uint64_t caseDecoded[4] = {};
-        for (int way = 0; way < 4; ++way) {
+        std::vector<char> files[kWays];
+        std::uint64_t caseDecoded[kWays] = {};
+        for (int way = 0; way < kWays; ++way) {
             const std::string out = c.name + std::to_string(way);
             const auto result =
                 RunBuild(WriteScript(dir, out,
@@ -778,7 +793,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
             files[way] = FileBytes(dir.File(out + ".avi"));
         }
         EXPECT_GT(files[0].size(), 10000u);
-        for (int way = 1; way < 4; ++way) {
+        for (int way = 1; way < kWays; ++way) {
             EXPECT_TRUE(files[0] == files[way]) << way;
         }
         if (c.name == "areasShareInput") {
