@@ -206,7 +206,8 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
 
 bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
     const bool flip = FlipsPicture(m_flipMode, static_cast<AVPixelFormat>(current.format));
-    for (const auto& output : m_outputs) {
+    for (auto it = m_outputs.begin(); it != m_outputs.end(); ++it) {
+        const auto& output = *it;
         if (!changed && output->picture) {
             continue;
         }
@@ -224,6 +225,18 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
                 PostLog("Error (FFMPEGCapture): Failed to allocate frame RGB.\n");
                 return false;
             }
+        }
+        // Areas of the same size that show the same part of the picture (side by side, say)
+        // get the same scaled picture, so it is scaled once.
+        const auto twin = std::find_if(m_outputs.begin(), it, [&](const auto& other) {
+            return other->width == output->width && other->height == output->height &&
+                   other->rect == output->rect;
+        });
+        if (twin != it) {
+            std::memcpy(
+                output->picture.get(), (*twin)->picture.get(),
+                static_cast<size_t>(output->width) * static_cast<size_t>(output->height) * 3);
+            continue;
         }
         if (!output->scaler.Convert(current, output->rect, flip, output->width, output->height,
                                     interpolationFlags.load(), output->picture.get())) {
