@@ -25,6 +25,7 @@ namespace {
 // MiB.
 constexpr std::uint32_t kLeastFramesAhead = 2;
 constexpr std::size_t kAheadBytes = std::size_t{20} << 20;
+constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
@@ -130,6 +131,14 @@ void CFFMPEGCapture::Fail() {
         m_bFailed.store(true);
     }
     m_frameStored.notify_all();
+}
+
+void CFFMPEGCapture::BeginBlock() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_beforeBlock = false;
+    }
+    m_consumerMoved.notify_all();
 }
 
 void CFFMPEGCapture::WakeWorker() {
@@ -367,6 +376,9 @@ bool CFFMPEGCapture::Capture() {
     const auto ahead = static_cast<std::uint32_t>(
         std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1),
                                 std::min(kLeastFramesAhead, m_framesAhead), m_framesAhead));
+    const auto beforeBlock = std::min(
+        ahead, static_cast<std::uint32_t>(std::max<std::size_t>(
+                   kLeastFramesAhead, kBeforeBlockBytes / std::max<std::size_t>(frameBytes, 1))));
     bool frameStored = false;
     bool fileEnded = false;  // the file ended before a requested frame
     m_produced.store(m_firstFrame);
@@ -374,7 +386,9 @@ bool CFFMPEGCapture::Capture() {
         {
             std::unique_lock lock(m_mutex);
             // The consumer's next request, or a stop, wakes the throttle.
-            while (n > std::uint64_t{m_lastRequested.load()} + ahead && !m_bStop.load()) {
+            while (n > std::uint64_t{m_lastRequested.load()} +
+                           (m_beforeBlock ? beforeBlock : ahead) &&
+                   !m_bStop.load()) {
                 if (!m_resting) {
                     m_resting = true;
                     m_frameStored.notify_all();

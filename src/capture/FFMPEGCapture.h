@@ -101,6 +101,10 @@ class CFFMPEGCapture : public CThread {
     // turns have given theirs back (see DecoderPool::Enter), so that it can be launched while
     // they still run; 0: no turn. Set before Start.
     std::uint64_t m_turn = 0;
+    // Launched before its block: until BeginBlock, the decoder keeps only about 4 MiB of frames
+    // ahead (2 at least), so that waiting captures hold little memory. Set before Start.
+    bool m_beforeBlock = false;
+    void BeginBlock();
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 

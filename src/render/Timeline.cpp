@@ -99,7 +99,11 @@ void CProject::LaunchEarly(const TimelineBlock& block) {
     m_early = PlanCaptures(block, static_cast<std::uint32_t>(block.endFrame - block.firstFrame),
                            ++m_captureTurns);
     for (const AreaCapture& area : m_early) {
-        if (area.output == 0 && !area.capture->Launch()) {
+        if (area.output != 0) {
+            continue;  // another area's capture, launched already
+        }
+        area.capture->m_beforeBlock = true;
+        if (!area.capture->Launch()) {
             // The block's own start launches them again and reports the failure.
             m_early.clear();
             return;
@@ -130,6 +134,7 @@ bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
         m_early.clear();
         for (auto& viewport : m_viewports) {
             if (viewport->m_output == 0) {
+                viewport->m_pCapture->BeginBlock();
                 viewport->m_pCapture->WaitOpened();
             }
         }
@@ -228,11 +233,11 @@ bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
     if (!StartCaptures(block, blockFrames)) {
         return false;
     }
-    if (next && m_decoders.LaunchesEarly()) {
-        LaunchEarly(*next);
-    }
     PostLog(Format("[Block %i/%i]\n", static_cast<int>(block.index + 1),
                    static_cast<int>(span.blocks.count)));
+    if (next && m_decoders.LaunchesEarly()) {
+        LaunchEarly(*next);  // after the line, so that what they post follows it
+    }
     PostProgress(0, 0);
 
     FrameValues values = ValuesFor(span, block);
