@@ -159,6 +159,11 @@ bool CProject::RenderTimeline(FrameWriter& writer) {
                     return false;
                 }
                 failed = !RenderBlock(span, block, writer);
+                // A write that failed ends the render before the next block begins.
+                if (!failed && !writer.Flush()) {
+                    PostLog("Error (Project): Failed to insert frame.\n");
+                    failed = true;
+                }
                 return !failed;
             });
             m_viewports.clear();

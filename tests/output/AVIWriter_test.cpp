@@ -1,5 +1,11 @@
 #include "output/AVIWriter.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +14,9 @@
 #include <optional>
 
 #include "common/LogCollector.h"
+#include "output/AVIWriterThread.h"
 #include "output/FramePattern.h"
+#include "output/OutputFiles.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
@@ -55,6 +63,11 @@ std::uint32_t WordAt(const RiffChunk& chunk, std::size_t word) {
     return 4 * word + 4 <= chunk.body.size() ? U32At(chunk.body, 4 * word) : 0xDEADu;
 }
 
+Bytes FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 class AviWrite : public ::testing::TestWithParam<AviCase> {};
 
 TEST_P(AviWrite, ReadsBackAsWritten) {
@@ -92,6 +105,21 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
         writer.skippedFrames = c.skipped;
         ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames));
         writer.Close();
+    }
+    // The writing thread stores the very same bytes.
+    TempDir threaded;
+    fs::create_directories(fs::path(threaded.File(c.output)).parent_path());
+    {
+        auto file = std::make_unique<AVIWriter>(threaded.File(c.output), c.width, c.height, wav);
+        file->SetSplitBytes(splitBytes);
+        AVIWriterThread writer(std::move(file));
+        ASSERT_TRUE(writer.Open());
+        writer.skippedFrames = c.skipped;
+        ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
+        EXPECT_TRUE(writer.Close());
+    }
+    for (const auto& [name, count] : files) {
+        EXPECT_EQ(FileBytes(threaded.File(name)), FileBytes(dir.File(name))) << name;
     }
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
     // The files read below and no others (but the song).
@@ -288,6 +316,48 @@ TEST(AviParts, CleanupRemovesOnlyOwnParts) {
         std::sort(after.begin(), after.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_TRUE(after == expected) << expected[0];
+    }
+}
+
+// A frame that cannot be stored fails the writing thread's render as it fails inline: the same
+// lines, the same file left.
+TEST(AviWriterThreadDeathTest, FailedWriteEndsAsInline) {
+    for (const auto& [width, height] : {std::pair{64, 48}, std::pair{30, 20}}) {
+        TempDir dir;
+        const auto fill = [&](bool threaded) {
+            const std::string path = dir.File(threaded ? "thread.avi" : "inline.avi");
+            LogCollector log;
+            auto file = std::make_unique<AVIWriter>(path, width, height, "");
+            AVIWriter* const inlineFile = file.get();
+            AVIWriterThread thread(std::move(file));
+            FrameWriter& writer = threaded ? static_cast<FrameWriter&>(thread) : *inlineFile;
+            std::uint32_t n = 0;
+            const bool opened = writer.Open();
+            while (n < 1000 && InsertFrames(writer, n, 1)) {
+                ++n;
+            }
+            const bool failed = n < 1000 || !writer.Flush();
+            writer.Close(false);
+            std::string text = log.Joined();
+            for (std::size_t at; (at = text.find(PartialName(path))) != std::string::npos;) {
+                text.replace(at, PartialName(path).size(), "{file}");
+            }
+            return std::pair{opened && failed,
+                             text + std::to_string(FileBytes(PartialName(path)).size())};
+        };
+        const auto failsAlike = [&]() -> int {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64 << 10, 64 << 10};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                return 2;
+            }
+            const auto [inlineFailed, inlineText] = fill(false);
+            const auto [threadFailed, threadText] = fill(true);
+            std::fprintf(stderr, "%s\n---\n%s\n", inlineText.c_str(), threadText.c_str());
+            return !inlineFailed || !threadFailed || inlineText != threadText ||
+                   inlineText.find("File too large") == std::string::npos;
+        };
+        EXPECT_EXIT(std::_Exit(failsAlike()), ::testing::ExitedWithCode(0), "") << width;
     }
 }
 
