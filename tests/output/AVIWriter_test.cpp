@@ -1,15 +1,11 @@
 #include "output/AVIWriter.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-#include <csignal>
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -109,15 +105,12 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
     // The writing thread stores the very same bytes.
     TempDir threaded;
     fs::create_directories(fs::path(threaded.File(c.output)).parent_path());
-    {
-        auto file = std::make_unique<AVIWriter>(threaded.File(c.output), c.width, c.height, wav);
-        file->SetSplitBytes(splitBytes);
-        AVIWriterThread writer(std::move(file));
-        ASSERT_TRUE(writer.Open());
-        writer.skippedFrames = c.skipped;
-        ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
-        EXPECT_TRUE(writer.Close());
-    }
+    auto file = std::make_unique<AVIWriter>(threaded.File(c.output), c.width, c.height, wav);
+    file->SetSplitBytes(splitBytes);
+    AVIWriterThread writer(std::move(file));
+    writer.skippedFrames = c.skipped;
+    ASSERT_TRUE(writer.Open() && InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
+    EXPECT_TRUE(writer.Close());
     for (const auto& [name, count] : files) {
         EXPECT_EQ(FileBytes(threaded.File(name)), FileBytes(dir.File(name))) << name;
     }
