@@ -51,7 +51,8 @@ void DecoderPool::Give(std::unique_ptr<VideoDecoder> decoder) {
     {
         std::lock_guard lock(m_mutex);
         const std::string path = decoder->Path();
-        m_idle.push_back({std::move(decoder), ++m_ages});
+        const std::size_t bytes = decoder->PictureBytes();
+        m_idle.push_back({std::move(decoder), ++m_ages, bytes});
         const auto oldest = [&](bool samePath) {
             auto found = m_idle.end();
             std::size_t count = 0;
@@ -78,6 +79,19 @@ void DecoderPool::Give(std::unique_ptr<VideoDecoder> decoder) {
         };
         trim(true, m_limits.perFile);
         trim(false, m_limits.total);
+        // A full HD decoder with two frame threads holds some 36 MB.
+        const auto idleBytes = [&] {
+            std::size_t sum = 0;
+            for (const Idle& idle : m_idle) {
+                sum += idle.bytes;
+            }
+            return sum;
+        };
+        while (m_idle.size() > 1 && idleBytes() > m_limits.idleBytes) {
+            const auto it = oldest(false).first;
+            freed.push_back(std::move(it->decoder));
+            m_idle.erase(it);
+        }
     }
 }
 

@@ -29,6 +29,9 @@ class DecoderPool {
         bool passOver = true;
         // A render launches the next block's captures while the current block is composed.
         bool launchEarly = true;
+        // What the idle decoders' pictures may take (the latest one given back always stays):
+        // four full HD decoders, one for each camera that takes turns with the others.
+        std::size_t idleBytes = std::size_t{128} << 20;
     };
 
     DecoderPool() = default;
@@ -42,8 +45,8 @@ class DecoderPool {
     // until it gives it back.
     std::unique_ptr<VideoDecoder> Take(const std::string& path, std::int64_t startMs,
                                        std::uint32_t firstFrame = 0);
-    // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoder
-    // given back longest ago goes.
+    // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoders
+    // given back longest ago go.
     void Give(std::unique_ptr<VideoDecoder> decoder);
     // Frees the idle decoders of every file but `paths`.
     void KeepOnly(const std::set<std::string>& paths);
@@ -71,6 +74,7 @@ class DecoderPool {
     struct Idle {
         std::unique_ptr<VideoDecoder> decoder;
         std::uint64_t age = 0;
+        std::size_t bytes = 0;
     };
 
     Limits m_limits;

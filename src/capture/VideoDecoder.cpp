@@ -128,6 +128,16 @@ int VideoDecoder::Height() const {
     return m_stream ? m_stream->codecpar->height : 0;
 }
 
+std::size_t VideoDecoder::PictureBytes() const {
+    // YUV 4:2:0 at 8 bits; H.264 keeps up to four reference pictures at full HD.
+    constexpr std::size_t kReferencePictures = 4;
+    constexpr std::size_t kKeptPictures = 3;
+    const auto threads = static_cast<std::size_t>(m_codec ? std::max(1, m_codec->thread_count) : 1);
+    const std::size_t picture = static_cast<std::size_t>(std::max(0, Width())) *
+                                static_cast<std::size_t>(std::max(0, Height())) * 3 / 2;
+    return picture * (kReferencePictures + threads + kKeptPictures);
+}
+
 int VideoDecoder::MinKeyFrameInterval() const {
     return m_codec ? m_codec->keyint_min : 0;
 }

@@ -48,6 +48,9 @@ class VideoDecoder {
     AVRational FrameRate() const { return m_frameRate; }
     // The decoder's minimum distance between key frames (the library's default is 25).
     int MinKeyFrameInterval() const;
+    // About what the decoder's pictures take while it is open: the reference pictures, one
+    // more for each of its threads, and the three it keeps.
+    std::size_t PictureBytes() const;
     // The source frame shown `ms` milliseconds after the first one.
     std::int64_t FrameAt(std::int64_t ms) const;
     // The source frame that output frame n (at 25 per second) of a segment starting at

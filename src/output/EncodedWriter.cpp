@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
@@ -241,6 +242,11 @@ bool EncodedWriter::Encoder::OpenVideo(const EncodedWriter& owner) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", kPreset, 0);
     av_dict_set(&options, "crf", kQuality, 0);
+    // Each of x264's threads holds frames of its own (some 25 MB at full HD), and so does its
+    // look-ahead on a thread of its own: one thread a core (x264 takes one and a half), and the
+    // look-ahead in the encoding thread (the same stream).
+    av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
+    v.thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     int result = avcodec_open2(&v, codec, &options);
     av_dict_free(&options);
     if (result < 0) {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "output/AVIWriter.h"
+#include "output/AVIWriterThread.h"
 #include "output/EncodedWriter.h"
 
 namespace zorvo {
@@ -34,9 +35,9 @@ std::unique_ptr<FrameWriter> MakeFrameWriter(const std::string& path, std::int32
                                              std::uint64_t splitBytes) {
     const OutputKind kind = OutputKindOf(path);
     if (kind == OutputKind::Avi) {
-        auto writer = std::make_unique<AVIWriter>(path, width, height, wavePath);
-        writer->SetSplitBytes(splitBytes);
-        return writer;
+        auto file = std::make_unique<AVIWriter>(path, width, height, wavePath);
+        file->SetSplitBytes(splitBytes);
+        return std::make_unique<AVIWriterThread>(std::move(file));
     }
     return std::make_unique<EncodedWriter>(path, width, height, wavePath, kind);
 }

@@ -21,6 +21,9 @@ class FrameWriter {
     // Stores `frameBitmap` as the next frame, with the audio of song frame frameNumber. Frames
     // come in order, starting at skippedFrames.
     virtual bool InsertFrame(std::uint32_t frameNumber) = 0;
+    // Waits until the frames inserted so far are stored, where a thread writes them; false
+    // when one could not be (the writer has posted why). An encoder may still hold them.
+    virtual bool Flush() { return true; }
     // Finishes the output, written under its partial name (OutputFiles.h). With `publish` (a
     // render that ended or was stopped) a finished output then takes the output's name in
     // place of the previous one; otherwise, or when it could not be finished, it stays under

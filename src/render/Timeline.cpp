@@ -290,6 +290,11 @@ bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
     }
     // A stop inside the block counts only the frames that were written.
     m_frameCounter += j;
+    // A write that failed ends the render before the next block begins.
+    if (!writer.Flush()) {
+        PostLog("Error (Project): Failed to insert frame.\n");
+        return false;
+    }
     return true;
 }
 

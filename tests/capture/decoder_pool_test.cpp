@@ -63,11 +63,16 @@ TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
     struct Case {
         DecoderPool::Limits limits;
         std::size_t idleA, idleB;  // kept after giving four of a, then two of b
+        int bytesOf = -1;          // idle bytes: those of this many decoders' pictures, if set
     };
-    const std::vector<Case> cases = {
-        {{3, 8}, 3, 2}, {{3, 4}, 2, 2}, {{1, 8}, 1, 1}, {{0, 0}, 0, 0}};
-    for (const Case& c : cases) {
+    const std::vector<Case> cases = {{{3, 8}, 3, 2}, {{3, 4}, 2, 2},    {{1, 8}, 1, 1},
+                                     {{0, 0}, 0, 0}, {{3, 8}, 1, 2, 3}, {{3, 8}, 0, 1, 0}};
+    for (Case c : cases) {
         SCOPED_TRACE(::testing::Message() << c.limits.perFile << " per file, " << c.limits.total);
+        if (c.bytesOf >= 0) {
+            c.limits.idleBytes =
+                static_cast<std::size_t>(c.bytesOf) * DecoderAt(a, 1)->PictureBytes();
+        }
         DecoderPool pool(c.limits);
         for (const std::int64_t frame : {1, 2, 3, 4}) {
             pool.Give(DecoderAt(a, frame));

@@ -1,14 +1,18 @@
 #include "output/AVIWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 
 #include "common/LogCollector.h"
+#include "output/AVIWriterThread.h"
 #include "output/FramePattern.h"
+#include "output/OutputFiles.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/TestPaths.h"
@@ -55,6 +59,11 @@ std::uint32_t WordAt(const RiffChunk& chunk, std::size_t word) {
     return 4 * word + 4 <= chunk.body.size() ? U32At(chunk.body, 4 * word) : 0xDEADu;
 }
 
+Bytes FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 class AviWrite : public ::testing::TestWithParam<AviCase> {};
 
 TEST_P(AviWrite, ReadsBackAsWritten) {
@@ -92,6 +101,18 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
         writer.skippedFrames = c.skipped;
         ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames));
         writer.Close();
+    }
+    // The writing thread stores the very same bytes.
+    TempDir threaded;
+    fs::create_directories(fs::path(threaded.File(c.output)).parent_path());
+    auto file = std::make_unique<AVIWriter>(threaded.File(c.output), c.width, c.height, wav);
+    file->SetSplitBytes(splitBytes);
+    AVIWriterThread writer(std::move(file));
+    writer.skippedFrames = c.skipped;
+    ASSERT_TRUE(writer.Open() && InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
+    EXPECT_TRUE(writer.Close());
+    for (const auto& [name, count] : files) {
+        EXPECT_EQ(FileBytes(threaded.File(name)), FileBytes(dir.File(name))) << name;
     }
     EXPECT_EQ(log.Texts(), std::vector<std::string>{});
     // The files read below and no others (but the song).
@@ -288,6 +309,41 @@ TEST(AviParts, CleanupRemovesOnlyOwnParts) {
         std::sort(after.begin(), after.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_TRUE(after == expected) << expected[0];
+    }
+}
+
+// A frame that cannot be stored fails the writing thread's render as it fails inline: the same
+// lines, the same file left.
+TEST(AviWriterThreadDeathTest, FailedWriteEndsAsInline) {
+    for (const auto& [width, height] : {std::pair{64, 48}, std::pair{30, 20}}) {
+        TempDir dir;
+        const auto fill = [&](bool threaded) {
+            const std::string path = PartialName(dir.File(threaded ? "1.avi" : "0.avi"));
+            LogCollector log;
+            AVIWriterThread thread(
+                std::make_unique<AVIWriter>(dir.File("0.avi"), width, height, ""));
+            AVIWriter file(dir.File("0.avi"), width, height, "");
+            FrameWriter& writer = threaded ? static_cast<FrameWriter&>(thread) : file;
+            std::uint32_t n = 0;
+            writer.Open();
+            while (n < 1000 && InsertFrames(writer, n, 1)) {
+                ++n;
+            }
+            const bool failed = n < 1000 || !writer.Flush();
+            writer.Close(false);
+            fs::rename(PartialName(dir.File("0.avi")), path);
+            return log.Joined() + std::to_string(failed) + " " +
+                   std::to_string(FileBytes(path).size());
+        };
+        const auto failsAlike = [&]() -> int {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64 << 10, 64 << 10};
+            const std::string written = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? fill(false) : "";
+            std::fprintf(stderr, "%s\n", written.c_str());
+            return written != fill(true) ||
+                   written.find("File too large.\n1 ") == std::string::npos;
+        };
+        EXPECT_EXIT(std::_Exit(failsAlike()), ::testing::ExitedWithCode(0), "") << width;
     }
 }
 
