@@ -314,6 +314,7 @@ bool CFFMPEGCapture::Capture() {
             decoder->SeekBefore(firstTarget - preRoll);
         }
     }
+    decoder->DecodeWholeBefore(m_lookAhead ? VideoDecoder::kWholeBefore : 0);
     if (m_pDecoders) {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
         if (!m_pDecoders->PassesOver()) {
@@ -387,7 +388,7 @@ bool CFFMPEGCapture::Capture() {
         if (!ConvertPicture(*decoder->Current(), changed)) {
             break;
         }
-        const bool last = n + 1 > m_frameCount;
+        const bool last = n + (m_lookAhead ? 1 : 2) > m_frameCount;
         if (m_pDecoders) {
             m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
             if (last && !decoder->AtEnd()) {
@@ -397,6 +398,9 @@ bool CFFMPEGCapture::Capture() {
                 decoder->CountPicturesInto(nullptr);
                 m_pDecoders->Give(std::move(decoder));
             }
+        }
+        if (last && !m_lookAhead) {
+            m_complete.store(true);  // no picture after this one is waited for
         }
         if (!StoreFrame(n)) {
             break;

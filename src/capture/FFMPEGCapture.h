@@ -93,6 +93,10 @@ class CFFMPEGCapture : public CThread {
     bool m_libraryThreads = true;
     // How far the decoder may run ahead of the furthest frame asked for; set before Start.
     std::uint32_t m_framesAhead = 8;
+    // Off: the last frame is handed out as soon as it is stored, without decoding the picture
+    // after it, and pictures before the first frame that nothing refers to are all passed over
+    // (a still, which needs its one picture and not the one before). Set before Start.
+    bool m_lookAhead = true;
     // Where decoders are taken from and given back to; set before Start. Null: the capture
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.

@@ -102,6 +102,9 @@ bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
 
 bool CProject::CaptureStills(const TimelineBlock& block, bool& stopped) {
     MakeCaptures(block, 1);
+    for (const auto& viewport : m_viewports) {
+        viewport->m_pCapture->m_lookAhead = false;
+    }
     // Areas of one file take turns, so that each picks up, at the same picture, the decoder the
     // one before has just given back instead of opening the file and seeking again.
     std::vector<size_t> pending(m_viewports.size());
