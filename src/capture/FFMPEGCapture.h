@@ -101,6 +101,9 @@ class CFFMPEGCapture : public CThread {
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.
     DecoderPool* m_pDecoders = nullptr;
+    // Set whenever a frame is stored, the capture fails or its worker ends, so that one thread
+    // can wait for any of several captures; set before Start. Null: none.
+    AutoResetEvent* m_pProgress = nullptr;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 
