@@ -95,7 +95,7 @@ bool CFFMPEGCapture::Process() {
         std::lock_guard lock(m_mutex);
         m_resting = true;
     }
-    m_frameStored.notify_all();
+    NotifyStored();
     return false;
 }
 
@@ -114,7 +114,14 @@ void CFFMPEGCapture::Fail() {
         std::lock_guard lock(m_mutex);
         m_bFailed.store(true);
     }
+    NotifyStored();
+}
+
+void CFFMPEGCapture::NotifyStored() {
     m_frameStored.notify_all();
+    if (m_pProgress) {
+        m_pProgress->Set();
+    }
 }
 
 void CFFMPEGCapture::WakeWorker() {
@@ -248,7 +255,7 @@ bool CFFMPEGCapture::StoreFrame(std::uint32_t index) {
         }
         m_produced.store(index + 1);
     }
-    m_frameStored.notify_all();
+    NotifyStored();
     return true;
 }
 

@@ -132,6 +132,8 @@ class CFFMPEGCapture : public CThread {
     bool StoreFrame(std::uint32_t index);
     // Sets the failure flag and wakes a consumer waiting for a frame.
     void Fail();
+    // Wakes the consumers after a frame, the end or a failure (m_frameStored and m_pProgress).
+    void NotifyStored();
     // The line after a failure that names the input, its file and what went wrong.
     void PostInputContext(const std::string& what) const;
 
