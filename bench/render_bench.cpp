@@ -572,11 +572,6 @@ void BM_RenderDemo(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderDemo)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
-// The storyboard of a session (one still per block, as `zorvo storyboard` makes it) against
-// its render, in turn, three rounds, every run in a child process: arg 0 the typical
-// two-camera script, 1 the demo session (run from the repository after `make demo`). `ratio`
-// and `cpu_ratio` are the storyboard's median wall-clock and CPU time over the render's;
-// `decoded` the source pictures its decoders delivered for `stills` stills.
 // The script of a storyboard benchmark: arg 0 the typical script, 1 the demo session; empty
 // (after skipping the benchmark) when its media cannot be had.
 std::string StoryboardScript(benchmark::State& state) {
@@ -592,8 +587,8 @@ std::string StoryboardScript(benchmark::State& state) {
 }
 
 // One storyboard run in a child process, its sheet written as `zorvo storyboard` writes it;
-// `counts` receives its stills and decoded pictures.
-Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[2]) {
+// `counts` receives its stills, the pictures decoded and the distinct ones shown.
+Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[3]) {
     int fds[2];
     if (pipe(fds) != 0) {
         return {};
@@ -601,7 +596,7 @@ Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[2]) {
     Cost cost = InChild([&] {
         close(fds[0]);
         zorvo::ContactSheet sheet(240, 7, true);
-        std::uint64_t values[2] = {};
+        std::uint64_t values[3] = {};
         bool ok = false;
         {
             zorvo::LogCollector log;
@@ -612,6 +607,7 @@ Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[2]) {
             ok = job.Succeeded();
             values[0] = sheet.Stills().size();
             values[1] = job.DecodedPictures();
+            values[2] = job.DistinctPictures();
         }
         ok = ok && zorvo::WritePng(sheet.Sheet(), (kWork / "storyboard.png").string());
         return ok && write(fds[1], values, sizeof values) == sizeof values;
@@ -626,7 +622,7 @@ Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[2]) {
 void BM_Storyboard(benchmark::State& state) {
     const std::string script = StoryboardScript(state);
     for (auto _ : state) {
-        std::uint64_t counts[2] = {};
+        std::uint64_t counts[3] = {};
         const Cost stills = script.empty() ? Cost{} : StoryboardInChild(script, counts);
         if (!stills.ok) {
             state.SkipWithError("the storyboard failed");
@@ -634,6 +630,7 @@ void BM_Storyboard(benchmark::State& state) {
         }
         state.counters["stills"] = static_cast<double>(counts[0]);
         state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
         state.counters["storyboard_s"] = stills.seconds;
         state.counters["storyboard_cpu_s"] = stills.cpuSeconds;
         state.counters["peak_MiB"] = stills.peakMiB;
@@ -641,6 +638,12 @@ void BM_Storyboard(benchmark::State& state) {
 }
 BENCHMARK(BM_Storyboard)->DenseRange(0, 1)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
+// The storyboard of a session (one still per block, as `zorvo storyboard` makes it) against
+// its render, in turn, three rounds, every run in a child process: arg 0 the typical
+// two-camera script, 1 the demo session (run from the repository after `make demo`). `ratio`
+// and `cpu_ratio` are the storyboard's median wall-clock and CPU time over the render's;
+// `decoded` the source pictures its decoders delivered for `stills` stills, `shown` the distinct
+// ones they show.
 void BM_StoryboardAgainstRender(benchmark::State& state) {
     const std::string script = StoryboardScript(state);
     if (script.empty()) {
@@ -649,7 +652,7 @@ void BM_StoryboardAgainstRender(benchmark::State& state) {
     const std::string output = (kWork / "storyboard-render.avi").string();
     for (auto _ : state) {
         std::vector<double> board, render, boardCpu, renderCpu;
-        std::uint64_t counts[2] = {};
+        std::uint64_t counts[3] = {};
         for (int round = 0; round < 3; ++round) {
             const Cost stills = StoryboardInChild(script, counts);
             const Cost full = InChild([&] { return Build(script, output) > 0; });
@@ -664,6 +667,7 @@ void BM_StoryboardAgainstRender(benchmark::State& state) {
         }
         state.counters["stills"] = static_cast<double>(counts[0]);
         state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
         state.counters["storyboard_s"] = Median(board);
         state.counters["storyboard_cpu_s"] = Median(boardCpu);
         state.counters["render_s"] = Median(render);
