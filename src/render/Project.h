@@ -82,6 +82,9 @@ class CProject : public CThread {
     bool RenderTimeline(FrameWriter& writer);
     bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block, FrameWriter& writer);
     bool RenderStills();
+    // The viewports of a span, with no capture yet.
+    static std::vector<std::unique_ptr<CViewport>> NewViewports(const TimelineSpan& span,
+                                                                bool freeLuts);
     void MakeViewports(const TimelineSpan& span);
     void MakeCaptures(const TimelineBlock& block, std::uint32_t frames);
     bool LaunchCaptures(const std::vector<size_t>& areas);
