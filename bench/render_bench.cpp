@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,8 @@
 #include "common/Allocator.h"
 #include "common/LogCollector.h"
 #include "render/Project.h"
+#include "render/Storyboard.h"
+#include "render/TimelineWalk.h"
 
 namespace {
 
@@ -568,6 +571,200 @@ void BM_RenderDemo(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RenderDemo)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The script of a storyboard benchmark: arg 0 the typical script, 1 the demo session; empty
+// (after skipping the benchmark) when its media cannot be had.
+std::string StoryboardScript(benchmark::State& state) {
+    const bool demo = state.range(0) == 1;
+    const fs::path demoScript = fs::current_path() / "build" / "demo" / "demo.zorvo";
+    if (demo ? !fs::exists(demoScript) : !HaveFfmpeg() || !MakeTypicalMedia()) {
+        state.SkipWithError(demo ? "run from the repository after `make demo`"
+                                 : "needs the ffmpeg program to make the sources");
+        return {};
+    }
+    state.SetLabel(demo ? "demo" : "typical");
+    return demo ? demoScript.string() : TypicalScript();
+}
+
+// One storyboard run in a child process, its sheet written as `zorvo storyboard` writes it;
+// `counts` receives its stills, the pictures decoded and the distinct ones shown.
+Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[3]) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    Cost cost = InChild([&] {
+        close(fds[0]);
+        zorvo::ContactSheet sheet(240, 7, true);
+        std::uint64_t values[3] = {};
+        bool ok = false;
+        {
+            zorvo::LogCollector log;
+            zorvo::CProject job(script, sheet, false);
+            while (log.BuildFinishedCount() == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            ok = job.Succeeded();
+            values[0] = sheet.Stills().size();
+            values[1] = job.DecodedPictures();
+            values[2] = job.DistinctPictures();
+        }
+        ok = ok && zorvo::WritePng(sheet.Sheet(), (kWork / "storyboard.png").string());
+        return ok && write(fds[1], values, sizeof values) == sizeof values;
+    });
+    close(fds[1]);
+    cost.ok = cost.ok && ::read(fds[0], counts, sizeof counts) == sizeof counts;
+    close(fds[0]);
+    return cost;
+}
+
+// The storyboard alone, once: for comparing versions of it on the same media.
+void BM_Storyboard(benchmark::State& state) {
+    const std::string script = StoryboardScript(state);
+    for (auto _ : state) {
+        std::uint64_t counts[3] = {};
+        const Cost stills = script.empty() ? Cost{} : StoryboardInChild(script, counts);
+        if (!stills.ok) {
+            state.SkipWithError("the storyboard failed");
+            return;
+        }
+        state.counters["stills"] = static_cast<double>(counts[0]);
+        state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
+        state.counters["storyboard_s"] = stills.seconds;
+        state.counters["storyboard_cpu_s"] = stills.cpuSeconds;
+        state.counters["peak_MiB"] = stills.peakMiB;
+    }
+}
+BENCHMARK(BM_Storyboard)->DenseRange(0, 1)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The storyboard of a session (one still per block, as `zorvo storyboard` makes it) against
+// its render, in turn, three rounds, every run in a child process: arg 0 the typical
+// two-camera script, 1 the demo session (run from the repository after `make demo`). `ratio`
+// and `cpu_ratio` are the storyboard's median wall-clock and CPU time over the render's;
+// `decoded` the source pictures its decoders delivered for `stills` stills, `shown` the distinct
+// ones they show.
+void BM_StoryboardAgainstRender(benchmark::State& state) {
+    const std::string script = StoryboardScript(state);
+    if (script.empty()) {
+        return;
+    }
+    const std::string output = (kWork / "storyboard-render.avi").string();
+    for (auto _ : state) {
+        std::vector<double> board, render, boardCpu, renderCpu;
+        std::uint64_t counts[3] = {};
+        for (int round = 0; round < 3; ++round) {
+            const Cost stills = StoryboardInChild(script, counts);
+            const Cost full = InChild([&] { return Build(script, output) > 0; });
+            if (!stills.ok || !full.ok) {
+                state.SkipWithError("a run failed");
+                return;
+            }
+            board.push_back(stills.seconds);
+            boardCpu.push_back(stills.cpuSeconds);
+            render.push_back(full.seconds);
+            renderCpu.push_back(full.cpuSeconds);
+        }
+        state.counters["stills"] = static_cast<double>(counts[0]);
+        state.counters["decoded"] = static_cast<double>(counts[1]);
+        state.counters["shown"] = static_cast<double>(counts[2]);
+        state.counters["storyboard_s"] = Median(board);
+        state.counters["storyboard_cpu_s"] = Median(boardCpu);
+        state.counters["render_s"] = Median(render);
+        state.counters["render_cpu_s"] = Median(renderCpu);
+        state.counters["ratio"] = Median(board) / Median(render);
+        state.counters["cpu_ratio"] = Median(boardCpu) / Median(renderCpu);
+    }
+    fs::remove(output);
+}
+BENCHMARK(BM_StoryboardAgainstRender)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
+// Keeps every still whole, with the song frame it shows.
+class KeptStills : public zorvo::StillSink {
+  public:
+    bool TakeStill(const zorvo::FrameBitmap& frame, const zorvo::TimelineSpan&,
+                   const zorvo::TimelineBlock& block) override {
+        stills.emplace_back(block.firstFrame, std::vector<std::uint8_t>(
+                                                  frame.Bits(), frame.Bits() + frame.SizeBytes()));
+        rows = frame.Height();
+        return true;
+    }
+    std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> stills;
+    std::size_t rows = 0;
+};
+
+// Each still of the storyboard against the frame of the render at its song frame (as the
+// ffmpeg program reads the AVI): `differing` stills, and the lowest PSNR in dB among them (0
+// when all are the same bytes). Arg 0 the typical script, 1 the demo session.
+void BM_StillsAgainstRender(benchmark::State& state) {
+    const std::string script = StoryboardScript(state);
+    if (script.empty()) {
+        return;
+    }
+    const std::string output = (kWork / "stills-render.avi").string();
+    for (auto _ : state) {
+        KeptStills kept;
+        {
+            zorvo::LogCollector log;
+            zorvo::CProject job(script, kept, false);
+            while (log.BuildFinishedCount() == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (kept.stills.empty() || Build(script, output) < 0) {
+            state.SkipWithError("a run failed");
+            return;
+        }
+        FILE* frames =
+            popen(("ffmpeg -v error -i " + output + " -f rawvideo -pix_fmt bgr24 -").c_str(), "r");
+        const std::size_t bytes = kept.stills.front().second.size();
+        std::vector<std::uint8_t> frame(bytes);
+        int differing = 0;
+        double lowest = 0;
+        std::size_t next = 0;
+        for (std::int64_t n = 0; frames && next < kept.stills.size() &&
+                                 std::fread(frame.data(), 1, bytes, frames) == bytes;
+             ++n) {
+            if (kept.stills[next].first != n) {
+                continue;
+            }
+            // The still's rows run bottom-up, ffmpeg's top-down.
+            const std::vector<std::uint8_t>& still = kept.stills[next++].second;
+            const std::size_t rows = kept.rows;
+            const std::size_t stride = bytes / rows;
+            double squares = 0;
+            for (std::size_t y = 0; y < rows; ++y) {
+                for (std::size_t x = 0; x < stride; ++x) {
+                    const double d =
+                        double(still[y * stride + x]) - frame[(rows - 1 - y) * stride + x];
+                    squares += d * d;
+                }
+            }
+            if (squares > 0) {
+                ++differing;
+                const double psnr = 10 * std::log10(255.0 * 255.0 * bytes / squares);
+                lowest = lowest == 0 ? psnr : std::min(lowest, psnr);
+            }
+        }
+        if (frames) {
+            pclose(frames);
+        }
+        state.counters["stills"] = static_cast<double>(kept.stills.size());
+        state.counters["compared"] = static_cast<double>(next);
+        state.counters["differing"] = differing;
+        state.counters["lowest_psnr_dB"] = lowest;
+    }
+    fs::remove(output);
+}
+BENCHMARK(BM_StillsAgainstRender)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -111,7 +111,7 @@ bool CFFMPEGCapture::Process() {
         std::lock_guard lock(m_mutex);
         m_resting = true;
     }
-    m_frameStored.notify_all();
+    NotifyStored();
     return false;
 }
 
@@ -130,7 +130,14 @@ void CFFMPEGCapture::Fail() {
         std::lock_guard lock(m_mutex);
         m_bFailed.store(true);
     }
+    NotifyStored();
+}
+
+void CFFMPEGCapture::NotifyStored() {
     m_frameStored.notify_all();
+    if (m_pProgress) {
+        m_pProgress->Set();
+    }
 }
 
 void CFFMPEGCapture::BeginBlock() {
@@ -288,7 +295,7 @@ bool CFFMPEGCapture::StoreFrame(std::uint32_t index) {
         }
         m_produced.store(index + 1);
     }
-    m_frameStored.notify_all();
+    NotifyStored();
     return true;
 }
 
@@ -358,6 +365,7 @@ bool CFFMPEGCapture::Capture() {
             decoder->SeekBefore(firstTarget - preRoll);
         }
     }
+    decoder->DecodeWholeBefore(m_lookAhead ? VideoDecoder::kWholeBefore : 0);
     if (m_pDecoders) {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
         if (!m_pDecoders->PassesOver()) {
@@ -437,7 +445,7 @@ bool CFFMPEGCapture::Capture() {
         if (!ConvertPicture(*decoder->Current(), changed)) {
             break;
         }
-        const bool last = n + 1 > m_frameCount;
+        const bool last = n + (m_lookAhead ? 1 : 2) > m_frameCount;
         if (m_pDecoders) {
             m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
             if (last && !decoder->AtEnd()) {
@@ -448,6 +456,9 @@ bool CFFMPEGCapture::Capture() {
                 m_pDecoders->Give(std::move(decoder));
                 LeaveTurn();
             }
+        }
+        if (last && !m_lookAhead) {
+            m_complete.store(true);  // no picture after this one is waited for
         }
         if (!StoreFrame(n)) {
             break;

@@ -93,6 +93,10 @@ class CFFMPEGCapture : public CThread {
     bool m_libraryThreads = true;
     // How far the decoder may run ahead of the furthest frame asked for; set before Start.
     std::uint32_t m_framesAhead = 8;
+    // Off: the last frame is handed out as soon as it is stored, without decoding the picture
+    // after it, and pictures before the first frame that nothing refers to are all passed over
+    // (a still, which needs its one picture and not the one before). Set before Start.
+    bool m_lookAhead = true;
     // Where decoders are taken from and given back to; set before Start. Null: the capture
     // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
     // its consumer gives its decoder back too.
@@ -105,6 +109,9 @@ class CFFMPEGCapture : public CThread {
     // ahead (2 at least), so that waiting captures hold little memory. Set before Start.
     bool m_beforeBlock = false;
     void BeginBlock();
+    // Set whenever a frame is stored, the capture fails or its worker ends, so that one thread
+    // can wait for any of several captures; set before Start. Null: none.
+    AutoResetEvent* m_pProgress = nullptr;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 
@@ -135,6 +142,8 @@ class CFFMPEGCapture : public CThread {
     void LeaveTurn();
     // Sets the failure flag and wakes a consumer waiting for a frame.
     void Fail();
+    // Wakes the consumers after a frame, the end or a failure (m_frameStored and m_pProgress).
+    void NotifyStored();
     // The line after a failure that names the input, its file and what went wrong.
     void PostInputContext(const std::string& what) const;
 

@@ -12,9 +12,6 @@ namespace zorvo {
 namespace {
 
 constexpr std::int64_t kUnknownIndex = std::numeric_limits<std::int64_t>::min();
-// Pictures this close to the one asked for are decoded whole, so that the picture before it
-// (which the pool's next capture may step back to) and the one a gap leaves showing are real.
-constexpr std::int64_t kWholeBefore = 8;
 
 // Decoder threads: 0 means one per core. The system's FFmpeg is
 // not built for ThreadSanitizer, which cannot see how its frame threads hand pictures over and
@@ -300,7 +297,7 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
 VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::atomic<bool>& stop,
                                               bool& changed) {
     changed = false;
-    m_skipBelow = target - kWholeBefore;
+    m_skipBelow = target - m_wholeBefore;
     for (;;) {
         if (m_hasCurrent && m_currentIndex >= target) {
             return Result::Ready;

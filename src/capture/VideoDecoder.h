@@ -28,6 +28,10 @@ class VideoDecoder {
         Stopped,    // a stop was requested while reading
     };
 
+    // Pictures this close to the one asked for are decoded whole, so that the picture before it
+    // (which the pool's next capture may step back to) and the one a gap leaves showing are real.
+    static constexpr std::int64_t kWholeBefore = 8;
+
     VideoDecoder();
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
@@ -82,6 +86,9 @@ class VideoDecoder {
     bool AtEnd() const { return m_atEnd; }
     // Decodes every picture from now on, also those it could pass over.
     void DecodeEveryPicture() { m_mayPassOver = false; }
+    // How many pictures before the one asked for are decoded whole (kWholeBefore unless told
+    // otherwise): 0 when only that picture is wanted.
+    void DecodeWholeBefore(std::int64_t pictures) { m_wholeBefore = pictures; }
     // Every picture the decoder delivers from now on adds one to `counter` (may be null).
     void CountPicturesInto(std::atomic<std::uint64_t>* counter) { m_pictureCounter = counter; }
 
@@ -132,6 +139,7 @@ class VideoDecoder {
     std::int64_t m_lastSkipped = -1;
     std::int64_t m_seekFloor = -1;
     bool m_mayPassOver = true;  // false once a picture came without time: counting needs them all
+    std::int64_t m_wholeBefore = kWholeBefore;
     std::string m_reason;
 };
 

@@ -24,6 +24,7 @@ class CFFMPEGCapture;
 class CViewport;
 struct TimelineSpan;
 struct TimelineBlock;
+struct StillJob;
 
 // Receives the stills of a storyboard run on the build thread: the first frame of a block,
 // composed as the render writes it. False stops the run as failed.
@@ -83,6 +84,9 @@ class CProject : public CThread {
     bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
                      const TimelineBlock* next, FrameWriter& writer);
     bool RenderStills();
+    // The viewports of a span, with no capture yet.
+    static std::vector<std::unique_ptr<CViewport>> NewViewports(const TimelineSpan& span,
+                                                                bool freeLuts);
     void MakeViewports(const TimelineSpan& span);
     // One area's capture for a block, and its output in it.
     struct AreaCapture {
@@ -97,8 +101,13 @@ class CProject : public CThread {
     void LaunchEarly(const TimelineBlock& block);
     bool LaunchCaptures(const std::vector<size_t>& areas);
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
-    // The first picture of every area of a block; `stopped` when a stop came first.
-    bool CaptureStills(const TimelineBlock& block, bool& stopped);
+    // The viewports of a storyboard block and the captures of their first picture, not started;
+    // each signals `progress`.
+    void MakeStillCaptures(StillJob& job, AutoResetEvent& progress);
+    // Starts the still captures of jobs [first, end) that may run now: those whose file no
+    // earlier capture still decodes, while fewer than `cores` decode. False after a log line.
+    bool LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
+                             std::size_t cores);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 

@@ -23,15 +23,21 @@ void CProject::PostRemainingTime(std::uint32_t framesDone) {
     PostStatus(Format("%i min(s) %.2i", r / 60, r - 60 * (r / 60)));
 }
 
-void CProject::MakeViewports(const TimelineSpan& span) {
-    m_viewports.clear();
+std::vector<std::unique_ptr<CViewport>> CProject::NewViewports(const TimelineSpan& span,
+                                                               bool freeLuts) {
+    std::vector<std::unique_ptr<CViewport>> viewports;
     for (size_t d = 0; d < span.rects.size(); ++d) {
         auto viewport = std::make_unique<CViewport>(span.marker->displays[d], span.rects[d]);
         viewport->m_period = span.periods[d];
         viewport->m_inputs = span.inputs[d];
-        viewport->m_freeLuts = m_stills == nullptr;
-        m_viewports.push_back(std::move(viewport));
+        viewport->m_freeLuts = freeLuts;
+        viewports.push_back(std::move(viewport));
     }
+    return viewports;
+}
+
+void CProject::MakeViewports(const TimelineSpan& span) {
+    m_viewports = NewViewports(span, m_stills == nullptr);
     // Decoders of files this span does not show are of no more use.
     std::set<std::string> files;
     for (const auto& viewport : m_viewports) {
@@ -149,42 +155,6 @@ bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
     return LaunchCaptures(areas);
 }
 
-bool CProject::CaptureStills(const TimelineBlock& block, bool& stopped) {
-    MakeCaptures(block, 1);
-    // Areas of one file take turns, so that each picks up, at the same picture, the decoder the
-    // one before has just given back instead of opening the file and seeking again.
-    std::vector<size_t> pending(m_viewports.size());
-    for (size_t d = 0; d < pending.size(); ++d) {
-        pending[d] = d;
-    }
-    while (!pending.empty()) {
-        std::set<std::string> files;
-        std::vector<size_t> turn;
-        std::vector<size_t> later;
-        for (size_t d : pending) {
-            (files.insert(m_viewports[d]->Current()->file).second ? turn : later).push_back(d);
-        }
-        if (!LaunchCaptures(turn)) {
-            return false;
-        }
-        for (size_t d : turn) {
-            CFFMPEGCapture& capture = *m_viewports[d]->m_pCapture;
-            while (!capture.GetBitmap(0, m_viewports[d]->m_output)) {
-                if (capture.m_bFailed) {
-                    PostLog("Error (Project): Failed to capture source video frames.\n");
-                    return false;
-                }
-                if (m_bStop) {
-                    stopped = true;
-                    return true;
-                }
-            }
-        }
-        pending = std::move(later);
-    }
-    return true;
-}
-
 bool CProject::RenderTimeline(FrameWriter& writer) {
     m_frameEstimate = static_cast<std::uint32_t>(SongFrame(EstimateTimelineMs(m_script.markers)));
     m_renderStart = NowSeconds();
@@ -296,70 +266,6 @@ bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
         return false;
     }
     return true;
-}
-
-bool CProject::RenderStills() {
-    FrameBitmap frame;
-    if (!frame.Allocate(m_script.width, m_script.height)) {
-        PostLog("Error (Project): Failed to allocate a frame.\n");
-        return false;
-    }
-    const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
-    std::uint64_t total = 0;
-    const bool counted = WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
-        if (!span.skipped) {
-            total += m_firstBlockOnly ? std::min(span.blocks.count, 1u) : span.blocks.count;
-        }
-        return WalkStep::Next;
-    });
-    if (!counted) {
-        return false;
-    }
-    std::uint64_t done = 0;
-    std::int64_t skipped = 0;
-    return WalkTimeline(
-        m_script, false,
-        [&](const TimelineSpan& span) {
-            if (span.skipped) {
-                skipped = span.blocks.endFrame;
-                return WalkStep::Next;
-            }
-            MakeViewports(span);
-            bool failed = false;
-            ForEachBlock(span, [&](const TimelineBlock& block) {
-                if (m_bStop || (m_firstBlockOnly && block.index > 0)) {
-                    return false;
-                }
-                // The block's first frame, composed from one picture of each capture.
-                bool stopped = false;
-                if (!CaptureStills(block, stopped)) {
-                    failed = true;
-                    return false;
-                }
-                if (stopped) {
-                    return false;
-                }
-                // The render composes every written frame, so the overlay has moved on by as many.
-                m_overlayIndex =
-                    loopFrames > 0
-                        ? static_cast<std::uint32_t>((block.firstFrame - skipped) % loopFrames)
-                        : 0;
-                FrameValues values = ValuesFor(span, block);
-                values.frame = 0;
-                if (!ComposeFrame(values, frame) || !m_stills->TakeStill(frame, span, block)) {
-                    failed = true;
-                    return false;
-                }
-                PostProgress(static_cast<int>(++done * 100 / std::max<std::uint64_t>(total, 1)), 1);
-                for (auto& viewport : m_viewports) {
-                    viewport->m_pCapture.reset();
-                }
-                return true;
-            });
-            m_viewports.clear();
-            return failed ? WalkStep::Fail : WalkStep::Next;
-        },
-        &m_bStop);
 }
 
 }  // namespace zorvo

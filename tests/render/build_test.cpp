@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/LogCollector.h"
@@ -17,6 +18,7 @@
 #include "render/FrameEngine.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
+#include "render/TimelineWalk.h"
 #include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
@@ -434,6 +436,50 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
             << "row " << y;
     }
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
+}
+
+// Every still of a storyboard is the rendered frame of its block, byte for byte, at odd tempos,
+// over three files: one with B-frames (passed over on the way to a still), one shown at two
+// moments in the same block, all captured ahead of the still being composed.
+TEST_F(Build, StoryboardStillsAreTheRenderedFramesByteForByte) {
+    struct KeptStills : StillSink {
+        bool TakeStill(const FrameBitmap& frame, const TimelineSpan&,
+                       const TimelineBlock& block) override {
+            std::vector<std::uint8_t> topDown;
+            for (int y = frame.Height() - 1; y >= 0; --y) {
+                topDown.insert(topDown.end(), frame.Row(y), frame.Row(y) + frame.Stride());
+            }
+            stills.emplace_back(block.firstFrame, std::move(topDown));
+            return true;
+        }
+        std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> stills;
+    };
+    MakeCamera(*dir, "cam3.mp4", 2000, 400, 160, 240, 25, 1, TestCodec::H264);
+    for (const auto& [name, tempo, count] :
+         std::vector<std::tuple<std::string, std::string, size_t>>{
+             {"board93", "tempo( 93 ) signature( 4, 4 )", 24},
+             {"board140", "tempo( 140 ) signature( 7, 8 )", 42}}) {
+        const std::string script = Script(
+            name,
+            "output( {dir}/" + name +
+                ".avi, 160, 120 )\ninput( a, {dir}/cam1.avi, center, 300 ) { }\ninput( b, "
+                "{dir}/cam2.avi, top_left ) { saturation( 1.4 ); }\ninput( h, {dir}/cam3.mp4, "
+                "center, 700 ) { noise_reduction( 5 ); }\ninput( c, {dir}/cam1.avi ) { }\n"
+                "group( g ) { c, b, h }\noverlay( c, 30 ) { }\nmarker( 1, 2top_1bottom ) { " +
+                tempo +
+                " display( h, each_measure ) display( a ) display( g, every_half_beat ) "
+                "speed( h, 0.5 ) }\nmarker( 3, 1left_1right ) { separator( 2 ) effect( "
+                "fade_out ) display( c ) display( h, each_beat ) }\nmarker( 5 ) { }\n");
+        ASSERT_TRUE(RunBuild(script).succeeded) << name;
+        const MediaContents rendered = ReadBack(Output(name));
+        KeptStills kept;
+        ASSERT_TRUE(RunJob({}, script, static_cast<StillSink&>(kept), false).succeeded) << name;
+        EXPECT_EQ(kept.stills.size(), count) << name;
+        for (const auto& [frame, picture] : kept.stills) {
+            ASSERT_LT(frame, static_cast<std::int64_t>(rendered.pictures.size())) << name;
+            EXPECT_TRUE(picture == rendered.pictures[frame]) << name << " frame " << frame;
+        }
+    }
 }
 
 // Stills are the rendered frames, at song times and beats, asked for out of order so that the

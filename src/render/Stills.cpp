@@ -1,0 +1,218 @@
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "capture/FFMPEGCapture.h"
+#include "capture/ImageAdjustments.h"
+#include "common/LogChannel.h"
+#include "render/Project.h"
+#include "render/TimelineWalk.h"
+#include "render/Viewport.h"
+
+namespace zorvo {
+
+// One block of a storyboard run: its viewports and the captures of their first picture, made
+// a few blocks ahead of the still being composed.
+struct StillJob {
+    TimelineSpan span;
+    TimelineBlock block;
+    std::int64_t skipped = 0;  // the song frames of the skipped spans before it
+    std::vector<std::unique_ptr<CViewport>> viewports;
+    // The distinct captures, in the order they are launched, and which of them are.
+    std::vector<CFFMPEGCapture*> captures;
+    std::vector<bool> launched;
+};
+
+namespace {
+
+// Blocks whose stills' captures are made ahead of the one being composed: captures of other
+// files run while a still is composed or waits for a slower file.
+constexpr std::size_t kStillsAhead = 4;
+// A stop raised meanwhile is seen this often while the stills are awaited.
+constexpr std::chrono::milliseconds kStillPoll{20};
+
+// Gives the inputs whose stills cover fewer pixels than a whole colour table has entries their
+// adjustments pixel by pixel instead (the same bytes either way): the 2^24 entries of a table
+// cost far more than a few dozen areas.
+void AdjustFewPixelsDirectly(const std::vector<StillJob>& jobs, CSInput* overlay,
+                             std::uint64_t framePixels) {
+    std::map<CSInput*, std::uint64_t> pixels;
+    for (const StillJob& job : jobs) {
+        for (std::size_t d = 0; d < job.block.areas.size() && d < job.span.rects.size(); ++d) {
+            const Rect& rect = job.span.rects[d];
+            pixels[job.block.areas[d].input] += static_cast<std::uint64_t>(rect.Width()) *
+                                                static_cast<std::uint64_t>(rect.Height());
+        }
+    }
+    if (overlay) {
+        pixels[overlay] += framePixels * jobs.size();
+    }
+    for (const auto& [input, count] : pixels) {
+        if (input && input->settings.lutKind == LutKind::None && count < kLutBytes / 3) {
+            BuildLut(input->settings, false);
+        }
+    }
+}
+
+bool Stored(const CFFMPEGCapture& capture) {
+    return capture.Produced() > 0 || capture.m_bFailed.load();
+}
+
+}  // namespace
+
+bool CProject::RenderStills() {
+    FrameBitmap frame;
+    if (!frame.Allocate(m_script.width, m_script.height)) {
+        PostLog("Error (Project): Failed to allocate a frame.\n");
+        return false;
+    }
+    AutoResetEvent progress;  // outlives every capture below
+    std::vector<StillJob> jobs;
+    // Whatever ends the run, the captures go before the event they signal.
+    struct CapturesFirst {
+        std::vector<std::unique_ptr<CViewport>>& viewports;
+        std::vector<StillJob>& jobs;
+        ~CapturesFirst() {
+            viewports.clear();
+            jobs.clear();
+        }
+    } capturesFirst{m_viewports, jobs};
+    std::int64_t skipped = 0;
+    const bool walked = WalkTimeline(m_script, false, [&](const TimelineSpan& span) {
+        if (span.skipped) {
+            skipped = span.blocks.endFrame;
+            return WalkStep::Next;
+        }
+        ForEachBlock(span, [&](const TimelineBlock& block) {
+            if (m_firstBlockOnly && block.index > 0) {
+                return false;
+            }
+            jobs.push_back({span, block, skipped, {}, {}, {}});
+            return true;
+        });
+        return WalkStep::Next;
+    });
+    if (!walked) {
+        return false;
+    }
+    AdjustFewPixelsDirectly(jobs, m_overlay ? m_overlayInput : nullptr,
+                            static_cast<std::uint64_t>(m_script.width) * m_script.height);
+    const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::size_t made = 0;  // jobs whose captures exist
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const std::size_t ahead = std::min(jobs.size(), i + kStillsAhead);
+        if (made < ahead) {
+            std::set<std::string> files;
+            for (; made < ahead; ++made) {
+                MakeStillCaptures(jobs[made], progress);
+            }
+            for (std::size_t j = i; j < made; ++j) {
+                for (const CFFMPEGCapture* capture : jobs[j].captures) {
+                    files.insert(capture->Input()->file);
+                }
+            }
+            // Decoders of files that none of these blocks shows are of no more use.
+            m_decoders.KeepOnly(files);
+        }
+        StillJob& job = jobs[i];
+        for (bool ready = false; !ready;) {
+            if (m_bStop) {
+                return true;
+            }
+            if (!LaunchStillCaptures(jobs, i, made, cores)) {
+                return false;
+            }
+            ready = true;
+            for (const CFFMPEGCapture* capture : job.captures) {
+                if (capture->m_bFailed) {
+                    PostLog("Error (Project): Failed to capture source video frames.\n");
+                    return false;
+                }
+                ready = ready && Stored(*capture);
+            }
+            if (!ready) {
+                progress.WaitFor(kStillPoll);
+            }
+        }
+        // The block's first frame, composed from one picture of each capture. The render
+        // composes every written frame, so the overlay has moved on by as many.
+        m_overlayIndex =
+            loopFrames > 0
+                ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
+                : 0;
+        FrameValues values = ValuesFor(job.span, job.block);
+        values.frame = 0;
+        m_viewports = std::move(job.viewports);
+        job.captures.clear();
+        if (!ComposeFrame(values, frame) || !m_stills->TakeStill(frame, job.span, job.block)) {
+            return false;
+        }
+        m_viewports.clear();
+        PostProgress(static_cast<int>((i + 1) * 100 / jobs.size()), 1);
+    }
+    return true;
+}
+
+void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress) {
+    job.viewports = NewViewports(job.span, false);
+    std::swap(m_viewports, job.viewports);
+    MakeCaptures(job.block, 1);
+    std::swap(m_viewports, job.viewports);
+    for (const auto& viewport : job.viewports) {
+        if (viewport->m_output == 0) {
+            // One picture, decoded on the capture's thread alone: the captures of several
+            // files decode side by side instead.
+            viewport->m_pCapture->m_lookAhead = false;
+            viewport->m_pCapture->m_libraryThreads = false;
+            viewport->m_pCapture->m_pProgress = &progress;
+            job.captures.push_back(viewport->m_pCapture.get());
+        }
+    }
+    // Areas of one file take turns from the earliest picture, so that each picks up the
+    // decoder the one before has just given back instead of opening the file and seeking again.
+    std::stable_sort(job.captures.begin(), job.captures.end(),
+                     [](const auto* a, const auto* b) { return a->StartMs() < b->StartMs(); });
+    job.launched.assign(job.captures.size(), false);
+}
+
+bool CProject::LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
+                                   std::size_t cores) {
+    std::size_t running = 0;
+    for (std::size_t j = first; j < end; ++j) {
+        for (std::size_t c = 0; c < jobs[j].captures.size(); ++c) {
+            running += jobs[j].launched[c] && !Stored(*jobs[j].captures[c]);
+        }
+    }
+    // A capture starts once every earlier one of its file has given its decoder back.
+    std::set<std::string> busy;
+    for (std::size_t j = first; j < end; ++j) {
+        StillJob& job = jobs[j];
+        for (std::size_t c = 0; c < job.captures.size(); ++c) {
+            CFFMPEGCapture& capture = *job.captures[c];
+            const std::string& file = capture.Input()->file;
+            if (job.launched[c]) {
+                if (!Stored(capture)) {
+                    busy.insert(file);
+                }
+                continue;
+            }
+            if (busy.count(file) > 0 || running >= cores) {
+                busy.insert(file);
+                continue;
+            }
+            if (!capture.Launch()) {
+                PostLog("Error (Project): Failed to start capture.\n");
+                return false;
+            }
+            job.launched[c] = true;
+            busy.insert(file);
+            ++running;
+        }
+    }
+    return true;
+}
+
+}  // namespace zorvo
