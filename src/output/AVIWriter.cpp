@@ -188,12 +188,9 @@ bool AVIWriter::InsertFrame(std::uint32_t frameNumber) {
         PostLog("Error (AVIWriter): Failed to insert frame: No AVI file created.\n");
         return false;
     }
-    // Frames are stored one after the other; a number that is not the next one would shift
-    // every later frame against its audio.
-    const std::uint64_t next =
-        std::uint64_t{skippedFrames} + framesInEarlierFiles + aviFile->ChunkCount(videoStream);
-    if (frameNumber != next) {
-        PostLog("Error (AVIWriter): Failed to insert frame: Frame is out of order.\n");
+    if (!InOrder(frameNumber,
+                 std::uint64_t{framesInEarlierFiles} + aviFile->ChunkCount(videoStream),
+                 "AVIWriter")) {
         return false;
     }
     std::error_code error;

@@ -64,10 +64,7 @@ bool AVIWriterThread::InsertFrame(std::uint32_t frameNumber) {
         PostLog("Error (AVIWriter): Failed to insert frame: No AVI file created.\n");
         return false;
     }
-    // Frames are stored one after the other; a number that is not the next one would shift
-    // every later frame against its audio.
-    if (std::uint64_t{frameNumber} != std::uint64_t{skippedFrames} + m_inserted) {
-        PostLog("Error (AVIWriter): Failed to insert frame: Frame is out of order.\n");
+    if (!InOrder(frameNumber, m_inserted, "AVIWriter")) {
         return false;
     }
     std::unique_lock lock(m_mutex);

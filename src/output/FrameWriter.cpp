@@ -3,11 +3,21 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/LogChannel.h"
 #include "output/AVIWriter.h"
 #include "output/AVIWriterThread.h"
 #include "output/EncodedWriter.h"
 
 namespace zorvo {
+
+bool FrameWriter::InOrder(std::uint32_t frameNumber, std::uint64_t stored,
+                          const char* component) const {
+    if (std::uint64_t{frameNumber} == std::uint64_t{skippedFrames} + stored) {
+        return true;
+    }
+    PostLog(Format("Error (%s): Failed to insert frame: Frame is out of order.\n", component));
+    return false;
+}
 
 OutputKind OutputKindOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');

@@ -39,6 +39,12 @@ class FrameWriter {
     // The output frame the composition draws into (bottom-up BGR) and its pixels.
     FrameBitmap frameBitmap;
     std::uint8_t* frameBits = nullptr;
+
+  protected:
+    // Whether `frameNumber` is the one after the `stored` frames; otherwise posts the
+    // component's "Frame is out of order" line. Frames are stored one after the other, so a
+    // number that is not the next one would shift every later frame against its audio.
+    bool InOrder(std::uint32_t frameNumber, std::uint64_t stored, const char* component) const;
 };
 
 enum class OutputKind { Avi, Matroska, Mp4, Mov };
