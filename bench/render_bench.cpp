@@ -33,6 +33,14 @@ namespace fs = std::filesystem;
 
 const fs::path kWork = fs::temp_directory_path() / "zorvo-render-bench";
 
+// Alternating runs per measure: 3, or ZORVO_BENCH_ROUNDS (a single round of the 60 s full HD
+// session already takes five minutes).
+int Rounds() {
+    const char* value = std::getenv("ZORVO_BENCH_ROUNDS");
+    const int rounds = value ? std::atoi(value) : 0;
+    return rounds >= 1 ? rounds : 3;
+}
+
 bool Run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
@@ -189,7 +197,7 @@ void BM_EncodedAgainstAvi(benchmark::State& state) {
     const std::string script = TypicalScript();
     for (auto _ : state) {
         std::vector<double> seconds[3], cpu[3];
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < Rounds(); ++round) {
             for (int k = 0; k < 3; ++k) {
                 const std::string output = (kWork / "typical.").string() + kOutputs[k];
                 const Cost cost = InChild([&] { return Build(script, output) > 0; });
@@ -264,7 +272,7 @@ void BM_RenderAgainstFilterGraph1080p(benchmark::State& state) {
         std::vector<double> zorvo, peer, zorvoCpu, peerCpu;
         double peak = 0;
         std::uint64_t counts[3] = {};
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < Rounds(); ++round) {
             int fds[2];  // the counts come back from the child
             if (pipe(fds) != 0) {
                 state.SkipWithError("no pipe");
@@ -439,7 +447,7 @@ void BM_RenderFullHdAgainstFilterGraph(benchmark::State& state) {
         std::vector<double> zorvo, peer, zorvoCpu, peerCpu;
         double peak = 0, peerPeak = 0;
         std::uint64_t counts[3] = {};
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < Rounds(); ++round) {
             const Cost render = RenderCounting(script, {}, counts);
             const Cost graph = InChild([&] { return Run(command); });
             if (!render.ok || !graph.ok) {
@@ -655,7 +663,7 @@ void BM_StoryboardAgainstRender(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> board, render, boardCpu, renderCpu;
         std::uint64_t counts[3] = {};
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < Rounds(); ++round) {
             const Cost stills = StoryboardInChild(script, counts);
             const Cost full = InChild([&] { return Build(script, output) > 0; });
             if (!stills.ok || !full.ok) {
