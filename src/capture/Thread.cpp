@@ -54,7 +54,6 @@ void CThread::Stop() {
     WakeWorker();
     if (wasRunning) {
         m_eventDone.Wait();
-        SleepOneMillisecond();
     }
     // The flag may have been raised without waiting (RequestStop); the thread still ends.
     if (m_thread.joinable()) {

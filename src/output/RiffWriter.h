@@ -77,6 +77,9 @@ class RiffWriter {
     std::vector<std::uint8_t> BuildHeaders(std::uint64_t moviEnd, std::uint64_t fileEnd,
                                            bool indexed = true) const;
     bool WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+    // Allocates disk blocks for the file up to at least `end`, some megabytes at a time.
+    void Reserve(std::uint64_t end);
+    void TrimReserve();
     void CloseFile();
 
     int m_fd = -1;
@@ -86,6 +89,7 @@ class RiffWriter {
     std::int32_t m_height = 0;
     std::uint64_t m_moviStart = 0;  // offset of the 'movi' list type
     std::uint64_t m_end = 0;        // bytes written so far
+    std::uint64_t m_reserved = 0;   // blocks allocated up to here
     bool m_headersFinal = false;
     int m_lastError = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -192,6 +193,10 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
             EXPECT_EQ(WordAt(Find(chunks, "strh"), 8), audio.size() / BlockAlignOf(*c.wave));
         }
         EXPECT_EQ(FfmpegToolWarnings(path), "");
+        // The disk space reserved ahead of the frames is given back at the end.
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_LT(static_cast<std::uint64_t>(status.st_blocks) * 512, fs::file_size(path) + 65536);
         first += count;
     }
 }
