@@ -30,9 +30,6 @@ constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
 constexpr std::size_t kSpareFrames = 4;
 // The longest GetBitmap waits for a frame that is not there yet.
 constexpr std::chrono::milliseconds kFrameWait{100};
-// A key frame fewer pictures ahead than this is not worth a seek: flushing the decoder's
-// threads costs about as much.
-constexpr std::int64_t kSeekGain = 4;
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
 constexpr std::chrono::milliseconds kStopPoll{20};
 

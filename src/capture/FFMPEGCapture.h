@@ -77,6 +77,10 @@ class CFFMPEGCapture : public CThread {
     std::int64_t StartMs() const { return m_startMs; }
     std::uint32_t FrameCount() const { return m_frameCount; }
 
+    // A key frame fewer pictures ahead of a reused decoder than this is not worth a seek:
+    // flushing the decoder's threads costs about as much.
+    static constexpr std::int64_t kSeekGain = 4;
+
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }
 

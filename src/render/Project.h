@@ -25,6 +25,7 @@ class CViewport;
 struct TimelineSpan;
 struct TimelineBlock;
 struct StillJob;
+class StillKeyFrames;
 
 // Receives the stills of a storyboard run on the build thread: the first frame of a block,
 // composed as the render writes it. False stops the run as failed.
@@ -103,9 +104,10 @@ class CProject : public CThread {
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
     // The viewports of a storyboard block and the captures of their first picture, not started;
     // each signals `progress`.
-    void MakeStillCaptures(StillJob& job, AutoResetEvent& progress);
-    // Starts the still captures of jobs [first, end) that may run now: those whose file no
-    // earlier capture still decodes, while fewer than `cores` decode. False after a log line.
+    void MakeStillCaptures(StillJob& job, AutoResetEvent& progress, StillKeyFrames& keyFrames);
+    // Starts the still captures of jobs [first, end) that may run now, while fewer than `cores`
+    // decode: those whose file no earlier capture still decodes, and those whose key frame lies
+    // past the pictures of every earlier one of their file. False after a log line.
     bool LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
                              std::size_t cores);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);

@@ -6,6 +6,7 @@
 
 #include "capture/FFMPEGCapture.h"
 #include "capture/ImageAdjustments.h"
+#include "capture/VideoDecoder.h"
 #include "common/LogChannel.h"
 #include "render/Project.h"
 #include "render/TimelineWalk.h"
@@ -23,13 +24,48 @@ struct StillJob {
     // The distinct captures, in the order they are launched, and which of them are.
     std::vector<CFFMPEGCapture*> captures;
     std::vector<bool> launched;
+    // Per capture: the source frame it shows and the key frame at or before it (-1 when the
+    // file's index does not tell).
+    std::vector<std::int64_t> targets;
+    std::vector<std::int64_t> keyFrames;
+};
+
+// Where the key frames of each file of a storyboard lie, read from the files' indexes.
+class StillKeyFrames {
+  public:
+    // The source frame that `capture` shows first, and the key frame at or before it; -1 for
+    // both when its file cannot tell.
+    std::pair<std::int64_t, std::int64_t> Of(const CFFMPEGCapture& capture) {
+        if (!capture.Input() || capture.StartMs() < 0) {
+            return {-1, -1};
+        }
+        std::unique_ptr<VideoDecoder>& index = m_files[capture.Input()->file];
+        if (!index) {
+            index = std::make_unique<VideoDecoder>();
+            // A file that does not open here fails its capture, which says so.
+            if (!index->Open(capture.Input()->file, false, true)) {
+                m_unknown.insert(capture.Input()->file);
+            }
+        }
+        if (m_unknown.count(capture.Input()->file) > 0) {
+            return {-1, -1};
+        }
+        const std::int64_t target = index->SegmentFrame(capture.StartMs(), 0);
+        return {target, index->KeyFrameAtOrBefore(target)};
+    }
+
+  private:
+    std::map<std::string, std::unique_ptr<VideoDecoder>> m_files;
+    std::set<std::string> m_unknown;
 };
 
 namespace {
 
 // Blocks whose stills' captures are made ahead of the one being composed: captures of other
-// files run while a still is composed or waits for a slower file.
-constexpr std::size_t kStillsAhead = 4;
+// files run while a still is composed or waits for a slower file, and a file shown in every
+// block reaches its next key frame within them (two key frame intervals at two blocks a second
+// and 2 s between key frames), where a second decoder takes over.
+constexpr std::size_t kStillsAhead = 8;
 // A stop raised meanwhile is seen this often while the stills are awaited.
 constexpr std::chrono::milliseconds kStillPoll{20};
 
@@ -89,7 +125,7 @@ bool CProject::RenderStills() {
             if (m_firstBlockOnly && block.index > 0) {
                 return false;
             }
-            jobs.push_back({span, block, skipped, {}, {}, {}});
+            jobs.push_back({span, block, skipped, {}, {}, {}, {}, {}});
             return true;
         });
         return WalkStep::Next;
@@ -102,12 +138,13 @@ bool CProject::RenderStills() {
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     std::size_t made = 0;  // jobs whose captures exist
+    StillKeyFrames keyFrames;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const std::size_t ahead = std::min(jobs.size(), i + kStillsAhead);
         if (made < ahead) {
             std::set<std::string> files;
             for (; made < ahead; ++made) {
-                MakeStillCaptures(jobs[made], progress);
+                MakeStillCaptures(jobs[made], progress, keyFrames);
             }
             for (std::size_t j = i; j < made; ++j) {
                 for (const CFFMPEGCapture* capture : jobs[j].captures) {
@@ -156,7 +193,8 @@ bool CProject::RenderStills() {
     return true;
 }
 
-void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress) {
+void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress,
+                                 StillKeyFrames& keyFrames) {
     job.viewports = NewViewports(job.span, false);
     std::swap(m_viewports, job.viewports);
     MakeCaptures(job.block, 1);
@@ -176,6 +214,11 @@ void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress) {
     std::stable_sort(job.captures.begin(), job.captures.end(),
                      [](const auto* a, const auto* b) { return a->StartMs() < b->StartMs(); });
     job.launched.assign(job.captures.size(), false);
+    for (const CFFMPEGCapture* capture : job.captures) {
+        const auto [target, keyFrame] = keyFrames.Of(*capture);
+        job.targets.push_back(target);
+        job.keyFrames.push_back(keyFrame);
+    }
 }
 
 bool CProject::LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
@@ -186,21 +229,37 @@ bool CProject::LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t firs
             running += jobs[j].launched[c] && !Stored(*jobs[j].captures[c]);
         }
     }
-    // A capture starts once every earlier one of its file has given its decoder back.
-    std::set<std::string> busy;
+    // A capture starts once every earlier one of its file has given its decoder back, or at
+    // once when its key frame lies past the pictures of all of them: a decoder that went on
+    // from theirs would seek there anyway, so a second decoder of the file takes it from there
+    // on another core and no picture is decoded twice.
+    struct File {
+        bool pending = false;     // an earlier capture still decodes it or waits
+        std::int64_t reach = -1;  // the latest source frame of those, -1 when unknown
+        bool known = true;
+    };
+    std::map<std::string, File> files;
     for (std::size_t j = first; j < end; ++j) {
         StillJob& job = jobs[j];
         for (std::size_t c = 0; c < job.captures.size(); ++c) {
             CFFMPEGCapture& capture = *job.captures[c];
-            const std::string& file = capture.Input()->file;
+            File& file = files[capture.Input()->file];
+            const auto holdsFile = [&] {
+                file.pending = true;
+                file.known = file.known && job.targets[c] >= 0;
+                file.reach = std::max(file.reach, job.targets[c]);
+            };
             if (job.launched[c]) {
                 if (!Stored(capture)) {
-                    busy.insert(file);
+                    holdsFile();
                 }
                 continue;
             }
-            if (busy.count(file) > 0 || running >= cores) {
-                busy.insert(file);
+            const bool apart =
+                !file.pending || (file.known && job.keyFrames[c] >= 0 &&
+                                  job.keyFrames[c] > file.reach + CFFMPEGCapture::kSeekGain);
+            if (!apart || running >= cores) {
+                holdsFile();
                 continue;
             }
             if (!capture.Launch()) {
@@ -208,7 +267,7 @@ bool CProject::LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t firs
                 return false;
             }
             job.launched[c] = true;
-            busy.insert(file);
+            holdsFile();
             ++running;
         }
     }
