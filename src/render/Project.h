@@ -78,7 +78,8 @@ class CProject : public CThread {
 
   private:
     bool Build();
-    bool StartOverlay();
+    // Starts the overlay's capture and, with `wait`, waits for every frame of its loop.
+    bool StartOverlay(bool wait = true);
     void PostWrittenFiles() const;
     bool RenderTimeline(FrameWriter& writer);
     // `next`, the span's following block or null, has its captures launched meanwhile.

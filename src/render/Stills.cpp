@@ -155,6 +155,12 @@ bool CProject::RenderStills() {
             m_decoders.KeepOnly(files);
         }
         StillJob& job = jobs[i];
+        // The block's first frame, composed from one picture of each capture. The render
+        // composes every written frame, so the overlay has moved on by as many.
+        m_overlayIndex =
+            loopFrames > 0
+                ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
+                : 0;
         for (bool ready = false; !ready;) {
             if (m_bStop) {
                 return true;
@@ -170,16 +176,21 @@ bool CProject::RenderStills() {
                 }
                 ready = ready && Stored(*capture);
             }
+            // The overlay decodes its loop meanwhile; asking for the frame lets it go on, and
+            // once the captures are there, the wait is for it alone.
+            const bool overlay =
+                !m_overlay ||
+                m_overlay->GetBitmap(m_overlayIndex, 0,
+                                     ready ? kStillPoll : std::chrono::milliseconds(0)) != nullptr;
+            if (m_overlay && m_overlay->m_bFailed) {
+                PostLog("Error (Project): Failed to capture overlay source video frames.\n");
+                return false;
+            }
             if (!ready) {
                 progress.WaitFor(kStillPoll);
             }
+            ready = ready && overlay;
         }
-        // The block's first frame, composed from one picture of each capture. The render
-        // composes every written frame, so the overlay has moved on by as many.
-        m_overlayIndex =
-            loopFrames > 0
-                ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
-                : 0;
         FrameValues values = ValuesFor(job.span, job.block);
         values.frame = 0;
         m_viewports = std::move(job.viewports);
