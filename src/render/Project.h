@@ -105,12 +105,13 @@ class CProject : public CThread {
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);
     // The viewports of a storyboard block and the captures of their first picture, not started;
     // each signals `progress`.
-    void MakeStillCaptures(StillJob& job, AutoResetEvent& progress, StillKeyFrames& keyFrames);
+    void MakeStillCaptures(StillJob& job, AutoResetEvent& progress);
     // Starts the still captures of jobs [first, end) that may run now, while fewer than `cores`
     // decode: those whose file no earlier capture still decodes, and those whose key frame lies
-    // past the pictures of every earlier one of their file. False after a log line.
+    // past the pictures of every earlier one of their file (`keyFrames` tells where they lie).
+    // False after a log line.
     bool LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
-                             std::size_t cores);
+                             std::size_t cores, StillKeyFrames& keyFrames);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -24,10 +25,9 @@ struct StillJob {
     // The distinct captures, in the order they are launched, and which of them are.
     std::vector<CFFMPEGCapture*> captures;
     std::vector<bool> launched;
-    // Per capture: the source frame it shows and the key frame at or before it (-1 when the
-    // file's index does not tell).
-    std::vector<std::int64_t> targets;
-    std::vector<std::int64_t> keyFrames;
+    // Per capture, once looked up: the source frame it shows and the key frame at or before it
+    // (-1 when the file's index does not tell).
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> frames;
 };
 
 // Where the key frames of each file of a storyboard lie, read from the files' indexes.
@@ -125,7 +125,7 @@ bool CProject::RenderStills() {
             if (m_firstBlockOnly && block.index > 0) {
                 return false;
             }
-            jobs.push_back({span, block, skipped, {}, {}, {}, {}, {}});
+            jobs.push_back({span, block, skipped, {}, {}, {}, {}});
             return true;
         });
         return WalkStep::Next;
@@ -138,13 +138,15 @@ bool CProject::RenderStills() {
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     std::size_t made = 0;  // jobs whose captures exist
+    // Opened only when a file has a capture waiting behind another, so not before the first
+    // captures start.
     StillKeyFrames keyFrames;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const std::size_t ahead = std::min(jobs.size(), i + kStillsAhead);
         if (made < ahead) {
             std::set<std::string> files;
             for (; made < ahead; ++made) {
-                MakeStillCaptures(jobs[made], progress, keyFrames);
+                MakeStillCaptures(jobs[made], progress);
             }
             for (std::size_t j = i; j < made; ++j) {
                 for (const CFFMPEGCapture* capture : jobs[j].captures) {
@@ -165,7 +167,7 @@ bool CProject::RenderStills() {
             if (m_bStop) {
                 return true;
             }
-            if (!LaunchStillCaptures(jobs, i, made, cores)) {
+            if (!LaunchStillCaptures(jobs, i, made, cores, keyFrames)) {
                 return false;
             }
             ready = true;
@@ -204,8 +206,7 @@ bool CProject::RenderStills() {
     return true;
 }
 
-void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress,
-                                 StillKeyFrames& keyFrames) {
+void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress) {
     job.viewports = NewViewports(job.span, false);
     std::swap(m_viewports, job.viewports);
     MakeCaptures(job.block, 1);
@@ -225,61 +226,58 @@ void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress,
     std::stable_sort(job.captures.begin(), job.captures.end(),
                      [](const auto* a, const auto* b) { return a->StartMs() < b->StartMs(); });
     job.launched.assign(job.captures.size(), false);
-    for (const CFFMPEGCapture* capture : job.captures) {
-        const auto [target, keyFrame] = keyFrames.Of(*capture);
-        job.targets.push_back(target);
-        job.keyFrames.push_back(keyFrame);
-    }
+    job.frames.assign(job.captures.size(), std::nullopt);
 }
 
 bool CProject::LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
-                                   std::size_t cores) {
+                                   std::size_t cores, StillKeyFrames& keyFrames) {
     std::size_t running = 0;
     for (std::size_t j = first; j < end; ++j) {
         for (std::size_t c = 0; c < jobs[j].captures.size(); ++c) {
             running += jobs[j].launched[c] && !Stored(*jobs[j].captures[c]);
         }
     }
+    const auto frames = [&](std::size_t j, std::size_t c) {
+        std::optional<std::pair<std::int64_t, std::int64_t>>& known = jobs[j].frames[c];
+        if (!known) {
+            known = keyFrames.Of(*jobs[j].captures[c]);
+        }
+        return *known;
+    };
+    // Per file, the captures that still decode it or wait, as (job, capture).
+    std::map<std::string, std::vector<std::pair<std::size_t, std::size_t>>> pending;
     // A capture starts once every earlier one of its file has given its decoder back, or at
     // once when its key frame lies past the pictures of all of them: a decoder that went on
     // from theirs would seek there anyway, so a second decoder of the file takes it from there
     // on another core and no picture is decoded twice.
-    struct File {
-        bool pending = false;     // an earlier capture still decodes it or waits
-        std::int64_t reach = -1;  // the latest source frame of those, -1 when unknown
-        bool known = true;
+    const auto apart = [&](std::size_t j, std::size_t c,
+                           const std::vector<std::pair<std::size_t, std::size_t>>& before) {
+        const std::int64_t keyFrame = before.empty() ? 0 : frames(j, c).second;
+        return std::all_of(before.begin(), before.end(), [&](const auto& earlier) {
+            const std::int64_t target = frames(earlier.first, earlier.second).first;
+            return keyFrame >= 0 && target >= 0 && keyFrame > target + CFFMPEGCapture::kSeekGain;
+        });
     };
-    std::map<std::string, File> files;
     for (std::size_t j = first; j < end; ++j) {
         StillJob& job = jobs[j];
         for (std::size_t c = 0; c < job.captures.size(); ++c) {
             CFFMPEGCapture& capture = *job.captures[c];
-            File& file = files[capture.Input()->file];
-            const auto holdsFile = [&] {
-                file.pending = true;
-                file.known = file.known && job.targets[c] >= 0;
-                file.reach = std::max(file.reach, job.targets[c]);
-            };
+            auto& before = pending[capture.Input()->file];
             if (job.launched[c]) {
                 if (!Stored(capture)) {
-                    holdsFile();
+                    before.emplace_back(j, c);
                 }
                 continue;
             }
-            const bool apart =
-                !file.pending || (file.known && job.keyFrames[c] >= 0 &&
-                                  job.keyFrames[c] > file.reach + CFFMPEGCapture::kSeekGain);
-            if (!apart || running >= cores) {
-                holdsFile();
-                continue;
+            if (running < cores && apart(j, c, before)) {
+                if (!capture.Launch()) {
+                    PostLog("Error (Project): Failed to start capture.\n");
+                    return false;
+                }
+                job.launched[c] = true;
+                ++running;
             }
-            if (!capture.Launch()) {
-                PostLog("Error (Project): Failed to start capture.\n");
-                return false;
-            }
-            job.launched[c] = true;
-            holdsFile();
-            ++running;
+            before.emplace_back(j, c);
         }
     }
     return true;
