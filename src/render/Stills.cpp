@@ -136,6 +136,18 @@ bool CProject::RenderStills() {
     AdjustFewPixelsDirectly(jobs, m_overlay ? m_overlayInput : nullptr,
                             static_cast<std::uint64_t>(m_script.width) * m_script.height);
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
+    const auto overlayIndex = [&](const StillJob& job) {
+        return loopFrames > 0
+                   ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
+                   : 0u;
+    };
+    // The last still that shows each overlay frame (none: -1): a frame no later still shows is
+    // let go, so the loop does not hold all its frames to the end.
+    std::vector<std::int64_t> lastShown(
+        static_cast<std::size_t>(std::max<std::int64_t>(loopFrames, 0)), -1);
+    for (std::size_t i = 0; m_overlay && !lastShown.empty() && i < jobs.size(); ++i) {
+        lastShown[overlayIndex(jobs[i])] = static_cast<std::int64_t>(i);
+    }
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     std::size_t made = 0;  // jobs whose captures exist
     // Opened only when a file has a capture waiting behind another, so not before the first
@@ -159,10 +171,7 @@ bool CProject::RenderStills() {
         StillJob& job = jobs[i];
         // The block's first frame, composed from one picture of each capture. The render
         // composes every written frame, so the overlay has moved on by as many.
-        m_overlayIndex =
-            loopFrames > 0
-                ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
-                : 0;
+        m_overlayIndex = overlayIndex(job);
         for (bool ready = false; !ready;) {
             if (m_bStop) {
                 return true;
@@ -201,6 +210,11 @@ bool CProject::RenderStills() {
             return false;
         }
         m_viewports.clear();
+        for (std::size_t f = 0; m_overlay && f < lastShown.size(); ++f) {
+            if (lastShown[f] <= static_cast<std::int64_t>(i)) {
+                m_overlay->ReleaseBitmap(static_cast<std::uint32_t>(f));
+            }
+        }
         PostProgress(static_cast<int>((i + 1) * 100 / jobs.size()), 1);
     }
     return true;
