@@ -28,11 +28,6 @@ constexpr std::size_t kAheadBytes = std::size_t{20} << 20;
 constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
-// The longest GetBitmap waits for a frame that is not there yet.
-constexpr std::chrono::milliseconds kFrameWait{100};
-// A key frame fewer pictures ahead than this is not worth a seek: flushing the decoder's
-// threads costs about as much.
-constexpr std::int64_t kSeekGain = 4;
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
 constexpr std::chrono::milliseconds kStopPoll{20};
 
@@ -165,7 +160,8 @@ Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h, std::size
                                     m_pInput ? m_pInput->focus : InputFocus::Center);
 }
 
-const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t output) {
+const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t output,
+                                             std::chrono::milliseconds wait) {
     if (index >= m_frameCount) {
         PostLog(
             "Warning (FFMPEGCapture): Wrong GetBitmap position (over the end of the segment).\n");
@@ -185,7 +181,7 @@ const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t ou
         return static_cast<std::uint64_t>(index) + (m_complete.load() ? 0 : 1) < m_produced.load();
     };
     // The worker stores frames and sets both flags under the mutex, so no signal is missed.
-    m_frameStored.wait_for(lock, kFrameWait, [&] { return m_bFailed.load() || ready(); });
+    m_frameStored.wait_for(lock, wait, [&] { return m_bFailed.load() || ready(); });
     if (m_bFailed.load() || !ready()) {
         return nullptr;
     }

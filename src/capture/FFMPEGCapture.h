@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -57,10 +58,11 @@ class CFFMPEGCapture : public CThread {
     std::size_t AddOutput(std::int32_t width, std::int32_t height);
 
     // The frame for `index`, owned by the capture and valid until ReleaseBitmap(index) or
-    // destruction; null (after waiting at most about 100 ms for it) while it is not ready, and
+    // destruction; null (after waiting at most `wait` for it) while it is not ready, and
     // null at once after a failure. An index past the segment is answered with its last frame and a
     // warning.
-    const FrameBitmap* GetBitmap(std::uint32_t index, std::size_t output = 0);
+    const FrameBitmap* GetBitmap(std::uint32_t index, std::size_t output = 0,
+                                 std::chrono::milliseconds wait = std::chrono::milliseconds(100));
     // Frees a frame that is no longer needed.
     void ReleaseBitmap(std::uint32_t index, std::size_t output = 0);
 
@@ -76,6 +78,10 @@ class CFFMPEGCapture : public CThread {
     const CSInput* Input() const { return m_pInput; }
     std::int64_t StartMs() const { return m_startMs; }
     std::uint32_t FrameCount() const { return m_frameCount; }
+
+    // A key frame fewer pictures ahead of a reused decoder than this is not worth a seek:
+    // flushing the decoder's threads costs about as much.
+    static constexpr std::int64_t kSeekGain = 4;
 
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }

@@ -37,21 +37,26 @@ bool Valid(AVRational rate) {
 VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
-bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
+bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet) {
+    const auto post = [quiet](const char* line) {
+        if (!quiet) {
+            PostLog(line);
+        }
+    };
     m_path = path;
     QuietLibraryLog();
     AVFormatContext* format = nullptr;
     const int openResult = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     if (openResult != 0) {
         m_reason = LibraryErrorText(openResult);
-        PostLog("Error (FFMPEGCapture): Failed to open video file.\n");
+        post("Error (FFMPEGCapture): Failed to open video file.\n");
         return false;
     }
     m_format.reset(format);
     const int infoResult = avformat_find_stream_info(format, nullptr);
     if (infoResult < 0) {
         m_reason = LibraryErrorText(infoResult);
-        PostLog("Error (FFMPEGCapture): Couldn't find stream information.\n");
+        post("Error (FFMPEGCapture): Couldn't find stream information.\n");
         return false;
     }
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -62,19 +67,19 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
     }
     if (!m_stream) {
         m_reason = "no video stream";
-        PostLog("Error (FFMPEGCapture): Didn't find a video stream.\n");
+        post("Error (FFMPEGCapture): Didn't find a video stream.\n");
         return false;
     }
     const AVCodec* codec = avcodec_find_decoder(m_stream->codecpar->codec_id);
     if (!codec) {
         m_reason = std::string("no decoder for codec '") +
                    avcodec_get_name(m_stream->codecpar->codec_id) + "'";
-        PostLog("Error (FFMPEGCapture): Unsupported codec.\n");
+        post("Error (FFMPEGCapture): Unsupported codec.\n");
         return false;
     }
     m_codec.reset(avcodec_alloc_context3(codec));
     if (!m_codec || avcodec_parameters_to_context(m_codec.get(), m_stream->codecpar) < 0) {
-        PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
+        post("Error (FFMPEGCapture): Failed to open codec.\n");
         return false;
     }
     // Lets the decoder compute presentation times for pictures whose packets carry none.
@@ -91,14 +96,14 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads) {
     const int codecResult = avcodec_open2(m_codec.get(), codec, nullptr);
     if (codecResult < 0) {
         m_reason = LibraryErrorText(codecResult);
-        PostLog("Error (FFMPEGCapture): Failed to open codec.\n");
+        post("Error (FFMPEGCapture): Failed to open codec.\n");
         return false;
     }
     // Without a rate no source frame can be told from another (and the timing divides by it).
     m_frameRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
     if (!Valid(m_frameRate) || !Valid(m_stream->time_base)) {
         m_reason = "unknown frame rate";
-        PostLog("Error (FFMPEGCapture): Unknown frame rate.\n");
+        post("Error (FFMPEGCapture): Unknown frame rate.\n");
         return false;
     }
     m_origin = m_stream->start_time != AV_NOPTS_VALUE ? m_stream->start_time : 0;

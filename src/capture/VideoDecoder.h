@@ -41,7 +41,8 @@ class VideoDecoder {
     // library's frame and slice threads. Posts the capture's line for the step that failed.
     // `libraryThreads` false decodes on the caller's thread alone: fewer picture buffers to
     // allocate, for a preview that wants a few pictures soon from each of many decoders.
-    bool Open(const std::string& path, bool libraryThreads = true);
+    // `quiet` posts nothing: for a look at the file's index by one who does not decode.
+    bool Open(const std::string& path, bool libraryThreads = true, bool quiet = false);
     const std::string& Path() const { return m_path; }
     // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
     bool AllocatePictures();

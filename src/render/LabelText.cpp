@@ -6,15 +6,57 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <array>
 #include <mutex>
+#include <vector>
 
 namespace zorvo {
 
 struct LabelFont::Face {
+    // A character as FreeType renders it at the face's one size: labels sit on whole pixels,
+    // so its coverage is the same wherever it is drawn, and hinting it again for each of the
+    // ten passes of every label cost more than the drawing.
+    struct Glyph {
+        bool loaded = false;  // FreeType had it (a character it has not takes no room)
+        int left = 0;
+        int top = 0;
+        int advance = 0;
+        unsigned width = 0;
+        unsigned rows = 0;
+        std::vector<unsigned char> coverage;  // rows of `width` bytes
+    };
+
     FT_Library library = nullptr;
     FT_Face face = nullptr;
     int ascent = 0;   // pixels above the baseline
     int descent = 0;  // pixels below it
+    // Rendered on first use; labels may be drawn from several threads.
+    std::mutex glyphsMutex;
+    std::array<std::unique_ptr<Glyph>, 256> glyphs;
+
+    const Glyph& GlyphOf(unsigned char c) {
+        std::lock_guard lock(glyphsMutex);
+        std::unique_ptr<Glyph>& slot = glyphs[c];
+        if (!slot) {
+            slot = std::make_unique<Glyph>();
+            if (FT_Load_Char(face, c, FT_LOAD_RENDER) == 0) {
+                const FT_GlyphSlot glyph = face->glyph;
+                const FT_Bitmap& bitmap = glyph->bitmap;
+                slot->loaded = true;
+                slot->left = glyph->bitmap_left;
+                slot->top = glyph->bitmap_top;
+                slot->advance = static_cast<int>(glyph->advance.x >> 6);
+                slot->width = bitmap.width;
+                slot->rows = bitmap.rows;
+                slot->coverage.resize(static_cast<std::size_t>(bitmap.width) * bitmap.rows);
+                for (unsigned row = 0; row < bitmap.rows; ++row) {
+                    std::copy_n(bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch,
+                                bitmap.width, slot->coverage.begin() + row * bitmap.width);
+                }
+            }
+        }
+        return *slot;
+    }
 
     ~Face() {
         if (face) {
@@ -107,34 +149,30 @@ int LabelFont::TextWidth(const std::string& text) const {
     }
     int width = 0;
     for (unsigned char c : text) {
-        if (FT_Load_Char(m_face->face, c, FT_LOAD_DEFAULT) == 0) {
-            width += static_cast<int>(m_face->face->glyph->advance.x >> 6);
-        }
+        const Face::Glyph& glyph = m_face->GlyphOf(c);
+        width += glyph.loaded ? glyph.advance : 0;
     }
     return width;
 }
 
 void LabelFont::DrawText(FrameBitmap& frame, const Rect& clip, int x, int baseline,
                          const std::string& text, std::uint8_t value) const {
-    const FT_Face f = m_face->face;
     const int height = frame.Height();
     for (unsigned char c : text) {
-        if (FT_Load_Char(f, c, FT_LOAD_RENDER) != 0) {
+        const Face::Glyph& glyph = m_face->GlyphOf(c);
+        if (!glyph.loaded) {
             continue;
         }
-        const FT_GlyphSlot glyph = f->glyph;
-        const FT_Bitmap& bitmap = glyph->bitmap;
-        const int left = x + glyph->bitmap_left;
-        const int top = baseline - glyph->bitmap_top;
-        for (unsigned int row = 0; row < bitmap.rows; ++row) {
+        const int left = x + glyph.left;
+        const int top = baseline - glyph.top;
+        for (unsigned int row = 0; row < glyph.rows; ++row) {
             const int y = top + static_cast<int>(row);  // window row, from the top
             if (y < clip.top || y >= clip.bottom) {
                 continue;
             }
             std::uint8_t* line = frame.Row(height - 1 - y);
-            const unsigned char* coverage =
-                bitmap.buffer + row * static_cast<unsigned>(bitmap.pitch);
-            for (unsigned int col = 0; col < bitmap.width; ++col) {
+            const unsigned char* coverage = glyph.coverage.data() + row * glyph.width;
+            for (unsigned int col = 0; col < glyph.width; ++col) {
                 const int px = left + static_cast<int>(col);
                 const unsigned alpha = coverage[col];
                 if (px < clip.left || px >= clip.right || alpha == 0) {
@@ -146,7 +184,7 @@ void LabelFont::DrawText(FrameBitmap& frame, const Rect& clip, int x, int baseli
                 }
             }
         }
-        x += static_cast<int>(glyph->advance.x >> 6);
+        x += glyph.advance;
     }
 }
 

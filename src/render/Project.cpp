@@ -113,7 +113,8 @@ bool CProject::Build() {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
-        if (!StartOverlay() || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
+        // The stills wait each for its own overlay frame, so their captures start meanwhile.
+        if (!StartOverlay(false) || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
             return false;
         }
         PostProgress(0, 0);
@@ -232,7 +233,7 @@ void CProject::PostWrittenFiles() const {
     }
 }
 
-bool CProject::StartOverlay() {
+bool CProject::StartOverlay(bool wait) {
     if (m_script.overlay.inputId.empty()) {
         return true;
     }
@@ -255,7 +256,7 @@ bool CProject::StartOverlay() {
         return false;
     }
     PostLog(Format("[Computing %i frames]\n", m_script.overlay.loopFrames));
-    for (std::uint32_t i = 0; i < loopFrames;) {
+    for (std::uint32_t i = 0; wait && i < loopFrames;) {
         if (m_overlay->GetBitmap(i)) {
             PostProgress(static_cast<int>((i + 1) * 100 / loopFrames), 0);
             ++i;

@@ -25,6 +25,7 @@ class CViewport;
 struct TimelineSpan;
 struct TimelineBlock;
 struct StillJob;
+class StillKeyFrames;
 
 // Receives the stills of a storyboard run on the build thread: the first frame of a block,
 // composed as the render writes it. False stops the run as failed.
@@ -77,7 +78,8 @@ class CProject : public CThread {
 
   private:
     bool Build();
-    bool StartOverlay();
+    // Starts the overlay's capture and, with `wait`, waits for every frame of its loop.
+    bool StartOverlay(bool wait = true);
     void PostWrittenFiles() const;
     bool RenderTimeline(FrameWriter& writer);
     // `next`, the span's following block or null, has its captures launched meanwhile.
@@ -104,10 +106,12 @@ class CProject : public CThread {
     // The viewports of a storyboard block and the captures of their first picture, not started;
     // each signals `progress`.
     void MakeStillCaptures(StillJob& job, AutoResetEvent& progress);
-    // Starts the still captures of jobs [first, end) that may run now: those whose file no
-    // earlier capture still decodes, while fewer than `cores` decode. False after a log line.
+    // Starts the still captures of jobs [first, end) that may run now, while fewer than `cores`
+    // decode: those whose file no earlier capture still decodes, and those whose key frame lies
+    // past the pictures of every earlier one of their file (`keyFrames` tells where they lie).
+    // False after a log line.
     bool LaunchStillCaptures(std::vector<StillJob>& jobs, std::size_t first, std::size_t end,
-                             std::size_t cores);
+                             std::size_t cores, StillKeyFrames& keyFrames);
     bool ComposeFrame(const FrameValues& values, FrameBitmap& output);
     void PostRemainingTime(std::uint32_t framesDone);
 

@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -67,11 +68,18 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
     context->height = picture.Height();
     context->pix_fmt = AV_PIX_FMT_RGB24;
     context->time_base = {1, 25};
+    // Each row predicted from the one above and a light deflate: the sheet's flat background
+    // and captions pack smaller than zlib's default level without prediction does, in about half
+    // the time.
+    context->compression_level = 2;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "pred", "up", 0);
+    const int opened = avcodec_open2(context.get(), codec, &options);
+    av_dict_free(&options);
     frame->format = AV_PIX_FMT_RGB24;
     frame->width = picture.Width();
     frame->height = picture.Height();
-    if (avcodec_open2(context.get(), codec, nullptr) < 0 ||
-        av_frame_get_buffer(frame.get(), 0) < 0) {
+    if (opened < 0 || av_frame_get_buffer(frame.get(), 0) < 0) {
         PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
         return false;
     }
