@@ -333,6 +333,9 @@ bool CFFMPEGCapture::Capture() {
             PostInputContext(decoder->Reason());
             return false;
         }
+        if (m_pDecoders) {
+            m_pDecoders->Track(*decoder);
+        }
         return true;
     }();
     if (!opened) {
