@@ -21,10 +21,11 @@ namespace zorvo {
 namespace {
 
 // How far the decoder may run ahead of the last frame handed out: `m_framesAhead`, fewer when
-// the frames are large (a full HD area), so that those waiting in the cache stay under about 20
-// MiB.
+// the frames are large (a full HD area), so that those waiting in the cache stay under about 8
+// MiB: a full HD render's memory is mostly decoders and the encoder, and more frames ahead did
+// not make it faster.
 constexpr std::uint32_t kLeastFramesAhead = 2;
-constexpr std::size_t kAheadBytes = std::size_t{20} << 20;
+constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
 constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
 // Released frames an output keeps for reuse; the consumer releases them one by one.
 constexpr std::size_t kSpareFrames = 4;
