@@ -27,8 +27,10 @@ namespace {
 constexpr std::uint32_t kLeastFramesAhead = 2;
 constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
 constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
-// Released frames an output keeps for reuse; the consumer releases them one by one.
+// Released frames an output keeps for reuse, at most about 2 MiB of them (one at least): the
+// consumer releases them one by one as the worker stores them, so one serves a large frame.
 constexpr std::size_t kSpareFrames = 4;
+constexpr std::size_t kSpareBytes = std::size_t{2} << 20;
 // The longest GetBitmap waits for a frame that is not there yet.
 constexpr std::chrono::milliseconds kFrameWait{100};
 // A key frame fewer pictures ahead than this is not worth a seek: flushing the decoder's
@@ -211,10 +213,9 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     if (found == out.frames.end()) {
         return;
     }
-    // Large frames are few in the cache, so fewer spares serve.
     const std::size_t frameBytes = static_cast<std::size_t>(out.width) * out.height * 3;
     if (out.spare.size() <
-        std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1), 1,
+        std::clamp<std::size_t>(kSpareBytes / std::max<std::size_t>(frameBytes, 1), 1,
                                 kSpareFrames)) {
         out.spare.push_back(std::move(found->second));
     }
