@@ -52,6 +52,7 @@ void DecoderPool::Give(std::unique_ptr<VideoDecoder> decoder) {
         std::lock_guard lock(m_mutex);
         const std::string path = decoder->Path();
         const std::size_t bytes = decoder->PictureBytes();
+        decoder->CountBytesInto(&m_openBytes);
         m_idle.push_back({std::move(decoder), ++m_ages, bytes});
         const auto oldest = [&](bool samePath) {
             auto found = m_idle.end();
@@ -79,19 +80,31 @@ void DecoderPool::Give(std::unique_ptr<VideoDecoder> decoder) {
         };
         trim(true, m_limits.perFile);
         trim(false, m_limits.total);
-        // A full HD decoder with two frame threads holds some 36 MB.
-        const auto idleBytes = [&] {
-            std::size_t sum = 0;
-            for (const Idle& idle : m_idle) {
-                sum += idle.bytes;
-            }
-            return sum;
-        };
-        while (m_idle.size() > 1 && idleBytes() > m_limits.idleBytes) {
-            const auto it = oldest(false).first;
-            freed.push_back(std::move(it->decoder));
-            m_idle.erase(it);
-        }
+        TrimToBudget(freed);
+    }
+}
+
+void DecoderPool::Track(VideoDecoder& decoder) {
+    std::vector<std::unique_ptr<VideoDecoder>> freed;
+    decoder.CountBytesInto(&m_openBytes);
+    std::lock_guard lock(m_mutex);
+    TrimToBudget(freed);
+}
+
+void DecoderPool::TrimToBudget(std::vector<std::unique_ptr<VideoDecoder>>& freed) {
+    // The decoders in use count too: idle ones kept beside busy areas, and beside fresh ones
+    // opened where an idle one was too far behind, made a long render's memory climb.
+    std::size_t freedBytes = 0;
+    for (const auto& decoder : freed) {
+        freedBytes += decoder->PictureBytes();  // still counted until it closes
+    }
+    while (m_idle.size() > 1 && m_openBytes.load() - freedBytes > m_limits.decoderBytes) {
+        const auto it =
+            std::min_element(m_idle.begin(), m_idle.end(),
+                             [](const Idle& a, const Idle& b) { return a.age < b.age; });
+        freedBytes += it->bytes;
+        freed.push_back(std::move(it->decoder));
+        m_idle.erase(it);
     }
 }
 

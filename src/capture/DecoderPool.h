@@ -29,9 +29,10 @@ class DecoderPool {
         bool passOver = true;
         // A render launches the next block's captures while the current block is composed.
         bool launchEarly = true;
-        // What the idle decoders' pictures may take (the latest one given back always stays):
-        // four full HD decoders, one for each camera that takes turns with the others.
-        std::size_t idleBytes = std::size_t{128} << 20;
+        // What the pictures of all the open decoders, in use and idle, may take; beyond it the
+        // idle ones go (the latest one given back always stays): four full HD decoders, one for
+        // each camera that takes turns with the others, or four areas at once.
+        std::size_t decoderBytes = std::size_t{128} << 20;
     };
 
     DecoderPool() = default;
@@ -48,6 +49,10 @@ class DecoderPool {
     // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoders
     // given back longest ago go.
     void Give(std::unique_ptr<VideoDecoder> decoder);
+    // Counts a decoder a capture opened itself against `decoderBytes` while it is open (those
+    // taken from the pool are counted already), and frees idle ones beyond them. The decoder
+    // must not outlive the pool.
+    void Track(VideoDecoder& decoder);
     // Frees the idle decoders of every file but `paths`.
     void KeepOnly(const std::set<std::string>& paths);
     std::size_t IdleCount() const;
@@ -77,7 +82,14 @@ class DecoderPool {
         std::size_t bytes = 0;
     };
 
+    // Moves the idle decoders given back longest ago into `freed` while all the open decoders
+    // take more than `decoderBytes`, keeping the latest one given back. Called under the lock;
+    // the freed ones close (and count themselves out) after it.
+    void TrimToBudget(std::vector<std::unique_ptr<VideoDecoder>>& freed);
+
     Limits m_limits;
+    // Declared before the idle decoders, which count themselves out when they close.
+    std::atomic<std::size_t> m_openBytes{0};
     mutable std::mutex m_mutex;
     std::vector<Idle> m_idle;
     std::uint64_t m_ages = 0;

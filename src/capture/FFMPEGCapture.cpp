@@ -21,13 +21,16 @@ namespace zorvo {
 namespace {
 
 // How far the decoder may run ahead of the last frame handed out: `m_framesAhead`, fewer when
-// the frames are large (a full HD area), so that those waiting in the cache stay under about 20
-// MiB.
+// the frames are large (a full HD area), so that those waiting in the cache stay under about 8
+// MiB: a full HD render's memory is mostly decoders and the encoder, and more frames ahead did
+// not make it faster.
 constexpr std::uint32_t kLeastFramesAhead = 2;
-constexpr std::size_t kAheadBytes = std::size_t{20} << 20;
+constexpr std::size_t kAheadBytes = std::size_t{8} << 20;
 constexpr std::size_t kBeforeBlockBytes = std::size_t{4} << 20;
-// Released frames an output keeps for reuse; the consumer releases them one by one.
+// Released frames an output keeps for reuse, at most about 2 MiB of them (one at least): the
+// consumer releases them one by one as the worker stores them, so one serves a large frame.
 constexpr std::size_t kSpareFrames = 4;
+constexpr std::size_t kSpareBytes = std::size_t{2} << 20;
 // A stop raised by RequestStop wakes no one; waiting workers look at the flag this often.
 constexpr std::chrono::milliseconds kStopPoll{20};
 
@@ -206,10 +209,9 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     if (found == out.frames.end()) {
         return;
     }
-    // Large frames are few in the cache, so fewer spares serve.
     const std::size_t frameBytes = static_cast<std::size_t>(out.width) * out.height * 3;
     if (out.spare.size() <
-        std::clamp<std::size_t>(kAheadBytes / std::max<std::size_t>(frameBytes, 1), 1,
+        std::clamp<std::size_t>(kSpareBytes / std::max<std::size_t>(frameBytes, 1), 1,
                                 kSpareFrames)) {
         out.spare.push_back(std::move(found->second));
     }
@@ -328,6 +330,9 @@ bool CFFMPEGCapture::Capture() {
         if (!decoder->Open(m_pInput->file, m_libraryThreads)) {
             PostInputContext(decoder->Reason());
             return false;
+        }
+        if (m_pDecoders) {
+            m_pDecoders->Track(*decoder);
         }
         return true;
     }();

@@ -27,7 +27,7 @@ namespace zorvo {
 // scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
 // most `m_framesAhead` (8) frames ahead of the furthest one asked for, fewer when they are large
-// (2 at least, about 20 MiB of frames). With a decoder pool, the capture starts from an idle
+// (2 at least, about 8 MiB of frames). With a decoder pool, the capture starts from an idle
 // decoder of the file near its segment when there is one, and gives its own back when it has
 // produced every frame. Further outputs (AddOutput) scale the same decoded pictures to other
 // sizes, so areas that show the same stretch of an input decode it once.

@@ -35,7 +35,20 @@ bool Valid(AVRational rate) {
 }  // namespace
 
 VideoDecoder::VideoDecoder() = default;
-VideoDecoder::~VideoDecoder() = default;
+VideoDecoder::~VideoDecoder() {
+    CountBytesInto(nullptr);
+}
+
+void VideoDecoder::CountBytesInto(std::atomic<std::size_t>* counter) {
+    if (m_bytesCounter) {
+        m_bytesCounter->fetch_sub(m_countedBytes);
+    }
+    m_bytesCounter = counter;
+    m_countedBytes = counter ? PictureBytes() : 0;
+    if (counter) {
+        counter->fetch_add(m_countedBytes);
+    }
+}
 
 bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet) {
     const auto post = [quiet](const char* line) {

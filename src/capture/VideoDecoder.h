@@ -92,6 +92,9 @@ class VideoDecoder {
     void DecodeWholeBefore(std::int64_t pictures) { m_wholeBefore = pictures; }
     // Every picture the decoder delivers from now on adds one to `counter` (may be null).
     void CountPicturesInto(std::atomic<std::uint64_t>* counter) { m_pictureCounter = counter; }
+    // PictureBytes counts in `counter` (may be null) until the decoder is destroyed or counted
+    // elsewhere, so that a pool can bound what all the open decoders of a build hold.
+    void CountBytesInto(std::atomic<std::size_t>* counter);
 
     // The current picture, or null before the first one.
     const AVFrame* Current() const { return m_hasCurrent ? m_current.get() : nullptr; }
@@ -115,6 +118,8 @@ class VideoDecoder {
     std::unique_ptr<AVPacket, FfmpegFree> m_packet;
     std::string m_path;
     std::atomic<std::uint64_t>* m_pictureCounter = nullptr;
+    std::atomic<std::size_t>* m_bytesCounter = nullptr;
+    std::size_t m_countedBytes = 0;
     FramePtr m_previous;  // the picture that was current before m_current, kept for StepBackFor
     FramePtr m_current;
     FramePtr m_next;  // decoded, not yet current: shows a later frame than the target

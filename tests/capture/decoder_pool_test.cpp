@@ -63,30 +63,58 @@ TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
     struct Case {
         DecoderPool::Limits limits;
         std::size_t idleA, idleB;  // kept after giving four of a, then two of b
-        int bytesOf = -1;          // idle bytes: those of this many decoders' pictures, if set
+        int bytesOf = -1;          // decoder bytes: those of this many decoders' pictures, if set
+        int busy = 0;              // decoders in use meanwhile, which count against those bytes
+        bool openedLate = false;   // the busy ones opened after the gives instead of before
     };
-    const std::vector<Case> cases = {{{3, 8}, 3, 2}, {{3, 4}, 2, 2},    {{1, 8}, 1, 1},
-                                     {{0, 0}, 0, 0}, {{3, 8}, 1, 2, 3}, {{3, 8}, 0, 1, 0}};
+    const std::vector<Case> cases = {
+        {{3, 8}, 3, 2},
+        {{3, 4}, 2, 2},
+        {{1, 8}, 1, 1},
+        {{0, 0}, 0, 0},
+        {{3, 8}, 1, 2, 3},
+        {{3, 8}, 0, 1, 0},
+        {{3, 8}, 0, 2, 3, 1},
+        {{3, 8}, 0, 1, 3, 2},
+        {{3, 8}, 0, 1, 3, 5},
+        {{3, 8}, 1, 2, 4, 1},
+        {{3, 8}, 0, 2, 4, 2, true},
+        {{3, 8}, 0, 1, 4, 5, true},
+    };
     for (Case c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.limits.perFile << " per file, " << c.limits.total);
+        SCOPED_TRACE(::testing::Message() << c.limits.perFile << " per file, " << c.limits.total
+                                          << ", " << c.busy << " busy");
         if (c.bytesOf >= 0) {
-            c.limits.idleBytes =
+            c.limits.decoderBytes =
                 static_cast<std::size_t>(c.bytesOf) * DecoderAt(a, 1)->PictureBytes();
         }
         DecoderPool pool(c.limits);
+        std::vector<std::unique_ptr<VideoDecoder>> busy;
+        const auto openBusy = [&] {
+            for (int i = 0; i < c.busy; ++i) {
+                busy.push_back(DecoderAt(b, 9));
+                pool.Track(*busy.back());
+            }
+        };
+        if (!c.openedLate) {
+            openBusy();
+        }
         for (const std::int64_t frame : {1, 2, 3, 4}) {
             pool.Give(DecoderAt(a, frame));
         }
         for (const std::int64_t frame : {1, 2}) {
             pool.Give(DecoderAt(b, frame));
         }
+        if (c.openedLate) {
+            openBusy();
+        }
         EXPECT_EQ(pool.IdleCount(), c.idleA + c.idleB);
         if (c.idleA > 0) {
             // The ones given back longest ago went first.
-            const auto latest = pool.Take(a, 4 * 40);
+            auto latest = pool.Take(a, 4 * 40);
             ASSERT_NE(latest, nullptr);
             EXPECT_EQ(latest->CurrentIndex(), 4);
-            pool.Give(DecoderAt(a, 4));
+            pool.Give(std::move(latest));
         }
         pool.KeepOnly({b});
         EXPECT_EQ(pool.IdleCount(), c.idleB);
