@@ -148,7 +148,10 @@ bool ContactSheet::TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                             whole % perMeasure + 1, beats - whole > 1e-6 ? "+" : "");
     still.songTime = SongClock(span.blocks.position + block.start);
     for (const BlockArea& area : block.areas) {
-        still.cameras += (still.cameras.empty() ? "" : " ") + (area.input ? area.input->id : "-");
+        if (!still.cameras.empty()) {
+            still.cameras += ' ';
+        }
+        still.cameras += area.input ? area.input->id : std::string("-");
     }
     still.frame = block.firstFrame;
     m_stills.push_back(std::move(still));
