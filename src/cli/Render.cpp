@@ -1,5 +1,6 @@
 #include "cli/Render.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,10 +18,15 @@ namespace zorvo {
 
 namespace {
 
-// Tells the console when the job has posted its finish message.
+// The signal that wakes the waiting thread once the job has finished.
+constexpr int kFinishedSignal = SIGUSR1;
+
+// Tells the console, and wakes the thread that made it, when the job has posted its finish
+// message.
 class FinishWatch : public LogReceiver {
   public:
-    explicit FinishWatch(LogReceiver& next) : m_next(next), m_previous(SetLogReceiver(this)) {}
+    explicit FinishWatch(LogReceiver& next)
+        : m_next(next), m_previous(SetLogReceiver(this)), m_waiter(pthread_self()) {}
     ~FinishWatch() override { SetLogReceiver(m_previous); }
 
     void Receive(LogMessage message) override {
@@ -28,6 +34,9 @@ class FinishWatch : public LogReceiver {
         m_next.Receive(std::move(message));
         if (finished) {
             m_finished = true;
+            // Blocked there and taken by its sigtimedwait, so the program ends at once
+            // instead of at the next poll.
+            pthread_kill(m_waiter, kFinishedSignal);
         }
     }
     bool Finished() const { return m_finished.load(); }
@@ -35,6 +44,7 @@ class FinishWatch : public LogReceiver {
   private:
     LogReceiver& m_next;
     LogReceiver* m_previous;
+    pthread_t m_waiter;
     std::atomic<bool> m_finished{false};
 };
 
@@ -50,6 +60,7 @@ int RunJob(Make make, bool* succeeded) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, kFinishedSignal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     ConsoleLog console(stdout, stderr, isatty(STDERR_FILENO) != 0);
