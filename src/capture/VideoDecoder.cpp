@@ -120,6 +120,11 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet
         return false;
     }
     m_origin = m_stream->start_time != AV_NOPTS_VALUE ? m_stream->start_time : 0;
+    // The first picture is a key frame: its entry against frame 0's time gives the lead.
+    const AVIndexEntry* first = avformat_index_get_entry(m_stream, 0);
+    if (first && (first->flags & AVINDEX_KEYFRAME) && first->timestamp != AV_NOPTS_VALUE) {
+        m_indexLead = std::max<std::int64_t>(0, m_origin - first->timestamp);
+    }
     return true;
 }
 
@@ -201,12 +206,16 @@ std::int64_t VideoDecoder::KeyFrameAtOrBefore(std::int64_t frame) const {
     const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
     const std::int64_t timestamp =
         m_origin + av_rescale_q(frame, frameDuration, m_stream->time_base);
-    const int entry = av_index_search_timestamp(m_stream, timestamp, AVSEEK_FLAG_BACKWARD);
+    // A key listed at or before the frame by its decoding time may show after it; naming it
+    // made a capture seek there and land a whole interval back.
+    const int entry =
+        av_index_search_timestamp(m_stream, timestamp - m_indexLead, AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* found = entry >= 0 ? avformat_index_get_entry(m_stream, entry) : nullptr;
     if (!found || !(found->flags & AVINDEX_KEYFRAME) || found->timestamp == AV_NOPTS_VALUE) {
         return -1;
     }
-    return av_rescale_q_rnd(found->timestamp - m_origin, m_stream->time_base, frameDuration,
+    return av_rescale_q_rnd(found->timestamp + m_indexLead - m_origin, m_stream->time_base,
+                            frameDuration,
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 

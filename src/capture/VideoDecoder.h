@@ -66,7 +66,8 @@ class VideoDecoder {
     // the position unchanged) when the file cannot seek there.
     bool SeekBefore(std::int64_t frame);
     // The latest key frame at or before source frame `frame` that the file's index lists, or
-    // -1 when the index does not say (no index, or none listed before it).
+    // -1 when the index does not say (no index, or none listed before it). Counted by the key
+    // picture's own place in presentation order, also where the index lists decoding times.
     std::int64_t KeyFrameAtOrBefore(std::int64_t frame) const;
 
     // Makes current the latest source frame at or before `target`, reading and decoding as far
@@ -126,6 +127,9 @@ class VideoDecoder {
     AVStream* m_stream = nullptr;
     AVRational m_frameRate{0, 1};
     std::int64_t m_origin = 0;  // timestamp of source frame 0
+    // How far a key picture's index entry lies before its presentation time: MP4 lists
+    // decoding times, which B-frames put ahead of the pictures.
+    std::int64_t m_indexLead = 0;
     bool m_hasPrevious = false;
     bool m_hasCurrent = false;
     bool m_hasNext = false;

@@ -55,6 +55,36 @@ TEST(DecoderPoolTest, HandsOutTheNearestDecoderAtOrBeforeTheStart) {
     }
 }
 
+// The key frame a capture may seek to is counted by its picture: an MP4 index lists decoding
+// times, which put a key two B-frames ahead of the picture it shows.
+TEST(DecoderPoolTest, KeyFrameAtOrBeforeNamesAKeyPictureNotAfterTheFrame) {
+    TempDir dir;
+    struct Case {
+        TestCodec codec;
+        const char* name;
+        bool everyKeyListed;  // Matroska's cues may list fewer key frames than there are
+    };
+    const Case cases[] = {{TestCodec::H264, "b.mp4", true},
+                          {TestCodec::H264, "b.mkv", false},
+                          {TestCodec::Mpeg4, "p.avi", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(c.name);
+        ASSERT_TRUE(WriteTestVideo(path, {.codec = c.codec, .frameCount = 60}));
+        VideoDecoder decoder;
+        ASSERT_TRUE(decoder.Open(path));
+        for (std::int64_t frame = 0; frame < 58; ++frame) {
+            // Key frames every 12 pictures; the first one is the file's first picture.
+            const std::int64_t key = decoder.KeyFrameAtOrBefore(frame);
+            if (c.everyKeyListed) {
+                EXPECT_EQ(key, frame / 12 * 12) << "frame " << frame;
+            } else {
+                EXPECT_TRUE(key >= 0 && key <= frame && key % 12 == 0) << "frame " << frame;
+            }
+        }
+    }
+}
+
 TEST(DecoderPoolTest, KeepsTheLatestWithinItsLimitsAndOnlyTheFilesInUse) {
     TempDir dir;
     const std::string a = dir.File("a.avi");
