@@ -40,6 +40,7 @@ void COutputDlg::Clear() {
         std::lock_guard lock(m_previewLock);
         m_previewBitmap.fill(Qt::black);
     }
+    m_hasFrame.store(false);
     update(m_clientRect);
 }
 
@@ -74,6 +75,7 @@ void COutputDlg::ShowFrame(const std::uint8_t* bits, int width, int height) {
             }
         }
     }
+    m_hasFrame.store(true);
     RequestRepaint();
 }
 

@@ -30,6 +30,8 @@ class COutputDlg : public QWidget, public FrameSink {
 
     // A copy of the picture as it would be painted now.
     QImage Picture() const;
+    // A frame came since the last Clear: the build got as far as writing video.
+    bool HasFrame() const { return m_hasFrame.load(); }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,6 +48,7 @@ class COutputDlg : public QWidget, public FrameSink {
     std::vector<int> m_sourceColumn;  // per preview column, for the frame width below
     int m_columnsFor = 0;
     std::atomic<bool> m_repaintPosted{false};
+    std::atomic<bool> m_hasFrame{false};
     ThreadNotifier m_repaintNotifier;
 };
 

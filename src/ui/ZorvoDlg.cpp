@@ -539,7 +539,9 @@ void CZorvoDlg::OnLogMessage(const LogMessage& message) {
                 m_upperBar.setValue(message.percent);
                 break;
             }
-            if (m_outputDialog && !m_sheet) {  // a storyboard writes no video to preview
+            // A storyboard writes no video to preview, and a build that fails before its first
+            // frame (a script error, say) has none either: its opening reset shows nothing.
+            if (m_outputDialog && !m_sheet && m_outputDialog->HasFrame()) {
                 m_outputDialog->show();
             }
             m_lowerBar.setValue(message.percent);

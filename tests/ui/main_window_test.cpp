@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,6 +136,16 @@ std::string MakeSession(const TempDir& dir) {
     return dir.File("song.txt");
 }
 
+// Notes that a widget was shown, however briefly.
+class ShowSpy : public QObject {
+  public:
+    bool shown = false;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        shown = shown || event->type() == QEvent::Show;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
     TempDir dir;
     const std::string good = MakeSession(dir);
@@ -177,10 +188,14 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
         for (const std::string& button : {build, storyboard, sync}) {
             EXPECT_FALSE(window.Button(button.c_str())->isEnabled()) << button;
         }
-        bool previewShown = false;  // only by a build that runs: a storyboard writes no video
+        // Only by a build that runs: a storyboard writes no video. A short build may show and
+        // hide the preview between two polls, so its show event is caught as well.
+        ShowSpy spy;
+        window.OutputDialog()->installEventFilter(&spy);
+        bool previewShown = window.OutputDialog()->isVisible();
         ASSERT_TRUE(WaitUntil(
             [&] {
-                previewShown = previewShown || window.OutputDialog()->isVisible();
+                previewShown = previewShown || spy.shown || window.OutputDialog()->isVisible();
                 return window.Button(c.button.c_str())->isEnabled();
             },
             60000));
