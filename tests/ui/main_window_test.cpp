@@ -40,9 +40,16 @@ TEST(LogReceiverTest, ProgressSetsBarsAndTitle) {
     // A build of a missing script fails at once and leaves the preview created and hidden.
     window.StartBuild(QStringLiteral("/nonexistent/missing.txt"));
     ASSERT_TRUE(WaitUntil([&] { return window.BuildJob() == nullptr; }));
-    const COutputDlg* preview = window.OutputDialog();
+    COutputDlg* preview = window.OutputDialog();
     ASSERT_NE(preview, nullptr);
     ASSERT_FALSE(preview->isVisible());
+    // A build's opening reset comes before any frame: the preview stays hidden until one.
+    size_t count = window.taken.size();
+    PostProgress(0, 1);
+    ASSERT_TRUE(window.TakeUpTo(++count));
+    EXPECT_FALSE(preview->isVisible());
+    const std::vector<std::uint8_t> frame(4 * 4 * 3);
+    preview->ShowFrame(frame.data(), 4, 4);
 
     struct Step {
         int percent, bar;
@@ -62,7 +69,6 @@ TEST(LogReceiverTest, ProgressSetsBarsAndTitle) {
     // Whatever the failed build left behind.
     window.setWindowTitle(QString::fromStdString(kPlainTitle));
     window.Bar("lowerBar")->reset();  // -1: no position
-    size_t count = window.taken.size();
     for (const Step& step : steps) {
         SCOPED_TRACE(std::to_string(step.percent) + " on bar " + std::to_string(step.bar));
         PostProgress(step.percent, step.bar);
