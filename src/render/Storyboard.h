@@ -67,7 +67,8 @@ class ContactSheet : public StillSink {
 // Scales a picture to width x height with area averaging. False when the scaler refuses.
 bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out);
 
-// Writes the picture as a PNG file through libavcodec's encoder. False after a log line.
+// Writes the picture as a PNG file, its rows deflated in pieces side by side (one per core) and
+// joined into one stream. False after a log line.
 bool WritePng(const FrameBitmap& picture, const std::string& path);
 
 }  // namespace zorvo
