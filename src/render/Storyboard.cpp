@@ -239,20 +239,51 @@ ContactSheet::ContactSheet(int thumbWidth, int columns, bool rowPerSpan)
     m_font.Load();
 }
 
+std::string ContactSheet::HeaderOf(const TimelineSpan& span) {
+    const CSMarker& m = *span.marker;
+    const std::string_view layout = LayoutName(m.layout);
+    return Format("Measures %u to %u   %i bpm %i/%i   %.*s", m.measure, span.next->measure,
+                  span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
+                  static_cast<int>(layout.size()), layout.data());
+}
+
+int ContactSheet::ThumbnailHeight(int width, int height) const {
+    return std::max(1, static_cast<int>(std::lround(static_cast<double>(m_thumbWidth) * height /
+                                                    std::max(width, 1))));
+}
+
+void ContactSheet::Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) {
+    m_plan.clear();
+    m_planHeaders.clear();
+    m_planned = false;
+    if (spans.empty() || !m_stills.empty()) {
+        return;
+    }
+    const int thumbHeight = ThumbnailHeight(width, height);
+    const CSMarker* last = nullptr;
+    for (const TimelineSpan* span : spans) {
+        if (span->marker != last) {
+            m_planHeaders.push_back(HeaderOf(*span));
+            last = span->marker;
+        }
+        m_plan.push_back({m_planHeaders.size() - 1, thumbHeight});
+    }
+    Layout(m_plan, m_planHeaders.size());
+    // Laid out and headed now, so that each still goes in place as it comes.
+    m_planned = DrawBackground(m_sheet, m_planHeaders);
+    if (!m_planned) {
+        m_sheet.Reset();
+    }
+}
+
 bool ContactSheet::TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                              const TimelineBlock& block) {
     if (span.marker != m_lastMarker) {
-        const CSMarker& m = *span.marker;
-        const std::string_view layout = LayoutName(m.layout);
-        m_spanHeaders.push_back(Format("Measures %u to %u   %i bpm %i/%i   %.*s", m.measure,
-                                       span.next->measure, span.carried.tempo,
-                                       span.carried.beatCount, span.carried.beatUnit,
-                                       static_cast<int>(layout.size()), layout.data()));
+        m_spanHeaders.push_back(HeaderOf(span));
         m_lastMarker = span.marker;
     }
     Still still;
-    const int height = std::max(1, static_cast<int>(std::lround(static_cast<double>(m_thumbWidth) *
-                                                                frame.Height() / frame.Width())));
+    const int height = ThumbnailHeight(frame.Width(), frame.Height());
     if (!ScaleBitmap(frame, m_thumbWidth, height, still.thumbnail)) {
         PostLog("Error (Storyboard): Failed to scale a still.\n");
         return false;
@@ -273,34 +304,41 @@ bool ContactSheet::TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
     }
     still.frame = block.firstFrame;
     m_stills.push_back(std::move(still));
+    const std::size_t i = m_stills.size() - 1;
+    // A still the plan did not foresee: the sheet is laid out again at the end.
+    m_planned = m_planned && i < m_plan.size() && m_plan[i].span == m_stills[i].span &&
+                m_plan[i].height == m_stills[i].thumbnail.Height() &&
+                m_spanHeaders.back() == m_planHeaders[m_stills[i].span];
+    if (m_planned) {
+        DrawStill(m_sheet, i);
+    }
     return true;
 }
 
-void ContactSheet::Layout() {
+void ContactSheet::Layout(const std::vector<Slot>& slots, std::size_t spans) {
     m_rects.clear();
-    m_headerTops.assign(m_spanHeaders.size(), 0);
+    m_headerTops.assign(spans, 0);
     int y = 0;
     int column = 0;
     int rowHeight = 0;
     std::size_t span = static_cast<std::size_t>(-1);
     m_width = 0;
-    for (const Still& still : m_stills) {
-        const bool newSpan = m_rowPerSpan && still.span != span;
+    for (const Slot& slot : slots) {
+        const bool newSpan = m_rowPerSpan && slot.span != span;
         if (newSpan || column == m_columns) {
             y += rowHeight;
             rowHeight = 0;
             column = 0;
             if (newSpan) {
-                span = still.span;
+                span = slot.span;
                 m_headerTops[span] = y;
                 y += kHeaderHeight;
             }
         }
         const int left = kGap + column * (m_thumbWidth + kGap);
         const int top = y + kGap;
-        m_rects.push_back(
-            {left, top, left + still.thumbnail.Width(), top + still.thumbnail.Height()});
-        rowHeight = std::max(rowHeight, kGap + still.thumbnail.Height() + kCaptionHeight);
+        m_rects.push_back({left, top, left + m_thumbWidth, top + slot.height});
+        rowHeight = std::max(rowHeight, kGap + slot.height + kCaptionHeight);
         m_width = std::max(m_width, left + m_thumbWidth + kGap);
         ++column;
     }
@@ -311,38 +349,61 @@ Rect ContactSheet::ThumbnailRect(std::size_t i) const {
     return i < m_rects.size() ? m_rects[i] : Rect{};
 }
 
-bool ContactSheet::Compose(FrameBitmap& sheet) {
-    if (m_stills.empty()) {
-        PostLog("Error (Storyboard): No still to lay out.\n");
-        return false;
-    }
-    Layout();
+bool ContactSheet::DrawBackground(FrameBitmap& sheet, const std::vector<std::string>& headers) {
     if (!sheet.Allocate(m_width, m_height)) {
         PostLog("Error (Storyboard): Failed to allocate the sheet.\n");
         return false;
     }
     std::memset(sheet.Bits(), kBackground, sheet.SizeBytes());
-    for (std::size_t s = 0; m_rowPerSpan && s < m_spanHeaders.size(); ++s) {
+    for (std::size_t s = 0; m_rowPerSpan && s < headers.size(); ++s) {
         // A light rule above each span's header marks where the span begins.
         const int rule = m_height - 1 - m_headerTops[s];
         std::memset(sheet.Row(rule), 160, sheet.Stride());
         m_font.DrawLabel(
             sheet, {kGap, m_headerTops[s] + 2, m_width - kGap, m_headerTops[s] + kHeaderHeight},
-            m_spanHeaders[s], LabelPlacement::Center);
+            headers[s], LabelPlacement::Center);
+    }
+    return true;
+}
+
+void ContactSheet::DrawStill(FrameBitmap& sheet, std::size_t i) const {
+    const Still& still = m_stills[i];
+    const Rect& r = m_rects[i];
+    for (int y = 0; y < still.thumbnail.Height(); ++y) {
+        // Thumbnail row y from its bottom lands on sheet row (height - r.bottom + y).
+        std::memcpy(sheet.Row(m_height - r.bottom + y) + 3 * r.left, still.thumbnail.Row(y),
+                    still.thumbnail.Stride());
+    }
+    const int lineHeight = kCaptionHeight / 2;
+    m_font.DrawLabel(sheet, {r.left, r.bottom, r.right, r.bottom + lineHeight},
+                     still.position + "   " + still.songTime, LabelPlacement::Center);
+    m_font.DrawLabel(sheet, {r.left, r.bottom + lineHeight, r.right, r.bottom + 2 * lineHeight},
+                     still.cameras, LabelPlacement::Center);
+}
+
+bool ContactSheet::Finish() {
+    if (m_planned && m_stills.size() == m_plan.size()) {
+        return true;  // every still went in place as it came
+    }
+    m_planned = false;
+    return Compose(m_sheet);
+}
+
+bool ContactSheet::Compose(FrameBitmap& sheet) {
+    if (m_stills.empty()) {
+        PostLog("Error (Storyboard): No still to lay out.\n");
+        return false;
+    }
+    std::vector<Slot> slots;
+    for (const Still& still : m_stills) {
+        slots.push_back({still.span, still.thumbnail.Height()});
+    }
+    Layout(slots, m_spanHeaders.size());
+    if (!DrawBackground(sheet, m_spanHeaders)) {
+        return false;
     }
     for (std::size_t i = 0; i < m_stills.size(); ++i) {
-        const Still& still = m_stills[i];
-        const Rect& r = m_rects[i];
-        for (int y = 0; y < still.thumbnail.Height(); ++y) {
-            // Thumbnail row y from its bottom lands on sheet row (height - r.bottom + y).
-            std::memcpy(sheet.Row(m_height - r.bottom + y) + 3 * r.left, still.thumbnail.Row(y),
-                        still.thumbnail.Stride());
-        }
-        const int lineHeight = kCaptionHeight / 2;
-        m_font.DrawLabel(sheet, {r.left, r.bottom, r.right, r.bottom + lineHeight},
-                         still.position + "   " + still.songTime, LabelPlacement::Center);
-        m_font.DrawLabel(sheet, {r.left, r.bottom + lineHeight, r.right, r.bottom + 2 * lineHeight},
-                         still.cameras, LabelPlacement::Center);
+        DrawStill(sheet, i);
     }
     return true;
 }

@@ -423,6 +423,13 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
         EXPECT_GT(black, 40) << "caption of still " << i;
     }
 
+    // The sheet drawn still by still as the run went is the one composed whole at the end.
+    FrameBitmap composed;
+    ASSERT_TRUE(sheet.Compose(composed));
+    ASSERT_EQ(composed.SizeBytes(), picture.SizeBytes());
+    EXPECT_TRUE(
+        std::equal(composed.Bits(), composed.Bits() + composed.SizeBytes(), picture.Bits()));
+
     // The PNG is lossless: it holds the sheet exactly, top row first.
     ASSERT_TRUE(WritePng(picture, dir->File("sheet.png")));
     const MediaContents png = ReadBack(dir->File("sheet.png"));
