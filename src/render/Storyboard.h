@@ -39,7 +39,7 @@ class ContactSheet : public StillSink {
     // Completes the sheet in Sheet() on the build thread, so no reader of it has to: composes
     // it whole unless every still went in place as planned.
     bool Finish() override;
-    // The sheet composed at the end of a successful run; empty before.
+    // The sheet, whole once a run has ended successfully (drawn still by still meanwhile).
     const FrameBitmap& Sheet() const { return m_sheet; }
 
     // Where thumbnail i lies on the composed sheet, in rows from the top.
