@@ -32,8 +32,8 @@ class StillKeyFrames;
 class StillSink {
   public:
     virtual ~StillSink() = default;
-    // Called on the build thread before the first still (not necessarily): the frames will be
-    // width x height, one still for each span listed, in order.
+    // May be called on the build thread before the first still: the frames will be width x
+    // height, one still for each span listed, in order.
     virtual void Plan(int /*width*/, int /*height*/,
                       const std::vector<const TimelineSpan*>& /*spans*/) {}
     virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
