@@ -605,6 +605,7 @@ Cost StoryboardInChild(const std::string& script, std::uint64_t (&counts)[3]) {
     }
     Cost cost = InChild([&] {
         close(fds[0]);
+        zorvo::KeepFreedFrames();  // as `zorvo storyboard` does
         zorvo::ContactSheet sheet(240, 7, true);
         std::uint64_t values[3] = {};
         bool ok = false;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "cli/ConsoleLog.h"
+#include "common/Allocator.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
 
@@ -99,6 +100,7 @@ int RunRender(const std::string& scriptPath, const std::string& outputPath) {
 }
 
 int RunStoryboard(const std::string& scriptPath, const StoryboardOptions& options) {
+    KeepFreedFrames();
     ContactSheet sheet(options.thumbWidth, std::max(1, 1920 / (options.thumbWidth + 8)),
                        !options.everySpan);
     bool succeeded = false;

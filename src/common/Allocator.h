@@ -9,4 +9,11 @@ namespace zorvo {
 // and MALLOC_MMAP_THRESHOLD_ set in the environment win.
 void LimitAllocatorArenas();
 
+// For a storyboard: its captures allocate their frames (and their decoders their pictures)
+// afresh for each still and free them a still later, so the heap keeps freed blocks of up to 4
+// MiB for the next ones instead of handing them back to the system, which would fault them in
+// anew. Call before the run starts. MALLOC_MMAP_THRESHOLD_ and MALLOC_TRIM_THRESHOLD_ set in
+// the environment win.
+void KeepFreedFrames();
+
 }  // namespace zorvo

@@ -71,11 +71,16 @@ struct LabelFont::Face {
 namespace {
 
 // The file of the font that fontconfig picks for "Calibri" (a metric-compatible face when
-// Calibri itself is not installed).
+// Calibri itself is not installed). Looked up once: loading fontconfig's configuration and font
+// list takes several milliseconds, and a run loads the font more than once before it starts.
 std::string FindFontFile() {
     static std::mutex mutex;  // fontconfig's default configuration is not thread-safe to build
+    static std::string found;
     std::lock_guard lock(mutex);
-    std::string path;
+    if (!found.empty()) {
+        return found;
+    }
+    std::string& path = found;
     FcConfig* config = FcInitLoadConfigAndFonts();
     if (!config) {
         return path;

@@ -32,6 +32,10 @@ class StillKeyFrames;
 class StillSink {
   public:
     virtual ~StillSink() = default;
+    // May be called on the build thread before the first still: the frames will be width x
+    // height, one still for each span listed, in order.
+    virtual void Plan(int /*width*/, int /*height*/,
+                      const std::vector<const TimelineSpan*>& /*spans*/) {}
     virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                            const TimelineBlock& block) = 0;
     // Called on the build thread once every still has been taken (not after a stop). False fails

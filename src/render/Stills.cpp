@@ -153,6 +153,7 @@ bool CProject::RenderStills() {
     // Opened only when a file has a capture waiting behind another, so not before the first
     // captures start.
     StillKeyFrames keyFrames;
+    bool planned = false;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const std::size_t ahead = std::min(jobs.size(), i + kStillsAhead);
         if (made < ahead) {
@@ -178,6 +179,15 @@ bool CProject::RenderStills() {
             }
             if (!LaunchStillCaptures(jobs, i, made, cores, keyFrames)) {
                 return false;
+            }
+            if (i == 0 && !planned) {
+                // While the first captures decode, the sheet is laid out for all the stills.
+                planned = true;
+                std::vector<const TimelineSpan*> spans;
+                for (const StillJob& each : jobs) {
+                    spans.push_back(&each.span);
+                }
+                m_stills->Plan(m_script.width, m_script.height, spans);
             }
             ready = true;
             for (const CFFMPEGCapture* capture : job.captures) {

@@ -1,10 +1,15 @@
 #include "render/Storyboard.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
@@ -12,10 +17,9 @@
 #include "render/TimelineWalk.h"
 #include "script/LayoutType.h"
 
+#include <zlib.h>
+
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/dict.h>
-#include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
 
@@ -54,48 +58,142 @@ bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& 
     return sws_scale(scaler.get(), in, inStride, 0, source.Height(), dst, outStride) == height;
 }
 
-bool WritePng(const FrameBitmap& picture, const std::string& path) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    std::unique_ptr<AVCodecContext, FfmpegFree> context(codec ? avcodec_alloc_context3(codec)
-                                                              : nullptr);
-    std::unique_ptr<AVFrame, FfmpegFree> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, FfmpegFree> packet(av_packet_alloc());
-    if (!context || !frame || !packet || picture.Empty()) {
-        PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
-        return false;
+namespace {
+
+// The sheet's flat background and captions pack well with each row predicted from the one
+// above; a light level, since the stills themselves hardly pack at any level.
+constexpr int kPngLevel = 2;
+// Rows below this many bytes are deflated on the calling thread alone.
+constexpr std::size_t kPngBytesPerPiece = std::size_t{1} << 20;
+
+std::array<std::uint8_t, 4> Big32(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+}
+
+// The rows [first, end) of the picture, top-down in red, green, blue, each predicted from the
+// one above ("up"), as raw deflate data that ends on a byte boundary, and their Adler-32.
+struct PngPiece {
+    int first = 0;
+    int end = 0;
+    bool last = false;
+    // Left uninitialised: only the part deflate writes is ever touched.
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+    uLong adler = 0;
+    uLong bytes = 0;
+    bool ok = false;
+};
+
+void DeflateRows(const FrameBitmap& picture, PngPiece& piece) {
+    z_stream stream{};
+    if (deflateInit2(&stream, kPngLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        return;
     }
-    context->width = picture.Width();
-    context->height = picture.Height();
-    context->pix_fmt = AV_PIX_FMT_RGB24;
-    context->time_base = {1, 25};
-    // Each row predicted from the one above and a light deflate: the sheet's flat background
-    // and captions pack smaller than zlib's default level without prediction does, in about half
-    // the time.
-    context->compression_level = 2;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "pred", "up", 0);
-    const int opened = avcodec_open2(context.get(), codec, &options);
-    av_dict_free(&options);
-    frame->format = AV_PIX_FMT_RGB24;
-    frame->width = picture.Width();
-    frame->height = picture.Height();
-    if (opened < 0 || av_frame_get_buffer(frame.get(), 0) < 0) {
-        PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
-        return false;
-    }
-    // PNG rows run top-down in red, green, blue.
-    for (int y = 0; y < picture.Height(); ++y) {
+    const std::size_t width = static_cast<std::size_t>(picture.Width());
+    std::vector<std::uint8_t> row(1 + 3 * width);
+    row[0] = 2;  // the "up" filter
+    piece.adler = adler32(0, nullptr, 0);
+    const std::size_t capacity =
+        deflateBound(&stream, static_cast<uLong>(row.size()) * (piece.end - piece.first)) + 64;
+    piece.data.reset(new (std::nothrow) std::uint8_t[capacity]);
+    bool ok = piece.data != nullptr;
+    stream.next_out = piece.data.get();
+    stream.avail_out = static_cast<uInt>(capacity);
+    for (int y = piece.first; ok && y < piece.end; ++y) {
+        // Row y from the top is bitmap row height - 1 - y; the row above it is the next one up.
         const std::uint8_t* in = picture.Row(picture.Height() - 1 - y);
-        std::uint8_t* out = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
-        for (int x = 0; x < picture.Width(); ++x, in += 3, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
+        const std::uint8_t* above = y > 0 ? picture.Row(picture.Height() - y) : nullptr;
+        std::uint8_t* out = row.data() + 1;
+        for (std::size_t x = 0; x < width; ++x, in += 3, out += 3) {
+            const std::uint8_t b = above ? above[3 * x] : 0;
+            const std::uint8_t g = above ? above[3 * x + 1] : 0;
+            const std::uint8_t r = above ? above[3 * x + 2] : 0;
+            out[0] = static_cast<std::uint8_t>(in[2] - r);
+            out[1] = static_cast<std::uint8_t>(in[1] - g);
+            out[2] = static_cast<std::uint8_t>(in[0] - b);
+        }
+        piece.adler = adler32(piece.adler, row.data(), static_cast<uInt>(row.size()));
+        piece.bytes += static_cast<uLong>(row.size());
+        stream.next_in = row.data();
+        stream.avail_in = static_cast<uInt>(row.size());
+        const bool lastRow = y + 1 == piece.end;
+        // A piece that others follow ends on a byte boundary without a final block, so the
+        // pieces join into one stream.
+        const int flush = !lastRow ? Z_NO_FLUSH : piece.last ? Z_FINISH : Z_SYNC_FLUSH;
+        const int result = deflate(&stream, flush);
+        ok = stream.avail_in == 0 && stream.avail_out > 0 &&
+             (flush == Z_FINISH ? result == Z_STREAM_END : result == Z_OK);
+    }
+    piece.size = capacity - stream.avail_out;
+    deflateEnd(&stream);
+    piece.ok = ok;
+}
+
+// Writes a PNG chunk piece by piece, its CRC following what it writes.
+class PngChunk {
+  public:
+    PngChunk(std::FILE* file, const char* type, std::size_t size) : m_file(file) {
+        m_ok = Put(Big32(static_cast<std::uint32_t>(size)).data(), 4, false);
+        Put(reinterpret_cast<const std::uint8_t*>(type), 4);
+    }
+    bool Put(const std::uint8_t* data, std::size_t size, bool checked = true) {
+        if (checked) {
+            m_crc = crc32(m_crc, data, static_cast<uInt>(size));
+        }
+        m_ok = m_ok && std::fwrite(data, 1, size, m_file) == size;
+        return m_ok;
+    }
+    bool End() { return Put(Big32(static_cast<std::uint32_t>(m_crc)).data(), 4, false); }
+
+  private:
+    std::FILE* m_file;
+    uLong m_crc = crc32(0, nullptr, 0);
+    bool m_ok = true;
+};
+
+}  // namespace
+
+bool WritePng(const FrameBitmap& picture, const std::string& path) {
+    if (picture.Empty()) {
+        PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
+        return false;
+    }
+    // The rows deflate in pieces side by side, one per core.
+    const std::size_t rowBytes = 1 + picture.Stride();
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t count = std::clamp<std::size_t>(
+        rowBytes * static_cast<std::size_t>(picture.Height()) / kPngBytesPerPiece, 1,
+        std::min<std::size_t>(cores, static_cast<std::size_t>(picture.Height())));
+    std::vector<PngPiece> pieces(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        pieces[i].first = static_cast<int>(i * static_cast<std::size_t>(picture.Height()) / count);
+        pieces[i].end =
+            static_cast<int>((i + 1) * static_cast<std::size_t>(picture.Height()) / count);
+        pieces[i].last = i + 1 == count;
+    }
+    std::vector<std::thread> helpers;
+    for (std::size_t i = 1; i < count; ++i) {
+        try {
+            helpers.emplace_back(DeflateRows, std::cref(picture), std::ref(pieces[i]));
+        } catch (const std::system_error&) {
+            DeflateRows(picture, pieces[i]);  // no thread to be had: here, in turn
         }
     }
-    if (avcodec_send_frame(context.get(), frame.get()) < 0 ||
-        avcodec_send_frame(context.get(), nullptr) < 0 ||
-        avcodec_receive_packet(context.get(), packet.get()) < 0) {
+    DeflateRows(picture, pieces[0]);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    // One zlib stream: its header, the pieces' deflate data, the Adler-32 of all the rows.
+    std::size_t deflated = 2 + 4;
+    uLong adler = adler32(0, nullptr, 0);
+    bool encoded = true;
+    for (const PngPiece& piece : pieces) {
+        deflated += piece.size;
+        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.bytes));
+        encoded = encoded && piece.ok;
+    }
+    if (!encoded || deflated > 0x7fffffff) {
         PostLog("Error (Storyboard): Failed to encode the sheet.\n");
         return false;
     }
@@ -103,10 +201,30 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
     // and a link at the path is replaced, not written through.
     const std::string partial = PartialName(path);
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(partial.c_str(), "wb"));
-    if (!file ||
-        std::fwrite(packet->data, 1, static_cast<size_t>(packet->size), file.get()) !=
-            static_cast<size_t>(packet->size) ||
-        std::fclose(file.release()) != 0 || std::rename(partial.c_str(), path.c_str()) != 0) {
+    bool written = file != nullptr;
+    if (written) {
+        static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+        written = std::fwrite(kSignature, 1, sizeof kSignature, file.get()) == sizeof kSignature;
+        PngChunk header(file.get(), "IHDR", 13);
+        // 8 bits a sample, red-green-blue, deflate, adaptive filters, not interlaced.
+        static constexpr std::uint8_t kFormat[] = {8, 2, 0, 0, 0};
+        written = written &&
+                  header.Put(Big32(static_cast<std::uint32_t>(picture.Width())).data(), 4) &&
+                  header.Put(Big32(static_cast<std::uint32_t>(picture.Height())).data(), 4) &&
+                  header.Put(kFormat, sizeof kFormat) && header.End();
+        PngChunk data(file.get(), "IDAT", deflated);
+        static constexpr std::uint8_t kZlibHeader[] = {0x78, 0x01};
+        written = written && data.Put(kZlibHeader, sizeof kZlibHeader);
+        for (const PngPiece& piece : pieces) {
+            written = written && data.Put(piece.data.get(), piece.size);
+        }
+        written =
+            written && data.Put(Big32(static_cast<std::uint32_t>(adler)).data(), 4) && data.End();
+        PngChunk end(file.get(), "IEND", 0);
+        written = written && end.End();
+    }
+    if (!written || std::fclose(file.release()) != 0 ||
+        std::rename(partial.c_str(), path.c_str()) != 0) {
         PostLog("Error (Storyboard): Failed to write the sheet.\n");
         std::remove(partial.c_str());
         return false;
@@ -121,20 +239,51 @@ ContactSheet::ContactSheet(int thumbWidth, int columns, bool rowPerSpan)
     m_font.Load();
 }
 
+std::string ContactSheet::HeaderOf(const TimelineSpan& span) {
+    const CSMarker& m = *span.marker;
+    const std::string_view layout = LayoutName(m.layout);
+    return Format("Measures %u to %u   %i bpm %i/%i   %.*s", m.measure, span.next->measure,
+                  span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
+                  static_cast<int>(layout.size()), layout.data());
+}
+
+int ContactSheet::ThumbnailHeight(int width, int height) const {
+    return std::max(1, static_cast<int>(std::lround(static_cast<double>(m_thumbWidth) * height /
+                                                    std::max(width, 1))));
+}
+
+void ContactSheet::Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) {
+    m_plan.clear();
+    m_planHeaders.clear();
+    m_planned = false;
+    if (spans.empty() || !m_stills.empty()) {
+        return;
+    }
+    const int thumbHeight = ThumbnailHeight(width, height);
+    const CSMarker* last = nullptr;
+    for (const TimelineSpan* span : spans) {
+        if (span->marker != last) {
+            m_planHeaders.push_back(HeaderOf(*span));
+            last = span->marker;
+        }
+        m_plan.push_back({m_planHeaders.size() - 1, thumbHeight});
+    }
+    Layout(m_plan, m_planHeaders.size());
+    // Laid out and headed now, so that each still goes in place as it comes.
+    m_planned = DrawBackground(m_sheet, m_planHeaders);
+    if (!m_planned) {
+        m_sheet.Reset();
+    }
+}
+
 bool ContactSheet::TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                              const TimelineBlock& block) {
     if (span.marker != m_lastMarker) {
-        const CSMarker& m = *span.marker;
-        const std::string_view layout = LayoutName(m.layout);
-        m_spanHeaders.push_back(Format("Measures %u to %u   %i bpm %i/%i   %.*s", m.measure,
-                                       span.next->measure, span.carried.tempo,
-                                       span.carried.beatCount, span.carried.beatUnit,
-                                       static_cast<int>(layout.size()), layout.data()));
+        m_spanHeaders.push_back(HeaderOf(span));
         m_lastMarker = span.marker;
     }
     Still still;
-    const int height = std::max(1, static_cast<int>(std::lround(static_cast<double>(m_thumbWidth) *
-                                                                frame.Height() / frame.Width())));
+    const int height = ThumbnailHeight(frame.Width(), frame.Height());
     if (!ScaleBitmap(frame, m_thumbWidth, height, still.thumbnail)) {
         PostLog("Error (Storyboard): Failed to scale a still.\n");
         return false;
@@ -155,34 +304,41 @@ bool ContactSheet::TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
     }
     still.frame = block.firstFrame;
     m_stills.push_back(std::move(still));
+    const std::size_t i = m_stills.size() - 1;
+    // A still the plan did not foresee: the sheet is laid out again at the end.
+    m_planned = m_planned && i < m_plan.size() && m_plan[i].span == m_stills[i].span &&
+                m_plan[i].height == m_stills[i].thumbnail.Height() &&
+                m_spanHeaders.back() == m_planHeaders[m_stills[i].span];
+    if (m_planned) {
+        DrawStill(m_sheet, i);
+    }
     return true;
 }
 
-void ContactSheet::Layout() {
+void ContactSheet::Layout(const std::vector<Slot>& slots, std::size_t spans) {
     m_rects.clear();
-    m_headerTops.assign(m_spanHeaders.size(), 0);
+    m_headerTops.assign(spans, 0);
     int y = 0;
     int column = 0;
     int rowHeight = 0;
     std::size_t span = static_cast<std::size_t>(-1);
     m_width = 0;
-    for (const Still& still : m_stills) {
-        const bool newSpan = m_rowPerSpan && still.span != span;
+    for (const Slot& slot : slots) {
+        const bool newSpan = m_rowPerSpan && slot.span != span;
         if (newSpan || column == m_columns) {
             y += rowHeight;
             rowHeight = 0;
             column = 0;
             if (newSpan) {
-                span = still.span;
+                span = slot.span;
                 m_headerTops[span] = y;
                 y += kHeaderHeight;
             }
         }
         const int left = kGap + column * (m_thumbWidth + kGap);
         const int top = y + kGap;
-        m_rects.push_back(
-            {left, top, left + still.thumbnail.Width(), top + still.thumbnail.Height()});
-        rowHeight = std::max(rowHeight, kGap + still.thumbnail.Height() + kCaptionHeight);
+        m_rects.push_back({left, top, left + m_thumbWidth, top + slot.height});
+        rowHeight = std::max(rowHeight, kGap + slot.height + kCaptionHeight);
         m_width = std::max(m_width, left + m_thumbWidth + kGap);
         ++column;
     }
@@ -193,38 +349,61 @@ Rect ContactSheet::ThumbnailRect(std::size_t i) const {
     return i < m_rects.size() ? m_rects[i] : Rect{};
 }
 
-bool ContactSheet::Compose(FrameBitmap& sheet) {
-    if (m_stills.empty()) {
-        PostLog("Error (Storyboard): No still to lay out.\n");
-        return false;
-    }
-    Layout();
+bool ContactSheet::DrawBackground(FrameBitmap& sheet, const std::vector<std::string>& headers) {
     if (!sheet.Allocate(m_width, m_height)) {
         PostLog("Error (Storyboard): Failed to allocate the sheet.\n");
         return false;
     }
     std::memset(sheet.Bits(), kBackground, sheet.SizeBytes());
-    for (std::size_t s = 0; m_rowPerSpan && s < m_spanHeaders.size(); ++s) {
+    for (std::size_t s = 0; m_rowPerSpan && s < headers.size(); ++s) {
         // A light rule above each span's header marks where the span begins.
         const int rule = m_height - 1 - m_headerTops[s];
         std::memset(sheet.Row(rule), 160, sheet.Stride());
         m_font.DrawLabel(
             sheet, {kGap, m_headerTops[s] + 2, m_width - kGap, m_headerTops[s] + kHeaderHeight},
-            m_spanHeaders[s], LabelPlacement::Center);
+            headers[s], LabelPlacement::Center);
+    }
+    return true;
+}
+
+void ContactSheet::DrawStill(FrameBitmap& sheet, std::size_t i) const {
+    const Still& still = m_stills[i];
+    const Rect& r = m_rects[i];
+    for (int y = 0; y < still.thumbnail.Height(); ++y) {
+        // Thumbnail row y from its bottom lands on sheet row (height - r.bottom + y).
+        std::memcpy(sheet.Row(m_height - r.bottom + y) + 3 * r.left, still.thumbnail.Row(y),
+                    still.thumbnail.Stride());
+    }
+    const int lineHeight = kCaptionHeight / 2;
+    m_font.DrawLabel(sheet, {r.left, r.bottom, r.right, r.bottom + lineHeight},
+                     still.position + "   " + still.songTime, LabelPlacement::Center);
+    m_font.DrawLabel(sheet, {r.left, r.bottom + lineHeight, r.right, r.bottom + 2 * lineHeight},
+                     still.cameras, LabelPlacement::Center);
+}
+
+bool ContactSheet::Finish() {
+    if (m_planned && m_stills.size() == m_plan.size()) {
+        return true;  // every still went in place as it came
+    }
+    m_planned = false;
+    return Compose(m_sheet);
+}
+
+bool ContactSheet::Compose(FrameBitmap& sheet) {
+    if (m_stills.empty()) {
+        PostLog("Error (Storyboard): No still to lay out.\n");
+        return false;
+    }
+    std::vector<Slot> slots;
+    for (const Still& still : m_stills) {
+        slots.push_back({still.span, still.thumbnail.Height()});
+    }
+    Layout(slots, m_spanHeaders.size());
+    if (!DrawBackground(sheet, m_spanHeaders)) {
+        return false;
     }
     for (std::size_t i = 0; i < m_stills.size(); ++i) {
-        const Still& still = m_stills[i];
-        const Rect& r = m_rects[i];
-        for (int y = 0; y < still.thumbnail.Height(); ++y) {
-            // Thumbnail row y from its bottom lands on sheet row (height - r.bottom + y).
-            std::memcpy(sheet.Row(m_height - r.bottom + y) + 3 * r.left, still.thumbnail.Row(y),
-                        still.thumbnail.Stride());
-        }
-        const int lineHeight = kCaptionHeight / 2;
-        m_font.DrawLabel(sheet, {r.left, r.bottom, r.right, r.bottom + lineHeight},
-                         still.position + "   " + still.songTime, LabelPlacement::Center);
-        m_font.DrawLabel(sheet, {r.left, r.bottom + lineHeight, r.right, r.bottom + 2 * lineHeight},
-                         still.cameras, LabelPlacement::Center);
+        DrawStill(sheet, i);
     }
     return true;
 }

@@ -28,14 +28,18 @@ class ContactSheet : public StillSink {
   public:
     ContactSheet(int thumbWidth, int columns, bool rowPerSpan);
 
+    // Lays the sheet out for stills of a width x height frame in these spans and draws its
+    // background and headers, so that each still goes in place as it is taken.
+    void Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) override;
     bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                    const TimelineBlock& block) override;
 
     // Lays the sheet out; false (with a log line) when it cannot be allocated or is empty.
     bool Compose(FrameBitmap& sheet);
-    // Composes the sheet into Sheet() on the build thread, so no reader of it has to.
-    bool Finish() override { return Compose(m_sheet); }
-    // The sheet composed at the end of a successful run; empty before.
+    // Completes the sheet in Sheet() on the build thread, so no reader of it has to: composes
+    // it whole unless every still went in place as planned.
+    bool Finish() override;
+    // The sheet, whole once a run has ended successfully (drawn still by still meanwhile).
     const FrameBitmap& Sheet() const { return m_sheet; }
 
     // Where thumbnail i lies on the composed sheet, in rows from the top.
@@ -48,7 +52,19 @@ class ContactSheet : public StillSink {
     static constexpr int kHeaderHeight = 28;
 
   private:
-    void Layout();
+    // Where a still goes: its span's header, its thumbnail's height.
+    struct Slot {
+        std::size_t span = 0;
+        int height = 0;
+    };
+
+    static std::string HeaderOf(const TimelineSpan& span);
+    int ThumbnailHeight(int width, int height) const;
+    void Layout(const std::vector<Slot>& slots, std::size_t spans);
+    // Allocates the sheet and draws its background, rules and headers.
+    bool DrawBackground(FrameBitmap& sheet, const std::vector<std::string>& headers);
+    // Draws still i's thumbnail and caption.
+    void DrawStill(FrameBitmap& sheet, std::size_t i) const;
 
     int m_thumbWidth;
     int m_columns;
@@ -62,12 +78,17 @@ class ContactSheet : public StillSink {
     int m_height = 0;
     LabelFont m_font;
     FrameBitmap m_sheet;
+    // The stills foreseen by Plan, while every still taken so far went in place.
+    std::vector<Slot> m_plan;
+    std::vector<std::string> m_planHeaders;
+    bool m_planned = false;
 };
 
 // Scales a picture to width x height with area averaging. False when the scaler refuses.
 bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out);
 
-// Writes the picture as a PNG file through libavcodec's encoder. False after a log line.
+// Writes the picture as a PNG file, its rows deflated in pieces side by side (one per core) and
+// joined into one stream. False after a log line.
 bool WritePng(const FrameBitmap& picture, const std::string& path);
 
 }  // namespace zorvo

@@ -423,6 +423,13 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
         EXPECT_GT(black, 40) << "caption of still " << i;
     }
 
+    // The sheet drawn still by still as the run went is the one composed whole at the end.
+    FrameBitmap composed;
+    ASSERT_TRUE(sheet.Compose(composed));
+    ASSERT_EQ(composed.SizeBytes(), picture.SizeBytes());
+    EXPECT_TRUE(
+        std::equal(composed.Bits(), composed.Bits() + composed.SizeBytes(), picture.Bits()));
+
     // The PNG is lossless: it holds the sheet exactly, top row first.
     ASSERT_TRUE(WritePng(picture, dir->File("sheet.png")));
     const MediaContents png = ReadBack(dir->File("sheet.png"));
@@ -436,6 +443,32 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
             << "row " << y;
     }
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
+}
+
+// A PNG holds its picture exactly, whether its rows deflate in one piece or in several side by
+// side (a picture of a few MiB is split on a machine of more than one core).
+TEST(Storyboard, PngHoldsThePictureExactlyInOneOrSeveralPieces) {
+    const TempDir dir;
+    for (const auto& [width, height] : {std::pair{1, 1}, {97, 3}, {1200, 1000}}) {
+        FrameBitmap picture;
+        ASSERT_TRUE(picture.Allocate(width, height));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width * 3; ++x) {
+                picture.Row(y)[x] = static_cast<std::uint8_t>(x * 7 + y * 13 + (x * y) / 5);
+            }
+        }
+        const std::string path = dir.File("picture.png");
+        ASSERT_TRUE(WritePng(picture, path)) << width;
+        const MediaContents png = ReadBack(path);
+        ASSERT_EQ(png.pictures.size(), 1u) << width;
+        ASSERT_EQ(png.pictures[0].size(), picture.SizeBytes()) << width;
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* line = picture.Row(height - 1 - y);
+            ASSERT_TRUE(std::equal(line, line + picture.Stride(),
+                                   png.pictures[0].begin() + y * picture.Stride()))
+                << width << " x " << height << ", row " << y;
+        }
+    }
 }
 
 // Every still of a storyboard is the rendered frame of its block, byte for byte, at odd tempos,
