@@ -272,6 +272,13 @@ TEST(SpanTiming, BlockLengthDependsOnEntryOrder) {
         EXPECT_DOUBLE_EQ(BlockLength(t, displays, &periods), c.block) << c.measures;
         EXPECT_EQ(periods, c.periods) << c.measures;
     }
+    // The last block runs to the span's end, also when the blocks do not fill it exactly (a
+    // quotient rounded down): nothing of the span is left unrendered.
+    for (const double block : {500.0, 1500.0, 1999.0}) {
+        const SpanBlocks blocks(0, Timing(120, 4, 4, 1), block);
+        ASSERT_GT(blocks.count, 0u) << block;
+        EXPECT_EQ(blocks.BlockEnd(blocks.count - 1, (blocks.count - 1) * block), 50) << block;
+    }
 }
 
 TEST(SpanTiming, SongFramesAndCaptureLengths) {
