@@ -367,6 +367,7 @@ bool CFFMPEGCapture::Capture() {
         }
     }
     decoder->DecodeWholeBefore(m_lookAhead ? VideoDecoder::kWholeBefore : 0);
+    decoder->ShowSegment(m_startMs, m_firstFrame, m_frameCount);
     if (m_pDecoders) {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
         if (!m_pDecoders->PassesOver()) {
@@ -411,6 +412,7 @@ bool CFFMPEGCapture::Capture() {
                 // Stopped between two pictures: the decoder sits on the last one it decoded,
                 // where the next request near this one can go on.
                 decoder->CountPicturesInto(nullptr);
+                decoder->ShowSegment(0, 0, 0);
                 m_pDecoders->Give(std::move(decoder));
                 LeaveTurn();
             }
@@ -454,6 +456,7 @@ bool CFFMPEGCapture::Capture() {
                 // from here. Given back before that frame is stored, so that a consumer that
                 // waits for it and then starts such a capture finds it in the pool.
                 decoder->CountPicturesInto(nullptr);
+                decoder->ShowSegment(0, 0, 0);
                 m_pDecoders->Give(std::move(decoder));
                 LeaveTurn();
             }

@@ -173,6 +173,24 @@ std::int64_t VideoDecoder::SegmentFrame(std::int64_t startMs, std::int64_t n) co
                                              AV_ROUND_DOWN);
 }
 
+void VideoDecoder::ShowSegment(std::int64_t startMs, std::int64_t first, std::int64_t end) {
+    m_segmentStart = FrameAt(startMs);
+    m_shownFirst = end > first ? SegmentFrame(startMs, first) : 0;
+    m_shownLast = end > first ? SegmentFrame(startMs, end - 1) : -1;
+}
+
+bool VideoDecoder::Unshown(std::int64_t index) const {
+    if (!m_passUnshown || index <= m_shownFirst || index >= m_shownLast) {
+        return false;
+    }
+    // The first segment frame that shows `index` or a later frame: it shows `index` unless
+    // the segment steps over it.
+    const std::int64_t offset = index - m_segmentStart;
+    const std::int64_t perOutput = static_cast<std::int64_t>(m_frameRate.den) * 25;
+    const std::int64_t n = av_rescale_rnd(offset, perOutput, m_frameRate.num, AV_ROUND_UP);
+    return av_rescale_rnd(n, m_frameRate.num, perOutput, AV_ROUND_DOWN) != offset;
+}
+
 std::int64_t VideoDecoder::EarliestIndex() const {
     if (!m_hasCurrent) {
         return -1;
@@ -303,10 +321,12 @@ VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
             av_packet_unref(m_packet.get());
             continue;
         }
-        // A picture well before the target that no other picture refers to need not be
-        // decoded: the decoder leaves it out when told so with its packet.
+        // A picture well before the target, or one the segment does not show, that no other
+        // picture refers to need not be decoded: the decoder leaves it out when told so with
+        // its packet.
         const std::int64_t index = PacketIndex(*m_packet);
-        const bool passOver = m_mayPassOver && index != kUnknownIndex && index < m_skipBelow;
+        const bool passOver =
+            m_mayPassOver && index != kUnknownIndex && (index < m_skipBelow || Unshown(index));
         m_codec->skip_frame = passOver ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         if (passOver) {
             m_lastSkipped = std::max(m_lastSkipped, index);
@@ -333,7 +353,9 @@ VideoDecoder::Result VideoDecoder::PictureFor(std::int64_t target, const std::at
             if (m_nextIndex > target && m_hasCurrent) {
                 if (m_lastSkipped > m_currentIndex) {
                     // A left-out picture may be the one for `target`: decode again, whole.
+                    // The source has gaps, so what a stretch does not show cannot be told.
                     m_skipBelow = std::numeric_limits<std::int64_t>::min();
+                    m_passUnshown = false;
                     if (!SeekBefore(target)) {
                         m_reason = "cannot seek back";
                         PostLog("Error (FFMPEGCapture): Failed to decode video.\n");

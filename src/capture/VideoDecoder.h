@@ -88,6 +88,12 @@ class VideoDecoder {
     bool AtEnd() const { return m_atEnd; }
     // Decodes every picture from now on, also those it could pass over.
     void DecodeEveryPicture() { m_mayPassOver = false; }
+    // The caller will ask for what output frames first .. end - 1 of a segment starting at
+    // `startMs` show (see SegmentFrame): a picture between the first and the last of those
+    // source frames that none of them shows and no other picture refers to is not decoded
+    // (at 30000/1001 frames per second one in six is not shown). Past the last one every
+    // picture is decoded, for whoever takes the decoder next. end <= first: every one is.
+    void ShowSegment(std::int64_t startMs, std::int64_t first, std::int64_t end);
     // How many pictures before the one asked for are decoded whole (kWholeBefore unless told
     // otherwise): 0 when only that picture is wanted.
     void DecodeWholeBefore(std::int64_t pictures) { m_wholeBefore = pictures; }
@@ -110,6 +116,8 @@ class VideoDecoder {
     Receive ReceiveNext(const std::atomic<bool>& stop);
     std::int64_t IndexOf(const AVFrame& frame);
     std::int64_t PacketIndex(const AVPacket& packet) const;
+    // Whether `index` lies inside the shown stretch but no frame of the segment shows it.
+    bool Unshown(std::int64_t index) const;
     // Clears what a seek or a picture passed over makes doubtful.
     void ForgetPassedOver();
     bool SeekToTimestamp(std::int64_t timestamp);
@@ -149,6 +157,14 @@ class VideoDecoder {
     std::int64_t m_lastSkipped = -1;
     std::int64_t m_seekFloor = -1;
     bool m_mayPassOver = true;  // false once a picture came without time: counting needs them all
+    // The stretch of ShowSegment: segment frame n shows m_segmentStart + floor(n x fps / 25),
+    // the first and last shown being m_shownFirst and m_shownLast (none when first > last).
+    std::int64_t m_segmentStart = 0;
+    std::int64_t m_shownFirst = 0;
+    std::int64_t m_shownLast = -1;
+    // False once a picture left out of a stretch was the one a target needed (the source's
+    // frames have gaps, so its index does not tell what is shown): stretches are decoded whole.
+    bool m_passUnshown = true;
     std::int64_t m_wholeBefore = kWholeBefore;
     std::string m_reason;
 };

@@ -95,7 +95,8 @@ bool Decode(AVCodecContext* decoder, const AVPacket* packet, const AVStream& str
 
 }  // namespace
 
-bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error) {
+bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error,
+               bool referencedOnly) {
     contents = MediaContents{};
     AVFormatContext* raw = nullptr;
     const bool opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr) >= 0;
@@ -127,6 +128,9 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
         if ((i == videoIndex || i == audioIndex) && !OpenDecoder(&s, decoders[i])) {
             error = "cannot open the decoder of stream " + std::to_string(i);
             return false;
+        }
+        if (i == videoIndex && referencedOnly) {
+            decoders[i]->skip_frame = AVDISCARD_NONREF;
         }
     }
     const Owned<AVPacket> packet(av_packet_alloc());

@@ -38,7 +38,9 @@ struct MediaContents {
 };
 
 // False with a reason when the file cannot be opened or a packet cannot be decoded.
-bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error);
+// `referencedOnly` leaves out the pictures no other picture refers to.
+bool ReadMedia(const std::string& path, MediaContents& contents, std::string& error,
+               bool referencedOnly = false);
 
 // Peak signal-to-noise ratio in dB of two pictures of the same size (infinite when equal).
 double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);

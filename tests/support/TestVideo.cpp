@@ -95,7 +95,8 @@ std::string CachedVideoPath(const std::string& path, const TestVideo& video) {
         std::to_string(static_cast<int>(video.pattern)) + "_" + std::to_string(video.width) + "x" +
         std::to_string(video.height) + "_" + std::to_string(video.rateNum) + "_" +
         std::to_string(video.rateDen) + "_" + std::to_string(video.frameCount) + "_" +
-        std::to_string(video.keyFrameInterval) + "_" + std::to_string(video.firstNumber);
+        std::to_string(video.keyFrameInterval) + "_" + std::to_string(video.firstNumber) + "_" +
+        std::to_string(video.dropEvery);
     return (folder / (name + fs::path(path).extension().string())).string();
 }
 
@@ -126,6 +127,11 @@ bool WriteTestVideo(const std::string& path, const TestVideo& video, std::string
               std::to_string(video.rateNum) + "/" + std::to_string(video.rateDen) +
               " -i - -sws_flags neighbor -threads 1 -g " + std::to_string(video.keyFrameInterval) +
               " " + EncoderOptions(video.codec));
+    if (video.dropEvery > 1) {
+        const std::string every = std::to_string(video.dropEvery);
+        argv.insert(argv.end(), {"-vf", "select=not(eq(mod(n\\," + every + ")\\,1))", "-fps_mode",
+                                 "passthrough"});
+    }
     argv.push_back(made);
     int painted = 0;
     const ProgramRun run = RunProgram(argv, [&](std::string& bgr) {

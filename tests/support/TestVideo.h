@@ -38,6 +38,9 @@ struct TestVideo {
     int frameCount = 50;
     int keyFrameInterval = 12;
     int firstNumber = 0;  // number shown by frame 0
+    // Above 1: frames 1, 1 + dropEvery, 1 + 2 x dropEvery ... are left out and the others keep
+    // their times, a source whose frames have gaps.
+    int dropEvery = 0;
 };
 
 // Encodes the video at `path`. False, with the reason in `error`, when FFmpeg refuses.
