@@ -25,27 +25,28 @@ constexpr int kMmapThreshold = 1 << 20;
 constexpr int kStillsMmapThreshold = 4 << 20;
 constexpr int kStillsTrimThreshold = 128 << 20;
 
+#if defined(__GLIBC__)
+// A setting the user gave in the environment wins over the program's own.
+void SetUnlessGiven(const char* variable, int parameter, int value) {
+    if (std::getenv(variable) == nullptr) {
+        mallopt(parameter, value);
+    }
+}
+#endif
+
 }  // namespace
 
 void LimitAllocatorArenas() {
 #if defined(__GLIBC__)
-    if (std::getenv("MALLOC_ARENA_MAX") == nullptr) {
-        mallopt(M_ARENA_MAX, kArenas);
-    }
-    if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) {
-        mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
-    }
+    SetUnlessGiven("MALLOC_ARENA_MAX", M_ARENA_MAX, kArenas);
+    SetUnlessGiven("MALLOC_MMAP_THRESHOLD_", M_MMAP_THRESHOLD, kMmapThreshold);
 #endif
 }
 
 void KeepFreedFrames() {
 #if defined(__GLIBC__)
-    if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) {
-        mallopt(M_MMAP_THRESHOLD, kStillsMmapThreshold);
-    }
-    if (std::getenv("MALLOC_TRIM_THRESHOLD_") == nullptr) {
-        mallopt(M_TRIM_THRESHOLD, kStillsTrimThreshold);
-    }
+    SetUnlessGiven("MALLOC_MMAP_THRESHOLD_", M_MMAP_THRESHOLD, kStillsMmapThreshold);
+    SetUnlessGiven("MALLOC_TRIM_THRESHOLD_", M_TRIM_THRESHOLD, kStillsTrimThreshold);
 #endif
 }
 
