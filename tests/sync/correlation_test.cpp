@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -8,19 +10,37 @@
 namespace zorvo {
 namespace {
 
-// A noise signal and a shifted, noisier copy of a piece of it: the lag must come out exactly,
-// through short transforms and through the long ones composed of shorter ones.
+// The song between its samples (windowed sinc), for a camera that lags by a fraction of one.
+float SongAt(const std::vector<float>& song, double x) {
+    constexpr long kTaps = 16;
+    const long base = static_cast<long>(std::floor(x));
+    double sum = 0.0;
+    for (long k = std::max(0L, base - kTaps + 1);
+         k <= std::min(static_cast<long>(song.size()) - 1, base + kTaps); ++k) {
+        const double t = x - static_cast<double>(k);
+        const double sinc = t == 0.0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t);
+        sum += song[static_cast<size_t>(k)] * sinc * (0.5 + 0.5 * std::cos(M_PI * t / kTaps));
+    }
+    return static_cast<float>(sum);
+}
+
+// A noise signal and a shifted, noisier copy of a piece of it: the lag must come out to a
+// fraction of a sample, through short transforms and through the long ones composed of
+// shorter ones, and at the edges of the searched lags.
 TEST(Correlation, FindsAKnownLagAtEveryLength) {
     struct Case {
         size_t songCount;
         size_t cameraCount;
-        long lag;  // camera sample i holds song sample i - lag
+        size_t minOverlap;
+        double lag;  // camera sample i holds song sample i - lag
     };
     const std::vector<Case> cases = {
-        {3000, 1000, -1234},
-        {3000, 1000, 700},
-        {150000, 90000, -40321},
-        {150000, 90000, 12345},
+        {3000, 1000, 100, -1234},
+        {3000, 1000, 100, 700},
+        {150000, 90000, 100, -40321},
+        {150000, 90000, 100, 12345},
+        // One sample short of the last lag searched (1000 - 800): still interpolated.
+        {3000, 1000, 800, 199.4},
     };
     std::mt19937 random(3);
     std::normal_distribution<float> noise(0.0f, 1.0f);
@@ -31,9 +51,7 @@ TEST(Correlation, FindsAKnownLagAtEveryLength) {
         }
         std::vector<float> camera(c.cameraCount);
         for (size_t i = 0; i < camera.size(); ++i) {
-            const long j = static_cast<long>(i) - c.lag;
-            camera[i] = 0.5f * noise(random) +
-                        (j >= 0 && j < static_cast<long>(song.size()) ? song[j] : 0.0f);
+            camera[i] = 0.5f * noise(random) + SongAt(song, static_cast<double>(i) - c.lag);
         }
         const size_t length = PowerOfTwoAtLeast(c.songCount + c.cameraCount);
         Spectrum songSpectrum;
@@ -42,8 +60,8 @@ TEST(Correlation, FindsAKnownLagAtEveryLength) {
         ASSERT_TRUE(cameraSpectrum.Compute(camera.data(), camera.size(), length));
         CorrelationPeak peak;
         ASSERT_TRUE(Correlation::Coarse(cameraSpectrum, camera.size(), songSpectrum, song.size(),
-                                        100, peak));
-        EXPECT_NEAR(peak.lag, static_cast<double>(c.lag), 0.5) << length;
+                                        c.minOverlap, peak));
+        EXPECT_NEAR(peak.lag, c.lag, 0.25) << length;
         EXPECT_GT(peak.confidence, 0.5) << length;
     }
 }
