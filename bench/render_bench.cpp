@@ -71,21 +71,51 @@ bool MakeTypicalMedia() {
                song.string());
 }
 
+// Writes a script the bench made as kWork/`name`, by way of a file of this process renamed over
+// it, so that a render reading it (here or in another bench process) never sees it half written.
+// Its path, or "" when it could not be written.
+std::string WriteScript(const std::string& name, const std::string& text) {
+    std::error_code error;
+    fs::create_directories(kWork, error);
+    const fs::path path = kWork / name;
+    const fs::path own = kWork / (name + "." + std::to_string(getpid()) + ".tmp");
+    std::ofstream file(own);
+    file << text;
+    file.close();
+    if (file) {
+        fs::rename(own, path, error);
+    }
+    if (!file || error) {
+        fs::remove(own, error);
+        return {};
+    }
+    return path.string();
+}
+
+// A short tag that tells scripts of different texts apart (FNV-1a), for their file names.
+std::string TextTag(const std::string& text) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(hash));
+    return tag;
+}
+
 std::string TypicalScript() {
     const std::string dir = kWork.string() + "/";
-    const std::string path = dir + "typical.txt";
-    std::ofstream(path) << "output( " << dir << "typical.avi, 720, 576, bicubic, " << dir
-                        << "song.wav )\n"
-                        << "input( cam1, " << dir
-                        << "cam1.mp4, center, 1200, 0 ) { brightness( 0.1 ); }\n"
-                        << "input( cam2, " << dir << "cam2.mp4, top_left ) { }\n"
-                        << "group( all ) { cam1, cam2 }\n"
-                        << "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); "
-                           "separator( 4 ); display( cam1, each_measure ); display( all, "
-                           "each_beat ); }\n"
-                        << "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
-                        << "marker( 13 ) { }\n";
-    return path;
+    std::ostringstream text;
+    text << "output( " << dir << "typical.avi, 720, 576, bicubic, " << dir << "song.wav )\n"
+         << "input( cam1, " << dir << "cam1.mp4, center, 1200, 0 ) { brightness( 0.1 ); }\n"
+         << "input( cam2, " << dir << "cam2.mp4, top_left ) { }\n"
+         << "group( all ) { cam1, cam2 }\n"
+         << "marker( 1, 1left_1right ) { tempo( 120 ); signature( 4, 4 ); "
+            "separator( 4 ); display( cam1, each_measure ); display( all, "
+            "each_beat ); }\n"
+         << "marker( 9, 1fullscreen ) { effect( fade_out ); display( cam2 ); }\n"
+         << "marker( 13 ) { }\n";
+    return WriteScript("typical.txt", text.str());
 }
 
 double PeakMemoryMiB() {
@@ -342,7 +372,9 @@ bool MakeFullHdMedia(int seconds) {
 
 // The session at 128 bpm in 4/4 (a measure is 1.875 s) over five spans of about equal length:
 // every camera in turn on each beat, all four in quarters, one large and two small areas with
-// separators, the quarters cut every half beat, and a fade out.
+// separators, the quarters cut every half beat, and a fade out. Each output (path and size) has
+// a script of its own, fullhd-SECONDS-WxH-TAG.txt: renders to another output, at once or later,
+// must not rewrite the one a render reads.
 std::string FullHdScript(int seconds, const std::string& output, int width, int height) {
     const int measures = std::max(5, static_cast<int>(seconds / 1.875));
     const std::string dir = kWork.string() + "/";
@@ -375,9 +407,9 @@ std::string FullHdScript(int seconds, const std::string& output, int width, int 
          << "marker( " << bound[4]
          << ", 1fullscreen ) { effect( fade_out ); display( all, each_measure ); }\n"
          << "marker( " << bound[5] << " ) { }\n";
-    const std::string path = dir + "fullhd" + tag + ".txt";
-    std::ofstream(path) << text.str();
-    return path;
+    return WriteScript("fullhd" + tag + "-" + std::to_string(width) + "x" + std::to_string(height) +
+                           "-" + TextTag(text.str()) + ".txt",
+                       text.str());
 }
 
 // What ffmpeg needs for the same frames: four decodes from the same offsets, each scaled to a
@@ -443,6 +475,7 @@ void BM_RenderFullHdAgainstFilterGraph(benchmark::State& state) {
     const std::string output = (kWork / "fullhd.mp4").string();
     const std::string script = FullHdScript(seconds, output, 1920, 1080);
     const std::string command = FullHdFilterGraphCommand(seconds);
+    state.SetLabel(script);
     for (auto _ : state) {
         std::vector<double> zorvo, peer, zorvoCpu, peerCpu;
         double peak = 0, peerPeak = 0;
@@ -491,6 +524,7 @@ void BM_RenderFullHd(benchmark::State& state) {
     const std::string output = named ? named : (kWork / "fullhd.mp4").string();
     const bool avi = output.size() > 4 && output.substr(output.size() - 4) == ".avi";
     const std::string script = FullHdScript(seconds, output, avi ? 480 : 1920, avi ? 270 : 1080);
+    state.SetLabel(script);
     for (auto _ : state) {
         std::uint64_t counts[3] = {};
         const Cost render = RenderCounting(script, {}, counts);
@@ -541,9 +575,10 @@ void BM_RenderSixInputs(benchmark::State& state) {
                   (m == 1 ? "tempo( 240 ) signature( 4, 4 ) }\n" : "}\n");
     }
     script += "marker( " + std::to_string(measures + 1) + " ) { }\n";
-    std::ofstream(dir + "six.txt") << script;
+    // One script for each length: the two lengths' runs must not rewrite each other's.
+    const std::string path = WriteScript("six-" + std::to_string(measures) + ".txt", script);
     for (auto _ : state) {
-        const Cost render = InChild([&] { return Build(dir + "six.txt") > 0; });
+        const Cost render = InChild([&] { return Build(path) > 0; });
         if (!render.ok) {
             state.SkipWithError("the build failed");
             return;
