@@ -329,7 +329,7 @@ bool RiffWriter::Finish() {
         return false;
     }
     // A direct write that failed here loses chunks the render counted as written: the file
-    // ends before them and Finish says it failed.
+    // ends before them, without an index, and Finish says it failed.
     const bool kept = !m_direct || LeaveDirect();
     bool ok = m_moviStart != 0;
     if (ok) {
@@ -343,7 +343,7 @@ bool RiffWriter::Finish() {
             out.U32(e.offset);
             out.U32(e.size);
         }
-        const bool indexed = WriteAt(m_end, index);
+        const bool indexed = kept && WriteAt(m_end, index);
         if (!indexed) {
             // No room for the index (disk full, size limit): the file still plays from the
             // start when the headers say what is there and nothing of the index is left.
