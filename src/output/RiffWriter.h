@@ -36,8 +36,9 @@ struct AviStreamHeader {
 // disk when the streams are known and every chunk is written as it comes, so the file on disk
 // grows frame by frame; Finish appends the index and fills in the sizes and counts.
 // Where the file system allows it, the chunks are gathered into whole blocks and written past
-// the page cache (O_DIRECT): copying a render's 750 MB into the cache was a fifth of its CPU.
-// The last partial block, the index and the headers still go through the cache at the end.
+// the page cache (O_DIRECT): the kernel then neither copies a render's 750 MB into its cache nor
+// pushes the cameras' pages out for them. The last partial block, the index and the headers
+// still go through the cache at the end.
 class RiffWriter {
   public:
     static constexpr std::uint32_t kKeyFrame = 0x10;
