@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -75,7 +76,7 @@ bool AVIWriter::Create(bool reopen) {
 
     ::unlink(current.c_str());
     auto file = std::make_unique<RiffWriter>();
-    if (!file->Open(current)) {
+    if (!file->Open(current, stagingBytes)) {
         PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n");
         return false;
     }
@@ -199,7 +200,8 @@ bool AVIWriter::InsertFrame(std::uint32_t frameNumber) {
         PostLog("Error (AVIWriter): Failed to get AVI file info.\n");
         return false;
     }
-    if (size > splitBytes && !Split(frameNumber)) {
+    // On disk the file lags behind by the bytes gathered for the next direct write.
+    if (std::max<std::uintmax_t>(size, aviFile->Size()) > splitBytes && !Split(frameNumber)) {
         return false;
     }
     if (!WriteFrame()) {

@@ -42,6 +42,8 @@ class AVIWriter : public FrameWriter {
 
     // A file larger than this many bytes is split before the next frame.
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
+    // The bytes gathered for each direct write (RiffWriter::Open); 0 for none.
+    void SetStagingBytes(std::size_t bytes) { stagingBytes = bytes; }
 
     // "%s.%.2i%s": the path with the number put before the extension of its file name, or
     // appended when the file name has no extension.
@@ -80,6 +82,7 @@ class AVIWriter : public FrameWriter {
     // The frame with padded rows, for widths whose rows need padding.
     std::unique_ptr<std::uint8_t[]> paddedFrame;
     std::uint64_t splitBytes = kSplitBytes;
+    std::size_t stagingBytes = RiffWriter::kStagingBytes;
 };
 
 }  // namespace zorvo

@@ -1,6 +1,8 @@
 #include "output/RiffWriter.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@ constexpr std::size_t kStreamHeaderSize = 56;
 constexpr std::uint64_t kLargestFile = std::numeric_limits<std::uint32_t>::max();
 // The disk space reserved ahead of the chunks at a time (see Reserve).
 constexpr std::uint64_t kReserveBytes = std::uint64_t{32} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 class ByteWriter {
   public:
@@ -59,17 +62,24 @@ class ByteWriter {
     std::vector<std::uint8_t>& m_bytes;
 };
 
-// Writes every byte of the pieces, resuming after short writes and interruptions.
-bool WriteAll(int fd, iovec* pieces, int count) {
+// Writes every byte of the pieces at `offset`, resuming after short writes and interruptions;
+// `done` counts the bytes written, also when it fails.
+bool WriteAll(int fd, iovec* pieces, int count, std::uint64_t offset,
+              std::uint64_t* done = nullptr) {
+    std::uint64_t total = 0;
     while (count > 0) {
-        const ssize_t written = ::writev(fd, pieces, count);
+        const ssize_t written = ::pwritev(fd, pieces, count, static_cast<off_t>(offset + total));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
+            if (done != nullptr) {
+                *done = total;
+            }
             return false;
         }
         auto left = static_cast<std::size_t>(written);
+        total += left;
         while (count > 0 && left >= pieces->iov_len) {
             left -= pieces->iov_len;
             ++pieces;
@@ -80,6 +90,9 @@ bool WriteAll(int fd, iovec* pieces, int count) {
             pieces->iov_len -= left;
         }
     }
+    if (done != nullptr) {
+        *done = total;
+    }
     return true;
 }
 
@@ -89,10 +102,12 @@ RiffWriter::~RiffWriter() {
     CloseFile();
 }
 
-bool RiffWriter::Open(const std::string& path) {
+bool RiffWriter::Open(const std::string& path, std::size_t stagingBytes) {
     CloseFile();
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     m_reserved = 0;
+    m_allocated = 0;
+    m_stagingBytes = stagingBytes - stagingBytes % kBlockBytes;
     return m_fd >= 0;
 }
 
@@ -227,12 +242,43 @@ bool RiffWriter::WriteHeaders(std::int32_t width, std::int32_t height) {
     m_width = width;
     m_height = height;
     const std::vector<std::uint8_t> headers = BuildHeaders(0, 0);
+    // Through the page cache even when the chunks go directly: a file that cannot take them
+    // fails here, as it always did.
     iovec piece{const_cast<std::uint8_t*>(headers.data()), headers.size()};
-    if (!WriteAll(m_fd, &piece, 1)) {
+    if (!WriteAll(m_fd, &piece, 1, 0)) {
         return false;
     }
     m_end = headers.size();
     m_moviStart = m_end - 4;
+    StartDirect(headers);
+    return true;
+}
+
+bool RiffWriter::StartDirect(const std::vector<std::uint8_t>& headers) {
+    rlimit limit{};
+    if (m_stagingBytes < headers.size() || ::getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        return false;
+    }
+    m_sizeLimit = limit.rlim_cur == RLIM_INFINITY
+                      ? kLargestFile
+                      : std::min<std::uint64_t>(limit.rlim_cur, kLargestFile);
+    // On huge pages a direct write pins the buffer 2 MiB at a time, not 4 KiB.
+    const std::size_t alignment = m_stagingBytes % kHugePage == 0 ? kHugePage : kBlockBytes;
+    m_staging.reset(static_cast<std::uint8_t*>(std::aligned_alloc(alignment, m_stagingBytes)));
+    if (m_staging && alignment == kHugePage) {
+        ::madvise(m_staging.get(), m_stagingBytes, MADV_HUGEPAGE);
+    }
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    // EINVAL: a file system without direct I/O.
+    if (!m_staging || flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_DIRECT) != 0) {
+        m_staging.reset();
+        return false;
+    }
+    // The first block is written again with the chunks after the headers.
+    std::memcpy(m_staging.get(), headers.data(), headers.size());
+    m_staged = headers.size();
+    m_flushed = 0;
+    m_direct = true;
     return true;
 }
 
@@ -253,12 +299,22 @@ bool RiffWriter::WriteChunk(int stream, const std::uint8_t* data, std::size_t si
     for (int i = 0; i < 4; ++i) {
         header[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
     }
-    Reserve(m_end + 8 + padded);
+    const std::uint64_t chunkEnd = m_end + 8 + padded;
+    Reserve(chunkEnd);
     std::uint8_t pad = 0;
     iovec pieces[3] = {{header, sizeof header},
                        {const_cast<std::uint8_t*>(data), size},
                        {&pad, static_cast<std::size_t>(padded - size)}};
-    if (!WriteAll(m_fd, pieces, padded != size ? 3 : 2)) {
+    const int count = padded != size ? 3 : 2;
+    // Gathered only into blocks the file system has allocated, below the size limit: a full
+    // disk or the limit then fails the very chunk, with the error, that it fails through the
+    // page cache, and the bytes that fit are on disk as they would be.
+    bool written =
+        m_direct && chunkEnd <= std::min(m_allocated, m_sizeLimit) && StageChunk(pieces, count);
+    if (!written) {
+        written = (!m_direct || LeaveDirect()) && WriteAll(m_fd, pieces, count, m_end);
+    }
+    if (!written) {
         m_lastError = errno;
         return false;
     }
@@ -279,6 +335,9 @@ bool RiffWriter::Finish() {
     if (m_fd < 0) {
         return false;
     }
+    // A direct write that failed here loses chunks the render counted as written: the file
+    // ends before them, without an index, and Finish says it failed.
+    const bool kept = !m_direct || LeaveDirect();
     bool ok = m_moviStart != 0;
     if (ok) {
         std::vector<std::uint8_t> index;
@@ -291,7 +350,7 @@ bool RiffWriter::Finish() {
             out.U32(e.offset);
             out.U32(e.size);
         }
-        const bool indexed = WriteAt(m_end, index);
+        const bool indexed = kept && WriteAt(m_end, index);
         if (!indexed) {
             // No room for the index (disk full, size limit): the file still plays from the
             // start when the headers say what is there and nothing of the index is left.
@@ -301,7 +360,7 @@ bool RiffWriter::Finish() {
         // The headers only overwrite bytes already on disk, so they go in even then.
         m_headersFinal =
             WriteAt(0, BuildHeaders(m_end, indexed ? m_end + index.size() : m_end, indexed));
-        ok = indexed && m_headersFinal;
+        ok = kept && indexed && m_headersFinal;
     }
     TrimReserve();
     if (::close(m_fd) != 0) {
@@ -316,6 +375,95 @@ std::uint32_t RiffWriter::ChunkCount(int stream) const {
         return 0;
     }
     return m_streams[static_cast<std::size_t>(stream)].chunks;
+}
+
+bool RiffWriter::StageChunk(const iovec* pieces, int count) {
+    for (int i = 0; i < count; ++i) {
+        const auto* bytes = static_cast<const std::uint8_t*>(pieces[i].iov_base);
+        std::size_t left = pieces[i].iov_len;
+        while (left > 0) {
+            const std::size_t n = std::min(left, m_stagingBytes - m_staged);
+            std::memcpy(m_staging.get() + m_staged, bytes, n);
+            m_staged += n;
+            bytes += n;
+            left -= n;
+            if (m_staged == m_stagingBytes && !WriteStaged(m_staged)) {
+                // The chunk is written again whole after the bytes gathered before it.
+                m_staged = m_flushed < m_end ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                   m_staged, m_end - m_flushed))
+                                             : 0;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool RiffWriter::WriteStaged(std::size_t bytes) {
+    iovec piece{m_staging.get(), bytes};
+    if (!WriteAll(m_fd, &piece, 1, m_flushed)) {
+        return false;
+    }
+    m_staged -= bytes;
+    std::memmove(m_staging.get(), m_staging.get() + bytes, m_staged);
+    m_flushed += bytes;
+    return true;
+}
+
+bool RiffWriter::LeaveDirect() {
+    m_direct = false;
+    // The whole blocks go directly (if that fails they are written with the rest).
+    const std::size_t whole = m_staged - m_staged % kBlockBytes;
+    if (whole != 0) {
+        WriteStaged(whole);
+    }
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(m_fd, F_SETFL, flags & ~O_DIRECT);
+    }
+    // The kernel writes out and drops cached pages a direct write covers, and reads back the
+    // blocks written directly that a cached write only partly covers: the file stays whole.
+    iovec piece{m_staging.get(), m_staged};
+    std::uint64_t done = 0;
+    const bool written = m_staged == 0 || WriteAll(m_fd, &piece, 1, m_flushed, &done);
+    const int error = errno;
+    if (!written) {
+        DropChunksPast(m_flushed + done);
+    }
+    m_staging.reset();
+    m_staged = 0;
+    errno = error;
+    return written;
+}
+
+void RiffWriter::DropChunksPast(std::uint64_t end) {
+    // Chunks are in file order: the ones that reached the disk whole stay.
+    std::size_t kept = 0;
+    while (kept < m_index.size()) {
+        const IndexEntry& e = m_index[kept];
+        if (m_moviStart + e.offset + 8 + e.size + e.size % 2 > end) {
+            break;
+        }
+        ++kept;
+    }
+    if (kept == m_index.size()) {
+        return;
+    }
+    m_end = m_moviStart + m_index[kept].offset;
+    m_index.resize(kept);
+    for (Stream& s : m_streams) {
+        s.chunks = 0;
+        s.bytes = 0;
+        s.largestChunk = 0;
+    }
+    for (const IndexEntry& e : m_index) {
+        const auto number =
+            static_cast<std::size_t>((e.chunkId[0] - '0') * 10 + e.chunkId[1] - '0');
+        Stream& s = m_streams[number];
+        s.chunks += 1;
+        s.bytes += e.size;
+        s.largestChunk = std::max(s.largestChunk, e.size);
+    }
 }
 
 bool RiffWriter::WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
@@ -349,6 +497,7 @@ void RiffWriter::Reserve(std::uint64_t end) {
         return;
     }
     m_reserved = to;
+    m_allocated = to;
 }
 
 void RiffWriter::TrimReserve() {
@@ -362,6 +511,9 @@ void RiffWriter::TrimReserve() {
 }
 
 void RiffWriter::CloseFile() {
+    m_staging.reset();
+    m_staged = 0;
+    m_direct = false;
     if (m_fd >= 0) {
         TrimReserve();
         ::close(m_fd);

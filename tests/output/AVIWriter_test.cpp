@@ -96,18 +96,21 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
     LogCollector log;
     const auto files = c.files.empty() ? decltype(c.files){{c.output, c.frames}} : c.files;
     {
+        // Direct writes of one block each: most chunks straddle a block boundary.
         AVIWriter writer(dir.File(c.output), c.width, c.height, wav);
         writer.SetSplitBytes(splitBytes);
+        writer.SetStagingBytes(RiffWriter::kBlockBytes);
         ASSERT_TRUE(writer.Create(false));
         writer.skippedFrames = c.skipped;
         ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames));
         writer.Close();
     }
-    // The writing thread stores the very same bytes.
+    // The writing thread, through the page cache, stores the very same bytes.
     TempDir threaded;
     fs::create_directories(fs::path(threaded.File(c.output)).parent_path());
     auto file = std::make_unique<AVIWriter>(threaded.File(c.output), c.width, c.height, wav);
     file->SetSplitBytes(splitBytes);
+    file->SetStagingBytes(0);
     AVIWriterThread writer(std::move(file));
     writer.skippedFrames = c.skipped;
     ASSERT_TRUE(writer.Open() && InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
@@ -317,36 +320,65 @@ TEST(AviParts, CleanupRemovesOnlyOwnParts) {
     }
 }
 
-// A frame that cannot be stored fails the writing thread's render as it fails inline: the same
-// lines, the same file left.
+// A frame that cannot be stored fails the writing thread's render as it fails inline, and direct
+// writes as writes through the page cache: the same lines, the same file left. A limit set
+// after the file opened is one the writer did not foresee: its direct writes fail.
 TEST(AviWriterThreadDeathTest, FailedWriteEndsAsInline) {
+    struct Way {
+        bool threaded;
+        std::size_t staging;
+        bool limitAfterOpen;
+    };
     for (const auto& [width, height] : {std::pair{64, 48}, std::pair{30, 20}}) {
         TempDir dir;
-        const auto fill = [&](bool threaded) {
-            const std::string path = PartialName(dir.File(threaded ? "1.avi" : "0.avi"));
+        const auto fill = [&](const Way& way) {
             LogCollector log;
             AVIWriterThread thread(
                 std::make_unique<AVIWriter>(dir.File("0.avi"), width, height, ""));
             AVIWriter file(dir.File("0.avi"), width, height, "");
-            FrameWriter& writer = threaded ? static_cast<FrameWriter&>(thread) : file;
-            std::uint32_t n = 0;
+            file.SetStagingBytes(way.staging);
+            FrameWriter& writer = way.threaded ? static_cast<FrameWriter&>(thread) : file;
+            const auto setLimit = [](bool limited) {
+                rlimit limit{};
+                if (::getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                    return false;
+                }
+                limit.rlim_cur = limited ? 64 << 10 : limit.rlim_max;
+                return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+            };
+            if (!setLimit(!way.limitAfterOpen)) {
+                return std::string("no limit");
+            }
             writer.Open();
+            std::uint32_t n = 0;
+            if (way.limitAfterOpen && !setLimit(true)) {
+                return std::string("no limit");
+            }
             while (n < 1000 && InsertFrames(writer, n, 1)) {
                 ++n;
             }
             const bool failed = n < 1000 || !writer.Flush();
             writer.Close(false);
+            const std::string path =
+                dir.File(std::to_string(way.threaded) + std::to_string(way.staging) + ".avi");
             fs::rename(PartialName(dir.File("0.avi")), path);
-            return log.Joined() + std::to_string(failed) + " " +
-                   std::to_string(FileBytes(path).size());
+            const Bytes bytes = FileBytes(path);
+            return log.Joined() + std::to_string(failed) + " " + std::to_string(bytes.size()) +
+                   " " + std::to_string(std::hash<std::string>{}({bytes.begin(), bytes.end()}));
         };
         const auto failsAlike = [&]() -> int {
             ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{64 << 10, 64 << 10};
-            const std::string written = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? fill(false) : "";
+            const std::string written = fill({false, 0, false});
             std::fprintf(stderr, "%s\n", written.c_str());
-            return written != fill(true) ||
-                   written.find("File too large.\n1 ") == std::string::npos;
+            for (const Way& way : {Way{true, RiffWriter::kStagingBytes, false},
+                                   Way{false, RiffWriter::kBlockBytes, true}}) {
+                const std::string other = fill(way);
+                if (other != written) {
+                    std::fprintf(stderr, "%s\n", other.c_str());
+                    return 1;
+                }
+            }
+            return written.find("File too large.\n1 ") == std::string::npos;
         };
         EXPECT_EXIT(std::_Exit(failsAlike()), ::testing::ExitedWithCode(0), "") << width;
     }
