@@ -14,6 +14,7 @@
 #include "common/LogChannel.h"
 #include "output/OutputFile.h"
 #include "output/OutputFiles.h"
+#include "output/Yuv420.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,11 +23,6 @@ extern "C" {
 }
 
 namespace zorvo {
-
-// Fixed-point factors (16 fraction bits) from gamma-corrected R, G, B to limited-range Y, Cb, Cr.
-struct YuvFactors {
-    std::int32_t y[3], cb[3], cr[3];  // red, green, blue
-};
 
 namespace {
 
@@ -71,61 +67,6 @@ std::int32_t IntegerSample(const std::uint8_t* p, int bytes) {
         default:
             return static_cast<std::int32_t>(std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
                                              std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
-    }
-}
-
-YuvFactors FactorsFor(bool hd) {
-    const double kr = hd ? 0.2126 : 0.299;
-    const double kb = hd ? 0.0722 : 0.114;
-    const double kg = 1 - kr - kb;
-    const double luma = 219.0 / 255 * 65536;
-    const double chroma = 224.0 / 255 * 65536;
-    const auto round = [](double v) {
-        return static_cast<std::int32_t>(v < 0 ? v - 0.5 : v + 0.5);
-    };
-    YuvFactors f{};
-    const double weights[3] = {kr, kg, kb};
-    for (int c = 0; c < 3; ++c) {
-        f.y[c] = round(weights[c] * luma);
-        // Cb = (B - Y) / (2 (1 - kb)), Cr = (R - Y) / (2 (1 - kr)).
-        f.cb[c] = round(((c == 2 ? 1 : 0) - weights[c]) / (2 * (1 - kb)) * chroma);
-        f.cr[c] = round(((c == 0 ? 1 : 0) - weights[c]) / (2 * (1 - kr)) * chroma);
-    }
-    return f;
-}
-
-// The bottom-up BGR picture as YUV 4:2:0 in one pass: each chroma sample is the mean of its
-// two by two pixels. Width and height are even.
-void BgrToYuv420(const FrameBitmap& picture, const YuvFactors& f, AVFrame& out) {
-    const int width = picture.Width();
-    const int height = picture.Height();
-    for (int y = 0; y < height; y += 2) {
-        const std::uint8_t* upper = picture.Row(height - 1 - y);
-        const std::uint8_t* lower = picture.Row(height - 2 - y);
-        std::uint8_t* luma0 = out.data[0] + static_cast<std::ptrdiff_t>(y) * out.linesize[0];
-        std::uint8_t* luma1 = luma0 + out.linesize[0];
-        std::uint8_t* cb = out.data[1] + static_cast<std::ptrdiff_t>(y / 2) * out.linesize[1];
-        std::uint8_t* cr = out.data[2] + static_cast<std::ptrdiff_t>(y / 2) * out.linesize[2];
-        for (int x = 0; x < width; x += 2) {
-            const std::uint8_t* p[4] = {upper + 3 * x, upper + 3 * x + 3, lower + 3 * x,
-                                        lower + 3 * x + 3};
-            std::uint8_t* l[4] = {luma0 + x, luma0 + x + 1, luma1 + x, luma1 + x + 1};
-            std::int32_t sum[3] = {0, 0, 0};  // red, green, blue
-            for (int k = 0; k < 4; ++k) {
-                const std::int32_t r = p[k][2], g = p[k][1], b = p[k][0];
-                *l[k] = static_cast<std::uint8_t>(
-                    (f.y[0] * r + f.y[1] * g + f.y[2] * b + (16 << 16) + (1 << 15)) >> 16);
-                sum[0] += r;
-                sum[1] += g;
-                sum[2] += b;
-            }
-            cb[x / 2] = static_cast<std::uint8_t>((f.cb[0] * sum[0] + f.cb[1] * sum[1] +
-                                                   f.cb[2] * sum[2] + (128 << 18) + (1 << 17)) >>
-                                                  18);
-            cr[x / 2] = static_cast<std::uint8_t>((f.cr[0] * sum[0] + f.cr[1] * sum[1] +
-                                                   f.cr[2] * sum[2] + (128 << 18) + (1 << 17)) >>
-                                                  18);
-        }
     }
 }
 
@@ -498,7 +439,7 @@ bool EncodedWriter::Open() {
         m_spare.push_back(std::move(spare));
     }
     // Players take BT.601 for standard definition and BT.709 for HD pictures.
-    m_factors = std::make_unique<YuvFactors>(FactorsFor(width >= 1280 || height >= 720));
+    m_factors = std::make_unique<YuvFactors>(YuvFactorsFor(width >= 1280 || height >= 720));
     ::unlink(m_current.c_str());
     auto encoder = std::make_unique<Encoder>();
     if (!encoder->Open(*this, m_wave.Loaded() ? &m_wave : nullptr)) {
@@ -546,7 +487,10 @@ bool EncodedWriter::InsertFrame(std::uint32_t frameNumber) {
         m_spare.push_back(std::move(item.picture));
         return false;
     }
-    BgrToYuv420(frameBitmap, *m_factors, *item.picture);
+    AVFrame& picture = *item.picture;
+    BgrToYuv420(frameBitmap, *m_factors,
+                {{picture.data[0], picture.data[1], picture.data[2]},
+                 {picture.linesize[0], picture.linesize[1], picture.linesize[2]}});
     lock.lock();
     m_queue.push_back(std::move(item));
     ++m_inserted;
