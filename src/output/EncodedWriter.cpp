@@ -564,7 +564,7 @@ void EncodedWriter::EncodeLoop() {
     }
 }
 
-// The sound on a thread of its own, beside the pictures' encoder (AAC costs about a third of
+// The sound on a thread of its own, beside the pictures' encoder (AAC costs about a quarter of
 // x264's time here), as its frames fill; the rest waits for Close.
 void EncodedWriter::SoundLoop() {
     const std::uint8_t* song = m_wave.Data() + m_wave.dataOffset;
