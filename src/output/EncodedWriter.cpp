@@ -73,9 +73,9 @@ std::int32_t IntegerSample(const std::uint8_t* p, int bytes) {
 }  // namespace
 
 // The FFmpeg side: the container, the two encoders and the picture converter. The build thread
-// opens and finishes it; in between the encoding thread encodes the pictures and the audio
-// thread the sound, each packet going into the container under its lock, which interleaves
-// them by time.
+// opens and finishes it; in between the encoding thread encodes the pictures and the sound
+// thread the song's audio, each packet going into the container under its lock, which
+// interleaves them by time.
 class EncodedWriter::Encoder {
   public:
     bool Open(const EncodedWriter& owner, const WaveFile* wave);
