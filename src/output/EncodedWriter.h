@@ -24,7 +24,7 @@ namespace zorvo {
 // Writes the frames as H.264 at a constant 25 frames a second with the song's audio: FLAC in
 // Matroska (lossless), AAC in MP4 and QuickTime. Encoding runs on a thread of its own, fed by a
 // short queue of frames already converted to the encoder's YUV 4:2:0, so the next frames are
-// composed while one is encoded.
+// composed while one is encoded; the sound is encoded on another thread as frames bring it.
 //
 // The file stays playable when the render stops early or fails: the index is written on
 // Close (and by the destructor after a failure), into disk room the OutputFile keeps ahead, so
@@ -62,20 +62,28 @@ class EncodedWriter : public FrameWriter {
     };
     using PicturePtr = std::unique_ptr<AVFrame, PictureFree>;
     struct Queued {
-        PicturePtr picture;  // YUV 4:2:0
-        std::uint32_t songFrame = 0;
+        PicturePtr picture;         // YUV 4:2:0
         std::int64_t position = 0;  // in the file, counted from its first frame
     };
     class Encoder;
 
     void EncodeLoop();
-    void StopThread();
+    void SoundLoop();
+    void StopThreads();
 
     WaveFile m_wave;
     std::unique_ptr<Encoder> m_encoder;
     std::thread m_thread;
+    std::thread m_soundThread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
+    std::condition_variable m_soundChanged;
+    // Bytes of song a frame carries (0 without sound); the song's bytes from the first
+    // rendered frame's slice on that frames have brought, and those the sound thread took.
+    std::size_t m_slice = 0;
+    std::uint64_t m_songStart = 0;
+    std::size_t m_songBytes = 0;
+    std::size_t m_songTaken = 0;
     std::deque<Queued> m_queue;
     std::vector<PicturePtr> m_spare;
     std::unique_ptr<const YuvFactors> m_factors;

@@ -727,9 +727,9 @@ MediaContents ReadEncoded(const std::string& path) {
 }
 
 // Two cameras that take turns every beat at 140 bpm in 7/8 (a measure of 1500 ms), rendered to
-// AVI for reference, then as H.264 in every container, with lossless FLAC or AAC sound. A range
-// from measure 2 skips the 37 frames (1500 ms) before it, its sound included; H.264 refuses an
-// odd size before any file exists.
+// AVI for reference, then as H.264 in every container, with lossless FLAC or AAC sound stored
+// beside the pictures of its time. A range from measure 2 skips the 37 frames (1500 ms) before
+// it, its sound included; H.264 refuses an odd size before any file exists.
 TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
     struct Case {
         std::string name;
@@ -789,6 +789,8 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
         EXPECT_EQ(encoded.audio.sampleRate, 44100);
         EXPECT_EQ(encoded.audio.channels, 2);
         EXPECT_EQ(encoded.audioStart, 0.0);
+        // Sound and pictures stored side by side, a sound frame or so apart.
+        EXPECT_LT(encoded.audioApart, 0.25);
         const std::vector<std::int16_t> sound(
             reference.samples.begin() + static_cast<long>(c.skipped * kSamplesPerFrame * 2),
             reference.samples.end());

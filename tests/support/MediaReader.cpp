@@ -1,10 +1,12 @@
 #include "support/MediaReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 #include "common/FfmpegFree.h"
 
@@ -136,11 +138,22 @@ bool ReadMedia(const std::string& path, MediaContents& contents, std::string& er
     const Owned<AVPacket> packet(av_packet_alloc());
     const Owned<AVFrame> frame(av_frame_alloc());
     Owned<SwsContext> scaler;
+    std::optional<double> videoTime;  // of the last video packet read
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         const int index = packet->stream_index;
+        const double time =
+            packet->dts == AV_NOPTS_VALUE
+                ? 0
+                : static_cast<double>(packet->dts) * av_q2d(format->streams[index]->time_base);
+        if (index == videoIndex) {
+            videoTime = time;
+        }
         if (index == audioIndex) {
             contents.audioBytes.insert(contents.audioBytes.end(), packet->data,
                                        packet->data + packet->size);
+            if (videoTime) {
+                contents.audioApart = std::max(contents.audioApart, std::abs(time - *videoTime));
+            }
         }
         AVCodecContext* decoder =
             index < static_cast<int>(decoders.size()) ? decoders[index].get() : nullptr;

@@ -35,6 +35,9 @@ struct MediaContents {
     double audioStart = 0;  // of the first decoded sample, in seconds
     // The audio packets' payload as stored, in file order.
     std::vector<std::uint8_t> audioBytes;
+    // How far in time an audio packet lies, at most, from the video packet stored before it:
+    // a file that stores the sound apart from its pictures shows it.
+    double audioApart = 0;
 };
 
 // False with a reason when the file cannot be opened or a packet cannot be decoded.
