@@ -143,7 +143,8 @@ class CFFMPEGCapture : public CThread {
     // Scales the current picture for every output (when it changed), then stores frame
     // `index` of every output at once.
     bool ConvertPicture(const AVFrame& current, bool changed);
-    bool StoreFrame(std::uint32_t index);
+    // The last frame takes the scaled pictures themselves where nothing filters them.
+    bool StoreFrame(std::uint32_t index, bool last);
     // Lets the captures of later turns of the file go on.
     void LeaveTurn();
     // Sets the failure flag and wakes a consumer waiting for a frame.

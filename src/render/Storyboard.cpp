@@ -41,7 +41,7 @@ std::string SongClock(double ms) {
 }  // namespace
 
 bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out) {
-    if (source.Empty() || !out.Allocate(width, height)) {
+    if (source.Empty() || !out.AllocateUnset(width, height)) {
         return false;
     }
     std::unique_ptr<SwsContext, FfmpegFree> scaler(
@@ -350,7 +350,7 @@ Rect ContactSheet::ThumbnailRect(std::size_t i) const {
 }
 
 bool ContactSheet::DrawBackground(FrameBitmap& sheet, const std::vector<std::string>& headers) {
-    if (!sheet.Allocate(m_width, m_height)) {
+    if (!sheet.AllocateUnset(m_width, m_height)) {
         PostLog("Error (Storyboard): Failed to allocate the sheet.\n");
         return false;
     }
