@@ -425,6 +425,23 @@ bool CFFMPEGCapture::Capture() {
         }
         frameStored = false;
         const bool last = n + (m_lookAhead ? 1 : 2) > m_frameCount;
+        if (m_noiseReduction <= 0 && !m_shownFrames.empty() &&
+            !(n < m_shownFrames.size() && m_shownFrames[n])) {
+            // Nothing decoded for it: the next frame that is shown decodes on from here.
+            if (last && !m_lookAhead) {
+                m_complete.store(true);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_produced.store(n + 1);
+            }
+            NotifyStored();
+            frameStored = true;
+            if (last) {
+                break;
+            }
+            continue;
+        }
         const std::int64_t target = decoder->SegmentFrame(m_startMs, n);
         bool changed = false;
         const VideoDecoder::Result result = decoder->PictureFor(target, m_bStop, changed);

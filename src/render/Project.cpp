@@ -113,8 +113,7 @@ bool CProject::Build() {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
-        // The stills wait each for its own overlay frame, so their captures start meanwhile.
-        if (!StartOverlay(false) || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
+        if (!RenderStills() || (!m_bStop && !m_stills->Finish())) {
             return false;
         }
         PostProgress(0, 0);
@@ -233,7 +232,7 @@ void CProject::PostWrittenFiles() const {
     }
 }
 
-bool CProject::StartOverlay(bool wait) {
+bool CProject::StartOverlay(bool wait, std::vector<bool> shown) {
     if (m_script.overlay.inputId.empty()) {
         return true;
     }
@@ -251,6 +250,7 @@ bool CProject::StartOverlay(bool wait) {
     m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
                                m_script.overlay.captureRight, m_script.overlay.captureBottom};
     m_overlay->m_pDecoders = &m_decoders;
+    m_overlay->m_shownFrames = std::move(shown);
     if (!m_overlay->Start()) {
         PostLog("Error (Project): Failed to start overlay capture.\n");
         return false;
