@@ -24,7 +24,6 @@ CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t s
       m_splitBytes(splitBytes),
       m_outputPath(std::move(outputPath)),
       m_decoders(decoders) {
-    m_font.Load();
     m_started = StartThread();
     if (!m_started) {
         // Nobody else would tell the window that no build runs.
@@ -41,7 +40,6 @@ CProject::CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnl
       m_outputPath(std::move(stillsPath)),
       m_stills(&stills),
       m_firstBlockOnly(firstBlockOnly) {
-    m_font.Load();
     m_started = StartThread();
     if (!m_started) {
         PostLog("Error (Project): Failed to start the build thread.\n");
@@ -104,6 +102,9 @@ bool CProject::Build() {
 
     if (!LoadValidScript(m_script)) {
         return false;
+    }
+    if (m_script.debug) {
+        m_font.Load();  // for the areas' labels
     }
     if (m_stills) {
         m_stills->filesRead = FilesRead(m_script);
