@@ -261,25 +261,30 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
     return true;
 }
 
-bool CFFMPEGCapture::StoreFrame(std::uint32_t index) {
+bool CFFMPEGCapture::StoreFrame(std::uint32_t index, bool last) {
     std::vector<std::unique_ptr<FrameBitmap>> bitmaps;
     for (const auto& output : m_outputs) {
+        // No picture is scaled after the last frame: it keeps the scaled one itself.
+        const bool adopt = last && m_noiseReduction == 0;
         std::unique_ptr<FrameBitmap> bitmap;
-        {
+        if (!adopt) {
             std::lock_guard lock(m_mutex);
             if (!output->spare.empty()) {
                 bitmap = std::move(output->spare.back());
                 output->spare.pop_back();
             }
         }
-        if (!bitmap && (!(bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap)) ||
-                        !bitmap->Allocate(output->width, output->height))) {
+        if (!bitmap &&
+            (!(bitmap = std::unique_ptr<FrameBitmap>(new (std::nothrow) FrameBitmap)) ||
+             !(adopt ? bitmap->Adopt(output->width, output->height, std::move(output->picture))
+                     : bitmap->AllocateUnset(output->width, output->height)))) {
             PostLog("Error (FFMPEGCapture): Failed to create DIB section.\n");
             return false;
         }
-        if (m_noiseReduction == 0) {
+        if (!adopt && m_noiseReduction == 0) {
             std::memcpy(bitmap->Bits(), output->picture.get(), bitmap->SizeBytes());
-        } else if (!output->noiseFilter.Apply(m_noiseReduction, output->picture.get(),
+        } else if (!adopt &&
+                   !output->noiseFilter.Apply(m_noiseReduction, output->picture.get(),
                                               bitmap->Bits(), output->width, output->height)) {
             return false;
         }
@@ -419,6 +424,24 @@ bool CFFMPEGCapture::Capture() {
             break;
         }
         frameStored = false;
+        const bool last = n + (m_lookAhead ? 1 : 2) > m_frameCount;
+        if (m_noiseReduction <= 0 && !m_shownFrames.empty() &&
+            !(n < m_shownFrames.size() && m_shownFrames[n])) {
+            // Nothing decoded for it: the next frame that is shown decodes on from here.
+            if (last && !m_lookAhead) {
+                m_complete.store(true);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_produced.store(n + 1);
+            }
+            NotifyStored();
+            frameStored = true;
+            if (last) {
+                break;
+            }
+            continue;
+        }
         const std::int64_t target = decoder->SegmentFrame(m_startMs, n);
         bool changed = false;
         const VideoDecoder::Result result = decoder->PictureFor(target, m_bStop, changed);
@@ -448,7 +471,6 @@ bool CFFMPEGCapture::Capture() {
         if (!ConvertPicture(*decoder->Current(), changed)) {
             break;
         }
-        const bool last = n + (m_lookAhead ? 1 : 2) > m_frameCount;
         if (m_pDecoders) {
             m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
             if (last && !decoder->AtEnd()) {
@@ -464,7 +486,7 @@ bool CFFMPEGCapture::Capture() {
         if (last && !m_lookAhead) {
             m_complete.store(true);  // no picture after this one is waited for
         }
-        if (!StoreFrame(n)) {
+        if (!StoreFrame(n, last)) {
             break;
         }
         frameStored = true;

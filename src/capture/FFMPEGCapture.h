@@ -115,6 +115,10 @@ class CFFMPEGCapture : public CThread {
     // ahead (2 at least), so that waiting captures hold little memory. Set before Start.
     bool m_beforeBlock = false;
     void BeginBlock();
+    // The frames that are converted and stored, when not empty (frames past its end are not):
+    // the others are passed over without a picture, and GetBitmap has none for them. Noise
+    // reduction filters each picture into the next, so with it every frame is. Set before Start.
+    std::vector<bool> m_shownFrames;
     // Set whenever a frame is stored, the capture fails or its worker ends, so that one thread
     // can wait for any of several captures; set before Start. Null: none.
     AutoResetEvent* m_pProgress = nullptr;
@@ -143,7 +147,8 @@ class CFFMPEGCapture : public CThread {
     // Scales the current picture for every output (when it changed), then stores frame
     // `index` of every output at once.
     bool ConvertPicture(const AVFrame& current, bool changed);
-    bool StoreFrame(std::uint32_t index);
+    // The last frame takes the scaled pictures themselves where nothing filters them.
+    bool StoreFrame(std::uint32_t index, bool last);
     // Lets the captures of later turns of the file go on.
     void LeaveTurn();
     // Sets the failure flag and wakes a consumer waiting for a frame.

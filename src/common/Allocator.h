@@ -10,10 +10,12 @@ namespace zorvo {
 void LimitAllocatorArenas();
 
 // For a storyboard: its captures allocate their frames (and their decoders their pictures)
-// afresh for each still and free them a still later, so the heap keeps freed blocks of up to 4
-// MiB for the next ones instead of handing them back to the system, which would fault them in
-// anew. Call before the run starts. MALLOC_MMAP_THRESHOLD_ and MALLOC_TRIM_THRESHOLD_ set in
-// the environment win.
+// afresh for each still and free them a still later, so the heap keeps freed blocks (and the
+// sheet) for the next ones instead of handing them back to the system, which would fault them
+// in anew; and the heap grows at once by what a run takes, marked for transparent huge pages,
+// so that what is faulted in comes 2 MiB at a time. Call before the run starts, on one thread.
+// MALLOC_MMAP_THRESHOLD_, MALLOC_TRIM_THRESHOLD_ and MALLOC_TOP_PAD_ set in the environment
+// win.
 void KeepFreedFrames();
 
 }  // namespace zorvo

@@ -5,18 +5,39 @@
 
 namespace zorvo {
 
-bool FrameBitmap::Allocate(int width, int height) {
-    Reset();
+namespace {
+
+// The bytes of a width x height picture, or 0 when the size is not positive or overflows.
+size_t PictureBytes(int width, int height) {
     if (width <= 0 || height <= 0) {
-        return false;
+        return 0;
     }
     const size_t bytes3 = static_cast<size_t>(width) * 3;
     if (static_cast<size_t>(height) > std::numeric_limits<size_t>::max() / bytes3) {
-        return false;
+        return 0;
     }
-    std::unique_ptr<std::uint8_t[]> bits(new (std::nothrow)
-                                             std::uint8_t[bytes3 * static_cast<size_t>(height)]());
-    if (!bits) {
+    return bytes3 * static_cast<size_t>(height);
+}
+
+}  // namespace
+
+bool FrameBitmap::Allocate(int width, int height) {
+    const size_t bytes = PictureBytes(width, height);
+    return Adopt(width, height,
+                 std::unique_ptr<std::uint8_t[]>(
+                     bytes > 0 ? new (std::nothrow) std::uint8_t[bytes]() : nullptr));
+}
+
+bool FrameBitmap::AllocateUnset(int width, int height) {
+    const size_t bytes = PictureBytes(width, height);
+    return Adopt(width, height,
+                 std::unique_ptr<std::uint8_t[]>(bytes > 0 ? new (std::nothrow) std::uint8_t[bytes]
+                                                           : nullptr));
+}
+
+bool FrameBitmap::Adopt(int width, int height, std::unique_ptr<std::uint8_t[]> bits) {
+    Reset();
+    if (!bits || PictureBytes(width, height) == 0) {
         return false;
     }
     m_bits = std::move(bits);

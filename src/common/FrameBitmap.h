@@ -10,12 +10,17 @@ namespace zorvo {
 // (row 0 is the bottom line of the picture). Every part of the program addresses pixels
 // this way.
 class FrameBitmap {
-public:
+  public:
     FrameBitmap() = default;
 
     // Allocates width x height pixels, all black. False (and an empty bitmap) when the size
     // is not positive, overflows, or the memory cannot be had.
     bool Allocate(int width, int height);
+    // As Allocate, with the pixels left as they come: for a picture written whole next.
+    bool AllocateUnset(int width, int height);
+    // Takes `bits`, a picture of at least 3 x width x height bytes laid out as above. False (and
+    // an empty bitmap) when the size is not positive or there are no bits.
+    bool Adopt(int width, int height, std::unique_ptr<std::uint8_t[]> bits);
     void Reset();
 
     int Width() const { return m_width; }
@@ -32,7 +37,7 @@ public:
         return m_bits.get() + Stride() * static_cast<size_t>(y);
     }
 
-private:
+  private:
     int m_width = 0;
     int m_height = 0;
     std::unique_ptr<std::uint8_t[]> m_bits;

@@ -24,7 +24,6 @@ CProject::CProject(std::string scriptPath, FrameSink* outputDlg, std::uint64_t s
       m_splitBytes(splitBytes),
       m_outputPath(std::move(outputPath)),
       m_decoders(decoders) {
-    m_font.Load();
     m_started = StartThread();
     if (!m_started) {
         // Nobody else would tell the window that no build runs.
@@ -41,7 +40,6 @@ CProject::CProject(std::string scriptPath, StillSink& stills, bool firstBlockOnl
       m_outputPath(std::move(stillsPath)),
       m_stills(&stills),
       m_firstBlockOnly(firstBlockOnly) {
-    m_font.Load();
     m_started = StartThread();
     if (!m_started) {
         PostLog("Error (Project): Failed to start the build thread.\n");
@@ -105,6 +103,9 @@ bool CProject::Build() {
     if (!LoadValidScript(m_script)) {
         return false;
     }
+    if (m_script.debug) {
+        m_font.Load();  // for the areas' labels
+    }
     if (m_stills) {
         m_stills->filesRead = FilesRead(m_script);
         if ((!m_outputPath.empty() &&
@@ -113,8 +114,7 @@ bool CProject::Build() {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
-        // The stills wait each for its own overlay frame, so their captures start meanwhile.
-        if (!StartOverlay(false) || !RenderStills() || (!m_bStop && !m_stills->Finish())) {
+        if (!RenderStills() || (!m_bStop && !m_stills->Finish())) {
             return false;
         }
         PostProgress(0, 0);
@@ -233,7 +233,7 @@ void CProject::PostWrittenFiles() const {
     }
 }
 
-bool CProject::StartOverlay(bool wait) {
+bool CProject::StartOverlay(bool wait, std::vector<bool> shown) {
     if (m_script.overlay.inputId.empty()) {
         return true;
     }
@@ -251,6 +251,7 @@ bool CProject::StartOverlay(bool wait) {
     m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
                                m_script.overlay.captureRight, m_script.overlay.captureBottom};
     m_overlay->m_pDecoders = &m_decoders;
+    m_overlay->m_shownFrames = std::move(shown);
     if (!m_overlay->Start()) {
         PostLog("Error (Project): Failed to start overlay capture.\n");
         return false;

@@ -83,7 +83,7 @@ class CProject : public CThread {
   private:
     bool Build();
     // Starts the overlay's capture and, with `wait`, waits for every frame of its loop.
-    bool StartOverlay(bool wait = true);
+    bool StartOverlay(bool wait = true, std::vector<bool> shown = {});
     void PostWrittenFiles() const;
     bool RenderTimeline(FrameWriter& writer);
     // `next`, the span's following block or null, has its captures launched meanwhile.

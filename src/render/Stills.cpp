@@ -133,14 +133,23 @@ bool CProject::RenderStills() {
     if (!walked) {
         return false;
     }
-    AdjustFewPixelsDirectly(jobs, m_overlay ? m_overlayInput : nullptr,
-                            static_cast<std::uint64_t>(m_script.width) * m_script.height);
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
     const auto overlayIndex = [&](const StillJob& job) {
         return loopFrames > 0
                    ? static_cast<std::uint32_t>((job.block.firstFrame - job.skipped) % loopFrames)
                    : 0u;
     };
+    // The overlay converts only the frames of its loop that the stills show; the stills wait
+    // each for its own, so their captures start meanwhile.
+    std::vector<bool> overlayShown(static_cast<std::size_t>(std::max<std::int64_t>(loopFrames, 0)));
+    for (std::size_t i = 0; !overlayShown.empty() && i < jobs.size(); ++i) {
+        overlayShown[overlayIndex(jobs[i])] = true;
+    }
+    if (!StartOverlay(false, std::move(overlayShown))) {
+        return false;
+    }
+    AdjustFewPixelsDirectly(jobs, m_overlay ? m_overlayInput : nullptr,
+                            static_cast<std::uint64_t>(m_script.width) * m_script.height);
     // The last still that shows each overlay frame (none: -1): a frame no later still shows is
     // let go, so the loop does not hold all its frames to the end.
     std::vector<std::int64_t> lastShown(

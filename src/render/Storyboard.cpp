@@ -41,7 +41,7 @@ std::string SongClock(double ms) {
 }  // namespace
 
 bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out) {
-    if (source.Empty() || !out.Allocate(width, height)) {
+    if (source.Empty() || !out.AllocateUnset(width, height)) {
         return false;
     }
     std::unique_ptr<SwsContext, FfmpegFree> scaler(
@@ -235,9 +235,7 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
 ContactSheet::ContactSheet(int thumbWidth, int columns, bool rowPerSpan)
     : m_thumbWidth(std::max(thumbWidth, 16)),
       m_columns(std::max(columns, 1)),
-      m_rowPerSpan(rowPerSpan) {
-    m_font.Load();
-}
+      m_rowPerSpan(rowPerSpan) {}
 
 std::string ContactSheet::HeaderOf(const TimelineSpan& span) {
     const CSMarker& m = *span.marker;
@@ -350,7 +348,13 @@ Rect ContactSheet::ThumbnailRect(std::size_t i) const {
 }
 
 bool ContactSheet::DrawBackground(FrameBitmap& sheet, const std::vector<std::string>& headers) {
-    if (!sheet.Allocate(m_width, m_height)) {
+    if (!m_fontTried) {
+        // Looked up here, on the build thread while the first stills decode, not before the
+        // run starts.
+        m_fontTried = true;
+        m_font.Load();
+    }
+    if (!sheet.AllocateUnset(m_width, m_height)) {
         PostLog("Error (Storyboard): Failed to allocate the sheet.\n");
         return false;
     }

@@ -77,6 +77,7 @@ class ContactSheet : public StillSink {
     int m_width = 0;
     int m_height = 0;
     LabelFont m_font;
+    bool m_fontTried = false;
     FrameBitmap m_sheet;
     // The stills foreseen by Plan, while every still taken so far went in place.
     std::vector<Slot> m_plan;
