@@ -333,8 +333,9 @@ TEST(AviWriterThreadDeathTest, FailedWriteEndsAsInline) {
         TempDir dir;
         const auto fill = [&](const Way& way) {
             LogCollector log;
-            AVIWriterThread thread(
-                std::make_unique<AVIWriter>(dir.File("0.avi"), width, height, ""));
+            auto threadFile = std::make_unique<AVIWriter>(dir.File("0.avi"), width, height, "");
+            threadFile->SetStagingBytes(way.staging);
+            AVIWriterThread thread(std::move(threadFile));
             AVIWriter file(dir.File("0.avi"), width, height, "");
             file.SetStagingBytes(way.staging);
             FrameWriter& writer = way.threaded ? static_cast<FrameWriter&>(thread) : file;
