@@ -13,8 +13,8 @@
 
 #include "common/Allocator.h"
 #include "common/LogCollector.h"
-#include "render/FrameEngine.h"
-#include "render/Playback.h"
+#include "preview/FrameEngine.h"
+#include "preview/Playback.h"
 
 namespace {
 

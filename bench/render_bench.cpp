@@ -25,7 +25,7 @@
 #include "common/LogCollector.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
-#include "render/TimelineWalk.h"
+#include "timeline/TimelineWalk.h"
 
 namespace {
 

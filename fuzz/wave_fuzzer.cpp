@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "output/WaveFile.h"
+#include "media/WaveFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     zorvo::WaveFile wave;

@@ -13,10 +13,10 @@
 
 #include "capture/FrameScaler.h"
 #include "capture/NoiseReduction.h"
-#include "capture/Thread.h"
 #include "common/Event.h"
 #include "common/FrameBitmap.h"
 #include "common/Rect.h"
+#include "common/Thread.h"
 #include "script/Input.h"
 
 namespace zorvo {

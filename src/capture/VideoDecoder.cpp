@@ -4,8 +4,8 @@
 #include <limits>
 #include <thread>
 
-#include "capture/VideoProbe.h"
 #include "common/LogChannel.h"
+#include "media/VideoProbe.h"
 
 namespace zorvo {
 

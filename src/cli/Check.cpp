@@ -1,6 +1,6 @@
 #include "cli/Check.h"
 
-#include "render/ScriptCheck.h"
+#include "check/ScriptCheck.h"
 
 namespace zorvo {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "render/ScriptCheck.h"
+#include "check/ScriptCheck.h"
 
 namespace zorvo {
 

@@ -7,8 +7,8 @@
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
-#include "render/TimelineWalk.h"
 #include "script/Script.h"
+#include "timeline/TimelineWalk.h"
 
 namespace zorvo {
 

@@ -6,7 +6,7 @@
 
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
-#include "render/FrameEngine.h"
+#include "preview/FrameEngine.h"
 #include "render/Storyboard.h"
 
 namespace zorvo {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "capture/VideoProbe.h"
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "cli/Plan.h"
@@ -14,7 +13,8 @@
 #include "cli/Sync.h"
 #include "common/Allocator.h"
 #include "common/Version.h"
-#include "render/FrameEngine.h"
+#include "media/VideoProbe.h"
+#include "preview/FrameEngine.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "media/WaveFile.h"
 #include "output/FrameWriter.h"
 #include "output/RiffWriter.h"
-#include "output/WaveFile.h"
 
 namespace zorvo {
 

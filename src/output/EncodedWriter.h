@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "media/WaveFile.h"
 #include "output/FrameWriter.h"
-#include "output/WaveFile.h"
 
 struct AVFrame;
 

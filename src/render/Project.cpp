@@ -8,12 +8,12 @@
 #include <new>
 
 #include "capture/FFMPEGCapture.h"
+#include "check/MediaCheck.h"
+#include "check/ScriptCheck.h"
+#include "check/WrittenFiles.h"
 #include "common/LogChannel.h"
 #include "output/OutputFiles.h"
-#include "render/MediaCheck.h"
-#include "render/ScriptCheck.h"
-#include "render/Viewport.h"
-#include "render/WrittenFiles.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "capture/DecoderPool.h"
-#include "capture/Thread.h"
+#include "check/WrittenFiles.h"
 #include "common/FrameSink.h"
+#include "common/Thread.h"
+#include "compose/FrameComposition.h"
+#include "compose/LabelText.h"
 #include "output/AVIWriter.h"
 #include "output/FrameWriter.h"
-#include "render/FrameComposition.h"
-#include "render/LabelText.h"
-#include "render/WrittenFiles.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 

@@ -10,8 +10,8 @@
 #include "capture/VideoDecoder.h"
 #include "common/LogChannel.h"
 #include "render/Project.h"
-#include "render/TimelineWalk.h"
-#include "render/Viewport.h"
+#include "timeline/TimelineWalk.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 

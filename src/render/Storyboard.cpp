@@ -14,8 +14,8 @@
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
 #include "output/OutputFiles.h"
-#include "render/TimelineWalk.h"
 #include "script/LayoutType.h"
+#include "timeline/TimelineWalk.h"
 
 #include <zlib.h>
 

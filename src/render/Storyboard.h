@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/FrameBitmap.h"
-#include "render/LabelText.h"
+#include "compose/LabelText.h"
 #include "render/Project.h"
 
 namespace zorvo {

@@ -6,8 +6,8 @@
 #include "capture/FFMPEGCapture.h"
 #include "common/LogChannel.h"
 #include "render/Project.h"
-#include "render/TimelineWalk.h"
-#include "render/Viewport.h"
+#include "timeline/TimelineWalk.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 
@@ -266,6 +266,17 @@ bool CProject::RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
         return false;
     }
     return true;
+}
+
+bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
+    FrameOverlay overlay;
+    if (m_overlay) {
+        overlay = {m_overlay->GetBitmap(m_overlayIndex), m_overlayInput};
+        if (++m_overlayIndex >= static_cast<std::uint32_t>(m_script.overlay.loopFrames)) {
+            m_overlayIndex = 0;
+        }
+    }
+    return zorvo::ComposeFrame(v, m_viewports, overlay, m_script.debug, m_font, m_bStop, output);
 }
 
 }  // namespace zorvo

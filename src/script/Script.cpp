@@ -222,4 +222,16 @@ bool CScript::ParseOverlay(const std::string& text) {
     return true;
 }
 
+bool LoadValidScript(CScript& script) {
+    if (!script.Load()) {
+        PostLog("Error (Project): Failed to parse script.\n");
+        return false;
+    }
+    if (!script.Validate()) {
+        PostLog("Error (Project): Failed to validate script.\n");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace zorvo

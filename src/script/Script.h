@@ -72,4 +72,7 @@ class CScript : public CExtract {
 // Reads a whole file as script text: the bytes up to the first NUL.
 bool ReadScriptFile(const std::string& path, std::string& text);
 
+// Loads and validates the script, posting the build's line when either fails.
+bool LoadValidScript(CScript& script);
+
 }  // namespace zorvo

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "common/LogChannel.h"
-#include "output/WaveFile.h"
+#include "media/WaveFile.h"
 
 namespace zorvo {
 

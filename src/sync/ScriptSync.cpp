@@ -1,7 +1,6 @@
 #include "sync/ScriptSync.h"
 
 #include "common/LogChannel.h"
-#include "render/ScriptCheck.h"
 #include "script/Script.h"
 #include "sync/ScriptRewrite.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "render/ScriptCheck.h"
+#include "check/ScriptCheck.h"
 #include "ui/ThreadNotifier.h"
 
 namespace zorvo {

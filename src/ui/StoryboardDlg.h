@@ -6,8 +6,8 @@
 #include <QScrollArea>
 #include <QString>
 
+#include "check/WrittenFiles.h"
 #include "common/FrameBitmap.h"
-#include "render/WrittenFiles.h"
 
 namespace zorvo {
 

@@ -15,9 +15,9 @@
 #include <cstring>
 
 #include "common/LogChannel.h"
-#include "output/WaveFile.h"
-#include "render/FrameEngine.h"
-#include "render/Playback.h"
+#include "media/WaveFile.h"
+#include "preview/FrameEngine.h"
+#include "preview/Playback.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 #include "ui/TimelineView.h"

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "output/WaveFile.h"
+#include "media/WaveFile.h"
 
 namespace zorvo {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "render/TimelineModel.h"
+#include "timeline/TimelineModel.h"
 
 class QScrollBar;
 

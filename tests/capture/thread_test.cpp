@@ -1,4 +1,4 @@
-#include "capture/Thread.h"
+#include "common/Thread.h"
 
 #include <atomic>
 #include <chrono>

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "render/Compose.h"
-#include "render/FrameEngine.h"
-#include "render/Layout.h"
-#include "render/Playback.h"
+#include "compose/Compose.h"
+#include "preview/FrameEngine.h"
+#include "preview/Playback.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"
+#include "timeline/Layout.h"
 
 namespace zorvo {
 namespace {

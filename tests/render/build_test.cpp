@@ -15,15 +15,15 @@
 
 #include "common/LogCollector.h"
 #include "output/OutputFiles.h"
-#include "render/FrameEngine.h"
+#include "preview/FrameEngine.h"
 #include "render/Project.h"
 #include "render/Storyboard.h"
-#include "render/TimelineWalk.h"
 #include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
+#include "timeline/TimelineWalk.h"
 
 namespace zorvo::test {
 namespace {

@@ -5,10 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "render/TimelineModel.h"
 #include "script/Script.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
+#include "timeline/TimelineModel.h"
 
 namespace zorvo::test {
 namespace {

@@ -1,9 +1,9 @@
-#include "render/TimelineWalk.h"
+#include "timeline/TimelineWalk.h"
 
 #include <cmath>
 
 #include "common/LogChannel.h"
-#include "render/Layout.h"
+#include "timeline/Layout.h"
 
 namespace zorvo {
 

@@ -1,4 +1,4 @@
-#include "render/FrameEngine.h"
+#include "preview/FrameEngine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,11 +8,11 @@
 
 #include "capture/FFMPEGCapture.h"
 #include "capture/ImageAdjustments.h"
+#include "check/MediaCheck.h"
 #include "common/LogChannel.h"
-#include "render/FrameComposition.h"
-#include "render/MediaCheck.h"
-#include "render/TimelineWalk.h"
-#include "render/Viewport.h"
+#include "compose/FrameComposition.h"
+#include "timeline/TimelineWalk.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 

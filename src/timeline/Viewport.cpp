@@ -1,6 +1,6 @@
-#include "render/Viewport.h"
+#include "timeline/Viewport.h"
 
-#include "render/TimelineWalk.h"
+#include "timeline/TimelineWalk.h"
 
 namespace zorvo {
 

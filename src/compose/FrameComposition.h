@@ -7,7 +7,7 @@
 
 #include "common/FrameBitmap.h"
 #include "common/Rect.h"
-#include "render/LabelText.h"
+#include "compose/LabelText.h"
 #include "script/Input.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"

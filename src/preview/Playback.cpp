@@ -1,10 +1,10 @@
-#include "render/Playback.h"
+#include "preview/Playback.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
-#include "render/FrameEngine.h"
+#include "preview/FrameEngine.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {

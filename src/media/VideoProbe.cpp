@@ -1,4 +1,4 @@
-#include "capture/VideoProbe.h"
+#include "media/VideoProbe.h"
 
 #include "common/FfmpegFree.h"
 

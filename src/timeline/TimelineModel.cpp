@@ -1,10 +1,10 @@
-#include "render/TimelineModel.h"
+#include "timeline/TimelineModel.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "render/TimelineWalk.h"
 #include "script/Script.h"
+#include "timeline/TimelineWalk.h"
 
 namespace zorvo {
 

@@ -1,27 +1,15 @@
-#include "render/ScriptCheck.h"
+#include "check/ScriptCheck.h"
 
 #include <cstdio>
 #include <new>
 
+#include "check/MediaCheck.h"
 #include "common/LogChannel.h"
 #include "common/LogCollector.h"
-#include "render/MediaCheck.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {
-
-bool LoadValidScript(CScript& script) {
-    if (!script.Load()) {
-        PostLog("Error (Project): Failed to parse script.\n");
-        return false;
-    }
-    if (!script.Validate()) {
-        PostLog("Error (Project): Failed to validate script.\n");
-        return false;
-    }
-    return true;
-}
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "render/MediaCheck.h"
+#include "check/MediaCheck.h"
 
 #include <unistd.h>
 
@@ -13,15 +13,15 @@
 #include <utility>
 
 #include "capture/FrameScaler.h"
-#include "capture/VideoProbe.h"
+#include "check/WrittenFiles.h"
 #include "common/LogChannel.h"
+#include "media/VideoProbe.h"
+#include "media/WaveFile.h"
 #include "output/FrameWriter.h"
-#include "output/WaveFile.h"
-#include "render/Layout.h"
-#include "render/Viewport.h"
-#include "render/WrittenFiles.h"
 #include "script/Interpolation.h"
 #include "script/SpanTiming.h"
+#include "timeline/Layout.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 

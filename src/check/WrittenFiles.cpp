@@ -1,4 +1,4 @@
-#include "render/WrittenFiles.h"
+#include "check/WrittenFiles.h"
 
 #include <sys/stat.h>
 

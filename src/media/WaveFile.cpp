@@ -1,4 +1,4 @@
-#include "output/WaveFile.h"
+#include "media/WaveFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "render/Compose.h"
+#include "compose/Compose.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,11 +4,10 @@
 #include "capture/FFMPEGCapture.h"
 #include "capture/ImageAdjustments.h"
 #include "common/LogChannel.h"
-#include "render/Compose.h"
-#include "render/FrameComposition.h"
-#include "render/Project.h"
-#include "render/TimelineWalk.h"
-#include "render/Viewport.h"
+#include "compose/Compose.h"
+#include "compose/FrameComposition.h"
+#include "timeline/TimelineWalk.h"
+#include "timeline/Viewport.h"
 
 namespace zorvo {
 
@@ -136,17 +135,6 @@ bool ComposeFrame(const FrameValues& v, const std::vector<std::unique_ptr<CViewp
         font.DrawLabel(output, {0, 0, width, height}, label, LabelPlacement::Bottom);
     }
     return true;
-}
-
-bool CProject::ComposeFrame(const FrameValues& v, FrameBitmap& output) {
-    FrameOverlay overlay;
-    if (m_overlay) {
-        overlay = {m_overlay->GetBitmap(m_overlayIndex), m_overlayInput};
-        if (++m_overlayIndex >= static_cast<std::uint32_t>(m_script.overlay.loopFrames)) {
-            m_overlayIndex = 0;
-        }
-    }
-    return zorvo::ComposeFrame(v, m_viewports, overlay, m_script.debug, m_font, m_bStop, output);
 }
 
 }  // namespace zorvo

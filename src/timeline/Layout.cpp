@@ -1,4 +1,4 @@
-#include "render/Layout.h"
+#include "timeline/Layout.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "capture/Thread.h"
+#include "common/Thread.h"
 
 #include <chrono>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "render/LabelText.h"
+#include "compose/LabelText.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

@@ -7,9 +7,6 @@ namespace zorvo {
 
 class CScript;
 
-// Loads and validates the script, posting the build's line when either fails.
-bool LoadValidScript(CScript& script);
-
 // Parses and validates a script as a build would and looks at its media, posting the same
 // texts and a summary line when all is well; writes nothing. False when the script cannot build.
 bool CheckScriptFile(const std::string& scriptPath);
