@@ -1,5 +1,6 @@
 #include "script/Input.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -34,6 +35,10 @@ void CSIAVerticalFlip::Apply(AdjustmentSettings& settings) const {
     settings.verticalFlip = mode;
 }
 
+void CSIARotate::Apply(AdjustmentSettings& settings) const {
+    settings.rotation = degrees;
+}
+
 CSInput::CSInput(std::string id_, std::string file_, InputFocus focus_, std::int32_t videoSyncMs_,
                  std::int32_t timelineSyncMs_)
     : id(std::move(id_)),
@@ -48,6 +53,7 @@ constexpr std::array<std::string_view, 9> kFocusNames{"center",      "left",    
                                                       "top",         "bottom",    "top_left",
                                                       "bottom_left", "top_right", "bottom_right"};
 constexpr std::array<std::string_view, 3> kFlipNames{"auto", "true", "false"};
+constexpr std::array<std::string_view, 4> kTurnNames{"0", "90", "180", "270"};
 
 }  // namespace
 
@@ -178,6 +184,18 @@ bool CSInput::ParseBody(const std::string& body) {
             return false;
         }
         adjustments.push_back(std::make_unique<CSIAVerticalFlip>(mode));
+    }
+    cursor = 0;
+    while (ExtractCall(body, "rotate", cursor, arguments)) {
+        if (!ReadArguments(arguments, {"Error (SInput): Failed to get rotation.\n"}, v)) {
+            return false;
+        }
+        if (std::find(kTurnNames.begin(), kTurnNames.end(), v[0]) == kTurnNames.end()) {
+            PostQuoted("Error (SIAdjustment): Unknown rotation '", v[0], "'.\n");
+            PostNameHint("Error (SIAdjustment): ", v[0], kTurnNames);
+            return false;
+        }
+        adjustments.push_back(std::make_unique<CSIARotate>(ToInt(v[0])));
     }
 
     for (const auto& adjustment : adjustments) {

@@ -59,6 +59,8 @@ struct AdjustmentSettings {
     std::shared_ptr<const AdjustmentTables> direct;
     std::int32_t noiseReduction = 0;
     FlipMode verticalFlip = FlipMode::Auto;
+    // A clockwise turn of 0, 90, 180 or 270 degrees instead of the file's own; -1: the file's.
+    std::int32_t rotation = -1;
 };
 
 class CSIAdjustment {
@@ -108,6 +110,13 @@ class CSIAVerticalFlip : public CSIAdjustment {
     explicit CSIAVerticalFlip(FlipMode m) : mode(m) {}
     void Apply(AdjustmentSettings& settings) const override;
     FlipMode mode;
+};
+
+class CSIARotate : public CSIAdjustment {
+  public:
+    explicit CSIARotate(std::int32_t d) : degrees(d) {}
+    void Apply(AdjustmentSettings& settings) const override;
+    std::int32_t degrees;
 };
 
 // One source video: a camera's recording of the take.
