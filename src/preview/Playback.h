@@ -54,10 +54,10 @@ struct FedFrame {
     FrameBitmap picture;
 };
 
-// Runs a FrameSource (the studio's FrameEngine) ahead of the playhead on a thread of its own, into a bounded queue of a few
-// frames, so the window's thread only ever picks a finished picture. A seek cancels the frame
-// being composed, empties the queue and starts again from the new frame. While the feeder
-// exists, nobody else may call the engine's Compose.
+// Runs a FrameSource (the studio's FrameEngine) ahead of the playhead on a thread of its own, into
+// a bounded queue of a few frames, so the window's thread only ever picks a finished picture. A
+// seek cancels the frame being composed, empties the queue and starts again from the new frame.
+// While the feeder exists, nobody else may call the engine's Compose.
 class PlaybackFeeder {
   public:
     // `engine` must outlive the feeder. Frames are composed `width` pixels wide (0: the

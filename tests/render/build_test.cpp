@@ -590,8 +590,8 @@ TEST_F(Build, StillsAreTheRenderedFrames) {
                           " )\ninput( a, {dir}/cam1.avi, center, 300 ) { noise_reduction( 5 ); "
                           "}\ninput( b, {dir}/cam2.avi, top_left ) { contrast( 0.3 ); "
                           "saturation( 1.4 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, "
-                          "b }\noverlay( c, 30 ) { }\ndebug()\n" + c.range + "marker( 1, 1left_1right ) { " +
-                          c.tempo +
+                          "b }\noverlay( c, 30 ) { }\ndebug()\n" +
+                          c.range + "marker( 1, 1left_1right ) { " + c.tempo +
                           " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
                           "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, "
                           "each_beat ) display( b ) display( a ) display( g, every_half_beat ) "

@@ -1,9 +1,9 @@
 // The studio's timeline model against the plan the command line prints for the same script.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QCoreApplication>
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -120,10 +120,11 @@ TEST(TimelineViewTest, ClicksAndKeysFollowTheModel) {
     TempDir dir;
     const std::string path = dir.File("session.zorvo");
     ASSERT_TRUE(WriteTextFile(
-        path, "output( out.avi, 320, 240 )\n" + kInputs +
-                  "marker( 1, 1fullscreen ) { tempo( 140 ); signature( 7, 8 ); display( ab, "
-                  "each_beat ); }\nmarker( 3, 1left_1right ) { tempo( 93 ); display( a ); "
-                  "display( c ); }\nmarker( 4, 1fullscreen ) { display( b ); }\nmarker( 6 ) { }\n"));
+        path,
+        "output( out.avi, 320, 240 )\n" + kInputs +
+            "marker( 1, 1fullscreen ) { tempo( 140 ); signature( 7, 8 ); display( ab, "
+            "each_beat ); }\nmarker( 3, 1left_1right ) { tempo( 93 ); display( a ); "
+            "display( c ); }\nmarker( 4, 1fullscreen ) { display( b ); }\nmarker( 6 ) { }\n"));
     CScript script(path);
     ASSERT_TRUE(script.Load() && script.Validate());
     TimelineModel model;
