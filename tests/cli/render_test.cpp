@@ -97,15 +97,24 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
             }
             _exit(98);
         }
-        // Wait until the first block has started (a loaded machine may take a while); an
-        // encoded file grows by whole clusters or buffers, so give it some frames.
-        for (int i = 0;
-             i < 30000 && test::ReadTextFile(log).find("[Block 1/1]") == std::string::npos; ++i) {
+        // Wait until the first block has started and frames have reached the partial file, which
+        // has grown past the headers it was opened with (a loaded machine may take a while; an
+        // encoded file grows by whole buffers).
+        std::uintmax_t opened = 0;
+        const auto writing = [&] {
+            std::error_code error;
+            const std::uintmax_t size = fs::file_size(PartialName(output), error);
+            if (error || test::ReadTextFile(log).find("[Block 1/1]") == std::string::npos) {
+                return false;
+            }
+            opened = opened == 0 ? size : opened;
+            return size > opened;
+        };
+        for (int i = 0; i < 30000 && !writing(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (c.signal != 0) {
             // Held still (and its lock with it) while a second render tries the same output.
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             kill(pid, SIGSTOP);
             const test::ProgramRun second =
                 test::RunZorvo("render --output " + output + " " + script);
@@ -124,7 +133,7 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
         test::MediaContents contents;
         std::string error;
         if (c.signal == SIGINT) {
-            ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error;
+            ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error << out;
             EXPECT_NE(out.find("Done without error.\nRender stopped before its end: the output "
                                "holds " +
                                std::to_string(contents.pictures.size()) +
