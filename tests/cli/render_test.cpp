@@ -68,8 +68,9 @@ TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
 }
 
 // Stopped (SIGINT), a render's file that plays to its last frame replaces the previous output;
-// killed, or failed at the file size limit, it leaves that as it was and the next render clears
-// its partial file. A second render to the same output meanwhile is refused.
+// ended by SIGTERM or SIGHUP, killed, or failed at the file size limit, it leaves that as it was
+// and the next render clears its partial file. A second render to the same output meanwhile is
+// refused.
 TEST_F(RenderCommand, StopKillAndSecondRender) {
     const std::string script = Script("tempo( 60 ) signature( 4, 4 )", 20);  // 1900 frames
     struct Case {
@@ -79,7 +80,8 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
         int status;
     };
     for (const Case& c : {Case{"other.mkv", SIGINT, 0, 130}, Case{"other.mp4", SIGINT, 0, 130},
-                          Case{"other.avi", SIGKILL, 0, -1}, Case{"limit.avi", 0, 1 << 20, 1}}) {
+                          Case{"other.avi", SIGKILL, 0, -1}, Case{"term.mkv", SIGTERM, 0, 1},
+                          Case{"hup.avi", SIGHUP, 0, 1}, Case{"limit.avi", 0, 1 << 20, 1}}) {
         SCOPED_TRACE(c.name);
         const std::string output = dir.File(c.name);
         const std::string log = output + ".out";
@@ -149,6 +151,11 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
               "Error (Project): files left: '" + partial + "'."}) {
             EXPECT_EQ(c.fileLimit == 0, out.find(line) == std::string::npos) << out;
         }
+        const std::string ended =
+            "Error (Project): Render ended by a signal before its end; the previous output is "
+            "left as it was.\nError (Project): files left: '" +
+            PartialName(output) + "'.\nError (Project): Failed to build project.\n";
+        EXPECT_EQ(c.status == 1 && c.fileLimit == 0, out.ends_with(ended)) << out;
         const test::ProgramRun next = test::RunZorvo("render --output " + output + " " +
                                                      Script("tempo( 240 ) signature( 4, 4 )", 2));
         ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error << next.out;
