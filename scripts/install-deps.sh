@@ -5,7 +5,7 @@
 # what `make man` needs; package: what `make package` adds to gui)
 set -eu
 
-CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
+CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev libavfilter-dev \
 libfreetype-dev libfontconfig-dev zlib1g-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
 GUI="qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"

@@ -14,13 +14,14 @@ constexpr std::int64_t kForwardIntervals = 4;
 }  // namespace
 
 std::unique_ptr<VideoDecoder> DecoderPool::Take(const std::string& path, std::int64_t startMs,
-                                                std::uint32_t firstFrame) {
+                                                std::uint32_t firstFrame,
+                                                DeinterlaceMode deinterlace) {
     std::lock_guard lock(m_mutex);
     auto best = m_idle.end();
     std::int64_t bestDistance = 0;
     for (auto it = m_idle.begin(); it != m_idle.end(); ++it) {
         const VideoDecoder& decoder = *it->decoder;
-        if (decoder.Path() != path) {
+        if (decoder.Path() != path || decoder.Deinterlace() != deinterlace) {
             continue;
         }
         const std::int64_t start = decoder.SegmentFrame(startMs, firstFrame);

@@ -44,8 +44,10 @@ class DecoderPool {
     // `firstFrame` of a segment starting there) by decoding forward a little (or by stepping
     // back one kept picture), the closest one; null when there is none. The caller owns it
     // until it gives it back.
+    // Only a decoder that deinterlaces as `deinterlace` says is taken.
     std::unique_ptr<VideoDecoder> Take(const std::string& path, std::int64_t startMs,
-                                       std::uint32_t firstFrame = 0);
+                                       std::uint32_t firstFrame = 0,
+                                       DeinterlaceMode deinterlace = DeinterlaceMode::Auto);
     // Keeps a decoder that sits on the last picture it decoded; beyond the limits the decoders
     // given back longest ago go.
     void Give(std::unique_ptr<VideoDecoder> decoder);

@@ -317,7 +317,8 @@ bool CFFMPEGCapture::Capture() {
     }
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
-        decoder = m_pDecoders->Take(m_pInput->file, m_startMs, m_firstFrame);
+        decoder = m_pDecoders->Take(m_pInput->file, m_startMs, m_firstFrame,
+                                    m_pInput->settings.deinterlace);
     }
     const bool reused = decoder != nullptr;
     const bool opened = reused || [&] {
@@ -352,6 +353,9 @@ bool CFFMPEGCapture::Capture() {
 
     if (!reused && !decoder->AllocatePictures()) {
         return false;
+    }
+    if (!reused && m_pInput) {
+        decoder->SetDeinterlace(m_pInput->settings.deinterlace);
     }
 
     const AVRational rate = decoder->FrameRate();

@@ -246,6 +246,10 @@ bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
         return false;
     }
     avcodec_flush_buffers(m_codec.get());
+    if (m_filter) {
+        m_filter->Reset();
+    }
+    m_filterEnded = false;
     av_frame_unref(m_previous.get());
     av_frame_unref(m_current.get());
     av_frame_unref(m_next.get());
@@ -290,16 +294,70 @@ std::int64_t VideoDecoder::IndexOf(const AVFrame& frame) {
     return m_lastIndex;
 }
 
+bool VideoDecoder::OpenFilter(const AVFrame& first) {
+    const AVFieldOrder order = m_stream->codecpar->field_order;
+    const bool interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
+                            order == AV_FIELD_BT;
+    const bool deinterlace =
+        m_deinterlace == DeinterlaceMode::On ||
+        (m_deinterlace == DeinterlaceMode::Auto && (interlaced || first.interlaced_frame));
+    // The field shown first, as the stream says; else as each picture says.
+    const int topFirst = !interlaced ? -1 : order == AV_FIELD_TT || order == AV_FIELD_BT ? 1 : 0;
+    const std::string description = PictureFilter::Describe(
+        deinterlace, m_deinterlace == DeinterlaceMode::On, topFirst, first.color_trc,
+        first.colorspace, first.color_primaries, first.color_range == AVCOL_RANGE_JPEG);
+    if (description.empty()) {
+        return true;
+    }
+    m_filter = std::make_unique<PictureFilter>(description, m_stream->time_base, m_frameRate,
+                                               m_codec->thread_count);
+    // The deinterlacer looks at the pictures on either side: none may be left out.
+    m_mayPassOver = false;
+    return true;
+}
+
 VideoDecoder::Receive VideoDecoder::ReceiveNext(const std::atomic<bool>& stop) {
     for (;;) {
+        if (m_filter) {
+            switch (m_filter->Take(m_next.get())) {
+                case PictureFilter::Result::Picture:
+                    return Receive::Picture;
+                case PictureFilter::Result::End:
+                    return Receive::EndOfFile;
+                case PictureFilter::Result::Failed:
+                    m_reason = m_filter->Reason();
+                    PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
+                    return Receive::Failed;
+                case PictureFilter::Result::NeedMore:
+                    break;
+            }
+        }
         int result = avcodec_receive_frame(m_codec.get(), m_next.get());
         if (result == 0) {
             if (m_pictureCounter) {
                 m_pictureCounter->fetch_add(1, std::memory_order_relaxed);
             }
-            return Receive::Picture;
+            if (!m_filterChosen) {
+                m_filterChosen = true;
+                OpenFilter(*m_next);
+            }
+            if (!m_filter) {
+                return Receive::Picture;
+            }
+            if (!m_filter->Push(m_next.get())) {
+                m_reason = m_filter->Reason();
+                PostLog("Error (FFMPEGCapture): Failed to decode video.\n");
+                return Receive::Failed;
+            }
+            continue;
         }
         if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && m_draining)) {
+            if (m_filter && !m_filterEnded) {
+                // The filter still holds the last picture.
+                m_filterEnded = true;
+                m_filter->Push(nullptr);
+                continue;
+            }
             return Receive::EndOfFile;
         }
         if (result != AVERROR(EAGAIN)) {

@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "capture/PictureFilter.h"
 #include "common/FfmpegFree.h"
 #include "media/Orientation.h"
+#include "script/Input.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -53,6 +55,11 @@ class VideoDecoder {
     int Height() const;
     // How the file says its pictures are to be turned (its display matrix).
     Orientation FileOrientation() const { return m_orientation; }
+    // Whether pictures are deinterlaced (`Auto`: when the stream says its fields are
+    // interlaced, or its first picture is flagged so); set before the first picture. HLG and
+    // PQ pictures are tone-mapped to SDR whatever it says.
+    void SetDeinterlace(DeinterlaceMode mode) { m_deinterlace = mode; }
+    DeinterlaceMode Deinterlace() const { return m_deinterlace; }
     // Frames per second as num / den (both positive once open).
     AVRational FrameRate() const { return m_frameRate; }
     // The decoder's minimum distance between key frames (the library's default is 25).
@@ -125,6 +132,8 @@ class VideoDecoder {
     // Clears what a seek or a picture passed over makes doubtful.
     void ForgetPassedOver();
     bool SeekToTimestamp(std::int64_t timestamp);
+    // Puts the filter the first picture asks for in place (none when it asks for none).
+    bool OpenFilter(const AVFrame& first);
 
     std::unique_ptr<AVFormatContext, FfmpegFree> m_format;
     std::unique_ptr<AVCodecContext, FfmpegFree> m_codec;
@@ -171,6 +180,10 @@ class VideoDecoder {
     // frames have gaps, so its index does not tell what is shown): stretches are decoded whole.
     bool m_passUnshown = true;
     std::int64_t m_wholeBefore = kWholeBefore;
+    DeinterlaceMode m_deinterlace = DeinterlaceMode::Auto;
+    std::unique_ptr<PictureFilter> m_filter;
+    bool m_filterChosen = false;  // the first picture has decided on the filter
+    bool m_filterEnded = false;   // the end of the stream was handed to the filter
     std::string m_reason;
 };
 

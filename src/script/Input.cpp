@@ -24,6 +24,7 @@ constexpr std::array<std::string_view, 9> kFocusNames{"center",      "left",    
                                                       "bottom_left", "top_right", "bottom_right"};
 constexpr std::array<std::string_view, 3> kFlipNames{"auto", "true", "false"};
 constexpr std::array<std::string_view, 4> kTurnNames{"0", "90", "180", "270"};
+constexpr std::array<std::string_view, 3> kDeinterlaceNames{"auto", "on", "off"};
 
 }  // namespace
 
@@ -156,6 +157,18 @@ const std::vector<AdjustmentStatement>& AdjustmentStatements() {
                  return false;
              }
              s.rotation = CExtract::ToInt(v[0]);
+             return true;
+         }},
+        {"deinterlace",
+         {"Error (SInput): Failed to get deinterlace mode.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             const auto found = std::find(kDeinterlaceNames.begin(), kDeinterlaceNames.end(), v[0]);
+             if (found == kDeinterlaceNames.end()) {
+                 PostQuoted("Error (SIAdjustment): Unknown deinterlace mode '", v[0], "'.\n");
+                 PostNameHint("Error (SIAdjustment): ", v[0], kDeinterlaceNames);
+                 return false;
+             }
+             s.deinterlace = static_cast<DeinterlaceMode>(found - kDeinterlaceNames.begin() + 1);
              return true;
          }},
     };

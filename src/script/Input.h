@@ -32,6 +32,14 @@ enum class FlipMode : std::int32_t {
     False = 3,
 };
 
+// Whether a capture deinterlaces: `Auto` when the stream or its pictures say interlaced.
+enum class DeinterlaceMode : std::int32_t {
+    Unknown = 0,
+    Auto = 1,
+    On = 2,
+    Off = 3,
+};
+
 // Size of an input's colour lookup table: 2^24 entries of blue, green, red.
 inline constexpr std::size_t kLutBytes = 256u * 256u * 256u * 3u;
 
@@ -61,6 +69,7 @@ struct AdjustmentSettings {
     FlipMode verticalFlip = FlipMode::Auto;
     // A clockwise turn of 0, 90, 180 or 270 degrees instead of the file's own; -1: the file's.
     std::int32_t rotation = -1;
+    DeinterlaceMode deinterlace = DeinterlaceMode::Auto;
 };
 
 // One statement of an input's body that adjusts its pictures: its keyword, the line posted for

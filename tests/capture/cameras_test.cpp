@@ -1,6 +1,6 @@
 // What real cameras record beyond a plain picture: the colour matrix, range and transfer the
-// stream is tagged with, and a display matrix that turns it. Sources are made by the ffmpeg
-// program from lavfi graphs.
+// stream is tagged with, a display matrix that turns it, interlaced fields. Sources are made by the
+// ffmpeg program from lavfi graphs.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -86,11 +86,15 @@ void ExpectBars(const FrameBitmap& bitmap, int tolerance) {
 
 // The chart in each matrix and range, tagged or not, comes out as the RGB it was made of.
 TEST(CameraColour, BarsInEveryMatrixAndRange) {
+    const std::string kHlg =
+        "zscale=tin=709:pin=709:min=709:rin=full:t=arib-std-b67:p=2020:m=2020_ncl:npl=203";
+    const std::string kHlgTags =
+        "-c:v libx264 -qp 0 -colorspace bt2020nc -color_primaries bt2020 -color_trc arib-std-b67";
     struct Case {
         const char* name;
         const char* size;
-        const char* conversion;  // from the RGB chart
-        const char* options;     // encoder and tags
+        std::string conversion;  // from the RGB chart
+        std::string options;     // encoder and tags
         int tolerance;           // BT.601 keeps the scaler's fast tables, off by up to 3
     };
     const Case cases[] = {
@@ -106,6 +110,12 @@ TEST(CameraColour, BarsInEveryMatrixAndRange) {
          "-c:v libx264 -qp 0", 2},
         {"untagged SD.mp4", "720x576", "zscale=m=170m:r=limited:dither=none,format=yuv420p",
          "-c:v libx264 -qp 0", 3},
+        // SDR white at HDR's reference white: the tone map gives the SDR chart back, within
+        // what BT.2020 in 10 bits and back keeps of a 75 % chart.
+        {"HLG limited.mp4", "352x288", kHlg + ":r=limited:dither=none,format=yuv420p10le",
+         kHlgTags + " -color_range tv", 16},
+        {"HLG full.mp4", "352x288", kHlg + ":r=full:dither=none,format=yuv420p10le",
+         kHlgTags + " -color_range pc", 16},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -137,6 +147,35 @@ TEST(CameraColour, HdRoundTripThroughMatroska) {
     EXPECT_EQ(contents.colorSpace, "bt709");
     ASSERT_EQ(contents.pictures.size(), 1u);
     ExpectBars(contents.pictures[0].data(), 1280 * 3, 1280, 720, 2);
+}
+
+// A vertical white bar moving across an interlaced picture (fields top first) shows no comb:
+// the rows of the captured picture are alike, unless deinterlacing is off.
+TEST(CameraInterlace, MovingEdgeShowsNoComb) {
+    TempDir dir;
+    CSInput input("cam", dir.File("interlaced.mp4"));
+    MakeSource(input.file,
+               "color=c=black:s=720x576:r=50:d=0.3[back];color=c=white:s=80x576:r=50:d=0.3[bar];"
+               "[back][bar]overlay=x='40+t*400':y=0,interlace=scan=tff",
+               "-c:v libx264 -qp 0 -flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p");
+    for (const auto mode : {DeinterlaceMode::Auto, DeinterlaceMode::On, DeinterlaceMode::Off}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        input.settings.deinterlace = mode;
+        FrameBitmap picture;
+        Capture(input, 720, 576, picture, true);
+        int combed = 0;  // pixels unlike the one below them
+        for (int y = 0; y + 1 < 576; ++y) {
+            for (int x = 0; x < 720 * 3; ++x) {
+                combed += std::abs(picture.Row(y)[x] - picture.Row(y + 1)[x]) > 100;
+            }
+        }
+        // Off: the bar's two edges lie 8 pixels apart from field to field on every row.
+        if (mode == DeinterlaceMode::Off) {
+            EXPECT_GT(combed, 575 * 2 * 8 * 3 / 2);
+        } else {
+            EXPECT_EQ(combed, 0);
+        }
+    }
 }
 
 // Writes the display matrix into the track header of an MP4 that has none.
