@@ -73,16 +73,8 @@ class MediaChecker {
     }
 
     void CheckOutputFolder() {
-        const std::filesystem::path output(m_script.outputPath);
-        const std::string folder =
-            output.has_parent_path() ? output.parent_path().string() : std::string(".");
-        std::error_code error;
-        if (!std::filesystem::is_directory(folder, error)) {
-            Problem(Format("Output folder '%s' does not exist (file %s)", folder.c_str(),
-                           m_script.outputPath.c_str()));
-        } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-            Problem(Format("Output folder '%s' is not writable: %s (file %s)", folder.c_str(),
-                           std::strerror(errno), m_script.outputPath.c_str()));
+        if (!zorvo::CheckOutputFolder(m_script.outputPath)) {
+            ++m_problems;
         }
     }
 
@@ -307,6 +299,24 @@ class MediaChecker {
 };
 
 }  // namespace
+
+bool CheckOutputFolder(const std::string& path) {
+    const std::filesystem::path output(path);
+    const std::string folder =
+        output.has_parent_path() ? output.parent_path().string() : std::string(".");
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        PostLog(Format("Error (Project): Output folder '%s' does not exist (file %s).\n",
+                       folder.c_str(), path.c_str()));
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        PostLog(Format("Error (Project): Output folder '%s' is not writable: %s (file %s).\n",
+                       folder.c_str(), std::strerror(errno), path.c_str()));
+        return false;
+    }
+    return true;
+}
 
 bool CheckMedia(const CScript& script, bool writesOutput) {
     return MediaChecker(script).Run(writesOutput);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "script/Script.h"
 
 namespace zorvo {
@@ -11,5 +13,8 @@ namespace zorvo {
 // (all of them, not just the first) and nothing when all is well; false when any was found.
 // Without `writesOutput` (stills only), the output folder and the WAVE file are not looked at.
 bool CheckMedia(const CScript& script, bool writesOutput = true);
+
+// Whether the folder of the file `path` exists and takes new files; false after a line.
+bool CheckOutputFolder(const std::string& path);
 
 }  // namespace zorvo

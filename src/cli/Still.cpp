@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "check/MediaCheck.h"
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
 #include "common/SafeFile.h"
@@ -68,7 +69,7 @@ int RunStill(const std::string& scriptPath, const StillOptions& options) {
                    "', a file the session reads.\n");
         return 1;
     }
-    if (!CheckReplaceable(output)) {
+    if (!CheckReplaceable(output) || !CheckOutputFolder(output)) {
         return 1;
     }
     FrameBitmap picture;

@@ -331,42 +331,53 @@ bool AVIWriter::Close(bool publish) {
 }
 
 bool AVIWriter::Publish() {
-    // Each rename replaces the previous render's file of that name at once.
-    bool moved = true;
-    for (int number = 0; number < splitCount; ++number) {
-        const std::string part = NumberedName(current, number);
-        if (!RenameOver(part, NumberedName(path, number))) {
-            PostLog(Format("Error (AVIWriter): Failed to rename '%s' to its output name: %s.\n",
-                           part.c_str(), std::strerror(errno)));
-            moved = false;
+    if (splitCount == 0) {
+        // One rename replaces the previous render's file at once; its parts, if it was split,
+        // go after.
+        if (!Step() || !RenameOver(current, path)) {
+            PostLog(Format("Error (AVIWriter): Failed to rename '%s' to '%s': %s.\n",
+                           current.c_str(), path.c_str(), std::strerror(errno)));
+            return false;
         }
+        published = true;
+        return RemoveEarlierParts();
     }
-    if (splitCount == 0 && !RenameOver(current, path)) {
-        PostLog(Format("Error (AVIWriter): Failed to rename '%s' to '%s': %s.\n", current.c_str(),
-                       path.c_str(), std::strerror(errno)));
-        moved = false;
-    }
-    if (!moved) {
+    // A reader must never see parts of two renders: the earlier render's go first (part 00
+    // first, so what is left of it is no whole video), then this render's parts take their
+    // names from the last to the first, so part 00 appears only once all its followers are in
+    // place. A publish cut short leaves parts without a part 00, which the next render's lock
+    // clears (OutputLock::Acquire).
+    if (!RemoveEarlierParts()) {
         return false;
     }
-    published = true;
-    if (splitCount != 0 && IsOwnAvi(path)) {
-        ::unlink(path.c_str());  // an earlier render that was not split
+    if (IsOwnAvi(path) && (!Step() || ::unlink(path.c_str()) != 0)) {
+        return false;  // an earlier render that was not split
     }
-    RemoveStaleParts();
+    for (int number = splitCount - 1; number >= 0; --number) {
+        const std::string part = NumberedName(current, number);
+        if (!Step() || !RenameOver(part, NumberedName(path, number))) {
+            PostLog(Format("Error (AVIWriter): Failed to rename '%s' to its output name: %s.\n",
+                           part.c_str(), std::strerror(errno)));
+            return false;
+        }
+    }
+    published = true;
     return true;
 }
 
-void AVIWriter::RemoveStaleParts() const {
-    // Parts numbered past this render's own are an earlier render's: left beside ours they
-    // would read as one video. Earlier renders cleaned up after themselves, so their numbers
-    // run without gaps. Only files this program wrote go: a camera's own numbered files stay.
-    for (int number = splitCount;; ++number) {
-        const std::string part = NumberedName(path, number);
-        if (!IsOwnAvi(part) || ::unlink(part.c_str()) != 0) {
-            break;
+bool AVIWriter::Step() const {
+    return !publishStep || publishStep();
+}
+
+bool AVIWriter::RemoveEarlierParts() const {
+    // Only files this program wrote go: a camera's own numbered files stay.
+    for (const std::string& part : OwnOutputParts(path)) {
+        if (!Step()) {
+            return false;
         }
+        ::unlink(part.c_str());
     }
+    return true;
 }
 
 std::vector<std::string> AVIWriter::Files() const {

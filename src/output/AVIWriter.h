@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,8 +35,9 @@ class AVIWriter : public FrameWriter {
     bool InsertFrame(std::uint32_t frameNumber) override;
     // Finishes the file and frees the audio and the frame; numbers the last file when earlier
     // ones were numbered. False when the file could not be finished or numbered. A published
-    // render removes the numbered parts of an earlier one under the same name that it did not
-    // replace (only AVI files this program wrote), so the files on disk are those of one render.
+    // render removes the numbered parts of an earlier one under the same name (only AVI files
+    // this program wrote), so the files on disk are those of one render; a split render is
+    // published whole or not at all.
     bool Close(bool publish = true) override;
     // The files of this render that are on disk, in order.
     std::vector<std::string> Files() const override;
@@ -44,6 +46,9 @@ class AVIWriter : public FrameWriter {
     void SetSplitBytes(std::uint64_t bytes) { splitBytes = bytes; }
     // The bytes gathered for each direct write (RiffWriter::Open); 0 for none.
     void SetStagingBytes(std::size_t bytes) { stagingBytes = bytes; }
+    // For tests: called before each removal and rename of the publish; false ends the publish
+    // right there, as a kill would.
+    void SetPublishStep(std::function<bool()> step) { publishStep = std::move(step); }
 
     // "%s.%.2i%s": the path with the number put before the extension of its file name, or
     // appended when the file name has no extension.
@@ -62,9 +67,10 @@ class AVIWriter : public FrameWriter {
     bool Split(std::uint32_t frameNumber);
     void Abandon();
     void PostWriteError() const;
-    void RemoveStaleParts() const;
+    bool RemoveEarlierParts() const;
     bool FinishFile();
     bool Publish();
+    bool Step() const;
 
     // The file being written: the output's partial name until the render is published.
     const std::string current;
@@ -83,6 +89,7 @@ class AVIWriter : public FrameWriter {
     std::unique_ptr<std::uint8_t[]> paddedFrame;
     std::uint64_t splitBytes = kSplitBytes;
     std::size_t stagingBytes = RiffWriter::kStagingBytes;
+    std::function<bool()> publishStep;
 };
 
 }  // namespace zorvo

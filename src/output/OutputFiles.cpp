@@ -150,6 +150,17 @@ std::vector<std::string> OutputFilesOnDisk(const std::string& output, bool numbe
     return files;
 }
 
+std::vector<std::string> OwnOutputParts(const std::string& output) {
+    std::vector<std::string> parts;
+    for (const std::string& file : OutputFilesOnDisk(output, true)) {
+        if (IsNumbered(FileName(file), FileName(output)) && IsOwnAvi(file)) {
+            parts.push_back(file);
+        }
+    }
+    // Sorted by name, "NAME.00" is the first part of any number.
+    return parts;
+}
+
 bool IsOwnAvi(const std::string& path) {
     char head[2048] = {};
     const std::size_t size = ReadHead(path, head, sizeof head);
@@ -255,6 +266,14 @@ bool OutputLock::Acquire(const std::string& output, bool numbered) {
     for (const std::string& file : OutputFilesOnDisk(output, numbered)) {
         if (IsPartial(output, file, numbered) && IsOwnPartial(file)) {
             ::unlink(file.c_str());
+        }
+    }
+    // Parts without a part 00, which a split render publishes last: what a publish cut short
+    // left, no whole video.
+    struct stat first {};
+    if (numbered && ::lstat(AVIWriter::NumberedName(output, 0).c_str(), &first) != 0) {
+        for (const std::string& part : OwnOutputParts(output)) {
+            ::unlink(part.c_str());
         }
     }
     return true;

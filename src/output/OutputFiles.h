@@ -25,6 +25,10 @@ bool IsOutputFile(const std::string& output, const std::string& file, bool numbe
 // exists.
 std::vector<std::string> OutputFilesOnDisk(const std::string& output, bool numbered);
 
+// The numbered parts of `output` on disk (NAME.NN.EXT) that this program wrote (IsOwnAvi), part
+// 00 first.
+std::vector<std::string> OwnOutputParts(const std::string& output);
+
 // Whether the file starts as the AVI files this program writes: a RIFF AVI whose video is
 // uncompressed bitmaps at 25 frames a second. A camera's own AVI (compressed) is not.
 bool IsOwnAvi(const std::string& path);
@@ -44,8 +48,9 @@ class OutputLock {
     OutputLock& operator=(const OutputLock&) = delete;
 
     // Takes the lock of `output`, then clears the partial files an earlier render left
-    // (IsOwnPartial). False, with a line, when another render holds it, the lock file cannot be
-    // made, or a file that is not an empty lock file has its name.
+    // (IsOwnPartial) and the parts of a split publish cut short (own parts without a part 00).
+    // False, with a line, when another render holds it, the lock file cannot be made, or a file
+    // that is not an empty lock file has its name.
     bool Acquire(const std::string& output, bool numbered);
     // Removes the lock file and lets go.
     void Release();

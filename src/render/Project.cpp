@@ -109,7 +109,8 @@ bool CProject::Build() {
     if (m_stills) {
         m_stills->filesRead = FilesRead(m_script);
         if ((!m_outputPath.empty() &&
-             !CheckWrittenFile(m_script, m_outputPath, WrittenFile::Storyboard)) ||
+             (!CheckWrittenFile(m_script, m_outputPath, WrittenFile::Storyboard) ||
+              !CheckOutputFolder(m_outputPath))) ||
             !CheckMedia(m_script, false)) {
             PostLog("Error (Project): Failed to check media.\n");
             return false;

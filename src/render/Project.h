@@ -36,6 +36,12 @@ class StillSink {
     // height, one still for each span listed, in order.
     virtual void Plan(int /*width*/, int /*height*/,
                       const std::vector<const TimelineSpan*>& /*spans*/) {}
+    // Called on the build thread before any capture starts, with every still's span: false
+    // (after a line) when their stills of width x height frames cannot be taken.
+    virtual bool Fits(int /*width*/, int /*height*/,
+                      const std::vector<const TimelineSpan*>& /*spans*/) {
+        return true;
+    }
     virtual bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                            const TimelineBlock& block) = 0;
     // Called on the build thread once every still has been taken (not after a stop). False fails

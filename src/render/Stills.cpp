@@ -133,6 +133,14 @@ bool CProject::RenderStills() {
     if (!walked) {
         return false;
     }
+    std::vector<const TimelineSpan*> spans;
+    for (const StillJob& each : jobs) {
+        spans.push_back(&each.span);
+    }
+    // A sheet too large to be had is refused before any picture is decoded.
+    if (!m_stills->Fits(m_script.width, m_script.height, spans)) {
+        return false;
+    }
     const auto loopFrames = static_cast<std::int64_t>(m_script.overlay.loopFrames);
     const auto overlayIndex = [&](const StillJob& job) {
         return loopFrames > 0
@@ -192,10 +200,6 @@ bool CProject::RenderStills() {
             if (i == 0 && !planned) {
                 // While the first captures decode, the sheet is laid out for all the stills.
                 planned = true;
-                std::vector<const TimelineSpan*> spans;
-                for (const StillJob& each : jobs) {
-                    spans.push_back(&each.span);
-                }
                 m_stills->Plan(m_script.width, m_script.height, spans);
             }
             ready = true;

@@ -1,5 +1,7 @@
 #include "render/Storyboard.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -28,6 +30,8 @@ namespace zorvo {
 namespace {
 
 constexpr std::uint8_t kBackground = 48;
+// The most bytes of deflated rows one IDAT chunk takes, headers and stored-block framing aside.
+constexpr std::uint64_t kPngMostBytes = 0x7fffffffu - (std::uint64_t{1} << 24);
 
 std::string SongClock(double ms) {
     const long long total = std::llround(std::max(ms, 0.0));
@@ -248,13 +252,10 @@ int ContactSheet::ThumbnailHeight(int width, int height) const {
                                                     std::max(width, 1))));
 }
 
-void ContactSheet::Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) {
+void ContactSheet::PlanLayout(int width, int height,
+                              const std::vector<const TimelineSpan*>& spans) {
     m_plan.clear();
     m_planHeaders.clear();
-    m_planned = false;
-    if (spans.empty() || !m_stills.empty()) {
-        return;
-    }
     const int thumbHeight = ThumbnailHeight(width, height);
     const CSMarker* last = nullptr;
     for (const TimelineSpan* span : spans) {
@@ -265,6 +266,42 @@ void ContactSheet::Plan(int width, int height, const std::vector<const TimelineS
         m_plan.push_back({m_planHeaders.size() - 1, thumbHeight});
     }
     Layout(m_plan, m_planHeaders.size());
+}
+
+bool ContactSheet::Fits(int width, int height, const std::vector<const TimelineSpan*>& spans) {
+    if (spans.empty()) {
+        return true;
+    }
+    PlanLayout(width, height, spans);
+    const auto pixels = static_cast<std::uint64_t>(m_width) * static_cast<std::uint64_t>(m_height);
+    // One IDAT chunk holds the deflated rows, which may come out as large as the rows.
+    const std::uint64_t rows = (1 + 3 * static_cast<std::uint64_t>(m_width)) * m_height;
+    const std::uint64_t memory = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
+                                 static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
+    const std::uint64_t needed = 3 * pixels + rows;  // the sheet and its deflated rows
+    const char* limit = rows > kPngMostBytes ? "one PNG file holds"
+                        : needed > memory    ? "the memory here allows"
+                                             : nullptr;
+    m_plan.clear();
+    m_planHeaders.clear();
+    if (limit == nullptr) {
+        return true;
+    }
+    PostLog(
+        Format("Error (Storyboard): A sheet of %zu stills would be %ix%i pixels, more than %s; "
+               "choose a smaller width or fewer stills.\n",
+               spans.size(), m_width, m_height, limit));
+    return false;
+}
+
+void ContactSheet::Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) {
+    m_plan.clear();
+    m_planHeaders.clear();
+    m_planned = false;
+    if (spans.empty() || !m_stills.empty()) {
+        return;
+    }
+    PlanLayout(width, height, spans);
     // Laid out and headed now, so that each still goes in place as it comes.
     m_planned = DrawBackground(m_sheet, m_planHeaders);
     if (!m_planned) {

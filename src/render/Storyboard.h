@@ -31,6 +31,8 @@ class ContactSheet : public StillSink {
     // Lays the sheet out for stills of a width x height frame in these spans and draws its
     // background and headers, so that each still goes in place as it is taken.
     void Plan(int width, int height, const std::vector<const TimelineSpan*>& spans) override;
+    // Refuses a sheet larger than one PNG file holds or than the memory its writing takes.
+    bool Fits(int width, int height, const std::vector<const TimelineSpan*>& spans) override;
     bool TakeStill(const FrameBitmap& frame, const TimelineSpan& span,
                    const TimelineBlock& block) override;
 
@@ -59,6 +61,8 @@ class ContactSheet : public StillSink {
     };
 
     static std::string HeaderOf(const TimelineSpan& span);
+    // The slots and headers of the stills of these spans, laid out.
+    void PlanLayout(int width, int height, const std::vector<const TimelineSpan*>& spans);
     int ThumbnailHeight(int width, int height) const;
     void Layout(const std::vector<Slot>& slots, std::size_t spans);
     // Allocates the sheet and draws its background, rules and headers.

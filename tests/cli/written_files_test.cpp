@@ -32,7 +32,7 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
     struct Case {
         std::string name;
         std::function<void(const std::string& dir)> prepare;
-        std::string arguments;  // the script is {dir}/script.txt
+        std::string arguments;  // and {dir}/script.txt, unless they name a script
         int status;
         std::string out;      // failed: all of standard output; else a text in it
         std::string written;  // a file the run writes; empty: none
@@ -94,12 +94,25 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
         {"still beside links", hardLink("shot.png.zorvo-partial.part"),
          "still --at 1 -o {dir}/shot.png", 0, "written to {dir}/shot.png (96x144).\n", "shot.png"},
         {"storyboard to a folder", folder, "storyboard -o {dir}/od", 1, refused("{dir}/od"), ""},
+        {"still to no folder", [](const std::string&) {}, "still --at 1 -o {dir}/none/shot.png", 1,
+         "Error (Project): Output folder '{dir}/none' does not exist (file "
+         "{dir}/none/shot.png).\n",
+         ""},
+        // Beyond one PNG file (2 GiB of rows): 32 stills of 6144 rows, their captions and gaps,
+        // one header. Refused before a picture is decoded.
+        {"sheet too large", [](const std::string&) {},
+         "storyboard --width 4096 -o {dir}/sheet.png {dir}/many.txt", 1,
+         head + "Error (Storyboard): A sheet of 32 stills would be 4112x198308 pixels, more than "
+                "one PNG file holds; choose a smaller width or fewer stills.\n"
+                "Error (Project): Failed to build project.\n",
+         ""},
         {"storyboard beside a link", symbolicLink("cam.avi", "sheet.zorvo-partial.png"),
          "storyboard -o {dir}/sheet.png", 0, "written to {dir}/sheet.png", "sheet.png"},
     };
     test::TempDir dir;
     const std::string where = dir.Path().string();
     test::TestVideo video;
+    video.frameCount = 200;
     std::string error;
     ASSERT_TRUE(test::WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
     ASSERT_TRUE(test::WriteWaveFile(dir.File("song.wav"), test::WaveFormat{},
@@ -108,7 +121,12 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
         "output( out.avi, 96, 144, point, song.wav )\ninput( cam, cam.avi ) { }\n"
         "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
         "marker( 2 ) { }\n";
+    const std::string manyBlocks =
+        "output( out.avi, 96, 144 )\ninput( cam, cam.avi ) { }\n"
+        "marker( 1, 1fullscreen ) { tempo( 240 ) signature( 4, 4 ) display( cam, each_beat ) }\n"
+        "marker( 9 ) { }\n";
     ASSERT_TRUE(test::WriteTextFile(dir.File("script.txt"), script));
+    ASSERT_TRUE(test::WriteTextFile(dir.File("many.txt"), manyBlocks));
     ASSERT_TRUE(test::WriteTextFile(dir.File("notes.txt"), "notes"));
     const auto snapshot = [&] {
         std::vector<std::pair<std::string, std::string>> files;
@@ -124,8 +142,9 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
         SCOPED_TRACE(c.name);
         c.prepare(where);
         const auto before = snapshot();
-        const test::ProgramRun run =
-            test::RunZorvo(InFolder(c.arguments + " {dir}/script.txt", where));
+        const test::ProgramRun run = test::RunZorvo(InFolder(
+            c.arguments.ends_with(".txt") ? c.arguments : c.arguments + " {dir}/script.txt",
+            where));
         EXPECT_EQ(run.status, c.status);
         const std::string out = InFolder(c.out, where);
         if (c.status != 0) {
@@ -145,8 +164,9 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
         EXPECT_TRUE(after == before) << "a file changed or appeared";
         for (const auto& entry : fs::directory_iterator(dir.Path())) {
             const std::string name = entry.path().filename().string();
-            if (!entry.is_regular_file() || !(name == "cam.avi" || name == "song.wav" ||
-                                              name == "script.txt" || name == "notes.txt")) {
+            if (!entry.is_regular_file() ||
+                !(name == "cam.avi" || name == "song.wav" || name == "script.txt" ||
+                  name == "notes.txt" || name == "many.txt")) {
                 fs::remove_all(entry.path());
             }
         }

@@ -320,6 +320,71 @@ TEST(AviParts, CleanupRemovesOnlyOwnParts) {
     }
 }
 
+// A split render replaces an earlier one whole or not at all: killed before any step of its
+// publish, part 00 is on disk only with all its followers of the same render, and the next
+// render (under its lock) leaves its own parts alone. Renders tell apart by their width.
+TEST(AviParts, PublishedWholeOrNotAtAll) {
+    const auto render = [](const std::string& output, int width, std::uint32_t parts, int stopAt) {
+        AVIWriter writer(output, width, 8, "");
+        writer.SetSplitBytes(1);  // one frame a part
+        int steps = 0;
+        writer.SetPublishStep([&] { return steps++ != stopAt; });
+        return writer.Create(false) && InsertFrames(writer, 0, parts) && writer.Close();
+    };
+    // Each part on disk: its number and the render's width.
+    const auto parts = [](const TempDir& dir) {
+        std::vector<std::pair<std::string, std::uint32_t>> found;
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            std::vector<RiffChunk> chunks;
+            std::string error;
+            ReadRiffChunks(entry.path().string(), chunks, error);
+            found.emplace_back(entry.path().filename().string(), WordAt(Find(chunks, "avih"), 8));
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    // What each render leaves on its own.
+    TempDir alone;
+    const std::string output = alone.File("take.avi");
+    ASSERT_TRUE(render(output, 8, 3, -1));
+    const auto earlier = parts(alone);
+    fs::remove_all(alone.Path() / "take.00.avi");
+    OutputLock aloneLock;
+    ASSERT_TRUE(aloneLock.Acquire(output, true));  // the rest of the earlier parts goes
+    aloneLock.Release();
+    ASSERT_TRUE(render(output, 16, 2, -1));
+    const auto later = parts(alone);
+    ASSERT_GT(later.size(), 1u);
+    ASSERT_NE(earlier.size(), later.size());
+    for (int stop = 0;; ++stop) {
+        SCOPED_TRACE(stop);
+        TempDir dir;
+        ASSERT_TRUE(render(dir.File("take.avi"), 8, 3, -1));
+        const bool finished = render(dir.File("take.avi"), 16, 2, stop);
+        const auto published = [&] {
+            auto found = parts(dir);
+            std::erase_if(found,
+                          [](const auto& part) { return !part.first.starts_with("take.0"); });
+            return found;
+        };
+        if (!published().empty() && published()[0].first == "take.00.avi") {
+            EXPECT_TRUE(published() == earlier || published() == later);
+        }
+        OutputLock lock;
+        ASSERT_TRUE(lock.Acquire(dir.File("take.avi"), true));
+        // Parts without their part 00 are cleared.
+        EXPECT_TRUE(published().empty() || published()[0].first == "take.00.avi");
+        ASSERT_TRUE(render(dir.File("take.avi"), 16, 2, -1));
+        lock.Release();
+        EXPECT_TRUE(parts(dir) == later);
+        if (finished) {
+            // Each earlier part removed, each of its own renamed.
+            EXPECT_EQ(static_cast<std::size_t>(stop), earlier.size() + later.size());
+            break;
+        }
+    }
+}
+
 // A frame that cannot be stored fails the writing thread's render as it fails inline, and direct
 // writes as writes through the page cache: the same lines, the same file left. A limit set
 // after the file opened is one the writer did not foresee: its direct writes fail.
