@@ -18,7 +18,6 @@
 #include "media/VideoProbe.h"
 #include "media/WaveFile.h"
 #include "output/FrameWriter.h"
-#include "script/Interpolation.h"
 #include "script/SpanTiming.h"
 #include "timeline/Layout.h"
 #include "timeline/Viewport.h"
@@ -279,7 +278,7 @@ class MediaChecker {
             ComputeSourceRect(facts.width, facts.height, static_cast<std::int32_t>(zoom), Rect{},
                               area.Width(), area.Height(), input->focus);
         if (!ScalerAccepts(facts.width, facts.height, facts.pixelFormat, crop, area.Width(),
-                           area.Height(), interpolationFlags.load())) {
+                           area.Height(), m_script.interpolation)) {
             Problem(
                 Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
                        "%ix%i pixels for an area of %ix%i on %s (file %s)",

@@ -173,7 +173,7 @@ bool CScript::ParseOutput(const std::string& text) {
     NextArgument(arguments, at, wavePath, true);
     width = ToInt(widthText);
     height = ToInt(heightText);
-    interpolationFlags.store(ParseInterpolation(interpolation));
+    this->interpolation = ParseInterpolation(interpolation);
     return true;
 }
 

@@ -112,7 +112,6 @@ TEST(Statements, OutputRangeAndDebug) {
         {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|0 0 1", {}},
     };
     for (const Case& c : cases) {
-        interpolationFlags = 77;
         auto r = LoadScript(c.text);
         EXPECT_EQ(r.log, c.log) << c.text;
         EXPECT_EQ(r.loaded, !c.values.empty()) << c.text;
@@ -120,8 +119,7 @@ TEST(Statements, OutputRangeAndDebug) {
             const CScript& s = *r.script;
             std::ostringstream seen;
             seen << s.outputPath << '|' << s.width << '|' << s.height << '|' << s.wavePath << '|'
-                 << interpolationFlags.load() << '|' << s.rangeStart << ' ' << s.rangeEnd << ' '
-                 << s.debug;
+                 << s.interpolation << '|' << s.rangeStart << ' ' << s.rangeEnd << ' ' << s.debug;
             EXPECT_EQ(seen.str(), c.values);
         }
     }
