@@ -87,6 +87,11 @@ bool CScript::LoadText(std::string text) {
     if (nul != std::string::npos) {
         text.resize(nul);
     }
+    // Editors that save UTF-8 with a byte-order mark put it first; its bytes would otherwise
+    // count as letters and hide the first statement from the whole-word search.
+    if (text.starts_with(kUtf8Bom)) {
+        text.erase(0, kUtf8Bom.size());
+    }
     const std::string source = text;
     RemoveComments(text);
     // A failed step's lines are followed by the place of the statement that failed.

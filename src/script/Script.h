@@ -73,6 +73,9 @@ class CScript : public CExtract {
     void ResolvePaths();
 };
 
+// The UTF-8 byte-order mark, which reading skips at the start of a script.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // Reads a whole file as script text: the bytes up to the first NUL.
 bool ReadScriptFile(const std::string& path, std::string& text);
 

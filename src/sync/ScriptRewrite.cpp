@@ -173,14 +173,23 @@ std::string Apply(const std::string& text, std::vector<Replacement> replacements
     return result;
 }
 
+// The text as reading sees it: up to its first NUL, the byte-order mark and comments blanked,
+// every other byte where it was.
+std::string Visible(const std::string& text) {
+    std::string visible = text.substr(0, text.find('\0'));
+    if (visible.starts_with(kUtf8Bom)) {
+        visible.replace(0, kUtf8Bom.size(), kUtf8Bom.size(), ' ');
+    }
+    CExtract::RemoveComments(visible);
+    return visible;
+}
+
 // True when reading `after` finds exactly the statements that it finds in `visible` (the text
 // before, as reading sees it), except that each edited input reads its edit's sync values.
 bool ReadsAsEdited(const std::string& visible, const std::string& after,
                    const std::vector<SyncEdit>& edits) {
-    std::string afterVisible = after.substr(0, after.find('\0'));
-    CExtract::RemoveComments(afterVisible);
     const auto before = TopLevelStatements(visible);
-    const auto now = TopLevelStatements(afterVisible);
+    const auto now = TopLevelStatements(Visible(after));
     constexpr size_t kInputs = 1;
     // The statement reading takes for an id is its last one.
     std::map<std::string, size_t> lastOfId;
@@ -233,9 +242,7 @@ SyncEdit EditForOffset(const std::string& id, double offsetMs) {
 
 bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& edits,
                           std::string& rewritten) {
-    // Reading sees the text up to its first NUL, with comments blanked; positions stay.
-    std::string visible = text.substr(0, text.find('\0'));
-    CExtract::RemoveComments(visible);
+    const std::string visible = Visible(text);
     const std::map<std::string, Statement> statements = FindInputStatements(visible);
 
     std::vector<Replacement> replacements;
