@@ -12,6 +12,7 @@
 #include <map>
 
 #include "common/LogChannel.h"
+#include "common/RegularFile.h"
 #include "script/Extract.h"
 #include "script/Script.h"
 
@@ -274,28 +275,21 @@ namespace {
 // The whole file, also what follows a NUL byte. False for anything but a regular file of at
 // most the size a script may have.
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    RegularFile file;  // a FIFO is refused, not waited on
+    bytes.clear();
+    if (!file.Open(path) || file.Size() > CScript::kMaxScriptBytes) {
         return false;
     }
-    struct stat status {};
-    bool read = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                static_cast<std::uint64_t>(status.st_size) <= CScript::kMaxScriptBytes;
-    bytes.clear();
     char buffer[65536];
-    while (read) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    std::size_t got = 0;
+    std::string reason;
+    while (file.ReadAt(bytes.size(), buffer, sizeof buffer, got, reason) && got > 0) {
+        if (bytes.size() + got > CScript::kMaxScriptBytes) {
+            return false;
         }
-        read = n >= 0 && bytes.size() + static_cast<size_t>(n) <= CScript::kMaxScriptBytes;
-        if (n <= 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
+        bytes.append(buffer, got);
     }
-    close(fd);
-    return read;
+    return reason.empty();
 }
 
 void PostReason(const std::string& path) {
