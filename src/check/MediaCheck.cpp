@@ -40,6 +40,12 @@ std::string ClockMs(double ms) {
     return Format("%02lld:%02lld.%03lld", total / 60000, total / 1000 % 60, total % 1000);
 }
 
+// The input's own rotation, else the file's.
+Orientation ShownOrientation(const CSInput& input, const VideoFacts& facts) {
+    return input.settings.rotation >= 0 ? OrientationOfTurn(input.settings.rotation)
+                                        : facts.orientation;
+}
+
 class MediaChecker {
   public:
     explicit MediaChecker(const CScript& script) : m_script(script) {}
@@ -303,17 +309,20 @@ class MediaChecker {
             return;
         }
         const VideoFacts& facts = media->facts;
-        const Rect crop =
-            ComputeSourceRect(facts.width, facts.height, static_cast<std::int32_t>(zoom), Rect{},
-                              area.Width(), area.Height(), input->focus);
-        if (!ScalerAccepts(facts.width, facts.height, facts.pixelFormat, crop, area.Width(),
-                           area.Height(), m_script.interpolation)) {
+        // Framed on the upright picture, as the capture frames it.
+        const Orientation orientation = ShownOrientation(*input, facts);
+        const int width = orientation.ShownWidth(facts.storedWidth, facts.storedHeight);
+        const int height = orientation.ShownHeight(facts.storedWidth, facts.storedHeight);
+        const Rect crop = ComputeSourceRect(width, height, static_cast<std::int32_t>(zoom), Rect{},
+                                            area.Width(), area.Height(), input->focus);
+        if (!ScalerAccepts(width, height, facts.pixelFormat, crop, area.Width(), area.Height(),
+                           m_script.interpolation, orientation)) {
             Problem(
                 Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
                        "%ix%i pixels for an area of %ix%i on %s (file %s)",
-                       input->id.c_str(), zoom, facts.width, facts.height,
-                       std::max(crop.Width(), 0), std::max(crop.Height(), 0), area.Width(),
-                       area.Height(), who.c_str(), input->file.c_str()));
+                       input->id.c_str(), zoom, width, height, std::max(crop.Width(), 0),
+                       std::max(crop.Height(), 0), area.Width(), area.Height(), who.c_str(),
+                       input->file.c_str()));
         }
     }
 
