@@ -55,19 +55,17 @@ void BM_Capture1080pTo576p(benchmark::State& state) {
         state.SkipWithError("no source video");
         return;
     }
-    const std::int32_t savedFlags = interpolationFlags.load();
-    interpolationFlags.store(static_cast<std::int32_t>(state.range(0)));
     const CSInput input("cam", Source());
     for (auto _ : state) {
         CFFMPEGCapture capture(&input, state.range(2), kFrames, 720, 576, 100,
                                static_cast<std::int32_t>(state.range(1)), FlipMode::Auto);
+        capture.m_interpolation = static_cast<std::int32_t>(state.range(0));
         if (!capture.Start()) {
             state.SkipWithError("no thread");
             break;
         }
         Drain(capture, state);
     }
-    interpolationFlags.store(savedFlags);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kFrames);
 }
 BENCHMARK(BM_Capture1080pTo576p)

@@ -10,7 +10,6 @@
 #include "capture/FrameScaler.h"
 #include "capture/VideoDecoder.h"
 #include "common/LogChannel.h"
-#include "script/Interpolation.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -253,8 +252,7 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
             continue;
         }
         if (!output->scaler.Convert(current, output->rect, flip, output->width, output->height,
-                                    interpolationFlags.load(), output->picture.get(),
-                                    m_orientation)) {
+                                    m_interpolation, output->picture.get(), m_orientation)) {
             PostLog("Error (FFMPEGCapture): Failed to get sws context.\n");
             return false;
         }

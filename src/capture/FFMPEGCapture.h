@@ -18,13 +18,14 @@
 #include "common/Rect.h"
 #include "common/Thread.h"
 #include "script/Input.h"
+#include "script/Interpolation.h"
 
 namespace zorvo {
 
 // Decodes one stretch of an input video (the segment) on its own thread into frame bitmaps at
 // 25 frames per second: output frame n shows source frame S + floor(n x fps / 25), where S is
 // the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
-// scaled to width x height with the process-wide interpolation flags, flipped as the flip mode
+// scaled to width x height with its script's interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
 // most `m_framesAhead` (8) frames ahead of the furthest one asked for, fewer when they are large
 // (2 at least, about 8 MiB of frames). With a decoder pool, the capture starts from an idle
@@ -86,6 +87,8 @@ class CFFMPEGCapture : public CThread {
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }
 
+    // Scaler flags (libswscale values) of the script the capture serves; set before Start.
+    std::int32_t m_interpolation = kDefaultInterpolation;
     // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
     Rect m_sourceRect;
     // The first frame produced; earlier ones are never decoded into the cache nor asked for (a

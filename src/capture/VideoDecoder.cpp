@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/LogChannel.h"
+#include "common/RegularFile.h"
 #include "media/VideoProbe.h"
 
 namespace zorvo {
@@ -58,6 +59,11 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet
     };
     m_path = path;
     QuietLibraryLog();
+    // The library would wait forever on a FIFO, and read a device without end.
+    if (!IsReadableRegularFile(path, m_reason)) {
+        post("Error (FFMPEGCapture): Failed to open video file.\n");
+        return false;
+    }
     AVFormatContext* format = nullptr;
     const int openResult = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     if (openResult != 0) {

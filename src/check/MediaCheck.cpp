@@ -18,7 +18,6 @@
 #include "media/VideoProbe.h"
 #include "media/WaveFile.h"
 #include "output/FrameWriter.h"
-#include "script/Interpolation.h"
 #include "script/SpanTiming.h"
 #include "timeline/Layout.h"
 #include "timeline/Viewport.h"
@@ -33,6 +32,12 @@ std::string Clock(double ms, bool roundUp = false) {
     const double hundredths = roundUp ? std::ceil(ms / 10 - 1e-6) : std::floor(ms / 10 + 1e-6);
     const auto cs = static_cast<long long>(std::max(hundredths, 0.0));
     return Format("%02lld:%02lld.%02lld", cs / 6000, cs / 100 % 60, cs % 100);
+}
+
+// Milliseconds as the timeline shows them: 00:31.200.
+std::string ClockMs(double ms) {
+    const auto total = static_cast<long long>(std::floor(std::max(ms, 0.0) + 1e-6));
+    return Format("%02lld:%02lld.%03lld", total / 60000, total / 1000 % 60, total % 1000);
 }
 
 // The input's own rotation, else the file's.
@@ -57,6 +62,9 @@ class MediaChecker {
         }
         CheckOverlay();
         CheckTimeline();
+        if (writesOutput) {
+            CheckSongLength();
+        }
         return m_problems == 0;
     }
 
@@ -98,6 +106,7 @@ class MediaChecker {
         if (m_script.wavePath.empty()) {
             return;
         }
+        // The headers only, and the length of the data the file really holds.
         WaveFile wave;
         if (!wave.Inspect(m_script.wavePath)) {
             Problem(Format("Wave file cannot be used: %s (file %s)", wave.Reason().c_str(),
@@ -105,7 +114,25 @@ class MediaChecker {
         } else if (!wave.SlicesIntoFrames(25)) {
             Problem(Format("Wave file has an invalid block align or byte rate (file %s)",
                            m_script.wavePath.c_str()));
+        } else {
+            // The writers give a frame its sound only when its whole slice is in the data.
+            const std::uint64_t slice = std::uint64_t{wave.blockAlign} * wave.samplesPerSecond / 25;
+            m_songFrames = static_cast<std::int64_t>(wave.dataSize / slice);
+            m_songMs = wave.DurationMs();
         }
+    }
+
+    // A song shorter than the timeline is not an error (a render may add silence on purpose),
+    // but a header that claims more than the file holds must not go unnoticed.
+    void CheckSongLength() {
+        if (m_songFrames < 0 || m_songFrames >= SongFrame(m_timelineEndMs)) {
+            return;
+        }
+        PostLog(
+            Format("Warning (Project): Wave file is shorter than the timeline: the song ends at "
+                   "%s, the timeline at %s; the rest is silent (file %s).\n",
+                   ClockMs(m_songMs).c_str(), ClockMs(m_timelineEndMs).c_str(),
+                   m_script.wavePath.c_str()));
     }
 
     void CheckOverlay() {
@@ -152,6 +179,7 @@ class MediaChecker {
                 CheckSpan(m, timing, rects, position);
             }
             position += timing.span;
+            m_timelineEndMs = position;
             if (n.isLast) {
                 return;
             }
@@ -280,7 +308,7 @@ class MediaChecker {
         const Rect crop = ComputeSourceRect(width, height, static_cast<std::int32_t>(zoom), Rect{},
                                             area.Width(), area.Height(), input->focus);
         if (!ScalerAccepts(width, height, facts.pixelFormat, crop, area.Width(), area.Height(),
-                           interpolationFlags.load(), orientation)) {
+                           m_script.interpolation, orientation)) {
             Problem(
                 Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
                        "%ix%i pixels for an area of %ix%i on %s (file %s)",
@@ -292,6 +320,10 @@ class MediaChecker {
 
     const CScript& m_script;
     int m_problems = 0;
+    // Frames that get the song's sound and its length; -1 without a usable WAVE file.
+    std::int64_t m_songFrames = -1;
+    double m_songMs = 0;
+    double m_timelineEndMs = 0;  // where the render stops
     std::set<std::tuple<const CSInput*, std::int32_t, std::int32_t, std::uint32_t>> m_scaled;
     std::map<const CSInput*, Media> m_media;
     // One line per input and marker: the first block that falls outside the file.

@@ -1,6 +1,7 @@
 #include "media/VideoProbe.h"
 
 #include "common/FfmpegFree.h"
+#include "common/RegularFile.h"
 
 #include <cmath>
 #include <cstring>
@@ -72,6 +73,10 @@ std::string LibraryErrorText(int error) {
 ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& reason) {
     QuietLibraryLog();
     facts = VideoFacts{};
+    // The library would wait forever on a FIFO, and read a device without end.
+    if (!IsReadableRegularFile(path, reason)) {
+        return ProbeStatus::OpenFailed;
+    }
     AVFormatContext* opened = nullptr;
     const int openResult = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
     if (openResult != 0) {

@@ -1,13 +1,7 @@
 #include "media/WaveFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "common/LogChannel.h"
 
@@ -30,21 +24,8 @@ std::uint32_t U32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(U16(p)) | static_cast<std::uint32_t>(U16(p + 2)) << 16;
 }
 
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int Get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
+// A format chunk larger than this is not one: real ones are 16 to 40 bytes.
+constexpr std::size_t kLargestFormat = 65536;
 
 }  // namespace
 
@@ -59,33 +40,29 @@ bool WaveFile::Load(const std::string& path) {
 
 bool WaveFile::Inspect(const std::string& path) {
     Free();
-    if (!Read(path)) {
-        return false;
+    m_path = path;
+    if (!m_file.Open(path)) {
+        return Fail("Script", "Error (Script): Failed to open wave file.\n", m_file.Reason());
     }
+    m_fileSize = m_file.Size();
     if (!Parse()) {
         Free();
         return false;
     }
+    m_loaded = true;
     return true;
 }
 
 bool WaveFile::LoadBytes(const std::uint8_t* bytes, std::size_t size) {
     Free();
-    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size + 1]);
-    if (!data) {
-        PostLog("Error (Script): Failed to read wave file.\n");
-        return false;
-    }
-    if (size > 0) {
-        std::memcpy(data.get(), bytes, size);
-    }
-    m_data = std::move(data);
+    m_bytes.assign(bytes, bytes + size);
     m_fileSize = size;
     if (!Parse()) {
         PostLog(m_failure);
         Free();
         return false;
     }
+    m_loaded = true;
     return true;
 }
 
@@ -103,8 +80,16 @@ bool WaveFile::SlicesIntoFrames(std::uint32_t framesPerSecond) const {
            byteRate / framesPerSecond >= blockAlign;
 }
 
+double WaveFile::DurationMs() const {
+    return samplesPerSecond != 0 ? static_cast<double>(FrameCount()) * 1000.0 / samplesPerSecond
+                                 : 0.0;
+}
+
 void WaveFile::Free() {
-    m_data.reset();
+    m_file.Close();
+    m_bytes.clear();
+    m_bytes.shrink_to_fit();
+    m_loaded = false;
     m_fileSize = 0;
     formatTag = 0;
     channels = 0;
@@ -117,43 +102,59 @@ void WaveFile::Free() {
     extensibleFormat.clear();
 }
 
-bool WaveFile::Read(const std::string& path) {
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
-        return Fail("Script", "Error (Script): Failed to open wave file.\n", std::strerror(errno));
-    }
-    const auto length = static_cast<std::size_t>(info.st_size);
-    // One spare byte so that an empty file still gets a buffer.
-    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[length + 1]);
-    std::size_t done = 0;
-    int readError = 0;
-    while (data && done < length) {
-        const ssize_t got = ::read(file.Get(), data.get() + done, length - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
+bool WaveFile::ReadAt(std::uint64_t offset, std::size_t bytes, std::uint8_t* buffer,
+                      std::string& reason) const {
+    if (!m_file.IsOpen()) {
+        if (offset > m_bytes.size() || bytes > m_bytes.size() - offset) {
+            reason = "past the end of the file";
+            return false;
         }
-        if (got <= 0) {
-            readError = got < 0 ? errno : 0;
-            break;
-        }
-        done += static_cast<std::size_t>(got);
+        std::memcpy(buffer, m_bytes.data() + offset, bytes);
+        return true;
     }
-    if (!data || done < length) {
-        return Fail("Script", "Error (Script): Failed to read wave file.\n",
-                    !data       ? "not enough memory"
-                    : readError ? std::strerror(readError)
-                                : Format("%zu of %zu bytes read", done, length));
+    std::size_t got = 0;
+    if (!m_file.ReadAt(offset, buffer, bytes, got, reason)) {
+        return false;
     }
-    m_data = std::move(data);
-    m_fileSize = length;
+    if (got < bytes) {
+        // The file was cut short after it was opened.
+        reason = Format("%zu of %zu bytes read at %llu", got, bytes,
+                        static_cast<unsigned long long>(offset));
+        return false;
+    }
     return true;
 }
 
+bool WaveFile::ReadData(std::uint64_t offset, std::size_t bytes, std::uint8_t* buffer,
+                        std::string& reason) const {
+    if (!m_loaded || offset > dataSize || bytes > dataSize - offset) {
+        reason = "past the end of the samples";
+        return false;
+    }
+    return ReadAt(dataOffset + offset, bytes, buffer, reason);
+}
+
+bool WaveFile::ReadFrames(std::uint64_t first, std::size_t count, std::uint8_t* buffer,
+                          std::string& reason) const {
+    return ReadData(first * blockAlign, count * blockAlign, buffer, reason);
+}
+
+void WaveFile::PostReadFailure(const char* component, const std::string& reason) const {
+    PostLog(Format("Error (%s): Failed to read wave file.\n", component));
+    PostContext(component, Format("file '%s': %s", m_path.c_str(), reason.c_str()));
+}
+
 bool WaveFile::Parse() {
-    const std::uint8_t* bytes = m_data.get();
-    if (m_fileSize < kRiffHeaderSize || std::memcmp(bytes, "RIFF", 4) != 0 ||
-        std::memcmp(bytes + 8, "WAVE", 4) != 0) {
+    const auto readFailed = [this](std::string reason) {
+        return Fail("Script", "Error (Script): Failed to read wave file.\n", std::move(reason));
+    };
+    std::uint8_t head[kRiffHeaderSize];
+    std::string reason;
+    if (m_fileSize >= kRiffHeaderSize && !ReadAt(0, sizeof head, head, reason)) {
+        return readFailed(reason);
+    }
+    if (m_fileSize < kRiffHeaderSize || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
         return Fail("AVIWriter",
                     "Error (AVIWriter): Failed to create AVIWriter: Wave file is not RIFF/WAVE.\n",
                     "no RIFF/WAVE header");
@@ -162,15 +163,23 @@ bool WaveFile::Parse() {
     // Walk the chunks by the file's real length: streamed files often carry a wrong RIFF size.
     bool haveFormat = false;
     bool haveData = false;
-    std::size_t at = kRiffHeaderSize;
+    std::uint64_t at = kRiffHeaderSize;
+    std::vector<std::uint8_t> format;
     while (!(haveFormat && haveData) && m_fileSize - at >= kChunkHeaderSize) {
-        const std::uint8_t* chunk = bytes + at;
-        const std::size_t body = at + kChunkHeaderSize;
-        const std::size_t left = m_fileSize - body;
-        const std::size_t size = U32(chunk + 4);
+        std::uint8_t chunk[kChunkHeaderSize];
+        if (!ReadAt(at, sizeof chunk, chunk, reason)) {
+            return readFailed(reason);
+        }
+        const std::uint64_t body = at + kChunkHeaderSize;
+        const std::uint64_t left = m_fileSize - body;
+        const std::uint64_t size = U32(chunk + 4);
         if (!haveFormat && std::memcmp(chunk, "fmt ", 4) == 0 && size >= kPcmFormatSize &&
-            size <= left) {
-            const std::uint8_t* f = bytes + body;
+            size <= left && size <= kLargestFormat) {
+            format.resize(static_cast<std::size_t>(size));
+            if (!ReadAt(body, format.size(), format.data(), reason)) {
+                return readFailed(reason);
+            }
+            const std::uint8_t* f = format.data();
             formatTag = U16(f);
             channels = U16(f + 2);
             samplesPerSecond = U32(f + 4);
@@ -190,13 +199,13 @@ bool WaveFile::Parse() {
                                 "float or compressed samples; only integer PCM is supported.\n",
                                 "float or compressed samples");
                 }
-                extensibleFormat.assign(f, f + size);
+                extensibleFormat = format;
             }
             haveFormat = true;
         } else if (!haveData && std::memcmp(chunk, "data", 4) == 0) {
             dataOffset = body;
             // A size of 0 or one past the end comes from writers that could not go back to
-            // fill it in: the samples then run to the end of the file.
+            // fill it in, or from a file cut short: the samples then run to the end of the file.
             dataSize = size == 0 || size > left ? left : size;
             haveData = true;
             if (dataSize == left) {

@@ -267,9 +267,15 @@ bool AVIWriter::WriteAudio(std::uint32_t frameNumber) {
     if (begin + bytes > waveData.dataSize) {
         return true;
     }
-    const std::uint8_t* slice = waveData.Data() + waveData.dataOffset + begin;
+    // Read from the file slice by slice: the song is never held whole.
+    audioSlice.resize(static_cast<std::size_t>(bytes));
+    std::string reason;
+    if (!waveData.ReadData(begin, audioSlice.size(), audioSlice.data(), reason)) {
+        waveData.PostReadFailure("AVIWriter", reason);
+        return false;
+    }
     // Every PCM chunk can be played on its own, so the index marks each as a key frame.
-    return aviFile->WriteChunk(audioStream, slice, static_cast<std::size_t>(bytes), true);
+    return aviFile->WriteChunk(audioStream, audioSlice.data(), audioSlice.size(), true);
 }
 
 bool AVIWriter::FinishFile() {

@@ -79,6 +79,7 @@ class AVIWriter : public FrameWriter {
     int videoStream = -1;
     int audioStream = -1;
     WaveFile waveData;
+    std::vector<std::uint8_t> audioSlice;  // one frame's audio, read from the file
     std::int32_t audioBytesPerFrame = 0;
     std::int32_t audioSamplesPerFrame = 0;
     std::int32_t splitCount = 0;

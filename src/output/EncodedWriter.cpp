@@ -82,10 +82,11 @@ class EncodedWriter::Encoder {
     bool Open(const EncodedWriter& owner, const WaveFile* wave);
     // Encodes one picture (YUV 4:2:0).
     bool Write(AVFrame& picture, std::int64_t position);
-    // Encodes the whole audio frames of the first `bytes` of the song's samples as they are in
-    // the WAVE file (from the first rendered frame's on) that are not encoded yet; with `last`
-    // also the rest, a short frame, and what the audio encoder still holds.
-    bool WriteSound(const std::uint8_t* song, std::size_t bytes, bool last);
+    // Encodes the whole audio frames of the first `bytes` of the song's samples from byte
+    // `from` of the WAVE file's data (the first rendered frame's) that are not encoded yet,
+    // read from the file in pieces; with `last` also the rest, a short frame, and what the
+    // audio encoder still holds.
+    bool WriteSound(const WaveFile& wave, std::uint64_t from, std::size_t bytes, bool last);
     // Encodes what the video encoder still holds and writes the index.
     bool Finish();
     bool HasSound() const { return m_audio != nullptr; }
@@ -119,7 +120,8 @@ class EncodedWriter::Encoder {
     int m_channels = 0;
     int m_sampleBytes = 0;
     bool m_floatSamples = false;
-    std::int64_t m_audioPosition = 0;  // samples encoded
+    std::int64_t m_audioPosition = 0;   // samples encoded
+    std::vector<std::uint8_t> m_piece;  // samples read from the file, a few frames' worth
 };
 
 bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wave) {
@@ -377,15 +379,33 @@ bool EncodedWriter::Encoder::Write(AVFrame& picture, std::int64_t position) {
     return Send(m_video.get(), m_videoStream, *m_videoPacket, &picture);
 }
 
-bool EncodedWriter::Encoder::WriteSound(const std::uint8_t* song, std::size_t bytes, bool last) {
+bool EncodedWriter::Encoder::WriteSound(const WaveFile& wave, std::uint64_t from, std::size_t bytes,
+                                        bool last) {
+    // Audio frames read from the file at once: a few hundred KiB, whatever the song's length.
+    constexpr std::size_t kFramesPerPiece = 64;
     const std::size_t blockAlign = static_cast<std::size_t>(m_sampleBytes) * m_channels;
     const auto frameSize = static_cast<std::size_t>(m_audio->frame_size);
     const std::size_t samples = bytes / blockAlign;
     auto done = static_cast<std::size_t>(m_audioPosition);
     while (samples - done >= frameSize || (last && samples > done)) {
-        // Both audio encoders take a short last frame.
-        if (!EncodeAudio(song + done * blockAlign, std::min(frameSize, samples - done))) {
+        const std::size_t count = std::min(samples - done, frameSize * kFramesPerPiece);
+        m_piece.resize(count * blockAlign);
+        std::string reason;
+        if (!wave.ReadData(from + done * blockAlign, m_piece.size(), m_piece.data(), reason)) {
+            wave.PostReadFailure("Encoder", reason);
+            Break();
             return false;
+        }
+        for (std::size_t at = 0; at < count;) {
+            // Both audio encoders take a short last frame; elsewhere one waits for its samples.
+            const std::size_t n = std::min(frameSize, count - at);
+            if (n < frameSize && !last) {
+                break;
+            }
+            if (!EncodeAudio(m_piece.data() + at * blockAlign, n)) {
+                return false;
+            }
+            at += n;
         }
         done = static_cast<std::size_t>(m_audioPosition);
     }
@@ -577,7 +597,6 @@ void EncodedWriter::EncodeLoop() {
 // The sound on a thread of its own, beside the pictures' encoder (AAC costs about a quarter of
 // x264's time here), as its frames fill; the rest waits for Close.
 void EncodedWriter::SoundLoop() {
-    const std::uint8_t* song = m_wave.Data() + m_wave.dataOffset;
     for (;;) {
         std::unique_lock lock(m_mutex);
         m_soundChanged.wait(lock, [this] { return m_songBytes > m_songTaken || m_closing; });
@@ -586,7 +605,7 @@ void EncodedWriter::SoundLoop() {
         const bool closing = m_closing;
         m_songTaken = bytes;
         lock.unlock();
-        if (!m_encoder->WriteSound(song + start, bytes, false)) {
+        if (!m_encoder->WriteSound(m_wave, start, bytes, false)) {
             lock.lock();
             m_failed = true;
             m_changed.notify_all();
@@ -618,9 +637,7 @@ bool EncodedWriter::Close(bool publish) {
     if (m_encoder) {
         // Even after a failure, finish what was written so that it plays.
         if (m_slice > 0) {
-            closed = m_encoder->WriteSound(m_wave.Data() + m_wave.dataOffset + m_songStart,
-                                           m_songBytes, true) &&
-                     closed;
+            closed = m_encoder->WriteSound(m_wave, m_songStart, m_songBytes, true) && closed;
         }
         closed = m_encoder->Finish() && closed;
         m_encoder.reset();

@@ -327,6 +327,7 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                     input, area.captureStartMs, count, viewport->m_pRect.Width(),
                     viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
                     input->settings.noiseReduction, input->settings.verticalFlip);
+                viewport->m_pCapture->m_interpolation = m_script->interpolation;
                 viewport->m_pCapture->m_pDecoders = &m_decoders;
                 viewport->m_pCapture->m_firstFrame = first;
                 viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
@@ -366,6 +367,7 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
             state.overlay->m_sourceRect = {
                 m_script->overlay.captureLeft, m_script->overlay.captureTop,
                 m_script->overlay.captureRight, m_script->overlay.captureBottom};
+            state.overlay->m_interpolation = m_script->interpolation;
             state.overlay->m_pDecoders = &m_decoders;
             state.overlayNextRelease = input.settings.noiseReduction != 0 ? 0 : index;
             state.overlay->m_firstFrame = state.overlayNextRelease;

@@ -261,6 +261,7 @@ bool CProject::StartOverlay(bool wait, std::vector<bool> shown) {
         m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
     m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
                                m_script.overlay.captureRight, m_script.overlay.captureBottom};
+    m_overlay->m_interpolation = m_script.interpolation;
     m_overlay->m_pDecoders = &m_decoders;
     m_overlay->m_shownFrames = std::move(shown);
     if (!m_overlay->Start()) {

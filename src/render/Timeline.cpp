@@ -78,6 +78,7 @@ std::vector<CProject::AreaCapture> CProject::PlanCaptures(const TimelineBlock& b
             input, area.captureStartMs, count, viewport.m_pRect.Width(), viewport.m_pRect.Height(),
             static_cast<std::int32_t>(area.zoom), input->settings.noiseReduction,
             input->settings.verticalFlip);
+        capture->m_interpolation = m_script.interpolation;
         capture->m_pDecoders = &m_decoders;
         capture->m_turn = turn;
         planned.push_back({std::move(capture), 0, area.inputIndex});

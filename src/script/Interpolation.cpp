@@ -9,8 +9,6 @@
 
 namespace zorvo {
 
-std::atomic<std::int32_t> interpolationFlags{1};
-
 std::int32_t ParseInterpolation(const std::string& name) {
     static constexpr std::array<std::pair<std::string_view, std::int32_t>, 11> kNames{{
         {"fast_bilinear", 1},
@@ -37,7 +35,7 @@ std::int32_t ParseInterpolation(const std::string& name) {
         names[i] = kNames[i].first;
     }
     PostNameHint("Warning (Script): ", name, names);
-    return 1;
+    return kDefaultInterpolation;
 }
 
 }  // namespace zorvo

@@ -1,43 +1,29 @@
 #include "script/Script.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "common/LogChannel.h"
+#include "common/RegularFile.h"
 #include "script/Interpolation.h"
 #include "script/ScriptLint.h"
 
 namespace zorvo {
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-}  // namespace
-
 bool ReadScriptFile(const std::string& path, std::string& text) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    // Opened without waiting: a FIFO or a device is refused, not waited on.
+    RegularFile file;
+    if (!file.Open(path)) {
         PostLog("Error (Script): Failed to open script file.\n");
-        PostContext("Script", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
+        if (file.NotRegular()) {
+            PostLog(Format("Error (Script): '%s' is not a regular file.\n", path.c_str()));
+        } else {
+            PostContext("Script", Format("file '%s': %s", path.c_str(), file.Reason().c_str()));
+        }
         return false;
     }
-    // A directory opens too, and reports a length that means nothing.
-    struct stat info {};
-    if (::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-        PostLog("Error (Script): Failed to open script file.\n");
-        PostLog(Format("Error (Script): '%s' is not a regular file.\n", path.c_str()));
-        return false;
-    }
-    if (static_cast<std::uintmax_t>(info.st_size) > CScript::kMaxScriptBytes) {
+    if (file.Size() > CScript::kMaxScriptBytes) {
         PostLog("Error (Script): Failed to open script file.\n");
         PostLog(Format("Error (Script): '%s' is larger than %zu MiB.\n", path.c_str(),
                        CScript::kMaxScriptBytes >> 20));
@@ -46,17 +32,18 @@ bool ReadScriptFile(const std::string& path, std::string& text) {
     // Read to the end rather than trust the size: the file may change meanwhile.
     std::string bytes;
     char chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    std::size_t got = 0;
+    std::string reason;
+    while (file.ReadAt(bytes.size(), chunk, sizeof chunk, got, reason) && got > 0) {
         if (bytes.size() + got > CScript::kMaxScriptBytes) {
             PostLog("Error (Script): Failed to read script file.\n");
             return false;
         }
         bytes.append(chunk, got);
     }
-    if (std::ferror(file.get())) {
+    if (!reason.empty()) {
         PostLog("Error (Script): Failed to read script file.\n");
-        PostContext("Script", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
+        PostContext("Script", Format("file '%s': %s", path.c_str(), reason.c_str()));
         return false;
     }
     const size_t nul = bytes.find('\0');
@@ -86,6 +73,11 @@ bool CScript::LoadText(std::string text) {
     const size_t nul = text.find('\0');
     if (nul != std::string::npos) {
         text.resize(nul);
+    }
+    // Editors that save UTF-8 with a byte-order mark put it first; its bytes would otherwise
+    // count as letters and hide the first statement from the whole-word search.
+    if (text.starts_with(kUtf8Bom)) {
+        text.erase(0, kUtf8Bom.size());
     }
     const std::string source = text;
     RemoveComments(text);
@@ -173,7 +165,7 @@ bool CScript::ParseOutput(const std::string& text) {
     NextArgument(arguments, at, wavePath, true);
     width = ToInt(widthText);
     height = ToInt(heightText);
-    interpolationFlags.store(ParseInterpolation(interpolation));
+    this->interpolation = ParseInterpolation(interpolation);
     return true;
 }
 

@@ -5,11 +5,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "script/Extract.h"
 #include "script/Group.h"
 #include "script/Input.h"
+#include "script/Interpolation.h"
 #include "script/Marker.h"
 #include "script/Overlay.h"
 
@@ -36,6 +38,8 @@ class CScript : public CExtract {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::string wavePath;  // empty: no audio
+    // The output's scaler flags (libswscale values), handed to every capture of this script.
+    std::int32_t interpolation = kDefaultInterpolation;
     std::int32_t rangeStart = 0;
     std::int32_t rangeEnd = 0;
     bool debug = false;
@@ -68,6 +72,9 @@ class CScript : public CExtract {
     // Relative paths of the script name files beside the script, not in the working folder.
     void ResolvePaths();
 };
+
+// The UTF-8 byte-order mark, which reading skips at the start of a script.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // Reads a whole file as script text: the bytes up to the first NUL.
 bool ReadScriptFile(const std::string& path, std::string& text);

@@ -1,6 +1,7 @@
 #include "sync/AudioTrack.h"
 
 #include "common/FfmpegFree.h"
+#include "common/RegularFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -186,6 +187,11 @@ struct SoundFormat {
 
 AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, AudioTrack& track,
                         AudioTrack* coarse) {
+    // The library would wait forever on a FIFO, and read a device without end.
+    std::string reason;
+    if (!IsReadableRegularFile(path, reason)) {
+        return AudioStatus::OpenFailed;
+    }
     AVFormatContext* rawFormat = nullptr;
     if (avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr) < 0) {
         return AudioStatus::OpenFailed;

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "common/LogChannel.h"
+#include "common/RegularFile.h"
 #include "common/SafeFile.h"
 #include "script/Extract.h"
 #include "script/Script.h"
@@ -175,14 +176,23 @@ std::string Apply(const std::string& text, std::vector<Replacement> replacements
     return result;
 }
 
+// The text as reading sees it: up to its first NUL, the byte-order mark and comments blanked,
+// every other byte where it was.
+std::string Visible(const std::string& text) {
+    std::string visible = text.substr(0, text.find('\0'));
+    if (visible.starts_with(kUtf8Bom)) {
+        visible.replace(0, kUtf8Bom.size(), kUtf8Bom.size(), ' ');
+    }
+    CExtract::RemoveComments(visible);
+    return visible;
+}
+
 // True when reading `after` finds exactly the statements that it finds in `visible` (the text
 // before, as reading sees it), except that each edited input reads its edit's sync values.
 bool ReadsAsEdited(const std::string& visible, const std::string& after,
                    const std::vector<SyncEdit>& edits) {
-    std::string afterVisible = after.substr(0, after.find('\0'));
-    CExtract::RemoveComments(afterVisible);
     const auto before = TopLevelStatements(visible);
-    const auto now = TopLevelStatements(afterVisible);
+    const auto now = TopLevelStatements(Visible(after));
     constexpr size_t kInputs = 1;
     // The statement reading takes for an id is its last one.
     std::map<std::string, size_t> lastOfId;
@@ -235,9 +245,7 @@ SyncEdit EditForOffset(const std::string& id, double offsetMs) {
 
 bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& edits,
                           std::string& rewritten) {
-    // Reading sees the text up to its first NUL, with comments blanked; positions stay.
-    std::string visible = text.substr(0, text.find('\0'));
-    CExtract::RemoveComments(visible);
+    const std::string visible = Visible(text);
     const std::map<std::string, Statement> statements = FindInputStatements(visible);
 
     std::vector<Replacement> replacements;
@@ -269,28 +277,21 @@ namespace {
 // The whole file, also what follows a NUL byte. False for anything but a regular file of at
 // most the size a script may have.
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    RegularFile file;  // a FIFO is refused, not waited on
+    bytes.clear();
+    if (!file.Open(path) || file.Size() > CScript::kMaxScriptBytes) {
         return false;
     }
-    struct stat status {};
-    bool read = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                static_cast<std::uint64_t>(status.st_size) <= CScript::kMaxScriptBytes;
-    bytes.clear();
     char buffer[65536];
-    while (read) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    std::size_t got = 0;
+    std::string reason;
+    while (file.ReadAt(bytes.size(), buffer, sizeof buffer, got, reason) && got > 0) {
+        if (bytes.size() + got > CScript::kMaxScriptBytes) {
+            return false;
         }
-        read = n >= 0 && bytes.size() + static_cast<size_t>(n) <= CScript::kMaxScriptBytes;
-        if (n <= 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
+        bytes.append(buffer, got);
     }
-    close(fd);
-    return read;
+    return reason.empty();
 }
 
 void PostReason(const std::string& path) {

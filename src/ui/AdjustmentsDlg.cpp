@@ -285,6 +285,7 @@ void CAdjustmentsDlg::StartCapture(const std::string& path) {
     m_pCapture =
         std::make_unique<CFFMPEGCapture>(m_pInput.get(), 0, kPreviewFrames, m_previewRect.width(),
                                          m_previewRect.height(), 100, m_noiseLevel, flip);
+    m_pCapture->m_interpolation = kDefaultInterpolation;  // the preview belongs to no script
     m_frameIndex = 0;
     m_frameIndexShown = false;
     if (!m_pCapture->Start()) {

@@ -1,9 +1,9 @@
 #include "ui/StudioView.h"
 
+#include <sys/stat.h>
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
-#include <QBuffer>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -68,33 +68,62 @@ SongSound::~SongSound() {
     Stop();
 }
 
-bool SongSound::Load(const std::string& path) {
-    Stop();
-    m_pcm.clear();
-    WaveFile wave;
-    if (path.empty() || !wave.Inspect(path) || wave.channels == 0) {
-        return false;
+SongStream::SongStream(std::shared_ptr<const WaveFile> wave, std::uint64_t fromFrame)
+    : m_wave(std::move(wave)),
+      m_frame(std::min(fromFrame, m_wave->FrameCount())),
+      m_outBytes(m_wave->blockAlign / m_wave->channels == 3 ? m_wave->channels * 4
+                                                            : m_wave->blockAlign) {}
+
+qint64 SongStream::bytesAvailable() const {
+    return static_cast<qint64>((m_wave->FrameCount() - m_frame) * m_outBytes) +
+           QIODevice::bytesAvailable();
+}
+
+qint64 SongStream::readData(char* data, qint64 maxSize) {
+    // At most about 64 KiB a read: the output asks for a few milliseconds at a time.
+    constexpr qint64 kLargestRead = 65536;
+    const std::uint64_t left = m_wave->FrameCount() - m_frame;
+    const auto frames = static_cast<std::size_t>(
+        std::min<std::uint64_t>(left, std::min(maxSize, kLargestRead) / m_outBytes));
+    if (frames == 0) {
+        return 0;  // the end: the output goes idle
     }
-    m_channels = wave.channels;
-    m_rate = static_cast<int>(wave.samplesPerSecond);
-    m_sampleBytes = wave.blockAlign / wave.channels;
-    const char* data = reinterpret_cast<const char*>(wave.Data() + wave.dataOffset);
-    const auto frames = static_cast<qsizetype>(wave.dataSize / wave.blockAlign);
-    if (m_sampleBytes == 3) {
-        // The output takes no packed 24-bit samples: widen them to 32 bits once.
-        m_pcm.resize(frames * m_channels * 4);
-        char* out = m_pcm.data();
-        for (qsizetype i = 0; i < frames * m_channels; ++i) {
-            out[i * 4] = 0;
-            std::memcpy(out + i * 4 + 1, data + i * 3, 3);
+    const std::size_t inBytes = frames * m_wave->blockAlign;
+    const bool widen = m_outBytes != m_wave->blockAlign;
+    std::uint8_t* target = widen ? nullptr : reinterpret_cast<std::uint8_t*>(data);
+    if (widen) {
+        m_piece.resize(inBytes);
+        target = m_piece.data();
+    }
+    std::string reason;
+    if (!m_wave->ReadFrames(m_frame, frames, target, reason)) {
+        m_frame = m_wave->FrameCount();  // the file changed under us: the sound ends here
+        return 0;
+    }
+    if (widen) {
+        // The output takes no packed 24-bit samples: each becomes the top three bytes of 32.
+        for (std::size_t i = 0; i < frames * m_wave->channels; ++i) {
+            data[i * 4] = 0;
+            std::memcpy(data + i * 4 + 1, m_piece.data() + i * 3, 3);
         }
-        m_sampleBytes = 4;
-    } else if (m_sampleBytes == 1 || m_sampleBytes == 2 || m_sampleBytes == 4) {
-        m_pcm = QByteArray(data, frames * wave.blockAlign);
-    } else {
+    }
+    m_frame += frames;
+    return static_cast<qint64>(frames) * m_outBytes;
+}
+
+bool SongSound::Use(std::shared_ptr<const WaveFile> wave) {
+    Stop();
+    m_wave.reset();
+    if (!wave || wave->channels == 0) {
         return false;
     }
-    m_bytesPerFrame = m_sampleBytes * m_channels;
+    m_sampleBytes = wave->blockAlign / wave->channels;
+    if (m_sampleBytes == 3) {
+        m_sampleBytes = 4;
+    } else if (m_sampleBytes != 1 && m_sampleBytes != 2 && m_sampleBytes != 4) {
+        return false;
+    }
+    m_wave = std::move(wave);
     return true;
 }
 
@@ -106,20 +135,20 @@ bool SongSound::Start(double ms) {
         return false;
     }
     QAudioFormat format;
-    format.setSampleRate(m_rate);
-    format.setChannelCount(m_channels);
+    format.setSampleRate(static_cast<int>(m_wave->samplesPerSecond));
+    format.setChannelCount(m_wave->channels);
     format.setSampleFormat(m_sampleBytes == 1   ? QAudioFormat::UInt8
                            : m_sampleBytes == 2 ? QAudioFormat::Int16
                                                 : QAudioFormat::Int32);
     if (!device.isFormatSupported(format)) {
         return false;
     }
-    const auto frame = static_cast<qint64>(std::max(0.0, ms) * m_rate / 1000.0);
-    m_buffer = std::make_unique<QBuffer>(&m_pcm);
-    m_buffer->open(QIODevice::ReadOnly);
-    m_buffer->seek(std::min<qint64>(frame * m_bytesPerFrame, m_pcm.size()));
+    const auto frame =
+        static_cast<std::uint64_t>(std::max(0.0, ms) * m_wave->samplesPerSecond / 1000.0);
+    m_stream = std::make_unique<SongStream>(m_wave, frame);
+    m_stream->open(QIODevice::ReadOnly);
     m_sink = std::make_unique<QAudioSink>(device, format);
-    m_sink->start(m_buffer.get());
+    m_sink->start(m_stream.get());
     if (m_sink->error() != QAudio::NoError) {
         Stop();
         return false;
@@ -132,11 +161,73 @@ void SongSound::Stop() {
         m_sink->stop();
     }
     m_sink.reset();
-    m_buffer.reset();
+    m_stream.reset();
 }
 
 double SongSound::ClockMs() const {
     return m_startMs + (m_sink ? static_cast<double>(m_sink->processedUSecs()) / 1000.0 : 0.0);
+}
+
+SongReader::SongReader(std::function<void()> onRead)
+    : m_onRead(std::move(onRead)), m_notifier([this] { Finished(); }) {}
+
+SongReader::~SongReader() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+SongReader::Stamp SongReader::StampOf(const std::string& path) {
+    Stamp stamp{path};
+    struct stat info {};
+    if (!path.empty() && ::stat(path.c_str(), &info) == 0) {
+        stamp.size = static_cast<long long>(info.st_size);
+        stamp.modifiedNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL +
+                           static_cast<long long>(info.st_mtim.tv_nsec);
+    }
+    return stamp;
+}
+
+void SongReader::Request(const std::string& path) {
+    Stamp stamp = StampOf(path);
+    if (m_thread.joinable()) {
+        if (!(stamp == m_read)) {
+            m_pending = std::move(stamp);
+        } else {
+            m_pending.reset();
+        }
+        return;
+    }
+    if (stamp == m_read) {
+        return;  // the same file, unchanged: what was read still holds
+    }
+    Start(std::move(stamp));
+}
+
+void SongReader::Start(Stamp stamp) {
+    m_read = std::move(stamp);
+    m_thread = std::thread([this, path = m_read.path] {
+        m_peaks = WavePeaks{};
+        m_wave.reset();
+        auto wave = std::make_shared<WaveFile>();
+        if (!path.empty() && m_peaks.Load(path) && wave->Inspect(path)) {
+            m_wave = std::move(wave);
+        }
+        m_notifier.Notify();  // the last thing the thread does
+    });
+}
+
+void SongReader::Finished() {
+    if (!m_thread.joinable()) {
+        return;
+    }
+    m_thread.join();
+    if (m_pending) {
+        // The file changed meanwhile: what was read is already old.
+        Start(*std::exchange(m_pending, std::nullopt));
+        return;
+    }
+    m_onRead();
 }
 
 StudioView::StudioView(QWidget* parent)
@@ -144,7 +235,8 @@ StudioView::StudioView(QWidget* parent)
       m_timeline(new TimelineView(this)),
       m_preview(new PreviewView(this)),
       m_readout(new QLabel(this)),
-      m_status(new QLabel(this)) {
+      m_status(new QLabel(this)),
+      m_song([this] { SongRead(); }) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(2);
@@ -218,16 +310,24 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         }
         m_status->setText(tr("No preview: the media check failed (see the log)."));
     }
-    WavePeaks peaks;
-    peaks.Load(script.wavePath);
-    m_timeline->SetPeaks(std::move(peaks));
-    m_sound.Load(script.wavePath);
+    // The song is read on a thread of its own, and only when its file has changed.
+    m_song.Request(script.wavePath);
     m_timeline->SetModel(std::move(model));
     SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
     if (wasPlaying) {
         TogglePlay();
     }
     return true;
+}
+
+void StudioView::SongRead() {
+    const bool wasPlaying = m_playing;
+    StopPlaying();
+    m_timeline->SetPeaks(m_song.Peaks());
+    m_sound.Use(m_song.Wave());
+    if (wasPlaying) {
+        TogglePlay();
+    }
 }
 
 int StudioView::PreviewWidth(bool playing) const {

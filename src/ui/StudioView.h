@@ -1,17 +1,24 @@
 #pragma once
 
-#include <QByteArray>
 #include <QElapsedTimer>
+#include <QIODevice>
 #include <QImage>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "media/WaveFile.h"
+#include "ui/ThreadNotifier.h"
+#include "ui/TimelineView.h"
 
 class QAudioSink;
-class QBuffer;
 class QLabel;
 
 namespace zorvo {
@@ -41,6 +48,27 @@ class PreviewView : public QWidget {
     bool m_smooth = true;
 };
 
+// The song's samples as the audio output takes them, read from the WAVE file in pieces as the
+// output pulls them (packed 24-bit samples widened to 32 bits on the way), so the song is never
+// held whole.
+class SongStream : public QIODevice {
+  public:
+    // `wave` is loaded; `fromFrame` is the sample frame to start at.
+    SongStream(std::shared_ptr<const WaveFile> wave, std::uint64_t fromFrame);
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    std::shared_ptr<const WaveFile> m_wave;
+    std::uint64_t m_frame;
+    int m_outBytes;  // bytes of one sample frame as played
+    std::vector<std::uint8_t> m_piece;
+};
+
 // The song's sound from a position on, through the system's audio output. Its
 // clock is the output's own (what the device has taken), so the picture can
 // follow the sound.
@@ -48,9 +76,10 @@ class SongSound {
   public:
     SongSound();
     ~SongSound();
-    // Reads the WAVE; false when there is none or its format cannot be played.
-    bool Load(const std::string& path);
-    bool Loaded() const { return !m_pcm.isEmpty(); }
+    // Plays `wave` (opened, or null for none) from now on; false when its format cannot be
+    // played.
+    bool Use(std::shared_ptr<const WaveFile> wave);
+    bool Loaded() const { return m_wave != nullptr; }
     // Starts at `ms`; false (and silent) when no output device takes it.
     bool Start(double ms);
     void Stop();
@@ -58,14 +87,44 @@ class SongSound {
     double ClockMs() const;
 
   private:
-    QByteArray m_pcm;
-    int m_bytesPerFrame = 0;
-    int m_rate = 0;
-    int m_channels = 0;
-    int m_sampleBytes = 0;
+    std::shared_ptr<const WaveFile> m_wave;
+    int m_sampleBytes = 0;  // as played
     double m_startMs = 0;
-    std::unique_ptr<QBuffer> m_buffer;
+    std::unique_ptr<SongStream> m_stream;
     std::unique_ptr<QAudioSink> m_sink;
+};
+
+// Reads the song off the window's thread, once per change of the file (its path, size and
+// modification time): the peaks for the timeline and the opened file for the sound. A request
+// while a read runs is done after it, once; `onRead` runs on the window's thread.
+class SongReader {
+  public:
+    explicit SongReader(std::function<void()> onRead);
+    // Waits for a running read.
+    ~SongReader();
+    void Request(const std::string& path);
+    // What the last finished read gave: no peaks and no file when the song cannot be read.
+    const WavePeaks& Peaks() const { return m_peaks; }
+    std::shared_ptr<const WaveFile> Wave() const { return m_wave; }
+
+  private:
+    struct Stamp {
+        std::string path;
+        long long size = -1, modifiedNs = -1;
+        bool operator==(const Stamp&) const = default;
+    };
+    static Stamp StampOf(const std::string& path);
+    void Start(Stamp stamp);
+    void Finished();
+
+    std::function<void()> m_onRead;
+    Stamp m_read;  // the file the results (or the running read) are of
+    std::optional<Stamp> m_pending;
+    // Written by the thread, read after it has been joined.
+    WavePeaks m_peaks;
+    std::shared_ptr<const WaveFile> m_wave;
+    ThreadNotifier m_notifier;
+    std::thread m_thread;
 };
 
 // The studio: the timeline of the open script, the preview of the frame at its
@@ -107,6 +166,7 @@ class StudioView : public QWidget {
     void FrameReady();
     void ShowFrame(const FedFrame& frame);
     void UpdateReadout();
+    void SongRead();
     double ClockMs() const;
     int PreviewWidth(bool playing) const;
 
@@ -117,6 +177,7 @@ class StudioView : public QWidget {
     std::unique_ptr<FrameEngine> m_engine;
     std::unique_ptr<PlaybackFeeder> m_feeder;  // after the engine it runs: destroyed first
     SongSound m_sound;
+    SongReader m_song;
     bool m_playing = false;
     bool m_clockRunning = false;  // the sound (or the steady clock) has started
     bool m_silent = false;

@@ -5,19 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "media/WavePeaks.h"
 #include "timeline/TimelineModel.h"
 
 class QScrollBar;
 
 namespace zorvo {
-
-// The song's loudness, reduced once to the highest and lowest sample per slice of time.
-struct WavePeaks {
-    double sliceMs = 10;
-    std::vector<float> low, high;  // -1..1 per slice, all channels together
-
-    bool Load(const std::string& path);
-};
 
 // The whole song left to right: a ruler in song time and measures, the spans with their layout,
 // tempo and signature, the effects and the overlay, the camera every area shows in each block

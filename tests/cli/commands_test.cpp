@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -191,6 +192,13 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "Error (Project): Failed to build project.\n"},
         media("not a video", out + "input( cam, song.wav ) { }\n" + span,
               "Input 'cam' has no video stream (file {dir}/song.wav)"),
+        // The song's header may claim more than the file holds: what is there is measured.
+        {"song shorter than the timeline", check,
+         "output( out.avi, 96, 144, point, song.wav )\n" + cam + span, 0,
+         head + "Warning (Project): Wave file is shorter than the timeline: the song ends at "
+                "00:00.400, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n"
+                "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
+                "fps).\n"},
         media("song not a WAVE", "output( out.avi, 96, 144, point, cam.avi )\n" + cam + span,
               "Wave file cannot be used: no RIFF/WAVE header (file {dir}/cam.avi)"),
         media("display count",
@@ -280,6 +288,82 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
     }
     EXPECT_TRUE(test::ReadTextFile(dir.File("cam.avi")) == camera);
     EXPECT_TRUE(test::ReadTextFile(dir.File("song.wav")) == song);
+}
+
+// A FIFO or a device where a file is read (the script, a camera, the song, the overlay) is
+// refused at once with a line by every command that reads it: none waits for a writer that never
+// comes. The watchdog only keeps a regression from hanging the suite.
+TEST(CommandLine, RefusesWhatIsNotAFileWithoutWaiting) {
+    struct Case {
+        std::string command;  // before the script's path
+        std::string script;   // empty: the FIFO is the script
+        std::string out;
+    };
+    const std::string head = "* Parsing script...\n";
+    const auto script = [](const std::string& camera, const std::string& song,
+                           const std::string& extra = "") {
+        return "output( out.avi, 96, 144, point, " + song + " )\ninput( cam, " + camera +
+               " ) { }\n" + extra +
+               "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+               "marker( 2 ) { }\n";
+    };
+    const std::string notScript =
+        "Error (Script): Failed to open script file.\n"
+        "Error (Script): '{dir}/fifo' is not a regular file.\n";
+    const std::string parse = "Error (Project): Failed to parse script.\n";
+    const std::string media = "Error (Project): Failed to check media.\n";
+    const std::string build = "Error (Project): Failed to build project.\n";
+    const std::string camera =
+        "Error (Project): Input 'cam' does not open: not a regular file (file {dir}/fifo).\n";
+    const std::string song =
+        "Error (Project): Wave file cannot be used: not a regular file (file {dir}/fifo).\n";
+    const std::string syncing = "* Syncing 1 input(s) to the song...\n";
+    const std::vector<Case> cases = {
+        {"check", "", head + notScript + parse},
+        {"render", "", head + notScript + parse + build},
+        {"still --at 0", "", notScript + "Error (FrameEngine): Failed to parse script.\n"},
+        {"sync --write", "", head + notScript + parse},
+        {"check", script("fifo", "song.wav"), head + camera + media},
+        {"render", script("fifo", "song.wav"), head + camera + media + build},
+        {"storyboard", script("fifo", "song.wav"), head + camera + media + build},
+        {"still --at 0", script("fifo", "song.wav"),
+         camera + "Error (FrameEngine): Failed to check media.\n"},
+        {"sync", script("fifo", "song.wav"),
+         head + syncing + "cam: cannot open the file; left unchanged\n"},
+        {"check", script("cam.avi", "fifo"), head + song + media},
+        {"render", script("cam.avi", "fifo"), head + song + media + build},
+        {"sync", script("cam.avi", "fifo"),
+         head + syncing + "Error (Sync): Failed to read the song '{dir}/fifo'.\n" +
+             "Error (Sync): file '{dir}/fifo': not a regular file.\n"},
+        {"check", script("cam.avi", "/dev/zero"),
+         head +
+             "Error (Project): Wave file cannot be used: not a regular file (file /dev/zero).\n" +
+             media},
+        {"render", script("cam.avi", "song.wav", "input( ov, fifo ) { }\noverlay( ov, 10 ) { }\n"),
+         head +
+             "Error (Project): Input 'ov' does not open: not a regular file (file {dir}/fifo).\n" +
+             media + build},
+    };
+    test::TempDir dir;
+    test::TestVideo video;
+    std::string error;
+    ASSERT_TRUE(test::WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
+    ASSERT_TRUE(test::WriteWaveFile(dir.File("song.wav"), test::WaveFormat{},
+                                    test::PatternBytes(7056 * 50)));
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    const std::string folder = dir.Path().string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command + ": " + c.script);
+        const std::string path = dir.File(c.script.empty() ? "fifo" : "script.txt");
+        if (!c.script.empty()) {
+            ASSERT_TRUE(test::WriteTextFile(path, c.script));
+        }
+        const test::ProgramRun run = test::RunZorvo(c.command + " " + path, "zorvo", 120);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, InFolder(c.out, folder));
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.avi")));
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.File("fifo")));
 }
 
 // At 128 bpm a beat lasts 468.75 ms; the range renders only the span from 5 to 9.

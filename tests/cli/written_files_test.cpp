@@ -116,7 +116,7 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
     std::string error;
     ASSERT_TRUE(test::WriteTestVideo(dir.File("cam.avi"), video, &error)) << error;
     ASSERT_TRUE(test::WriteWaveFile(dir.File("song.wav"), test::WaveFormat{},
-                                    test::PatternBytes(7056 * 10)));
+                                    test::PatternBytes(7056 * 50)));
     const std::string script =
         "output( out.avi, 96, 144, point, song.wav )\ninput( cam, cam.avi ) { }\n"
         "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"

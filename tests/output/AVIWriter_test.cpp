@@ -10,7 +10,9 @@
 #include <functional>
 #include <optional>
 
+#include "common/LogChannel.h"
 #include "common/LogCollector.h"
+#include "media/WaveFile.h"
 #include "output/AVIWriterThread.h"
 #include "output/FramePattern.h"
 #include "output/OutputFiles.h"
@@ -286,6 +288,41 @@ INSTANTIATE_TEST_SUITE_P(
         Split("split_dotted_folder_no_extension", "take.2/song", 0, 3,
               {{"take.2/song.00", 2}, {"take.2/song.01", 1}})),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The song's samples read piece by piece, from any sample frame on, are the file's own bytes; the
+// data is what the file holds (a header may claim more); a read past it, or of a file cut short
+// since it was opened, fails with the reason.
+TEST(WaveReader, PiecesAreTheFilesSamples) {
+    TempDir dir;
+    WaveFormat format;
+    format.bitsPerSample = 24;
+    format.chunksBeforeData = {ListInfoChunk()};
+    const Bytes samples = PatternBytes(6 * 1000);
+    Bytes bytes = WaveBytes(format, samples);
+    const std::size_t dataAt = bytes.size() - samples.size();
+    bytes[dataAt - 1] = 0x7F;  // the 'data' chunk claims about 2 GB
+    ASSERT_TRUE(WriteBinaryFile(dir.File("song.wav"), bytes));
+    WaveFile wave;
+    ASSERT_TRUE(wave.Load(dir.File("song.wav")));
+    EXPECT_EQ(wave.FrameCount(), 1000u);
+    std::string reason;
+    for (const std::size_t first : {0, 1, 417, 999}) {
+        for (const std::size_t count : {1, 7, 583}) {
+            Bytes piece(count * 6);
+            const bool inside = first + count <= 1000;
+            EXPECT_EQ(wave.ReadFrames(first, count, piece.data(), reason), inside);
+            if (inside) {
+                EXPECT_TRUE(std::equal(piece.begin(), piece.end(), samples.begin() + first * 6))
+                    << first << " " << count;
+            }
+        }
+    }
+    EXPECT_EQ(reason, "past the end of the samples");
+    fs::resize_file(dir.File("song.wav"), bytes.size() - 600);
+    Bytes piece(600);
+    EXPECT_FALSE(wave.ReadFrames(900, 100, piece.data(), reason));
+    EXPECT_EQ(reason, Format("0 of 600 bytes read at %zu", dataAt + 5400));
+}
 
 // A render's file replaces an earlier render's, whose numbered parts go; files that only look
 // like parts stay as they were: a camera's own numbered AVI, text files.

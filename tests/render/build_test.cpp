@@ -859,6 +859,42 @@ std::vector<char> FileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Loads another script when the render shows its first frame: on the build thread, before the
+// captures of the later blocks are made.
+class LoadingSink : public FrameSink {
+  public:
+    explicit LoadingSink(std::string path) : m_path(std::move(path)) {}
+    void ShowFrame(const std::uint8_t*, int, int) override {
+        if (!loaded) {
+            CScript other(m_path);
+            loaded = other.Load();
+        }
+    }
+    bool loaded = false;  // touched by the build thread only, read after it has ended
+
+  private:
+    std::string m_path;
+};
+
+// A script's interpolation is its own: a script loaded while a render runs (the window's check
+// of a saved script, a preview) leaves the render's scaler as it was.
+TEST_F(Build, InterpolationBelongsToTheScript) {
+    const auto script = [](const std::string& name, const std::string& interpolation) {
+        return Script(name,
+                      "output( {dir}/" + name + ".avi, 100, 70, " + interpolation +
+                          " )\ninput( a, {dir}/cam1.avi ) { }\ninput( b, {dir}/cam2.avi ) "
+                          "{ }\ngroup( ab ) { a, b }\nmarker( 1, 1fullscreen ) { tempo( 120 ) "
+                          "signature( 4, 4 ) display( ab, each_beat ) }\nmarker( 2 ) { }\n");
+    };
+    ASSERT_TRUE(RunBuild(script("point", "point")).succeeded);
+    ASSERT_TRUE(RunBuild(script("bicubic", "bicubic")).succeeded);
+    LoadingSink sink(script("other", "bicubic"));
+    ASSERT_TRUE(RunBuild(script("pointBeside", "point"), &sink).succeeded);
+    EXPECT_TRUE(sink.loaded);
+    EXPECT_FALSE(FileBytes(Output("point")) == FileBytes(Output("bicubic")));
+    EXPECT_TRUE(FileBytes(Output("point")) == FileBytes(Output("pointBeside")));
+}
+
 // Decoders kept from block to block, and one capture for the areas that show an input from the
 // same moment, give the very file that fresh decoders for every area and block give, and each
 // decodes fewer pictures.

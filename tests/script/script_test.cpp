@@ -112,7 +112,6 @@ TEST(Statements, OutputRangeAndDebug) {
         {kA + "input( c, orange.avi ) { } debug( 7, 9 )", "a.avi|1|2||1|0 0 1", {}},
     };
     for (const Case& c : cases) {
-        interpolationFlags = 77;
         auto r = LoadScript(c.text);
         EXPECT_EQ(r.log, c.log) << c.text;
         EXPECT_EQ(r.loaded, !c.values.empty()) << c.text;
@@ -120,8 +119,7 @@ TEST(Statements, OutputRangeAndDebug) {
             const CScript& s = *r.script;
             std::ostringstream seen;
             seen << s.outputPath << '|' << s.width << '|' << s.height << '|' << s.wavePath << '|'
-                 << interpolationFlags.load() << '|' << s.rangeStart << ' ' << s.rangeEnd << ' '
-                 << s.debug;
+                 << s.interpolation << '|' << s.rangeStart << ' ' << s.rangeEnd << ' ' << s.debug;
             EXPECT_EQ(seen.str(), c.values);
         }
     }
@@ -146,6 +144,45 @@ TEST(ScriptFile, RefusedFiles) {
         CScript script(path);
         EXPECT_FALSE(script.Load()) << path;
         EXPECT_EQ(log.Texts(), lines) << path;
+    }
+}
+
+// A UTF-8 byte-order mark before the first statement, whatever its kind, reads as nothing: the
+// document and the lines are those of the script without it.
+TEST(ScriptFile, ByteOrderMarkBeforeEachStatementKind) {
+    const std::string output = "output( a.avi, 64, 48, point, s.wav )\n";
+    const std::string inputs = "input( cam1, a.mov ) { } input( cam2, b.mov ) { }\n";
+    const std::string marker = "marker( 1, 1fullscreen ) { tempo( 90 ) display( cam1 ) }\n";
+    const std::vector<std::string> scripts = {
+        output + inputs,
+        inputs + output,
+        "group( all ) { cam1, cam2 }\n" + output + inputs,
+        marker + output + inputs,
+        "overlay( cam2, 5 ) { }\n" + output + inputs,
+        "range( 1, 2 )\n" + output + inputs + marker + "marker( 3 ) { }\n",
+        "debug( true )\n" + output + inputs,
+        "// a comment\n" + output + inputs,
+        "Output( a.avi, 1, 2 )\n" + output + inputs,  // a warning's place, too
+    };
+    const auto seen = [](const LoadedScript& r) {
+        std::ostringstream text;
+        text << r.loaded << ' ';
+        if (r.loaded) {
+            const CScript& s = *r.script;
+            text << s.outputPath << ' ' << s.width << 'x' << s.height << ' ' << s.interpolation
+                 << ' ' << s.wavePath << ' ' << s.inputs.size() << ' ' << s.groups.size() << ' '
+                 << s.markers.size() << ' ' << s.overlay.inputId << ' ' << s.rangeStart << '-'
+                 << s.rangeEnd << ' ' << s.debug;
+        }
+        for (const std::string& line : r.log) {
+            text << '|' << line;
+        }
+        return text.str() + r.place;
+    };
+    for (const std::string& script : scripts) {
+        const LoadedScript plain = LoadScript(script);
+        EXPECT_TRUE(plain.loaded) << script;
+        EXPECT_EQ(seen(LoadScript(std::string(kUtf8Bom) + script)), seen(plain)) << script;
     }
 }
 

@@ -95,8 +95,11 @@ std::vector<std::string> Words(const std::string& text) {
     return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-ProgramRun RunZorvo(const std::string& arguments, const std::string& program) {
-    return RunProgram({"/bin/sh", "-c", "exec " + BinDir() + "/" + program + " " + arguments});
+ProgramRun RunZorvo(const std::string& arguments, const std::string& program, int watchdogSeconds) {
+    const std::string watchdog =
+        watchdogSeconds > 0 ? "timeout -k 5 " + std::to_string(watchdogSeconds) + " " : "";
+    return RunProgram(
+        {"/bin/sh", "-c", "exec " + watchdog + BinDir() + "/" + program + " " + arguments});
 }
 
 }  // namespace zorvo::test

@@ -24,7 +24,9 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const InputFeed& fee
 std::vector<std::string> Words(const std::string& text);
 
 // Runs a program of the build's bin folder (by default the command line program) through the
-// shell, so `arguments` is a shell command line.
-ProgramRun RunZorvo(const std::string& arguments, const std::string& program = "zorvo");
+// shell, so `arguments` is a shell command line. With `watchdogSeconds`, a program that hangs is
+// killed then (status 124 or 137) so that the test fails instead of waiting for good.
+ProgramRun RunZorvo(const std::string& arguments, const std::string& program = "zorvo",
+                    int watchdogSeconds = 0);
 
 }  // namespace zorvo::test

@@ -50,6 +50,8 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
         {"an input without braces hides the next one, as reading does",
          "input( a, a.mov )\ninput( b, b.mov ) { }", SyncEdit{"a", 1, 0},
          "input( a, a.mov, center, 1, 0 )\ninput( b, b.mov ) { }"},
+        {"a byte-order mark is read past and kept", "\xEF\xBB\xBFinput( c, f ) { }",
+         SyncEdit{"c", 3, 0}, "\xEF\xBB\xBFinput( c, f, center, 3, 0 ) { }"},
         {"bytes after a NUL stay", "input( c, f ) { }\0input( c, g ) { }"s, SyncEdit{"c", 3, 0},
          "input( c, f, center, 3, 0 ) { }\0input( c, g ) { }"s},
         // Its ')' missing, the input swallows the next marker; only the numbers change.

@@ -1,0 +1,104 @@
+// The memory a long song takes: the window's waveform peaks of it, and `zorvo check` of a script
+// that names it (run from the repository root, which holds build/bin/zorvo). Each is measured in
+// a child process of its own, so its peak is its alone; the argument is the song's minutes.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "media/WavePeaks.h"
+#include "support/TestPaths.h"
+#include "support/TestVideo.h"
+#include "support/WaveFile.h"
+
+namespace zorvo {
+namespace {
+
+// A 44.1 kHz stereo 16-bit song of `seconds`, written a second at a time.
+bool WriteLongSong(const std::string& path, int seconds) {
+    const std::vector<std::uint8_t> second = test::PatternBytes(176400);
+    std::vector<std::uint8_t> header = test::WaveBytes(test::WaveFormat{}, {});
+    const std::uint32_t data = 176400u * static_cast<std::uint32_t>(seconds);
+    const std::uint32_t riff = data + static_cast<std::uint32_t>(header.size()) - 8;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+        header[header.size() - 4 + i] = static_cast<std::uint8_t>(data >> (8 * i));
+    }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+    for (int s = 0; s < seconds; ++s) {
+        out.write(reinterpret_cast<const char*>(second.data()),
+                  static_cast<std::streamsize>(second.size()));
+    }
+    return static_cast<bool>(out);
+}
+
+// The peak resident memory of `work` in a child process, in MiB; negative when it failed.
+double ChildPeakMiB(const std::function<bool()>& work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return usage.ru_maxrss / 1024.0;
+}
+
+void BM_LongSongMemory(benchmark::State& state) {
+    const std::string zorvo = (std::filesystem::current_path() / "build/bin/zorvo").string();
+    if (!std::filesystem::exists(zorvo)) {
+        state.SkipWithError("run from the repository root after building zorvo");
+        return;
+    }
+    test::TempDir dir;
+    const std::string song = dir.File("song.wav");
+    const std::string script = dir.File("song.zorvo");
+    if (!WriteLongSong(song, static_cast<int>(state.range(0)) * 60) ||
+        !test::WriteTestVideo(dir.File("cam.avi"), test::TestVideo{}) ||
+        !test::WriteTextFile(script,
+                             "output( out.avi, 96, 144, point, song.wav )\n"
+                             "input( cam, cam.avi ) { }\n"
+                             "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
+                             "display( cam ) }\nmarker( 2 ) { }\n")) {
+        state.SkipWithError("cannot write the session");
+        return;
+    }
+    double peaks = 0;
+    double check = 0;
+    for (auto _ : state) {
+        peaks = ChildPeakMiB([&] {
+            WavePeaks read;
+            return read.Load(song) && !read.low.empty();
+        });
+        check = ChildPeakMiB([&] {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 1);
+            execl(zorvo.c_str(), "zorvo", "check", script.c_str(), nullptr);
+            return false;
+        });
+    }
+    if (peaks < 0 || check < 0) {
+        state.SkipWithError("a child failed");
+        return;
+    }
+    state.counters["peaks_MiB"] = peaks;
+    state.counters["check_MiB"] = check;
+}
+BENCHMARK(BM_LongSongMemory)->Arg(1)->Arg(30)->Unit(benchmark::kSecond)->Iterations(1);
+
+}  // namespace
+}  // namespace zorvo
+
+BENCHMARK_MAIN();
