@@ -348,11 +348,11 @@ bool AVIWriter::Publish() {
         published = true;
         return RemoveEarlierParts();
     }
-    // A reader must never see parts of two renders: the earlier render's go first (part 00
-    // first, so what is left of it is no whole video), then this render's parts take their
-    // names from the last to the first, so part 00 appears only once all its followers are in
-    // place. A publish cut short leaves parts without a part 00, which the next render's lock
-    // clears (OutputLock::Acquire).
+    // A reader must never see files of two renders: the earlier render's go first (file 00
+    // first, so what is left of it is no whole video), then this render's files take their
+    // names from the last to the first, so file 00 appears only once all its followers are in
+    // place. A publish cut short leaves numbered files without file 00, which the next render's
+    // lock clears (OutputLock::Acquire).
     if (!RemoveEarlierParts()) {
         return false;
     }

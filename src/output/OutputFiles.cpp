@@ -268,7 +268,7 @@ bool OutputLock::Acquire(const std::string& output, bool numbered) {
             ::unlink(file.c_str());
         }
     }
-    // Parts without a part 00, which a split render publishes last: what a publish cut short
+    // Numbered files without file 00, which a split render publishes last: what a publish cut short
     // left, no whole video.
     struct stat first {};
     if (numbered && ::lstat(AVIWriter::NumberedName(output, 0).c_str(), &first) != 0) {

@@ -48,9 +48,9 @@ class OutputLock {
     OutputLock& operator=(const OutputLock&) = delete;
 
     // Takes the lock of `output`, then clears the partial files an earlier render left
-    // (IsOwnPartial) and the parts of a split publish cut short (own parts without a part 00).
-    // False, with a line, when another render holds it, the lock file cannot be made, or a file
-    // that is not an empty lock file has its name.
+    // (IsOwnPartial) and the parts of a split publish cut short (own numbered files without file
+    // 00). False, with a line, when another render holds it, the lock file cannot be made, or a
+    // file that is not an empty lock file has its name.
     bool Acquire(const std::string& output, bool numbered);
     // Removes the lock file and lets go.
     void Release();

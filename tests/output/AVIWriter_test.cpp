@@ -358,7 +358,7 @@ TEST(AviParts, CleanupRemovesOnlyOwnParts) {
 }
 
 // A split render replaces an earlier one whole or not at all: killed before any step of its
-// publish, part 00 is on disk only with all its followers of the same render, and the next
+// publish, file 00 is on disk only with all its followers of the same render, and the next
 // render (under its lock) leaves its own parts alone. Renders tell apart by their width.
 TEST(AviParts, PublishedWholeOrNotAtAll) {
     const auto render = [](const std::string& output, int width, std::uint32_t parts, int stopAt) {
@@ -409,7 +409,7 @@ TEST(AviParts, PublishedWholeOrNotAtAll) {
         }
         OutputLock lock;
         ASSERT_TRUE(lock.Acquire(dir.File("take.avi"), true));
-        // Parts without their part 00 are cleared.
+        // Numbered files without their file 00 are cleared.
         EXPECT_TRUE(published().empty() || published()[0].first == "take.00.avi");
         ASSERT_TRUE(render(dir.File("take.avi"), 16, 2, -1));
         lock.Release();
