@@ -7,7 +7,7 @@
 
 #include "capture/DecoderPool.h"
 #include "common/FrameBitmap.h"
-#include "preview/Playback.h"
+#include "preview/FrameSource.h"
 #include "script/Script.h"
 
 namespace zorvo {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/FrameBitmap.h"
+#include "preview/FrameSource.h"
 
 namespace zorvo {
 
@@ -56,31 +57,16 @@ class FramePicker {
     bool m_behind = false;
 };
 
-// What the feeder composes with: the FrameEngine, or a stand-in in tests.
-class FrameSource {
-  public:
-    virtual ~FrameSource() = default;
-    // Frames of the whole song; Compose takes 0 to FrameCount() - 1.
-    virtual std::int64_t FrameCount() const = 0;
-    // False after a log line, or without one when cancelled.
-    virtual bool Compose(std::int64_t frame, FrameBitmap& picture, int width) = 0;
-    // Makes a running Compose, or the next one, give up soon (any thread).
-    virtual void Cancel() = 0;
-    // Lets the next Compose run; called with no Compose running.
-    virtual void ClearCancel() = 0;
-    virtual bool Cancelled() const = 0;
-};
-
 // One composed frame of the feeder's queue.
 struct FedFrame {
     std::int64_t frame = -1;
     FrameBitmap picture;
 };
 
-// Runs a FrameEngine ahead of the playhead on a thread of its own, into a bounded queue of a few
-// frames, so the window's thread only ever picks a finished picture. A seek cancels the frame
-// being composed, empties the queue and starts again from the new frame. While the feeder
-// exists, nobody else may call the engine's Compose.
+// Runs a FrameSource (the studio's FrameEngine) ahead of the playhead on a thread of its own, into
+// a bounded queue of a few frames, so the window's thread only ever picks a finished picture. A
+// seek cancels the frame being composed, empties the queue and starts again from the new frame.
+// While the feeder exists, nobody else may call the engine's Compose.
 class PlaybackFeeder {
   public:
     // The clock that times a composition, in ms (steady by default; tests give their own).
