@@ -164,7 +164,7 @@ TEST(TimelineViewTest, ClicksAndKeysFollowTheModel) {
             EXPECT_EQ(key(Qt::Key_PageDown), span.endMs);
         }
         EXPECT_EQ(key(Qt::Key_End), model.LastFrameMs());  // the last frame, not the end
-        EXPECT_EQ(click(639), model.durationMs);  // past the end: the end
+        EXPECT_EQ(click(639), model.durationMs);           // past the end: the end
     }
 }
 
