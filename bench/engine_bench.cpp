@@ -1,15 +1,19 @@
 // The frame engine on the demo session (run from the repository root after
 // `scripts/demo.sh build`): a still from a cold start (the `zorvo still` program, start to
 // finish), a second still near the first in an open session (a click on the timeline), and
-// playback at 640 pixels wide against a simulated audio clock.
+// playback at 640 pixels wide against a simulated audio clock; and the studio's playback and
+// clicks on the four-camera full HD session of bench/make-hd-session.sh.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/Allocator.h"
 #include "common/LogCollector.h"
@@ -169,6 +173,133 @@ void BM_Playback640(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Playback640)->Arg(4)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// The four-camera full HD session (bench/make-hd-session.sh; ZORVO_HD_SESSION names another).
+fs::path HdScript() {
+    const char* path = std::getenv("ZORVO_HD_SESSION");
+    return path ? fs::path(path) : fs::temp_directory_path() / "zorvo-hd" / "hd.zorvo";
+}
+
+// The process's resident memory now and at its highest, in MiB (/proc/self/status).
+void ResidentMiB(double& now, double& peak) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            now = std::stod(line.substr(6)) / 1024;
+        } else if (line.rfind("VmHWM:", 0) == 0) {
+            peak = std::stod(line.substr(6)) / 1024;
+        }
+    }
+}
+
+// 20 s of the HD session from its start at 640 pixels wide, as the studio plays it: the sound
+// starts once the first picture is queued, its clock then runs on like a sound card's, and what
+// is due is taken every 10 ms. Reports frames shown and skipped (after the stop's count), the
+// longest time the picture stood still while the clock ran, and resident memory at 5 s and at
+// the end (growth while playing) and at its highest.
+void BM_HdPlayback(benchmark::State& state) {
+    if (!fs::exists(HdScript())) {
+        state.SkipWithError("make the session with bench/make-hd-session.sh first");
+        return;
+    }
+    zorvo::LogCollector log;
+    const auto engine = zorvo::FrameEngine::Open(HdScript().string());
+    if (!engine) {
+        state.SkipWithError("the HD session does not open");
+        return;
+    }
+    const auto from = static_cast<std::int64_t>(state.range(0));
+    constexpr double kSeconds = 20;
+    for (auto _ : state) {
+        zorvo::PlaybackFeeder feeder(*engine, 640);
+        feeder.Seek(from, true);
+        while (feeder.FirstQueued() < 0 && !feeder.Failed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto start = Clock::now();
+        zorvo::FedFrame frame;
+        double lastChange = 0;
+        double longestStill = 0;
+        double rssAt5 = 0;
+        double rss = 0;
+        double peak = 0;
+        double behindSeconds = 0;
+        double clock = 0;
+        while ((clock = Seconds(start)) < kSeconds &&
+               from * 40 + clock * 1000 < static_cast<double>(engine->FrameCount()) * 40) {
+            if (feeder.TakeDue(static_cast<double>(from) * 40 + clock * 1000, frame)) {
+                longestStill = std::max(longestStill, clock - lastChange);
+                lastChange = clock;
+            }
+            behindSeconds += feeder.Behind() ? 0.01 : 0;
+            if (rssAt5 == 0 && clock >= 5) {
+                ResidentMiB(rssAt5, peak);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        longestStill = std::max(longestStill, clock - lastChange);
+        feeder.Stop(static_cast<double>(from) * 40 + clock * 1000);
+        ResidentMiB(rss, peak);
+        const auto shown = static_cast<double>(feeder.ShownCount());
+        const auto skipped = static_cast<double>(feeder.SkippedCount());
+        state.counters["shown"] = shown;
+        state.counters["skipped"] = skipped;
+        state.counters["skipped_pct"] = 100 * skipped / std::max(1.0, shown + skipped);
+        state.counters["longest_still_s"] = longestStill;
+        state.counters["behind_s"] = behindSeconds;
+        state.counters["rss_5s_MiB"] = rssAt5;
+        state.counters["rss_end_MiB"] = rss;
+        state.counters["rss_peak_MiB"] = peak;
+    }
+}
+BENCHMARK(BM_HdPlayback)->Arg(0)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// Eight clicks on the HD session as the studio makes them (a preview 640 pixels wide), each a
+// second after the one before, the last two 100 ms apart so that the seventh is cancelled:
+// the time from each click to its own frame, and whether every kept click got its frame.
+void BM_HdClicks(benchmark::State& state) {
+    if (!fs::exists(HdScript())) {
+        state.SkipWithError("make the session with bench/make-hd-session.sh first");
+        return;
+    }
+    zorvo::LogCollector log;
+    const auto engine = zorvo::FrameEngine::Open(HdScript().string());
+    if (!engine) {
+        state.SkipWithError("the HD session does not open");
+        return;
+    }
+    const std::vector<std::int64_t> clicks = {50, 494, 186, 320, 12, 560, 250, 410};
+    for (auto _ : state) {
+        zorvo::PlaybackFeeder feeder(*engine, 640);
+        std::vector<double> latencies;
+        double worst = 0;
+        int got = 0;
+        for (std::size_t i = 0; i < clicks.size(); ++i) {
+            const auto start = Clock::now();
+            feeder.Seek(clicks[i], false);
+            if (i == 6) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;  // overtaken by the next click
+            }
+            zorvo::FedFrame frame;
+            while (Seconds(start) < 10 && !feeder.TakeLatest(frame) && !feeder.Failed()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (frame.frame == clicks[i]) {
+                ++got;
+                latencies.push_back(Seconds(start) * 1000);
+                worst = std::max(worst, latencies.back());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        }
+        std::sort(latencies.begin(), latencies.end());
+        state.counters["clicks_with_frame"] = got;
+        state.counters["median_ms"] = latencies.empty() ? 0 : latencies[latencies.size() / 2];
+        state.counters["worst_ms"] = worst;
+    }
+}
+BENCHMARK(BM_HdClicks)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

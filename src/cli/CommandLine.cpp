@@ -102,8 +102,8 @@ int RunStillCommand(const Arguments& args) {
     }
     options.at = args.options.at("at");
     if (zorvo::SongMoment moment; !zorvo::ParseSongMoment(options.at, moment)) {
-        return Usage("zorvo still",
-                     "--at takes mm:ss.mmm, seconds or MEASURE.BEAT, not '" + options.at + "'");
+        return Usage("zorvo still", std::string("--at takes ") + zorvo::kSongMomentForms +
+                                        ", not '" + options.at + "'");
     }
     if (args.Has("width")) {
         const std::string& text = args.options.at("width");
@@ -161,8 +161,8 @@ const std::vector<Command>& Commands() {
          "--at WHEN [-o PNG] [--width N] SCRIPT",
          "compose the frame the render writes at one moment, as PNG",
          {{"at", 0, "WHEN",
-           "the moment: mm:ss.mmm or seconds (12.5s) from the first marker, or MEASURE.BEAT "
-           "(9.1: the first beat of measure 9)"},
+           "the moment: mm:ss.mmm (0:07.5) or seconds with s (7.5s) from the first marker, or "
+           "MEASURE.BEAT (9.1: the first beat of measure 9)"},
           {"output", 'o', "PNG",
            "where to write it (default: beside SCRIPT, its name .still-FRAME.png)"},
           {"width", 0, "N",

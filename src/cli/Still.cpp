@@ -51,7 +51,8 @@ int RunStill(const std::string& scriptPath, const StillOptions& options) {
     ConsoleLog console(stdout, stderr, false);
     SongMoment moment;
     if (!ParseSongMoment(options.at, moment)) {
-        PostQuoted("Error (Still): Not a moment of the song: '", options.at, "'.\n");
+        PostQuoted("Error (Still): Not a moment of the song: '", options.at,
+                   std::string("'. A moment is ") + kSongMomentForms + ".\n");
         return 2;
     }
     const std::unique_ptr<FrameEngine> engine = FrameEngine::Open(scriptPath);

@@ -74,8 +74,13 @@ std::optional<Place> FindPlace(const CScript& script, int width, int height, std
 
 }  // namespace
 
+const char* const kSongMomentForms =
+    "a time as mm:ss.mmm (0:07.500) or as seconds with s (7.5s), or MEASURE.BEAT (7.1: "
+    "measure 7, beat 1)";
+
 bool ParseSongMoment(const std::string& text, SongMoment& moment) {
     moment = {};
+    moment.text = text;
     const auto colon = text.find(':');
     if (colon != std::string::npos) {
         long long minutes = 0;
@@ -105,7 +110,9 @@ bool ParseSongMoment(const std::string& text, SongMoment& moment) {
         return true;
     }
     long long beat = 0;
-    if (!ReadWhole(text.substr(0, dot), whole) || !ReadWhole(text.substr(dot + 1), beat)) {
+    const std::string beatText = text.substr(dot + 1);
+    if (!ReadWhole(text.substr(0, dot), whole) || !ReadWhole(beatText, beat) || beat == 0 ||
+        beatText[0] == '0') {
         return false;
     }
     moment.musical = true;
@@ -115,21 +122,25 @@ bool ParseSongMoment(const std::string& text, SongMoment& moment) {
 }
 
 bool SongFrameOf(const CScript& script, const SongMoment& moment, std::int64_t& frame) {
+    // The whole walk, whatever the moment: the refusal gives the song's length and measures.
     std::int64_t end = 0;
+    std::uint32_t firstMeasure = 0;
+    std::uint32_t lastMeasure = 0;
     std::optional<std::int64_t> found;
+    bool first = true;
     const bool walked = WalkTimeline(script, false, [&](const TimelineSpan& span) {
-        end = span.blocks.endFrame;
-        if (!moment.musical) {
-            return WalkStep::Next;
+        if (first) {
+            firstMeasure = span.marker->measure;
+            first = false;
         }
+        end = span.blocks.endFrame;
+        lastMeasure = span.next->measure - 1;
         const auto measure = static_cast<std::uint32_t>(std::max(moment.measure, 0));
-        if (measure >= span.marker->measure && measure < span.next->measure) {
-            if (moment.beat >= 1 && moment.beat <= span.carried.beatCount) {
-                found = SongFrame(span.blocks.position +
-                                  (measure - span.marker->measure) * span.timing.measure +
-                                  (moment.beat - 1) * span.timing.beat);
-            }
-            return WalkStep::End;
+        if (moment.musical && measure >= span.marker->measure && measure < span.next->measure &&
+            moment.beat >= 1 && moment.beat <= span.carried.beatCount) {
+            found = SongFrame(span.blocks.position +
+                              (measure - span.marker->measure) * span.timing.measure +
+                              (moment.beat - 1) * span.timing.beat);
         }
         return WalkStep::Next;
     });
@@ -140,11 +151,14 @@ bool SongFrameOf(const CScript& script, const SongMoment& moment, std::int64_t& 
         found = SongFrame(moment.ms);
     }
     if (!found || *found < 0 || *found >= end) {
-        const std::string what = moment.musical ? Format("%i.%i", moment.measure, moment.beat)
-                                                : SongClockOf(SongFrame(moment.ms));
-        PostQuoted("Error (FrameEngine): No frame of the song lies at '", what,
-                   Format("' (the song has %lld frames, %s).\n", static_cast<long long>(end),
-                          SongClockOf(end).c_str()));
+        const std::string what = moment.musical
+                                     ? Format("measure %i, beat %i", moment.measure, moment.beat)
+                                     : SongClockOf(SongFrame(moment.ms));
+        PostQuoted("Error (FrameEngine): No frame of the song lies at '", moment.text,
+                   Format("' (%s; the song has %lld frames, %s, measures %u to %u). A moment is "
+                          "%s.\n",
+                          what.c_str(), static_cast<long long>(end), SongClockOf(end).c_str(),
+                          firstMeasure, lastMeasure, kSongMomentForms));
         return false;
     }
     frame = *found;
@@ -258,7 +272,9 @@ void FrameEngine::SizeFor(int width, int& outWidth, int& outHeight) const {
 }
 
 bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
-    m_cancel = false;
+    if (m_cancel) {
+        return false;
+    }
     State& state = *m_state;
     if (frame < 0 || frame >= m_frameCount) {
         PostLog(

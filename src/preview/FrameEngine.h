@@ -14,20 +14,26 @@ namespace zorvo {
 
 // A moment of the song as a user writes it: "mm:ss.mmm" (minutes optional, "1:05", "0:07.250"),
 // seconds ("42", "12.5s"), or MEASURE.BEAT ("9.1" is the first beat of measure 9; two whole
-// numbers joined by a dot always mean a beat, so fractional seconds take the "s").
+// numbers joined by a dot always mean a beat, so fractional seconds take the "s"). A beat is
+// written without leading zeros: "7.05" reads as seconds to a reader as much as a beat.
 struct SongMoment {
     bool musical = false;  // MEASURE.BEAT rather than a time
     double ms = 0;         // a time: ms from the first marker
     int measure = 0;
-    int beat = 0;  // counted from 1
+    int beat = 0;      // counted from 1
+    std::string text;  // as written, for the lines that name it
 };
+
+// Both ways of naming a moment, for the lines that refuse one.
+extern const char* const kSongMomentForms;
 
 // False (no log line) when the text is none of the forms above.
 bool ParseSongMoment(const std::string& text, SongMoment& moment);
 
 // The song frame of a moment in a loaded and validated script: the frame the render writes at
 // that time, or the one in which the beat begins, placed by the render's own walk over the
-// spans. False after a log line when the beat does not exist or lies at or past the song's end.
+// spans. False after a log line when the beat does not exist or lies at or past the song's end;
+// the line gives the whole song's length and both forms.
 bool SongFrameOf(const CScript& script, const SongMoment& moment, std::int64_t& frame);
 
 // "mm:ss.mmm" of the start of a song frame.
@@ -65,9 +71,10 @@ class FrameEngine : public FrameSource {
     // of spans a `range` skips are composed as if rendered. False after a log line, or without
     // one when cancelled.
     bool Compose(std::int64_t frame, FrameBitmap& picture, int width = 0) override;
-    // Makes a running Compose give up soon; the next Compose clears it.
+    // Makes a running Compose, and any later one, give up soon, until ClearCancel.
     void Cancel() override { m_cancel = true; }
-    // Whether the last Compose was cancelled (or a cancel has come since it began).
+    void ClearCancel() override { m_cancel = false; }
+    // Whether a cancel has come since the last ClearCancel.
     bool Cancelled() const override { return m_cancel.load(); }
 
     DecoderPool& Decoders() { return m_decoders; }

@@ -16,9 +16,12 @@ class FrameSource {
     // Composes song frame `frame` into `picture` (`width` pixels wide, 0: the script's size).
     // False after a log line, or without one when cancelled.
     virtual bool Compose(std::int64_t frame, FrameBitmap& picture, int width) = 0;
-    // Makes a running Compose give up soon, from any thread; the next Compose clears it.
+    // Makes a running Compose, or the next one, give up soon, from any thread, until
+    // ClearCancel: a cancel that comes just before a Compose starts is not lost.
     virtual void Cancel() = 0;
-    // Whether the last Compose was cancelled (or a cancel has come since it began).
+    // Lets the next Compose run; called while none runs.
+    virtual void ClearCancel() = 0;
+    // Whether a cancel has come since the last ClearCancel.
     virtual bool Cancelled() const = 0;
 };
 

@@ -10,8 +10,19 @@ namespace zorvo {
 
 namespace {
 
-// A picture shown later than this many frames after its moment would trail its sound.
+// A picture shown later than this many frames after its moment trails its sound.
 constexpr std::int64_t kLateFrames = 1;
+// How long after frames were skipped the picture still counts as falling behind: a second.
+constexpr std::int64_t kBehindFrames = 25;
+// The aim ahead of the clock never reckons with more than this: a block change that took long
+// is no measure of the frames after it, which its captures go on decoding.
+constexpr double kMaxAimMs = 400;
+
+double SteadyMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
@@ -22,6 +33,8 @@ std::int64_t DueFrame(double clockMs) {
 void FramePicker::Seek(std::int64_t frame) {
     m_from = frame;
     m_shown = -1;
+    m_lastSkipDue = -1;
+    m_behind = false;
 }
 
 FramePicker::Pick FramePicker::Choose(double clockMs, const std::vector<std::int64_t>& ready) {
@@ -33,26 +46,43 @@ FramePicker::Pick FramePicker::Choose(double clockMs, const std::vector<std::int
     while (i < ready.size() && ready[i] < earliest) {
         ++i;
     }
-    // The latest ready frame that is due; those before it came too late, and so has it when
-    // the clock has passed it by more than a frame.
+    // The newest ready frame that is due, however late: an older picture held while the sound
+    // goes on would be later still. Those before it are passed over.
     std::size_t show = ready.size();
     for (std::size_t k = i; k < ready.size() && ready[k] <= due; ++k) {
         show = k;
     }
-    if (show == ready.size() || ready[show] + kLateFrames < due) {
-        pick.drop = show == ready.size() ? i : show + 1;
-        return pick;
+    if (show == ready.size()) {
+        pick.drop = i;
+    } else {
+        pick.drop = show;
+        pick.show = true;
+        if (ready[show] > earliest) {
+            m_skipped += static_cast<std::uint64_t>(ready[show] - earliest);
+            m_lastSkipDue = due;
+        }
+        m_shown = ready[show];
+        ++m_shownCount;
     }
-    pick.drop = show;
-    pick.show = true;
-    m_skipped += static_cast<std::uint64_t>(ready[show] - earliest);
-    m_shown = ready[show];
-    ++m_shownCount;
+    const std::int64_t lag = due - std::max(m_shown, m_from - 1);
+    m_behind = lag > kLateFrames || (m_lastSkipDue >= 0 && due - m_lastSkipDue < kBehindFrames);
     return pick;
 }
 
-PlaybackFeeder::PlaybackFeeder(FrameSource& engine, int width, std::size_t depth)
+void FramePicker::Finish(double clockMs) {
+    const std::int64_t due = DueFrame(clockMs);
+    const std::int64_t earliest = std::max(m_from, m_shown + 1);
+    if (due > earliest) {
+        m_skipped += static_cast<std::uint64_t>(due - earliest);
+    }
+    // Counted once: a later Finish starts from here.
+    m_from = std::max(m_from, due);
+    m_behind = false;
+}
+
+PlaybackFeeder::PlaybackFeeder(FrameSource& engine, int width, std::size_t depth, MsClock clock)
     : m_engine(engine),
+      m_clock(clock ? std::move(clock) : MsClock(SteadyMs)),
       m_depth(std::max<std::size_t>(depth, 1)),
       m_width(width),
       m_nextWidth(width) {
@@ -89,20 +119,28 @@ void PlaybackFeeder::Seek(std::int64_t frame, bool run) {
         }
         m_width = m_nextWidth;
         m_next = std::max<std::int64_t>(frame, 0);
+        m_pending = m_next;
         m_due = -1;
         m_run = run;
         m_single = !run;
         m_picker.Seek(m_next);
         m_failed = false;
+        // The frame being composed belongs to the old playhead. Under the lock, so that the
+        // cancel cannot reach the composition of the new frame instead.
+        m_engine.Cancel();
     }
-    // The frame being composed belongs to the old playhead.
-    m_engine.Cancel();
     m_wake.notify_all();
 }
 
 void PlaybackFeeder::Pause() {
     std::lock_guard lock(m_mutex);
     m_run = false;
+}
+
+void PlaybackFeeder::Stop(double clockMs) {
+    std::lock_guard lock(m_mutex);
+    m_run = false;
+    m_picker.Finish(clockMs);
 }
 
 bool PlaybackFeeder::TakeDue(double clockMs, FedFrame& out) {
@@ -162,6 +200,16 @@ std::uint64_t PlaybackFeeder::SkippedCount() const {
     return m_picker.SkippedCount();
 }
 
+bool PlaybackFeeder::Behind() const {
+    std::lock_guard lock(m_mutex);
+    return m_picker.Behind();
+}
+
+std::int64_t PlaybackFeeder::Pending() const {
+    std::lock_guard lock(m_mutex);
+    return m_pending;
+}
+
 void PlaybackFeeder::Run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -170,11 +218,13 @@ void PlaybackFeeder::Run() {
         if (m_quit) {
             return;
         }
-        if (m_run && m_due >= m_next) {
-            // Whatever the clock has already passed would come too late to be shown: aim at the
-            // frame that will be due when this one is done.
-            m_next = m_due + 1 + static_cast<std::int64_t>(m_composeMs / 40);
+        // The frames the clock will have passed by the time this one is done would come too
+        // late: aim at the one due then.
+        const auto ahead = static_cast<std::int64_t>(std::min(m_composeMs, kMaxAimMs) / 40);
+        if (m_run && m_due >= 0 && m_next <= m_due + ahead) {
+            m_next = m_due + 1 + ahead;
         }
+        m_next = std::min(m_next, m_engine.FrameCount() - 1);
         const std::int64_t frame = m_next;
         const std::uint64_t generation = m_generation;
         const int width = m_width;
@@ -183,20 +233,21 @@ void PlaybackFeeder::Run() {
             fed = std::move(m_spare.back());
             m_spare.pop_back();
         }
+        // Under the lock: a Seek from here on cancels this frame.
+        m_engine.ClearCancel();
         lock.unlock();
-        const auto start = std::chrono::steady_clock::now();
+        const double start = m_clock();
         const bool composed = m_engine.Compose(frame, fed.picture, width);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
-        const bool cancelled = !composed && m_engine.Cancelled();
+        const double ms = m_clock() - start;
         lock.lock();
+        const bool cancelled = !composed && m_engine.Cancelled();
         if (generation != m_generation || m_quit || cancelled) {
             // A seek came meanwhile (or a cancel meant for the frame before): start over.
             m_spare.push_back(std::move(fed));
             continue;
         }
         m_composeMs = ms;
+        m_pending = -1;
         std::function<void()> ready = m_ready;
         if (!composed) {
             m_failed = true;

@@ -20,32 +20,41 @@ namespace zorvo {
 std::int64_t DueFrame(double clockMs);
 
 // The player's choice of picture from the audio clock. The picture follows the clock, never its
-// own timer: frames that come too late are dropped, early ones wait, so picture and sound never
-// drift apart. Pure: no thread, no clock of its own.
+// own timer: frames that come early wait, and when the frames come late the newest one ready is
+// shown at once and those passed over are counted, so the picture keeps moving with the sound
+// and never drifts from it. Pure: no thread, no clock of its own.
 class FramePicker {
   public:
     struct Pick {
-        std::size_t drop = 0;  // ready frames to throw away first (late)
+        std::size_t drop = 0;  // ready frames to throw away first (passed over)
         bool show = false;     // then show the next ready frame
     };
 
     // Playback (re)starts at `frame`: frames before it are never shown; nothing counts as
     // skipped across a seek.
     void Seek(std::int64_t frame);
-    // With the audio clock at `clockMs` and these frames ready in order (ascending), what to do.
-    // Shows the latest ready frame that is due, unless the clock has passed it by more than a
-    // frame; frames due and never shown count as skipped.
+    // With the audio clock at `clockMs` and these frames ready in order (ascending), what to do:
+    // show the newest ready frame that is due, however late; frames due and never shown count
+    // as skipped.
     Pick Choose(double clockMs, const std::vector<std::int64_t>& ready);
+    // Playback stops with the clock at `clockMs`: the frames whose time has passed unshown
+    // since the last one shown count as skipped.
+    void Finish(double clockMs);
 
     std::int64_t Shown() const { return m_shown; }  // last frame shown, -1 for none
     std::uint64_t ShownCount() const { return m_shownCount; }
     std::uint64_t SkippedCount() const { return m_skipped; }
+    // The picture trails the clock by more than a frame, or skipped frames within the last
+    // second of the clock.
+    bool Behind() const { return m_behind; }
 
   private:
     std::int64_t m_from = 0;
     std::int64_t m_shown = -1;
+    std::int64_t m_lastSkipDue = -1;  // the clock's frame when frames were last skipped
     std::uint64_t m_shownCount = 0;
     std::uint64_t m_skipped = 0;
+    bool m_behind = false;
 };
 
 // One composed frame of the feeder's queue.
@@ -60,9 +69,12 @@ struct FedFrame {
 // While the feeder exists, nobody else may call the engine's Compose.
 class PlaybackFeeder {
   public:
+    // The clock that times a composition, in ms (steady by default; tests give their own).
+    using MsClock = std::function<double()>;
+
     // `engine` must outlive the feeder. Frames are composed `width` pixels wide (0: the
     // script's size).
-    PlaybackFeeder(FrameSource& engine, int width, std::size_t depth = 4);
+    PlaybackFeeder(FrameSource& engine, int width, std::size_t depth = 4, MsClock clock = {});
     // Cancels and joins the thread.
     ~PlaybackFeeder();
     PlaybackFeeder(const PlaybackFeeder&) = delete;
@@ -77,8 +89,10 @@ class PlaybackFeeder {
     // Drops the queue and composes from `frame` on: ahead of the playhead while `run`, or that
     // one frame only (a click on the timeline).
     void Seek(std::int64_t frame, bool run);
-    // Stops composing ahead; the queue stays.
+    // Stops composing ahead; the queue stays. With the clock where playback stopped, the
+    // frames its time passed unshown count as skipped.
     void Pause();
+    void Stop(double clockMs);
 
     // The frame to show now with the audio clock at `clockMs` (see FramePicker): late frames are
     // dropped, and the feeder skips ahead past frames that would come too late. False when no
@@ -95,11 +109,15 @@ class PlaybackFeeder {
 
     std::uint64_t ShownCount() const;
     std::uint64_t SkippedCount() const;
+    bool Behind() const;
+    // The frame a Seek asked for while it is still being composed (a click's), -1 otherwise.
+    std::int64_t Pending() const;
 
   private:
     void Run();
 
     FrameSource& m_engine;
+    const MsClock m_clock;
     const std::size_t m_depth;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -111,6 +129,7 @@ class PlaybackFeeder {
     int m_nextWidth = 0;
     std::int64_t m_next = 0;         // next frame to compose
     std::int64_t m_due = -1;         // latest frame the clock asked for
+    std::int64_t m_pending = -1;     // the frame a seek asked for, until it is queued
     std::uint64_t m_generation = 0;  // bumped by every seek
     double m_composeMs = 0;          // how long the last frame took
     bool m_run = false;

@@ -61,6 +61,8 @@ struct TimelineModel {
     // the range end is restored); false (with the walk's line posted) when the walk fails.
     bool Build(CScript& script);
 
+    // The start of the song's last frame: the song's end itself has no frame.
+    double LastFrameMs() const { return frames > 0 ? static_cast<double>(frames - 1) * 40 : 0; }
     // The span that holds `ms`, the last one for moments past the end; null without spans.
     const TimelineModelSpan* SpanAt(double ms) const;
     MusicalPosition PositionAt(double ms) const;

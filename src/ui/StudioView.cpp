@@ -6,7 +6,9 @@
 #include <QAudioSink>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMediaDevices>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -15,6 +17,7 @@
 #include <cstring>
 
 #include "common/LogChannel.h"
+#include "common/LogCollector.h"
 #include "media/WaveFile.h"
 #include "preview/FrameEngine.h"
 #include "preview/Playback.h"
@@ -45,22 +48,64 @@ PreviewView::PreviewView(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void PreviewView::Show(const QImage& picture, bool smooth) {
+void PreviewView::Show(const QImage& picture, const QString& label, bool smooth) {
     m_picture = picture;
+    m_label = label;
     m_smooth = smooth;
     update();
+}
+
+void PreviewView::SetBusy(bool busy) {
+    if (busy != m_busy) {
+        m_busy = busy;
+        update();
+    }
+}
+
+void PreviewView::SetBehind(const QString& text) {
+    if (text != m_behind) {
+        m_behind = text;
+        update();
+    }
 }
 
 void PreviewView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    if (m_picture.isNull()) {
-        return;
+    QRect target = rect();
+    if (!m_picture.isNull()) {
+        const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
+        target = QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, m_smooth);
+        p.drawImage(target, m_picture);
     }
-    const QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, m_smooth);
-    p.drawImage(target, m_picture);
+    const QFontMetrics fm(font());
+    // A mark in a dark box at a corner of the picture, so it reads on any picture.
+    const auto mark = [&](const QString& text, bool top, const QColor& colour) {
+        const QRect box(target.left() + 6,
+                        top ? target.top() + 6 : target.bottom() - 6 - fm.height() - 4,
+                        fm.horizontalAdvance(text) + 10, fm.height() + 4);
+        p.fillRect(box, QColor(0, 0, 0, 170));
+        p.setPen(colour);
+        p.drawText(box, Qt::AlignCenter, text);
+    };
+    if (!m_picture.isNull() && !m_label.isEmpty()) {
+        mark(m_label, false, QColor(235, 235, 235));
+    }
+    if (!m_behind.isEmpty()) {
+        mark(m_behind, true, QColor(255, 170, 60));
+    }
+    if (m_busy) {
+        // The last picture stays, dimmed, until the one asked for is there.
+        p.fillRect(target, QColor(0, 0, 0, 110));
+        const QString text = tr("Making the frame...");
+        const QRect box(target.center().x() - fm.horizontalAdvance(text) / 2 - 8,
+                        target.center().y() - fm.height() / 2 - 4, fm.horizontalAdvance(text) + 16,
+                        fm.height() + 8);
+        p.fillRect(box, QColor(0, 0, 0, 190));
+        p.setPen(QColor(255, 255, 255));
+        p.drawText(box, Qt::AlignCenter, text);
+    }
 }
 
 SongSound::SongSound() = default;
@@ -234,7 +279,7 @@ StudioView::StudioView(QWidget* parent)
     : QWidget(parent),
       m_timeline(new TimelineView(this)),
       m_preview(new PreviewView(this)),
-      m_readout(new QLabel(this)),
+      m_readout(new QLineEdit(this)),
       m_status(new QLabel(this)),
       m_song([this] { SongRead(); }) {
     auto* layout = new QVBoxLayout(this);
@@ -247,9 +292,21 @@ StudioView::StudioView(QWidget* parent)
     m_preview->hide();
     auto* transport = new QHBoxLayout;
     transport->setContentsMargins(8, 0, 8, 0);
-    m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_readout->setToolTip(tr("The playhead: song time and measure.beat"));
-    m_readout->setFixedWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") + 8);
+    m_readout->setObjectName(QStringLiteral("playhead"));
+    m_readout->setToolTip(tr("The playhead: song time and measure.beat. Type a moment and Enter "
+                             "to go there: %1.")
+                              .arg(QString::fromLatin1(kSongMomentForms)));
+    m_readout->setFixedWidth(m_readout->fontMetrics().horizontalAdvance("00:00.000   999.9+") + 16);
+    connect(m_readout, &QLineEdit::returnPressed, this, [this] {
+        if (GoTo(m_readout->text())) {
+            m_timeline->setFocus();
+        }
+    });
+    connect(m_readout, &QLineEdit::editingFinished, this, [this] {
+        if (!m_readout->hasFocus()) {
+            UpdateReadout();
+        }
+    });
     transport->addWidget(m_readout);
     transport->addWidget(m_status, 1);
     layout->addLayout(transport);
@@ -259,6 +316,7 @@ StudioView::StudioView(QWidget* parent)
     m_tick.setTimerType(Qt::PreciseTimer);
     m_tick.setInterval(10);
     connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
+    m_status->setObjectName(QStringLiteral("studioStatus"));
     m_status->setText(tr("Click the timeline to see a moment; Space plays from there."));
     UpdateReadout();
 }
@@ -306,7 +364,8 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         });
     } else {
         if (m_preview) {
-            m_preview->Show(QImage());
+            m_preview->Show(QImage(), QString());
+            m_preview->SetBusy(false);
         }
         m_status->setText(tr("No preview: the media check failed (see the log)."));
     }
@@ -344,6 +403,9 @@ void StudioView::SetPlayhead(double ms) {
     if (RenderedFrame(m_timeline->Playhead(), frame)) {
         m_feeder->SetWidth(PreviewWidth(false));
         m_feeder->Seek(frame, false);
+        if (m_preview) {
+            m_preview->SetBusy(true);
+        }
     }
     UpdateReadout();
 }
@@ -356,8 +418,49 @@ bool StudioView::RenderedFrame(double ms, std::int64_t& frame) {
     if (frame >= m_engine->FrameCount()) {
         // Past the range end, or the very end of the song: the render writes nothing there.
         m_status->setText(tr("No frame is rendered at this moment."));
+        if (m_preview) {
+            m_preview->SetBusy(false);
+        }
         return false;
     }
+    // A line about another moment no longer holds.
+    m_status->setText(tr("Click the timeline to see a moment; Space plays from there."));
+    return true;
+}
+
+bool StudioView::GoTo(const QString& text) {
+    SongMoment moment;
+    const std::string typed = text.trimmed().toStdString();
+    const QString forms = QString::fromLatin1(kSongMomentForms);
+    if (!ParseSongMoment(typed, moment)) {
+        m_status->setText(tr("Not a moment of the song: '%1'. A moment is %2.")
+                              .arg(QString::fromStdString(typed), forms));
+        return false;
+    }
+    const TimelineModel& model = m_timeline->Model();
+    double ms = moment.ms;
+    if (moment.musical) {
+        const TimelineModelSpan* span = model.SpanAt(model.MomentOf(moment.measure, 1));
+        ms = span && moment.beat <= span->beatCount ? model.MomentOf(moment.measure, moment.beat)
+                                                    : -1;
+    }
+    std::int64_t frame = 0;
+    if (m_engine) {
+        // The still's own reading, its line for the status rather than the build's log.
+        LogCollector lines(LogCollector::Scope::ThisThread);
+        if (!SongFrameOf(m_engine->Script(), moment, frame)) {
+            const std::string said = lines.Joined();
+            m_status->setText(said.empty() ? tr("No frame of the song lies there.")
+                                           : QString::fromStdString(said).trimmed());
+            return false;
+        }
+        ms = moment.musical ? std::max(ms, static_cast<double>(frame) * 40) : moment.ms;
+    } else if (ms < 0 || ms >= model.durationMs) {
+        m_status->setText(tr("No moment of the song lies at '%1'. A moment is %2.")
+                              .arg(QString::fromStdString(typed), forms));
+        return false;
+    }
+    SetPlayhead(ms);
     return true;
 }
 
@@ -370,7 +473,7 @@ void StudioView::TogglePlay() {
         return;
     }
     double from = m_timeline->Playhead();
-    if (from >= m_timeline->Model().durationMs - 1) {
+    if (from >= m_timeline->Model().LastFrameMs()) {
         from = 0;  // at the end, play from the start again
         m_timeline->SetPlayhead(0);
     }
@@ -400,12 +503,21 @@ void StudioView::StopPlaying() {
     if (!m_playing) {
         return;
     }
+    const double clock = ClockMs();
+    const bool counted = m_clockRunning;
     m_playing = false;
     m_clockRunning = false;
     m_tick.stop();
     m_sound.Stop();
+    if (m_preview) {
+        m_preview->SetBehind(QString());
+    }
     if (m_feeder) {
-        m_feeder->Pause();
+        if (counted) {
+            m_feeder->Stop(std::min(clock, m_timeline->Model().durationMs));
+        } else {
+            m_feeder->Pause();
+        }
         const auto shown = m_feeder->ShownCount();
         const auto skipped = m_feeder->SkippedCount();
         m_status->setText((m_silent ? tr("Stopped (played silent): %1 frames shown, %2 skipped.")
@@ -440,8 +552,9 @@ void StudioView::Tick() {
     }
     const double clock = ClockMs();
     if (clock >= m_timeline->Model().durationMs) {
-        m_timeline->SetPlayhead(m_timeline->Model().durationMs);
         StopPlaying();
+        // The last frame's moment: the song's end has no frame of its own.
+        m_timeline->SetPlayhead(m_timeline->Model().LastFrameMs());
         UpdateReadout();
         return;
     }
@@ -449,6 +562,12 @@ void StudioView::Tick() {
     FedFrame frame;
     if (m_feeder && m_feeder->TakeDue(clock, frame)) {
         ShowFrame(frame);
+    }
+    if (m_feeder && m_preview) {
+        // While frames are passed over, say so and how many, on the picture itself.
+        const auto skipped = static_cast<qulonglong>(m_feeder->SkippedCount());
+        m_preview->SetBehind(
+            m_feeder->Behind() ? tr("Falling behind: %1 frames skipped").arg(skipped) : QString());
     }
     UpdateReadout();
 }
@@ -461,19 +580,36 @@ void StudioView::FrameReady() {
     if (m_feeder->TakeLatest(frame)) {
         ShowFrame(frame);
     }
+    if (m_preview) {
+        // Busy until the frame of the latest click is there (or has failed).
+        m_preview->SetBusy(m_feeder->Pending() >= 0);
+    }
 }
 
 void StudioView::ShowFrame(const FedFrame& frame) {
     if (m_preview && !frame.picture.Empty()) {
-        m_preview->Show(ToImage(frame.picture), !m_playing);
+        m_preview->Show(ToImage(frame.picture), MomentLabel(frame.frame), !m_playing);
     }
+}
+
+QString StudioView::MomentLabel(std::int64_t frame) const {
+    // As `zorvo still` names a frame: its time, and the beat it shows ("+": begun before it).
+    return QString::fromStdString(SongClockOf(frame) + "   " +
+                                  (m_engine ? MeasureBeatOf(m_engine->Script(), frame) : ""));
 }
 
 QString StudioView::Readout() const {
     return m_readout->text();
 }
 
+QString StudioView::Status() const {
+    return m_status->text();
+}
+
 void StudioView::UpdateReadout() {
+    if (m_readout->hasFocus() && m_readout->isModified()) {
+        return;  // the user is typing a moment
+    }
     const double ms = m_timeline->Playhead();
     const MusicalPosition at = m_timeline->Model().PositionAt(ms);
     const auto total = static_cast<long long>(std::llround(std::max(0.0, ms)));

@@ -20,6 +20,7 @@
 
 class QAudioSink;
 class QLabel;
+class QLineEdit;
 
 namespace zorvo {
 
@@ -29,15 +30,23 @@ class PlaybackFeeder;
 class TimelineView;
 struct FedFrame;
 
-// The composed frame at the playhead, scaled to fit with the picture's aspect
-// kept.
+// The composed frame at the playhead, scaled to fit with the picture's aspect kept, labelled
+// with its own moment; a busy mark over it while the frame asked for is being made, and a
+// "falling behind" mark while playback skips frames.
 class PreviewView : public QWidget {
     Q_OBJECT
   public:
     explicit PreviewView(QWidget* parent = nullptr);
-    // Smooth scaling for a still; playback takes the fast kind.
-    void Show(const QImage& picture, bool smooth = true);
+    // Smooth scaling for a still; playback takes the fast kind. `label` names the picture's
+    // moment.
+    void Show(const QImage& picture, const QString& label, bool smooth = true);
+    void SetBusy(bool busy);
+    // Empty: not behind.
+    void SetBehind(const QString& text);
     const QImage& Picture() const { return m_picture; }
+    const QString& Label() const { return m_label; }
+    bool Busy() const { return m_busy; }
+    const QString& BehindText() const { return m_behind; }
     QSize sizeHint() const override { return {640, 360}; }
 
   protected:
@@ -45,7 +54,10 @@ class PreviewView : public QWidget {
 
   private:
     QImage m_picture;
+    QString m_label;
+    QString m_behind;
     bool m_smooth = true;
+    bool m_busy = false;
 };
 
 // The song's samples as the audio output takes them, read from the WAVE file in pieces as the
@@ -152,6 +164,10 @@ class StudioView : public QWidget {
     bool Playing() const { return m_playing; }
     // Says where the playhead is, or that playback is silent.
     QString Readout() const;
+    QString Status() const;
+    // Moves the playhead to a moment typed as `zorvo still --at` takes it; false (the status
+    // says why, with both forms) when it names none.
+    bool GoTo(const QString& moment);
 
   public slots:
     void SetPlayhead(double ms);
@@ -165,6 +181,7 @@ class StudioView : public QWidget {
     void Tick();
     void FrameReady();
     void ShowFrame(const FedFrame& frame);
+    QString MomentLabel(std::int64_t frame) const;
     void UpdateReadout();
     void SongRead();
     double ClockMs() const;
@@ -172,7 +189,7 @@ class StudioView : public QWidget {
 
     TimelineView* m_timeline;
     QPointer<PreviewView> m_preview;  // the window that shows it may own it
-    QLabel* m_readout;
+    QLineEdit* m_readout;
     QLabel* m_status;
     std::unique_ptr<FrameEngine> m_engine;
     std::unique_ptr<PlaybackFeeder> m_feeder;  // after the engine it runs: destroyed first

@@ -18,8 +18,8 @@ constexpr int kMargin = 8;  // so the first and last moments can be clicked
 constexpr int kRuler = 30;
 constexpr int kBand = 20;
 constexpr int kEffects = 18;
-constexpr int kBlocks = 96;
-constexpr int kWave = 56;
+constexpr int kBlocks = 72;
+constexpr int kWave = 44;
 constexpr int kLegend = 20;
 constexpr double kMaxZoom = 2000;  // pixels per second: a frame is 80 px wide
 
@@ -177,7 +177,7 @@ void TimelineView::keyPressEvent(QKeyEvent* event) {
             MoveByUser(0);
             break;
         case Qt::Key_End:
-            MoveByUser(m_model.durationMs);
+            MoveByUser(m_model.LastFrameMs());
             break;
         case Qt::Key_Plus:
         case Qt::Key_Equal:

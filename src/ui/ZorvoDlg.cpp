@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QMoveEvent>
 #include <QResizeEvent>
@@ -12,6 +13,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 
 #include "common/Version.h"
@@ -152,6 +154,9 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
     m_problems.setHeaderLabels({QStringLiteral("Line"), QStringLiteral("Problems")});
     m_problems.setRootIsDecorated(false);
     m_problems.setUniformRowHeights(true);
+    // A problem is read whole: a line longer than the list scrolls instead of ending in "...".
+    m_problems.header()->setStretchLastSection(false);
+    m_problems.header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_problems.setMinimumHeight(units.Y(40));
     connect(&m_problems, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
         if (!m_scriptPath.isEmpty()) {
@@ -277,6 +282,11 @@ void CZorvoDlg::ShowProblems(const CheckReport& report) {
         item->setFlags(Qt::ItemIsEnabled);
     }
     m_problems.resizeColumnToContents(0);
+    // A failure of an earlier run says nothing about a script that now checks clean.
+    if (report.valid && m_failureShown && m_build.isEnabled()) {
+        m_statusLine.clear();
+        m_failureShown = false;
+    }
     emit ProblemsChecked();
 }
 
@@ -300,11 +310,13 @@ void CZorvoDlg::UpdateRecent(const QString& openedPath) {
 void CZorvoDlg::SetStudioWidgets(QWidget* timeline, QWidget* preview) {
     if (preview) {
         m_upper.insertWidget(0, preview);
-        m_upper.setStretchFactor(0, 3);
-        m_upper.setStretchFactor(1, 1);
+        // What the window grows by goes to the picture.
+        m_upper.setStretchFactor(0, 1);
+        m_upper.setStretchFactor(1, 0);
     }
     if (timeline) {
         m_split.insertWidget(1, timeline);
+        ShortenLog(DialogUnits(font()).Y(kStudioLogCut));
     }
     // The picture and the timeline want room: most of the screen, up to 1280 x 900, never less
     // than the window already has.
@@ -323,13 +335,49 @@ void CZorvoDlg::SetStudioWidgets(QWidget* timeline, QWidget* preview) {
     }
     sizes[0] = rest - sizes[1];
     m_split.setSizes(sizes);
+    if (preview) {
+        // The preview as wide as a 16:9 picture as tall as its room (half the width at least);
+        // the Problems list the rest, so that its lines are read whole.
+        const int room = m_upper.width() > 0 ? m_upper.width() : width();
+        const int lowest = std::max(room / 2, room - DialogUnits(font()).X(240));
+        const int shown = std::clamp(sizes[0] * 16 / 9 + 16, lowest,
+                                     std::max(lowest, room - DialogUnits(font()).X(100)));
+        m_upper.setSizes({shown, room - shown});
+    }
     for (int i = 0; i < m_split.count(); ++i) {
         m_split.setStretchFactor(i, i + 1 < m_split.count() ? 1 : 0);
     }
 }
 
+void CZorvoDlg::ShortenLog(int cut) {
+    // Back to the described places first, then the log shorter and what lies below it moved up
+    // by as much; those places are the panel's new starting point.
+    std::vector<CCtrlAuto>& anchors = m_panel.anchors;
+    if (anchors.empty() || cut <= 0 || m_log.height() - cut < m_log.fontMetrics().height() * 4) {
+        return;
+    }
+    const int width = anchors.front().initialClientWidth;
+    const int height = anchors.front().initialClientHeight;
+    Relayout(anchors, width, height);
+    for (CCtrlAuto& record : anchors) {
+        QRect place = record.control->geometry();
+        if (record.control == &m_log) {
+            place.setHeight(place.height() - cut);
+        } else {
+            place.translate(0, -cut);
+        }
+        record.control->setGeometry(place);
+    }
+    m_panel.setMinimumSize(width, height - cut);
+    m_panel.resize(width, height - cut);
+    for (CCtrlAuto& record : anchors) {
+        RecordInitial(m_panel, record);
+    }
+}
+
 void CZorvoDlg::ClearStatus() {
     m_statusLine.clear();
+    m_failureShown = false;
     m_actionLog.clear();
 }
 
@@ -349,6 +397,7 @@ void CZorvoDlg::ShowFailure(const QString& action) {
         }
         start = end + 1;
     }
+    m_failureShown = true;
     m_statusLine.setText(
         first.empty() ? QStringLiteral("%1 failed; see the log.").arg(action)
                       : QStringLiteral("%1 failed: %2").arg(action, QString::fromStdString(first)));
@@ -573,7 +622,16 @@ void CZorvoDlg::AppendLog(const std::string& text) {
 void CZorvoDlg::DockOutput() {
     if (m_outputDialog) {
         const QRect frame = frameGeometry();
-        m_outputDialog->move(frame.x() + frame.width(), frame.y());
+        QPoint at(frame.x() + frame.width(), frame.y());
+        // Beside the window where the screen has room, else over its right edge: never off
+        // the screen.
+        if (const QScreen* screen = this->screen()) {
+            const QRect room = screen->availableGeometry();
+            const QSize size = m_outputDialog->frameGeometry().size();
+            at.setX(std::max(room.left(), std::min(at.x(), room.right() + 1 - size.width())));
+            at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - size.height())));
+        }
+        m_outputDialog->move(at);
     }
 }
 

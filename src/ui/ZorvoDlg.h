@@ -65,6 +65,8 @@ class CZorvoDlg : public QDialog {
     // left, beside the Problems list. The window's splitters become their parents. Either may be
     // null.
     void SetStudioWidgets(QWidget* timeline, QWidget* preview);
+    // Dialog units the log gives up when the studio is placed: the picture needs the height.
+    static constexpr int kStudioLogCut = 60;
 
     // What the Build button does once a script has been chosen.
     void StartBuild(const QString& scriptPath);
@@ -141,6 +143,8 @@ class CZorvoDlg : public QDialog {
     QMenu m_recentMenu;
     QPushButton m_edit;
     QLabel m_statusLine;
+    void ShortenLog(int cut);
+    bool m_failureShown = false;  // the status line holds a failed run's reason
     QTreeWidget m_problems;
     // The build's controls, in the order of their tab stops, on a panel of their own.
     QPlainTextEdit m_log;

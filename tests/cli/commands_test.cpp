@@ -86,7 +86,8 @@ TEST(CommandLine, UsageHelpAndVersion) {
          "storyboard --help)\n"},
         {"still a", 2, "", "zorvo still: missing --at WHEN (see zorvo still --help)\n"},
         {"still --at 9.x a", 2, "",
-         "zorvo still: --at takes mm:ss.mmm, seconds or MEASURE.BEAT, not '9.x' (see zorvo still "
+         "zorvo still: --at takes a time as mm:ss.mmm (0:07.500) or as seconds with s (7.5s), or "
+         "MEASURE.BEAT (7.1: measure 7, beat 1), not '9.x' (see zorvo still "
          "--help)\n"},
         {"help rendr", 2, "", "zorvo: unknown command 'rendr' (see zorvo --help)\n"},
         {"sync --write", 2, "", "zorvo sync: missing SCRIPT (see zorvo sync --help)\n"},

@@ -611,8 +611,14 @@ TEST_F(Build, StillsAreTheRenderedFrames) {
             SongMoment moment;
             std::int64_t frame = -1;
             ASSERT_TRUE(ParseSongMoment(c.when[i], moment)) << c.when[i];
+            log.Clear();
             EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, c.frames[i])
                 << c.when[i];
+            // A refusal gives the whole song's length, wherever the moment was looked for.
+            EXPECT_EQ(log.Joined().find(" the song has " + std::to_string(engine->FrameCount()) +
+                                        " frames") != std::string::npos,
+                      c.frames[i] < 0)
+                << c.when[i] << log.Joined();
             if (c.frames[i] >= c.skipped) {
                 const auto k = static_cast<std::size_t>(frame - c.skipped);
                 ASSERT_TRUE(engine->Compose(frame, picture)) << c.when[i];
