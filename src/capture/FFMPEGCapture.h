@@ -86,6 +86,8 @@ class CFFMPEGCapture : public CThread {
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }
 
+    // The file decoded: the input's own, unless a preview reads its proxy. Set before Start.
+    std::string m_file;
     // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
     Rect m_sourceRect;
     // The first frame produced; earlier ones are never decoded into the cache nor asked for (a
