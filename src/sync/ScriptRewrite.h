@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zorvo {
@@ -25,14 +26,28 @@ SyncEdit EditForOffset(const std::string& id, double offsetMs);
 bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& edits,
                           std::string& rewritten);
 
+// One top-level statement as reading finds it.
+struct StatementText {
+    std::string arguments;
+    std::string body;
+    bool operator==(const StatementText&) const = default;
+};
+
+// Every statement of the top level, keyword by keyword (output, input, group, marker, overlay,
+// range, debug), found the way reading finds them in `visible` (the text up to its first NUL,
+// comments blanked); a malformed one ends its keyword's search, as in reading. Posts nothing.
+std::vector<std::vector<StatementText>> TopLevelStatements(const std::string& visible);
+
 // The whole file, also the bytes after a NUL. False for anything but a regular file of at most
 // the size a script may have.
 bool ReadScriptBytes(const std::string& path, std::string& bytes);
 
 // Replaces the file's content through a temporary file beside it and a rename, so a reader
 // never sees half of it, keeping its mode, owner and group. Refuses a read-only file and one
-// whose content is no longer `readContent`. False, with a log line, when it cannot.
+// whose content is no longer `readContent`. False, with a log line, when it cannot; the lines
+// name `component`, and a file changed since it was read says `unwritten`.
 bool ReplaceFileContent(const std::string& path, const std::string& content,
-                        const std::string& readContent);
+                        const std::string& readContent, std::string_view component = "Sync",
+                        std::string_view unwritten = "the offsets were not written");
 
 }  // namespace zorvo
