@@ -10,15 +10,21 @@
 #include <memory>
 #include <string>
 
+#include "sync/MarkerEdit.h"
+
 class QAudioSink;
 class QBuffer;
 class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace zorvo {
 
 class CZorvoDlg;
 class FrameEngine;
 class PlaybackFeeder;
+class ProxyJob;
+class ScriptEdits;
 class TimelineView;
 struct FedFrame;
 
@@ -93,6 +99,18 @@ class StudioView : public QWidget {
     bool Playing() const { return m_playing; }
     // Says where the playhead is, or that playback is silent.
     QString Readout() const;
+    QString Status() const;
+
+    // The window's own edits of the cut, with their undo history.
+    ScriptEdits& Edits() { return *m_edits; }
+    void Edit(const MarkerEdit& edit);
+    void Undo();
+    void Redo();
+
+    // Makes the proxies of the open script's cameras (or stops making them); the preview reads
+    // them once they are there.
+    void ToggleProxies();
+    ProxyJob& Proxies() { return *m_proxies; }
 
   public slots:
     void SetPlayhead(double ms);
@@ -109,6 +127,8 @@ class StudioView : public QWidget {
     void UpdateReadout();
     double ClockMs() const;
     int PreviewWidth(bool playing) const;
+    void ShowContextMenu(QPointF at, QPoint global);
+    void ProxiesFinished();
 
     TimelineView* m_timeline;
     QPointer<PreviewView> m_preview;  // the window that shows it may own it
@@ -123,6 +143,14 @@ class StudioView : public QWidget {
     double m_playStartMs = 0;
     QElapsedTimer m_steady;  // the clock of silent playback
     QTimer m_tick;
+    QString m_scriptPath;
+    QPointer<CZorvoDlg> m_window;  // follows the file for the studio, when there is one
+    std::unique_ptr<ScriptEdits> m_edits;
+    QString m_proxyNote;  // what the preview reads, when proxies
+    QPushButton* m_proxyButton;
+    QProgressBar* m_proxyBar;
+    QTimer m_proxyPoll;
+    std::unique_ptr<ProxyJob> m_proxies;
 };
 
 }  // namespace zorvo
