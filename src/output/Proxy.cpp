@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -40,6 +41,20 @@ std::uint64_t Fnv1a(const std::string& text) {
     return hash;
 }
 
+// The system's FFmpeg is not built for ThreadSanitizer, which cannot see how its threads hand
+// pictures over: those builds decode and encode on the caller's thread (as VideoDecoder does).
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kLibraryThreads = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kLibraryThreads = false;
+#else
+constexpr bool kLibraryThreads = true;
+#endif
+#else
+constexpr bool kLibraryThreads = true;
+#endif
+
 bool Valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
@@ -63,7 +78,7 @@ class ProxyFile {
         const std::string folder = fs::path(path).parent_path().string();
         m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
         for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
-            m_partial = Format("%s.%08x%s", path.c_str(), static_cast<unsigned>(std::rand()),
+            m_partial = Format("%s.%08x%s", path.c_str(), static_cast<unsigned>(std::random_device{}()),
                                kPartialSuffix);
             m_fd = ::open(m_partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0644);
@@ -292,7 +307,8 @@ class ProxyMaker {
         }
         m_decoder->pkt_timebase = m_videoIn->time_base;
         m_decoder->thread_count =
-            m_settings.decoderThreads > 0
+            !kLibraryThreads ? 1
+            : m_settings.decoderThreads > 0
                 ? m_settings.decoderThreads
                 : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         m_decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
@@ -335,6 +351,7 @@ class ProxyMaker {
         e.framerate = m_rate;
         e.sample_aspect_ratio = first.sample_aspect_ratio;
         e.gop_size = m_settings.keyInterval;
+        e.thread_count = kLibraryThreads ? 0 : 1;
         e.keyint_min = 1;
         e.max_b_frames = 0;
         // The camera's colours as its pictures were tagged; an untagged HD camera is BT.709,
