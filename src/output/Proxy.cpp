@@ -10,12 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <thread>
 #include <vector>
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "media/VideoProbe.h"
 
 extern "C" {
@@ -29,8 +29,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kProxySuffix = ".proxy.mkv";
-// A run where the folder takes no unnamed files writes under this name (with a random part).
-constexpr const char* kPartialSuffix = ".proxy-partial";
+// A run where the folder takes no unnamed files writes under the proxy's name, this and a
+// random part.
+constexpr const char* kPartialTag = ".partial-";
 
 // FNV-1a: the same key on every run and machine, unlike std::hash.
 std::uint64_t Fnv1a(const std::string& text) {
@@ -59,37 +60,16 @@ bool Valid(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
 
-// The file being written, through FFmpeg's I/O on our own descriptor.
+// The file being written (common/SafeFile), through FFmpeg's I/O on its descriptor.
 class ProxyFile {
   public:
-    ~ProxyFile() {
-        m_io.reset();
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        if (!m_partial.empty()) {
-            ::unlink(m_partial.c_str());
-        }
-    }
+    ~ProxyFile() { m_io.reset(); }
 
     // An unnamed file in the folder of `path` where the file system has them, else a new file
-    // beside it under a temporary name.
+    // beside it under a temporary name; it takes its name only at Publish.
     bool Create(const std::string& path) {
-        const std::string folder = fs::path(path).parent_path().string();
-        m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-        for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
-            m_partial = Format("%s.%08x%s", path.c_str(), static_cast<unsigned>(std::random_device{}()),
-                               kPartialSuffix);
-            m_fd = ::open(m_partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0644);
-            if (m_fd < 0) {
-                m_partial.clear();
-                if (errno != EEXIST) {
-                    break;
-                }
-            }
-        }
-        if (m_fd < 0) {
+        if (!m_file.CreateBeside(path, kPartialTag)) {
+            errno = m_file.Error();
             return false;
         }
         constexpr int kBufferBytes = 256 * 1024;
@@ -108,27 +88,18 @@ class ProxyFile {
     AVIOContext* Io() const { return m_io.get(); }
     int WriteError() const { return m_error; }
 
-    // Gives the finished file its name. A proxy of the same key made meanwhile by another run
-    // is the same proxy: it stays.
+    // Syncs the finished file and gives it its name.
     bool Publish(const std::string& path) {
         avio_flush(m_io.get());
-        if (m_error != 0 || ::fsync(m_fd) != 0) {
-            errno = m_error != 0 ? m_error : errno;
+        if (m_error != 0) {
+            errno = m_error;
             return false;
         }
-        bool named = false;
-        if (m_partial.empty()) {
-            const std::string self = Format("/proc/self/fd/%d", m_fd);
-            named =
-                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-                errno == EEXIST;
-        } else {
-            named = std::rename(m_partial.c_str(), path.c_str()) == 0;
-            if (named) {
-                m_partial.clear();
-            }
+        if (!m_file.Publish(path)) {
+            errno = m_file.Error();
+            return false;
         }
-        return named;
+        return true;
     }
 
   private:
@@ -141,7 +112,8 @@ class ProxyFile {
     static int Write(void* opaque, std::uint8_t* data, int size) {
         auto* self = static_cast<ProxyFile*>(opaque);
         for (int done = 0; done < size;) {
-            const ssize_t n = ::write(self->m_fd, data + done, static_cast<size_t>(size - done));
+            const ssize_t n =
+                ::write(self->m_file.Fd(), data + done, static_cast<size_t>(size - done));
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -157,15 +129,14 @@ class ProxyFile {
         auto* self = static_cast<ProxyFile*>(opaque);
         if (whence == AVSEEK_SIZE) {
             struct stat status {};
-            return ::fstat(self->m_fd, &status) == 0 ? status.st_size : AVERROR(errno);
+            return ::fstat(self->m_file.Fd(), &status) == 0 ? status.st_size : AVERROR(errno);
         }
-        const off_t at = ::lseek(self->m_fd, offset, whence & ~AVSEEK_FORCE);
+        const off_t at = ::lseek(self->m_file.Fd(), offset, whence & ~AVSEEK_FORCE);
         return at < 0 ? AVERROR(errno) : at;
     }
 
-    int m_fd = -1;
+    SafeFile m_file;
     int m_error = 0;
-    std::string m_partial;
     std::unique_ptr<AVIOContext, IoFree> m_io;
 };
 
@@ -624,6 +595,7 @@ bool MakeProxy(const std::string& cameraPath, const std::string& proxyPath,
                                     error.message().c_str()));
         return false;
     }
+    RemoveStaleTemporaries(proxyPath, kPartialTag);
     ProxyMaker maker(cameraPath, settings);
     return maker.Run(proxyPath, stop, progress);
 }
@@ -643,8 +615,9 @@ bool RemoveProxies(std::size_t& removed, std::uint64_t& bytes) {
             return name.size() > suffix.size() &&
                    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
         };
-        if (!entry.is_regular_file(error) ||
-            !(endsWith(kProxySuffix) || endsWith(kPartialSuffix))) {
+        const bool partial =
+            name.find(std::string(kProxySuffix) + kPartialTag) != std::string::npos;
+        if (!entry.is_regular_file(error) || !(endsWith(kProxySuffix) || partial)) {
             continue;
         }
         const std::uintmax_t size = entry.file_size(error);

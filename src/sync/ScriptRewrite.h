@@ -43,9 +43,12 @@ std::vector<std::vector<StatementText>> TopLevelStatements(const std::string& vi
 bool ReadScriptBytes(const std::string& path, std::string& bytes);
 
 // Replaces the file's content through a temporary file beside it and a rename, so a reader
-// never sees half of it, keeping its mode, owner and group. Refuses a read-only file and one
-// whose content is no longer `readContent`. False, with a log line, when it cannot; the lines
-// name `component`, and a file changed since it was read says `unwritten`.
+// never sees half of it, keeping its mode, owner, group and extended attributes; a file of
+// several names (hard links) is written in place instead, once its content is checked. Refuses
+// what is not a regular file, a read-only file and one whose content is no longer
+// `readContent`, and removes the temporary files of runs killed at their rename. False, with a
+// log line, when it cannot; the lines name `component`, and a file changed since it was read
+// says `unwritten`.
 bool ReplaceFileContent(const std::string& path, const std::string& content,
                         const std::string& readContent, std::string_view component = "Sync",
                         std::string_view unwritten = "the offsets were not written");

@@ -227,8 +227,9 @@ void TimelineView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const double x = event->position().x();
-    if (event->position().y() < kRuler + kBand) {
-        // A marker's line in the ruler is taken to drag the marker.
+    if (event->position().y() >= kRuler && event->position().y() < kRuler + kBand) {
+        // A marker's line in the band of spans is taken to drag the marker; the ruler above
+        // only moves the playhead.
         std::vector<std::uint32_t> measures;
         for (const TimelineModelSpan& span : m_model.spans) {
             measures.push_back(span.fromMeasure);

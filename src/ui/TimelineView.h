@@ -55,6 +55,10 @@ class TimelineView : public QWidget {
     // The x of a marker's line, and the measure starting nearest to an x.
     double MarkerX(std::uint32_t measure) const;
     std::uint32_t MeasureNear(double x) const;
+    // Song time and pixels of the view as it stands (zoom and scroll): what is drawn at x is
+    // what a click at x picks.
+    double XOf(double ms) const;
+    double MsAt(double x) const;
 
   signals:
     // The user moved the playhead (click, drag or a navigation key).
@@ -79,8 +83,6 @@ class TimelineView : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    double XOf(double ms) const;
-    double MsAt(double x) const;
     void MoveByUser(double ms);
     void ZoomAround(double factor, double x);
     void UpdateScrollRange();
@@ -101,7 +103,8 @@ class TimelineView : public QWidget {
     QPixmap m_picture;             // everything but the playhead
     bool m_stale = true;
     QScrollBar* m_scroll;
-    // A marker being dragged by its line in the ruler: its measure, and where the pointer is.
+    // A marker being dragged by its line in the band of spans: its measure, and where the
+    // pointer is.
     std::uint32_t m_dragMarker = 0;
     double m_dragX = -1;
 };

@@ -35,7 +35,7 @@ void Key(QWidget& widget, Qt::KeyboardModifiers modifiers) {
 }
 
 void Mouse(QWidget& widget, QEvent::Type type, double x) {
-    QMouseEvent event(type, QPointF(x, 10), widget.mapToGlobal(QPointF(x, 10)), Qt::LeftButton,
+    QMouseEvent event(type, QPointF(x, 40), widget.mapToGlobal(QPointF(x, 40)), Qt::LeftButton,
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
                       Qt::NoModifier);
     QCoreApplication::sendEvent(&widget, &event);
@@ -83,7 +83,7 @@ TEST(StudioEditTest, TimelineEditsRewriteTheScriptAndUndo) {
     EXPECT_EQ(ReadTextFile(path), laidOut);
     EXPECT_EQ(timeline.Model().spans[0].layout, "1top_1bottom");
 
-    // Drag the marker at 5 by its line to measure 7.
+    // Drag the marker at 5 by its line in the band of spans to measure 7.
     Mouse(timeline, QEvent::MouseButtonPress, xOfMeasure(5));
     Mouse(timeline, QEvent::MouseMove, xOfMeasure(6.9));
     Mouse(timeline, QEvent::MouseButtonRelease, xOfMeasure(6.9));
