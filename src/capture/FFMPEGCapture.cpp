@@ -44,6 +44,7 @@ CFFMPEGCapture::CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::
       m_zoom(zoom),
       m_noiseReduction(noiseReduction),
       m_flipMode(flipMode) {
+    m_file = input ? input->file : std::string();
     AddOutput(width, height);
 }
 
@@ -74,7 +75,7 @@ bool CFFMPEGCapture::Launch() {
     m_eventReady.Reset();
     m_lastRequested.store(m_firstFrame);
     if (m_pDecoders && m_pInput && m_turn > 0 && !m_holdsTurn.exchange(true)) {
-        m_pDecoders->Enter(m_pInput->file, m_turn);
+        m_pDecoders->Enter(m_file, m_turn);
     }
     if (!StartThread()) {
         LeaveTurn();
@@ -85,7 +86,7 @@ bool CFFMPEGCapture::Launch() {
 
 void CFFMPEGCapture::LeaveTurn() {
     if (m_holdsTurn.exchange(false)) {
-        m_pDecoders->Leave(m_pInput->file, m_turn);
+        m_pDecoders->Leave(m_file, m_turn);
     }
 }
 
@@ -304,18 +305,18 @@ bool CFFMPEGCapture::StoreFrame(std::uint32_t index, bool last) {
 void CFFMPEGCapture::PostInputContext(const std::string& what) const {
     if (m_pInput) {
         PostContext("FFMPEGCapture", Format("input '%s', file '%s': %s", m_pInput->id.c_str(),
-                                            m_pInput->file.c_str(), what.c_str()));
+                                            m_file.c_str(), what.c_str()));
     }
 }
 
 bool CFFMPEGCapture::Capture() {
-    if (m_holdsTurn.load() && !m_pDecoders->WaitTurn(m_pInput->file, m_turn, m_bStop)) {
+    if (m_holdsTurn.load() && !m_pDecoders->WaitTurn(m_file, m_turn, m_bStop)) {
         m_eventReady.Set();
         return false;  // stopped while the captures before it still held the file
     }
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
-        decoder = m_pDecoders->Take(m_pInput->file, m_startMs, m_firstFrame,
+        decoder = m_pDecoders->Take(m_file, m_startMs, m_firstFrame,
                                     m_pInput->settings.deinterlace);
     }
     const bool reused = decoder != nullptr;
@@ -332,7 +333,7 @@ bool CFFMPEGCapture::Capture() {
             return false;
         }
         decoder = std::make_unique<VideoDecoder>();
-        if (!decoder->Open(m_pInput->file, m_libraryThreads)) {
+        if (!decoder->Open(m_file, m_libraryThreads)) {
             PostInputContext(decoder->Reason());
             return false;
         }
@@ -481,7 +482,7 @@ bool CFFMPEGCapture::Capture() {
             break;
         }
         if (m_pDecoders) {
-            m_pDecoders->NoteUsed(m_pInput->file, decoder->CurrentIndex());
+            m_pDecoders->NoteUsed(m_file, decoder->CurrentIndex());
             if (last && !decoder->AtEnd()) {
                 // Sits on the last picture it decoded: the next capture of this file goes on
                 // from here. Given back before that frame is stored, so that a consumer that

@@ -89,6 +89,8 @@ class CFFMPEGCapture : public CThread {
 
     // Scaler flags (libswscale values) of the script the capture serves; set before Start.
     std::int32_t m_interpolation = kDefaultInterpolation;
+    // The file decoded: the input's own, unless a preview reads its proxy. Set before Start.
+    std::string m_file;
     // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
     Rect m_sourceRect;
     // The first frame produced; earlier ones are never decoded into the cache nor asked for (a

@@ -9,6 +9,7 @@
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "cli/Plan.h"
+#include "cli/Proxy.h"
 #include "cli/Render.h"
 #include "cli/Still.h"
 #include "cli/Sync.h"
@@ -124,6 +125,19 @@ int RunStillCommand(const Arguments& args) {
     return zorvo::RunStill(script, options);
 }
 
+int RunProxyCommand(const Arguments& args) {
+    if (args.Has("clean")) {
+        if (!args.positional.empty()) {
+            return Usage("zorvo proxy", "--clean removes every proxy and takes no SCRIPT");
+        }
+        return zorvo::RunProxyClean();
+    }
+    if (args.positional.empty()) {
+        return Usage("zorvo proxy", "missing SCRIPT");
+    }
+    return zorvo::RunProxy(args.positional[0]);
+}
+
 int RunSyncCommand(const Arguments& args) {
     return zorvo::RunSync(args.positional[0], args.Has("write"));
 }
@@ -187,6 +201,13 @@ const std::vector<Command>& Commands() {
          1,
          1,
          RunSyncCommand},
+        {"proxy",
+         "SCRIPT | --clean",
+         "make the studio's small preview copies of the session's cameras, in the cache",
+         {{"clean", 0, nullptr, "remove every proxy from the cache"}},
+         0,
+         1,
+         RunProxyCommand},
         {"help", "[COMMAND]", "show this help, or a command's", {}, 0, 1, RunHelpCommand},
     };
     return commands;

@@ -34,6 +34,12 @@ void ConsoleLog::Receive(LogMessage message) {
     }
 }
 
+void ConsoleLog::NameBars(std::string upper, std::string lower) {
+    std::lock_guard lock(m_mutex);
+    m_upperName = std::move(upper);
+    m_lowerName = std::move(lower);
+}
+
 void ConsoleLog::ClearProgressLine() {
     if (m_progressDrawn) {
         std::fputs("\r\033[K", m_err);
@@ -52,8 +58,8 @@ void ConsoleLog::DrawProgressLine() {
         return std::string(static_cast<size_t>(filled), '#') +
                std::string(static_cast<size_t>(kWidth - filled), '.');
     };
-    std::fprintf(m_err, "\r\033[Kblock [%s] %3d%%  build [%s] %3d%%  %s", bar(m_upper).c_str(),
-                 m_upper, bar(m_lower).c_str(), m_lower,
+    std::fprintf(m_err, "\r\033[K%s [%s] %3d%%  %s [%s] %3d%%  %s", m_upperName.c_str(),
+                 bar(m_upper).c_str(), m_upper, m_lowerName.c_str(), bar(m_lower).c_str(), m_lower,
                  m_status.empty() ? "" : ("remaining " + m_status).c_str());
     std::fflush(m_err);
     m_progressDrawn = true;

@@ -17,6 +17,8 @@ class ConsoleLog : public LogReceiver {
     ~ConsoleLog() override;
 
     void Receive(LogMessage message) override;
+    // What the two bars are called on the progress line ("block" and "build" by default).
+    void NameBars(std::string upper, std::string lower);
 
   private:
     void ClearProgressLine();
@@ -30,6 +32,8 @@ class ConsoleLog : public LogReceiver {
     int m_upper = 0;
     int m_lower = 0;
     std::string m_status;
+    std::string m_upperName = "block";
+    std::string m_lowerName = "build";
     LogReceiver* m_previous;
 };
 

@@ -344,6 +344,9 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                     viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
                     input->settings.noiseReduction, input->settings.verticalFlip);
                 viewport->m_pCapture->m_interpolation = m_script->interpolation;
+                if (const auto proxy = m_instead.find(input->file); proxy != m_instead.end()) {
+                    viewport->m_pCapture->m_file = proxy->second;
+                }
                 viewport->m_pCapture->m_pDecoders = &m_decoders;
                 viewport->m_pCapture->m_firstFrame = first;
                 viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,12 @@ class FrameEngine : public FrameSource {
 
     DecoderPool& Decoders() { return m_decoders; }
 
+    // Camera files to read instead of the script's (their proxies, made with the camera's own
+    // timestamps, so every frame shows the same moment, smaller); the overlay keeps its own.
+    // Set before the first Compose.
+    void ReadInstead(std::map<std::string, std::string> files) { m_instead = std::move(files); }
+    const std::map<std::string, std::string>& FilesReadInstead() const { return m_instead; }
+
   private:
     struct State;
 
@@ -86,6 +93,7 @@ class FrameEngine : public FrameSource {
     DecoderPool m_decoders;
     std::int64_t m_frameCount = 0;
     std::atomic<bool> m_cancel{false};
+    std::map<std::string, std::string> m_instead;
     std::unique_ptr<State> m_state;
 };
 

@@ -64,48 +64,6 @@ std::vector<std::string> InputValues(const std::string& arguments) {
     return values;
 }
 
-// One statement as reading finds it.
-struct Found {
-    std::string arguments;
-    std::string body;
-};
-
-// Every statement of the top level, keyword by keyword, found the way reading finds them; a
-// malformed one ends its keyword's search, as in reading. Posts nothing.
-std::vector<std::vector<Found>> TopLevelStatements(const std::string& visible) {
-    static const char* const kKeywords[] = {"output",  "input", "group", "marker",
-                                            "overlay", "range", "debug"};
-    std::vector<std::vector<Found>> all;
-    for (const std::string_view keyword : kKeywords) {
-        const bool block = keyword != "output" && keyword != "range" && keyword != "debug";
-        std::vector<Found>& found = all.emplace_back();
-        size_t cursor = 0;
-        for (;;) {
-            const size_t at = CExtract::FindKeyword(visible, keyword, cursor);
-            const size_t open =
-                at == std::string::npos ? at : visible.find('(', at + keyword.size());
-            const size_t close = open == std::string::npos ? open : visible.find(')', open + 1);
-            if (close == std::string::npos) {
-                break;
-            }
-            Found statement{visible.substr(open + 1, close - open - 1), {}};
-            cursor = close;
-            if (block) {
-                const size_t bodyOpen = visible.find('{', close + 1);
-                const size_t bodyClose =
-                    bodyOpen == std::string::npos ? bodyOpen : visible.find('}', bodyOpen + 1);
-                if (bodyClose == std::string::npos) {
-                    break;
-                }
-                statement.body = visible.substr(bodyOpen + 1, bodyClose - bodyOpen - 1);
-                cursor = bodyClose;
-            }
-            found.push_back(std::move(statement));
-        }
-    }
-    return all;
-}
-
 // Every input statement that reading takes, by id: the last one of each id.
 std::map<std::string, Statement> FindInputStatements(const std::string& visible) {
     std::map<std::string, Statement> found;
@@ -207,8 +165,8 @@ bool ReadsAsEdited(const std::string& visible, const std::string& after,
             return false;
         }
         for (size_t i = 0; i < before[k].size(); ++i) {
-            const Found& was = before[k][i];
-            const Found& is = now[k][i];
+            const StatementText& was = before[k][i];
+            const StatementText& is = now[k][i];
             const SyncEdit* edit = nullptr;
             if (k == kInputs) {
                 const std::vector<std::string> values = InputValues(was.arguments);
@@ -236,6 +194,40 @@ bool ReadsAsEdited(const std::string& visible, const std::string& after,
 }
 
 }  // namespace
+
+std::vector<std::vector<StatementText>> TopLevelStatements(const std::string& visible) {
+    static const char* const kKeywords[] = {"output",  "input", "group", "marker",
+                                            "overlay", "range", "debug"};
+    std::vector<std::vector<StatementText>> all;
+    for (const std::string_view keyword : kKeywords) {
+        const bool block = keyword != "output" && keyword != "range" && keyword != "debug";
+        std::vector<StatementText>& found = all.emplace_back();
+        size_t cursor = 0;
+        for (;;) {
+            const size_t at = CExtract::FindKeyword(visible, keyword, cursor);
+            const size_t open =
+                at == std::string::npos ? at : visible.find('(', at + keyword.size());
+            const size_t close = open == std::string::npos ? open : visible.find(')', open + 1);
+            if (close == std::string::npos) {
+                break;
+            }
+            StatementText statement{visible.substr(open + 1, close - open - 1), {}};
+            cursor = close;
+            if (block) {
+                const size_t bodyOpen = visible.find('{', close + 1);
+                const size_t bodyClose =
+                    bodyOpen == std::string::npos ? bodyOpen : visible.find('}', bodyOpen + 1);
+                if (bodyClose == std::string::npos) {
+                    break;
+                }
+                statement.body = visible.substr(bodyOpen + 1, bodyClose - bodyOpen - 1);
+                cursor = bodyClose;
+            }
+            found.push_back(std::move(statement));
+        }
+    }
+    return all;
+}
 
 SyncEdit EditForOffset(const std::string& id, double offsetMs) {
     const double rounded = std::clamp(std::round(offsetMs), -2147483647.0, 2147483647.0);
@@ -294,8 +286,8 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return reason.empty();
 }
 
-void PostReason(const std::string& path) {
-    PostContext("Sync", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
+void PostReason(std::string_view component, const std::string& path) {
+    PostContext(component, Format("file '%s': %s", path.c_str(), std::strerror(errno)));
 }
 
 // Beside the script: "NAME.sync-XXXXXX".
@@ -336,13 +328,15 @@ bool ReadScriptBytes(const std::string& path, std::string& bytes) {
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content,
-                        const std::string& readContent) {
-    std::error_code error;
+                        const std::string& readContent, std::string_view component,
+                        std::string_view unwritten) {
+    const std::string error = "Error (" + std::string(component) + "): ";
+    std::error_code failure;
     // A link stays a link: the file it points to is the one replaced.
-    std::filesystem::path target = std::filesystem::canonical(path, error);
+    std::filesystem::path target = std::filesystem::canonical(path, failure);
     struct stat original {};
-    if (error || stat(target.c_str(), &original) != 0) {
-        PostLog("Error (Sync): Failed to find the script file.\n");
+    if (failure || stat(target.c_str(), &original) != 0) {
+        PostLog(error + "Failed to find the script file.\n");
         return false;
     }
     if (!CheckReplaceable(target.string())) {
@@ -351,7 +345,7 @@ bool ReplaceFileContent(const std::string& path, const std::string& content,
     // The rename would replace a file that its permissions keep from being written.
     if ((original.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
         access(target.c_str(), W_OK) != 0) {
-        PostQuoted("Error (Sync): The script '", path, "' is read-only.\n");
+        PostQuoted(error + "The script '", path, "' is read-only.\n");
         return false;
     }
     // What a run killed at its rename left.
@@ -362,15 +356,14 @@ bool ReplaceFileContent(const std::string& path, const std::string& content,
         if (ReadFileBytes(target, current) && current == readContent) {
             return false;
         }
-        PostLog(
-            "Error (Sync): The script changed on disk since it was read; the offsets were not "
-            "written.\n");
+        PostLog(error + "The script changed on disk since it was read; " + std::string(unwritten) +
+                ".\n");
         return true;
     };
     const auto failed = [&](int cause) {
-        PostLog("Error (Sync): Failed to write the script file.\n");
+        PostLog(error + "Failed to write the script file.\n");
         errno = cause;
-        PostReason(path);
+        PostReason(component, path);
         return false;
     };
     if (original.st_nlink > 1) {
@@ -382,24 +375,24 @@ bool ReplaceFileContent(const std::string& path, const std::string& content,
     }
     SafeFile file;
     if (!file.CreateBeside(target.string(), kTemporaryTag)) {
-        PostLog("Error (Sync): Failed to create a temporary file beside the script.\n");
+        PostLog(error + "Failed to create a temporary file beside the script.\n");
         errno = file.Error();
-        PostReason(target.parent_path().string());
+        PostReason(component, target.parent_path().string());
         return false;
     }
     bool written = fchmod(file.Fd(), original.st_mode & 07777) == 0;
     if (written && fchown(file.Fd(), original.st_uid, original.st_gid) != 0) {
         const int reason = errno;
-        PostLog("Error (Sync): Failed to keep the owner and group of the script file.\n");
+        PostLog(error + "Failed to keep the owner and group of the script file.\n");
         errno = reason;
-        PostReason(path);
+        PostReason(component, path);
         return false;
     }
     if (written && !CopyAttributes(target, file.Fd())) {
         const int reason = errno;
-        PostLog("Error (Sync): Failed to keep the extended attributes of the script file.\n");
+        PostLog(error + "Failed to keep the extended attributes of the script file.\n");
         errno = reason;
-        PostReason(path);
+        PostReason(component, path);
         return false;
     }
     const int reason = errno;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zorvo {
@@ -25,6 +26,18 @@ SyncEdit EditForOffset(const std::string& id, double offsetMs);
 bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& edits,
                           std::string& rewritten);
 
+// One top-level statement as reading finds it.
+struct StatementText {
+    std::string arguments;
+    std::string body;
+    bool operator==(const StatementText&) const = default;
+};
+
+// Every statement of the top level, keyword by keyword (output, input, group, marker, overlay,
+// range, debug), found the way reading finds them in `visible` (the text up to its first NUL,
+// comments blanked); a malformed one ends its keyword's search, as in reading. Posts nothing.
+std::vector<std::vector<StatementText>> TopLevelStatements(const std::string& visible);
+
 // The whole file, also the bytes after a NUL. False for anything but a regular file of at most
 // the size a script may have.
 bool ReadScriptBytes(const std::string& path, std::string& bytes);
@@ -34,8 +47,10 @@ bool ReadScriptBytes(const std::string& path, std::string& bytes);
 // several names (hard links) is written in place instead, once its content is checked. Refuses
 // what is not a regular file, a read-only file and one whose content is no longer
 // `readContent`, and removes the temporary files of runs killed at their rename. False, with a
-// log line, when it cannot.
+// log line, when it cannot; the lines name `component`, and a file changed since it was read
+// says `unwritten`.
 bool ReplaceFileContent(const std::string& path, const std::string& content,
-                        const std::string& readContent);
+                        const std::string& readContent, std::string_view component = "Sync",
+                        std::string_view unwritten = "the offsets were not written");
 
 }  // namespace zorvo

@@ -50,6 +50,7 @@ bool TimelineModel::Build(CScript& script) {
         span.afterRange = rangeEnd != 0 && m.measure >= static_cast<std::uint32_t>(rangeEnd);
         for (const CSMDisplay& display : m.displays) {
             span.areas.push_back(display.refId);
+            span.cycles.emplace_back(CycleName(display.cycle));
         }
         ForEachBlock(walk, [&](const TimelineBlock& b) {
             TimelineModelBlock block;

@@ -34,9 +34,10 @@ struct TimelineModelSpan {
     std::string effect;         // "none", "fade_in", "fade_out", "strobe"
     double strobePeriodMs = 0;  // strobe only
     std::int32_t separator = 0;
-    bool skipped = false;            // before the range start
-    bool afterRange = false;         // at or past the range end: never rendered
-    std::vector<std::string> areas;  // the display entries' ids
+    bool skipped = false;             // before the range start
+    bool afterRange = false;          // at or past the range end: never rendered
+    std::vector<std::string> areas;   // the display entries' ids
+    std::vector<std::string> cycles;  // and their cycles
     std::vector<TimelineModelBlock> blocks;
 };
 

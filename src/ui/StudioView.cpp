@@ -10,7 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMediaDevices>
+#include <QMenu>
 #include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -21,8 +24,11 @@
 #include "media/WaveFile.h"
 #include "preview/FrameEngine.h"
 #include "preview/Playback.h"
+#include "preview/Proxies.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
+#include "ui/ProxyJob.h"
+#include "ui/ScriptEdits.h"
 #include "ui/TimelineView.h"
 #include "ui/ZorvoDlg.h"
 
@@ -281,7 +287,9 @@ StudioView::StudioView(QWidget* parent)
       m_preview(new PreviewView(this)),
       m_readout(new QLineEdit(this)),
       m_status(new QLabel(this)),
-      m_song([this] { SongRead(); }) {
+      m_song([this] { SongRead(); }),
+      m_proxyButton(new QPushButton(tr("Make proxies"), this)),
+      m_proxyBar(new QProgressBar(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(2);
@@ -309,10 +317,41 @@ StudioView::StudioView(QWidget* parent)
     });
     transport->addWidget(m_readout);
     transport->addWidget(m_status, 1);
+    m_proxyBar->setRange(0, 1000);
+    m_proxyBar->setTextVisible(false);
+    m_proxyBar->setFixedWidth(120);
+    m_proxyBar->hide();
+    transport->addWidget(m_proxyBar);
+    m_proxyButton->setObjectName(QStringLiteral("proxies"));
+    m_proxyButton->setToolTip(
+        tr("Make small copies of the cameras in your cache folder: the preview reads them, "
+           "renders never do"));
+    m_proxyButton->setAutoDefault(false);
+    m_proxyButton->setEnabled(false);
+    transport->addWidget(m_proxyButton);
+    connect(m_proxyButton, &QPushButton::clicked, this, &StudioView::ToggleProxies);
+    m_proxyPoll.setInterval(200);
+    connect(&m_proxyPoll, &QTimer::timeout, this, [this] {
+        m_proxyBar->setValue(m_proxies->Permille());
+        m_status->setText(tr("Making proxies: %1.").arg(m_proxies->Step()));
+    });
+    m_proxies = std::make_unique<ProxyJob>([this] { ProxiesFinished(); });
+    m_edits = std::make_unique<ScriptEdits>([this] {
+        // The window follows the file as it does for outside edits, at once.
+        if (m_window) {
+            m_window->PollScript();
+        } else {
+            LoadScript(m_scriptPath, true);
+        }
+    });
     layout->addLayout(transport);
     layout->addWidget(m_timeline);
     connect(m_timeline, &TimelineView::PlayheadMoved, this, &StudioView::SetPlayhead);
     connect(m_timeline, &TimelineView::PlayToggled, this, &StudioView::TogglePlay);
+    connect(m_timeline, &TimelineView::EditRequested, this, &StudioView::Edit);
+    connect(m_timeline, &TimelineView::UndoRequested, this, &StudioView::Undo);
+    connect(m_timeline, &TimelineView::RedoRequested, this, &StudioView::Redo);
+    connect(m_timeline, &TimelineView::MenuRequested, this, &StudioView::ShowContextMenu);
     m_tick.setTimerType(Qt::PreciseTimer);
     m_tick.setInterval(10);
     connect(&m_tick, &QTimer::timeout, this, &StudioView::Tick);
@@ -323,6 +362,7 @@ StudioView::StudioView(QWidget* parent)
 
 StudioView* StudioView::AttachTo(CZorvoDlg& window) {
     auto* studio = new StudioView;
+    studio->m_window = &window;
     window.SetStudioWidgets(studio, studio->Preview());
     studio->Preview()->show();
     connect(&window, &CZorvoDlg::ScriptOpened, studio, [studio](const QString& path) {
@@ -335,10 +375,15 @@ StudioView* StudioView::AttachTo(CZorvoDlg& window) {
 }
 
 StudioView::~StudioView() {
+    m_proxyPoll.stop();
+    m_proxies.reset();  // waits for its thread before the widgets it reports to go
     Close();
 }
 
 void StudioView::Close() {
+    if (m_proxies) {
+        m_proxies->Stop();
+    }
     StopPlaying();
     m_feeder.reset();
     m_engine.reset();
@@ -355,8 +400,21 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         return false;
     }
     m_feeder.reset();
+    m_scriptPath = path;
+    m_edits->SetScript(path.toStdString());
+    m_proxyButton->setEnabled(true);
+    m_proxyNote.clear();
     m_engine = FrameEngine::Open(path.toStdString());
     if (m_engine) {
+        // The preview reads the cameras' proxies where they are made; renders never do.
+        std::map<std::string, std::string> proxies = ProxiesOf(m_engine->Script());
+        if (!proxies.empty()) {
+            m_proxyNote = tr("Preview from proxies (%1 of %2 cameras).")
+                              .arg(proxies.size())
+                              .arg(ProxyCameras(m_engine->Script()).size());
+            m_status->setText(m_proxyNote);
+        }
+        m_engine->ReadInstead(std::move(proxies));
         m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth(false));
         m_feeder->SetReadyCallback([this] {
             QMetaObject::invokeMethod(
@@ -493,10 +551,11 @@ void StudioView::StartClock() {
     m_clockRunning = true;
     m_silent = !m_sound.Start(m_playStartMs);
     m_steady.start();
-    m_status->setText(!m_silent ? tr("Playing.")
-                      : m_sound.Loaded()
-                          ? tr("Playing silent: no audio output device.")
-                          : tr("Playing silent: the song's WAVE file cannot be played."));
+    m_status->setText((!m_silent ? tr("Playing.")
+                       : m_sound.Loaded()
+                           ? tr("Playing silent: no audio output device.")
+                           : tr("Playing silent: the song's WAVE file cannot be played.")) +
+                      (m_proxyNote.isEmpty() ? QString() : " " + m_proxyNote));
 }
 
 void StudioView::StopPlaying() {
@@ -604,6 +663,61 @@ QString StudioView::Readout() const {
 
 QString StudioView::Status() const {
     return m_status->text();
+}
+
+void StudioView::Edit(const MarkerEdit& edit) {
+    StopPlaying();
+    m_edits->Apply(edit);
+    m_status->setText(m_edits->Message());
+}
+
+void StudioView::Undo() {
+    StopPlaying();
+    m_edits->Undo();
+    m_status->setText(m_edits->Message());
+}
+
+void StudioView::Redo() {
+    StopPlaying();
+    m_edits->Redo();
+    m_status->setText(m_edits->Message());
+}
+
+void StudioView::ShowContextMenu(QPointF at, QPoint global) {
+    if (m_scriptPath.isEmpty()) {
+        return;
+    }
+    const std::unique_ptr<QMenu> menu =
+        m_timeline->EditMenu(at, m_edits->UndoText(), m_edits->RedoText());
+    menu->exec(global);
+}
+
+void StudioView::ToggleProxies() {
+    if (m_proxies->Running()) {
+        m_proxies->Stop();
+        m_status->setText(tr("Stopping the proxies..."));
+        return;
+    }
+    if (m_scriptPath.isEmpty() || !m_proxies->Start(m_scriptPath.toStdString())) {
+        return;
+    }
+    m_proxyButton->setText(tr("Stop proxies"));
+    m_proxyBar->setValue(0);
+    m_proxyBar->show();
+    m_proxyPoll.start();
+    m_status->setText(tr("Making proxies..."));
+}
+
+void StudioView::ProxiesFinished() {
+    m_proxyPoll.stop();
+    m_proxyBar->hide();
+    m_proxyButton->setText(tr("Make proxies"));
+    const QString outcome = m_proxies->Succeeded() ? tr("Proxies made.")
+                            : m_proxies->Stopped()
+                                ? tr("Proxies stopped: the one being made was not kept.")
+                                : tr("Proxies failed: see the log.");
+    LoadScript(m_scriptPath, true);
+    m_status->setText(outcome + (m_proxyNote.isEmpty() ? QString() : " " + m_proxyNote));
 }
 
 void StudioView::UpdateReadout() {

@@ -18,15 +18,21 @@
 #include "ui/ThreadNotifier.h"
 #include "ui/TimelineView.h"
 
+#include "sync/MarkerEdit.h"
+
 class QAudioSink;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
 
 namespace zorvo {
 
 class CZorvoDlg;
 class FrameEngine;
 class PlaybackFeeder;
+class ProxyJob;
+class ScriptEdits;
 class TimelineView;
 struct FedFrame;
 
@@ -169,6 +175,17 @@ class StudioView : public QWidget {
     // says why, with both forms) when it names none.
     bool GoTo(const QString& moment);
 
+    // The window's own edits of the cut, with their undo history.
+    ScriptEdits& Edits() { return *m_edits; }
+    void Edit(const MarkerEdit& edit);
+    void Undo();
+    void Redo();
+
+    // Makes the proxies of the open script's cameras (or stops making them); the preview reads
+    // them once they are there.
+    void ToggleProxies();
+    ProxyJob& Proxies() { return *m_proxies; }
+
   public slots:
     void SetPlayhead(double ms);
     void TogglePlay();
@@ -186,6 +203,8 @@ class StudioView : public QWidget {
     void SongRead();
     double ClockMs() const;
     int PreviewWidth(bool playing) const;
+    void ShowContextMenu(QPointF at, QPoint global);
+    void ProxiesFinished();
 
     TimelineView* m_timeline;
     QPointer<PreviewView> m_preview;  // the window that shows it may own it
@@ -201,6 +220,14 @@ class StudioView : public QWidget {
     double m_playStartMs = 0;
     QElapsedTimer m_steady;  // the clock of silent playback
     QTimer m_tick;
+    QString m_scriptPath;
+    QPointer<CZorvoDlg> m_window;  // follows the file for the studio, when there is one
+    std::unique_ptr<ScriptEdits> m_edits;
+    QString m_proxyNote;  // what the preview reads, when proxies
+    QPushButton* m_proxyButton;
+    QProgressBar* m_proxyBar;
+    QTimer m_proxyPoll;
+    std::unique_ptr<ProxyJob> m_proxies;
 };
 
 }  // namespace zorvo

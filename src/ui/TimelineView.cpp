@@ -1,6 +1,8 @@
 #include "ui/TimelineView.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -135,17 +137,143 @@ void TimelineView::resizeEvent(QResizeEvent*) {
     Invalidate();
 }
 
+double TimelineView::MarkerX(std::uint32_t measure) const {
+    for (const TimelineModelSpan& span : m_model.spans) {
+        if (span.fromMeasure == measure) {
+            return XOf(span.startMs);
+        }
+    }
+    if (!m_model.spans.empty() && m_model.spans.back().toMeasure == measure) {
+        return XOf(m_model.spans.back().endMs);
+    }
+    return -1e9;
+}
+
+std::uint32_t TimelineView::MeasureNear(double x) const {
+    if (m_model.spans.empty()) {
+        return 0;
+    }
+    const double ms = MsAt(x);
+    const TimelineModelSpan* span = &m_model.spans.back();
+    for (const TimelineModelSpan& s : m_model.spans) {
+        if (ms < s.endMs) {
+            span = &s;
+            break;
+        }
+    }
+    if (!(span->measureMs > 0)) {
+        return span->fromMeasure;
+    }
+    const double measures = std::round((ms - span->startMs) / span->measureMs);
+    return static_cast<std::uint32_t>(std::max(1.0, span->fromMeasure + measures));
+}
+
 void TimelineView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton &&
-        event->position().y() < height() - m_scroll->height()) {
+    if (event->button() != Qt::LeftButton ||
+        event->position().y() >= height() - m_scroll->height()) {
+        return;
+    }
+    const double x = event->position().x();
+    if (event->position().y() >= kRuler && event->position().y() < kRuler + kBand) {
+        // A marker's line in the band of spans is taken to drag the marker; the ruler above
+        // only moves the playhead.
+        std::vector<std::uint32_t> measures;
+        for (const TimelineModelSpan& span : m_model.spans) {
+            measures.push_back(span.fromMeasure);
+        }
+        if (!m_model.spans.empty()) {
+            measures.push_back(m_model.spans.back().toMeasure);
+        }
+        for (const std::uint32_t measure : measures) {
+            if (std::abs(MarkerX(measure) - x) <= 4) {
+                m_dragMarker = measure;
+                m_dragX = x;
+                return;
+            }
+        }
+    }
+    MoveByUser(MsAt(x));
+}
+
+void TimelineView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragMarker != 0) {
+        m_dragX = event->position().x();
+        update();
+        return;
+    }
+    if (event->buttons() & Qt::LeftButton) {
         MoveByUser(MsAt(event->position().x()));
     }
 }
 
-void TimelineView::mouseMoveEvent(QMouseEvent* event) {
-    if (event->buttons() & Qt::LeftButton) {
-        MoveByUser(MsAt(event->position().x()));
+void TimelineView::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_dragMarker == 0 || event->button() != Qt::LeftButton) {
+        return;
     }
+    const std::uint32_t from = m_dragMarker;
+    const std::uint32_t to = MeasureNear(event->position().x());
+    m_dragMarker = 0;
+    update();
+    if (to != from) {
+        emit EditRequested(MarkerEdit::Move(from, to));
+    }
+}
+
+void TimelineView::contextMenuEvent(QContextMenuEvent* event) {
+    emit MenuRequested(event->pos(), event->globalPos());
+    event->accept();
+}
+
+std::unique_ptr<QMenu> TimelineView::EditMenu(QPointF at, const QString& undo,
+                                              const QString& redo) {
+    auto menu = std::make_unique<QMenu>(this);
+    const TimelineModelSpan* span =
+        m_model.SpanAt(std::clamp(MsAt(at.x()), 0.0, m_model.durationMs));
+    if (span) {
+        const double ms = std::clamp(MsAt(at.x()), span->startMs, span->endMs);
+        const std::uint32_t from = span->fromMeasure;
+        const std::uint32_t under =
+            span->measureMs > 0
+                ? from + static_cast<std::uint32_t>((ms - span->startMs) / span->measureMs + 1e-9)
+                : from;
+        QAction* insert =
+            menu->addAction(tr("Insert a marker at measure %1").arg(under), this,
+                            [this, under] { emit EditRequested(MarkerEdit::Insert(under)); });
+        insert->setEnabled(under != from && under < span->toMeasure);
+        menu->addAction(tr("Delete the marker at measure %1").arg(from), this,
+                        [this, from] { emit EditRequested(MarkerEdit::Delete(from)); });
+        QMenu* layouts = menu->addMenu(tr("Layout from measure %1").arg(from));
+        for (const std::string& name : LayoutsFor(span->areas.size())) {
+            QAction* action = layouts->addAction(QString::fromStdString(name), this, [=, this] {
+                emit EditRequested(MarkerEdit::Layout(from, name));
+            });
+            action->setCheckable(true);
+            action->setChecked(name == span->layout);
+            action->setEnabled(name != span->layout);
+        }
+        for (size_t d = 0; d < span->areas.size() && d < span->cycles.size(); ++d) {
+            QMenu* cycles = menu->addMenu(
+                tr("Display %1 (%2) cycle").arg(d + 1).arg(QString::fromStdString(span->areas[d])));
+            for (const std::string& name : CycleNames()) {
+                QAction* action = cycles->addAction(QString::fromStdString(name), this, [=, this] {
+                    emit EditRequested(MarkerEdit::Cycle(from, d, name));
+                });
+                action->setCheckable(true);
+                action->setChecked(name == span->cycles[d]);
+                action->setEnabled(name != span->cycles[d]);
+            }
+        }
+        menu->addSeparator();
+    }
+    QAction* undoAction = menu->addAction(undo.isEmpty() ? tr("Undo") : tr("Undo %1").arg(undo),
+                                          this, [this] { emit UndoRequested(); });
+    undoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    undoAction->setEnabled(!undo.isEmpty());
+    QAction* redoAction = menu->addAction(redo.isEmpty() ? tr("Redo") : tr("Redo %1").arg(redo),
+                                          this, [this] { emit RedoRequested(); });
+    redoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    redoAction->setEnabled(!redo.isEmpty());
+    return menu;
 }
 
 void TimelineView::wheelEvent(QWheelEvent* event) {
@@ -160,6 +288,15 @@ void TimelineView::wheelEvent(QWheelEvent* event) {
 }
 
 void TimelineView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Z && (event->modifiers() & Qt::ControlModifier)) {
+        if (event->modifiers() & Qt::ShiftModifier) {
+            emit RedoRequested();
+        } else {
+            emit UndoRequested();
+        }
+        event->accept();
+        return;
+    }
     switch (event->key()) {
         case Qt::Key_Left:
             MoveByUser(m_model.StepBeat(m_playhead, -1));
@@ -222,6 +359,15 @@ void TimelineView::paintEvent(QPaintEvent*) {
     const double x = XOf(m_playhead);
     p.setPen(QPen(QColor(255, 70, 60), 2));
     p.drawLine(QPointF(x, 0), QPointF(x, y0));
+    if (m_dragMarker != 0) {
+        // Where the dragged marker would land.
+        const std::uint32_t to = MeasureNear(m_dragX);
+        const double target =
+            XOf(m_model.MomentOf(to, 1) >= 0 ? m_model.MomentOf(to, 1) : MsAt(m_dragX));
+        p.setPen(QPen(QColor(255, 230, 120), 2, Qt::DashLine));
+        p.drawLine(QPointF(target, 0), QPointF(target, y0));
+        p.drawText(QPointF(target + 4, kRuler + kBand - 4), tr("measure %1").arg(to));
+    }
 }
 
 void TimelineView::PaintRuler(QPainter& p, const QRect& r) {

@@ -2,12 +2,15 @@
 
 #include <QPixmap>
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "media/WavePeaks.h"
+#include "sync/MarkerEdit.h"
 #include "timeline/TimelineModel.h"
 
+class QMenu;
 class QScrollBar;
 
 namespace zorvo {
@@ -37,6 +40,14 @@ class TimelineView : public QWidget {
     QColor InputColour(const std::string& id) const;
     QSize sizeHint() const override;
 
+    // The edits the timeline offers at a point of the view (its context menu): insert a marker
+    // at the measure there, delete the span's marker, its layout and each display's cycle from
+    // the values the language takes, undo and redo (`undo` and `redo` say what they would do;
+    // empty: nothing).
+    std::unique_ptr<QMenu> EditMenu(QPointF at, const QString& undo, const QString& redo);
+    // The x of a marker's line, and the measure starting nearest to an x.
+    double MarkerX(std::uint32_t measure) const;
+    std::uint32_t MeasureNear(double x) const;
     // Song time and pixels of the view as it stands (zoom and scroll): what is drawn at x is
     // what a click at x picks.
     double XOf(double ms) const;
@@ -46,11 +57,20 @@ class TimelineView : public QWidget {
     // The user moved the playhead (click, drag or a navigation key).
     void PlayheadMoved(double ms);
     void PlayToggled();
+    // An edit of the cut: from the context menu, or a marker dragged to another measure.
+    void EditRequested(const zorvo::MarkerEdit& edit);
+    void UndoRequested();
+    void RedoRequested();
+    // The context menu is about to be shown at a point: whoever keeps the history answers
+    // with EditMenu and what undo and redo would do.
+    void MenuRequested(QPointF at, QPoint global);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -76,6 +96,10 @@ class TimelineView : public QWidget {
     QPixmap m_picture;             // everything but the playhead
     bool m_stale = true;
     QScrollBar* m_scroll;
+    // A marker being dragged by its line in the band of spans: its measure, and where the
+    // pointer is.
+    std::uint32_t m_dragMarker = 0;
+    double m_dragX = -1;
 };
 
 }  // namespace zorvo
