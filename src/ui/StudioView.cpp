@@ -68,7 +68,7 @@ SongSound::~SongSound() {
     Stop();
 }
 
-bool SongSound::Load(const std::string& path) {
+bool SongSound::Load(const std::string& path, std::int32_t songStartMs) {
     Stop();
     m_pcm.clear();
     WaveFile wave;
@@ -78,8 +78,12 @@ bool SongSound::Load(const std::string& path) {
     m_channels = wave.channels;
     m_rate = static_cast<int>(wave.samplesPerSecond);
     m_sampleBytes = wave.blockAlign / wave.channels;
-    const char* data = reinterpret_cast<const char*>(wave.Data() + wave.dataOffset);
-    const auto frames = static_cast<qsizetype>(wave.dataSize / wave.blockAlign);
+    const auto lead = std::min<std::uint64_t>(
+        std::uint64_t(std::max(0, songStartMs)) * wave.samplesPerSecond / 1000,
+        wave.dataSize / wave.blockAlign);
+    const char* data =
+        reinterpret_cast<const char*>(wave.Data() + wave.dataOffset + lead * wave.blockAlign);
+    const auto frames = static_cast<qsizetype>(wave.dataSize / wave.blockAlign - lead);
     if (m_sampleBytes == 3) {
         // The output takes no packed 24-bit samples: widen them to 32 bits once.
         m_pcm.resize(frames * m_channels * 4);
@@ -181,6 +185,8 @@ StudioView* StudioView::AttachTo(CZorvoDlg& window) {
     });
     connect(&window, &CZorvoDlg::ScriptReloaded, studio,
             [studio](const QString& path) { studio->LoadScript(path, true); });
+    connect(&window, &CZorvoDlg::ProblemsChecked, studio,
+            [studio, &window] { studio->Timeline()->SetSongBeats(window.SongBeatsMs()); });
     return studio;
 }
 
@@ -219,9 +225,9 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         m_status->setText(tr("No preview: the media check failed (see the log)."));
     }
     WavePeaks peaks;
-    peaks.Load(script.wavePath);
+    peaks.Load(script.wavePath, script.songStartMs);
     m_timeline->SetPeaks(std::move(peaks));
-    m_sound.Load(script.wavePath);
+    m_sound.Load(script.wavePath, script.songStartMs);
     m_timeline->SetModel(std::move(model));
     SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
     if (wasPlaying) {

@@ -49,7 +49,8 @@ class SongSound {
     SongSound();
     ~SongSound();
     // Reads the WAVE; false when there is none or its format cannot be played.
-    bool Load(const std::string& path);
+    // The song from `songStartMs` on: measure 1 plays at the sound's start.
+    bool Load(const std::string& path, std::int32_t songStartMs = 0);
     bool Loaded() const { return !m_pcm.isEmpty(); }
     // Starts at `ms`; false (and silent) when no output device takes it.
     bool Start(double ms);
