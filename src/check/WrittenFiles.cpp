@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "output/FrameWriter.h"
 #include "output/OutputFiles.h"
 
@@ -47,6 +48,11 @@ bool CheckWrittenFile(const ReadFiles& readFiles, const std::string& written, Wr
     }
     bool clear = true;
     for (const std::string& file : files) {
+        // A rename replaces only a regular file: never a device, FIFO, socket or folder.
+        if (!CheckReplaceable(file)) {
+            clear = false;
+            continue;
+        }
         struct stat status {};
         if (::stat(file.c_str(), &status) != 0) {
             continue;

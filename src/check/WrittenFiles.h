@@ -18,8 +18,9 @@ ReadFiles FilesRead(const CScript& script);
 // Refuses, before anything is opened, to write over a file the build reads. Compares by file
 // identity (device and inode, so through symbolic and hard links): `written` and, for an
 // output, every file a render may write, rename or remove beside it (its numbered parts, its
-// partial files, its lock; OutputFiles.h) against the files read. Posts one line per clash
-// naming both; false when there was one.
+// partial files, its lock; OutputFiles.h) against the files read, and refuses any of them that
+// is there but not a regular file (CheckReplaceable). Posts one line per clash naming both;
+// false when there was one.
 bool CheckWrittenFile(const ReadFiles& reads, const std::string& written, WrittenFile what);
 inline bool CheckWrittenFile(const CScript& script, const std::string& written, WrittenFile what) {
     return CheckWrittenFile(FilesRead(script), written, what);

@@ -61,6 +61,7 @@ int RunJob(Make make, bool* succeeded) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     sigaddset(&signals, kFinishedSignal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
@@ -68,15 +69,23 @@ int RunJob(Make make, bool* succeeded) {
     FinishWatch watch(console);
     std::unique_ptr<CProject> job = make();
     bool stopped = false;
+    bool cancelled = false;
     while (!watch.Finished()) {
         const timespec timeout{0, 100 * 1000 * 1000};
         const int signal = sigtimedwait(&signals, nullptr, &timeout);
-        if (signal == SIGINT || signal == SIGTERM) {
-            if (stopped) {
+        if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
+            if (stopped || cancelled) {
                 _exit(130);
             }
-            stopped = true;
-            job->RequestStop();
+            // Ctrl-C keeps what was rendered; a stop from elsewhere (timeout, systemd, a closed
+            // terminal) must not replace a good previous output with a short one.
+            if (signal == SIGINT) {
+                stopped = true;
+                job->RequestStop();
+            } else {
+                cancelled = true;
+                job->RequestCancel();
+            }
         }
     }
     *succeeded = job->Succeeded();

@@ -6,6 +6,7 @@
 
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "preview/FrameEngine.h"
 #include "render/Storyboard.h"
 
@@ -67,14 +68,15 @@ int RunStill(const std::string& scriptPath, const StillOptions& options) {
                    "', a file the session reads.\n");
         return 1;
     }
+    if (!CheckReplaceable(output)) {
+        return 1;
+    }
     FrameBitmap picture;
     if (!engine->Compose(frame, picture, options.width)) {
         return 1;
     }
-    // Written beside its place and renamed, so an earlier still is replaced whole or not at all.
-    const std::string part = output + ".part";
-    if (!WritePng(picture, part) || std::rename(part.c_str(), output.c_str()) != 0) {
-        std::remove(part.c_str());
+    // Replaces an earlier still whole or not at all.
+    if (!WritePng(picture, output)) {
         std::fprintf(stderr, "zorvo: cannot write the still to '%s'\n", output.c_str());
         return 1;
     }

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "output/OutputFiles.h"
 
 namespace zorvo {
@@ -74,10 +75,14 @@ bool AVIWriter::Create(bool reopen) {
     }
     storedStride = static_cast<std::size_t>(stride);
 
-    ::unlink(current.c_str());
+    if (IsOwnPartial(current)) {
+        ::unlink(current.c_str());  // a failed render's, when no lock cleared it
+    }
     auto file = std::make_unique<RiffWriter>();
     if (!file->Open(current, stagingBytes)) {
         PostLog("Error (AVIWriter): Failed to create AVIWriter: Failed to create AVI file.\n");
+        PostContext("AVIWriter",
+                    Format("file '%s': %s", current.c_str(), std::strerror(file->LastError())));
         return false;
     }
     aviFile = std::move(file);
@@ -222,7 +227,7 @@ bool AVIWriter::Split(std::uint32_t frameNumber) {
         return false;
     }
     const std::string numbered = NumberedName(current, splitCount++);
-    if (std::rename(current.c_str(), numbered.c_str()) != 0) {
+    if (!RenameOver(current, numbered)) {
         PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
         return false;
     }
@@ -318,7 +323,7 @@ bool AVIWriter::Close(bool publish) {
     bool closed = FinishFile();
     if (splitCount != 0 && ::access(current.c_str(), F_OK) == 0) {
         const std::string numbered = NumberedName(current, splitCount++);
-        if (std::rename(current.c_str(), numbered.c_str()) != 0) {
+        if (!RenameOver(current, numbered)) {
             PostLog("Error (AVIWriter): Failed to rename AVI video.\n");
             closed = false;
         }
@@ -331,13 +336,13 @@ bool AVIWriter::Publish() {
     bool moved = true;
     for (int number = 0; number < splitCount; ++number) {
         const std::string part = NumberedName(current, number);
-        if (std::rename(part.c_str(), NumberedName(path, number).c_str()) != 0) {
+        if (!RenameOver(part, NumberedName(path, number))) {
             PostLog(Format("Error (AVIWriter): Failed to rename '%s' to its output name: %s.\n",
                            part.c_str(), std::strerror(errno)));
             moved = false;
         }
     }
-    if (splitCount == 0 && std::rename(current.c_str(), path.c_str()) != 0) {
+    if (splitCount == 0 && !RenameOver(current, path)) {
         PostLog(Format("Error (AVIWriter): Failed to rename '%s' to '%s': %s.\n", current.c_str(),
                        path.c_str(), std::strerror(errno)));
         moved = false;

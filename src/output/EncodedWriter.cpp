@@ -12,6 +12,7 @@
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "output/OutputFile.h"
 #include "output/OutputFiles.h"
 #include "output/Yuv420.h"
@@ -88,6 +89,8 @@ class EncodedWriter::Encoder {
     // Encodes what the video encoder still holds and writes the index.
     bool Finish();
     bool HasSound() const { return m_audio != nullptr; }
+    // Whether Open created the file (and so may remove it).
+    bool Created() const { return m_created; }
 
   private:
     bool OpenVideo(const EncodedWriter& owner);
@@ -107,6 +110,7 @@ class EncodedWriter::Encoder {
     AVStream* m_videoStream = nullptr;
     AVStream* m_audioStream = nullptr;
     bool m_headerWritten = false;
+    bool m_created = false;
     // Guards the container, its file and m_broken while both threads encode.
     std::mutex m_muxing;
     // An encoder or a write has failed and said so; finishing then only closes the file.
@@ -139,6 +143,7 @@ bool EncodedWriter::Encoder::Open(const EncodedWriter& owner, const WaveFile* wa
         PostEncoderError("Failed to create encoder: Failed to create output file", result);
         return false;
     }
+    m_created = true;
     m_format->pb = m_file.Io();
     m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
     // MP4 and QuickTime get their index on Close (no second pass to move it to the front);
@@ -460,12 +465,17 @@ bool EncodedWriter::Open() {
     }
     // Players take BT.601 for standard definition and BT.709 for HD pictures.
     m_factors = std::make_unique<YuvFactors>(YuvFactorsFor(width >= 1280 || height >= 720));
-    ::unlink(m_current.c_str());
+    if (IsOwnPartial(m_current)) {
+        ::unlink(m_current.c_str());  // a failed render's, when no lock cleared it
+    }
     auto encoder = std::make_unique<Encoder>();
     if (!encoder->Open(*this, m_wave.Loaded() ? &m_wave : nullptr)) {
+        const bool created = encoder->Created();
         encoder.reset();
         // A file that never got its header is of no use to anyone.
-        ::unlink(m_current.c_str());
+        if (created) {
+            ::unlink(m_current.c_str());
+        }
         return false;
     }
     m_encoder = std::move(encoder);
@@ -617,7 +627,7 @@ bool EncodedWriter::Close(bool publish) {
         m_encoder.reset();
         if (publish && closed) {
             // Replaces the previous render's file at once.
-            if (std::rename(m_current.c_str(), path.c_str()) != 0) {
+            if (!RenameOver(m_current, path)) {
                 PostLog(Format("Error (Encoder): Failed to rename '%s' to '%s': %s.\n",
                                m_current.c_str(), path.c_str(), std::strerror(errno)));
                 closed = false;

@@ -42,10 +42,11 @@ OutputFile::~OutputFile() {
 
 int OutputFile::Open(const std::string& path) {
     Close();
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) {
-        return AVERROR(errno);
+    // Created afresh: whatever is at the name (a link to a camera) is not written through.
+    if (!m_file.Create(path)) {
+        return AVERROR(m_file.Error());
     }
+    m_fd = m_file.Fd();
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
     m_io.reset(buffer ? avio_alloc_context(buffer, kBufferBytes, 1, this, nullptr,
                                            &OutputFile::WritePacket, &OutputFile::Seek)
@@ -116,8 +117,9 @@ int OutputFile::Close() {
             ::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size,
                         m_room - status.st_size);
         }
-        if (::close(m_fd) != 0 && result == 0) {
-            result = AVERROR(errno);
+        // On disk before it is renamed into place; kept under its name either way.
+        if (!m_file.Close() && result == 0) {
+            result = AVERROR(m_file.Error());
         }
         m_fd = -1;
     }

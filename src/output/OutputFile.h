@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "common/SafeFile.h"
+
 struct AVIOContext;
 
 namespace zorvo {
@@ -19,7 +21,7 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates (or empties) the file; 0 or an AVERROR code.
+    // Creates the file, which must not exist (SafeFile::Create); 0 or an AVERROR code.
     int Open(const std::string& path);
     AVIOContext* Io() const { return m_io.get(); }
     // Call once the container's header is written: room is counted from there.
@@ -38,7 +40,8 @@ class OutputFile {
     static std::int64_t Seek(void* opaque, std::int64_t offset, int whence);
 
     std::unique_ptr<AVIOContext, IoFreer> m_io;
-    int m_fd = -1;
+    SafeFile m_file;
+    int m_fd = -1;  // m_file's while it is open
     int m_writeError = 0;
     bool m_canAllocate = true;
     std::int64_t m_base = 0;      // end of the header

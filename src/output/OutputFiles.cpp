@@ -1,6 +1,7 @@
 #include "output/OutputFiles.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <string_view>
 
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "output/AVIWriter.h"
 
 namespace zorvo {
@@ -20,6 +22,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kPartial = ".zorvo-partial";
+constexpr const char* kLock = ".zorvo-lock";
+// Room left in a partial's name for its part number (".NN", more past 99 parts).
+constexpr std::size_t kNumberRoom = 6;
+constexpr std::size_t kLongestExtension = 16;
 
 // The file name of `path` cut before its extension's dot (none: the whole name).
 std::pair<std::string, std::string> SplitExtension(const std::string& name) {
@@ -68,17 +74,54 @@ std::uint32_t Le32(const char* p) {
            std::uint32_t{b[3]} << 24;
 }
 
+// The first bytes of a regular file (a name may be a link to anything, or a FIFO); 0 when
+// there are none.
+std::size_t ReadHead(const std::string& path, char* head, std::size_t size,
+                     off_t* fileSize = nullptr) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    struct stat status {};
+    std::size_t done = 0;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        if (fileSize) {
+            *fileSize = status.st_size;
+        }
+        while (done < size) {
+            const ssize_t n = ::read(fd, head + done, size - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
+    return done;
+}
+
 }  // namespace
 
 std::string PartialName(const std::string& path) {
     const std::string folder = path.substr(0, path.size() - FileName(path).size());
     const auto [stem, extension] = SplitExtension(FileName(path));
-    return folder + stem + kPartial + extension;
+    const std::string partial = stem + kPartial + extension;
+    if (partial.size() + kNumberRoom <= NAME_MAX) {
+        return folder + partial;
+    }
+    // Too long a name for a partial (and its numbered parts): a short one derived from it.
+    const std::string kept = extension.size() <= kLongestExtension ? extension : "";
+    return folder +
+           ShortName(FileName(path), std::strlen(kPartial) + kept.size() + kNumberRoom + 1) +
+           kPartial + kept;
 }
 
 std::string LockName(const std::string& path) {
     const std::string folder = path.substr(0, path.size() - FileName(path).size());
-    return folder + "." + FileName(path) + ".zorvo-lock";
+    return folder + "." + ShortName(FileName(path), 1 + std::strlen(kLock)) + kLock;
 }
 
 bool IsOutputFile(const std::string& output, const std::string& file, bool numbered) {
@@ -108,15 +151,8 @@ std::vector<std::string> OutputFilesOnDisk(const std::string& output, bool numbe
 }
 
 bool IsOwnAvi(const std::string& path) {
-    // Only regular files: a part name may be a link to anything.
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return false;
-    }
     char head[2048] = {};
-    std::ifstream file(path, std::ios::binary);
-    file.read(head, sizeof head);
-    const std::size_t size = static_cast<std::size_t>(file.gcount());
+    const std::size_t size = ReadHead(path, head, sizeof head);
     if (size < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
         return false;
     }
@@ -130,6 +166,28 @@ bool IsOwnAvi(const std::string& path) {
     return false;
 }
 
+bool IsOwnPartial(const std::string& path) {
+    if (IsOwnAvi(path)) {
+        return true;
+    }
+    char head[4096] = {};
+    off_t size = -1;
+    const std::size_t read = ReadHead(path, head, sizeof head, &size);
+    if (size == 0) {
+        return true;  // killed before its header
+    }
+    const std::string_view bytes(head, read);
+    // The encoder's containers, which name FFmpeg's muxer in their header (Matroska), or start
+    // with the brands it writes and the media data (MP4, QuickTime).
+    if (bytes.starts_with("\x1a\x45\xdf\xa3")) {
+        return bytes.find("Lavf") != std::string_view::npos;
+    }
+    return read >= 12 && bytes.substr(4, 4) == "ftyp" &&
+           (bytes.find("isomiso2avc1mp41") != std::string_view::npos ||
+            bytes.substr(8, 4) == "qt  ") &&
+           bytes.find("mdat") != std::string_view::npos;
+}
+
 OutputLock::~OutputLock() {
     Release();
 }
@@ -140,7 +198,26 @@ bool OutputLock::Acquire(const std::string& output, bool numbered) {
     // A render that ends removes its lock file; one that opened it just before must not hold a
     // lock nobody else can see, so the lock counts only while it is still the named file.
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        // Read-only, which is all a lock needs: anyone who may write the folder can take a lock
+        // file another user's killed render left, and one that protected_regular keeps from
+        // being opened for creation is opened as it is.
+        int fd =
+            ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0 && errno == EACCES) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        }
+        struct stat opened {};
+        if (fd >= 0 &&
+            (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_size != 0)) {
+            // Named like a lock, but a file of someone else's: left as it is.
+            ::close(fd);
+            PostLog(Format("Error (Project): Failed to lock '%s': %s.\n", path.c_str(),
+                           "the file of that name is not an empty lock file"));
+            return false;
+        }
+        if (fd >= 0 && opened.st_uid == ::geteuid()) {
+            ::fchmod(fd, 0644);  // whatever the umask: readable is enough to take it
+        }
         if (fd < 0) {
             PostLog(Format("Error (Project): Failed to create the lock file '%s': %s.\n",
                            path.c_str(), std::strerror(errno)));
@@ -176,7 +253,7 @@ bool OutputLock::Acquire(const std::string& output, bool numbered) {
     }
     // What a failed, stopped before publishing, or killed render left under its partial names.
     for (const std::string& file : OutputFilesOnDisk(output, numbered)) {
-        if (IsPartial(output, file, numbered)) {
+        if (IsPartial(output, file, numbered) && IsOwnPartial(file)) {
             ::unlink(file.c_str());
         }
     }

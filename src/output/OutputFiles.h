@@ -10,9 +10,10 @@ namespace zorvo {
 // stopped), so a failed or killed render never costs the previous video; a split AVI's numbered
 // parts are numbered partials until then. A lock file keeps a second render away.
 
-// "take.avi" -> "take.zorvo-partial.avi"; numbered: "take.zorvo-partial.00.avi".
+// "take.avi" -> "take.zorvo-partial.avi"; numbered: "take.zorvo-partial.00.avi". A name too long
+// for that gets a short partial name derived from it (ShortName).
 std::string PartialName(const std::string& path);
-// "dir/take.avi" -> "dir/.take.avi.zorvo-lock".
+// "dir/take.avi" -> "dir/.take.avi.zorvo-lock", also shortened when too long.
 std::string LockName(const std::string& path);
 
 // Whether `file` (a path in the output's folder) is one of the files a render to `output` may
@@ -27,6 +28,10 @@ std::vector<std::string> OutputFilesOnDisk(const std::string& output, bool numbe
 // Whether the file starts as the AVI files this program writes: a RIFF AVI whose video is
 // uncompressed bitmaps at 25 frames a second. A camera's own AVI (compressed) is not.
 bool IsOwnAvi(const std::string& path);
+// Whether a file at a partial name is one a render of this program left: empty (killed before
+// its header), an own AVI, or the Matroska, MP4 or QuickTime header the encoder writes. Only
+// those are removed or replaced; anything else there makes the writer's creation fail.
+bool IsOwnPartial(const std::string& path);
 
 // Holds the lock of one output for a render: a second render to the same output is refused
 // while this one runs. The lock is the kernel's (flock), so a killed render leaves no lock
@@ -38,8 +43,9 @@ class OutputLock {
     OutputLock(const OutputLock&) = delete;
     OutputLock& operator=(const OutputLock&) = delete;
 
-    // Takes the lock of `output`, then clears the partial files an earlier render left. False,
-    // with a line, when another render holds it or the lock file cannot be made.
+    // Takes the lock of `output`, then clears the partial files an earlier render left
+    // (IsOwnPartial). False, with a line, when another render holds it, the lock file cannot be
+    // made, or a file that is not an empty lock file has its name.
     bool Acquire(const std::string& output, bool numbered);
     // Removes the lock file and lets go.
     void Release();

@@ -104,7 +104,9 @@ RiffWriter::~RiffWriter() {
 
 bool RiffWriter::Open(const std::string& path, std::size_t stagingBytes) {
     CloseFile();
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Created afresh: whatever is at the name (a link to a camera) is not written through.
+    m_fd = m_file.Create(path) ? m_file.Fd() : -1;
+    m_lastError = m_fd < 0 ? m_file.Error() : 0;
     m_reserved = 0;
     m_allocated = 0;
     m_stagingBytes = stagingBytes - stagingBytes % kBlockBytes;
@@ -363,7 +365,8 @@ bool RiffWriter::Finish() {
         ok = kept && indexed && m_headersFinal;
     }
     TrimReserve();
-    if (::close(m_fd) != 0) {
+    // On disk before it is renamed into place.
+    if (!m_file.Close()) {
         ok = false;
     }
     m_fd = -1;
@@ -516,7 +519,7 @@ void RiffWriter::CloseFile() {
     m_direct = false;
     if (m_fd >= 0) {
         TrimReserve();
-        ::close(m_fd);
+        m_file.Close();  // kept under its name: the render that failed names it
         m_fd = -1;
     }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/SafeFile.h"
+
 namespace zorvo {
 
 // One stream's header ('strh') as it is stored in the file. `length` is counted by the writer.
@@ -52,8 +54,8 @@ class RiffWriter {
     RiffWriter(const RiffWriter&) = delete;
     RiffWriter& operator=(const RiffWriter&) = delete;
 
-    // Creates (or truncates) the file. stagingBytes (whole blocks) gathers the chunks for
-    // direct writes; 0 writes everything through the page cache.
+    // Creates the file, which must not exist (SafeFile::Create). stagingBytes (whole blocks)
+    // gathers the chunks for direct writes; 0 writes everything through the page cache.
     bool Open(const std::string& path, std::size_t stagingBytes = kStagingBytes);
     // Streams are numbered in the order they are added; all must be added before WriteHeaders
     // (-1 afterwards).
@@ -110,7 +112,8 @@ class RiffWriter {
     void TrimReserve();
     void CloseFile();
 
-    int m_fd = -1;
+    SafeFile m_file;
+    int m_fd = -1;  // m_file's while it is open
     std::vector<Stream> m_streams;
     std::vector<IndexEntry> m_index;
     std::int32_t m_width = 0;

@@ -7,6 +7,7 @@
 
 #include "capture/DecoderPool.h"
 #include "common/FrameBitmap.h"
+#include "preview/FrameSource.h"
 #include "script/Script.h"
 
 namespace zorvo {
@@ -40,11 +41,11 @@ std::string MeasureBeatOf(const CScript& script, std::int64_t frame);
 // walk and composition, at the script's size or at a preview size with the layout computed for
 // that size. Decoders stay open in the engine's pool between requests, so a frame near the
 // previous one is fast. Compose runs on one thread at a time; Cancel may come from any thread.
-class FrameEngine {
+class FrameEngine : public FrameSource {
   public:
     // `script` is loaded and validated; the engine owns it from now on.
     explicit FrameEngine(std::unique_ptr<CScript> script, DecoderPool::Limits decoders = {});
-    ~FrameEngine();
+    ~FrameEngine() override;
     FrameEngine(const FrameEngine&) = delete;
     FrameEngine& operator=(const FrameEngine&) = delete;
 
@@ -55,7 +56,7 @@ class FrameEngine {
 
     const CScript& Script() const { return *m_script; }
     // Frames of the whole song, as the render numbers them; Compose takes 0 to FrameCount() - 1.
-    std::int64_t FrameCount() const { return m_frameCount; }
+    std::int64_t FrameCount() const override { return m_frameCount; }
     // The picture size for a preview `width` pixels wide: the script's aspect, both even. A
     // width of 0 (or the script's width or more) gives the script's own size.
     void SizeFor(int width, int& outWidth, int& outHeight) const;
@@ -63,11 +64,11 @@ class FrameEngine {
     // Composes song frame `frame` into `picture` (allocated as needed) at SizeFor(width). Frames
     // of spans a `range` skips are composed as if rendered. False after a log line, or without
     // one when cancelled.
-    bool Compose(std::int64_t frame, FrameBitmap& picture, int width = 0);
+    bool Compose(std::int64_t frame, FrameBitmap& picture, int width = 0) override;
     // Makes a running Compose give up soon; the next Compose clears it.
-    void Cancel() { m_cancel = true; }
+    void Cancel() override { m_cancel = true; }
     // Whether the last Compose was cancelled (or a cancel has come since it began).
-    bool Cancelled() const { return m_cancel.load(); }
+    bool Cancelled() const override { return m_cancel.load(); }
 
     DecoderPool& Decoders() { return m_decoders; }
 

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 
-#include "preview/FrameEngine.h"
 #include "script/SpanTiming.h"
 
 namespace zorvo {
@@ -52,7 +51,7 @@ FramePicker::Pick FramePicker::Choose(double clockMs, const std::vector<std::int
     return pick;
 }
 
-PlaybackFeeder::PlaybackFeeder(FrameEngine& engine, int width, std::size_t depth)
+PlaybackFeeder::PlaybackFeeder(FrameSource& engine, int width, std::size_t depth)
     : m_engine(engine),
       m_depth(std::max<std::size_t>(depth, 1)),
       m_width(width),

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "common/FrameBitmap.h"
+#include "preview/FrameSource.h"
 
 namespace zorvo {
-
-class FrameEngine;
 
 // The song frame due at a point of the audio clock, in ms from the song's first frame: the
 // sound of frame k plays during [40k, 40k + 40) ms, as the render writes it.
@@ -55,15 +54,15 @@ struct FedFrame {
     FrameBitmap picture;
 };
 
-// Runs a FrameEngine ahead of the playhead on a thread of its own, into a bounded queue of a few
-// frames, so the window's thread only ever picks a finished picture. A seek cancels the frame
-// being composed, empties the queue and starts again from the new frame. While the feeder
-// exists, nobody else may call the engine's Compose.
+// Runs a FrameSource (the studio's FrameEngine) ahead of the playhead on a thread of its own, into
+// a bounded queue of a few frames, so the window's thread only ever picks a finished picture. A
+// seek cancels the frame being composed, empties the queue and starts again from the new frame.
+// While the feeder exists, nobody else may call the engine's Compose.
 class PlaybackFeeder {
   public:
     // `engine` must outlive the feeder. Frames are composed `width` pixels wide (0: the
     // script's size).
-    PlaybackFeeder(FrameEngine& engine, int width, std::size_t depth = 4);
+    PlaybackFeeder(FrameSource& engine, int width, std::size_t depth = 4);
     // Cancels and joins the thread.
     ~PlaybackFeeder();
     PlaybackFeeder(const PlaybackFeeder&) = delete;
@@ -100,7 +99,7 @@ class PlaybackFeeder {
   private:
     void Run();
 
-    FrameEngine& m_engine;
+    FrameSource& m_engine;
     const std::size_t m_depth;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -114,7 +114,7 @@ bool CProject::Build() {
             PostLog("Error (Project): Failed to check media.\n");
             return false;
         }
-        if (!RenderStills() || (!m_bStop && !m_stills->Finish())) {
+        if (!RenderStills() || (!m_bStop && !m_stills->Finish()) || Cancelled()) {
             return false;
         }
         PostProgress(0, 0);
@@ -165,7 +165,7 @@ bool CProject::Build() {
     }
     PostProgress(0, 0);
 
-    if (!RenderTimeline(*writer)) {
+    if (!RenderTimeline(*writer) || Cancelled()) {
         return false;
     }
     m_stoppedEarly = m_bStop.load();
@@ -201,6 +201,16 @@ bool CProject::Build() {
                    seconds - 60 * minutes, static_cast<int>(written)));
     PostProgress(100, 1);
     PostStatus("");
+    return true;
+}
+
+bool CProject::Cancelled() const {
+    if (!m_cancelled) {
+        return false;
+    }
+    PostLog(
+        "Error (Project): Render ended by a signal before its end; the previous output is left "
+        "as it was.\n");
     return true;
 }
 

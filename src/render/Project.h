@@ -66,6 +66,12 @@ class CProject : public CThread {
     // False when the build thread could not be started (a line and the finish message were
     // posted instead).
     bool Started() const { return m_started; }
+    // Stops the build as failed: a render then leaves the previous output as it was and its
+    // partial file under its name, a storyboard run takes no sheet. Never waits.
+    void RequestCancel() {
+        m_cancelled.store(true);
+        RequestStop();
+    }
     // True once the build has ended without error (a stopped build counts as ended).
     bool Succeeded() const { return m_succeeded.load(); }
     // The frames the timeline has written or skipped, as reported in the finish line.
@@ -85,6 +91,8 @@ class CProject : public CThread {
     // Starts the overlay's capture and, with `wait`, waits for every frame of its loop.
     bool StartOverlay(bool wait = true, std::vector<bool> shown = {});
     void PostWrittenFiles() const;
+    // Whether RequestCancel ended the build (posts why).
+    bool Cancelled() const;
     bool RenderTimeline(FrameWriter& writer);
     // `next`, the span's following block or null, has its captures launched meanwhile.
     bool RenderBlock(const TimelineSpan& span, const TimelineBlock& block,
@@ -130,6 +138,7 @@ class CProject : public CThread {
     std::atomic<bool> m_succeeded{false};
     // A render that the stop flag ended early, and the frames its output holds.
     bool m_stoppedEarly = false;
+    std::atomic<bool> m_cancelled{false};
     std::uint32_t m_framesWritten = 0;
     // The files a finished render left, with their sizes in bytes, for its closing lines.
     std::vector<std::pair<std::string, std::uintmax_t>> m_writtenFiles;

@@ -13,7 +13,7 @@
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
-#include "output/OutputFiles.h"
+#include "common/SafeFile.h"
 #include "script/LayoutType.h"
 #include "timeline/TimelineWalk.h"
 
@@ -26,10 +26,6 @@ extern "C" {
 namespace zorvo {
 
 namespace {
-
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 constexpr std::uint8_t kBackground = 48;
 
@@ -133,7 +129,7 @@ void DeflateRows(const FrameBitmap& picture, PngPiece& piece) {
 // Writes a PNG chunk piece by piece, its CRC following what it writes.
 class PngChunk {
   public:
-    PngChunk(std::FILE* file, const char* type, std::size_t size) : m_file(file) {
+    PngChunk(SafeFile& file, const char* type, std::size_t size) : m_file(file) {
         m_ok = Put(Big32(static_cast<std::uint32_t>(size)).data(), 4, false);
         Put(reinterpret_cast<const std::uint8_t*>(type), 4);
     }
@@ -141,13 +137,13 @@ class PngChunk {
         if (checked) {
             m_crc = crc32(m_crc, data, static_cast<uInt>(size));
         }
-        m_ok = m_ok && std::fwrite(data, 1, size, m_file) == size;
+        m_ok = m_ok && m_file.Write(data, size);
         return m_ok;
     }
     bool End() { return Put(Big32(static_cast<std::uint32_t>(m_crc)).data(), 4, false); }
 
   private:
-    std::FILE* m_file;
+    SafeFile& m_file;
     uLong m_crc = crc32(0, nullptr, 0);
     bool m_ok = true;
 };
@@ -198,21 +194,20 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
         return false;
     }
     // Written beside and renamed into place: an earlier sheet is replaced whole or not at all,
-    // and a link at the path is replaced, not written through.
-    const std::string partial = PartialName(path);
-    std::unique_ptr<std::FILE, FileClose> file(std::fopen(partial.c_str(), "wb"));
-    bool written = file != nullptr;
+    // and nothing at the path or beside it (a link, a device) is written through.
+    SafeFile file;
+    bool written = CheckReplaceable(path) && file.CreateBeside(path);
     if (written) {
         static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-        written = std::fwrite(kSignature, 1, sizeof kSignature, file.get()) == sizeof kSignature;
-        PngChunk header(file.get(), "IHDR", 13);
+        written = file.Write(kSignature, sizeof kSignature);
+        PngChunk header(file, "IHDR", 13);
         // 8 bits a sample, red-green-blue, deflate, adaptive filters, not interlaced.
         static constexpr std::uint8_t kFormat[] = {8, 2, 0, 0, 0};
         written = written &&
                   header.Put(Big32(static_cast<std::uint32_t>(picture.Width())).data(), 4) &&
                   header.Put(Big32(static_cast<std::uint32_t>(picture.Height())).data(), 4) &&
                   header.Put(kFormat, sizeof kFormat) && header.End();
-        PngChunk data(file.get(), "IDAT", deflated);
+        PngChunk data(file, "IDAT", deflated);
         static constexpr std::uint8_t kZlibHeader[] = {0x78, 0x01};
         written = written && data.Put(kZlibHeader, sizeof kZlibHeader);
         for (const PngPiece& piece : pieces) {
@@ -220,13 +215,16 @@ bool WritePng(const FrameBitmap& picture, const std::string& path) {
         }
         written =
             written && data.Put(Big32(static_cast<std::uint32_t>(adler)).data(), 4) && data.End();
-        PngChunk end(file.get(), "IEND", 0);
-        written = written && end.End();
+        PngChunk end(file, "IEND", 0);
+        written = written && end.End() && file.Publish(path);
     }
-    if (!written || std::fclose(file.release()) != 0 ||
-        std::rename(partial.c_str(), path.c_str()) != 0) {
+    if (!written) {
         PostLog("Error (Storyboard): Failed to write the sheet.\n");
-        std::remove(partial.c_str());
+        if (file.Error() != 0) {
+            PostContext("Storyboard",
+                        Format("file '%s': %s", path.c_str(), std::strerror(file.Error())));
+        }
+        file.Discard();
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <map>
 
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "script/Extract.h"
 #include "script/Script.h"
 
@@ -295,6 +297,37 @@ void PostReason(const std::string& path) {
     PostContext("Sync", Format("file '%s': %s", path.c_str(), std::strerror(errno)));
 }
 
+// Beside the script: "NAME.sync-XXXXXX".
+constexpr const char* kTemporaryTag = ".sync-";
+
+// Gives the new file the script's extended attributes (its labels, its access list).
+bool CopyAttributes(const std::string& from, int to) {
+    const ssize_t size = llistxattr(from.c_str(), nullptr, 0);
+    if (size <= 0) {
+        return size == 0 || errno == ENOTSUP;
+    }
+    std::string names(static_cast<size_t>(size), '\0');
+    const ssize_t listed = llistxattr(from.c_str(), names.data(), names.size());
+    if (listed < 0) {
+        return false;
+    }
+    names.resize(static_cast<size_t>(listed));
+    for (size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        const ssize_t length = lgetxattr(from.c_str(), name, nullptr, 0);
+        std::string value(static_cast<size_t>(std::max<ssize_t>(length, 0)), '\0');
+        if (length < 0 || lgetxattr(from.c_str(), name, value.data(), value.size()) != length) {
+            return false;
+        }
+        // The security module labels a new file itself, and may refuse to be told.
+        if (fsetxattr(to, name, value.data(), value.size(), 0) != 0 &&
+            std::strncmp(name, "security.", 9) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadScriptBytes(const std::string& path, std::string& bytes) {
@@ -311,59 +344,71 @@ bool ReplaceFileContent(const std::string& path, const std::string& content,
         PostLog("Error (Sync): Failed to find the script file.\n");
         return false;
     }
+    if (!CheckReplaceable(target.string())) {
+        return false;
+    }
     // The rename would replace a file that its permissions keep from being written.
     if ((original.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
         access(target.c_str(), W_OK) != 0) {
         PostQuoted("Error (Sync): The script '", path, "' is read-only.\n");
         return false;
     }
-    std::string temporary = target.string() + ".sync-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
+    // What a run killed at its rename left.
+    RemoveStaleTemporaries(target.string(), kTemporaryTag);
+    // The offsets belong to the text they were found with.
+    const auto changedOnDisk = [&] {
+        std::string current;
+        if (ReadFileBytes(target, current) && current == readContent) {
+            return false;
+        }
+        PostLog(
+            "Error (Sync): The script changed on disk since it was read; the offsets were not "
+            "written.\n");
+        return true;
+    };
+    const auto failed = [&](int cause) {
+        PostLog("Error (Sync): Failed to write the script file.\n");
+        errno = cause;
+        PostReason(path);
+        return false;
+    };
+    if (original.st_nlink > 1) {
+        // A rename would part the script from its other names: written in place instead.
+        if (changedOnDisk()) {
+            return false;
+        }
+        return WriteInPlace(target, original, content.data(), content.size()) || failed(errno);
+    }
+    SafeFile file;
+    if (!file.CreateBeside(target.string(), kTemporaryTag)) {
         PostLog("Error (Sync): Failed to create a temporary file beside the script.\n");
+        errno = file.Error();
         PostReason(target.parent_path().string());
         return false;
     }
-    bool written = fchmod(fd, original.st_mode & 07777) == 0;
-    if (written && fchown(fd, original.st_uid, original.st_gid) != 0) {
+    bool written = fchmod(file.Fd(), original.st_mode & 07777) == 0;
+    if (written && fchown(file.Fd(), original.st_uid, original.st_gid) != 0) {
         const int reason = errno;
-        close(fd);
-        unlink(temporary.c_str());
         PostLog("Error (Sync): Failed to keep the owner and group of the script file.\n");
         errno = reason;
         PostReason(path);
         return false;
     }
-    for (size_t done = 0; written && done < content.size();) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        written = n > 0;
-        done += written ? static_cast<size_t>(n) : 0;
-    }
-    written = written && fsync(fd) == 0;
-    const int reason = errno;
-    written = close(fd) == 0 && written;
-    // The offsets belong to the text they were found with.
-    std::string current;
-    if (written && (!ReadFileBytes(target, current) || current != readContent)) {
-        unlink(temporary.c_str());
-        PostLog(
-            "Error (Sync): The script changed on disk since it was read; the offsets were not "
-            "written.\n");
-        return false;
-    }
-    if (!written || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        errno = written ? errno : reason;
-        const int cause = errno;
-        unlink(temporary.c_str());
-        PostLog("Error (Sync): Failed to write the script file.\n");
-        errno = cause;
+    if (written && !CopyAttributes(target, file.Fd())) {
+        const int reason = errno;
+        PostLog("Error (Sync): Failed to keep the extended attributes of the script file.\n");
+        errno = reason;
         PostReason(path);
         return false;
     }
-    return true;
+    const int reason = errno;
+    if (!written || !file.Write(content.data(), content.size())) {
+        return failed(written ? file.Error() : reason);
+    }
+    if (changedOnDisk()) {
+        return false;
+    }
+    return file.Publish(target.string()) || failed(file.Error());
 }
 
 }  // namespace zorvo

@@ -30,8 +30,11 @@ bool RewriteSyncArguments(const std::string& text, const std::vector<SyncEdit>& 
 bool ReadScriptBytes(const std::string& path, std::string& bytes);
 
 // Replaces the file's content through a temporary file beside it and a rename, so a reader
-// never sees half of it, keeping its mode, owner and group. Refuses a read-only file and one
-// whose content is no longer `readContent`. False, with a log line, when it cannot.
+// never sees half of it, keeping its mode, owner, group and extended attributes; a file of
+// several names (hard links) is written in place instead, once its content is checked. Refuses
+// what is not a regular file, a read-only file and one whose content is no longer
+// `readContent`, and removes the temporary files of runs killed at their rename. False, with a
+// log line, when it cannot.
 bool ReplaceFileContent(const std::string& path, const std::string& content,
                         const std::string& readContent);
 

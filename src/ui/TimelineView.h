@@ -46,6 +46,11 @@ class TimelineView : public QWidget {
     QColor InputColour(const std::string& id) const;
     QSize sizeHint() const override;
 
+    // Song time and pixels of the view as it stands (zoom and scroll): what is drawn at x is
+    // what a click at x picks.
+    double XOf(double ms) const;
+    double MsAt(double x) const;
+
   signals:
     // The user moved the playhead (click, drag or a navigation key).
     void PlayheadMoved(double ms);
@@ -60,8 +65,6 @@ class TimelineView : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    double XOf(double ms) const;
-    double MsAt(double x) const;
     void MoveByUser(double ms);
     void ZoomAround(double factor, double x);
     void UpdateScrollRange();

@@ -39,13 +39,13 @@ const FrameBitmap* WaitForBitmap(CFFMPEGCapture& capture, std::uint32_t index) {
     return nullptr;
 }
 
-// Waits (bounded) until the capture has produced `count` frames, then a little longer, so that
-// a worker that would go on has had the time to.
-bool WaitForProduced(const CFFMPEGCapture& capture, std::uint32_t count) {
+// Waits (bounded) until the capture has produced `count` frames, then until its worker rests
+// ahead of its consumer or has ended: nothing more comes unless the consumer moves on.
+bool WaitForProduced(CFFMPEGCapture& capture, std::uint32_t count) {
     for (int i = 0; i < 20000 && capture.Produced() < count; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    capture.WaitBetweenPictures();
     return capture.Produced() >= count;
 }
 

@@ -1,12 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "common/LogChannel.h"
+#include "media/VideoProbe.h"
 #include "support/MediaReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
@@ -19,6 +24,39 @@ namespace {
 using test::ProgramRun;
 using test::RunProgram;
 using test::RunZorvo;
+
+// Runs the command table in this process, both output streams caught in files: the program's
+// own parsing and commands without a process start (not for a render or storyboard that starts
+// its job: that takes the process's signals).
+ProgramRun RunCommand(const std::string& arguments) {
+    QuietLibraryLog();
+    std::vector<std::string> words = test::Words("zorvo " + arguments);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    test::TempDir dir;
+    ProgramRun run;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved[2] = {::dup(1), ::dup(2)};
+    for (const int fd : {1, 2}) {
+        const int file = ::open(dir.File(std::to_string(fd)).c_str(), O_WRONLY | O_CREAT, 0600);
+        ::dup2(file, fd);
+        ::close(file);
+    }
+    run.status = RunCommandLine(static_cast<int>(words.size()), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (const int fd : {1, 2}) {
+        ::dup2(saved[fd - 1], fd);
+        ::close(saved[fd - 1]);
+    }
+    run.out = test::ReadTextFile(dir.File("1"));
+    run.err = test::ReadTextFile(dir.File("2"));
+    return run;
+}
 
 // Usage errors name what was wrong on standard error with status 2; help and the version go to
 // standard output.
@@ -60,14 +98,14 @@ TEST(CommandLine, UsageHelpAndVersion) {
         {"-V", 0, "zorvo 1.0.9\n", ""},
     };
     for (const Case& c : cases) {
-        const ProgramRun run = RunZorvo(c.arguments);
+        const ProgramRun run = RunCommand(c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments;
         EXPECT_EQ(run.out.substr(0, c.out.empty() ? run.out.size() : c.out.size()), c.out)
             << c.arguments;
         EXPECT_EQ(run.err, c.err) << c.arguments;
     }
     // Every command of the table is listed in the overview.
-    const std::string overview = RunZorvo("help").out;
+    const std::string overview = RunCommand("help").out;
     for (const char* command : {"check", "plan", "storyboard", "still", "render", "sync", "help"}) {
         EXPECT_NE(overview.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     }
@@ -231,7 +269,9 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(test::WriteTextFile(dir.File("script.txt"), c.script));
-        const test::ProgramRun run = test::RunZorvo(InFolder(c.arguments, folder));
+        const std::string arguments = InFolder(c.arguments, folder);
+        const bool job = arguments.starts_with("render") || arguments.starts_with("storyboard");
+        const ProgramRun run = job ? RunZorvo(arguments) : RunCommand(arguments);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, InFolder(c.out, folder));
         EXPECT_EQ(run.err, InFolder(c.err, folder));
@@ -339,7 +379,7 @@ TEST(PlanCommand, ShowsTheRendersSpansAndBlocks) {
         test::TempDir dir;
         const std::string path = dir.File("script.txt");
         ASSERT_TRUE(test::WriteTextFile(path, c.script));
-        const ProgramRun run = RunZorvo("plan " + c.options + path);
+        const ProgramRun run = RunCommand("plan " + c.options + path);
         EXPECT_EQ(run.status, 0) << c.name << run.err;
         size_t from = 0;
         for (const std::string& line : c.texts) {
@@ -384,7 +424,7 @@ TEST(PlanCommand, AreaRectanglesAreWhereTheRenderDrawsThem) {
         script += " }\n";
     }
     ASSERT_TRUE(test::WriteTextFile(dir.File("s.zorvo"), script + "marker( 14 ) { }\n"));
-    const ProgramRun plan = RunZorvo("plan --json " + dir.File("s.zorvo"));
+    const ProgramRun plan = RunCommand("plan --json " + dir.File("s.zorvo"));
     ASSERT_EQ(RunZorvo("render " + dir.File("s.zorvo")).status, 0);
     test::MediaContents video;
     std::string error;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "output/OutputFiles.h"
 #include "support/AviReader.h"
 #include "support/MediaReader.h"
 #include "support/ProgramRun.h"
@@ -67,8 +68,9 @@ TEST_F(RenderCommand, RendersBesideTheScriptFromAnyFolder) {
 }
 
 // Stopped (SIGINT), a render's file that plays to its last frame replaces the previous output;
-// killed, or failed at the file size limit, it leaves that as it was and the next render clears
-// its partial file. A second render to the same output meanwhile is refused.
+// ended by SIGTERM or SIGHUP, killed, or failed at the file size limit, it leaves that as it was
+// and the next render clears its partial file. A second render to the same output meanwhile is
+// refused.
 TEST_F(RenderCommand, StopKillAndSecondRender) {
     const std::string script = Script("tempo( 60 ) signature( 4, 4 )", 20);  // 1900 frames
     struct Case {
@@ -78,7 +80,8 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
         int status;
     };
     for (const Case& c : {Case{"other.mkv", SIGINT, 0, 130}, Case{"other.mp4", SIGINT, 0, 130},
-                          Case{"other.avi", SIGKILL, 0, -1}, Case{"limit.avi", 0, 1 << 20, 1}}) {
+                          Case{"other.avi", SIGKILL, 0, -1}, Case{"term.mkv", SIGTERM, 0, 1},
+                          Case{"hup.avi", SIGHUP, 0, 1}, Case{"limit.avi", 0, 1 << 20, 1}}) {
         SCOPED_TRACE(c.name);
         const std::string output = dir.File(c.name);
         const std::string log = output + ".out";
@@ -94,15 +97,24 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
             }
             _exit(98);
         }
-        // Wait until the first block has started (a loaded machine may take a while); an
-        // encoded file grows by whole clusters or buffers, so give it some frames.
-        for (int i = 0;
-             i < 30000 && test::ReadTextFile(log).find("[Block 1/1]") == std::string::npos; ++i) {
+        // Wait until the first block has started and frames have reached the partial file, which
+        // has grown past the headers it was opened with (a loaded machine may take a while; an
+        // encoded file grows by whole buffers).
+        std::uintmax_t opened = 0;
+        const auto writing = [&] {
+            std::error_code error;
+            const std::uintmax_t size = fs::file_size(PartialName(output), error);
+            if (error || test::ReadTextFile(log).find("[Block 1/1]") == std::string::npos) {
+                return false;
+            }
+            opened = opened == 0 ? size : opened;
+            return size > opened;
+        };
+        for (int i = 0; i < 30000 && !writing(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (c.signal != 0) {
             // Held still (and its lock with it) while a second render tries the same output.
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             kill(pid, SIGSTOP);
             const test::ProgramRun second =
                 test::RunZorvo("render --output " + output + " " + script);
@@ -121,7 +133,7 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
         test::MediaContents contents;
         std::string error;
         if (c.signal == SIGINT) {
-            ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error;
+            ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error << out;
             EXPECT_NE(out.find("Done without error.\nRender stopped before its end: the output "
                                "holds " +
                                std::to_string(contents.pictures.size()) +
@@ -139,6 +151,11 @@ TEST_F(RenderCommand, StopKillAndSecondRender) {
               "Error (Project): files left: '" + partial + "'."}) {
             EXPECT_EQ(c.fileLimit == 0, out.find(line) == std::string::npos) << out;
         }
+        const std::string ended =
+            "Error (Project): Render ended by a signal before its end; the previous output is "
+            "left as it was.\nError (Project): files left: '" +
+            PartialName(output) + "'.\nError (Project): Failed to build project.\n";
+        EXPECT_EQ(c.status == 1 && c.fileLimit == 0, out.ends_with(ended)) << out;
         const test::ProgramRun next = test::RunZorvo("render --output " + output + " " +
                                                      Script("tempo( 240 ) signature( 4, 4 )", 2));
         ASSERT_TRUE(test::ReadMedia(output, contents, error)) << error << next.out;

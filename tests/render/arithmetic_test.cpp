@@ -7,7 +7,6 @@
 
 #include "compose/Compose.h"
 #include "preview/FrameEngine.h"
-#include "preview/Playback.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"
 #include "timeline/Layout.h"
@@ -334,41 +333,6 @@ TEST(SongMoment, TimesSecondsAndBeats) {
             EXPECT_EQ(moment.measure, c.measure) << c.text;
             EXPECT_EQ(moment.beat, c.beat) << c.text;
         }
-    }
-}
-
-// The player shows the latest frame its audio clock has reached, at most one frame late: early
-// frames wait, later ones are dropped and counted as skipped, and a seek starts afresh.
-TEST(FramePicker, FollowsTheAudioClock) {
-    struct Step {
-        std::int64_t seek;  // -1: none
-        double clockMs;
-        std::vector<std::int64_t> ready;
-        std::size_t drop;
-        bool show;
-        std::int64_t shown;
-        std::uint64_t skipped;
-    };
-    FramePicker picker;
-    for (const Step& s : std::vector<Step>{{0, 0, {0, 1, 2}, 0, true, 0, 0},
-                                           {-1, 39.9, {1, 2}, 0, false, 0, 0},
-                                           {-1, 40, {1, 2}, 0, true, 1, 0},
-                                           {-1, 125, {2, 3, 4}, 1, true, 3, 1},
-                                           {-1, 300, {4, 5}, 2, false, 3, 1},
-                                           {-1, 310, {8}, 0, false, 3, 1},
-                                           {-1, 365, {8, 10}, 0, true, 8, 5},
-                                           {-1, -5, {10}, 0, false, 8, 5},
-                                           {100, 4000, {100}, 0, true, 100, 5},
-                                           {-1, 4130, {99, 103}, 1, true, 103, 7},
-                                           {-1, 4200, {}, 0, false, 103, 7}}) {
-        if (s.seek >= 0) {
-            picker.Seek(s.seek);
-        }
-        const FramePicker::Pick pick = picker.Choose(s.clockMs, s.ready);
-        EXPECT_EQ(pick.drop, s.drop) << s.clockMs;
-        EXPECT_EQ(pick.show, s.show) << s.clockMs;
-        EXPECT_EQ(picker.Shown(), s.shown) << s.clockMs;
-        EXPECT_EQ(picker.SkippedCount(), s.skipped) << s.clockMs;
     }
 }
 

@@ -285,6 +285,38 @@ TEST_F(Build, SpeedsAndStrobe) {
     }
 }
 
+// A strobe flashes a copy of the picture, so the slow input's next frame blends the picture as
+// it came: flashed frames are the plain render's brightened by 64, the others the same.
+TEST_F(Build, StrobeLeavesTheCapturedPictureAlone) {
+    const auto render = [](const std::string& name, const std::string& effect) {
+        EXPECT_TRUE(RunBuild(Script(name, "output( {dir}/" + name +
+                                              ".avi, 64, 96 )\ninput( slow, {dir}/cam1.avi ) { }\n"
+                                              "marker( 1, 1fullscreen ) { tempo( 120 ) signature( "
+                                              "4, 4 ) speed( slow, 0.5 ) display( slow ) " +
+                                              effect + " }\nmarker( 2 ) { }\n"))
+                        .succeeded);
+        return ReadBack(Output(name)).pictures;
+    };
+    const auto plain = render("unflashed", "");
+    const auto strobe = render("flashed", "effect( strobe, each_beat )");
+    ASSERT_EQ(plain.size(), 50u);
+    ASSERT_EQ(strobe.size(), plain.size());
+    std::vector<std::size_t> flashed;
+    for (std::size_t k = 0; k < plain.size(); ++k) {
+        std::vector<std::uint8_t> bright = plain[k];
+        for (std::uint8_t& v : bright) {
+            v = static_cast<std::uint8_t>(std::min(255, v + 64));
+        }
+        if (strobe[k] == bright) {
+            flashed.push_back(k);
+        } else {
+            EXPECT_TRUE(strobe[k] == plain[k]) << k;
+        }
+    }
+    // Source pictures 0 and 13 flash (each 500 ms), each shown for two frames.
+    EXPECT_EQ(flashed, (std::vector<std::size_t>{0, 1, 26, 27}));
+}
+
 // Junk in the middle of a file its headers cannot show: the render fails on the way and says
 // which valid files it left, under their partial names.
 TEST_F(Build, JunkInACameraStopsTheRender) {
@@ -518,20 +550,26 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesByteForByte) {
 }
 
 // Stills are the rendered frames, at song times and beats, asked for out of order so that the
-// engine's open captures are reused and replaced; `zorvo still` writes the same picture.
+// engine's open captures are reused and replaced; `zorvo still` writes the same picture. Under a
+// range the overlay's loop starts with the range, in the render and in a still alike.
 TEST_F(Build, StillsAreTheRenderedFrames) {
     struct Case {
-        std::string name, tempo;
+        std::string name, tempo, range;
+        std::int64_t skipped;  // frames before the range
         std::vector<std::string> when;
         std::vector<std::int64_t> frames;  // the song frame of each, -1: none
     };
     const std::vector<Case> cases = {
         {"still128",
          "tempo( 128 ) signature( 4, 4 )",
+         "",
+         0,
          {"2.1", "2.2", "2.5s", "0", "00:01.000", "1.3", "3.3", "3.4", "4.4", "4.1", "7.48s"},
          {46, 58, 62, 0, 25, 23, 117, 128, 175, 140, -1}},
         {"still140",
          "tempo( 140 ) signature( 7, 8 )",
+         "range( 2, 0 )\n",
+         37,
          {"1.7", "2.1", "2.4", "3.4", "3.2", "4.7", "0:05.960", "5.1", "2.8"},
          {32, 37, 53, 91, 80, 144, 149, -1, -1}},
     };
@@ -552,8 +590,8 @@ TEST_F(Build, StillsAreTheRenderedFrames) {
                           " )\ninput( a, {dir}/cam1.avi, center, 300 ) { noise_reduction( 5 ); "
                           "}\ninput( b, {dir}/cam2.avi, top_left ) { contrast( 0.3 ); "
                           "saturation( 1.4 ); }\ninput( c, {dir}/cam1.avi ) { }\ngroup( g ) { a, "
-                          "b }\noverlay( c, 30 ) { }\ndebug()\nmarker( 1, 1left_1right ) { " +
-                          c.tempo +
+                          "b }\noverlay( c, 30 ) { }\ndebug()\n" +
+                          c.range + "marker( 1, 1left_1right ) { " + c.tempo +
                           " separator( 4 ) effect( fade_in ) display( a, each_measure ) display( "
                           "g, each_beat ) }\nmarker( 2, 2top_1bottom ) { effect( strobe, "
                           "each_beat ) display( b ) display( a ) display( g, every_half_beat ) "
@@ -566,7 +604,8 @@ TEST_F(Build, StillsAreTheRenderedFrames) {
         LogCollector log;
         const auto engine = FrameEngine::Open(scripts[0]);
         ASSERT_TRUE(engine) << ::testing::PrintToString(log.Texts());
-        EXPECT_EQ(engine->FrameCount(), static_cast<std::int64_t>(rendered.pictures.size()));
+        EXPECT_EQ(engine->FrameCount(),
+                  c.skipped + static_cast<std::int64_t>(rendered.pictures.size()));
         FrameBitmap picture;
         for (size_t i = 0; i < c.when.size(); ++i) {
             SongMoment moment;
@@ -574,16 +613,18 @@ TEST_F(Build, StillsAreTheRenderedFrames) {
             ASSERT_TRUE(ParseSongMoment(c.when[i], moment)) << c.when[i];
             EXPECT_EQ(SongFrameOf(engine->Script(), moment, frame) ? frame : -1, c.frames[i])
                 << c.when[i];
-            if (c.frames[i] >= 0) {
+            if (c.frames[i] >= c.skipped) {
+                const auto k = static_cast<std::size_t>(frame - c.skipped);
                 ASSERT_TRUE(engine->Compose(frame, picture)) << c.when[i];
-                EXPECT_TRUE(topDown(picture) == rendered.pictures[frame]) << c.name << c.when[i];
+                EXPECT_TRUE(topDown(picture) == rendered.pictures[k]) << c.name << c.when[i];
                 ASSERT_TRUE(engine->Compose(frame, picture, 80)) << c.when[i];
-                EXPECT_TRUE(topDown(picture) == small.pictures[frame]) << c.name << c.when[i];
+                EXPECT_TRUE(topDown(picture) == small.pictures[k]) << c.name << c.when[i];
             }
         }
         const std::string png = dir->File(c.name + ".png");
         EXPECT_EQ(RunZorvo("still --at " + c.when[1] + " -o " + png + " " + scripts[0]).status, 0);
-        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[c.frames[1]]) << c.name;
+        EXPECT_TRUE(ReadBack(png).pictures.at(0) == rendered.pictures[c.frames[1] - c.skipped])
+            << c.name;
     }
 }
 
@@ -731,7 +772,8 @@ MediaContents ReadEncoded(const std::string& path) {
 // Two cameras that take turns every beat at 140 bpm in 7/8 (a measure of 1500 ms), rendered to
 // AVI for reference, then as H.264 in every container, with lossless FLAC or AAC sound stored
 // beside the pictures of its time. A range from measure 2 skips the 37 frames (1500 ms) before
-// it, its sound included; H.264 refuses an odd size before any file exists.
+// it, its sound included; H.264 refuses an odd size before any file exists. The song ends with
+// the last frame, whose sound slice is kept too.
 TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
     struct Case {
         std::string name;
@@ -747,13 +789,15 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
     const auto script = [](const std::string& output, const std::string& extra, int width) {
         return Script(output,
                       "output( {dir}/" + output + ", " + std::to_string(width) +
-                          ", 240, bicubic, {dir}/song.wav )\ninput( cam1, {dir}/cam1.avi ) { }\n"
+                          ", 240, bicubic, {dir}/song3s.wav )\ninput( cam1, {dir}/cam1.avi ) { }\n"
                           "input( cam2, {dir}/cam2.avi ) { }\ngroup( both ) { cam1, cam2 }\n" +
                           extra +
                           "marker( 1, 1fullscreen ) { tempo( 140 ) signature( 7, 8 ) "
                           "display( both, each_beat ) }\nmarker( 2, 1fullscreen ) { display( both, "
                           "each_beat ) }\nmarker( 3 ) { }\n");
     };
+    ASSERT_TRUE(WriteWaveFile(dir->File("song3s.wav"), WaveFormat{},
+                              std::vector<std::uint8_t>(song.begin(), song.begin() + 75 * 7056)));
     ASSERT_TRUE(RunBuild(script("song.avi", "", kSide)).succeeded);
     const MediaContents reference = ReadEncoded(dir->File("song.avi"));
     ASSERT_EQ(reference.pictures.size(), 75u);

@@ -179,7 +179,7 @@ TEST(Input, ArgumentsAndAdjustments) {
         ") "
         "{\n  saturation( 0.5 ); color_balance( 0.1, -0.2, 0.3 ); brightness( 0.1 );\n"
         "  contrast( -1.5 ); brightness( 0.2 ); noise_reduction( 7.9 ); vertical_flip( false );\n"
-        "  color_balance( 1, 1, 1 );\n}");
+        "  color_balance( 0.25, -0.5, 1 );\n}");
     ASSERT_TRUE(r.loaded);
     const CSInput& plain = *r.script->inputs.at("plain");
     EXPECT_EQ(plain.focus, InputFocus::Center);
@@ -192,7 +192,9 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(input.adjustments.size(), 8u);
     // The last statement of each kind decides; colour balances do not add up.
     const AdjustmentSettings& s = input.settings;
-    EXPECT_EQ(s.colorBalanceCR + s.colorBalanceMG + s.colorBalanceYB, 3.0);
+    EXPECT_EQ(s.colorBalanceCR, 0.25);
+    EXPECT_EQ(s.colorBalanceMG, -0.5);
+    EXPECT_EQ(s.colorBalanceYB, 1.0);
     EXPECT_EQ(s.brightness, 0.2);
     EXPECT_EQ(s.contrast, -1.5);
     EXPECT_EQ(s.saturation, 0.5);

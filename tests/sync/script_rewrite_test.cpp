@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -74,17 +75,61 @@ TEST(ScriptRewrite, ChangesOnlyTheSyncArguments) {
         RewriteSyncArguments("input( a, a.mov )\ninput( b, b.mov ) { }", {{"b", 1, 0}}, rewritten));
 }
 
-// The replacement keeps mode, owner and group, and writes nothing (no temporary file left) to
-// a read-only script, to one changed since it was read, or past the file size limit.
+// The replacement keeps mode, owner, group, extended attributes and hard links, removes what a
+// run killed at its rename left (only that), and writes nothing (no temporary file left) to a
+// read-only script, to one changed since it was read, past the file size limit, or over what
+// is not a regular file.
 TEST(ScriptRewrite, ReplacesTheFileOnlyWhenItIsSafe) {
     struct Case {
         std::string name;
         std::function<void(const std::string& path)> prepare;
         std::string read;  // the content the offsets were found with
         std::string log;   // a text of the failure; empty when the file is replaced
+        int files = 1;     // in the folder afterwards
+        // What else must hold afterwards; prepare's files are the script's plus a suffix.
+        std::function<void(const std::string& path)> verify = [](const std::string&) {};
     };
     const std::string before = "input( a, f ) { }\n";
+    const std::string after = "input( a, f, center, 1, 0 ) { }\n";
     const std::vector<Case> cases = {
+        {"hard link kept",
+         [](const std::string& path) { link(path.c_str(), (path + "2").c_str()); }, before, "", 2,
+         [&](const std::string& path) {
+             EXPECT_EQ(test::ReadTextFile(path + "2"), after);
+             struct stat status {};
+             EXPECT_TRUE(stat(path.c_str(), &status) == 0 && status.st_nlink == 2);
+         }},
+        {"extended attribute kept",
+         [](const std::string& path) {
+             ASSERT_EQ(setxattr(path.c_str(), "user.origin", "cam", 3, 0), 0);
+         },
+         before, "", 1,
+         [](const std::string& path) {
+             char value[8] = {};
+             EXPECT_EQ(getxattr(path.c_str(), "user.origin", value, sizeof value), 3);
+             EXPECT_STREQ(value, "cam");
+         }},
+        // Only the regular file of a killed run goes: not a link, nor a file of other names.
+        {"killed run's temporary removed",
+         [&](const std::string& path) {
+             test::WriteTextFile(path + ".sync-Ab12Cd", before);
+             symlink("s.zorvo", (path + ".sync-Link01").c_str());
+             test::WriteTextFile(path + ".keep", "k");
+             link((path + ".keep").c_str(), (path + ".sync-Hard01").c_str());
+             test::WriteTextFile(path + ".sync-long1234", before);
+         },
+         before, "", 5,
+         [](const std::string& path) {
+             EXPECT_FALSE(std::filesystem::exists(path + ".sync-Ab12Cd"));
+             EXPECT_EQ(test::ReadTextFile(path + ".sync-Hard01"), "k");
+         }},
+        {"not a regular file",
+         [](const std::string& path) {
+             unlink(path.c_str());
+             mkfifo((path + ".fifo").c_str(), 0640);
+             symlink("s.zorvo.fifo", path.c_str());
+         },
+         before, "' is not a regular file; choose a file path.\n", 2},
         {"replaced", [](const std::string&) {}, before, ""},
         {"owner and group kept",
          [](const std::string& path) { (void)chown(path.c_str(), 4321, 4322); }, before, ""},
@@ -110,7 +155,7 @@ TEST(ScriptRewrite, ReplacesTheFileOnlyWhenItIsSafe) {
         struct stat was {};
         stat(path.c_str(), &was);
         LogCollector log;
-        const bool replaced = ReplaceFileContent(path, "input( a, f, center, 1, 0 ) { }\n", c.read);
+        const bool replaced = ReplaceFileContent(path, after, c.read);
         const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
         setrlimit(RLIMIT_FSIZE, &unlimited);
         EXPECT_EQ(replaced, c.log.empty()) << c.name;
@@ -127,7 +172,10 @@ TEST(ScriptRewrite, ReplacesTheFileOnlyWhenItIsSafe) {
         EXPECT_EQ(is.st_uid, was.st_uid) << c.name;
         EXPECT_EQ(is.st_gid, was.st_gid) << c.name;
         EXPECT_EQ(is.st_size, replaced ? 32 : was.st_size) << c.name;
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), c.files)
+            << c.name;
+        SCOPED_TRACE(c.name);
+        c.verify(path);
     }
 }
 

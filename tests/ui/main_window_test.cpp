@@ -3,6 +3,7 @@
 // following its size, and the program's own command line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QImage>
@@ -256,7 +257,15 @@ TEST(MainWindowTest, EachActionBlocksAllThenShowsItsResult) {
                 EXPECT_EQ(shown.pixel(p), Rgb(sheet.Row(sheet.Height() - 1 - p.y()) + 3 * p.x()));
             }
             EXPECT_FALSE(sheetWindow->Save(QString::fromStdString(dir.File("cam.avi"))));
+            // Never over what is not a regular file, nor through a link where it used to write.
+            mkfifo(dir.File("fifo").c_str(), 0644);
+            std::filesystem::create_symlink("cam.avi", dir.File("sheet.zorvo-partial.png"));
+            const std::string camera = test::ReadTextFile(dir.File("cam.avi"));
+            for (const std::string& refused : {dir.File("fifo"), dir.Path().string()}) {
+                EXPECT_FALSE(sheetWindow->Save(QString::fromStdString(refused))) << refused;
+            }
             ASSERT_TRUE(sheetWindow->Save(QString::fromStdString(dir.File("sheet.png"))));
+            EXPECT_TRUE(test::ReadTextFile(dir.File("cam.avi")) == camera);
             QImage saved;
             ASSERT_TRUE(saved.load(QString::fromStdString(dir.File("sheet.png"))));
             EXPECT_EQ(saved.convertToFormat(shown.format()), shown);

@@ -1,14 +1,19 @@
 // The studio's timeline model against the plan the command line prints for the same script.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <cmath>
 
 #include "script/Script.h"
 #include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "timeline/TimelineModel.h"
+#include "ui/TimelineView.h"
 
 namespace zorvo::test {
 namespace {
@@ -106,6 +111,60 @@ TEST(TimelineModelTest, SpansAndBlocksMatchThePlan) {
                 }
             }
         }
+    }
+}
+
+// A click picks the moment drawn under it, at the fitting zoom and zoomed in and scrolled;
+// the marker keys step along the model's spans.
+TEST(TimelineViewTest, ClicksAndKeysFollowTheModel) {
+    TempDir dir;
+    const std::string path = dir.File("session.zorvo");
+    ASSERT_TRUE(WriteTextFile(
+        path,
+        "output( out.avi, 320, 240 )\n" + kInputs +
+            "marker( 1, 1fullscreen ) { tempo( 140 ); signature( 7, 8 ); display( ab, "
+            "each_beat ); }\nmarker( 3, 1left_1right ) { tempo( 93 ); display( a ); "
+            "display( c ); }\nmarker( 4, 1fullscreen ) { display( b ); }\nmarker( 6 ) { }\n"));
+    CScript script(path);
+    ASSERT_TRUE(script.Load() && script.Validate());
+    TimelineModel model;
+    ASSERT_TRUE(model.Build(script));
+    TimelineView view;
+    view.resize(640, 200);
+    view.SetModel(model);
+    std::vector<double> moved;
+    QObject::connect(&view, &TimelineView::PlayheadMoved, [&](double ms) { moved.push_back(ms); });
+    const auto click = [&](double x) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(x, 20), QPointF(x, 20), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &press);
+        return moved.back();
+    };
+    const auto key = [&](int code) {
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &press);
+        return moved.back();
+    };
+    for (const double zoom : {0.0, 400.0}) {
+        SCOPED_TRACE(zoom);
+        view.SetZoom(zoom);
+        EXPECT_EQ(key(Qt::Key_Home), 0.0);
+        for (const TimelineModelSpan& span : view.Model().spans) {
+            // Zoomed in, the view pages to the playhead; both ends of the span drawn in sight.
+            view.SetPlayhead(span.startMs);
+            const double first = std::ceil(view.XOf(span.startMs)) + 1;
+            const double last = std::min(std::floor(view.XOf(span.endMs)) - 1, 600.0);
+            for (const double x : {first, last}) {
+                const double drawn = view.MsAt(x);
+                const double ms = click(x);
+                EXPECT_EQ(ms, drawn);
+                EXPECT_EQ(model.SpanAt(ms), &model.spans[&span - view.Model().spans.data()]) << x;
+            }
+            view.SetPlayhead(span.startMs);
+            EXPECT_EQ(key(Qt::Key_PageDown), span.endMs);
+        }
+        EXPECT_EQ(key(Qt::Key_End), model.durationMs);
+        EXPECT_EQ(click(639), model.durationMs);  // past the end: the end
     }
 }
 
