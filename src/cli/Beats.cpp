@@ -65,13 +65,26 @@ std::string Json(const std::string& wave, const SongAnalysis& song, const BeatRe
             s["driftMs"] = Round(span.driftMs, 10);
             s["totalDriftMs"] = Round(span.totalDriftMs, 10);
             s["wanderMs"] = Round(span.wanderMs, 10);
-            s["suggestedTempo"] = std::stod(SuggestedTempo(span));
             s["splitAt"] = nullptr;
             if (span.splitAt != 0) {
                 s["splitAt"] = span.splitAt;
             }
         }
         doc["spans"].push_back(s);
+    }
+    // Each tempo statement with the spans it times.
+    doc["tempos"] = nlohmann::ordered_json::array();
+    for (const TempoReach& reach : TempoReaches(report)) {
+        nlohmann::ordered_json t;
+        t["marker"] = report.spans[reach.firstSpan].fromMeasure;
+        t["to"] = report.spans[reach.lastSpan].toMeasure;
+        t["scriptTempo"] = reach.scriptTempo;
+        if (reach.heard) {
+            t["songTempo"] = Round(reach.songTempo, 1000);
+            t["driftMs"] = Round(reach.driftMs, 10);
+            t["suggestedTempo"] = std::stod(reach.suggested);
+        }
+        doc["tempos"].push_back(t);
     }
     doc["warnings"] = nlohmann::ordered_json::array();
     for (const std::string& line : warnings) {

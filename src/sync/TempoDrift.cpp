@@ -279,17 +279,37 @@ bool MeasureScriptDrift(const std::string& scriptPath, BeatReport& report,
     return true;
 }
 
-std::string SuggestedTempo(const SpanDrift& span) {
-    const double songMs = (span.endMs - span.startMs) - span.driftMs;
-    double rounded = span.songTempo;
-    for (double scale : {10.0, 100.0, 1000.0}) {
-        rounded = std::round(span.songTempo * scale) / scale;
-        const double lengthMs = (span.endMs - span.startMs) * span.scriptTempo / rounded;
-        if (std::fabs(lengthMs - songMs) < 5) {
-            break;
+std::vector<TempoReach> TempoReaches(const BeatReport& report) {
+    std::vector<TempoReach> reaches;
+    double scriptMs = 0;
+    double songMs = 0;
+    for (size_t i = 0; i < report.spans.size(); ++i) {
+        const SpanDrift& span = report.spans[i];
+        if (i == 0 || span.tempoMarker != report.spans[i - 1].tempoMarker) {
+            reaches.push_back({i, i, span.scriptTempo, 0, 0, {}, false});
+            scriptMs = songMs = 0;
         }
+        TempoReach& reach = reaches.back();
+        reach.lastSpan = i;
+        if (!span.heard) {
+            continue;
+        }
+        reach.heard = true;
+        reach.driftMs += span.driftMs;
+        scriptMs += span.endMs - span.startMs;
+        songMs += span.endMs - span.startMs - span.driftMs;
+        // A span's length goes with the inverse of its tempo.
+        reach.songTempo = reach.scriptTempo * scriptMs / songMs;
+        double rounded = reach.songTempo;
+        for (const double scale : {10.0, 100.0, 1000.0}) {
+            rounded = std::round(reach.songTempo * scale) / scale;
+            if (std::fabs(scriptMs * reach.scriptTempo / rounded - songMs) < 5) {
+                break;
+            }
+        }
+        reach.suggested = TempoText(rounded);
     }
-    return TempoText(rounded);
+    return reaches;
 }
 
 std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limit) {
@@ -303,26 +323,41 @@ std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limi
             report.firstDownbeatMs / 1000, report.songStartMs / 1000, std::fabs(offset) / 1000,
             offset > 0 ? "early" : "late", std::llround(report.firstDownbeatMs)));
     }
-    for (const SpanDrift& span : report.spans) {
-        const double allowed = frame ? kFrameMs : span.beatMs;
-        if (!span.heard) {
-            continue;
-        }
-        if (std::fabs(span.driftMs) > allowed) {
+    for (const TempoReach& reach : TempoReaches(report)) {
+        const SpanDrift& first = report.spans[reach.firstSpan];
+        const SpanDrift& last = report.spans[reach.lastSpan];
+        const double allowed = frame ? kFrameMs : first.beatMs;
+        const bool reachDrifts = reach.heard && std::fabs(reach.driftMs) > allowed;
+        if (reachDrifts) {
             lines.push_back(Format(
                 "Warning (Beats): marker %u (measure %u): the script says %s bpm, the song plays "
                 "%s bpm here; by measure %u the cuts are %.2f s %s. Try tempo( %s ).\n",
-                span.fromMeasure, span.fromMeasure, TempoText(span.scriptTempo).c_str(),
-                TempoText(std::round(span.songTempo * 10) / 10).c_str(), span.toMeasure,
-                std::fabs(span.driftMs) / 1000, span.driftMs > 0 ? "late" : "early",
-                SuggestedTempo(span).c_str()));
+                first.fromMeasure, first.fromMeasure, TempoText(reach.scriptTempo).c_str(),
+                TempoText(std::round(reach.songTempo * 10) / 10).c_str(), last.toMeasure,
+                std::fabs(reach.driftMs) / 1000, reach.driftMs > 0 ? "late" : "early",
+                reach.suggested.c_str()));
         }
-        if (frame && span.splitAt != 0 && span.wanderMs > allowed) {
-            lines.push_back(
-                Format("Warning (Beats): marker %u (measure %u): the song's tempo wanders here; "
-                       "no constant tempo keeps every cut within %.2f s of its beat. Split the "
-                       "span with a marker at measure %u.\n",
-                       span.fromMeasure, span.fromMeasure, allowed / 1000, span.splitAt));
+        for (size_t i = reach.firstSpan; i <= reach.lastSpan; ++i) {
+            const SpanDrift& span = report.spans[i];
+            if (!reachDrifts && reach.firstSpan != reach.lastSpan && span.heard &&
+                std::fabs(span.driftMs) > allowed) {
+                lines.push_back(
+                    Format("Warning (Beats): marker %u (measure %u): the song plays %s bpm here, "
+                           "the script %s bpm; by measure %u the cuts are %.2f s %s. Give the "
+                           "marker a tempo( %s ) of its own.\n",
+                           span.fromMeasure, span.fromMeasure,
+                           TempoText(std::round(span.songTempo * 10) / 10).c_str(),
+                           TempoText(span.scriptTempo).c_str(), span.toMeasure,
+                           std::fabs(span.driftMs) / 1000, span.driftMs > 0 ? "late" : "early",
+                           TempoText(std::round(span.songTempo * 100) / 100).c_str()));
+            }
+            if (frame && span.heard && span.splitAt != 0 && span.wanderMs > allowed) {
+                lines.push_back(Format(
+                    "Warning (Beats): marker %u (measure %u): the song's tempo wanders here; no "
+                    "constant tempo keeps every cut within %.2f s of its beat. Split the span "
+                    "with a marker at measure %u.\n",
+                    span.fromMeasure, span.fromMeasure, allowed / 1000, span.splitAt));
+            }
         }
     }
     return lines;

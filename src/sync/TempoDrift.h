@@ -50,8 +50,19 @@ BeatReport MeasureDrift(const CScript& script, const SongAnalysis& song);
 bool MeasureScriptDrift(const std::string& scriptPath, BeatReport& report,
                         std::vector<double>* beats = nullptr);
 
-// The fewest decimals (up to three) of the song's tempo that keep the span's drift under 5 ms.
-std::string SuggestedTempo(const SpanDrift& span);
+// The spans that take their tempo from one statement, which a wrong tempo puts off together:
+// the drift by the end of the last of them, and the constant tempo that lands that end on its
+// beat, with the fewest decimals (up to three) that keep it within 5 ms.
+struct TempoReach {
+    size_t firstSpan = 0;
+    size_t lastSpan = 0;
+    double scriptTempo = 0;
+    double songTempo = 0;
+    double driftMs = 0;
+    std::string suggested;
+    bool heard = false;  // any of its spans
+};
+std::vector<TempoReach> TempoReaches(const BeatReport& report);
 
 // How far a cut may lie from its beat before it is worth a warning.
 enum class DriftLimit {
@@ -59,9 +70,11 @@ enum class DriftLimit {
     Beat,   // one beat of the span: what `zorvo check` warns about
 };
 
-// One warning line per span whose drift passes the limit; with a frame's limit also one per
-// span where no constant tempo keeps the cuts within it, and one for the first downbeat when it
-// lies farther than a frame from measure 1.
+// One warning line per tempo statement whose spans drift past the limit by their end, and one
+// per span among several of one statement that does so on its own (the song changes its tempo
+// where the script does not); with a frame's limit also one per span where no constant tempo
+// keeps the cuts within it, and one for the first downbeat when it lies farther than a frame
+// from measure 1.
 std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limit);
 
 }  // namespace zorvo

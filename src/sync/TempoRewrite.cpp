@@ -78,38 +78,11 @@ bool ReadsAsEdited(const CScript& before, const std::string& after,
 }  // namespace
 
 std::vector<TempoEdit> TemposToWrite(const BeatReport& report) {
-    struct Statement {
-        double tempo = 0;
-        double scriptMs = 0;
-        double songMs = 0;
-        bool drifts = false;
-    };
-    std::map<size_t, Statement> statements;
-    for (const SpanDrift& span : report.spans) {
-        if (!span.heard) {
-            continue;
-        }
-        Statement& s = statements[span.tempoMarker];
-        s.tempo = span.scriptTempo;
-        s.scriptMs += span.endMs - span.startMs;
-        s.songMs += span.endMs - span.startMs - span.driftMs;
-        s.drifts = s.drifts || std::fabs(span.driftMs) > kFrameMs;
-    }
     std::vector<TempoEdit> edits;
-    for (const auto& [marker, s] : statements) {
-        if (!s.drifts || s.songMs <= 0) {
-            continue;
+    for (const TempoReach& reach : TempoReaches(report)) {
+        if (reach.heard && std::fabs(reach.driftMs) > kFrameMs) {
+            edits.push_back({report.spans[reach.firstSpan].tempoMarker, reach.suggested});
         }
-        // A span's length goes with the inverse of its tempo.
-        const double exact = s.tempo * s.scriptMs / s.songMs;
-        double rounded = exact;
-        for (const double scale : {10.0, 100.0, 1000.0}) {
-            rounded = std::round(exact * scale) / scale;
-            if (std::fabs(s.scriptMs * s.tempo / rounded - s.songMs) < 5) {
-                break;
-            }
-        }
-        edits.push_back({marker, TempoText(rounded)});
     }
     return edits;
 }
