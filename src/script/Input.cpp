@@ -8,32 +8,6 @@
 
 namespace zorvo {
 
-void CSIAColorBalance::Apply(AdjustmentSettings& settings) const {
-    settings.colorBalanceCR = cr;
-    settings.colorBalanceMG = mg;
-    settings.colorBalanceYB = yb;
-}
-
-void CSIABrightness::Apply(AdjustmentSettings& settings) const {
-    settings.brightness = value;
-}
-
-void CSIAContrast::Apply(AdjustmentSettings& settings) const {
-    settings.contrast = value;
-}
-
-void CSIASaturation::Apply(AdjustmentSettings& settings) const {
-    settings.saturation = value;
-}
-
-void CSIADNR::Apply(AdjustmentSettings& settings) const {
-    settings.noiseReduction = value;
-}
-
-void CSIAVerticalFlip::Apply(AdjustmentSettings& settings) const {
-    settings.verticalFlip = mode;
-}
-
 CSInput::CSInput(std::string id_, std::string file_, InputFocus focus_, std::int32_t videoSyncMs_,
                  std::int32_t timelineSyncMs_)
     : id(std::move(id_)),
@@ -104,7 +78,7 @@ FocusXY FocusPoint(std::uint32_t w, std::uint32_t h, InputFocus focus) {
 namespace {
 
 // Reads the required arguments of one adjustment statement; each missing one has its own line.
-bool ReadArguments(const std::string& arguments, std::initializer_list<const char*> failures,
+bool ReadArguments(const std::string& arguments, const std::vector<const char*>& failures,
                    std::vector<std::string>& values) {
     size_t cursor = 0;
     values.clear();
@@ -119,71 +93,86 @@ bool ReadArguments(const std::string& arguments, std::initializer_list<const cha
     return true;
 }
 
+using Values = std::vector<std::string>;
+
 }  // namespace
 
-bool CSInput::ParseBody(const std::string& body) {
+const std::vector<AdjustmentStatement>& AdjustmentStatements() {
+    static const std::vector<AdjustmentStatement> statements = {
+        {"color_balance",
+         {"Error (SInput): Failed to get color balance CR.\n",
+          "Error (SInput): Failed to get color balance MG.\n",
+          "Error (SInput): Failed to get color balance YB.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             s.colorBalanceCR = CExtract::ToDouble(v[0]);
+             s.colorBalanceMG = CExtract::ToDouble(v[1]);
+             s.colorBalanceYB = CExtract::ToDouble(v[2]);
+             return true;
+         }},
+        {"brightness",
+         {"Error (SInput): Failed to get brightness.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             s.brightness = CExtract::ToDouble(v[0]);
+             return true;
+         }},
+        {"contrast",
+         {"Error (SInput): Failed to get contrast.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             s.contrast = CExtract::ToDouble(v[0]);
+             return true;
+         }},
+        {"saturation",
+         {"Error (SInput): Failed to get saturation.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             s.saturation = CExtract::ToDouble(v[0]);
+             return true;
+         }},
+        {"noise_reduction",
+         {"Error (SInput): Failed to get DNR.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             s.noiseReduction = CExtract::ToInt(v[0]);
+             return true;
+         }},
+        {"vertical_flip",
+         {"Error (SInput): Failed to get vertical flip value.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             const FlipMode mode = ParseFlipMode(v[0]);
+             if (mode == FlipMode::Unknown) {
+                 PostQuoted("Error (SIAdjustment): Unknown flip type '", v[0], "'.\n");
+                 PostNameHint("Error (SIAdjustment): ", v[0], kFlipNames);
+                 return false;
+             }
+             s.verticalFlip = mode;
+             return true;
+         }},
+    };
+    return statements;
+}
+
+bool ReadAdjustments(const std::string& body, AdjustmentSettings& settings,
+                     std::map<std::string, StatementRead>* reads) {
+    bool ok = true;
     std::string arguments;
-    std::vector<std::string> v;
-    size_t cursor = 0;
-
-    while (ExtractCall(body, "color_balance", cursor, arguments)) {
-        if (!ReadArguments(arguments,
-                           {"Error (SInput): Failed to get color balance CR.\n",
-                            "Error (SInput): Failed to get color balance MG.\n",
-                            "Error (SInput): Failed to get color balance YB.\n"},
-                           v)) {
-            return false;
+    Values values;
+    for (const AdjustmentStatement& statement : AdjustmentStatements()) {
+        StatementRead read;
+        size_t cursor = 0;
+        while (CExtract::ExtractCall(body, statement.keyword, cursor, arguments)) {
+            // Each statement assigns its values, so the last one decides.
+            read.found = true;
+            const bool set = ReadArguments(arguments, statement.missing, values) &&
+                             statement.set(values, settings);
+            read.set = read.set || set;
+            ok = ok && set;
+            if (!set && !reads) {
+                return false;
+            }
         }
-        adjustments.push_back(
-            std::make_unique<CSIAColorBalance>(ToDouble(v[0]), ToDouble(v[1]), ToDouble(v[2])));
-    }
-    cursor = 0;
-    while (ExtractCall(body, "brightness", cursor, arguments)) {
-        if (!ReadArguments(arguments, {"Error (SInput): Failed to get brightness.\n"}, v)) {
-            return false;
+        if (reads) {
+            (*reads)[statement.keyword] = read;
         }
-        adjustments.push_back(std::make_unique<CSIABrightness>(ToDouble(v[0])));
     }
-    cursor = 0;
-    while (ExtractCall(body, "contrast", cursor, arguments)) {
-        if (!ReadArguments(arguments, {"Error (SInput): Failed to get contrast.\n"}, v)) {
-            return false;
-        }
-        adjustments.push_back(std::make_unique<CSIAContrast>(ToDouble(v[0])));
-    }
-    cursor = 0;
-    while (ExtractCall(body, "saturation", cursor, arguments)) {
-        if (!ReadArguments(arguments, {"Error (SInput): Failed to get saturation.\n"}, v)) {
-            return false;
-        }
-        adjustments.push_back(std::make_unique<CSIASaturation>(ToDouble(v[0])));
-    }
-    cursor = 0;
-    while (ExtractCall(body, "noise_reduction", cursor, arguments)) {
-        if (!ReadArguments(arguments, {"Error (SInput): Failed to get DNR.\n"}, v)) {
-            return false;
-        }
-        adjustments.push_back(std::make_unique<CSIADNR>(ToInt(v[0])));
-    }
-    cursor = 0;
-    while (ExtractCall(body, "vertical_flip", cursor, arguments)) {
-        if (!ReadArguments(arguments, {"Error (SInput): Failed to get vertical flip value.\n"},
-                           v)) {
-            return false;
-        }
-        const FlipMode mode = ParseFlipMode(v[0]);
-        if (mode == FlipMode::Unknown) {
-            PostQuoted("Error (SIAdjustment): Unknown flip type '", v[0], "'.\n");
-            PostNameHint("Error (SIAdjustment): ", v[0], kFlipNames);
-            return false;
-        }
-        adjustments.push_back(std::make_unique<CSIAVerticalFlip>(mode));
-    }
-
-    for (const auto& adjustment : adjustments) {
-        adjustment->Apply(settings);
-    }
-    return true;
+    return ok;
 }
 
 bool ParseInputStatements(const std::string& text,
@@ -215,7 +204,7 @@ bool ParseInputStatements(const std::string& text,
         }
         auto input = std::make_unique<CSInput>(id, file, focus, CExtract::ToInt(videoSync),
                                                CExtract::ToInt(timelineSync));
-        if (!input->ParseBody(body)) {
+        if (!ReadAdjustments(body, input->settings)) {
             return false;
         }
         inputs[id] = std::move(input);

@@ -61,54 +61,29 @@ struct AdjustmentSettings {
     FlipMode verticalFlip = FlipMode::Auto;
 };
 
-class CSIAdjustment {
-  public:
-    virtual ~CSIAdjustment() = default;
-    // Assigns (does not add) this statement's values.
-    virtual void Apply(AdjustmentSettings& settings) const = 0;
+// One statement of an input's body that adjusts its pictures: its keyword, the line posted for
+// each missing argument, and what its values set. A new statement is one entry of the table.
+struct AdjustmentStatement {
+    const char* keyword;
+    std::vector<const char*> missing;  // one failure line per required argument
+    // Assigns (does not add) the statement's values; false after its own log lines.
+    bool (*set)(const std::vector<std::string>& values, AdjustmentSettings& settings);
 };
 
-class CSIAColorBalance : public CSIAdjustment {
-  public:
-    CSIAColorBalance(double cr_, double mg_, double yb_) : cr(cr_), mg(mg_), yb(yb_) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    double cr, mg, yb;
+// Every adjustment statement, in the order they are read.
+const std::vector<AdjustmentStatement>& AdjustmentStatements();
+
+// Whether a body held statements of one keyword, and whether one of them set its values.
+struct StatementRead {
+    bool found = false;
+    bool set = false;
 };
 
-class CSIABrightness : public CSIAdjustment {
-  public:
-    explicit CSIABrightness(double v) : value(v) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    double value;
-};
-
-class CSIAContrast : public CSIAdjustment {
-  public:
-    explicit CSIAContrast(double v) : value(v) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    double value;
-};
-
-class CSIASaturation : public CSIAdjustment {
-  public:
-    explicit CSIASaturation(double v) : value(v) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    double value;
-};
-
-class CSIADNR : public CSIAdjustment {
-  public:
-    explicit CSIADNR(std::int32_t v) : value(v) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    std::int32_t value;
-};
-
-class CSIAVerticalFlip : public CSIAdjustment {
-  public:
-    explicit CSIAVerticalFlip(FlipMode m) : mode(m) {}
-    void Apply(AdjustmentSettings& settings) const override;
-    FlipMode mode;
-};
+// Reads the adjustment statements of `body` keyword by keyword in the table's order; of each
+// keyword the last statement decides. A script's input stops at the first malformed statement
+// (false after its lines); with `reads` (a pasted snippet, by keyword) reading goes on past it.
+bool ReadAdjustments(const std::string& body, AdjustmentSettings& settings,
+                     std::map<std::string, StatementRead>* reads = nullptr);
 
 // One source video: a camera's recording of the take.
 class CSInput : public CExtract {
@@ -116,15 +91,11 @@ class CSInput : public CExtract {
     CSInput(std::string id, std::string file, InputFocus focus = InputFocus::Center,
             std::int32_t videoSyncMs = 0, std::int32_t timelineSyncMs = 0);
 
-    // Reads the adjustment statements of the body into `adjustments`, then `settings`.
-    bool ParseBody(const std::string& body);
-
     std::string id;
     std::string file;
     InputFocus focus;
     std::int32_t videoSyncMs;
     std::int32_t timelineSyncMs;
-    std::vector<std::unique_ptr<CSIAdjustment>> adjustments;
     AdjustmentSettings settings;
 };
 

@@ -4,8 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <map>
 
-#include "script/Extract.h"
+#include "script/Input.h"
 
 namespace zorvo {
 
@@ -19,16 +20,6 @@ std::string Fixed2(float value) {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
                                       std::chars_format::fixed, 2);
     return std::string(buffer, result.ptr);
-}
-
-// The first argument of a call, when there is one (a missing one is logged).
-std::optional<std::string> FirstArgument(const std::string& arguments) {
-    size_t cursor = 0;
-    std::string argument;
-    if (!CExtract::NextArgument(arguments, cursor, argument)) {
-        return std::nullopt;
-    }
-    return argument;
 }
 
 }  // namespace
@@ -90,52 +81,34 @@ int SliderPosition(double value) {
 }
 
 PastedAdjustments ReadAdjustmentSnippet(const std::string& text) {
+    // The script's own reader: the last statement of each kind decides.
+    AdjustmentSettings settings;
+    std::map<std::string, StatementRead> reads;
+    ReadAdjustments(text, settings, &reads);
     PastedAdjustments pasted;
-    std::string arguments;
-
-    size_t cursor = 0;
-    if (CExtract::ExtractCall(text, "color_balance", cursor, arguments)) {
-        // Only the first statement counts; a missing value leaves its slider alone.
-        size_t at = 0;
-        std::string argument;
-        for (auto& slider : pasted.colorBalance) {
-            if (!CExtract::NextArgument(arguments, at, argument)) {
-                break;
-            }
-            slider = SliderPosition(CExtract::ToDouble(argument) * 50 + 50);
-        }
+    if (reads["color_balance"].set) {
+        pasted.colorBalance = {SliderPosition(settings.colorBalanceCR * 50 + 50),
+                               SliderPosition(settings.colorBalanceMG * 50 + 50),
+                               SliderPosition(settings.colorBalanceYB * 50 + 50)};
     }
-
-    // For the single-value statements the last one decides. True when one was found.
-    const auto readEach = [&](const char* keyword, auto&& apply) {
-        bool found = false;
-        size_t from = 0;
-        while (CExtract::ExtractCall(text, keyword, from, arguments)) {
-            found = true;
-            if (const auto argument = FirstArgument(arguments)) {
-                apply(*argument);
-            }
-        }
-        return found;
-    };
-    readEach("brightness", [&](const std::string& a) {
-        pasted.brightness = SliderPosition(CExtract::ToDouble(a) * 50 + 50);
-    });
-    readEach("contrast", [&](const std::string& a) {
-        pasted.contrast = SliderPosition(CExtract::ToDouble(a) * 25 + 50);
-    });
-    readEach("saturation", [&](const std::string& a) {
-        pasted.saturation = SliderPosition(CExtract::ToDouble(a) * 50);
-    });
-    pasted.noiseFound = readEach(
-        "noise_reduction", [&](const std::string& a) { pasted.noiseLevel = CExtract::ToInt(a); });
-    pasted.flipFound = readEach("vertical_flip", [&](const std::string& a) {
-        for (int item = 0; item < 3; ++item) {
-            if (a == kFlipItems[item]) {
-                pasted.flipItem = item;
-            }
-        }
-    });
+    if (reads["brightness"].set) {
+        pasted.brightness = SliderPosition(settings.brightness * 50 + 50);
+    }
+    if (reads["contrast"].set) {
+        pasted.contrast = SliderPosition(settings.contrast * 25 + 50);
+    }
+    if (reads["saturation"].set) {
+        pasted.saturation = SliderPosition(settings.saturation * 50);
+    }
+    pasted.noiseFound = reads["noise_reduction"].found;
+    if (reads["noise_reduction"].set) {
+        pasted.noiseLevel = settings.noiseReduction;
+    }
+    pasted.flipFound = reads["vertical_flip"].found;
+    if (reads["vertical_flip"].set) {
+        // The items are FlipMode's names in its order.
+        pasted.flipItem = static_cast<int>(settings.verticalFlip) - 1;
+    }
     return pasted;
 }
 

@@ -58,7 +58,8 @@ struct PastedAdjustments {
     bool flipFound = false;         // a vertical_flip statement, whatever its word
 };
 
-// Reads the statements the way a script is read; malformed ones post their log lines.
+// Reads the statements with the script's own reader (the last of each kind decides); malformed
+// ones post their log lines and change nothing.
 PastedAdjustments ReadAdjustmentSnippet(const std::string& text);
 
 // A real number as a slider position: truncated toward zero, held to 0 ... 100.

@@ -189,7 +189,6 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(input.focus, InputFocus::BottomLeft);
     EXPECT_EQ(input.videoSyncMs, 1200);
     EXPECT_EQ(input.timelineSyncMs, -300);
-    EXPECT_EQ(input.adjustments.size(), 8u);
     // The last statement of each kind decides; colour balances do not add up.
     const AdjustmentSettings& s = input.settings;
     EXPECT_EQ(s.colorBalanceCR, 0.25);

@@ -120,8 +120,8 @@ TEST(AdjustmentsTest, PasteSetsTheControls) {
          {.colorBalanceCR = 75, .colorBalanceMG = 25, .colorBalanceYB = 100},
          0,
          false},
-        // Only the first color_balance counts; of the others the last one decides.
-        {"color_balance( 0.5, 0, 0 ) color_balance( -1, -1, -1 )",
+        // The last statement of each kind decides, as in a script; a malformed one is left out.
+        {"color_balance( -1, -1, -1 ) color_balance( 0.5, 0, 0 ) color_balance( 1 )",
          {.colorBalanceCR = 75},
          0,
          false},
