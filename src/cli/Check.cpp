@@ -1,11 +1,23 @@
 #include "cli/Check.h"
 
 #include "check/ScriptCheck.h"
+#include "common/LogChannel.h"
+#include "sync/TempoDrift.h"
 
 namespace zorvo {
 
 int RunCheck(const std::string& scriptPath) {
-    return CheckScriptFile(scriptPath) ? 0 : 1;
+    if (!CheckScriptFile(scriptPath)) {
+        return 1;
+    }
+    // A tempo off by more than a beat is seen before the render; it does not fail the check.
+    BeatReport report;
+    if (MeasureScriptDrift(scriptPath, report)) {
+        for (const std::string& line : DriftWarnings(report, DriftLimit::Beat)) {
+            PostLog(line);
+        }
+    }
+    return 0;
 }
 
 }  // namespace zorvo

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Beats.h"
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "cli/Plan.h"
@@ -142,6 +143,10 @@ int RunSyncCommand(const Arguments& args) {
     return zorvo::RunSync(args.positional[0], args.Has("write"));
 }
 
+int RunBeatsCommand(const Arguments& args) {
+    return zorvo::RunBeats(args.positional[0], {args.Has("json"), args.Has("write")});
+}
+
 int RunHelpCommand(const Arguments& args);
 
 const std::vector<Command>& Commands() {
@@ -208,6 +213,15 @@ const std::vector<Command>& Commands() {
          0,
          1,
          RunProxyCommand},
+        {"beats",
+         "[--json] [--write] SCRIPT",
+         "find the song's beats and check each span's tempo against them",
+         {{"json", 0, nullptr, "print one JSON document: the beats and each span's figures"},
+          {"write", 0, nullptr,
+           "write the tempos the song plays (and song_start) into the script"}},
+         1,
+         1,
+         RunBeatsCommand},
         {"help", "[COMMAND]", "show this help, or a command's", {}, 0, 1, RunHelpCommand},
     };
     return commands;

@@ -119,10 +119,10 @@ class TextPlan {
         const CSMarker& m = *span.marker;
         const SpanBlocks& blocks = span.blocks;
         m_out += Format(
-            "\nmeasures %u to %u%s: %s to %s, %i bpm %i/%i, %.*s, separator %i, effect %.*s\n",
+            "\nmeasures %u to %u%s: %s to %s, %s bpm %i/%i, %.*s, separator %i, effect %.*s\n",
             m.measure, span.next->measure, span.skipped ? " (skipped)" : "",
             SongTime(blocks.position).c_str(), SongTime(blocks.position + blocks.span).c_str(),
-            span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
+            TempoText(span.carried.tempo).c_str(), span.carried.beatCount, span.carried.beatUnit,
             static_cast<int>(LayoutName(m.layout).size()), LayoutName(m.layout).data(),
             span.carried.separatorSize, static_cast<int>(EffectName(m.effect).size()),
             EffectName(m.effect).data());
@@ -202,11 +202,11 @@ class JsonPlan {
             m_out += ",";
         }
         m_out += Format(
-            "{\"from\":%u,\"to\":%u,\"skipped\":%s,\"startMs\":%s,\"endMs\":%s,\"tempo\":%i,"
+            "{\"from\":%u,\"to\":%u,\"skipped\":%s,\"startMs\":%s,\"endMs\":%s,\"tempo\":%s,"
             "\"signature\":[%i,%i],\"layout\":%s,\"separator\":%i,\"effect\":%s,",
             m.measure, span.next->measure, span.skipped ? "true" : "false",
             Ms(blocks.position).c_str(), Ms(blocks.position + blocks.span).c_str(),
-            span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
+            TempoText(span.carried.tempo).c_str(), span.carried.beatCount, span.carried.beatUnit,
             JsonString(std::string(LayoutName(m.layout))).c_str(), span.carried.separatorSize,
             JsonString(std::string(EffectName(m.effect))).c_str());
         m_out += Format("\"blockMs\":%s,\"blockCount\":%u,\"firstFrame\":%lld,\"endFrame\":%lld,",

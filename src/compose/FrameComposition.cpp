@@ -127,9 +127,9 @@ bool ComposeFrame(const FrameValues& v, const std::vector<std::unique_ptr<CViewp
         const double t = (v.block * v.framesPerBlockExact + v.frame) * 1000 / 25;
         const auto beat = static_cast<std::int64_t>(std::trunc(t / v.timing->beat));
         const std::string label =
-            Format("#%i - marker( %i ) { %i/%i @ %i } - [marker %i - beat %i]",
+            Format("#%i - marker( %i ) { %i/%i @ %s } - [marker %i - beat %i]",
                    static_cast<int>(v.frameCounter + v.frame + 1), static_cast<int>(m.measure),
-                   v.carried->beatCount, v.carried->beatUnit, v.carried->tempo,
+                   v.carried->beatCount, v.carried->beatUnit, TempoText(v.carried->tempo).c_str(),
                    static_cast<int>(m.measure + std::trunc(t / v.timing->measure)),
                    static_cast<int>(beat % v.carried->beatCount) + 1);
         font.DrawLabel(output, {0, 0, width, height}, label, LabelPlacement::Bottom);

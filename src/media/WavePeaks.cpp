@@ -31,7 +31,7 @@ float Sample(const std::uint8_t* p, int bytes) {
 
 }  // namespace
 
-bool WavePeaks::Load(const std::string& path) {
+bool WavePeaks::Load(const std::string& path, std::int32_t songStartMs) {
     low.clear();
     high.clear();
     WaveFile wave;
@@ -44,6 +44,8 @@ bool WavePeaks::Load(const std::string& path) {
         return false;
     }
     const std::uint64_t frames = wave.FrameCount();
+    const std::uint64_t lead = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(std::max(0, songStartMs)) * wave.samplesPerSecond / 1000, frames);
     const auto perSlice = std::max<std::uint64_t>(
         1, static_cast<std::uint64_t>(wave.samplesPerSecond * sliceMs / 1000.0));
     // Read in pieces of whole slices, about 1 MiB, so memory does not grow with the song.
@@ -51,11 +53,12 @@ bool WavePeaks::Load(const std::string& path) {
         perSlice *
         std::max<std::uint64_t>(1, (std::uint64_t{1} << 20) / wave.blockAlign / perSlice);
     std::vector<std::uint8_t> piece;
-    const std::size_t slices = static_cast<std::size_t>((frames + perSlice - 1) / perSlice);
+    const std::size_t slices =
+        static_cast<std::size_t>((frames - lead + perSlice - 1) / perSlice);
     low.reserve(slices);
     high.reserve(slices);
     std::string reason;
-    for (std::uint64_t from = 0; from < frames; from += perPiece) {
+    for (std::uint64_t from = lead; from < frames; from += perPiece) {
         const auto count = static_cast<std::size_t>(std::min(perPiece, frames - from));
         piece.resize(count * wave.blockAlign);
         if (!wave.ReadFrames(from, count, piece.data(), reason)) {

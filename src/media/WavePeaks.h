@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ struct WavePeaks {
     std::vector<float> low, high;  // -1..1 per slice, all channels together
 
     // False (and no peaks) when the file is not a WAVE file the writer takes, or cannot be read.
-    bool Load(const std::string& path);
+    // `songStartMs`: where measure 1 begins in the file; the peaks start there.
+    bool Load(const std::string& path, std::int32_t songStartMs = 0);
 };
 
 }  // namespace zorvo

@@ -263,7 +263,8 @@ bool AVIWriter::WriteAudio(std::uint32_t frameNumber) {
     // The slice belongs to the song frame, so a render that starts late and every numbered
     // file carry the audio of their own pictures.
     const auto bytes = static_cast<std::uint64_t>(audioBytesPerFrame);
-    const std::uint64_t begin = std::uint64_t{frameNumber} * bytes;
+    const std::uint64_t begin = std::uint64_t{frameNumber} * bytes +
+                                SongLeadBytes(waveData.samplesPerSecond, waveData.blockAlign);
     if (begin + bytes > waveData.dataSize) {
         return true;
     }

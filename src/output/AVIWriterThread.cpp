@@ -36,6 +36,7 @@ bool AVIWriterThread::Open() {
     m_closing = false;
     m_failed = false;
     m_inserted = 0;
+    m_file->songStartMs = songStartMs;
     try {
         m_thread = std::thread(&AVIWriterThread::WriteLoop, this);
     } catch (const std::system_error&) {

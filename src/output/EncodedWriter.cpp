@@ -561,7 +561,8 @@ bool EncodedWriter::InsertFrame(std::uint32_t frameNumber) {
     if (m_slice > 0) {
         // The frame's slice of the song, none past its end: the sound runs from the first
         // rendered frame's slice on, one after the other.
-        const std::uint64_t begin = std::uint64_t{frameNumber} * m_slice;
+        const std::uint64_t begin = std::uint64_t{frameNumber} * m_slice +
+                                    SongLeadBytes(m_wave.samplesPerSecond, m_wave.blockAlign);
         if (m_inserted == 1) {
             m_songStart = begin;
         }

@@ -36,11 +36,18 @@ class FrameWriter {
     // Leading song frames that are not rendered; the first inserted frame is number
     // skippedFrames.
     std::uint32_t skippedFrames = 0;
+    // Where measure 1 begins in the song (the script's song_start): song frame 0's audio starts
+    // there, and what comes before is left out.
+    std::uint32_t songStartMs = 0;
     // The output frame the composition draws into (bottom-up BGR) and its pixels.
     FrameBitmap frameBitmap;
     std::uint8_t* frameBits = nullptr;
 
   protected:
+    // songStartMs in bytes of the song's data: whole sample frames.
+    std::uint64_t SongLeadBytes(std::uint32_t samplesPerSecond, std::uint16_t blockAlign) const {
+        return std::uint64_t{songStartMs} * samplesPerSecond / 1000 * blockAlign;
+    }
     // Whether `frameNumber` is the one after the `stored` frames; otherwise posts the
     // component's "Frame is out of order" line. Frames are stored one after the other, so a
     // number that is not the next one would shift every later frame against its audio.

@@ -136,6 +136,7 @@ bool CProject::Build() {
     }
     const std::unique_ptr<FrameWriter> writer = MakeFrameWriter(
         m_script.outputPath, m_script.width, m_script.height, m_script.wavePath, m_splitBytes);
+    writer->songStartMs = static_cast<std::uint32_t>(m_script.songStartMs);
     if (!writer->Open()) {
         PostLog(OutputKindOf(m_script.outputPath) == OutputKind::Avi
                     ? "Error (Project): Failed to create AVI Writer.\n"

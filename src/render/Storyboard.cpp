@@ -242,9 +242,9 @@ ContactSheet::ContactSheet(int thumbWidth, int columns, bool rowPerSpan)
 std::string ContactSheet::HeaderOf(const TimelineSpan& span) {
     const CSMarker& m = *span.marker;
     const std::string_view layout = LayoutName(m.layout);
-    return Format("Measures %u to %u   %i bpm %i/%i   %.*s", m.measure, span.next->measure,
-                  span.carried.tempo, span.carried.beatCount, span.carried.beatUnit,
-                  static_cast<int>(layout.size()), layout.data());
+    return Format("Measures %u to %u   %s bpm %i/%i   %.*s", m.measure, span.next->measure,
+                  TempoText(span.carried.tempo).c_str(), span.carried.beatCount,
+                  span.carried.beatUnit, static_cast<int>(layout.size()), layout.data());
 }
 
 int ContactSheet::ThumbnailHeight(int width, int height) const {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "common/LogChannel.h"
@@ -282,6 +283,23 @@ std::int32_t CExtract::ToInt(const std::string& argument) {
         return INT32_MIN;
     }
     return static_cast<std::int32_t>(value);
+}
+
+double CExtract::ToTempo(const std::string& argument) {
+    size_t end = argument.find_first_not_of(" \t\r\n\v\f");
+    end = end == std::string::npos ? argument.size() : end;
+    if (end < argument.size() && (argument[end] == '+' || argument[end] == '-')) {
+        ++end;
+    }
+    end = std::min(argument.find_first_not_of("0123456789", end), argument.size());
+    if (end < argument.size() && argument[end] == '.') {
+        end = std::min(argument.find_first_not_of("0123456789", end + 1), argument.size());
+    }
+    const double value = ToDouble(argument.substr(0, end));
+    if (std::fabs(value) < 1) {
+        return 0;
+    }
+    return std::clamp(value, double{INT32_MIN}, double{INT32_MAX});
 }
 
 double CExtract::ToDouble(const std::string& argument) {

@@ -66,6 +66,9 @@ class CExtract {
     // nothing converts.
     static std::int32_t ToInt(const std::string& argument);
     static double ToDouble(const std::string& argument);
+    // A tempo: digits with an optional decimal part (no exponent, no hex); what reads below 1
+    // is 0, as when tempos were whole numbers.
+    static double ToTempo(const std::string& argument);
 };
 
 // A statement that reading found, by positions in the whole script text; the body's are npos

@@ -35,7 +35,7 @@ bool CSMarker::Parse(const std::string& body) {
         if (!Required(arguments, at, value, "Error (SMarker): Failed to extract tempo.\n")) {
             return false;
         }
-        tempo = ToInt(value);
+        tempo = ToTempo(value);
     }
     if (FirstCall(body, "signature", arguments)) {
         at = 0;

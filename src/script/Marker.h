@@ -44,7 +44,7 @@ class CSMarker : public CExtract {
     bool isLast = false;
     size_t statementAt = static_cast<size_t>(-1);  // where the statement begins in the script
     std::string place;  // "at line L, column C: 'marker( …'", empty when not read from a text
-    std::int32_t tempo = 0;      // 0 keeps the tempo in force
+    double tempo = 0;   // quarter notes a minute; 0 keeps the tempo in force
     std::int32_t beatCount = 0;  // 0 keeps the signature in force
     std::int32_t beatUnit = 0;
     MarkerEffect effect = MarkerEffect::None;

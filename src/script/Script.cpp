@@ -108,6 +108,9 @@ bool CScript::LoadText(std::string text) {
     if (!ParseRange(text)) {
         return failed("Error (Script): Failed to parse 'range'.\n", places.Last());
     }
+    if (!ParseSongStart(text)) {
+        return failed("Error (Script): Failed to parse 'song_start'.\n", places.Last());
+    }
     ParseDebug(text);
     for (auto& marker : markers) {
         if (!marker->BuildResizeInputMap()) {
@@ -183,6 +186,21 @@ bool CScript::ParseRange(const std::string& text) {
     }
     rangeStart = ToInt(first);
     rangeEnd = ToInt(last);
+    return true;
+}
+
+bool CScript::ParseSongStart(const std::string& text) {
+    size_t cursor = 0;
+    std::string arguments;
+    if (!ExtractCall(text, "song_start", cursor, arguments)) {
+        return true;
+    }
+    size_t at = 0;
+    std::string ms;
+    if (!NextArgument(arguments, at, ms)) {
+        return false;
+    }
+    songStartMs = ToInt(ms);
     return true;
 }
 

@@ -42,6 +42,8 @@ class CScript : public CExtract {
     std::int32_t interpolation = kDefaultInterpolation;
     std::int32_t rangeStart = 0;
     std::int32_t rangeEnd = 0;
+    // Where measure 1 begins in the WAVE file; the sound before it is not in the video.
+    std::int32_t songStartMs = 0;
     bool debug = false;
     std::map<std::string, std::unique_ptr<CSInput>> inputs;
     std::map<std::string, std::unique_ptr<CSGroup>> groups;
@@ -63,6 +65,7 @@ class CScript : public CExtract {
     bool ParseMarkers(const std::string& text);
     bool ParseOverlay(const std::string& text);
     bool ParseRange(const std::string& text);
+    bool ParseSongStart(const std::string& text);
     void ParseDebug(const std::string& text);
     void ResolveGroups();
     Resolve Expand(const std::string& id, InputList& list) const;

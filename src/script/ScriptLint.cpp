@@ -23,7 +23,7 @@ struct Statement {
     bool real;  // takes decimals
 };
 
-constexpr std::array<Statement, 23> kStatements{{
+constexpr std::array<Statement, 24> kStatements{{
     {"output", Where::Top, 5, true, true, false},
     {"input", Where::Top, 5, true, false, false},
     {"group", Where::Top, 1, false, false, false},
@@ -31,6 +31,7 @@ constexpr std::array<Statement, 23> kStatements{{
     {"overlay", Where::Top, 2, false, false, false},
     {"range", Where::Top, 2, false, true, false},
     {"debug", Where::Top, -1, true, true, false},
+    {"song_start", Where::Top, 1, false, true, false},
     {"color_balance", Where::Input, 3, false, false, true},
     {"brightness", Where::Input, 1, false, false, true},
     {"contrast", Where::Input, 1, false, false, true},
@@ -39,7 +40,7 @@ constexpr std::array<Statement, 23> kStatements{{
     {"vertical_flip", Where::Input, 1, false, false, false},
     {"rotate", Where::Input, 1, false, false, false},
     {"deinterlace", Where::Input, 1, false, false, false},
-    {"tempo", Where::Marker, 1, false, true, false},
+    {"tempo", Where::Marker, 1, false, true, true},
     {"signature", Where::Marker, 2, false, true, false},
     {"effect", Where::Marker, 2, true, true, false},
     {"separator", Where::Marker, 1, false, true, false},

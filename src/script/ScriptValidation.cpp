@@ -190,6 +190,10 @@ bool CScript::Validate() const {
             "Error (Script): Failed to validate script: first marker must be at measure '1'.\n");
         return false;
     }
+    if (songStartMs < 0) {
+        PostLog("Error (Script): Failed to validate script: 'song_start' must be 0 ms or later.\n");
+        return false;
+    }
     for (const auto& [id, group] : groups) {
         if (group->members.empty()) {
             PostLog(
@@ -300,7 +304,7 @@ bool CScript::ValidateMarkerTiming() const {
         // The timing multiplies in 32 bits; a product that wraps gives a wrong or infinite length.
         constexpr std::uint64_t kU32 = std::numeric_limits<std::uint32_t>::max();
         const std::uint64_t measureUnits = std::uint64_t{60000} * carried.beatCount;
-        if (std::uint64_t(carried.beatUnit) * std::uint64_t(carried.tempo) > kU32 ||
+        if (static_cast<double>(carried.beatUnit) * carried.tempo > static_cast<double>(kU32) ||
             measureUnits * (markers[i + 1]->measure - marker->measure) > kU32) {
             PostLog(
                 Format("Error (SMarker): Failed to validate script: tempo, time signature and "

@@ -1,6 +1,7 @@
 #include "script/SpanTiming.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -24,10 +25,10 @@ void CarriedValues::Carry(const CSMarker& marker) {
 SpanTiming SpanTiming::Compute(const CarriedValues& carried, std::uint32_t fromMeasure,
                                std::uint32_t toMeasure) {
     const auto unit = static_cast<std::uint32_t>(carried.beatUnit);
-    const auto tempo = static_cast<std::uint32_t>(carried.tempo);
     const auto count = static_cast<std::uint32_t>(carried.beatCount);
     SpanTiming t;
-    t.a = static_cast<double>(unit * tempo) * 0.25;
+    // Exact for whole tempos whose product with the unit fits 32 bits, as validation demands.
+    t.a = static_cast<double>(unit) * carried.tempo * 0.25;
     t.beat = 60000.0 / t.a;
     t.measure = static_cast<double>(count * 60000u) / t.a;
     t.span = static_cast<double>((toMeasure - fromMeasure) * count * 60000u) / t.a;
@@ -97,6 +98,17 @@ double EstimateTimelineMs(const std::vector<std::unique_ptr<CSMarker>>& markers)
         }
     }
     return total;
+}
+
+std::string TempoText(double tempo) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, tempo, std::chars_format::fixed, 3);
+    std::string s(text, end.ptr);
+    s.erase(s.find_last_not_of('0') + 1);
+    if (!s.empty() && s.back() == '.') {
+        s.pop_back();
+    }
+    return s;
 }
 
 std::int64_t MsToFrames(double ms) {

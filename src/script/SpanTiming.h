@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "script/Cycles.h"
@@ -12,7 +13,7 @@ class CSMarker;
 
 // Tempo, signature and separator size in force while the markers are walked in order.
 struct CarriedValues {
-    std::int32_t tempo = 0;
+    double tempo = 0;
     std::int32_t beatCount = 0;
     std::int32_t beatUnit = 0;
     std::int32_t separatorSize = 0;
@@ -46,6 +47,10 @@ double BlockLength(const SpanTiming& timing, const std::vector<CSMDisplay>& disp
 // Milliseconds from the first marker to the terminal one, summed span by span in the order the
 // render adds them, so SongFrame of it is the render's frame count.
 double EstimateTimelineMs(const std::vector<std::unique_ptr<CSMarker>>& markers);
+
+// A tempo as scripts write it: whole tempos as before ("120"), others with up to three
+// decimals ("119.6").
+std::string TempoText(double tempo);
 
 // A duration in milliseconds as 25 fps frames, truncated.
 std::int64_t MsToFrames(double ms);

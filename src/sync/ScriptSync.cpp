@@ -32,6 +32,10 @@ bool FindScriptOffsets(const std::string& scriptPath,
         return false;
     }
     results = sync.Match(cameras, finished);
+    // Offsets count from measure 1, which song_start puts that far into the WAVE file.
+    for (SyncResult& result : results) {
+        result.offsetMs += result.outcome == SyncOutcome::Matched ? script.songStartMs : 0;
+    }
     return true;
 }
 

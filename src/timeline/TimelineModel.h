@@ -25,7 +25,7 @@ struct TimelineModelSpan {
     double endMs = 0;
     std::int64_t firstFrame = 0;
     std::int64_t endFrame = 0;
-    std::int32_t tempo = 0;
+    double tempo = 0;
     std::int32_t beatCount = 0;
     std::int32_t beatUnit = 0;
     double beatMs = 0;

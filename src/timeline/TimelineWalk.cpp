@@ -52,9 +52,9 @@ bool Walk(const CScript& script, int width, int height, bool postProgress,
             return true;
         }
         if (postProgress) {
-            PostLog(Format("* Building timeline markers %i to %i (end@%i) - %i/%i @ %ibpm\n",
+            PostLog(Format("* Building timeline markers %i to %i (end@%i) - %i/%i @ %sbpm\n",
                            static_cast<int>(m.measure), static_cast<int>(n.measure), endMeasure,
-                           carried.beatCount, carried.beatUnit, carried.tempo));
+                           carried.beatCount, carried.beatUnit, TempoText(carried.tempo).c_str()));
         }
         TimelineSpan span;
         span.marker = &m;

@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "common/LogCollector.h"
+#include "sync/TempoDrift.h"
+
 namespace zorvo {
 
 ScriptFollower::ScriptFollower(std::function<void()> onChanged)
@@ -70,6 +73,23 @@ void ProblemChecker::Request(const QString& scriptPath) {
     m_path = QFile::encodeName(scriptPath).toStdString();
     m_thread = std::thread([this] {
         m_report = CheckForProblems(m_path);
+        m_beats.clear();
+        // A tempo off by more than a beat, as `zorvo check` warns; the analysis is cached.
+        BeatReport drift;
+        if (m_report.valid) {
+            LogCollector lines(LogCollector::Scope::ThisThread);
+            if (MeasureScriptDrift(m_path, drift, &m_beats)) {
+                for (const std::string& line : DriftWarnings(drift, DriftLimit::Beat)) {
+                    PostLog(line);
+                }
+            }
+            for (double& beat : m_beats) {
+                beat = beat * 1000 - drift.songStartMs;
+            }
+            for (ScriptProblem& problem : ProblemsFromLog(lines.Joined())) {
+                m_report.problems.push_back(std::move(problem));
+            }
+        }
         m_notifier.Notify();  // the last thing the thread does
     });
 }
@@ -80,6 +100,7 @@ void ProblemChecker::Finished() {
     }
     m_thread.join();
     const CheckReport report = std::move(m_report);
+    m_shownBeats = std::move(m_beats);
     if (!m_pending.isEmpty()) {
         // The file changed meanwhile: what was found is already old.
         Request(std::exchange(m_pending, QString()));

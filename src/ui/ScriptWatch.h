@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "check/ScriptCheck.h"
 #include "ui/ThreadNotifier.h"
@@ -50,6 +51,8 @@ class ProblemChecker {
 
     void Request(const QString& scriptPath);
     bool Running() const { return m_thread.joinable(); }
+    // The song's beats (ms from measure 1) found with the last check handed over.
+    const std::vector<double>& SongBeatsMs() const { return m_shownBeats; }
 
   private:
     void Finished();
@@ -59,6 +62,8 @@ class ProblemChecker {
     // Written by the thread, read after it has been joined.
     std::string m_path;
     CheckReport m_report;
+    std::vector<double> m_beats;
+    std::vector<double> m_shownBeats;
     ThreadNotifier m_notifier;
     std::thread m_thread;
 };

@@ -162,7 +162,7 @@ qint64 SongStream::readData(char* data, qint64 maxSize) {
     return static_cast<qint64>(frames) * m_outBytes;
 }
 
-bool SongSound::Use(std::shared_ptr<const WaveFile> wave) {
+bool SongSound::Use(std::shared_ptr<const WaveFile> wave, std::int32_t songStartMs) {
     Stop();
     m_wave.reset();
     if (!wave || wave->channels == 0) {
@@ -174,6 +174,9 @@ bool SongSound::Use(std::shared_ptr<const WaveFile> wave) {
     } else if (m_sampleBytes != 1 && m_sampleBytes != 2 && m_sampleBytes != 4) {
         return false;
     }
+    m_leadFrames = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(std::max(0, songStartMs)) * wave->samplesPerSecond / 1000,
+        wave->FrameCount());
     m_wave = std::move(wave);
     return true;
 }
@@ -195,6 +198,7 @@ bool SongSound::Start(double ms) {
         return false;
     }
     const auto frame =
+        m_leadFrames +
         static_cast<std::uint64_t>(std::max(0.0, ms) * m_wave->samplesPerSecond / 1000.0);
     m_stream = std::make_unique<SongStream>(m_wave, frame);
     m_stream->open(QIODevice::ReadOnly);
@@ -228,8 +232,9 @@ SongReader::~SongReader() {
     }
 }
 
-SongReader::Stamp SongReader::StampOf(const std::string& path) {
+SongReader::Stamp SongReader::StampOf(const std::string& path, std::int32_t songStartMs) {
     Stamp stamp{path};
+    stamp.songStartMs = songStartMs;
     struct stat info {};
     if (!path.empty() && ::stat(path.c_str(), &info) == 0) {
         stamp.size = static_cast<long long>(info.st_size);
@@ -239,8 +244,8 @@ SongReader::Stamp SongReader::StampOf(const std::string& path) {
     return stamp;
 }
 
-void SongReader::Request(const std::string& path) {
-    Stamp stamp = StampOf(path);
+void SongReader::Request(const std::string& path, std::int32_t songStartMs) {
+    Stamp stamp = StampOf(path, songStartMs);
     if (m_thread.joinable()) {
         if (!(stamp == m_read)) {
             m_pending = std::move(stamp);
@@ -257,11 +262,11 @@ void SongReader::Request(const std::string& path) {
 
 void SongReader::Start(Stamp stamp) {
     m_read = std::move(stamp);
-    m_thread = std::thread([this, path = m_read.path] {
+    m_thread = std::thread([this, path = m_read.path, songStartMs = m_read.songStartMs] {
         m_peaks = WavePeaks{};
         m_wave.reset();
         auto wave = std::make_shared<WaveFile>();
-        if (!path.empty() && m_peaks.Load(path) && wave->Inspect(path)) {
+        if (!path.empty() && m_peaks.Load(path, songStartMs) && wave->Inspect(path)) {
             m_wave = std::move(wave);
         }
         m_notifier.Notify();  // the last thing the thread does
@@ -371,6 +376,8 @@ StudioView* StudioView::AttachTo(CZorvoDlg& window) {
     });
     connect(&window, &CZorvoDlg::ScriptReloaded, studio,
             [studio](const QString& path) { studio->LoadScript(path, true); });
+    connect(&window, &CZorvoDlg::ProblemsChecked, studio,
+            [studio, &window] { studio->Timeline()->SetSongBeats(window.SongBeatsMs()); });
     return studio;
 }
 
@@ -428,7 +435,7 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         m_status->setText(tr("No preview: the media check failed (see the log)."));
     }
     // The song is read on a thread of its own, and only when its file has changed.
-    m_song.Request(script.wavePath);
+    m_song.Request(script.wavePath, script.songStartMs);
     m_timeline->SetModel(std::move(model));
     SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
     if (wasPlaying) {
@@ -441,7 +448,7 @@ void StudioView::SongRead() {
     const bool wasPlaying = m_playing;
     StopPlaying();
     m_timeline->SetPeaks(m_song.Peaks());
-    m_sound.Use(m_song.Wave());
+    m_sound.Use(m_song.Wave(), m_song.SongStartMs());
     if (wasPlaying) {
         TogglePlay();
     }

@@ -94,9 +94,9 @@ class SongSound {
   public:
     SongSound();
     ~SongSound();
-    // Plays `wave` (opened, or null for none) from now on; false when its format cannot be
-    // played.
-    bool Use(std::shared_ptr<const WaveFile> wave);
+    // Plays `wave` (opened, or null for none) from now on, measure 1 at `songStartMs` into the
+    // file; false when its format cannot be played.
+    bool Use(std::shared_ptr<const WaveFile> wave, std::int32_t songStartMs = 0);
     bool Loaded() const { return m_wave != nullptr; }
     // Starts at `ms`; false (and silent) when no output device takes it.
     bool Start(double ms);
@@ -107,6 +107,7 @@ class SongSound {
   private:
     std::shared_ptr<const WaveFile> m_wave;
     int m_sampleBytes = 0;  // as played
+    std::uint64_t m_leadFrames = 0;  // the song before measure 1, never played
     double m_startMs = 0;
     std::unique_ptr<SongStream> m_stream;
     std::unique_ptr<QAudioSink> m_sink;
@@ -120,18 +121,21 @@ class SongReader {
     explicit SongReader(std::function<void()> onRead);
     // Waits for a running read.
     ~SongReader();
-    void Request(const std::string& path);
+    // `songStartMs`: where measure 1 begins in the file; the peaks start there.
+    void Request(const std::string& path, std::int32_t songStartMs);
     // What the last finished read gave: no peaks and no file when the song cannot be read.
     const WavePeaks& Peaks() const { return m_peaks; }
     std::shared_ptr<const WaveFile> Wave() const { return m_wave; }
+    std::int32_t SongStartMs() const { return m_read.songStartMs; }
 
   private:
     struct Stamp {
         std::string path;
         long long size = -1, modifiedNs = -1;
+        std::int32_t songStartMs = 0;
         bool operator==(const Stamp&) const = default;
     };
-    static Stamp StampOf(const std::string& path);
+    static Stamp StampOf(const std::string& path, std::int32_t songStartMs);
     void Start(Stamp stamp);
     void Finished();
 

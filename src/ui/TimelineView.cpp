@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "script/SpanTiming.h"
+
 namespace zorvo {
 
 namespace {
@@ -58,6 +60,27 @@ void TimelineView::SetPeaks(WavePeaks peaks) {
     m_peaks = std::move(peaks);
     m_columnZoom = 0;
     Invalidate();
+}
+
+void TimelineView::SetSongBeats(std::vector<double> beatsMs) {
+    if (beatsMs != m_songBeats) {
+        m_songBeats = std::move(beatsMs);
+        Invalidate();
+    }
+}
+
+void TimelineView::PaintSongBeats(QPainter& p, const QRect& band) {
+    // Orange ticks hanging from the ruler, where the script's beat ticks stand above them: a
+    // drift shows as the two drawing apart.
+    p.setPen(QPen(QColor(255, 170, 40), 1.5));
+    const double from = MsAt(0);
+    const double to = MsAt(width());
+    for (const double beat : m_songBeats) {
+        if (beat >= from && beat <= to) {
+            const double x = XOf(beat);
+            p.drawLine(QPointF(x, band.top()), QPointF(x, band.top() + 7));
+        }
+    }
 }
 
 void TimelineView::Invalidate() {
@@ -349,6 +372,7 @@ void TimelineView::paintEvent(QPaintEvent*) {
         const QRect blocks(0, y += kEffects, width(), kBlocks);
         const QRect wave(0, y += kBlocks, width(), kWave);
         PaintSpans(p, band, effects, blocks);
+        PaintSongBeats(p, band);
         PaintRuler(p, ruler);
         PaintWave(p, wave);
         PaintLegend(p, QRect(0, y0, width(), kLegend));
@@ -433,7 +457,7 @@ void TimelineView::PaintSpans(QPainter& p, const QRect& band, const QRect& effec
         p.drawRect(bandRect);
         const QString label = QString("%1 · %2 bpm %3/%4")
                                   .arg(QString::fromStdString(span.layout))
-                                  .arg(span.tempo)
+                                  .arg(QString::fromStdString(TempoText(span.tempo)))
                                   .arg(span.beatCount)
                                   .arg(span.beatUnit);
         p.setPen(QColor(230, 230, 235));
@@ -578,8 +602,14 @@ void TimelineView::PaintLegend(QPainter& p, const QRect& r) {
     }
     if (!m_model.overlay.empty()) {
         p.fillRect(QRect(x, r.top() + 9, 12, 2), QColor(150, 220, 255));
-        p.drawText(QPoint(x + 16, r.top() + 5 + fm.ascent() - 2),
-                   QString("overlay %1").arg(QString::fromStdString(m_model.overlay)));
+        const QString overlay = QString("overlay %1").arg(QString::fromStdString(m_model.overlay));
+        p.drawText(QPoint(x + 16, r.top() + 5 + fm.ascent() - 2), overlay);
+        x += 16 + fm.horizontalAdvance(overlay) + 14;
+    }
+    if (!m_songBeats.empty()) {
+        p.fillRect(QRect(x + 5, r.top() + 4, 2, 12), QColor(255, 170, 40));
+        p.setPen(QColor(220, 220, 225));
+        p.drawText(QPoint(x + 16, r.top() + 5 + fm.ascent() - 2), QString("song's beats"));
     }
 }
 

@@ -28,6 +28,8 @@ class TimelineView : public QWidget {
     void SetModel(TimelineModel model);
     const TimelineModel& Model() const { return m_model; }
     void SetPeaks(WavePeaks peaks);
+    // The song's own beats, in ms from measure 1 (`zorvo beats`), drawn under the ruler.
+    void SetSongBeats(std::vector<double> beatsMs);
 
     double Playhead() const { return m_playhead; }
     // Moves the playhead without signalling; while playing, the view follows it.
@@ -85,10 +87,12 @@ class TimelineView : public QWidget {
     void PaintRuler(QPainter& p, const QRect& r);
     void PaintSpans(QPainter& p, const QRect& band, const QRect& effects, const QRect& blocks);
     void PaintWave(QPainter& p, const QRect& r);
+    void PaintSongBeats(QPainter& p, const QRect& band);
     void PaintLegend(QPainter& p, const QRect& r);
 
     TimelineModel m_model;
     WavePeaks m_peaks;
+    std::vector<double> m_songBeats;
     std::vector<float> m_columnLow, m_columnHigh;  // the peaks per pixel column at this zoom
     double m_columnZoom = 0;
     double m_playhead = 0;

@@ -56,6 +56,8 @@ class CZorvoDlg : public QDialog {
     // problems. Renders nothing.
     void OpenScript(const QString& scriptPath);
     QString ScriptPath() const { return m_scriptPath; }
+    // The song's beats found with the problems last shown, in ms from measure 1.
+    const std::vector<double>& SongBeatsMs() const { return m_checker.SongBeatsMs(); }
     // What the open script's last check found.
     const std::vector<ScriptProblem>& Problems() const { return m_problemList; }
     // Looks at the open script on disk now, as the file watcher and the poll timer do.

@@ -41,6 +41,7 @@ struct AviCase {
     int splitAfterHalfFrames = 0;           // split size: the headers and this many half frames
     std::string output = "song.avi";
     std::vector<std::pair<std::string, std::uint32_t>> files = {};  // and their frame counts
+    std::uint32_t songStartMs = 0;                                  // measure 1 in the song
 };
 
 void PrintTo(const AviCase& c, std::ostream* os) {
@@ -104,6 +105,7 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
         writer.SetStagingBytes(RiffWriter::kBlockBytes);
         ASSERT_TRUE(writer.Create(false));
         writer.skippedFrames = c.skipped;
+        writer.songStartMs = c.songStartMs;
         ASSERT_TRUE(InsertFrames(writer, c.skipped, c.frames));
         writer.Close();
     }
@@ -115,6 +117,7 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
     file->SetStagingBytes(0);
     AVIWriterThread writer(std::move(file));
     writer.skippedFrames = c.skipped;
+    writer.songStartMs = c.songStartMs;
     ASSERT_TRUE(writer.Open() && InsertFrames(writer, c.skipped, c.frames) && writer.Flush());
     EXPECT_TRUE(writer.Close());
     for (const auto& [name, count] : files) {
@@ -133,12 +136,15 @@ TEST_P(AviWrite, ReadsBackAsWritten) {
         // Each frame takes the audio of its song time, while the wave lasts, right after it.
         Bytes audio;
         std::string order;
+        const std::size_t lead =
+            c.wave ? std::size_t{c.songStartMs} * c.wave->sampleRate / 1000 * BlockAlignOf(*c.wave)
+                   : 0;
         for (std::size_t n = first; n < first + count; ++n) {
             order += "V";
-            if (c.wave && (n + 1) * perFrame <= samples.size() - c.cut) {
+            if (c.wave && lead + (n + 1) * perFrame <= samples.size() - c.cut) {
                 order += "A";
-                audio.insert(audio.end(), samples.begin() + n * perFrame,
-                             samples.begin() + (n + 1) * perFrame);
+                audio.insert(audio.end(), samples.begin() + lead + n * perFrame,
+                             samples.begin() + lead + (n + 1) * perFrame);
             }
         }
         const std::string path = dir.File(name);
@@ -264,6 +270,8 @@ INSTANTIATE_TEST_SUITE_P(
         AviCase{"extensible_24bit_96k", 8, 8, Wave(96000, 2, 24, true), 6.5, 0, 6},
         AviCase{"past_the_wave_end", 8, 8, kCd, 2.5, 0, 5},
         AviCase{"skipped_frames", 8, 4, kMono8, 20, 7, 4},
+        // song_start leaves the sound before measure 1 out; the end of the song comes sooner.
+        AviCase{"song_start", 8, 4, kMono8, 6.5, 1, 5, {}, 0, 0, "song.avi", {}, 123},
         AviCase{"silent_641x481", 641, 481, std::nullopt, 0, 0, 3},
         AviCase{"silent_1x1", 1, 1, std::nullopt, 0, 0, 3},
         AviCase{"silent_5x3", 5, 3, std::nullopt, 0, 0, 3},

@@ -648,7 +648,7 @@ TEST(Warnings, TextReadAsNoStatement) {
               "column 44: 'contrast( 1 ) }'")},
         {"range( 1, 3 ) frob( 1 )",
          warn("Unknown statement ", "frob",
-              "; statements here: output, input, group, marker, overlay, range, debug.",
+              "; statements here: output, input, group, marker, overlay, range, debug, song_start.",
               "column 15: 'frob( 1 )'")},
     };
     for (const auto& [extra, log] : cases) {
