@@ -116,9 +116,14 @@ class MediaChecker {
                            m_script.wavePath.c_str()));
         } else {
             // The writers give a frame its sound only when its whole slice is in the data.
+            // The sound before song_start is left out, so the song ends that much earlier.
             const std::uint64_t slice = std::uint64_t{wave.blockAlign} * wave.samplesPerSecond / 25;
-            m_songFrames = static_cast<std::int64_t>(wave.dataSize / slice);
-            m_songMs = wave.DurationMs();
+            const std::uint64_t lead =
+                std::min<std::uint64_t>(std::uint64_t(std::max(0, m_script.songStartMs)) *
+                                            wave.samplesPerSecond / 1000 * wave.blockAlign,
+                                        wave.dataSize);
+            m_songFrames = static_cast<std::int64_t>((wave.dataSize - lead) / slice);
+            m_songMs = std::max<double>(0, wave.DurationMs() - std::max(0, m_script.songStartMs));
         }
     }
 

@@ -95,7 +95,8 @@ std::vector<std::vector<Token>> FindDisplays(const std::string& visible, const B
 struct MarkerValues {
     std::uint32_t measure = 0;
     LayoutType layout = LayoutType::Unknown;
-    std::int32_t tempo = 0, beatCount = 0, beatUnit = 0, separator = 0;
+    double tempo = 0;
+    std::int32_t beatCount = 0, beatUnit = 0, separator = 0;
     MarkerEffect effect = MarkerEffect::Unknown;
     DisplayCycle strobe = DisplayCycle::Unknown;
     std::vector<std::pair<std::string, DisplayCycle>> displays;

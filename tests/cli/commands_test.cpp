@@ -203,6 +203,13 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "00:00.400, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n"
                 "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
                 "fps).\n"},
+        // The sound before song_start is left out of the video, so the song ends earlier.
+        {"count-in left out", check,
+         "song_start( 300 ) output( out.avi, 96, 144, point, song.wav )\n" + cam + span, 0,
+         head + "Warning (Project): Wave file is shorter than the timeline: the song ends at "
+                "00:00.100, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n"
+                "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
+                "fps).\n"},
         media("song not a WAVE", "output( out.avi, 96, 144, point, cam.avi )\n" + cam + span,
               "Wave file cannot be used: no RIFF/WAVE header (file {dir}/cam.avi)"),
         media("display count",
