@@ -6,7 +6,7 @@
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev \
-libfreetype-dev libfontconfig-dev zlib1g-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
+libfreetype-dev libfontconfig-dev zlib1g-dev libspng-dev nlohmann-json3-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg"
 GUI="qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"
 # scripts/fuzz.sh: clang with its libFuzzer runtime, xxd for the binary seeds kept as hex.
