@@ -253,7 +253,8 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
             continue;
         }
         if (!output->scaler.Convert(current, output->rect, flip, output->width, output->height,
-                                    interpolationFlags.load(), output->picture.get())) {
+                                    interpolationFlags.load(), output->picture.get(),
+                                    m_orientation)) {
             PostLog("Error (FFMPEGCapture): Failed to get sws context.\n");
             return false;
         }
@@ -380,8 +381,14 @@ bool CFFMPEGCapture::Capture() {
         }
     }
 
+    // Framed, focused and zoomed on the upright picture.
+    m_orientation = m_pInput && m_pInput->settings.rotation >= 0
+                        ? OrientationOfTurn(m_pInput->settings.rotation)
+                        : decoder->FileOrientation();
+    const int shownWidth = m_orientation.ShownWidth(decoder->Width(), decoder->Height());
+    const int shownHeight = m_orientation.ShownHeight(decoder->Width(), decoder->Height());
     for (std::size_t i = 0; i < m_outputs.size(); ++i) {
-        m_outputs[i]->rect = ComputeSourceRect(decoder->Width(), decoder->Height(), i);
+        m_outputs[i]->rect = ComputeSourceRect(shownWidth, shownHeight, i);
     }
     std::size_t frameBytes = 0;
     for (const auto& output : m_outputs) {

@@ -164,6 +164,8 @@ class CFFMPEGCapture : public CThread {
     const std::int32_t m_zoom;
     const std::int32_t m_noiseReduction;
     const FlipMode m_flipMode;
+    // How the pictures are turned upright; set by the worker before its first picture.
+    Orientation m_orientation;
 
     std::atomic<std::uint32_t> m_produced{0};
     std::atomic<std::uint32_t> m_lastRequested{0};

@@ -1,6 +1,11 @@
 #include "capture/FrameScaler.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "media/PictureColour.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -117,13 +122,85 @@ Rect ClipToPicture(const AVPixFmtDescriptor* desc, const Rect& rect, std::int32_
     return crop;
 }
 
+int ScalerMatrix(ColourMatrix matrix) {
+    switch (matrix) {
+        case ColourMatrix::Bt709:
+            return SWS_CS_ITU709;
+        case ColourMatrix::Bt2020:
+            return SWS_CS_BT2020;
+        case ColourMatrix::Smpte240m:
+            return SWS_CS_SMPTE240M;
+        case ColourMatrix::Fcc:
+            return SWS_CS_FCC;
+        case ColourMatrix::Bt601:
+            break;
+    }
+    return SWS_CS_ITU601;
+}
+
+PictureColour ColourOfPicture(const AVFrame& picture) {
+    return ColourOf(picture.colorspace, picture.color_range, picture.color_trc, picture.format,
+                    picture.width, picture.height);
+}
+
+// The scaler converts with BT.601 and the format's range unless told otherwise: it is told the
+// picture's own matrix and range. Left alone when they are those already, so that a BT.601
+// picture is converted exactly as it always was.
+void UsePictureColour(SwsContext* context, const PictureColour& colour) {
+    int* inverse = nullptr;
+    int* table = nullptr;
+    int fullRange = 0;
+    int outputRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (colour.rgb || sws_getColorspaceDetails(context, &inverse, &fullRange, &table, &outputRange,
+                                               &brightness, &contrast, &saturation) < 0) {
+        return;
+    }
+    const int* wanted = sws_getCoefficients(ScalerMatrix(colour.matrix));
+    if (std::memcmp(inverse, wanted, 4 * sizeof(int)) == 0 &&
+        (fullRange != 0) == colour.fullRange) {
+        return;
+    }
+    sws_setColorspaceDetails(context, wanted, colour.fullRange ? 1 : 0, table, outputRange,
+                             brightness, contrast, saturation);
+}
+
 }  // namespace
 
+Rect StoredRect(const Rect& shown, const Orientation& orientation, std::int32_t storedWidth,
+                std::int32_t storedHeight) {
+    const std::int32_t width = orientation.ShownWidth(storedWidth, storedHeight);
+    const std::int32_t height = orientation.ShownHeight(storedWidth, storedHeight);
+    // Undo the mirrors, then the transposition.
+    Rect turned = shown;
+    if (orientation.mirrorX) {
+        turned.left = width - shown.right;
+        turned.right = width - shown.left;
+    }
+    if (orientation.mirrorY) {
+        turned.top = height - shown.bottom;
+        turned.bottom = height - shown.top;
+    }
+    if (!orientation.transpose) {
+        return turned;
+    }
+    return Rect{turned.top, turned.left, turned.bottom, turned.right};
+}
+
 bool ScalerAccepts(std::int32_t pictureWidth, std::int32_t pictureHeight, int pixelFormat,
-                   const Rect& rect, std::int32_t width, std::int32_t height, std::int32_t flags) {
+                   const Rect& rect, std::int32_t width, std::int32_t height, std::int32_t flags,
+                   const Orientation& orientation) {
     const auto format = static_cast<AVPixelFormat>(pixelFormat);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    const Rect crop = ClipToPicture(desc, rect, pictureWidth, pictureHeight);
+    if (orientation.transpose) {
+        std::swap(pictureWidth, pictureHeight);
+        std::swap(width, height);
+    }
+    const Rect crop =
+        ClipToPicture(desc, StoredRect(rect, orientation, pictureWidth, pictureHeight),
+                      pictureWidth, pictureHeight);
     if (width <= 0 || height <= 0 || crop.Width() <= 0 || crop.Height() <= 0) {
         return false;
     }
@@ -137,7 +214,63 @@ bool ScalerAccepts(std::int32_t pictureWidth, std::int32_t pictureHeight, int pi
 }
 
 bool FrameScaler::Convert(const AVFrame& picture, const Rect& rect, bool flip, std::int32_t width,
-                          std::int32_t height, std::int32_t flags, std::uint8_t* out) {
+                          std::int32_t height, std::int32_t flags, std::uint8_t* out,
+                          const Orientation& orientation) {
+    if (orientation.Identity()) {
+        return Scale(picture, rect, flip, width, height, flags, out);
+    }
+    // Scaled as stored to the size that turns into width x height (a part of the output's size
+    // costs less to turn than the source picture), then turned into place.
+    const std::int32_t storedWidth = orientation.transpose ? height : width;
+    const std::int32_t storedHeight = orientation.transpose ? width : height;
+    const std::size_t bytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    if (m_storedBytes < bytes) {
+        m_stored.reset(new (std::nothrow) std::uint8_t[bytes + 64]);
+        m_storedBytes = m_stored ? bytes : 0;
+        if (!m_stored) {
+            return false;
+        }
+    }
+    if (!Scale(picture, StoredRect(rect, orientation, picture.width, picture.height), false,
+               storedWidth, storedHeight, flags, m_stored.get())) {
+        return false;
+    }
+    // Row r of `out` is the upright picture's row r from the top, or from the bottom with flip.
+    const std::ptrdiff_t storedRow = static_cast<std::ptrdiff_t>(storedWidth) * 3;
+    for (std::int32_t r = 0; r < height; ++r) {
+        const std::int32_t v = flip ? height - 1 - r : r;
+        const std::int32_t rowT = orientation.mirrorY ? height - 1 - v : v;
+        // The stored pixel of column u is at (u, rowT), or at (rowT, u) transposed, before the
+        // left-to-right mirror.
+        const std::uint8_t* first = nullptr;
+        std::ptrdiff_t step = 0;
+        if (orientation.transpose) {
+            first = m_stored.get() + 3 * static_cast<std::ptrdiff_t>(rowT);
+            step = storedRow;
+        } else {
+            first = m_stored.get() + storedRow * rowT;
+            step = 3;
+        }
+        if (orientation.mirrorX) {
+            first += step * (width - 1);
+            step = -step;
+        }
+        std::uint8_t* target = out + static_cast<std::ptrdiff_t>(width) * 3 * r;
+        for (std::int32_t u = 0; u < width; ++u, first += step, target += 3) {
+            target[0] = first[0];
+            target[1] = first[1];
+            target[2] = first[2];
+        }
+    }
+    return true;
+}
+
+bool FrameScaler::Scale(const AVFrame& picture, const Rect& rect, bool flip, std::int32_t width,
+                        std::int32_t height, std::int32_t flags, std::uint8_t* out) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(picture.format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) || width <= 0 || height <= 0) {
@@ -185,12 +318,19 @@ bool FrameScaler::Convert(const AVFrame& picture, const Rect& rect, bool flip, s
         strides[p] = flip ? -picture.linesize[p] : picture.linesize[p];
     }
 
+    const PictureColour colour = ColourOfPicture(picture);
+    // The scaler's fast colour tables are off by up to four levels; pictures in any other
+    // matrix than BT.601 (whose conversion stays as it was) are converted exactly.
+    if (!colour.rgb && colour.matrix != ColourMatrix::Bt601) {
+        flags |= SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    }
     m_context.reset(sws_getCachedContext(m_context.release(), crop.Width(), crop.Height(), format,
                                          width, height, AV_PIX_FMT_BGR24, flags, nullptr, nullptr,
                                          nullptr));
     if (!m_context) {
         return false;
     }
+    UsePictureColour(m_context.get(), colour);
     std::uint8_t* destination[4] = {out, nullptr, nullptr, nullptr};
     const int destinationStrides[4] = {width * 3, 0, 0, 0};
     return sws_scale(m_context.get(), planes, strides, 0, crop.Height(), destination,

@@ -119,6 +119,7 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet
         post("Error (FFMPEGCapture): Unknown frame rate.\n");
         return false;
     }
+    m_orientation = StreamOrientation(*m_stream);
     m_origin = m_stream->start_time != AV_NOPTS_VALUE ? m_stream->start_time : 0;
     // The first picture is a key frame: its entry against frame 0's time gives the lead.
     const AVIndexEntry* first = avformat_index_get_entry(m_stream, 0);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/FfmpegFree.h"
+#include "media/Orientation.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -47,8 +48,11 @@ class VideoDecoder {
     // The decoded picture; posts "Failed to allocate frame" when it cannot be had.
     bool AllocatePictures();
 
+    // The stored picture's size.
     int Width() const;
     int Height() const;
+    // How the file says its pictures are to be turned (its display matrix).
+    Orientation FileOrientation() const { return m_orientation; }
     // Frames per second as num / den (both positive once open).
     AVRational FrameRate() const { return m_frameRate; }
     // The decoder's minimum distance between key frames (the library's default is 25).
@@ -134,6 +138,7 @@ class VideoDecoder {
     FramePtr m_next;  // decoded, not yet current: shows a later frame than the target
     AVStream* m_stream = nullptr;
     AVRational m_frameRate{0, 1};
+    Orientation m_orientation;
     std::int64_t m_origin = 0;  // timestamp of source frame 0
     // How far a key picture's index entry lies before its presentation time: MP4 lists
     // decoding times, which B-frames put ahead of the pictures.

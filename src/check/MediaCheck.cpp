@@ -35,6 +35,12 @@ std::string Clock(double ms, bool roundUp = false) {
     return Format("%02lld:%02lld.%02lld", cs / 6000, cs / 100 % 60, cs % 100);
 }
 
+// The input's own rotation, else the file's.
+Orientation ShownOrientation(const CSInput& input, const VideoFacts& facts) {
+    return input.settings.rotation >= 0 ? OrientationOfTurn(input.settings.rotation)
+                                        : facts.orientation;
+}
+
 class MediaChecker {
   public:
     explicit MediaChecker(const CScript& script) : m_script(script) {}
@@ -275,17 +281,20 @@ class MediaChecker {
             return;
         }
         const VideoFacts& facts = media->facts;
-        const Rect crop =
-            ComputeSourceRect(facts.width, facts.height, static_cast<std::int32_t>(zoom), Rect{},
-                              area.Width(), area.Height(), input->focus);
-        if (!ScalerAccepts(facts.width, facts.height, facts.pixelFormat, crop, area.Width(),
-                           area.Height(), interpolationFlags.load())) {
+        // Framed on the upright picture, as the capture frames it.
+        const Orientation orientation = ShownOrientation(*input, facts);
+        const int width = orientation.ShownWidth(facts.storedWidth, facts.storedHeight);
+        const int height = orientation.ShownHeight(facts.storedWidth, facts.storedHeight);
+        const Rect crop = ComputeSourceRect(width, height, static_cast<std::int32_t>(zoom), Rect{},
+                                            area.Width(), area.Height(), input->focus);
+        if (!ScalerAccepts(width, height, facts.pixelFormat, crop, area.Width(), area.Height(),
+                           interpolationFlags.load(), orientation)) {
             Problem(
                 Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
                        "%ix%i pixels for an area of %ix%i on %s (file %s)",
-                       input->id.c_str(), zoom, facts.width, facts.height,
-                       std::max(crop.Width(), 0), std::max(crop.Height(), 0), area.Width(),
-                       area.Height(), who.c_str(), input->file.c_str()));
+                       input->id.c_str(), zoom, width, height, std::max(crop.Width(), 0),
+                       std::max(crop.Height(), 0), area.Width(), area.Height(), who.c_str(),
+                       input->file.c_str()));
         }
     }
 

@@ -3,6 +3,7 @@
 #include "common/FfmpegFree.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,17 @@ std::int64_t LastPacketEnd(AVFormatContext* format, const AVStream* stream) {
 }
 
 }  // namespace
+
+Orientation StreamOrientation(const AVStream& stream) {
+    std::size_t size = 0;
+    const std::uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix || size < 9 * sizeof(std::int32_t)) {
+        return {};
+    }
+    std::int32_t values[9];
+    std::memcpy(values, matrix, sizeof values);
+    return OrientationOfMatrix(values);
+}
 
 void QuietLibraryLog() {
     static std::once_flag once;
@@ -97,8 +109,11 @@ ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& 
     }
     facts.rateNum = rate.num;
     facts.rateDen = rate.den;
-    facts.width = stream->codecpar->width;
-    facts.height = stream->codecpar->height;
+    facts.storedWidth = stream->codecpar->width;
+    facts.storedHeight = stream->codecpar->height;
+    facts.orientation = StreamOrientation(*stream);
+    facts.width = facts.orientation.ShownWidth(facts.storedWidth, facts.storedHeight);
+    facts.height = facts.orientation.ShownHeight(facts.storedWidth, facts.storedHeight);
     facts.pixelFormat = stream->codecpar->format;
 
     const std::int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;

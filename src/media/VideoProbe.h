@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "media/Orientation.h"
+
+struct AVStream;
+
 namespace zorvo {
 
 // What the headers of a video file tell without decoding a picture.
@@ -11,9 +15,12 @@ struct VideoFacts {
     int rateDen = 1;
     std::int64_t frameCount = -1;  // source frames the file holds; -1 when unknown
     double durationMs = -1;        // length of its first video stream; -1 when unknown
-    int width = 0;                 // picture size; 0 when unknown
+    int width = 0;                 // size of the upright picture; 0 when unknown
     int height = 0;
-    int pixelFormat = -1;  // the decoder's picture format (the library's code); -1 when unknown
+    int storedWidth = 0;  // size as stored, before the display matrix turns it
+    int storedHeight = 0;
+    Orientation orientation;  // the display matrix's turn
+    int pixelFormat = -1;     // the decoder's picture format (the library's code); -1 when unknown
 };
 
 enum class ProbeStatus { Ok, OpenFailed, NoStreamInfo, NoVideoStream, NoDecoder, NoFrameRate };
@@ -23,6 +30,9 @@ enum class ProbeStatus { Ok, OpenFailed, NoStreamInfo, NoVideoStream, NoDecoder,
 // or else the time of its last packet). `reason` receives the library's or the system's own
 // words for a failure. Posts nothing.
 ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& reason);
+
+// How the stream's display matrix turns its pictures (none when it has none).
+Orientation StreamOrientation(const AVStream& stream);
 
 // The library's own messages are dropped: a stream with a deprecated pixel format would warn for
 // every picture, and its error lines ("[matroska,webm @ 0x…] File ended prematurely") come

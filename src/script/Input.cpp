@@ -1,5 +1,6 @@
 #include "script/Input.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -22,6 +23,7 @@ constexpr std::array<std::string_view, 9> kFocusNames{"center",      "left",    
                                                       "top",         "bottom",    "top_left",
                                                       "bottom_left", "top_right", "bottom_right"};
 constexpr std::array<std::string_view, 3> kFlipNames{"auto", "true", "false"};
+constexpr std::array<std::string_view, 4> kTurnNames{"0", "90", "180", "270"};
 
 }  // namespace
 
@@ -143,6 +145,17 @@ const std::vector<AdjustmentStatement>& AdjustmentStatements() {
                  return false;
              }
              s.verticalFlip = mode;
+             return true;
+         }},
+        {"rotate",
+         {"Error (SInput): Failed to get rotation.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             if (std::find(kTurnNames.begin(), kTurnNames.end(), v[0]) == kTurnNames.end()) {
+                 PostQuoted("Error (SIAdjustment): Unknown rotation '", v[0], "'.\n");
+                 PostNameHint("Error (SIAdjustment): ", v[0], kTurnNames);
+                 return false;
+             }
+             s.rotation = CExtract::ToInt(v[0]);
              return true;
          }},
     };

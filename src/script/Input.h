@@ -59,6 +59,8 @@ struct AdjustmentSettings {
     std::shared_ptr<const AdjustmentTables> direct;
     std::int32_t noiseReduction = 0;
     FlipMode verticalFlip = FlipMode::Auto;
+    // A clockwise turn of 0, 90, 180 or 270 degrees instead of the file's own; -1: the file's.
+    std::int32_t rotation = -1;
 };
 
 // One statement of an input's body that adjusts its pictures: its keyword, the line posted for

@@ -23,7 +23,7 @@ struct Statement {
     bool real;  // takes decimals
 };
 
-constexpr std::array<Statement, 21> kStatements{{
+constexpr std::array<Statement, 22> kStatements{{
     {"output", Where::Top, 5, true, true, false},
     {"input", Where::Top, 5, true, false, false},
     {"group", Where::Top, 1, false, false, false},
@@ -37,6 +37,7 @@ constexpr std::array<Statement, 21> kStatements{{
     {"saturation", Where::Input, 1, false, false, true},
     {"noise_reduction", Where::Input, 1, false, false, false},
     {"vertical_flip", Where::Input, 1, false, false, false},
+    {"rotate", Where::Input, 1, false, false, false},
     {"tempo", Where::Marker, 1, false, true, false},
     {"signature", Where::Marker, 2, false, true, false},
     {"effect", Where::Marker, 2, true, true, false},

@@ -179,12 +179,13 @@ TEST(Input, ArgumentsAndAdjustments) {
         ") "
         "{\n  saturation( 0.5 ); color_balance( 0.1, -0.2, 0.3 ); brightness( 0.1 );\n"
         "  contrast( -1.5 ); brightness( 0.2 ); noise_reduction( 7.9 ); vertical_flip( false );\n"
-        "  color_balance( 0.25, -0.5, 1 );\n}");
+        "  color_balance( 0.25, -0.5, 1 ); rotate( 270 );\n}");
     ASSERT_TRUE(r.loaded);
     const CSInput& plain = *r.script->inputs.at("plain");
     EXPECT_EQ(plain.focus, InputFocus::Center);
     EXPECT_EQ(plain.videoSyncMs + plain.timelineSyncMs, 0);
     EXPECT_EQ(plain.settings.verticalFlip, FlipMode::Auto);
+    EXPECT_EQ(plain.settings.rotation, -1);  // the file's own
     const CSInput& input = *r.script->inputs.at("cam");
     EXPECT_EQ(input.focus, InputFocus::BottomLeft);
     EXPECT_EQ(input.videoSyncMs, 1200);
@@ -199,6 +200,7 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(s.saturation, 0.5);
     EXPECT_EQ(s.noiseReduction, 7);
     EXPECT_EQ(s.verticalFlip, FlipMode::False);
+    EXPECT_EQ(s.rotation, 270);
     auto flip = LoadScript("output( a, 1, 2 ) input( cam, f ) { vertical_flip( true ) }");
     EXPECT_EQ(flip.script->inputs.at("cam")->settings.verticalFlip, FlipMode::True);
 }
@@ -258,6 +260,9 @@ TEST(Statements, FailuresPostTheirChain) {
         {"input( cam2, f ) { vertical_flip( TRUE ); }",
          {"Error (SIAdjustment): Unknown flip type '", "TRUE", "'.\n",
           "Error (SIAdjustment): Did you mean 'true'?\n", inputs}},
+        {"input( cam2, f ) { rotate( -90 ); }",
+         {"Error (SIAdjustment): Unknown rotation '", "-90", "'.\n",
+          "Error (SIAdjustment): Did you mean '90'?\n", inputs}},
         {"marker( ) { }", {kMalformed, kMarkers}},
         {"marker( 1, fullscreen ) { }",
          {"Error (Layout): Unknown layout type '", "fullscreen", "'.\n",
