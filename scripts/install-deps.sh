@@ -6,7 +6,7 @@
 set -eu
 
 CORE="cmake g++ make pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev libavfilter-dev \
-libfreetype-dev libfontconfig-dev zlib1g-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg \
+libfreetype-dev libfontconfig-dev zlib1g-dev libspng-dev fontconfig fonts-crosextra-carlito libgtest-dev libgmock-dev ffmpeg \
 libaubio-dev nlohmann-json3-dev"
 GUI="qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth"
 BENCH="libbenchmark-dev"

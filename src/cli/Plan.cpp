@@ -7,8 +7,11 @@
 #include "cli/Check.h"
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
+#include "common/Utf8.h"
 #include "script/Script.h"
 #include "timeline/TimelineWalk.h"
+
+#include <nlohmann/json.hpp>
 
 namespace zorvo {
 
@@ -20,80 +23,8 @@ std::string SongTime(double ms) {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at `at`, or 0.
-size_t Utf8Length(const std::string& text, size_t at) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) {
-        return 1;
-    }
-    // Lead bytes C2-DF, E0-EF and F0-F4 start sequences of two, three and four bytes.
-    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                          : (lead & 0xF0) == 0xE0        ? 3
-                          : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                         : 0;
-    if (length == 0) {
-        return 0;
-    }
-    std::uint32_t code = lead & (0x7Fu >> length);
-    const std::uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-    if (at + length > text.size()) {
-        return 0;
-    }
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(at + k) & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = code << 6 | (byte(at + k) & 0x3Fu);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return code < least || code > 0x10FFFF || surrogate ? 0 : length;
-}
-
-// A JSON string of a script's text. Ids and paths are bytes: a byte that is not part of
-// well-formed UTF-8 is taken as the 8-bit character of its value, so the document stays valid.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (size_t at = 0; at < text.size();) {
-        const char c = text[at];
-        const size_t length = Utf8Length(text, at);
-        if (length == 0) {
-            out += Format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-            ++at;
-            continue;
-        }
-        if (length > 1) {
-            out.append(text, at, length);
-            at += length;
-            continue;
-        }
-        ++at;
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    out += Format("\\u%04x", static_cast<unsigned>(c));
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
+// Keys in the order they are set.
+using Json = nlohmann::ordered_json;
 
 std::string Ms(double ms) {
     return Format("%.3f", ms);
@@ -174,6 +105,22 @@ class TextPlan {
     std::string m_out;
 };
 
+// A script's text as a JSON string's UTF-8: ids and paths are bytes, and a byte that is not part
+// of well-formed UTF-8 is taken as the 8-bit character of its value, so the document stays valid.
+std::string JsonText(const std::string& text) {
+    return EncodeUtf8(DecodeUtf8(text));
+}
+
+// A whole tempo reads as the integer it was written as.
+Json Tempo(double tempo) {
+    return tempo == std::floor(tempo) ? Json(static_cast<std::int64_t>(tempo)) : Json(tempo);
+}
+
+// Milliseconds to the microsecond, as the text form shows them.
+double Ms3(double ms) {
+    return std::round(ms * 1000) / 1000;
+}
+
 // The same as one JSON document.
 class JsonPlan {
   public:
@@ -181,85 +128,79 @@ class JsonPlan {
 
     void Head(const CScript& script, double ms) {
         m_height = script.height;
-        m_out += Format("{\"script\":%s,\"width\":%i,\"height\":%i,\"markers\":%zu,",
-                        JsonString(script.scriptPath).c_str(), script.width, script.height,
-                        script.markers.size());
-        m_out += Format("\"durationMs\":%s,\"frames\":%lld,", Ms(ms).c_str(),
-                        static_cast<long long>(SongFrame(ms)));
+        m_doc["script"] = JsonText(script.scriptPath);
+        m_doc["width"] = script.width;
+        m_doc["height"] = script.height;
+        m_doc["markers"] = script.markers.size();
+        m_doc["durationMs"] = Ms3(ms);
+        m_doc["frames"] = SongFrame(ms);
         if (script.rangeStart != 0 || script.rangeEnd != 0) {
-            m_out +=
-                Format("\"range\":{\"start\":%i,\"end\":%i},", script.rangeStart, script.rangeEnd);
+            m_doc["range"] = {{"start", script.rangeStart}, {"end", script.rangeEnd}};
         } else {
-            m_out += "\"range\":null,";
+            m_doc["range"] = nullptr;
         }
-        m_out += "\"spans\":[";
+        m_doc["spans"] = Json::array();
     }
 
     void Span(const TimelineSpan& span) {
         const CSMarker& m = *span.marker;
         const SpanBlocks& blocks = span.blocks;
-        if (m_spans++ > 0) {
-            m_out += ",";
-        }
-        m_out += Format(
-            "{\"from\":%u,\"to\":%u,\"skipped\":%s,\"startMs\":%s,\"endMs\":%s,\"tempo\":%s,"
-            "\"signature\":[%i,%i],\"layout\":%s,\"separator\":%i,\"effect\":%s,",
-            m.measure, span.next->measure, span.skipped ? "true" : "false",
-            Ms(blocks.position).c_str(), Ms(blocks.position + blocks.span).c_str(),
-            TempoText(span.carried.tempo).c_str(), span.carried.beatCount, span.carried.beatUnit,
-            JsonString(std::string(LayoutName(m.layout))).c_str(), span.carried.separatorSize,
-            JsonString(std::string(EffectName(m.effect))).c_str());
-        m_out += Format("\"blockMs\":%s,\"blockCount\":%u,\"firstFrame\":%lld,\"endFrame\":%lld,",
-                        Ms(span.blockLength).c_str(), blocks.count,
-                        static_cast<long long>(blocks.firstFrame),
-                        static_cast<long long>(blocks.endFrame));
-        m_out += "\"areas\":[";
+        Json out = {{"from", m.measure},
+                    {"to", span.next->measure},
+                    {"skipped", span.skipped},
+                    {"startMs", Ms3(blocks.position)},
+                    {"endMs", Ms3(blocks.position + blocks.span)},
+                    {"tempo", Tempo(span.carried.tempo)},
+                    {"signature", {span.carried.beatCount, span.carried.beatUnit}},
+                    {"layout", std::string(LayoutName(m.layout))},
+                    {"separator", span.carried.separatorSize},
+                    {"effect", std::string(EffectName(m.effect))},
+                    {"blockMs", Ms3(span.blockLength)},
+                    {"blockCount", blocks.count},
+                    {"firstFrame", blocks.firstFrame},
+                    {"endFrame", blocks.endFrame}};
+        Json& areas = out["areas"] = Json::array();
         for (size_t d = 0; d < m.displays.size(); ++d) {
             // Frame rows count from the bottom; editors and pictures count from the top.
             const Rect& r = span.rects[d];
-            m_out +=
-                Format("%s{\"display\":%s,\"cycle\":%s,\"periodMs\":%s,\"rect\":[%i,%i,%i,%i]}",
-                       d > 0 ? "," : "", JsonString(m.displays[d].refId).c_str(),
-                       JsonString(std::string(CycleName(m.displays[d].cycle))).c_str(),
-                       Ms(span.periods[d]).c_str(), r.left, m_height - r.bottom, r.right,
-                       m_height - r.top);
+            areas.push_back({{"display", JsonText(m.displays[d].refId)},
+                             {"cycle", std::string(CycleName(m.displays[d].cycle))},
+                             {"periodMs", Ms3(span.periods[d])},
+                             {"rect", {r.left, m_height - r.bottom, r.right, m_height - r.top}}});
         }
-        m_out += "]";
         if (m_blocks && !span.skipped) {
-            m_out += ",\"blocks\":[";
+            Json& list = out["blocks"] = Json::array();
             ForEachBlock(span, [&](const TimelineBlock& block) {
-                m_out += Format(
-                    "%s{\"index\":%u,\"startMs\":%s,\"firstFrame\":%lld,"
-                    "\"endFrame\":%lld,\"areas\":[",
-                    block.index > 0 ? "," : "", block.index,
-                    Ms(blocks.position + block.start).c_str(),
-                    static_cast<long long>(block.firstFrame),
-                    static_cast<long long>(block.endFrame));
+                Json inputs = Json::array();
                 for (const BlockArea& area : block.areas) {
-                    m_out += Format(
-                        "%s{\"input\":%s,\"file\":%s,\"fileMs\":%lld,\"speed\":%.10g,"
-                        "\"zoom\":%u}",
-                        &area == &block.areas.front() ? "" : ",",
-                        JsonString(area.input->id).c_str(), JsonString(area.input->file).c_str(),
-                        static_cast<long long>(area.captureStartMs), area.speed, area.zoom);
+                    inputs.push_back({{"input", JsonText(area.input->id)},
+                                      {"file", JsonText(area.input->file)},
+                                      {"fileMs", area.captureStartMs},
+                                      {"speed", area.speed},
+                                      {"zoom", area.zoom}});
                 }
-                m_out += "]}";
+                list.push_back({{"index", block.index},
+                                {"startMs", Ms3(blocks.position + block.start)},
+                                {"firstFrame", block.firstFrame},
+                                {"endFrame", block.endFrame},
+                                {"areas", std::move(inputs)}});
                 return true;
             });
-            m_out += "]";
         }
-        m_out += "}";
+        m_doc["spans"].push_back(std::move(out));
     }
 
-    void End(const CScript&) { m_out += "]}\n"; }
+    void End(const CScript&) {}
 
-    const std::string& Text() const { return m_out; }
+    std::string Text() const {
+        // The strings are well-formed UTF-8 (JsonText): nothing is replaced.
+        return m_doc.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    }
 
   private:
     bool m_blocks;
-    int m_spans = 0;
     int m_height = 0;
-    std::string m_out;
+    Json m_doc = Json::object();
 };
 
 template <typename Plan>

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
+
+#include "common/Utf8.h"
 
 namespace zorvo {
 
@@ -32,9 +35,9 @@ struct LabelFont::Face {
     int descent = 0;  // pixels below it
     // Rendered on first use; labels may be drawn from several threads.
     std::mutex glyphsMutex;
-    std::array<std::unique_ptr<Glyph>, 256> glyphs;
+    std::unordered_map<char32_t, std::unique_ptr<Glyph>> glyphs;
 
-    const Glyph& GlyphOf(unsigned char c) {
+    const Glyph& GlyphOf(char32_t c) {
         std::lock_guard lock(glyphsMutex);
         std::unique_ptr<Glyph>& slot = glyphs[c];
         if (!slot) {
@@ -153,7 +156,7 @@ int LabelFont::TextWidth(const std::string& text) const {
         return 0;
     }
     int width = 0;
-    for (unsigned char c : text) {
+    for (const char32_t c : DecodeUtf8(text)) {
         const Face::Glyph& glyph = m_face->GlyphOf(c);
         width += glyph.loaded ? glyph.advance : 0;
     }
@@ -163,7 +166,7 @@ int LabelFont::TextWidth(const std::string& text) const {
 void LabelFont::DrawText(FrameBitmap& frame, const Rect& clip, int x, int baseline,
                          const std::string& text, std::uint8_t value) const {
     const int height = frame.Height();
-    for (unsigned char c : text) {
+    for (const char32_t c : DecodeUtf8(text)) {
         const Face::Glyph& glyph = m_face->GlyphOf(c);
         if (!glyph.loaded) {
             continue;

@@ -3,23 +3,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "common/FfmpegFree.h"
 #include "common/LogChannel.h"
-#include "common/SafeFile.h"
 #include "script/LayoutType.h"
 #include "timeline/TimelineWalk.h"
-
-#include <zlib.h>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -56,182 +48,6 @@ bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& 
     std::uint8_t* const dst[] = {out.Bits()};
     const int outStride[] = {static_cast<int>(out.Stride())};
     return sws_scale(scaler.get(), in, inStride, 0, source.Height(), dst, outStride) == height;
-}
-
-namespace {
-
-// The sheet's flat background and captions pack well with each row predicted from the one
-// above; a light level, since the stills themselves hardly pack at any level.
-constexpr int kPngLevel = 2;
-// Rows below this many bytes are deflated on the calling thread alone.
-constexpr std::size_t kPngBytesPerPiece = std::size_t{1} << 20;
-
-std::array<std::uint8_t, 4> Big32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-}
-
-// The rows [first, end) of the picture, top-down in red, green, blue, each predicted from the
-// one above ("up"), as raw deflate data that ends on a byte boundary, and their Adler-32.
-struct PngPiece {
-    int first = 0;
-    int end = 0;
-    bool last = false;
-    // Left uninitialised: only the part deflate writes is ever touched.
-    std::unique_ptr<std::uint8_t[]> data;
-    std::size_t size = 0;
-    uLong adler = 0;
-    uLong bytes = 0;
-    bool ok = false;
-};
-
-void DeflateRows(const FrameBitmap& picture, PngPiece& piece) {
-    z_stream stream{};
-    if (deflateInit2(&stream, kPngLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        return;
-    }
-    const std::size_t width = static_cast<std::size_t>(picture.Width());
-    std::vector<std::uint8_t> row(1 + 3 * width);
-    row[0] = 2;  // the "up" filter
-    piece.adler = adler32(0, nullptr, 0);
-    const std::size_t capacity =
-        deflateBound(&stream, static_cast<uLong>(row.size()) * (piece.end - piece.first)) + 64;
-    piece.data.reset(new (std::nothrow) std::uint8_t[capacity]);
-    bool ok = piece.data != nullptr;
-    stream.next_out = piece.data.get();
-    stream.avail_out = static_cast<uInt>(capacity);
-    for (int y = piece.first; ok && y < piece.end; ++y) {
-        // Row y from the top is bitmap row height - 1 - y; the row above it is the next one up.
-        const std::uint8_t* in = picture.Row(picture.Height() - 1 - y);
-        const std::uint8_t* above = y > 0 ? picture.Row(picture.Height() - y) : nullptr;
-        std::uint8_t* out = row.data() + 1;
-        for (std::size_t x = 0; x < width; ++x, in += 3, out += 3) {
-            const std::uint8_t b = above ? above[3 * x] : 0;
-            const std::uint8_t g = above ? above[3 * x + 1] : 0;
-            const std::uint8_t r = above ? above[3 * x + 2] : 0;
-            out[0] = static_cast<std::uint8_t>(in[2] - r);
-            out[1] = static_cast<std::uint8_t>(in[1] - g);
-            out[2] = static_cast<std::uint8_t>(in[0] - b);
-        }
-        piece.adler = adler32(piece.adler, row.data(), static_cast<uInt>(row.size()));
-        piece.bytes += static_cast<uLong>(row.size());
-        stream.next_in = row.data();
-        stream.avail_in = static_cast<uInt>(row.size());
-        const bool lastRow = y + 1 == piece.end;
-        // A piece that others follow ends on a byte boundary without a final block, so the
-        // pieces join into one stream.
-        const int flush = !lastRow ? Z_NO_FLUSH : piece.last ? Z_FINISH : Z_SYNC_FLUSH;
-        const int result = deflate(&stream, flush);
-        ok = stream.avail_in == 0 && stream.avail_out > 0 &&
-             (flush == Z_FINISH ? result == Z_STREAM_END : result == Z_OK);
-    }
-    piece.size = capacity - stream.avail_out;
-    deflateEnd(&stream);
-    piece.ok = ok;
-}
-
-// Writes a PNG chunk piece by piece, its CRC following what it writes.
-class PngChunk {
-  public:
-    PngChunk(SafeFile& file, const char* type, std::size_t size) : m_file(file) {
-        m_ok = Put(Big32(static_cast<std::uint32_t>(size)).data(), 4, false);
-        Put(reinterpret_cast<const std::uint8_t*>(type), 4);
-    }
-    bool Put(const std::uint8_t* data, std::size_t size, bool checked = true) {
-        if (checked) {
-            m_crc = crc32(m_crc, data, static_cast<uInt>(size));
-        }
-        m_ok = m_ok && m_file.Write(data, size);
-        return m_ok;
-    }
-    bool End() { return Put(Big32(static_cast<std::uint32_t>(m_crc)).data(), 4, false); }
-
-  private:
-    SafeFile& m_file;
-    uLong m_crc = crc32(0, nullptr, 0);
-    bool m_ok = true;
-};
-
-}  // namespace
-
-bool WritePng(const FrameBitmap& picture, const std::string& path) {
-    if (picture.Empty()) {
-        PostLog("Error (Storyboard): Failed to set up the PNG encoder.\n");
-        return false;
-    }
-    // The rows deflate in pieces side by side, one per core.
-    const std::size_t rowBytes = 1 + picture.Stride();
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t count = std::clamp<std::size_t>(
-        rowBytes * static_cast<std::size_t>(picture.Height()) / kPngBytesPerPiece, 1,
-        std::min<std::size_t>(cores, static_cast<std::size_t>(picture.Height())));
-    std::vector<PngPiece> pieces(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        pieces[i].first = static_cast<int>(i * static_cast<std::size_t>(picture.Height()) / count);
-        pieces[i].end =
-            static_cast<int>((i + 1) * static_cast<std::size_t>(picture.Height()) / count);
-        pieces[i].last = i + 1 == count;
-    }
-    std::vector<std::thread> helpers;
-    for (std::size_t i = 1; i < count; ++i) {
-        try {
-            helpers.emplace_back(DeflateRows, std::cref(picture), std::ref(pieces[i]));
-        } catch (const std::system_error&) {
-            DeflateRows(picture, pieces[i]);  // no thread to be had: here, in turn
-        }
-    }
-    DeflateRows(picture, pieces[0]);
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-    // One zlib stream: its header, the pieces' deflate data, the Adler-32 of all the rows.
-    std::size_t deflated = 2 + 4;
-    uLong adler = adler32(0, nullptr, 0);
-    bool encoded = true;
-    for (const PngPiece& piece : pieces) {
-        deflated += piece.size;
-        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.bytes));
-        encoded = encoded && piece.ok;
-    }
-    if (!encoded || deflated > 0x7fffffff) {
-        PostLog("Error (Storyboard): Failed to encode the sheet.\n");
-        return false;
-    }
-    // Written beside and renamed into place: an earlier sheet is replaced whole or not at all,
-    // and nothing at the path or beside it (a link, a device) is written through.
-    SafeFile file;
-    bool written = CheckReplaceable(path) && file.CreateBeside(path);
-    if (written) {
-        static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-        written = file.Write(kSignature, sizeof kSignature);
-        PngChunk header(file, "IHDR", 13);
-        // 8 bits a sample, red-green-blue, deflate, adaptive filters, not interlaced.
-        static constexpr std::uint8_t kFormat[] = {8, 2, 0, 0, 0};
-        written = written &&
-                  header.Put(Big32(static_cast<std::uint32_t>(picture.Width())).data(), 4) &&
-                  header.Put(Big32(static_cast<std::uint32_t>(picture.Height())).data(), 4) &&
-                  header.Put(kFormat, sizeof kFormat) && header.End();
-        PngChunk data(file, "IDAT", deflated);
-        static constexpr std::uint8_t kZlibHeader[] = {0x78, 0x01};
-        written = written && data.Put(kZlibHeader, sizeof kZlibHeader);
-        for (const PngPiece& piece : pieces) {
-            written = written && data.Put(piece.data.get(), piece.size);
-        }
-        written =
-            written && data.Put(Big32(static_cast<std::uint32_t>(adler)).data(), 4) && data.End();
-        PngChunk end(file, "IEND", 0);
-        written = written && end.End() && file.Publish(path);
-    }
-    if (!written) {
-        PostLog("Error (Storyboard): Failed to write the sheet.\n");
-        if (file.Error() != 0) {
-            PostContext("Storyboard",
-                        Format("file '%s': %s", path.c_str(), std::strerror(file.Error())));
-        }
-        file.Discard();
-        return false;
-    }
-    return true;
 }
 
 ContactSheet::ContactSheet(int thumbWidth, int columns, bool rowPerSpan)

@@ -6,6 +6,7 @@
 
 #include "common/FrameBitmap.h"
 #include "compose/LabelText.h"
+#include "output/PngWriter.h"
 #include "render/Project.h"
 
 namespace zorvo {
@@ -91,9 +92,5 @@ class ContactSheet : public StillSink {
 
 // Scales a picture to width x height with area averaging. False when the scaler refuses.
 bool ScaleBitmap(const FrameBitmap& source, int width, int height, FrameBitmap& out);
-
-// Writes the picture as a PNG file, its rows deflated in pieces side by side (one per core) and
-// joined into one stream. False after a log line.
-bool WritePng(const FrameBitmap& picture, const std::string& path);
 
 }  // namespace zorvo

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/LogChannel.h"
+#include "common/ParallelFor.h"
 #include "media/WaveFile.h"
 
 namespace zorvo {
@@ -164,29 +165,12 @@ SyncResult AudioSync::MatchCamera(const SyncCamera& camera) {
 std::vector<SyncResult> AudioSync::Match(const std::vector<SyncCamera>& cameras,
                                          const std::function<void(const SyncResult&)>& finished) {
     std::vector<SyncResult> results(cameras.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i = next++; i < cameras.size(); i = next++) {
-            results[i] = MatchCamera(cameras[i]);
-            if (finished) {
-                finished(results[i]);
-            }
+    ParallelFor(cameras.size(), std::max(1u, std::thread::hardware_concurrency()), [&](size_t i) {
+        results[i] = MatchCamera(cameras[i]);
+        if (finished) {
+            finished(results[i]);
         }
-    };
-    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1,
-                                              std::max<size_t>(1, cameras.size()));
-    std::vector<std::thread> pool;
-    try {
-        for (size_t t = 1; t < threads; ++t) {
-            pool.emplace_back(work);
-        }
-    } catch (const std::system_error&) {
-        // Fewer threads only make it slower: this one works through whatever is left.
-    }
-    work();
-    for (std::thread& thread : pool) {
-        thread.join();
-    }
+    });
     return results;
 }
 

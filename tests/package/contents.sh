@@ -44,7 +44,7 @@ fi
 
 # Control fields: the libraries found from the programs, the font the labels look up by name.
 DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
-for dependency in fonts-crosextra-carlito libavformat59 libavcodec59 libavfilter8 libfreetype6 libfontconfig1 libaubio5 \
+for dependency in fonts-crosextra-carlito libavformat59 libavcodec59 libavfilter8 libfreetype6 libfontconfig1 libaubio5 libspng0 \
     libqt6widgets6 libstdc++6; do
     case ", $DEPENDS," in
         *", $dependency "* | *", $dependency,"*) ;;

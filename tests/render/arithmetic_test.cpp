@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compose/Compose.h"
+#include "compose/LabelText.h"
 #include "preview/FrameEngine.h"
 #include "script/Marker.h"
 #include "script/SpanTiming.h"
@@ -73,6 +74,21 @@ TEST(Compose, BlendAndStrobeFlash) {
     StrobeFlash(picture);
     const std::vector<std::uint8_t> after(picture.Bits(), picture.Bits() + 6);
     EXPECT_EQ(after, (std::vector<std::uint8_t>{64, 164, 254, 255, 255, 255}));
+}
+
+// A label's text is UTF-8: "\xc3\xa9" is the one character U+00E9, drawn as the lone byte 0xe9
+// is (not well-formed UTF-8, so taken as the character of its value).
+TEST(LabelFont, DrawsCharactersNotBytes) {
+    LabelFont font;
+    ASSERT_TRUE(font.Load());
+    const auto drawn = [&](const std::string& text) {
+        FrameBitmap frame = Filled(120, 40, 90);
+        font.DrawLabel(frame, {0, 0, 120, 40}, text, LabelPlacement::Center);
+        return std::vector<std::uint8_t>(frame.Bits(), frame.Bits() + frame.SizeBytes());
+    };
+    EXPECT_TRUE(drawn("Cam \xc3\xa9") == drawn("Cam \xe9"));
+    EXPECT_FALSE(drawn("Cam \xc3\xa9") == drawn("Cam e"));
+    EXPECT_EQ(font.TextWidth("\xc3\xa9"), font.TextWidth("\xe9"));
 }
 
 TEST(ComposeViewport, LookupFadeAndOverlay) {

@@ -477,32 +477,6 @@ TEST_F(Build, StoryboardStillsAreTheRenderedFramesOnACaptionedSheet) {
     EXPECT_FALSE(WritePng(picture, dir->File("missing/sheet.png")));
 }
 
-// A PNG holds its picture exactly, whether its rows deflate in one piece or in several side by
-// side (a picture of a few MiB is split on a machine of more than one core).
-TEST(Storyboard, PngHoldsThePictureExactlyInOneOrSeveralPieces) {
-    const TempDir dir;
-    for (const auto& [width, height] : {std::pair{1, 1}, {97, 3}, {1200, 1000}}) {
-        FrameBitmap picture;
-        ASSERT_TRUE(picture.Allocate(width, height));
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width * 3; ++x) {
-                picture.Row(y)[x] = static_cast<std::uint8_t>(x * 7 + y * 13 + (x * y) / 5);
-            }
-        }
-        const std::string path = dir.File("picture.png");
-        ASSERT_TRUE(WritePng(picture, path)) << width;
-        const MediaContents png = ReadBack(path);
-        ASSERT_EQ(png.pictures.size(), 1u) << width;
-        ASSERT_EQ(png.pictures[0].size(), picture.SizeBytes()) << width;
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t* line = picture.Row(height - 1 - y);
-            ASSERT_TRUE(std::equal(line, line + picture.Stride(),
-                                   png.pictures[0].begin() + y * picture.Stride()))
-                << width << " x " << height << ", row " << y;
-        }
-    }
-}
-
 // Every still of a storyboard is the rendered frame of its block, byte for byte, at odd tempos,
 // over three files: one with B-frames (passed over on the way to a still), one shown at two
 // moments in the same block, all captured ahead of the still being composed. The overlay
