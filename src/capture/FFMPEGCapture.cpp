@@ -316,8 +316,8 @@ bool CFFMPEGCapture::Capture() {
     }
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
-        decoder = m_pDecoders->Take(m_file, m_startMs, m_firstFrame,
-                                    m_pInput->settings.deinterlace);
+        decoder =
+            m_pDecoders->Take(m_file, m_startMs, m_firstFrame, m_pInput->settings.deinterlace);
     }
     const bool reused = decoder != nullptr;
     const bool opened = reused || [&] {

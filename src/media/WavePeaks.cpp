@@ -45,7 +45,8 @@ bool WavePeaks::Load(const std::string& path, std::int32_t songStartMs) {
     }
     const std::uint64_t frames = wave.FrameCount();
     const std::uint64_t lead = std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(std::max(0, songStartMs)) * wave.samplesPerSecond / 1000, frames);
+        static_cast<std::uint64_t>(std::max(0, songStartMs)) * wave.samplesPerSecond / 1000,
+        frames);
     const auto perSlice = std::max<std::uint64_t>(
         1, static_cast<std::uint64_t>(wave.samplesPerSecond * sliceMs / 1000.0));
     // Read in pieces of whole slices, about 1 MiB, so memory does not grow with the song.
@@ -53,8 +54,7 @@ bool WavePeaks::Load(const std::string& path, std::int32_t songStartMs) {
         perSlice *
         std::max<std::uint64_t>(1, (std::uint64_t{1} << 20) / wave.blockAlign / perSlice);
     std::vector<std::uint8_t> piece;
-    const std::size_t slices =
-        static_cast<std::size_t>((frames - lead + perSlice - 1) / perSlice);
+    const std::size_t slices = static_cast<std::size_t>((frames - lead + perSlice - 1) / perSlice);
     low.reserve(slices);
     high.reserve(slices);
     std::string reason;

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "common/LogChannel.h"
+#include "common/SafeFile.h"
 #include "media/WaveFile.h"
 #include "sync/AudioTrack.h"
 
@@ -162,34 +163,19 @@ bool ReadCache(const std::string& path, std::uint64_t key, SongAnalysis& song) {
 void WriteCache(const std::string& path, std::uint64_t key, const SongAnalysis& song) {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        return;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fdopen(fd, "wb"), std::fclose);
-    if (!file) {
-        close(fd);
-        unlink(temporary.c_str());
+    SafeFile file;
+    if (!file.CreateBeside(path)) {
         return;
     }
     const double figures[3] = {song.hopSeconds, song.delaySeconds, song.seconds};
     const std::uint64_t counts[3] = {song.onsets.size(), song.lows.size(), song.beats.size()};
-    bool ok = true;
-    auto put = [&](const void* from, size_t size) {
-        ok = ok && std::fwrite(from, 1, size, file.get()) == size;
-    };
-    put(kMagic, sizeof kMagic);
-    put(&key, sizeof key);
-    put(figures, sizeof figures);
-    put(counts, sizeof counts);
-    put(song.onsets.data(), song.onsets.size() * sizeof(float));
-    put(song.lows.data(), song.lows.size() * sizeof(float));
-    put(song.beats.data(), song.beats.size() * sizeof(double));
-    ok = std::fflush(file.get()) == 0 && ok;
-    ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
+    const bool ok = file.Write(kMagic, sizeof kMagic) && file.Write(&key, sizeof key) &&
+                    file.Write(figures, sizeof figures) && file.Write(counts, sizeof counts) &&
+                    file.Write(song.onsets.data(), song.onsets.size() * sizeof(float)) &&
+                    file.Write(song.lows.data(), song.lows.size() * sizeof(float)) &&
+                    file.Write(song.beats.data(), song.beats.size() * sizeof(double));
+    if (!ok || !file.Publish(path)) {
+        file.Discard();
     }
     Prune(std::filesystem::path(path).parent_path());
 }

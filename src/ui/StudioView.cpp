@@ -197,9 +197,8 @@ bool SongSound::Start(double ms) {
     if (!device.isFormatSupported(format)) {
         return false;
     }
-    const auto frame =
-        m_leadFrames +
-        static_cast<std::uint64_t>(std::max(0.0, ms) * m_wave->samplesPerSecond / 1000.0);
+    const auto frame = m_leadFrames + static_cast<std::uint64_t>(std::max(0.0, ms) *
+                                                                 m_wave->samplesPerSecond / 1000.0);
     m_stream = std::make_unique<SongStream>(m_wave, frame);
     m_stream->open(QIODevice::ReadOnly);
     m_sink = std::make_unique<QAudioSink>(device, format);

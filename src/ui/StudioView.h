@@ -106,7 +106,7 @@ class SongSound {
 
   private:
     std::shared_ptr<const WaveFile> m_wave;
-    int m_sampleBytes = 0;  // as played
+    int m_sampleBytes = 0;           // as played
     std::uint64_t m_leadFrames = 0;  // the song before measure 1, never played
     double m_startMs = 0;
     std::unique_ptr<SongStream> m_stream;
