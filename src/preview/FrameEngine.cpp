@@ -21,8 +21,13 @@ namespace {
 // A request wants its frame soon: its captures seek close to it, and decode each on its own
 // thread alone, the areas side by side (library threads would allocate pictures for each).
 constexpr std::int32_t kPreRollIntervals = 1;
-// Pictures decoded beyond the one asked for: enough to keep playback fed, few for a still.
+// Pictures decoded beyond the one asked for: few for a still; while playing, a few more per
+// camera, so that a camera whose thread got less of the cores for a moment catches up.
 constexpr std::uint32_t kFramesAhead = 2;
+constexpr std::uint32_t kPlayingFramesAhead = 4;
+// A next block's captures, started at its first frame, serve a request this many pictures into
+// it at most; further in, fresh captures seek closer.
+constexpr std::uint32_t kAdoptWithin = 12;
 
 // Reads a whole unsigned decimal number; false on anything else.
 bool ReadWhole(const std::string& text, long long& value) {
@@ -70,6 +75,87 @@ std::optional<Place> FindPlace(const CScript& script, int width, int height, std
         return WalkStep::End;
     });
     return place;
+}
+
+// How the engine's captures of a block are made.
+struct CaptureSetup {
+    const CScript& script;
+    const std::map<std::string, std::string>& instead;  // proxies
+    DecoderPool& decoders;
+    bool playing = false;
+    std::size_t cores = 1;
+    // One turn for the block: its captures of one file do not wait for each other; a next
+    // block's capture waits for this block's capture of its file to give the decoder back.
+    std::uint64_t turn = 0;
+    bool beforeBlock = false;  // a next block's, launched early
+};
+
+// Makes and launches the captures of the block of `place` from its frame `j` on.
+bool MakeCaptures(const Place& place, std::uint32_t j, const CaptureSetup& setup,
+                  std::vector<std::unique_ptr<CViewport>>& viewports) {
+    const TimelineSpan& s = place.span;
+    const TimelineBlock& b = place.block;
+    const auto blockFrames = static_cast<std::uint32_t>(b.endFrame - b.firstFrame);
+    viewports.clear();
+    // Each capture decodes on a thread of its own; with fewer cameras than cores, a playing
+    // decoder takes the cores left over in frame threads of its own.
+    std::size_t cameras = 0;
+    for (size_t d = 0; d < s.rects.size(); ++d) {
+        auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
+        viewport->m_period = s.periods[d];
+        viewport->m_inputs = s.inputs[d];
+        viewport->m_freeLuts = false;  // built once, they serve every later request
+        viewport->m_current = b.areas[d].inputIndex;
+        const CSInput* input = viewport->Current();
+        const BlockArea& area = b.areas[d];
+        const std::uint32_t count = CaptureFrameCount(blockFrames, area.speed);
+        // The noise filter's running picture starts with the block's capture.
+        const std::uint32_t first =
+            input->settings.noiseReduction != 0 ? 0 : SourcePictureFor(j, area.speed).index;
+        viewport->m_nextRelease = first;
+        const auto same = std::find_if(viewports.begin(), viewports.end(), [&](const auto& o) {
+            const CFFMPEGCapture& c = *o->m_pCapture;
+            return c.Input() == input && c.StartMs() == area.captureStartMs &&
+                   c.FrameCount() == count && c.m_firstFrame == first;
+        });
+        if (same != viewports.end()) {
+            viewport->m_pCapture = (*same)->m_pCapture;
+            viewport->m_output = viewport->m_pCapture->AddOutput(viewport->m_pRect.Width(),
+                                                                 viewport->m_pRect.Height());
+        } else {
+            ++cameras;
+            viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
+                input, area.captureStartMs, count, viewport->m_pRect.Width(),
+                viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
+                input->settings.noiseReduction, input->settings.verticalFlip);
+            viewport->m_pCapture->m_interpolation = setup.script.interpolation;
+            if (const auto proxy = setup.instead.find(input->file); proxy != setup.instead.end()) {
+                viewport->m_pCapture->m_file = proxy->second;
+            }
+            viewport->m_pCapture->m_pDecoders = &setup.decoders;
+            viewport->m_pCapture->m_firstFrame = first;
+            viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
+            viewport->m_pCapture->m_framesAhead =
+                setup.playing ? kPlayingFramesAhead : kFramesAhead;
+            // Turns keep a next block's capture off its file's decoder until this block's
+            // capture of the file has given it back.
+            viewport->m_pCapture->m_turn = setup.turn;
+            viewport->m_pCapture->m_beforeBlock = setup.beforeBlock;
+            viewport->m_output = 0;
+        }
+        viewports.push_back(std::move(viewport));
+    }
+    const bool threads = setup.playing && cameras < setup.cores;
+    for (const auto& viewport : viewports) {
+        if (viewport->m_output == 0) {
+            viewport->m_pCapture->m_libraryThreads = threads;
+            if (!viewport->m_pCapture->Launch()) {
+                viewports.clear();
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -215,6 +301,11 @@ struct FrameEngine::State {
     int overlayHeight = 0;
     std::uint32_t overlayNextRelease = 0;
     std::int64_t skippedEnd = 0;  // the first frame a range lets the render compose
+    // While playing, the next block's captures, launched early.
+    std::optional<Place> earlyPlace;
+    std::vector<std::unique_ptr<CViewport>> early;
+    std::int64_t earlyTried = -1;  // the block end they were last made for
+    std::uint64_t turns = 0;
 };
 
 FrameEngine::FrameEngine(std::unique_ptr<CScript> script, DecoderPool::Limits decoders)
@@ -294,7 +385,10 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
     const TimelineSpan& span = place->span;
     const TimelineBlock& block = place->block;
     const auto j = static_cast<std::uint32_t>(frame - block.firstFrame);
-    const auto blockFrames = static_cast<std::uint32_t>(block.endFrame - block.firstFrame);
+    const auto setup = [&](bool beforeBlock) {
+        return CaptureSetup{*m_script, m_instead,     m_decoders, m_playing,
+                            m_cores,   ++state.turns, beforeBlock};
+    };
 
     // The open captures serve a later frame of their block; any other needs new ones.
     bool reuse = state.place && state.width == w && state.height == h &&
@@ -304,68 +398,54 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         reuse = !viewport.m_pCapture->m_bFailed &&
                 SourcePictureFor(j, block.areas[d].speed).index >= viewport.m_nextRelease;
     }
+    if (!m_playing) {
+        state.early.clear();  // a still wants no next block; their decoders go back
+        state.earlyPlace.reset();
+    }
     if (!reuse) {
+        // The next block's captures, launched while the one before was played, serve its
+        // frames from near its start: they have been decoding them meanwhile.
+        bool early = state.earlyPlace && state.width == w && state.height == h &&
+                     state.earlyPlace->span.marker == span.marker &&
+                     state.earlyPlace->block.index == block.index;
+        for (size_t d = 0; early && d < state.early.size(); ++d) {
+            const CViewport& viewport = *state.early[d];
+            const std::uint32_t index = SourcePictureFor(j, block.areas[d].speed).index;
+            early = !viewport.m_pCapture->m_bFailed && index >= viewport.m_nextRelease &&
+                    index < viewport.m_nextRelease + kAdoptWithin;
+        }
+        if (!early) {
+            state.early.clear();
+            state.earlyPlace.reset();
+        }
         // Captures stopped between two pictures give their decoders back.
         for (const auto& viewport : state.viewports) {
             viewport->m_pCapture->WaitBetweenPictures();
         }
         state.viewports.clear();
-        state.place = std::move(place);
         state.width = w;
         state.height = h;
-        const TimelineSpan& s = state.place->span;
-        const TimelineBlock& b = state.place->block;
-        for (size_t d = 0; d < s.rects.size(); ++d) {
-            auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
-            viewport->m_period = s.periods[d];
-            viewport->m_inputs = s.inputs[d];
-            viewport->m_freeLuts = false;  // built once, they serve every later request
-            viewport->m_current = b.areas[d].inputIndex;
-            const CSInput* input = viewport->Current();
-            const BlockArea& area = b.areas[d];
-            const std::uint32_t count = CaptureFrameCount(blockFrames, area.speed);
-            // The noise filter's running picture starts with the block's capture.
-            const std::uint32_t first =
-                input->settings.noiseReduction != 0 ? 0 : SourcePictureFor(j, area.speed).index;
-            viewport->m_nextRelease = first;
-            const auto same =
-                std::find_if(state.viewports.begin(), state.viewports.end(), [&](const auto& o) {
-                    const CFFMPEGCapture& c = *o->m_pCapture;
-                    return c.Input() == input && c.StartMs() == area.captureStartMs &&
-                           c.FrameCount() == count && c.m_firstFrame == first;
-                });
-            if (same != state.viewports.end()) {
-                viewport->m_pCapture = (*same)->m_pCapture;
-                viewport->m_output = viewport->m_pCapture->AddOutput(viewport->m_pRect.Width(),
-                                                                     viewport->m_pRect.Height());
-            } else {
-                viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
-                    input, area.captureStartMs, count, viewport->m_pRect.Width(),
-                    viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
-                    input->settings.noiseReduction, input->settings.verticalFlip);
-                viewport->m_pCapture->m_interpolation = m_script->interpolation;
-                if (const auto proxy = m_instead.find(input->file); proxy != m_instead.end()) {
-                    viewport->m_pCapture->m_file = proxy->second;
+        if (early) {
+            state.viewports = std::move(state.early);
+            state.place = std::move(state.earlyPlace);
+            state.early.clear();
+            state.earlyPlace.reset();
+            for (const auto& viewport : state.viewports) {
+                if (viewport->m_output == 0) {
+                    viewport->m_pCapture->BeginBlock();
                 }
-                viewport->m_pCapture->m_pDecoders = &m_decoders;
-                viewport->m_pCapture->m_firstFrame = first;
-                viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
-                viewport->m_pCapture->m_libraryThreads = false;
-                viewport->m_pCapture->m_framesAhead = kFramesAhead;
-                viewport->m_output = 0;
             }
-            state.viewports.push_back(std::move(viewport));
-        }
-        for (const auto& viewport : state.viewports) {
-            if (viewport->m_output == 0 && !viewport->m_pCapture->Launch()) {
+        } else {
+            state.place = std::move(place);
+            if (!MakeCaptures(*state.place, j, setup(false), state.viewports)) {
                 PostLog("Error (FrameEngine): Failed to start capture.\n");
                 state.viewports.clear();
                 state.place.reset();
                 return false;
             }
         }
+        state.earlyTried = -1;
     }
-
     // The render composes every frame from the range's start on, so the overlay has moved on
     // by as many; before that, as if the range were not there.
     FrameOverlay overlay;
@@ -453,6 +533,19 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                       picture)) {
         PostLog("Error (FrameEngine): Failed to compose the frame.\n");
         return false;
+    }
+    if (m_playing && !state.earlyPlace && state.earlyTried != state.place->block.endFrame &&
+        state.place->block.endFrame < m_frameCount) {
+        // Playback goes on into the next block: its captures start now, each once the
+        // capture of its file in this block has given the decoder back (or at once, for a
+        // file this block does not show), so that decoding never waits for a block change.
+        state.earlyTried = state.place->block.endFrame;
+        std::optional<Place> next = FindPlace(*m_script, w, h, state.place->block.endFrame);
+        if (next && MakeCaptures(*next, 0, setup(true), state.early)) {
+            state.earlyPlace = std::move(next);
+        } else {
+            state.early.clear();  // the block's own start makes them again, or says why not
+        }
     }
     return !m_cancel;
 }
