@@ -11,18 +11,13 @@
 #include "check/MediaCheck.h"
 #include "common/LogChannel.h"
 #include "compose/FrameComposition.h"
+#include "timeline/CapturePlan.h"
 #include "timeline/TimelineWalk.h"
 #include "timeline/Viewport.h"
 
 namespace zorvo {
 
 namespace {
-
-// A request wants its frame soon: its captures seek close to it, and decode each on its own
-// thread alone, the areas side by side (library threads would allocate pictures for each).
-constexpr std::int32_t kPreRollIntervals = 1;
-// Pictures decoded beyond the one asked for: enough to keep playback fed, few for a still.
-constexpr std::uint32_t kFramesAhead = 2;
 
 // Reads a whole unsigned decimal number; false on anything else.
 bool ReadWhole(const std::string& text, long long& value) {
@@ -315,43 +310,29 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         state.height = h;
         const TimelineSpan& s = state.place->span;
         const TimelineBlock& b = state.place->block;
+        CaptureSetup setup{CaptureUse::Preview, m_script->interpolation, &m_decoders, &m_instead};
         for (size_t d = 0; d < s.rects.size(); ++d) {
             auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
             viewport->m_period = s.periods[d];
             viewport->m_inputs = s.inputs[d];
             viewport->m_freeLuts = false;  // built once, they serve every later request
             viewport->m_current = b.areas[d].inputIndex;
-            const CSInput* input = viewport->Current();
             const BlockArea& area = b.areas[d];
-            const std::uint32_t count = CaptureFrameCount(blockFrames, area.speed);
-            // The noise filter's running picture starts with the block's capture.
-            const std::uint32_t first =
-                input->settings.noiseReduction != 0 ? 0 : SourcePictureFor(j, area.speed).index;
-            viewport->m_nextRelease = first;
+            CaptureOptions options = PlanAreaCapture(setup, *viewport, area, blockFrames,
+                                                     SourcePictureFor(j, area.speed).index);
+            viewport->m_nextRelease = options.firstFrame;
             const auto same =
                 std::find_if(state.viewports.begin(), state.viewports.end(), [&](const auto& o) {
                     const CFFMPEGCapture& c = *o->m_pCapture;
-                    return c.Input() == input && c.StartMs() == area.captureStartMs &&
-                           c.FrameCount() == count && c.m_firstFrame == first;
+                    return c.Input() == options.input && c.StartMs() == options.startMs &&
+                           c.FrameCount() == options.frameCount &&
+                           c.FirstFrame() == options.firstFrame;
                 });
             if (same != state.viewports.end()) {
                 viewport->m_pCapture = (*same)->m_pCapture;
-                viewport->m_output = viewport->m_pCapture->AddOutput(viewport->m_pRect.Width(),
-                                                                     viewport->m_pRect.Height());
+                viewport->m_output = viewport->m_pCapture->AddOutput(options.width, options.height);
             } else {
-                viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
-                    input, area.captureStartMs, count, viewport->m_pRect.Width(),
-                    viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
-                    input->settings.noiseReduction, input->settings.verticalFlip);
-                viewport->m_pCapture->m_interpolation = m_script->interpolation;
-                if (const auto proxy = m_instead.find(input->file); proxy != m_instead.end()) {
-                    viewport->m_pCapture->m_file = proxy->second;
-                }
-                viewport->m_pCapture->m_pDecoders = &m_decoders;
-                viewport->m_pCapture->m_firstFrame = first;
-                viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
-                viewport->m_pCapture->m_libraryThreads = false;
-                viewport->m_pCapture->m_framesAhead = kFramesAhead;
+                viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(std::move(options));
                 viewport->m_output = 0;
             }
             state.viewports.push_back(std::move(viewport));
@@ -380,19 +361,12 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                 state.overlay->WaitBetweenPictures();
             }
             state.overlay.reset();
-            state.overlay = std::make_unique<CFFMPEGCapture>(
-                &input, 0, static_cast<std::uint32_t>(loop), w, h, 0, input.settings.noiseReduction,
-                input.settings.verticalFlip);
-            state.overlay->m_sourceRect = {
-                m_script->overlay.captureLeft, m_script->overlay.captureTop,
-                m_script->overlay.captureRight, m_script->overlay.captureBottom};
-            state.overlay->m_interpolation = m_script->interpolation;
-            state.overlay->m_pDecoders = &m_decoders;
-            state.overlayNextRelease = input.settings.noiseReduction != 0 ? 0 : index;
-            state.overlay->m_firstFrame = state.overlayNextRelease;
-            state.overlay->m_preRollIntervals = kPreRollIntervals;
-            state.overlay->m_libraryThreads = false;
-            state.overlay->m_framesAhead = kFramesAhead;
+            // The overlay is read from its own file, proxies or not.
+            CaptureOptions options =
+                PlanOverlayCapture({CaptureUse::Preview, m_script->interpolation, &m_decoders},
+                                   *m_script, &input, w, h, index);
+            state.overlayNextRelease = options.firstFrame;
+            state.overlay = std::make_unique<CFFMPEGCapture>(std::move(options));
             state.overlayWidth = w;
             state.overlayHeight = h;
             if (!state.overlay->Launch()) {
