@@ -1,6 +1,7 @@
-// The memory a long song takes: the window's waveform peaks of it, and `zorvo check` of a script
-// that names it (run from the repository root, which holds build/bin/zorvo). Each is measured in
-// a child process of its own, so its peak is its alone; the argument is the song's minutes.
+// The memory a long song takes: the window's waveform peaks of it, `zorvo check` of a script
+// that names it (run from the repository root, which holds build/bin/zorvo), and a sync of a
+// camera that heard a minute of it (needs the `ffmpeg` program). Each is measured in a child
+// process of its own, so its peak is its alone; the argument is the song's minutes.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,15 +9,20 @@
 
 #include <fcntl.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "media/WavePeaks.h"
+#include "support/ProgramRun.h"
 #include "support/TestPaths.h"
 #include "support/TestVideo.h"
 #include "support/WaveFile.h"
+#include "sync/AudioSync.h"
 
 namespace zorvo {
 namespace {
@@ -97,6 +103,91 @@ void BM_LongSongMemory(benchmark::State& state) {
     state.counters["check_MiB"] = check;
 }
 BENCHMARK(BM_LongSongMemory)->Arg(1)->Arg(30)->Unit(benchmark::kSecond)->Iterations(1);
+
+// The camera heard the song from this moment on, for a minute.
+constexpr double kHeardFromS = 600.0;
+
+void BM_SongSyncMemory(benchmark::State& state) {
+    test::TempDir dir;
+    const std::string song = dir.File("song.wav");
+    const std::string camera = dir.File("cam.mp4");
+    const std::string minutes = std::to_string(state.range(0) * 60);
+    const test::ProgramRun madeSong =
+        test::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          "anoisesrc=color=pink:seed=5:r=44100:d=" + minutes + ",volume=0.3", "-ac",
+                          "2", "-c:a", "pcm_s16le", song});
+    const test::ProgramRun madeCamera = test::RunProgram({"ffmpeg",
+                                                          "-nostdin",
+                                                          "-v",
+                                                          "error",
+                                                          "-y",
+                                                          "-f",
+                                                          "lavfi",
+                                                          "-i",
+                                                          "color=c=gray:s=16x16:r=25:d=60",
+                                                          "-ss",
+                                                          std::to_string(kHeardFromS),
+                                                          "-t",
+                                                          "60",
+                                                          "-i",
+                                                          song,
+                                                          "-map",
+                                                          "0:v",
+                                                          "-map",
+                                                          "1:a",
+                                                          "-c:v",
+                                                          "mpeg4",
+                                                          "-c:a",
+                                                          "aac",
+                                                          "-ac",
+                                                          "1",
+                                                          "-ar",
+                                                          "48000",
+                                                          camera});
+    if (madeSong.status != 0 || madeCamera.status != 0) {
+        state.SkipWithError(("ffmpeg: " + madeSong.err + madeCamera.err).c_str());
+        return;
+    }
+    double peak = 0;
+    double offset = 0;
+    double confidence = 0;
+    for (auto _ : state) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        peak = ChildPeakMiB([&] {
+            AudioSync sync;
+            double found[2] = {1e300, 0};
+            if (sync.LoadSong(song)) {
+                const std::vector<SyncResult> results = sync.Match({{"cam", camera}}, nullptr);
+                if (results[0].outcome == SyncOutcome::Matched) {
+                    found[0] = results[0].offsetMs;
+                    found[1] = results[0].confidence;
+                }
+            }
+            return write(pipeEnds[1], found, sizeof found) == sizeof found;
+        });
+        close(pipeEnds[1]);
+        double found[2] = {1e300, 0};
+        const bool read = ::read(pipeEnds[0], found, sizeof found) == sizeof found;
+        close(pipeEnds[0]);
+        if (peak < 0 || !read) {
+            state.SkipWithError("the sync failed");
+            return;
+        }
+        offset = found[0];
+        confidence = found[1];
+    }
+    // In full, to compare runs of two builds.
+    std::fprintf(stderr, "sync: offset %.9f ms, confidence %.9f\n", offset, confidence);
+    state.counters["sync_MiB"] = peak;
+    // The camera heard the song's start before its own: at -600 s, to the AAC's own delay.
+    state.counters["offset_ms"] = benchmark::Counter(offset);
+    state.counters["confidence"] = confidence;
+}
+BENCHMARK(BM_SongSyncMemory)->Arg(30)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 }  // namespace zorvo

@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include <unistd.h>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -18,6 +20,23 @@
 #include "preview/FrameEngine.h"
 
 namespace {
+
+// The documentation beside the running program (BIN/../share/doc/zorvo for an install), as a
+// package puts it under its own prefix; the configured folder when there is none there.
+std::string DocDir() {
+    std::string exe(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    if (length > 0 && static_cast<std::size_t>(length) < exe.size()) {
+        exe.resize(static_cast<std::size_t>(length));
+        const std::string dir = exe.substr(0, exe.rfind('/') + 1) + zorvo::kDocDirFromBinDir;
+        if (::access((dir + "/script-language.md").c_str(), R_OK) == 0) {
+            // "/usr/bin/../share/doc/zorvo" reads as "/usr/share/doc/zorvo".
+            char resolved[PATH_MAX];
+            return ::realpath(dir.c_str(), resolved) ? std::string(resolved) : dir;
+        }
+    }
+    return zorvo::kDocDir;
+}
 
 struct Option {
     const char* name;   // long name without the dashes
@@ -260,7 +279,7 @@ void PrintUsage(std::FILE* out) {
                  "by a signal.\n"
                  "\n"
                  "The script language: man 5 zorvo-script, or %s/script-language.md.\n",
-                 zorvo::kDocDir);
+                 DocDir().c_str());
 }
 
 void PrintCommandHelp(const Command& command) {

@@ -24,13 +24,16 @@ bool AudioSync::LoadSong(const std::string& path) {
     wave.Free();
     AudioRequest request;
     request.rate = kFineRate;
+    request.keepTo = 0;
     request.coarseRate = kCoarseRate;
     auto coarse = std::make_shared<AudioTrack>();
-    if (DecodeAudio(path, request, m_song, coarse.get()) != AudioStatus::Ok ||
-        m_song.samples.empty()) {
+    if (DecodeAudio(path, request, m_song, coarse.get()) != AudioStatus::Ok || m_song.length == 0) {
         PostQuoted("Error (Sync): Failed to read the song '", path, "'.\n");
         return false;
     }
+    m_songPath = path;
+    m_songCoarse.clear();
+    m_songSpectra.clear();
     m_songCoarse[kCoarseRate] = std::move(coarse);
     return true;
 }
@@ -109,9 +112,8 @@ bool AudioSync::MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag,
     return true;
 }
 
-SyncResult AudioSync::MatchCamera(const SyncCamera& camera) {
+SyncResult AudioSync::MatchCoarseOnly(const SyncCamera& camera, Candidate& candidate) {
     SyncResult result{camera.id, SyncOutcome::NoMatch, 0.0, 0.0};
-    // First pass: the whole sound at the coarse rate only.
     AudioRequest request;
     request.rate = kFineRate;
     request.needVideo = true;
@@ -136,37 +138,107 @@ SyncResult AudioSync::MatchCamera(const SyncCamera& camera) {
     if (!MatchCoarse(coarse, result, lag, reach)) {
         return result;
     }
-    // Second pass: at the full rate only the stretch that heard the song, which is all the
-    // fine search reads (a little more, for the rounding of the lag).
+    // The stretch of the camera that heard the song (a little more, for the rounding of the
+    // lag), in which the fine windows are spread.
     const std::int64_t shift = std::llround(lag);
-    request.keepFrom = std::max<std::int64_t>(0, shift - 16);
-    request.keepTo = shift + static_cast<std::int64_t>(m_song.samples.size()) + 16;
-    request.coarseRate = 0;
+    const std::int64_t from = std::clamp<std::int64_t>(shift - 16, 0, track.length);
+    const std::int64_t to =
+        std::clamp<std::int64_t>(shift + m_song.length + 16, from, track.length);
+    if (!Correlation::PlanFine(static_cast<size_t>(to - from), static_cast<size_t>(m_song.length),
+                               reach, lag - static_cast<double>(from), candidate.windows)) {
+        return result;
+    }
+    candidate.coarseMatched = true;
+    candidate.lag = lag;
+    candidate.reach = reach;
+    candidate.start = track.start;
+    candidate.first = from;
+    return result;
+}
+
+bool AudioSync::ReadSongWindows(std::vector<Candidate>& candidates) {
+    AudioRequest request;
+    request.rate = kFineRate;
+    for (const Candidate& c : candidates) {
+        for (const size_t start : c.coarseMatched ? c.windows.starts : std::vector<size_t>{}) {
+            const std::int64_t from = static_cast<std::int64_t>(start) - c.windows.shift;
+            request.stretches.emplace_back(from,
+                                           from + static_cast<std::int64_t>(c.windows.window));
+        }
+    }
+    if (request.stretches.empty()) {
+        return true;
+    }
+    AudioTrack song;
+    if (DecodeAudio(m_songPath, request, song) != AudioStatus::Ok || song.length != m_song.length) {
+        return false;
+    }
+    auto at = song.samples.begin();
+    for (Candidate& c : candidates) {
+        if (c.coarseMatched) {
+            const auto size =
+                static_cast<std::ptrdiff_t>(c.windows.starts.size() * c.windows.window);
+            c.song.assign(at, at + size);
+            at += size;
+        }
+    }
+    return true;
+}
+
+void AudioSync::MatchFine(const SyncCamera& camera, Candidate& candidate, SyncResult& result) {
+    AudioRequest request;
+    request.rate = kFineRate;
+    request.needVideo = true;
+    for (const size_t start : candidate.windows.starts) {
+        const std::int64_t from = candidate.first + static_cast<std::int64_t>(start);
+        request.stretches.emplace_back(from,
+                                       from + static_cast<std::int64_t>(candidate.windows.window));
+    }
+    AudioTrack track;
     if (DecodeAudio(camera.file, request, track, nullptr) != AudioStatus::Ok) {
         result.outcome = SyncOutcome::DecodeFailed;
-        return result;
+        return;
     }
-    double fineLag = lag - static_cast<double>(track.first);
+    double fineLag = candidate.lag - static_cast<double>(candidate.first);
     double agreement = 0.0;
-    if (!Correlation::Fine(track.samples, m_song.samples, reach, fineLag, agreement)) {
-        return result;
+    const bool refined =
+        Correlation::Fine(candidate.windows, track.samples.data(), candidate.song.data(),
+                          candidate.reach, fineLag, agreement);
+    std::vector<float>().swap(candidate.song);
+    if (!refined) {
+        return;
     }
-    lag = fineLag + static_cast<double>(track.first);
+    const double lag = fineLag + static_cast<double>(candidate.first);
     // A peak that only some parts of the overlap agree with is another take, not this one.
     result.confidence *= agreement;
     if (result.confidence < kMinConfidence) {
-        return result;
+        return;
     }
     result.outcome = SyncOutcome::Matched;
-    result.offsetMs = 1000.0 * (track.start - m_song.start + lag / kFineRate);
-    return result;
+    result.offsetMs = 1000.0 * (candidate.start - m_song.start + lag / kFineRate);
 }
 
 std::vector<SyncResult> AudioSync::Match(const std::vector<SyncCamera>& cameras,
                                          const std::function<void(const SyncResult&)>& finished) {
     std::vector<SyncResult> results(cameras.size());
-    ParallelFor(cameras.size(), std::max(1u, std::thread::hardware_concurrency()), [&](size_t i) {
-        results[i] = MatchCamera(cameras[i]);
+    std::vector<Candidate> candidates(cameras.size());
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    ParallelFor(cameras.size(), threads, [&](size_t i) {
+        results[i] = MatchCoarseOnly(cameras[i], candidates[i]);
+        if (!candidates[i].coarseMatched && finished) {
+            finished(results[i]);
+        }
+    });
+    const bool songRead = ReadSongWindows(candidates);
+    ParallelFor(cameras.size(), threads, [&](size_t i) {
+        if (!candidates[i].coarseMatched) {
+            return;
+        }
+        if (songRead) {
+            MatchFine(cameras[i], candidates[i], results[i]);
+        } else {
+            results[i].outcome = SyncOutcome::DecodeFailed;
+        }
         if (finished) {
             finished(results[i]);
         }

@@ -36,7 +36,9 @@ struct SyncResult {
 
 // Finds, from their own sound, when each camera heard the song: a coarse phase-weighted
 // correlation over the whole overlap at a low rate, then a fine one at the full rate around
-// the coarse peak, over the stretch of the camera that heard the song.
+// the coarse peak, from windows spread over the stretch of the camera that heard the song.
+// Only the low rate is held whole: the fine search's windows are read from the files, the
+// song's for all cameras in one pass, so memory does not grow with the song at the full rate.
 class AudioSync {
   public:
     static constexpr int kFineRate = 48000;
@@ -50,7 +52,7 @@ class AudioSync {
     // share of the overlap's quarters whose own fine peak agrees with the whole's.
     static constexpr double kMinConfidence = 0.5;
 
-    // Decodes the song. False with a log line when it cannot be read.
+    // Decodes the song at the low rate. False with a log line when it cannot be read.
     bool LoadSong(const std::string& path);
 
     // Matches every camera, several at once. `finished` is called once per camera as it
@@ -59,13 +61,29 @@ class AudioSync {
                                   const std::function<void(const SyncResult&)>& finished);
 
   private:
-    SyncResult MatchCamera(const SyncCamera& camera);
+    // A camera between the coarse search and the fine one.
+    struct Candidate {
+        bool coarseMatched = false;
+        double lag = 0.0;  // at kFineRate, in samples of the whole sound
+        int reach = 0;
+        double start = 0.0;      // of the camera's sound, as AudioTrack::start
+        std::int64_t first = 0;  // the camera sample the fine windows are counted from
+        FineWindows windows;
+        std::vector<float> song;  // the song's windows, one after the other
+    };
+    // The first pass: the whole sound at the coarse rate only, and the fine windows placed.
+    SyncResult MatchCoarseOnly(const SyncCamera& camera, Candidate& candidate);
+    // Reads the song's windows of every candidate in one pass over the song.
+    bool ReadSongWindows(std::vector<Candidate>& candidates);
+    // The second pass: the camera's windows at the full rate, and the fine search.
+    void MatchFine(const SyncCamera& camera, Candidate& candidate, SyncResult& result);
     // The coarse search: true and the lag in samples at kFineRate when the peak is trusted.
     bool MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag, int& reach);
     std::shared_ptr<const AudioTrack> SongAt(int rate);
     std::shared_ptr<const Spectrum> SongSpectrum(int rate, size_t length);
 
-    AudioTrack m_song;
+    std::string m_songPath;
+    AudioTrack m_song;  // its length and start at kFineRate, without its samples
     std::mutex m_mutex;
     std::map<int, std::shared_ptr<const AudioTrack>> m_songCoarse;
     std::map<std::pair<int, size_t>, std::shared_ptr<const Spectrum>> m_songSpectra;

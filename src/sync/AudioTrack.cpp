@@ -83,7 +83,15 @@ class SoundCollector {
   public:
     SoundCollector(const AudioRequest& request, std::vector<float>& kept,
                    std::vector<float>* coarse)
-        : m_request(request), m_kept(kept), m_coarse(coarse) {}
+        : m_request(request), m_kept(kept), m_coarse(coarse) {
+        // Stretches beyond the sound's end stay silent.
+        std::size_t size = 0;
+        for (const auto& [from, to] : m_request.stretches) {
+            m_placed.push_back(size);
+            size += static_cast<std::size_t>(std::max<std::int64_t>(0, to - from));
+        }
+        m_kept.assign(size, 0.0f);
+    }
 
     bool Open() {
         if (!m_coarse) {
@@ -106,9 +114,19 @@ class SoundCollector {
         if (count <= 0) {
             return true;
         }
+        for (std::size_t i = 0; samples && i < m_request.stretches.size(); ++i) {
+            const auto [begin, end] = m_request.stretches[i];
+            const std::int64_t from = std::max(m_count, begin);
+            const std::int64_t to = std::min(m_count + count, end);
+            if (from < to) {
+                std::copy(
+                    samples + (from - m_count), samples + (to - m_count),
+                    m_kept.begin() + static_cast<std::ptrdiff_t>(m_placed[i]) + (from - begin));
+            }
+        }
         const std::int64_t from = std::max(m_count, m_request.keepFrom);
         const std::int64_t to = std::min(m_count + count, m_request.keepTo);
-        if (from < to) {
+        if (m_request.stretches.empty() && from < to) {
             const auto first = static_cast<size_t>(from - m_count);
             const auto last = static_cast<size_t>(to - m_count);
             if (samples) {
@@ -155,6 +173,7 @@ class SoundCollector {
     const AudioRequest& m_request;
     std::vector<float>& m_kept;
     std::vector<float>* m_coarse;
+    std::vector<std::size_t> m_placed;  // where each stretch starts in m_kept
     ResamplerPtr m_coarseResampler;
     std::int64_t m_count = 0;
     std::int64_t m_drop = 0;
@@ -342,7 +361,8 @@ AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, Au
     track.rate = request.rate;
     track.start = start - origin;
     track.length = collector.Count();
-    track.first = std::clamp<std::int64_t>(request.keepFrom, 0, track.length);
+    track.first =
+        request.stretches.empty() ? std::clamp<std::int64_t>(request.keepFrom, 0, track.length) : 0;
     if (coarse) {
         coarse->samples = std::move(coarseSamples);
         coarse->rate = request.coarseRate;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorvo {
@@ -37,6 +38,10 @@ struct AudioRequest {
     // The stretch [keepFrom, keepTo) of the sound at `rate` that the track holds.
     std::int64_t keepFrom = 0;
     std::int64_t keepTo = std::numeric_limits<std::int64_t>::max();
+    // When not empty, the track holds these stretches [from, to) instead, each whole, one after
+    // the other in this order (they may overlap), so a search reads a few windows of a long
+    // sound without holding all of it; `first` is then 0.
+    std::vector<std::pair<std::int64_t, std::int64_t>> stretches;
     // When not 0, the whole sound is also given at this lower rate, made from the samples at
     // `rate` as `Resample` would make it.
     int coarseRate = 0;

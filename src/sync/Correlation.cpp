@@ -251,16 +251,14 @@ bool Correlation::Coarse(Spectrum& camera, size_t cameraCount, const Spectrum& s
     return true;
 }
 
-bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float>& song, int reach,
-                       double& lag, double& agreement) {
+bool Correlation::PlanFine(size_t cameraCount, size_t songCount, int reach, double lag,
+                           FineWindows& windows) {
     const long shift = std::lround(lag);
     // Camera samples [begin, end) have song samples to compare with.
     const long begin = std::max(0L, shift);
-    const long end =
-        std::min(static_cast<long>(camera.size()), static_cast<long>(song.size()) + shift);
+    const long end = std::min(static_cast<long>(cameraCount), static_cast<long>(songCount) + shift);
     constexpr size_t kWindow = 16384;
     constexpr size_t kMaxWindows = 64;
-    constexpr size_t kParts = 4;
     size_t window = kWindow;
     while (end - begin < static_cast<long>(window) && window > 16 * static_cast<size_t>(reach)) {
         window /= 2;
@@ -270,6 +268,25 @@ bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float
     }
     const size_t span = static_cast<size_t>(end - begin) - window;
     const size_t count = std::min(kMaxWindows, span / window + 1);
+    windows.shift = shift;
+    windows.window = window;
+    windows.starts.clear();
+    for (size_t w = 0; w < count; ++w) {
+        windows.starts.push_back(static_cast<size_t>(begin) +
+                                 (count > 1 ? span * w / (count - 1) : 0));
+    }
+    return true;
+}
+
+bool Correlation::Fine(const FineWindows& windows, const float* camera, const float* song,
+                       int reach, double& lag, double& agreement) {
+    constexpr size_t kParts = 4;
+    const long shift = windows.shift;
+    const size_t window = windows.window;
+    const size_t count = windows.starts.size();
+    if (count == 0 || window == 0 || reach < 1) {
+        return false;
+    }
     const size_t parts = std::min(kParts, count);
 
     const size_t bins = window / 2 + 1;
@@ -293,10 +310,9 @@ bool Correlation::Fine(const std::vector<float>& camera, const std::vector<float
     std::vector<std::vector<std::complex<double>>> cross(parts + 1,
                                                          std::vector<std::complex<double>>(bins));
     for (size_t w = 0; w < count; ++w) {
-        const size_t from = static_cast<size_t>(begin) + (count > 1 ? span * w / (count - 1) : 0);
         for (size_t k = 0; k < window; ++k) {
-            a[k] = camera[from + k] * taper[k];
-            b[k] = song[static_cast<size_t>(static_cast<long>(from + k) - shift)] * taper[k];
+            a[k] = camera[w * window + k] * taper[k];
+            b[k] = song[w * window + k] * taper[k];
         }
         forward.Run(spectrumA.get(), a.get());
         forward.Run(spectrumB.get(), b.get());

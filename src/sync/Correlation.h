@@ -33,6 +33,15 @@ struct CorrelationPeak {
     double confidence = 0.0;
 };
 
+// The windows of both sounds that the fine search compares, placed from the sounds' lengths
+// alone, so that only they need to be read: camera window w starts at camera sample starts[w],
+// the song's at starts[w] - shift; each is `window` samples long.
+struct FineWindows {
+    long shift = 0;
+    size_t window = 0;
+    std::vector<size_t> starts;
+};
+
 // Phase-weighted cross-correlation (GCC-PHAT): the cross spectrum is reduced to its phase, so
 // every band counts alike and loud low notes or room resonances cannot smear the peak.
 class Correlation {
@@ -43,10 +52,15 @@ class Correlation {
     static bool Coarse(Spectrum& camera, size_t cameraCount, const Spectrum& song, size_t songCount,
                        size_t minOverlap, CorrelationPeak& match);
 
-    // Refines a lag within +-`reach` samples, from windows spread over the overlap whose cross
-    // spectra are summed before weighting; the peak is interpolated between samples.
-    // `agreement` is the share of the overlap's parts (quarters) whose own peak falls on it.
-    static bool Fine(const std::vector<float>& camera, const std::vector<float>& song, int reach,
+    // Places the windows spread over the overlap of a camera of `cameraCount` samples and a
+    // song of `songCount` at about `lag`; false when the overlap is too short to refine it.
+    static bool PlanFine(size_t cameraCount, size_t songCount, int reach, double lag,
+                         FineWindows& windows);
+    // Refines the lag within +-`reach` samples from the windows' cross spectra, summed before
+    // weighting; the peak is interpolated between samples. `camera` and `song` hold the
+    // windows one after another. `agreement` is the share of the overlap's parts (quarters)
+    // whose own peak falls on it.
+    static bool Fine(const FineWindows& windows, const float* camera, const float* song, int reach,
                      double& lag, double& agreement);
 };
 

@@ -122,44 +122,97 @@ SongSound::~SongSound() {
 SongStream::SongStream(std::shared_ptr<const WaveFile> wave, std::uint64_t fromFrame)
     : m_wave(std::move(wave)),
       m_frame(std::min(fromFrame, m_wave->FrameCount())),
+      m_endFrame(m_wave->FrameCount()),
       m_outBytes(m_wave->blockAlign / m_wave->channels == 3 ? m_wave->channels * 4
-                                                            : m_wave->blockAlign) {}
+                                                            : m_wave->blockAlign) {
+    // A third of a second ahead: a slow disk is ridden out, a start or a stop costs little.
+    const std::size_t frames = std::max<std::size_t>(m_wave->samplesPerSecond / 3, 64);
+    m_ring.resize(frames * static_cast<std::size_t>(m_outBytes));
+    m_reader = std::thread([this, from = m_frame] { ReadAhead(from); });
+}
+
+SongStream::~SongStream() {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_room.notify_all();
+    m_reader.join();
+}
+
+void SongStream::ReadAhead(std::uint64_t frame) {
+    const auto outBytes = static_cast<std::size_t>(m_outBytes);
+    const std::size_t inBytes = m_wave->blockAlign;
+    // About 40 ms a read: the ring holds several, so the output never waits for one.
+    const std::size_t pieceFrames =
+        std::clamp<std::size_t>(m_wave->samplesPerSecond / 25, 16, m_ring.size() / outBytes / 4);
+    std::vector<std::uint8_t> piece(pieceFrames * inBytes);
+    std::vector<char> played(pieceFrames * outBytes);
+    std::string reason;
+    while (true) {
+        const auto frames =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_endFrame - frame, pieceFrames));
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_room.wait(lock,
+                        [&] { return m_stop || m_ring.size() - m_filled >= frames * outBytes; });
+            if (m_stop) {
+                return;
+            }
+        }
+        // The file changed under us: the sound ends where it can no longer be read.
+        const bool read = frames > 0 && m_wave->ReadFrames(frame, frames, piece.data(), reason);
+        const std::size_t bytes = read ? frames * outBytes : 0;
+        if (read && outBytes != inBytes) {
+            // The output takes no packed 24-bit samples: each becomes the top three bytes of 32.
+            for (std::size_t i = 0; i < frames * m_wave->channels; ++i) {
+                played[i * 4] = 0;
+                std::memcpy(played.data() + i * 4 + 1, piece.data() + i * 3, 3);
+            }
+        } else if (read) {
+            std::memcpy(played.data(), piece.data(), bytes);
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (std::size_t done = 0; done < bytes;) {
+            const std::size_t at = (m_head + m_filled) % m_ring.size();
+            const std::size_t part = std::min(bytes - done, m_ring.size() - at);
+            std::memcpy(m_ring.data() + at, played.data() + done, part);
+            m_filled += part;
+            done += part;
+        }
+        frame += read ? frames : 0;
+        if (!read) {
+            m_ended = true;
+            return;
+        }
+    }
+}
 
 qint64 SongStream::bytesAvailable() const {
-    return static_cast<qint64>((m_wave->FrameCount() - m_frame) * m_outBytes) +
-           QIODevice::bytesAvailable();
+    return static_cast<qint64>((m_endFrame - m_frame) * m_outBytes) + QIODevice::bytesAvailable();
 }
 
 qint64 SongStream::readData(char* data, qint64 maxSize) {
-    // At most about 64 KiB a read: the output asks for a few milliseconds at a time.
-    constexpr qint64 kLargestRead = 65536;
-    const std::uint64_t left = m_wave->FrameCount() - m_frame;
-    const auto frames = static_cast<std::size_t>(
-        std::min<std::uint64_t>(left, std::min(maxSize, kLargestRead) / m_outBytes));
-    if (frames == 0) {
-        return 0;  // the end: the output goes idle
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    // Whole sample frames only; nothing at all while the thread has not caught up, which the
+    // output rides out as an underrun (its clock, and so the picture, waits for the sound).
+    const std::size_t bytes =
+        std::min(m_filled, static_cast<std::size_t>(std::max<qint64>(maxSize, 0))) / m_outBytes *
+        m_outBytes;
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t part = std::min(bytes - done, m_ring.size() - m_head);
+        std::memcpy(data + done, m_ring.data() + m_head, part);
+        m_head = (m_head + part) % m_ring.size();
+        m_filled -= part;
+        done += part;
     }
-    const std::size_t inBytes = frames * m_wave->blockAlign;
-    const bool widen = m_outBytes != m_wave->blockAlign;
-    std::uint8_t* target = widen ? nullptr : reinterpret_cast<std::uint8_t*>(data);
-    if (widen) {
-        m_piece.resize(inBytes);
-        target = m_piece.data();
+    if (bytes > 0) {
+        m_room.notify_one();
+    } else if (m_ended) {
+        m_frame = m_endFrame;  // the end, or the file changed under us: the output goes idle
     }
-    std::string reason;
-    if (!m_wave->ReadFrames(m_frame, frames, target, reason)) {
-        m_frame = m_wave->FrameCount();  // the file changed under us: the sound ends here
-        return 0;
-    }
-    if (widen) {
-        // The output takes no packed 24-bit samples: each becomes the top three bytes of 32.
-        for (std::size_t i = 0; i < frames * m_wave->channels; ++i) {
-            data[i * 4] = 0;
-            std::memcpy(data + i * 4 + 1, m_piece.data() + i * 3, 3);
-        }
-    }
-    m_frame += frames;
-    return static_cast<qint64>(frames) * m_outBytes;
+    m_frame += bytes / m_outBytes;
+    return static_cast<qint64>(bytes);
 }
 
 bool SongSound::Use(std::shared_ptr<const WaveFile> wave, std::int32_t songStartMs) {
@@ -203,7 +256,8 @@ bool SongSound::Start(double ms) {
     m_stream->open(QIODevice::ReadOnly);
     m_sink = std::make_unique<QAudioSink>(device, format);
     m_sink->start(m_stream.get());
-    if (m_sink->error() != QAudio::NoError) {
+    // An underrun is no failure: the stream's thread has not yet read its first piece.
+    if (m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError) {
         Stop();
         return false;
     }
@@ -285,6 +339,64 @@ void SongReader::Finished() {
     m_onRead();
 }
 
+EngineOpener::EngineOpener(std::function<void()> onOpened)
+    : m_onOpened(std::move(onOpened)), m_notifier([this] { Finished(); }) {}
+
+EngineOpener::~EngineOpener() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void EngineOpener::Request(const std::string& scriptPath) {
+    if (Opening()) {
+        m_pending = scriptPath;  // the newest replaces any other waiting
+        return;
+    }
+    Start(scriptPath);
+}
+
+std::unique_ptr<FrameEngine> EngineOpener::TakeEngine() {
+    return std::move(m_engine);
+}
+
+void EngineOpener::Start(std::string path) {
+    m_engine.reset();
+    m_proxies.clear();
+    m_cameras = 0;
+    m_lines.clear();
+    m_thread = std::thread([this, path = std::move(path)] {
+        {
+            LogCollector lines(LogCollector::Scope::ThisThread);
+            m_engine = FrameEngine::Open(path);
+            if (m_engine) {
+                // The preview reads the cameras' proxies where they are made; renders never do.
+                m_proxies = ProxiesOf(m_engine->Script());
+                m_cameras = ProxyCameras(m_engine->Script()).size();
+                m_engine->ReadInstead(m_proxies);
+            }
+            m_lines = lines.Texts();
+        }
+        m_notifier.Notify();  // the last thing the thread does
+    });
+}
+
+void EngineOpener::Finished() {
+    if (!m_thread.joinable()) {
+        return;
+    }
+    m_thread.join();
+    if (m_pending) {
+        // The script changed meanwhile: what was opened is already old.
+        Start(*std::exchange(m_pending, std::nullopt));
+        return;
+    }
+    for (const std::string& line : m_lines) {
+        PostLog(line);
+    }
+    m_onOpened();
+}
+
 StudioView::StudioView(QWidget* parent)
     : QWidget(parent),
       m_timeline(new TimelineView(this)),
@@ -292,6 +404,7 @@ StudioView::StudioView(QWidget* parent)
       m_readout(new QLineEdit(this)),
       m_status(new QLabel(this)),
       m_song([this] { SongRead(); }),
+      m_opener([this] { EngineOpened(); }),
       m_proxyButton(new QPushButton(tr("Make proxies"), this)),
       m_proxyBar(new QProgressBar(this)) {
     auto* layout = new QVBoxLayout(this);
@@ -396,7 +509,7 @@ void StudioView::Close() {
 }
 
 bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
-    const bool wasPlaying = m_playing;
+    const bool wasPlaying = m_playing || (m_playWhenOpened && m_opener.Opening());
     StopPlaying();
     // The timeline needs only the script; the preview needs its media too, so a script whose
     // media fail the check still shows its timeline.
@@ -406,41 +519,73 @@ bool StudioView::LoadScript(const QString& path, bool keepPlayhead) {
         return false;
     }
     m_feeder.reset();
+    m_engine.reset();
     m_scriptPath = path;
     m_edits->SetScript(path.toStdString());
     m_proxyButton->setEnabled(true);
     m_proxyNote.clear();
-    m_engine = FrameEngine::Open(path.toStdString());
-    if (m_engine) {
-        // The preview reads the cameras' proxies where they are made; renders never do.
-        std::map<std::string, std::string> proxies = ProxiesOf(m_engine->Script());
-        if (!proxies.empty()) {
-            m_proxyNote = tr("Preview from proxies (%1 of %2 cameras).")
-                              .arg(proxies.size())
-                              .arg(ProxyCameras(m_engine->Script()).size());
-            m_status->setText(m_proxyNote);
+    // The cameras are probed off the window's thread; the last picture stays meanwhile, and
+    // playback that was on goes on once they are open.
+    m_opener.Request(path.toStdString());
+    m_playWhenOpened = wasPlaying;
+    if (m_preview) {
+        m_preview->SetBusy(true);
+    }
+    m_status->setText(OpeningText());
+    // The song is read on a thread of its own, and only when its file has changed.
+    m_song.Request(script.wavePath, script.songStartMs);
+    m_timeline->SetModel(std::move(model));
+    m_timeline->SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
+    UpdateReadout();
+    return true;
+}
+
+QString StudioView::OpeningText() {
+    return tr("Opening the cameras for the preview...");
+}
+
+void StudioView::EngineOpened() {
+    if (m_playing) {
+        // Played with the sound alone meanwhile: again from here, now with the picture.
+        StopPlaying();
+        m_playWhenOpened = true;
+    }
+    m_engine = m_opener.TakeEngine();
+    // An edit's or the proxies' line said since stays; the one about the opening goes.
+    const bool opening = m_status->text() == OpeningText();
+    if (!m_engine) {
+        if (m_preview) {
+            m_preview->Show(QImage(), QString());
+            m_preview->SetBusy(false);
         }
-        m_engine->ReadInstead(std::move(proxies));
+        const QString failed = tr("No preview: the media check failed (see the log).");
+        m_status->setText(opening ? failed : m_status->text() + " " + failed);
+    } else {
+        if (!m_opener.Proxies().empty()) {
+            m_proxyNote = tr("Preview from proxies (%1 of %2 cameras).")
+                              .arg(m_opener.Proxies().size())
+                              .arg(m_opener.Cameras());
+        }
         m_feeder = std::make_unique<PlaybackFeeder>(*m_engine, PreviewWidth(false));
         m_feeder->SetReadyCallback([this] {
             QMetaObject::invokeMethod(
                 this, [this] { FrameReady(); }, Qt::QueuedConnection);
         });
-    } else {
-        if (m_preview) {
-            m_preview->Show(QImage(), QString());
-            m_preview->SetBusy(false);
+        const QString said = opening ? QString() : m_status->text();
+        std::int64_t frame = 0;
+        if (RenderedFrame(m_timeline->Playhead(), frame)) {
+            m_feeder->Seek(frame, false);
         }
-        m_status->setText(tr("No preview: the media check failed (see the log)."));
+        if (!said.isEmpty()) {
+            m_status->setText(said);
+        }
+        if (!m_proxyNote.isEmpty()) {
+            m_status->setText(opening ? m_proxyNote : m_status->text() + " " + m_proxyNote);
+        }
     }
-    // The song is read on a thread of its own, and only when its file has changed.
-    m_song.Request(script.wavePath, script.songStartMs);
-    m_timeline->SetModel(std::move(model));
-    SetPlayhead(keepPlayhead ? m_timeline->Playhead() : 0);
-    if (wasPlaying) {
+    if (std::exchange(m_playWhenOpened, false)) {
         TogglePlay();
     }
-    return true;
 }
 
 void StudioView::SongRead() {
@@ -723,7 +868,7 @@ void StudioView::ProxiesFinished() {
                                 ? tr("Proxies stopped: the one being made was not kept.")
                                 : tr("Proxies failed: see the log.");
     LoadScript(m_scriptPath, true);
-    m_status->setText(outcome + (m_proxyNote.isEmpty() ? QString() : " " + m_proxyNote));
+    m_status->setText(outcome);  // the preview's proxies are added once the cameras are open
 }
 
 void StudioView::UpdateReadout() {

@@ -6,9 +6,12 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -66,13 +69,15 @@ class PreviewView : public QWidget {
     bool m_busy = false;
 };
 
-// The song's samples as the audio output takes them, read from the WAVE file in pieces as the
-// output pulls them (packed 24-bit samples widened to 32 bits on the way), so the song is never
-// held whole.
+// The song's samples as the audio output takes them. A thread of its own reads the WAVE file a
+// little ahead (packed 24-bit samples widened to 32 bits on the way), so the output, which pulls
+// on the window's thread, only copies from memory, and the song is never held whole.
 class SongStream : public QIODevice {
   public:
     // `wave` is loaded; `fromFrame` is the sample frame to start at.
     SongStream(std::shared_ptr<const WaveFile> wave, std::uint64_t fromFrame);
+    // Stops the reading thread and waits for it.
+    ~SongStream() override;
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
 
@@ -81,10 +86,21 @@ class SongStream : public QIODevice {
     qint64 writeData(const char*, qint64) override { return -1; }
 
   private:
+    void ReadAhead(std::uint64_t frame);
+
     std::shared_ptr<const WaveFile> m_wave;
-    std::uint64_t m_frame;
+    std::uint64_t m_frame;  // the next frame the output takes
+    std::uint64_t m_endFrame;
     int m_outBytes;  // bytes of one sample frame as played
-    std::vector<std::uint8_t> m_piece;
+    // Filled by the thread, emptied by readData: played bytes from m_head on, wrapping around.
+    std::mutex m_mutex;
+    std::condition_variable m_room;
+    std::vector<char> m_ring;
+    std::size_t m_head = 0;
+    std::size_t m_filled = 0;
+    bool m_ended = false;  // no more than what is in the ring
+    bool m_stop = false;
+    std::thread m_reader;
 };
 
 // The song's sound from a position on, through the system's audio output. Its
@@ -149,6 +165,38 @@ class SongReader {
     std::thread m_thread;
 };
 
+// Opens the preview's engine off the window's thread: it probes every camera of the script, which a
+// slow disk, a huge file or a network folder makes take seconds. A request while an open runs is
+// done after it, once, with the newest script; `onOpened` runs on the window's thread, and the
+// lines the open posted are posted there, before it, so those of a discarded open never show.
+class EngineOpener {
+  public:
+    explicit EngineOpener(std::function<void()> onOpened);
+    // Waits for a running open.
+    ~EngineOpener();
+    void Request(const std::string& scriptPath);
+    bool Opening() const { return m_thread.joinable(); }
+    // What the last finished open gave, taken once: null when the script or its media failed.
+    std::unique_ptr<FrameEngine> TakeEngine();
+    // The cameras' proxies found for that engine, and how many cameras could have one.
+    const std::map<std::string, std::string>& Proxies() const { return m_proxies; }
+    std::size_t Cameras() const { return m_cameras; }
+
+  private:
+    void Start(std::string path);
+    void Finished();
+
+    std::function<void()> m_onOpened;
+    std::optional<std::string> m_pending;
+    // Written by the thread, read after it has been joined.
+    std::unique_ptr<FrameEngine> m_engine;
+    std::map<std::string, std::string> m_proxies;
+    std::size_t m_cameras = 0;
+    std::vector<std::string> m_lines;
+    ThreadNotifier m_notifier;
+    std::thread m_thread;
+};
+
 // The studio: the timeline of the open script, the preview of the frame at its
 // playhead and playback with sound. A click or a drag composes the frame the
 // render would write there, off the window's thread (the latest request wins);
@@ -166,12 +214,16 @@ class StudioView : public QWidget {
     // (Re)reads the script: timeline, waveform and preview engine; the playhead goes to the
     // start or, for a script re-read after a change, stays where it was. False (the script's
     // lines posted) when it does not load or validate; the view then keeps the last good one.
+    // The engine and the song are opened off the window's thread; meanwhile the preview keeps
+    // its last picture and the status says the cameras are being opened.
     bool LoadScript(const QString& path, bool keepPlayhead = false);
     void Close();
 
     TimelineView* Timeline() const { return m_timeline; }
     PreviewView* Preview() const { return m_preview; }
     bool Playing() const { return m_playing; }
+    // Whether the preview's engine is being opened for the script last loaded.
+    bool Opening() const { return m_opener.Opening(); }
     // Says where the playhead is, or that playback is silent.
     QString Readout() const;
     QString Status() const;
@@ -205,6 +257,8 @@ class StudioView : public QWidget {
     QString MomentLabel(std::int64_t frame) const;
     void UpdateReadout();
     void SongRead();
+    void EngineOpened();
+    static QString OpeningText();
     double ClockMs() const;
     int PreviewWidth(bool playing) const;
     void ShowContextMenu(QPointF at, QPoint global);
@@ -218,6 +272,8 @@ class StudioView : public QWidget {
     std::unique_ptr<PlaybackFeeder> m_feeder;  // after the engine it runs: destroyed first
     SongSound m_sound;
     SongReader m_song;
+    EngineOpener m_opener;
+    bool m_playWhenOpened = false;  // playback was on when the script was re-read
     bool m_playing = false;
     bool m_clockRunning = false;  // the sound (or the steady clock) has started
     bool m_silent = false;

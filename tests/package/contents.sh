@@ -65,4 +65,16 @@ if ! dpkg-deb --fsys-tarfile "$DEB" | tar -xOf - ./usr/share/man/man1/zorvo.1.gz
     echo "FAILED: zorvo(1) does not name /usr/share/doc/zorvo/script-language.md"
     FAILED=1
 fi
+# `zorvo --help` names the documentation folder of the tree it runs from, wherever that is.
+ROOT="$OUT/root"
+dpkg-deb -x "$DEB" "$ROOT"
+DOCS="$(cd "$ROOT/usr/share/doc/zorvo" && pwd -P)"
+if ! HELP="$("$ROOT/usr/bin/zorvo" --help 2>&1)"; then
+    echo "FAILED: the packaged zorvo --help failed: $HELP"
+    FAILED=1
+fi
+case "$HELP" in
+    *"or $DOCS/script-language.md."*) ;;
+    *) echo "FAILED: zorvo --help does not name $DOCS: $(printf '%s\n' "$HELP" | tail -n 1)"; FAILED=1 ;;
+esac
 exit "$FAILED"

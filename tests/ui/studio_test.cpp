@@ -11,6 +11,7 @@
 #include "support/TestPaths.h"
 #include "support/TestSound.h"
 #include "support/TestVideo.h"
+#include "support/WaveFile.h"
 #include "ui/OutputDlg.h"
 #include "ui/StudioView.h"
 #include "ui/TimelineView.h"
@@ -112,6 +113,57 @@ TEST_F(StudioTest, TypedMomentsMoveThePlayhead) {
     emit field->returnPressed();
     EXPECT_DOUBLE_EQ(studio->Timeline()->Playhead(), 500);
     EXPECT_EQ(Shown(), "00:00.480   1.2");
+}
+
+// A script saved again is re-read at once; its cameras are opened off the window's thread, the
+// last picture staying meanwhile with the status saying so, then the frame at the kept playhead.
+TEST_F(StudioTest, CamerasAreOpenedBesideTheWindow) {
+    window.OpenScript(QString::fromStdString(script));
+    studio->SetPlayhead(1520);
+    ASSERT_EQ(Shown(), "00:01.520   1.4+");
+    const QImage before = studio->Preview()->Picture();
+    ASSERT_TRUE(WriteTextFile(script, Text("1top_1bottom")));
+    window.PollScript();
+    EXPECT_TRUE(studio->Opening());
+    EXPECT_EQ(studio->Status(), "Opening the cameras for the preview...");
+    EXPECT_EQ(studio->Preview()->Picture(), before);
+    EXPECT_TRUE(studio->Preview()->Busy());
+    EXPECT_EQ(Shown(), "00:01.520   1.4+");
+    EXPECT_NE(studio->Preview()->Picture(), before);  // the new layout
+    EXPECT_FALSE(studio->Opening());
+}
+
+// The sound is read ahead by a thread of its own; the output gets the file's samples from the
+// frame asked for to the end, in order, packed 24-bit ones widened to 32 bits.
+TEST(SongStreamTest, GivesTheFileFromAFrameOn) {
+    TempDir dir;
+    for (const std::uint16_t bits : {16, 24}) {
+        WaveFormat format;
+        format.sampleRate = 8000;
+        format.bitsPerSample = bits;
+        const std::size_t frameBytes = bits / 8 * 2;
+        const std::size_t frames = 8000 * 3 / 2;  // several turns of the ring
+        const std::vector<std::uint8_t> samples = PatternBytes(frames * frameBytes, bits);
+        const std::string path = dir.File("song" + std::to_string(bits) + ".wav");
+        ASSERT_TRUE(WriteWaveFile(path, format, samples));
+        auto wave = std::make_shared<WaveFile>();
+        ASSERT_TRUE(wave->Inspect(path));
+        const std::size_t from = 1001;
+        std::string expected;
+        for (std::size_t i = from * 2; i < frames * 2; ++i) {
+            const auto* sample = reinterpret_cast<const char*>(samples.data() + i * (bits / 8));
+            expected +=
+                bits == 24 ? std::string(1, '\0') + std::string(sample, 3) : std::string(sample, 2);
+        }
+        SongStream stream(wave, from);
+        ASSERT_TRUE(stream.open(QIODevice::ReadOnly));
+        std::string got;
+        EXPECT_TRUE(WaitUntil([&] {
+            got += stream.read(5000).toStdString();
+            return stream.bytesAvailable() == 0;
+        }));
+        EXPECT_TRUE(got == expected) << bits << " bits: " << got.size() << " bytes";
+    }
 }
 
 // At 1280 x 900 the preview takes at least half the window's width.
