@@ -114,6 +114,14 @@ class SoundCollector {
         if (count <= 0) {
             return true;
         }
+        if (m_request.consume && samples) {
+            m_request.consume(samples, count);
+        } else if (m_request.consume) {
+            const std::vector<float> silence(4096, 0.0f);
+            for (std::int64_t done = 0; done < count; done += 4096) {
+                m_request.consume(silence.data(), std::min<std::int64_t>(4096, count - done));
+            }
+        }
         for (std::size_t i = 0; samples && i < m_request.stretches.size(); ++i) {
             const auto [begin, end] = m_request.stretches[i];
             const std::int64_t from = std::max(m_count, begin);

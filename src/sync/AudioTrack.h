@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -42,6 +43,9 @@ struct AudioRequest {
     // the other in this order (they may overlap), so a search reads a few windows of a long
     // sound without holding all of it; `first` is then 0.
     std::vector<std::pair<std::int64_t, std::int64_t>> stretches;
+    // When set, every sample at `rate` (gaps filled with silence) is handed to it in order as
+    // it is decoded, whatever the track keeps.
+    std::function<void(const float* samples, std::int64_t count)> consume;
     // When not 0, the whole sound is also given at this lower rate, made from the samples at
     // `rate` as `Resample` would make it.
     int coarseRate = 0;

@@ -226,37 +226,20 @@ float SongAnalysis::OnsetFloor() const {
     return std::max(sorted[at] * 0.1f, 1e-6f);
 }
 
-SongAnalysis AnalyseSamples(const std::vector<float>& samples, int rate) {
-    SongAnalysis song;
-    song.hopSeconds = static_cast<double>(kHop) / rate;
-    song.delaySeconds = kDelaySeconds * kRate / rate;
-    song.seconds = static_cast<double>(samples.size()) / rate;
-    Vector in(new_fvec(kHop));
-    Vector out(new_fvec(1));
-    const auto r = static_cast<unsigned>(rate);
-    Onset onset(new_aubio_onset("specflux", kWindow, kHop, r));
-    Tempo tempo(new_aubio_tempo("specflux", kWindow, kHop, r));
-    if (!in || !out || !onset || !tempo) {
-        return song;
+struct SongAnalyser::State {
+    explicit State(int rate)
+        : rate(rate),
+          in(new_fvec(kHop)),
+          out(new_fvec(1)),
+          onset(new_aubio_onset("specflux", kWindow, kHop, static_cast<unsigned>(rate))),
+          tempo(new_aubio_tempo("specflux", kWindow, kHop, static_cast<unsigned>(rate))),
+          low(150, rate) {
+        song.hopSeconds = static_cast<double>(kHop) / rate;
+        song.delaySeconds = kDelaySeconds * kRate / rate;
     }
-    LowPass low(150, rate);
-    const size_t hops = samples.size() / kHop;
-    song.onsets.reserve(hops);
-    song.lows.reserve(hops);
-    std::vector<double> level;
-    std::vector<double> energies;
-    level.reserve(hops);
-    energies.reserve(hops);
-    double window = 0;
-    std::vector<double> tracked;
-    for (size_t k = 0; k < hops; ++k) {
-        double energy = 0;
-        for (unsigned i = 0; i < kHop; ++i) {
-            const float x = samples[k * kHop + i];
-            in->data[i] = x;
-            const double y = low(x);
-            energy += y * y;
-        }
+    // One hop of samples, in `in`.
+    void Hop(double energy) {
+        const size_t k = energies.size();
         aubio_onset_do(onset.get(), in.get(), out.get());
         song.onsets.push_back(aubio_onset_get_descriptor(onset.get()));
         // The level over four hops, longer than a period of the lowest bass note.
@@ -270,8 +253,55 @@ SongAnalysis AnalyseSamples(const std::vector<float>& samples, int rate) {
             tracked.push_back(aubio_tempo_get_last_s(tempo.get()));
         }
     }
+
+    int rate;
+    Vector in;
+    Vector out;
+    Onset onset;
+    Tempo tempo;
+    LowPass low;
+    SongAnalysis song;
+    std::vector<double> level;
+    std::vector<double> energies;
+    double window = 0;
+    std::vector<double> tracked;
+    unsigned filled = 0;  // samples of the hop being gathered in `in`
+    double energy = 0;
+    size_t count = 0;
+};
+
+SongAnalyser::SongAnalyser(int rate) : m_state(std::make_unique<State>(rate)) {}
+
+SongAnalyser::~SongAnalyser() = default;
+
+void SongAnalyser::Put(const float* samples, size_t count) {
+    State& s = *m_state;
+    s.count += count;
+    if (!s.in || !s.out || !s.onset || !s.tempo) {
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const float x = samples[i];
+        s.in->data[s.filled] = x;
+        const double y = s.low(x);
+        s.energy += y * y;
+        if (++s.filled == kHop) {
+            s.Hop(s.energy);
+            s.filled = 0;
+            s.energy = 0;
+        }
+    }
+}
+
+SongAnalysis SongAnalyser::Finish() {
+    State& s = *m_state;
+    SongAnalysis song = std::move(s.song);
+    song.seconds = static_cast<double>(s.count) / s.rate;
+    if (!s.in || !s.out || !s.onset || !s.tempo) {
+        return song;
+    }
     const float floor = song.OnsetFloor();
-    for (const double t : tracked) {
+    for (const double t : s.tracked) {
         float strength = 0;
         const double peak = song.PeakNear(t, 0.035, strength);
         if (strength >= floor && (song.beats.empty() || peak > song.beats.back() + 0.05)) {
@@ -279,6 +309,12 @@ SongAnalysis AnalyseSamples(const std::vector<float>& samples, int rate) {
         }
     }
     return song;
+}
+
+SongAnalysis AnalyseSamples(const std::vector<float>& samples, int rate) {
+    SongAnalyser analyser(rate);
+    analyser.Put(samples.data(), samples.size());
+    return analyser.Finish();
 }
 
 std::string BeatCacheFolder() {
@@ -315,14 +351,20 @@ std::shared_ptr<const SongAnalysis> AnalyseSong(const std::string& wavePath) {
             return nullptr;
         }
         wave.Free();
+        // Analysed as it is decoded: 30 minutes at this rate would be 159 MB of floats.
+        SongAnalyser analyser(kRate);
         AudioRequest request;
         request.rate = kRate;
+        request.keepTo = 0;
+        request.consume = [&analyser](const float* samples, std::int64_t count) {
+            analyser.Put(samples, static_cast<size_t>(count));
+        };
         AudioTrack track;
         if (DecodeAudio(wavePath, request, track) != AudioStatus::Ok) {
             PostQuoted("Error (Beats): Failed to read the song '", wavePath, "'.\n");
             return nullptr;
         }
-        *song = AnalyseSamples(track.samples, kRate);
+        *song = analyser.Finish();
         if (!cache.empty()) {
             WriteCache(cache, key, *song);
         }

@@ -32,6 +32,22 @@ struct SongAnalysis {
 // Null, with a log line, when the file cannot be read as the render would read it.
 std::shared_ptr<const SongAnalysis> AnalyseSong(const std::string& wavePath);
 
+// Analyses a song's samples (mono, `rate`) handed over in pieces, in order, so the song is never
+// held whole: the result is that of all the samples at once.
+class SongAnalyser {
+  public:
+    explicit SongAnalyser(int rate);
+    ~SongAnalyser();
+    SongAnalyser(const SongAnalyser&) = delete;
+    SongAnalyser& operator=(const SongAnalyser&) = delete;
+    void Put(const float* samples, size_t count);
+    SongAnalysis Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 // The analysis of samples already decoded (mono, `rate`), for tests and benchmarks.
 SongAnalysis AnalyseSamples(const std::vector<float>& samples, int rate);
 
