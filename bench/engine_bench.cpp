@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "common/LogCollector.h"
 #include "preview/FrameEngine.h"
 #include "preview/Playback.h"
+#include "preview/Proxies.h"
 
 namespace {
 
@@ -180,6 +182,45 @@ fs::path HdScript() {
     return path ? fs::path(path) : fs::temp_directory_path() / "zorvo-hd" / "hd.zorvo";
 }
 
+// The CPU time of the whole process (every thread), user and system, in seconds.
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The machine's load average over the last minute (/proc/loadavg).
+double LoadAverage() {
+    std::ifstream loadavg("/proc/loadavg");
+    double load = 0;
+    loadavg >> load;
+    return load;
+}
+
+// The HD session's engine, reading the cameras' proxies when `proxies` (all four must be made:
+// `zorvo proxy`); null after skipping the benchmark.
+std::unique_ptr<zorvo::FrameEngine> OpenHd(benchmark::State& state, bool proxies) {
+    if (!fs::exists(HdScript())) {
+        state.SkipWithError("make the session with bench/make-hd-session.sh first");
+        return nullptr;
+    }
+    auto engine = zorvo::FrameEngine::Open(HdScript().string());
+    if (!engine) {
+        state.SkipWithError("the HD session does not open");
+        return nullptr;
+    }
+    if (proxies) {
+        auto files = zorvo::ProxiesOf(engine->Script());
+        if (files.size() != zorvo::ProxyCameras(engine->Script()).size()) {
+            state.SkipWithError("make the proxies first: zorvo proxy SESSION");
+            return nullptr;
+        }
+        engine->ReadInstead(std::move(files));
+    }
+    return engine;
+}
+
 // The process's resident memory now and at its highest, in MiB (/proc/self/status).
 void ResidentMiB(double& now, double& peak) {
     std::ifstream status("/proc/self/status");
@@ -197,16 +238,12 @@ void ResidentMiB(double& now, double& peak) {
 // starts once the first picture is queued, its clock then runs on like a sound card's, and what
 // is due is taken every 10 ms. Reports frames shown and skipped (after the stop's count), the
 // longest time the picture stood still while the clock ran, and resident memory at 5 s and at
-// the end (growth while playing) and at its highest.
+// the end (growth while playing) and at its highest, the process's CPU time and the load
+// average. Arguments: the first frame, and whether the engine reads the proxies.
 void BM_HdPlayback(benchmark::State& state) {
-    if (!fs::exists(HdScript())) {
-        state.SkipWithError("make the session with bench/make-hd-session.sh first");
-        return;
-    }
     zorvo::LogCollector log;
-    const auto engine = zorvo::FrameEngine::Open(HdScript().string());
+    const auto engine = OpenHd(state, state.range(1) != 0);
     if (!engine) {
-        state.SkipWithError("the HD session does not open");
         return;
     }
     const auto from = static_cast<std::int64_t>(state.range(0));
@@ -218,6 +255,8 @@ void BM_HdPlayback(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         const auto start = Clock::now();
+        const double cpuStart = ProcessCpuSeconds();
+        const double loadStart = LoadAverage();
         zorvo::FedFrame frame;
         double lastChange = 0;
         double longestStill = 0;
@@ -251,37 +290,45 @@ void BM_HdPlayback(benchmark::State& state) {
         state.counters["rss_5s_MiB"] = rssAt5;
         state.counters["rss_end_MiB"] = rss;
         state.counters["rss_peak_MiB"] = peak;
+        state.counters["cpu_s"] = ProcessCpuSeconds() - cpuStart;
+        state.counters["wall_s"] = clock;
+        state.counters["load_start"] = loadStart;
+        state.counters["load_end"] = LoadAverage();
     }
 }
-BENCHMARK(BM_HdPlayback)->Arg(0)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_HdPlayback)
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 // Eight clicks on the HD session as the studio makes them (a preview 640 pixels wide), each a
-// second after the one before, the last two 100 ms apart so that the seventh is cancelled:
-// the time from each click to its own frame, and whether every kept click got its frame.
+// second after the one before, and one more 100 ms before the seventh that the seventh
+// overtakes (cancels): the time from each of the eight to its own frame, whether each got it,
+// the process's CPU time and the load average. Argument: whether the engine reads the proxies.
 void BM_HdClicks(benchmark::State& state) {
-    if (!fs::exists(HdScript())) {
-        state.SkipWithError("make the session with bench/make-hd-session.sh first");
-        return;
-    }
     zorvo::LogCollector log;
-    const auto engine = zorvo::FrameEngine::Open(HdScript().string());
+    const auto engine = OpenHd(state, state.range(0) != 0);
     if (!engine) {
-        state.SkipWithError("the HD session does not open");
         return;
     }
     const std::vector<std::int64_t> clicks = {50, 494, 186, 320, 12, 560, 250, 410};
+    constexpr std::int64_t kOvertaken = 530;
     for (auto _ : state) {
         zorvo::PlaybackFeeder feeder(*engine, 640);
         std::vector<double> latencies;
         double worst = 0;
         int got = 0;
+        const double cpuStart = ProcessCpuSeconds();
+        const double loadStart = LoadAverage();
         for (std::size_t i = 0; i < clicks.size(); ++i) {
+            if (i == 6) {
+                feeder.Seek(kOvertaken, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
             const auto start = Clock::now();
             feeder.Seek(clicks[i], false);
-            if (i == 6) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                continue;  // overtaken by the next click
-            }
             zorvo::FedFrame frame;
             while (Seconds(start) < 10 && !feeder.TakeLatest(frame) && !feeder.Failed()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -297,9 +344,12 @@ void BM_HdClicks(benchmark::State& state) {
         state.counters["clicks_with_frame"] = got;
         state.counters["median_ms"] = latencies.empty() ? 0 : latencies[latencies.size() / 2];
         state.counters["worst_ms"] = worst;
+        state.counters["cpu_s"] = ProcessCpuSeconds() - cpuStart;
+        state.counters["load_start"] = loadStart;
+        state.counters["load_end"] = LoadAverage();
     }
 }
-BENCHMARK(BM_HdClicks)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_HdClicks)->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

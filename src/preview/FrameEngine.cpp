@@ -19,6 +19,10 @@ namespace zorvo {
 
 namespace {
 
+// A next block's captures, started at its first frame, serve a request this many pictures into
+// it at most; further in, fresh captures seek closer.
+constexpr std::uint32_t kAdoptWithin = 12;
+
 // Reads a whole unsigned decimal number; false on anything else.
 bool ReadWhole(const std::string& text, long long& value) {
     if (text.empty() || text.size() > 9 ||
@@ -65,6 +69,65 @@ std::optional<Place> FindPlace(const CScript& script, int width, int height, std
         return WalkStep::End;
     });
     return place;
+}
+
+// Makes and launches the captures of the block of `place` from its frame `j` on.
+bool MakeCaptures(const Place& place, std::uint32_t j, const CaptureSetup& setup, std::size_t cores,
+                  std::vector<std::unique_ptr<CViewport>>& viewports) {
+    const TimelineSpan& s = place.span;
+    const TimelineBlock& b = place.block;
+    const auto blockFrames = static_cast<std::uint32_t>(b.endFrame - b.firstFrame);
+    viewports.clear();
+    // The captures to make, and which of them each area shows.
+    std::vector<CaptureOptions> planned;
+    std::vector<std::size_t> shows;
+    for (size_t d = 0; d < s.rects.size(); ++d) {
+        auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
+        viewport->m_period = s.periods[d];
+        viewport->m_inputs = s.inputs[d];
+        viewport->m_freeLuts = false;  // built once, they serve every later request
+        viewport->m_current = b.areas[d].inputIndex;
+        const BlockArea& area = b.areas[d];
+        CaptureOptions options = PlanAreaCapture(setup, *viewport, area, blockFrames,
+                                                 SourcePictureFor(j, area.speed).index);
+        viewport->m_nextRelease = options.firstFrame;
+        const auto same = std::find_if(planned.begin(), planned.end(), [&](const auto& c) {
+            return c.input == options.input && c.startMs == options.startMs &&
+                   c.frameCount == options.frameCount && c.firstFrame == options.firstFrame;
+        });
+        shows.push_back(static_cast<std::size_t>(same - planned.begin()));
+        if (same == planned.end()) {
+            planned.push_back(std::move(options));
+        }
+        viewports.push_back(std::move(viewport));
+    }
+    // Each capture decodes on a thread of its own; with fewer cameras than cores, a playing
+    // decoder takes the cores left over in frame threads of its own.
+    const bool threads = setup.playing && planned.size() < cores;
+    std::vector<std::shared_ptr<CFFMPEGCapture>> captures;
+    for (CaptureOptions& options : planned) {
+        options.libraryThreads = threads;
+        captures.push_back(std::make_shared<CFFMPEGCapture>(std::move(options)));
+    }
+    std::vector<bool> made(captures.size(), false);
+    for (size_t d = 0; d < viewports.size(); ++d) {
+        CViewport& viewport = *viewports[d];
+        viewport.m_pCapture = captures[shows[d]];
+        viewport.m_output = made[shows[d]]
+                                ? viewport.m_pCapture->AddOutput(viewport.m_pRect.Width(),
+                                                                 viewport.m_pRect.Height())
+                                : 0;
+        made[shows[d]] = true;
+    }
+    for (const auto& viewport : viewports) {
+        if (viewport->m_output == 0) {
+            if (!viewport->m_pCapture->Launch()) {
+                viewports.clear();
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -210,6 +273,11 @@ struct FrameEngine::State {
     int overlayHeight = 0;
     std::uint32_t overlayNextRelease = 0;
     std::int64_t skippedEnd = 0;  // the first frame a range lets the render compose
+    // While playing, the next block's captures, launched early.
+    std::optional<Place> earlyPlace;
+    std::vector<std::unique_ptr<CViewport>> early;
+    std::int64_t earlyTried = -1;  // the block end they were last made for
+    std::uint64_t turns = 0;
 };
 
 FrameEngine::FrameEngine(std::unique_ptr<CScript> script, DecoderPool::Limits decoders)
@@ -289,7 +357,15 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
     const TimelineSpan& span = place->span;
     const TimelineBlock& block = place->block;
     const auto j = static_cast<std::uint32_t>(frame - block.firstFrame);
-    const auto blockFrames = static_cast<std::uint32_t>(block.endFrame - block.firstFrame);
+    const auto setup = [&](bool beforeBlock) {
+        CaptureSetup setup{CaptureUse::Preview, m_script->interpolation, &m_decoders, &m_instead};
+        setup.playing = m_playing;
+        // One turn for the block: its captures of one file do not wait for each other; a next
+        // block's capture waits for this block's capture of its file to give the decoder back.
+        setup.turn = ++state.turns;
+        setup.beforeBlock = beforeBlock;
+        return setup;
+    };
 
     // The open captures serve a later frame of their block; any other needs new ones.
     bool reuse = state.place && state.width == w && state.height == h &&
@@ -299,54 +375,54 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         reuse = !viewport.m_pCapture->m_bFailed &&
                 SourcePictureFor(j, block.areas[d].speed).index >= viewport.m_nextRelease;
     }
+    if (!m_playing) {
+        state.early.clear();  // a still wants no next block; their decoders go back
+        state.earlyPlace.reset();
+    }
     if (!reuse) {
+        // The next block's captures, launched while the one before was played, serve its
+        // frames from near its start: they have been decoding them meanwhile.
+        bool early = state.earlyPlace && state.width == w && state.height == h &&
+                     state.earlyPlace->span.marker == span.marker &&
+                     state.earlyPlace->block.index == block.index;
+        for (size_t d = 0; early && d < state.early.size(); ++d) {
+            const CViewport& viewport = *state.early[d];
+            const std::uint32_t index = SourcePictureFor(j, block.areas[d].speed).index;
+            early = !viewport.m_pCapture->m_bFailed && index >= viewport.m_nextRelease &&
+                    index < viewport.m_nextRelease + kAdoptWithin;
+        }
+        if (!early) {
+            state.early.clear();
+            state.earlyPlace.reset();
+        }
         // Captures stopped between two pictures give their decoders back.
         for (const auto& viewport : state.viewports) {
             viewport->m_pCapture->WaitBetweenPictures();
         }
         state.viewports.clear();
-        state.place = std::move(place);
         state.width = w;
         state.height = h;
-        const TimelineSpan& s = state.place->span;
-        const TimelineBlock& b = state.place->block;
-        CaptureSetup setup{CaptureUse::Preview, m_script->interpolation, &m_decoders, &m_instead};
-        for (size_t d = 0; d < s.rects.size(); ++d) {
-            auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
-            viewport->m_period = s.periods[d];
-            viewport->m_inputs = s.inputs[d];
-            viewport->m_freeLuts = false;  // built once, they serve every later request
-            viewport->m_current = b.areas[d].inputIndex;
-            const BlockArea& area = b.areas[d];
-            CaptureOptions options = PlanAreaCapture(setup, *viewport, area, blockFrames,
-                                                     SourcePictureFor(j, area.speed).index);
-            viewport->m_nextRelease = options.firstFrame;
-            const auto same =
-                std::find_if(state.viewports.begin(), state.viewports.end(), [&](const auto& o) {
-                    const CFFMPEGCapture& c = *o->m_pCapture;
-                    return c.Input() == options.input && c.StartMs() == options.startMs &&
-                           c.FrameCount() == options.frameCount &&
-                           c.FirstFrame() == options.firstFrame;
-                });
-            if (same != state.viewports.end()) {
-                viewport->m_pCapture = (*same)->m_pCapture;
-                viewport->m_output = viewport->m_pCapture->AddOutput(options.width, options.height);
-            } else {
-                viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(std::move(options));
-                viewport->m_output = 0;
+        if (early) {
+            state.viewports = std::move(state.early);
+            state.place = std::move(state.earlyPlace);
+            state.early.clear();
+            state.earlyPlace.reset();
+            for (const auto& viewport : state.viewports) {
+                if (viewport->m_output == 0) {
+                    viewport->m_pCapture->BeginBlock();
+                }
             }
-            state.viewports.push_back(std::move(viewport));
-        }
-        for (const auto& viewport : state.viewports) {
-            if (viewport->m_output == 0 && !viewport->m_pCapture->Launch()) {
+        } else {
+            state.place = std::move(place);
+            if (!MakeCaptures(*state.place, j, setup(false), m_cores, state.viewports)) {
                 PostLog("Error (FrameEngine): Failed to start capture.\n");
                 state.viewports.clear();
                 state.place.reset();
                 return false;
             }
         }
+        state.earlyTried = -1;
     }
-
     // The render composes every frame from the range's start on, so the overlay has moved on
     // by as many; before that, as if the range were not there.
     FrameOverlay overlay;
@@ -427,6 +503,19 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                       picture)) {
         PostLog("Error (FrameEngine): Failed to compose the frame.\n");
         return false;
+    }
+    if (m_playing && !state.earlyPlace && state.earlyTried != state.place->block.endFrame &&
+        state.place->block.endFrame < m_frameCount) {
+        // Playback goes on into the next block: its captures start now, each once the
+        // capture of its file in this block has given the decoder back (or at once, for a
+        // file this block does not show), so that decoding never waits for a block change.
+        state.earlyTried = state.place->block.endFrame;
+        std::optional<Place> next = FindPlace(*m_script, w, h, state.place->block.endFrame);
+        if (next && MakeCaptures(*next, 0, setup(true), m_cores, state.early)) {
+            state.earlyPlace = std::move(next);
+        } else {
+            state.early.clear();  // the block's own start makes them again, or says why not
+        }
     }
     return !m_cancel;
 }

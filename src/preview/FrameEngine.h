@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "capture/DecoderPool.h"
 #include "common/FrameBitmap.h"
@@ -77,6 +79,10 @@ class FrameEngine : public FrameSource {
     void ClearCancel() override { m_cancel = false; }
     // Whether a cancel has come since the last ClearCancel.
     bool Cancelled() const override { return m_cancel.load(); }
+    // While playing, the captures run a few more pictures ahead, and those of the next block
+    // start while the current one is composed; a still drops them. Called from the thread that
+    // composes.
+    void SetPlaying(bool playing) override { m_playing = playing; }
 
     DecoderPool& Decoders() { return m_decoders; }
 
@@ -93,6 +99,8 @@ class FrameEngine : public FrameSource {
     DecoderPool m_decoders;
     std::int64_t m_frameCount = 0;
     std::atomic<bool> m_cancel{false};
+    bool m_playing = false;
+    const std::size_t m_cores = std::max(1u, std::thread::hardware_concurrency());
     std::map<std::string, std::string> m_instead;
     std::unique_ptr<State> m_state;
 };

@@ -23,6 +23,9 @@ class FrameSource {
     virtual void ClearCancel() = 0;
     // Whether a cancel has come since the last ClearCancel.
     virtual bool Cancelled() const = 0;
+    // The next Compose calls follow one another through the song (playback) or not (stills);
+    // called on the composing thread before each.
+    virtual void SetPlaying(bool) {}
 };
 
 }  // namespace zorvo

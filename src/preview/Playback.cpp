@@ -228,6 +228,7 @@ void PlaybackFeeder::Run() {
         const std::int64_t frame = m_next;
         const std::uint64_t generation = m_generation;
         const int width = m_width;
+        const bool playing = m_run;
         FedFrame fed;
         if (!m_spare.empty()) {
             fed = std::move(m_spare.back());
@@ -236,6 +237,7 @@ void PlaybackFeeder::Run() {
         // Under the lock: a Seek from here on cancels this frame.
         m_engine.ClearCancel();
         lock.unlock();
+        m_engine.SetPlaying(playing);
         const double start = m_clock();
         const bool composed = m_engine.Compose(frame, fed.picture, width);
         const double ms = m_clock() - start;

@@ -7,8 +7,10 @@ namespace {
 // A preview wants its frame soon: its captures seek close to it, and decode each on its own
 // thread alone, the areas side by side (library threads would allocate pictures for each).
 constexpr std::int32_t kPreviewPreRollIntervals = 1;
-// Pictures decoded beyond the one asked for: enough to keep playback fed, few for a still.
+// Pictures decoded beyond the one asked for: few for a still; while playing, a few more per
+// camera, so that a camera whose thread got less of the cores for a moment catches up.
 constexpr std::uint32_t kPreviewFramesAhead = 2;
+constexpr std::uint32_t kPlayingFramesAhead = 4;
 
 }  // namespace
 
@@ -44,7 +46,9 @@ CaptureOptions PlanCapture(const CaptureSetup& setup, const CSInput* input, std:
             options.firstFrame = options.noiseReduction != 0 ? 0 : wanted;
             options.preRollIntervals = kPreviewPreRollIntervals;
             options.libraryThreads = false;
-            options.framesAhead = kPreviewFramesAhead;
+            options.framesAhead = setup.playing ? kPlayingFramesAhead : kPreviewFramesAhead;
+            options.turn = setup.turn;
+            options.beforeBlock = setup.beforeBlock;
             break;
     }
     return options;

@@ -16,7 +16,7 @@ enum class CaptureUse {
     Render,  // a render's blocks and its overlay: the library's threads, 8 frames ahead
     Still,   // one picture of a storyboard block: no look-ahead, the capture's own thread alone
     // The studio's frames: from the picture asked for, a short pre-roll, few frames ahead, the
-    // capture's own thread alone (the areas decode side by side)
+    // capture's own thread alone unless the engine gives it the cores left over
     Preview,
 };
 
@@ -27,9 +27,10 @@ struct CaptureSetup {
     DecoderPool* decoders = nullptr;
     // A preview's proxies, read instead of the camera files they stand for; null: none.
     const std::map<std::string, std::string>* instead = nullptr;
-    // A render's captures launched ahead of their block wait for the turn's decoders.
+    // Captures launched ahead of their block wait for the turn's decoders (render, preview).
     std::uint64_t turn = 0;
     bool beforeBlock = false;
+    bool playing = false;                // a preview that plays keeps a few more pictures ahead
     AutoResetEvent* progress = nullptr;  // stills: set on every stored frame
 };
 
