@@ -57,9 +57,15 @@ void BM_Capture1080pTo576p(benchmark::State& state) {
     }
     const CSInput input("cam", Source());
     for (auto _ : state) {
-        CFFMPEGCapture capture(&input, state.range(2), kFrames, 720, 576, 100,
-                               static_cast<std::int32_t>(state.range(1)), FlipMode::Auto);
-        capture.m_interpolation = static_cast<std::int32_t>(state.range(0));
+        CaptureOptions options = InputCaptureOptions(&input);
+        options.startMs = state.range(2);
+        options.frameCount = kFrames;
+        options.width = 720;
+        options.height = 576;
+        options.noiseReduction = static_cast<std::int32_t>(state.range(1));
+        options.flipMode = FlipMode::Auto;
+        options.interpolation = static_cast<std::int32_t>(state.range(0));
+        CFFMPEGCapture capture(std::move(options));
         if (!capture.Start()) {
             state.SkipWithError("no thread");
             break;

@@ -35,17 +35,44 @@ constexpr std::chrono::milliseconds kStopPoll{20};
 
 }  // namespace
 
-CFFMPEGCapture::CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::uint32_t frameCount,
-                               std::int32_t width, std::int32_t height, std::int32_t zoom,
-                               std::int32_t noiseReduction, FlipMode flipMode)
-    : m_startMs(startMs),
-      m_frameCount(frameCount),
-      m_pInput(input),
-      m_zoom(zoom),
-      m_noiseReduction(noiseReduction),
-      m_flipMode(flipMode) {
-    m_file = input ? input->file : std::string();
-    AddOutput(width, height);
+CaptureOptions InputCaptureOptions(const CSInput* input) {
+    CaptureOptions options;
+    options.input = input;
+    if (input) {
+        options.file = input->file;
+        options.focus = input->focus;
+        options.noiseReduction = input->settings.noiseReduction;
+        options.flipMode = input->settings.verticalFlip;
+        options.deinterlace = input->settings.deinterlace;
+        options.rotation = input->settings.rotation;
+    }
+    return options;
+}
+
+CFFMPEGCapture::CFFMPEGCapture(CaptureOptions options)
+    : m_startMs(options.startMs),
+      m_frameCount(options.frameCount),
+      m_pInput(options.input),
+      m_file(std::move(options.file)),
+      m_zoom(options.zoom),
+      m_sourceRect(options.sourceRect),
+      m_focus(options.focus),
+      m_noiseReduction(options.noiseReduction),
+      m_flipMode(options.flipMode),
+      m_deinterlace(options.deinterlace),
+      m_rotation(options.rotation),
+      m_interpolation(options.interpolation),
+      m_firstFrame(options.firstFrame),
+      m_preRollIntervals(options.preRollIntervals),
+      m_libraryThreads(options.libraryThreads),
+      m_framesAhead(options.framesAhead),
+      m_lookAhead(options.lookAhead),
+      m_pDecoders(options.decoders),
+      m_turn(options.turn),
+      m_shownFrames(std::move(options.shownFrames)),
+      m_pProgress(options.progress),
+      m_beforeBlock(options.beforeBlock) {
+    AddOutput(options.width, options.height);
 }
 
 CFFMPEGCapture::~CFFMPEGCapture() {
@@ -159,8 +186,7 @@ Rect CFFMPEGCapture::ComputeSourceRect(std::int32_t w, std::int32_t h, std::size
         return {};
     }
     const Output& out = *m_outputs[output];
-    return zorvo::ComputeSourceRect(w, h, m_zoom, m_sourceRect, out.width, out.height,
-                                    m_pInput ? m_pInput->focus : InputFocus::Center);
+    return zorvo::ComputeSourceRect(w, h, m_zoom, m_sourceRect, out.width, out.height, m_focus);
 }
 
 const FrameBitmap* CFFMPEGCapture::GetBitmap(std::uint32_t index, std::size_t output,
@@ -337,8 +363,7 @@ bool CFFMPEGCapture::Capture() {
     const bool fills = fill == FillMode::Black || fill == FillMode::Hold;
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
-        decoder =
-            m_pDecoders->Take(m_file, m_startMs, m_firstFrame, m_pInput->settings.deinterlace);
+        decoder = m_pDecoders->Take(m_file, m_startMs, m_firstFrame, m_deinterlace);
     }
     const bool reused = decoder != nullptr;
     const bool opened = reused || [&] {
@@ -375,7 +400,7 @@ bool CFFMPEGCapture::Capture() {
         return false;
     }
     if (!reused && m_pInput) {
-        decoder->SetDeinterlace(m_pInput->settings.deinterlace);
+        decoder->SetDeinterlace(m_deinterlace);
     }
 
     const AVRational rate = decoder->FrameRate();
@@ -409,9 +434,7 @@ bool CFFMPEGCapture::Capture() {
     }
 
     // Framed, focused and zoomed on the upright picture.
-    m_orientation = m_pInput && m_pInput->settings.rotation >= 0
-                        ? OrientationOfTurn(m_pInput->settings.rotation)
-                        : decoder->FileOrientation();
+    m_orientation = m_rotation >= 0 ? OrientationOfTurn(m_rotation) : decoder->FileOrientation();
     const int shownWidth = m_orientation.ShownWidth(decoder->Width(), decoder->Height());
     const int shownHeight = m_orientation.ShownHeight(decoder->Width(), decoder->Height());
     for (std::size_t i = 0; i < m_outputs.size(); ++i) {

@@ -22,24 +22,80 @@
 
 namespace zorvo {
 
+class DecoderPool;
+
+// What a capture decodes and how, given once at construction. The planning of the captures of
+// a render, a storyboard and a preview (timeline/CapturePlan) fills it in.
+struct CaptureOptions {
+    const CSInput* input = nullptr;  // not owned; must outlive the capture
+    // The file decoded: the input's own, unless a preview reads its proxy.
+    std::string file;
+    std::int64_t startMs = 0;
+    std::uint32_t frameCount = 0;
+    std::int32_t width = 0;  // the size of output 0
+    std::int32_t height = 0;
+    std::int32_t zoom = 100;  // percent; 0: the explicit crop `sourceRect`
+    // Explicit crop in source pixels, used with zoom 0. Empty: whole picture.
+    Rect sourceRect;
+    InputFocus focus = InputFocus::Center;
+    std::int32_t noiseReduction = 0;
+    FlipMode flipMode = FlipMode::Auto;
+    DeinterlaceMode deinterlace = DeinterlaceMode::Auto;
+    std::int32_t rotation = -1;  // quarter turns clockwise; -1: the file's display matrix
+    // Scaler flags (libswscale values) of the script the capture serves.
+    std::int32_t interpolation = kDefaultInterpolation;
+    // The first frame produced; earlier ones are never decoded into the cache nor asked for (a
+    // single frame composed in the middle of a block).
+    std::uint32_t firstFrame = 0;
+    // Key frame intervals read ahead of the first frame when the capture opens the file itself,
+    // a margin for files that seek inexactly; a preview that wants one frame soon takes one.
+    std::int32_t preRollIntervals = 3;
+    // Whether a decoder the capture opens itself uses the library's own threads.
+    bool libraryThreads = true;
+    // How far the decoder may run ahead of the furthest frame asked for.
+    std::uint32_t framesAhead = 8;
+    // Off: the last frame is handed out as soon as it is stored, without decoding the picture
+    // after it, and pictures before the first frame that nothing refers to are all passed over
+    // (a still, which needs its one picture and not the one before).
+    bool lookAhead = true;
+    // Where decoders are taken from and given back to. Null: the capture opens its own decoder
+    // and closes it at the end. A capture stopped while it waits ahead of its consumer gives
+    // its decoder back too.
+    DecoderPool* decoders = nullptr;
+    // With a pool, the capture takes a decoder of its file only once the captures of earlier
+    // turns have given theirs back (see DecoderPool::Enter), so that it can be launched while
+    // they still run; 0: no turn.
+    std::uint64_t turn = 0;
+    // Launched before its block: until BeginBlock, the decoder keeps only about 4 MiB of frames
+    // ahead (2 at least), so that waiting captures hold little memory.
+    bool beforeBlock = false;
+    // The frames that are converted and stored, when not empty (frames past its end are not):
+    // the others are passed over without a picture, and GetBitmap has none for them. Noise
+    // reduction filters each picture into the next, so with it every frame is.
+    std::vector<bool> shownFrames;
+    // Set whenever a frame is stored, the capture fails or its worker ends, so that one thread
+    // can wait for any of several captures. Null: none.
+    AutoResetEvent* progress = nullptr;
+};
+
+// The options of a capture of `input` (null: none) with the input's own file and adjustments:
+// focus, noise reduction, flip, deinterlace and rotation; the rest as they come.
+CaptureOptions InputCaptureOptions(const CSInput* input);
+
 // Decodes one stretch of an input video (the segment) on its own thread into frame bitmaps at
 // 25 frames per second: output frame n shows source frame S + floor(n x fps / 25), where S is
-// the source frame at `startMs`. Each frame is cropped (zoom and focus, or `m_sourceRect`),
+// the source frame at `startMs`. Each frame is cropped (zoom and focus, or the options' crop),
 // scaled to width x height with its script's interpolation flags, flipped as the flip mode
 // says and noise-reduced. The consumer polls `GetBitmap` frame by frame; the decoder keeps at
-// most `m_framesAhead` (8) frames ahead of the furthest one asked for, fewer when they are large
+// most `framesAhead` (8) frames ahead of the furthest one asked for, fewer when they are large
 // (2 at least, about 8 MiB of frames). With a decoder pool, the capture starts from an idle
 // decoder of the file near its segment when there is one, and gives its own back when it has
 // produced every frame. Further outputs (AddOutput) scale the same decoded pictures to other
 // sizes, so areas that show the same stretch of an input decode it once.
-class DecoderPool;
-
 class CFFMPEGCapture : public CThread {
   public:
-    // Touches nothing yet. `input` is not owned and must outlive the capture.
-    CFFMPEGCapture(const CSInput* input, std::int64_t startMs, std::uint32_t frameCount,
-                   std::int32_t width, std::int32_t height, std::int32_t zoom,
-                   std::int32_t noiseReduction, FlipMode flipMode);
+    // Touches nothing yet.
+    explicit CFFMPEGCapture(CaptureOptions options);
     // Stops the worker (also while it decodes or waits), then frees every cached frame.
     ~CFFMPEGCapture() override;
 
@@ -79,6 +135,7 @@ class CFFMPEGCapture : public CThread {
     const CSInput* Input() const { return m_pInput; }
     std::int64_t StartMs() const { return m_startMs; }
     std::uint32_t FrameCount() const { return m_frameCount; }
+    std::uint32_t FirstFrame() const { return m_firstFrame; }
 
     // A key frame fewer pictures ahead of a reused decoder than this is not worth a seek:
     // flushing the decoder's threads costs about as much.
@@ -87,46 +144,8 @@ class CFFMPEGCapture : public CThread {
     // Number of frames converted and cached so far.
     std::uint32_t Produced() const { return m_produced.load(); }
 
-    // Scaler flags (libswscale values) of the script the capture serves; set before Start.
-    std::int32_t m_interpolation = kDefaultInterpolation;
-    // The file decoded: the input's own, unless a preview reads its proxy. Set before Start.
-    std::string m_file;
-    // Explicit crop in source pixels, used with zoom 0; set before Start. Empty: whole picture.
-    Rect m_sourceRect;
-    // The first frame produced; earlier ones are never decoded into the cache nor asked for (a
-    // single frame composed in the middle of a block). Set before Start.
-    std::uint32_t m_firstFrame = 0;
-    // Key frame intervals read ahead of the first frame when the capture opens the file itself,
-    // a margin for files that seek inexactly; a preview that wants one frame soon takes one.
-    // Set before Start.
-    std::int32_t m_preRollIntervals = 3;
-    // Whether a decoder the capture opens itself uses the library's own threads.
-    bool m_libraryThreads = true;
-    // How far the decoder may run ahead of the furthest frame asked for; set before Start.
-    std::uint32_t m_framesAhead = 8;
-    // Off: the last frame is handed out as soon as it is stored, without decoding the picture
-    // after it, and pictures before the first frame that nothing refers to are all passed over
-    // (a still, which needs its one picture and not the one before). Set before Start.
-    bool m_lookAhead = true;
-    // Where decoders are taken from and given back to; set before Start. Null: the capture
-    // opens its own decoder and closes it at the end. A capture stopped while it waits ahead of
-    // its consumer gives its decoder back too.
-    DecoderPool* m_pDecoders = nullptr;
-    // With a pool, the capture takes a decoder of its file only once the captures of earlier
-    // turns have given theirs back (see DecoderPool::Enter), so that it can be launched while
-    // they still run; 0: no turn. Set before Start.
-    std::uint64_t m_turn = 0;
-    // Launched before its block: until BeginBlock, the decoder keeps only about 4 MiB of frames
-    // ahead (2 at least), so that waiting captures hold little memory. Set before Start.
-    bool m_beforeBlock = false;
+    // The decoder may go on past the 4 MiB it keeps ahead before its block.
     void BeginBlock();
-    // The frames that are converted and stored, when not empty (frames past its end are not):
-    // the others are passed over without a picture, and GetBitmap has none for them. Noise
-    // reduction filters each picture into the next, so with it every frame is. Set before Start.
-    std::vector<bool> m_shownFrames;
-    // Set whenever a frame is stored, the capture fails or its worker ends, so that one thread
-    // can wait for any of several captures; set before Start. Null: none.
-    AutoResetEvent* m_pProgress = nullptr;
     // The capture ended without success; consumers stop polling.
     std::atomic<bool> m_bFailed{false};
 
@@ -167,12 +186,29 @@ class CFFMPEGCapture : public CThread {
     // The line after a failure that names the input, its file and what went wrong.
     void PostInputContext(const std::string& what) const;
 
+    // The options, fixed for the capture's life (see CaptureOptions).
     const std::int64_t m_startMs;
     const std::uint32_t m_frameCount;
     const CSInput* const m_pInput;
+    const std::string m_file;
     const std::int32_t m_zoom;
+    const Rect m_sourceRect;
+    const InputFocus m_focus;
     const std::int32_t m_noiseReduction;
     const FlipMode m_flipMode;
+    const DeinterlaceMode m_deinterlace;
+    const std::int32_t m_rotation;
+    const std::int32_t m_interpolation;
+    const std::uint32_t m_firstFrame;
+    const std::int32_t m_preRollIntervals;
+    const bool m_libraryThreads;
+    const std::uint32_t m_framesAhead;
+    const bool m_lookAhead;
+    DecoderPool* const m_pDecoders;
+    const std::uint64_t m_turn;
+    const std::vector<bool> m_shownFrames;
+    AutoResetEvent* const m_pProgress;
+    bool m_beforeBlock;  // guarded by m_mutex; BeginBlock clears it
     // How the pictures are turned upright; set by the worker before its first picture.
     Orientation m_orientation;
 

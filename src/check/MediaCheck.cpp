@@ -87,9 +87,13 @@ class MediaChecker {
         std::string reason;
     };
 
-    void Problem(const std::string& text) {
+    // `file` and `marker` say what the problem is about, for the window's Problems list.
+    void Problem(const std::string& text, const std::string& file = {}, std::uint32_t marker = 0) {
         ++m_problems;
-        PostLog("Error (Project): " + text + ".\n");
+        Message message{Severity::Error, "Project", text + "."};
+        message.file = file;
+        message.marker = marker;
+        Post(std::move(message));
     }
 
     void CheckOutputFolder() {
@@ -112,14 +116,16 @@ class MediaChecker {
             Problem(
                 Format("Output size %ix%i cannot be written as H.264, which needs an even "
                        "width and height (file %s)",
-                       m_script.width, m_script.height, m_script.outputPath.c_str()));
+                       m_script.width, m_script.height, m_script.outputPath.c_str()),
+                m_script.outputPath);
         }
         if (macroblocks > kMostMacroblocks) {
             Problem(
                 Format("Output size %ix%i is too large for H.264: %lld macroblocks a frame, "
                        "at most %lld (file %s)",
                        m_script.width, m_script.height, macroblocks, kMostMacroblocks,
-                       m_script.outputPath.c_str()));
+                       m_script.outputPath.c_str()),
+                m_script.outputPath);
         }
     }
 
@@ -131,10 +137,12 @@ class MediaChecker {
         WaveFile wave;
         if (!wave.Inspect(m_script.wavePath)) {
             Problem(Format("Wave file cannot be used: %s (file %s)", wave.Reason().c_str(),
-                           m_script.wavePath.c_str()));
+                           m_script.wavePath.c_str()),
+                    m_script.wavePath);
         } else if (!wave.SlicesIntoFrames(25)) {
             Problem(Format("Wave file has an invalid block align or byte rate (file %s)",
-                           m_script.wavePath.c_str()));
+                           m_script.wavePath.c_str()),
+                    m_script.wavePath);
         } else {
             // The writers give a frame its sound only when its whole slice is in the data.
             // The sound before song_start is left out, so the song ends that much earlier.
@@ -154,11 +162,13 @@ class MediaChecker {
         if (m_songFrames < 0 || m_songFrames >= SongFrame(m_timelineEndMs)) {
             return;
         }
-        PostLog(
-            Format("Warning (Project): Wave file is shorter than the timeline: the song ends at "
-                   "%s, the timeline at %s; the rest is silent (file %s).\n",
-                   ClockMs(m_songMs).c_str(), ClockMs(m_timelineEndMs).c_str(),
-                   m_script.wavePath.c_str()));
+        Message message{Severity::Warning, "Project",
+                        Format("Wave file is shorter than the timeline: the song ends at %s, the "
+                               "timeline at %s; the rest is silent (file %s).",
+                               ClockMs(m_songMs).c_str(), ClockMs(m_timelineEndMs).c_str(),
+                               m_script.wavePath.c_str())};
+        message.file = m_script.wavePath;
+        Post(std::move(message));
     }
 
     void CheckOverlay() {
@@ -172,7 +182,7 @@ class MediaChecker {
             return;
         }
         const auto frames = static_cast<std::uint32_t>(std::max(m_script.overlay.loopFrames, 0));
-        CheckSegment(list.front(), 0, frames, "the overlay", -1);
+        CheckSegment(list.front(), 0, frames, "the overlay", 0, -1);
     }
 
     void CheckTimeline() {
@@ -196,10 +206,12 @@ class MediaChecker {
             const SpanTiming timing = SpanTiming::Compute(carried, m.measure, n.measure);
             if (!laidOut) {
                 Problem(Format("Marker %u has a layout that cannot be laid out at %ix%i", m.measure,
-                               m_script.width, m_script.height));
+                               m_script.width, m_script.height),
+                        {}, m.measure);
             } else if (m.displays.size() != rects.size()) {
                 Problem(Format("Marker %u has %zu display(s) but its layout has %zu area(s)",
-                               m.measure, m.displays.size(), rects.size()));
+                               m.measure, m.displays.size(), rects.size()),
+                        {}, m.measure);
             } else if (m_script.rangeStart == 0 ||
                        m.measure >= static_cast<std::uint32_t>(m_script.rangeStart)) {
                 CheckSpan(m, timing, rects, position);
@@ -238,8 +250,8 @@ class MediaChecker {
                 const auto start = static_cast<std::int64_t>(std::trunc(
                     (input->videoSyncMs - input->timelineSyncMs) + position + blockStart));
                 CheckSegment(input, start, CaptureFrameCount(frames, m.GetSpeed(input->id)), who,
-                             position + blockStart);
-                CheckScaling(input, viewport->m_pRect, m.GetResize(input->id), who);
+                             m.measure, position + blockStart);
+                CheckScaling(input, viewport->m_pRect, m.GetResize(input->id), who, m.measure);
             }
         }
     }
@@ -258,28 +270,32 @@ class MediaChecker {
                 return &media;
             case ProbeStatus::OpenFailed:
                 Problem(Format("Input '%s' does not open: %s (file %s)", id, media.reason.c_str(),
-                               file));
+                               file),
+                        input->file);
                 break;
             case ProbeStatus::NoStreamInfo:
                 Problem(Format("Input '%s' has no readable stream information: %s (file %s)", id,
-                               media.reason.c_str(), file));
+                               media.reason.c_str(), file),
+                        input->file);
                 break;
             case ProbeStatus::NoVideoStream:
-                Problem(Format("Input '%s' has no video stream (file %s)", id, file));
+                Problem(Format("Input '%s' has no video stream (file %s)", id, file), input->file);
                 break;
             case ProbeStatus::NoDecoder:
-                Problem(Format("Input '%s' has %s (file %s)", id, media.reason.c_str(), file));
+                Problem(Format("Input '%s' has %s (file %s)", id, media.reason.c_str(), file),
+                        input->file);
                 break;
             case ProbeStatus::NoFrameRate:
-                Problem(Format("Input '%s' has an unknown frame rate (file %s)", id, file));
+                Problem(Format("Input '%s' has an unknown frame rate (file %s)", id, file),
+                        input->file);
                 break;
         }
         return nullptr;
     }
 
-    // `songMs` is the block's place in the song, negative for the overlay.
+    // `songMs` is the block's place in the song, negative for the overlay (marker 0).
     void CheckSegment(const CSInput* input, std::int64_t startMs, std::uint32_t frames,
-                      const std::string& who, double songMs) {
+                      const std::string& who, std::uint32_t marker, double songMs) {
         const Media* media = Probe(input);
         if (!media || frames == 0 || m_reported.count({input, who}) != 0) {
             return;
@@ -295,7 +311,8 @@ class MediaChecker {
             Problem(
                 Format("Input '%s' starts before its beginning: %s needs it from %.2f s "
                        "before (%sfile %s)",
-                       id, who.c_str(), static_cast<double>(-startMs) / 1000, where.c_str(), file));
+                       id, who.c_str(), static_cast<double>(-startMs) / 1000, where.c_str(), file),
+                input->file, marker);
             SuggestFill();
             m_reported.insert({input, who});
             return;
@@ -319,20 +336,21 @@ class MediaChecker {
         const double needMs = static_cast<double>(last + 1) * 1000.0 * den / num;
         Problem(Format("Input '%s' ends at %s but %s needs it until %s, %.2f s more (%sfile %s)",
                        id, Clock(endMs).c_str(), who.c_str(), Clock(needMs, true).c_str(),
-                       (needMs - endMs) / 1000, where.c_str(), file));
+                       (needMs - endMs) / 1000, where.c_str(), file),
+                input->file, marker);
         SuggestFill();
     }
 
     // The advice after a camera that does not reach; it is no problem of its own.
     static void SuggestFill() {
-        PostLog(
-            "Error (Project): Add fill( hold ) or fill( black ) to the input's block to show its "
-            "first or last picture, or black, where the recording does not reach.\n");
+        PostContext("Project",
+                    "Add fill( hold ) or fill( black ) to the input's block to show its first or "
+                    "last picture, or black, where the recording does not reach");
     }
 
     // The capture's crop of the picture must make a scaler to the area's size.
     void CheckScaling(const CSInput* input, const Rect& area, std::uint32_t zoom,
-                      const std::string& who) {
+                      const std::string& who, std::uint32_t marker) {
         const Media* media = Probe(input);
         if (!media || media->facts.width <= 0 || media->facts.height <= 0 ||
             !m_scaled.insert({input, area.Width(), area.Height(), zoom}).second) {
@@ -347,12 +365,12 @@ class MediaChecker {
                                             area.Width(), area.Height(), input->focus);
         if (!ScalerAccepts(width, height, facts.pixelFormat, crop, area.Width(), area.Height(),
                            m_script.interpolation, orientation)) {
-            Problem(
-                Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
-                       "%ix%i pixels for an area of %ix%i on %s (file %s)",
-                       input->id.c_str(), zoom, width, height, std::max(crop.Width(), 0),
-                       std::max(crop.Height(), 0), area.Width(), area.Height(), who.c_str(),
-                       input->file.c_str()));
+            Problem(Format("Input '%s' cannot be scaled: resize %u of its %ix%i picture leaves "
+                           "%ix%i pixels for an area of %ix%i on %s (file %s)",
+                           input->id.c_str(), zoom, width, height, std::max(crop.Width(), 0),
+                           std::max(crop.Height(), 0), area.Width(), area.Height(), who.c_str(),
+                           input->file.c_str()),
+                    input->file, marker);
         }
     }
 
@@ -376,13 +394,19 @@ bool CheckOutputFolder(const std::string& path) {
         output.has_parent_path() ? output.parent_path().string() : std::string(".");
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
-        PostLog(Format("Error (Project): Output folder '%s' does not exist (file %s).\n",
-                       folder.c_str(), path.c_str()));
+        Message message{
+            Severity::Error, "Project",
+            Format("Output folder '%s' does not exist (file %s).", folder.c_str(), path.c_str())};
+        message.file = path;
+        Post(std::move(message));
         return false;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        PostLog(Format("Error (Project): Output folder '%s' is not writable: %s (file %s).\n",
-                       folder.c_str(), std::strerror(errno), path.c_str()));
+        Message message{Severity::Error, "Project",
+                        Format("Output folder '%s' is not writable: %s (file %s).", folder.c_str(),
+                               std::strerror(errno), path.c_str())};
+        message.file = path;
+        Post(std::move(message));
         return false;
     }
     return true;

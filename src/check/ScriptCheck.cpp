@@ -1,6 +1,5 @@
 #include "check/ScriptCheck.h"
 
-#include <cstdio>
 #include <new>
 
 #include "check/MediaCheck.h"
@@ -36,13 +35,6 @@ bool Check(const std::string& scriptPath) {
     return true;
 }
 
-// "…: at line 3, column 1: '…'." or "…: marker #1 at line 3, column 1: …" gives 3 and 1.
-bool ReadPlace(const std::string& message, int& line, int& column) {
-    const size_t at = message.find("at line ");
-    return at != std::string::npos &&
-           std::sscanf(message.c_str() + at, "at line %d, column %d", &line, &column) == 2;
-}
-
 }  // namespace
 
 bool CheckScriptFile(const std::string& scriptPath) {
@@ -56,56 +48,65 @@ bool CheckScriptFile(const std::string& scriptPath) {
     return false;
 }
 
-std::vector<ScriptProblem> ProblemsFromLog(const std::string& log) {
+std::vector<ScriptProblem> ProblemsFromMessages(const std::vector<Message>& messages) {
     std::vector<ScriptProblem> problems;
     size_t chain = std::string::npos;  // the first problem of the failure told now
-    bool afterError = false;           // the line before was an error line
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        end = end == std::string::npos ? log.size() : end;
-        const std::string line = log.substr(start, end - start);
-        start = end + 1;
-        const bool warning = line.rfind("Warning (", 0) == 0;
-        const size_t colon = line.find("): ");
-        if (line.rfind("Input '", 0) == 0) {
-            problems.push_back({false, 0, 0, line, line, true});
-        }
-        if ((!warning && line.rfind("Error (", 0) != 0) || colon == std::string::npos) {
+    bool afterProblem = false;         // the message before was an error or warning
+    bool afterError = false;           // the message before was an error
+    for (const Message& message : messages) {
+        if (message.severity == Severity::Info) {
+            if (message.text.starts_with("Input '")) {
+                // Not a problem: what the check found in a camera's file.
+                std::string line = message.text;
+                if (line.ends_with('\n')) {
+                    line.pop_back();
+                }
+                problems.push_back({false, 0, 0, line, line, true});
+            }
             chain = std::string::npos;
-            afterError = false;
+            afterProblem = afterError = false;
             continue;
         }
+        const bool warning = message.severity == Severity::Warning;
+        std::string line = LogText(message);
+        line.pop_back();  // the line feed
         if (chain != std::string::npos && problems[chain].warning != warning) {
             chain = std::string::npos;
         }
-        const std::string message = line.substr(colon + 3);
-        const bool folds =
-            afterError && !warning &&
-            (message.rfind("Failed to ", 0) == 0 || message.rfind("Add fill(", 0) == 0);
+        const bool joins =
+            (message.context && afterProblem && problems.back().warning == warning) ||
+            (afterError && !warning &&
+             (message.text.starts_with("Failed to ") || message.text.starts_with("Add fill(")));
+        afterProblem = true;
         afterError = !warning;
-        int row = 0;
-        int column = 0;
-        if (ReadPlace(message, row, column)) {
-            if (chain == std::string::npos) {
-                problems.push_back({warning, row, column, line, line});
-                continue;
-            }
+        const auto join = [&](ScriptProblem& problem) {
+            problem.detail += "\n" + line;
+            problem.marker = problem.marker != 0 ? problem.marker : message.marker;
+            problem.file = problem.file.empty() ? message.file : problem.file;
+        };
+        if (message.line > 0 && message.context && chain != std::string::npos) {
             // The place ends a failure: its lines, from the first, are one problem.
             ScriptProblem& first = problems[chain];
             for (size_t i = chain + 1; i < problems.size(); ++i) {
                 first.detail += "\n" + problems[i].detail;
+                first.marker = first.marker != 0 ? first.marker : problems[i].marker;
+                first.file = first.file.empty() ? problems[i].file : first.file;
             }
             problems.resize(chain + 1);
-            first.line = row;
-            first.column = column;
-            first.detail += "\n" + line;
+            first.line = message.line;
+            first.column = message.column;
+            join(first);
             chain = std::string::npos;
-        } else if (folds) {
-            problems.back().detail += "\n" + line;  // its callers' lines
+        } else if (joins && message.line == 0) {
+            join(problems.back());
         } else {
-            problems.push_back({warning, 0, 0, line, line});
-            chain = chain == std::string::npos ? problems.size() - 1 : chain;
+            problems.push_back(
+                {warning, message.line, message.column, line, line, false, message.marker,
+                 message.file});
+            const bool placed = message.line > 0;
+            chain = placed                       ? std::string::npos
+                    : chain == std::string::npos ? problems.size() - 1
+                                                 : chain;
         }
     }
     return problems;
@@ -115,7 +116,7 @@ CheckReport CheckForProblems(const std::string& scriptPath) {
     CheckReport report;
     LogCollector collector(LogCollector::Scope::ThisThread);
     report.valid = CheckScriptFile(scriptPath);
-    report.problems = ProblemsFromLog(collector.Joined());
+    report.problems = ProblemsFromMessages(collector.Posted());
     return report;
 }
 

@@ -65,9 +65,12 @@ bool CheckWrittenFile(const ReadFiles& readFiles, const std::string& written, Wr
         const char* kind = what == WrittenFile::Storyboard ? "storyboard"
                            : file == written               ? "output"
                                                            : "output part";
-        PostLog(Format("Error (Project): The %s '%s' is %s ('%s'); choose another %s path.\n", kind,
-                       file.c_str(), role.c_str(), path.c_str(),
-                       what == WrittenFile::Storyboard ? "storyboard" : "output"));
+        Message message{Severity::Error, "Project",
+                        Format("The %s '%s' is %s ('%s'); choose another %s path.", kind,
+                               file.c_str(), role.c_str(), path.c_str(),
+                               what == WrittenFile::Storyboard ? "storyboard" : "output")};
+        message.file = file;
+        Post(std::move(message));
         clear = false;
     }
     return clear;

@@ -13,8 +13,8 @@ int RunCheck(const std::string& scriptPath) {
     // A tempo off by more than a beat is seen before the render; it does not fail the check.
     BeatReport report;
     if (MeasureScriptDrift(scriptPath, report)) {
-        for (const std::string& line : DriftWarnings(report, DriftLimit::Beat)) {
-            PostLog(line);
+        for (Message& message : DriftMessages(report, DriftLimit::Beat)) {
+            Post(std::move(message));
         }
     }
     return 0;

@@ -11,7 +11,7 @@ namespace {
 std::atomic<LogReceiver*> g_receiver{nullptr};
 thread_local LogReceiver* t_receiver = nullptr;
 
-void Post(LogMessage message) {
+void Deliver(LogMessage message) {
     if (t_receiver) {
         t_receiver->Receive(std::move(message));
     } else if (LogReceiver* receiver = g_receiver.load(std::memory_order_acquire)) {
@@ -31,33 +31,67 @@ LogReceiver* SetThreadLogReceiver(LogReceiver* receiver) {
     return previous;
 }
 
+std::string LogText(const Message& message) {
+    if (message.severity == Severity::Info) {
+        return message.text;
+    }
+    std::string line = message.severity == Severity::Error ? "Error (" : "Warning (";
+    line.append(message.component).append("): ").append(message.text).append("\n");
+    return line;
+}
+
+Message MessageOfText(std::string_view text) {
+    Message message;
+    for (const Severity severity : {Severity::Error, Severity::Warning}) {
+        const std::string_view head = severity == Severity::Error ? "Error (" : "Warning (";
+        const size_t close = text.find("): ");
+        // A whole line (a quoted word may hold a line feed of its own); a part of a line stays
+        // an info text.
+        if (!text.starts_with(head) || close == std::string_view::npos || !text.ends_with('\n')) {
+            continue;
+        }
+        message.severity = severity;
+        message.component = text.substr(head.size(), close - head.size());
+        message.text = text.substr(close + 3, text.size() - close - 4);
+        if (LogText(message) == text) {
+            return message;
+        }
+        message = Message{};
+    }
+    message.text = text;
+    return message;
+}
+
+void Post(Message message) {
+    std::string text = LogText(message);
+    Deliver(LogMessage{LogKind::Text, std::move(text), 0, 0, std::move(message)});
+}
+
 void PostLog(std::string_view text) {
-    Post(LogMessage{LogKind::Text, std::string(text), 0, 0});
+    Post(MessageOfText(text));
 }
 
 void PostStatus(std::string_view text) {
-    Post(LogMessage{LogKind::Status, std::string(text), 0, 0});
+    Deliver(LogMessage{LogKind::Status, std::string(text), 0, 0, {}});
 }
 
 void PostProgress(int percent, int bar) {
     // The percentage travels as one byte.
-    Post(LogMessage{LogKind::Progress, {}, percent & 0xFF, bar});
+    Deliver(LogMessage{LogKind::Progress, {}, percent & 0xFF, bar, {}});
 }
 
 void PostBuildFinished() {
-    Post(LogMessage{LogKind::BuildFinished, {}, 0, 0});
+    Deliver(LogMessage{LogKind::BuildFinished, {}, 0, 0, {}});
 }
 
 void PostQuoted(std::string_view head, std::string_view word, std::string_view tail) {
-    PostLog(head);
-    PostLog(word);
-    PostLog(tail);
+    std::string line(head);
+    line.append(word).append(tail);
+    PostLog(line);
 }
 
 void PostContext(std::string_view component, std::string_view context) {
-    std::string line = "Error (";
-    line.append(component).append("): ").append(context).append(".\n");
-    PostLog(line);
+    Post({Severity::Error, std::string(component), std::string(context) + ".", 0, 0, 0, {}, true});
 }
 
 std::string Format(const char* format, ...) {

@@ -24,6 +24,17 @@ std::vector<LogMessage> LogCollector::Messages() const {
     return m_messages;
 }
 
+std::vector<Message> LogCollector::Posted() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<Message> posted;
+    for (const LogMessage& m : m_messages) {
+        if (m.kind == LogKind::Text) {
+            posted.push_back(m.message);
+        }
+    }
+    return posted;
+}
+
 std::vector<std::string> LogCollector::Texts() const {
     std::lock_guard lock(m_mutex);
     std::vector<std::string> texts;

@@ -22,6 +22,8 @@ class LogCollector : public LogReceiver {
     void Receive(LogMessage message) override;
 
     std::vector<LogMessage> Messages() const;
+    // The posted texts by their parts.
+    std::vector<Message> Posted() const;
     // The log texts only, one entry per posted text.
     std::vector<std::string> Texts() const;
     // All log texts joined, as a terminal would show them.

@@ -11,6 +11,7 @@
 #include "check/MediaCheck.h"
 #include "common/LogChannel.h"
 #include "compose/FrameComposition.h"
+#include "timeline/CapturePlan.h"
 #include "timeline/TimelineWalk.h"
 #include "timeline/Viewport.h"
 
@@ -18,13 +19,6 @@ namespace zorvo {
 
 namespace {
 
-// A request wants its frame soon: its captures seek close to it, and decode each on its own
-// thread alone, the areas side by side (library threads would allocate pictures for each).
-constexpr std::int32_t kPreRollIntervals = 1;
-// Pictures decoded beyond the one asked for: few for a still; while playing, a few more per
-// camera, so that a camera whose thread got less of the cores for a moment catches up.
-constexpr std::uint32_t kFramesAhead = 2;
-constexpr std::uint32_t kPlayingFramesAhead = 4;
 // A next block's captures, started at its first frame, serve a request this many pictures into
 // it at most; further in, fresh captures seek closer.
 constexpr std::uint32_t kAdoptWithin = 12;
@@ -77,78 +71,56 @@ std::optional<Place> FindPlace(const CScript& script, int width, int height, std
     return place;
 }
 
-// How the engine's captures of a block are made.
-struct CaptureSetup {
-    const CScript& script;
-    const std::map<std::string, std::string>& instead;  // proxies
-    DecoderPool& decoders;
-    bool playing = false;
-    std::size_t cores = 1;
-    // One turn for the block: its captures of one file do not wait for each other; a next
-    // block's capture waits for this block's capture of its file to give the decoder back.
-    std::uint64_t turn = 0;
-    bool beforeBlock = false;  // a next block's, launched early
-};
-
 // Makes and launches the captures of the block of `place` from its frame `j` on.
-bool MakeCaptures(const Place& place, std::uint32_t j, const CaptureSetup& setup,
+bool MakeCaptures(const Place& place, std::uint32_t j, const CaptureSetup& setup, std::size_t cores,
                   std::vector<std::unique_ptr<CViewport>>& viewports) {
     const TimelineSpan& s = place.span;
     const TimelineBlock& b = place.block;
     const auto blockFrames = static_cast<std::uint32_t>(b.endFrame - b.firstFrame);
     viewports.clear();
-    // Each capture decodes on a thread of its own; with fewer cameras than cores, a playing
-    // decoder takes the cores left over in frame threads of its own.
-    std::size_t cameras = 0;
+    // The captures to make, and which of them each area shows.
+    std::vector<CaptureOptions> planned;
+    std::vector<std::size_t> shows;
     for (size_t d = 0; d < s.rects.size(); ++d) {
         auto viewport = std::make_unique<CViewport>(s.marker->displays[d], s.rects[d]);
         viewport->m_period = s.periods[d];
         viewport->m_inputs = s.inputs[d];
         viewport->m_freeLuts = false;  // built once, they serve every later request
         viewport->m_current = b.areas[d].inputIndex;
-        const CSInput* input = viewport->Current();
         const BlockArea& area = b.areas[d];
-        const std::uint32_t count = CaptureFrameCount(blockFrames, area.speed);
-        // The noise filter's running picture starts with the block's capture.
-        const std::uint32_t first =
-            input->settings.noiseReduction != 0 ? 0 : SourcePictureFor(j, area.speed).index;
-        viewport->m_nextRelease = first;
-        const auto same = std::find_if(viewports.begin(), viewports.end(), [&](const auto& o) {
-            const CFFMPEGCapture& c = *o->m_pCapture;
-            return c.Input() == input && c.StartMs() == area.captureStartMs &&
-                   c.FrameCount() == count && c.m_firstFrame == first;
+        CaptureOptions options = PlanAreaCapture(setup, *viewport, area, blockFrames,
+                                                 SourcePictureFor(j, area.speed).index);
+        viewport->m_nextRelease = options.firstFrame;
+        const auto same = std::find_if(planned.begin(), planned.end(), [&](const auto& c) {
+            return c.input == options.input && c.startMs == options.startMs &&
+                   c.frameCount == options.frameCount && c.firstFrame == options.firstFrame;
         });
-        if (same != viewports.end()) {
-            viewport->m_pCapture = (*same)->m_pCapture;
-            viewport->m_output = viewport->m_pCapture->AddOutput(viewport->m_pRect.Width(),
-                                                                 viewport->m_pRect.Height());
-        } else {
-            ++cameras;
-            viewport->m_pCapture = std::make_shared<CFFMPEGCapture>(
-                input, area.captureStartMs, count, viewport->m_pRect.Width(),
-                viewport->m_pRect.Height(), static_cast<std::int32_t>(area.zoom),
-                input->settings.noiseReduction, input->settings.verticalFlip);
-            viewport->m_pCapture->m_interpolation = setup.script.interpolation;
-            if (const auto proxy = setup.instead.find(input->file); proxy != setup.instead.end()) {
-                viewport->m_pCapture->m_file = proxy->second;
-            }
-            viewport->m_pCapture->m_pDecoders = &setup.decoders;
-            viewport->m_pCapture->m_firstFrame = first;
-            viewport->m_pCapture->m_preRollIntervals = kPreRollIntervals;
-            viewport->m_pCapture->m_framesAhead =
-                setup.playing ? kPlayingFramesAhead : kFramesAhead;
-            // Turns keep a next block's capture off its file's decoder until this block's
-            // capture of the file has given it back.
-            viewport->m_pCapture->m_turn = setup.turn;
-            viewport->m_pCapture->m_beforeBlock = setup.beforeBlock;
-            viewport->m_output = 0;
+        shows.push_back(static_cast<std::size_t>(same - planned.begin()));
+        if (same == planned.end()) {
+            planned.push_back(std::move(options));
         }
         viewports.push_back(std::move(viewport));
     }
-    const bool threads = setup.playing && cameras < setup.cores;
+    // Each capture decodes on a thread of its own; with fewer cameras than cores, a playing
+    // decoder takes the cores left over in frame threads of its own.
+    const bool threads = setup.playing && planned.size() < cores;
+    std::vector<std::shared_ptr<CFFMPEGCapture>> captures;
+    for (CaptureOptions& options : planned) {
+        options.libraryThreads = threads;
+        captures.push_back(std::make_shared<CFFMPEGCapture>(std::move(options)));
+    }
+    std::vector<bool> made(captures.size(), false);
+    for (size_t d = 0; d < viewports.size(); ++d) {
+        CViewport& viewport = *viewports[d];
+        viewport.m_pCapture = captures[shows[d]];
+        viewport.m_output = made[shows[d]]
+                                ? viewport.m_pCapture->AddOutput(viewport.m_pRect.Width(),
+                                                                 viewport.m_pRect.Height())
+                                : 0;
+        made[shows[d]] = true;
+    }
     for (const auto& viewport : viewports) {
         if (viewport->m_output == 0) {
-            viewport->m_pCapture->m_libraryThreads = threads;
             if (!viewport->m_pCapture->Launch()) {
                 viewports.clear();
                 return false;
@@ -386,8 +358,13 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
     const TimelineBlock& block = place->block;
     const auto j = static_cast<std::uint32_t>(frame - block.firstFrame);
     const auto setup = [&](bool beforeBlock) {
-        return CaptureSetup{*m_script, m_instead,     m_decoders, m_playing,
-                            m_cores,   ++state.turns, beforeBlock};
+        CaptureSetup setup{CaptureUse::Preview, m_script->interpolation, &m_decoders, &m_instead};
+        setup.playing = m_playing;
+        // One turn for the block: its captures of one file do not wait for each other; a next
+        // block's capture waits for this block's capture of its file to give the decoder back.
+        setup.turn = ++state.turns;
+        setup.beforeBlock = beforeBlock;
+        return setup;
     };
 
     // The open captures serve a later frame of their block; any other needs new ones.
@@ -437,7 +414,7 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
             }
         } else {
             state.place = std::move(place);
-            if (!MakeCaptures(*state.place, j, setup(false), state.viewports)) {
+            if (!MakeCaptures(*state.place, j, setup(false), m_cores, state.viewports)) {
                 PostLog("Error (FrameEngine): Failed to start capture.\n");
                 state.viewports.clear();
                 state.place.reset();
@@ -460,19 +437,12 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
                 state.overlay->WaitBetweenPictures();
             }
             state.overlay.reset();
-            state.overlay = std::make_unique<CFFMPEGCapture>(
-                &input, 0, static_cast<std::uint32_t>(loop), w, h, 0, input.settings.noiseReduction,
-                input.settings.verticalFlip);
-            state.overlay->m_sourceRect = {
-                m_script->overlay.captureLeft, m_script->overlay.captureTop,
-                m_script->overlay.captureRight, m_script->overlay.captureBottom};
-            state.overlay->m_interpolation = m_script->interpolation;
-            state.overlay->m_pDecoders = &m_decoders;
-            state.overlayNextRelease = input.settings.noiseReduction != 0 ? 0 : index;
-            state.overlay->m_firstFrame = state.overlayNextRelease;
-            state.overlay->m_preRollIntervals = kPreRollIntervals;
-            state.overlay->m_libraryThreads = false;
-            state.overlay->m_framesAhead = kFramesAhead;
+            // The overlay is read from its own file, proxies or not.
+            CaptureOptions options =
+                PlanOverlayCapture({CaptureUse::Preview, m_script->interpolation, &m_decoders},
+                                   *m_script, &input, w, h, index);
+            state.overlayNextRelease = options.firstFrame;
+            state.overlay = std::make_unique<CFFMPEGCapture>(std::move(options));
             state.overlayWidth = w;
             state.overlayHeight = h;
             if (!state.overlay->Launch()) {
@@ -541,7 +511,7 @@ bool FrameEngine::Compose(std::int64_t frame, FrameBitmap& picture, int width) {
         // file this block does not show), so that decoding never waits for a block change.
         state.earlyTried = state.place->block.endFrame;
         std::optional<Place> next = FindPlace(*m_script, w, h, state.place->block.endFrame);
-        if (next && MakeCaptures(*next, 0, setup(true), state.early)) {
+        if (next && MakeCaptures(*next, 0, setup(true), m_cores, state.early)) {
             state.earlyPlace = std::move(next);
         } else {
             state.early.clear();  // the block's own start makes them again, or says why not

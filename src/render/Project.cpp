@@ -258,13 +258,8 @@ bool CProject::StartOverlay(bool wait, std::vector<bool> shown) {
     m_overlayInput = list.front();
     const auto loopFrames = static_cast<std::uint32_t>(m_script.overlay.loopFrames);
     m_overlay = std::make_unique<CFFMPEGCapture>(
-        m_overlayInput, 0, loopFrames, m_script.width, m_script.height, 0,
-        m_overlayInput->settings.noiseReduction, m_overlayInput->settings.verticalFlip);
-    m_overlay->m_sourceRect = {m_script.overlay.captureLeft, m_script.overlay.captureTop,
-                               m_script.overlay.captureRight, m_script.overlay.captureBottom};
-    m_overlay->m_interpolation = m_script.interpolation;
-    m_overlay->m_pDecoders = &m_decoders;
-    m_overlay->m_shownFrames = std::move(shown);
+        PlanOverlayCapture(Captures(CaptureUse::Render), m_script, m_overlayInput, m_script.width,
+                           m_script.height, 0, std::move(shown)));
     if (!m_overlay->Start()) {
         PostLog("Error (Project): Failed to start overlay capture.\n");
         return false;

@@ -17,6 +17,7 @@
 #include "output/FrameWriter.h"
 #include "script/Script.h"
 #include "script/SpanTiming.h"
+#include "timeline/CapturePlan.h"
 
 namespace zorvo {
 
@@ -114,10 +115,11 @@ class CProject : public CThread {
         std::size_t output = 0;
         size_t inputIndex = 0;
     };
+    // What the build's captures share, for one use.
+    CaptureSetup Captures(CaptureUse use);
     std::vector<AreaCapture> PlanCaptures(const TimelineBlock& block, std::uint32_t frames,
-                                          std::uint64_t turn);
+                                          const CaptureSetup& setup);
     void UseCaptures(std::vector<AreaCapture> captures);
-    void MakeCaptures(const TimelineBlock& block, std::uint32_t frames);
     void LaunchEarly(const TimelineBlock& block);
     bool LaunchCaptures(const std::vector<size_t>& areas);
     bool StartCaptures(const TimelineBlock& block, std::uint32_t frames);

@@ -246,15 +246,14 @@ bool CProject::RenderStills() {
 void CProject::MakeStillCaptures(StillJob& job, AutoResetEvent& progress) {
     job.viewports = NewViewports(job.span, false);
     std::swap(m_viewports, job.viewports);
-    MakeCaptures(job.block, 1);
+    // One picture, decoded on the capture's thread alone: the captures of several files decode
+    // side by side instead.
+    CaptureSetup setup = Captures(CaptureUse::Still);
+    setup.progress = &progress;
+    UseCaptures(PlanCaptures(job.block, 1, setup));
     std::swap(m_viewports, job.viewports);
     for (const auto& viewport : job.viewports) {
         if (viewport->m_output == 0) {
-            // One picture, decoded on the capture's thread alone: the captures of several
-            // files decode side by side instead.
-            viewport->m_pCapture->m_lookAhead = false;
-            viewport->m_pCapture->m_libraryThreads = false;
-            viewport->m_pCapture->m_pProgress = &progress;
             job.captures.push_back(viewport->m_pCapture.get());
         }
     }

@@ -48,40 +48,39 @@ void CProject::MakeViewports(const TimelineSpan& span) {
     m_decoders.KeepOnly(files);
 }
 
+CaptureSetup CProject::Captures(CaptureUse use) {
+    CaptureSetup setup;
+    setup.use = use;
+    setup.interpolation = m_script.interpolation;
+    setup.decoders = &m_decoders;
+    return setup;
+}
+
 std::vector<CProject::AreaCapture> CProject::PlanCaptures(const TimelineBlock& block,
                                                           std::uint32_t frames,
-                                                          std::uint64_t turn) {
+                                                          const CaptureSetup& setup) {
     std::vector<AreaCapture> planned;
     for (size_t d = 0; d < m_viewports.size(); ++d) {
         const CViewport& viewport = *m_viewports[d];
         const BlockArea& area = block.areas[d];
-        const CSInput* input = area.inputIndex < viewport.m_inputs.size()
-                                   ? viewport.m_inputs[area.inputIndex]
-                                   : nullptr;
-        const std::uint32_t count = CaptureFrameCount(frames, area.speed);
+        CaptureOptions options = PlanAreaCapture(setup, viewport, area, frames);
         // Zoom, flip, noise reduction and speed belong to the input, so an area showing the
         // same input from the same moment needs the very same source pictures: they are
         // decoded once and scaled for each area.
         const auto same = std::find_if(planned.begin(), planned.end(), [&](const auto& other) {
             const CFFMPEGCapture& capture = *other.capture;
-            return m_decoders.SharesCaptures() && capture.Input() == input &&
-                   capture.StartMs() == area.captureStartMs && capture.FrameCount() == count;
+            return m_decoders.SharesCaptures() && capture.Input() == options.input &&
+                   capture.StartMs() == options.startMs &&
+                   capture.FrameCount() == options.frameCount;
         });
         if (same != planned.end()) {
             const auto capture = same->capture;
             planned.push_back(
-                {capture, capture->AddOutput(viewport.m_pRect.Width(), viewport.m_pRect.Height()),
-                 area.inputIndex});
+                {capture, capture->AddOutput(options.width, options.height), area.inputIndex});
             continue;
         }
-        auto capture = std::make_shared<CFFMPEGCapture>(
-            input, area.captureStartMs, count, viewport.m_pRect.Width(), viewport.m_pRect.Height(),
-            static_cast<std::int32_t>(area.zoom), input->settings.noiseReduction,
-            input->settings.verticalFlip);
-        capture->m_interpolation = m_script.interpolation;
-        capture->m_pDecoders = &m_decoders;
-        capture->m_turn = turn;
-        planned.push_back({std::move(capture), 0, area.inputIndex});
+        planned.push_back(
+            {std::make_shared<CFFMPEGCapture>(std::move(options)), 0, area.inputIndex});
     }
     return planned;
 }
@@ -96,20 +95,18 @@ void CProject::UseCaptures(std::vector<AreaCapture> captures) {
     }
 }
 
-void CProject::MakeCaptures(const TimelineBlock& block, std::uint32_t frames) {
-    UseCaptures(PlanCaptures(block, frames, 0));
-}
-
 void CProject::LaunchEarly(const TimelineBlock& block) {
     // Each capture waits for its file's captures of the current block to give their decoder
     // back; one of a file this block does not use starts decoding at once.
-    m_early = PlanCaptures(block, static_cast<std::uint32_t>(block.endFrame - block.firstFrame),
-                           ++m_captureTurns);
+    CaptureSetup setup = Captures(CaptureUse::Render);
+    setup.turn = ++m_captureTurns;
+    setup.beforeBlock = true;
+    m_early =
+        PlanCaptures(block, static_cast<std::uint32_t>(block.endFrame - block.firstFrame), setup);
     for (const AreaCapture& area : m_early) {
         if (area.output != 0) {
             continue;  // another area's capture, launched already
         }
-        area.capture->m_beforeBlock = true;
         if (!area.capture->Launch()) {
             // The block's own start launches them again and reports the failure.
             m_early.clear();
@@ -147,8 +144,9 @@ bool CProject::StartCaptures(const TimelineBlock& block, std::uint32_t frames) {
         }
         return true;
     }
-    const bool early = m_decoders.LaunchesEarly();
-    UseCaptures(PlanCaptures(block, frames, early ? ++m_captureTurns : 0));
+    CaptureSetup setup = Captures(CaptureUse::Render);
+    setup.turn = m_decoders.LaunchesEarly() ? ++m_captureTurns : 0;
+    UseCaptures(PlanCaptures(block, frames, setup));
     std::vector<size_t> areas(m_viewports.size());
     for (size_t d = 0; d < areas.size(); ++d) {
         areas[d] = d;

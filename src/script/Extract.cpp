@@ -101,12 +101,12 @@ void StatementTracker::PostPlace(const std::string& text, size_t at, bool warnin
     for (size_t i = 0; i < from; ++i) {
         line += lines[i] == '\n' ? 1 : 0;
     }
-    const std::string place = Describe(text, at, from, line);
-    if (warning) {
-        PostLog("Warning (Script): " + place + ".\n");
-    } else {
-        PostContext("Script", place);
-    }
+    Message message{warning ? Severity::Warning : Severity::Error, "Script",
+                    Describe(text, at, from, line) + "."};
+    message.line = line;
+    message.column = Column(at, from);
+    message.context = true;
+    Post(std::move(message));
 }
 
 std::string StatementTracker::Describe(const std::string& text, size_t at, size_t from, int line) {
@@ -118,8 +118,11 @@ std::string StatementTracker::Describe(const std::string& text, size_t at, size_
     while (!shown.empty() && (shown.back() == ' ' || shown.back() == '\t')) {
         shown.pop_back();
     }
-    return Format("at line %i, column %i: '%s'", line, static_cast<int>(at - from + 1),
-                  shown.c_str());
+    return Format("at line %i, column %i: '%s'", line, Column(at, from), shown.c_str());
+}
+
+int StatementTracker::Column(size_t at, size_t from) {
+    return static_cast<int>(at - from + 1);
 }
 
 // Characters that continue a word or a path: a keyword touching one is part of a longer name

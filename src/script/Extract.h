@@ -106,6 +106,8 @@ class StatementTracker {
     static const std::string& LinesOf(const std::string& text);
     // "at line L, column C: 'statement'" for `at`, whose line `line` begins at `from`.
     static std::string Describe(const std::string& text, size_t at, size_t from, int line);
+    // The 1-based column C of the same.
+    static int Column(size_t at, size_t from);
 
   private:
     friend void NoteStatement(const std::string& text, size_t at);

@@ -213,6 +213,7 @@ bool CScript::ParseMarkers(const std::string& text) {
     while (ExtractBlock(text, "marker", cursor, arguments, body)) {
         const size_t statementAt = LastStatementFound();
         std::string place;
+        int column = 0;
         if (statementAt < text.size() && statementAt >= counted) {
             for (; counted < statementAt; ++counted) {
                 if (lines[counted] == '\n') {
@@ -221,6 +222,7 @@ bool CScript::ParseMarkers(const std::string& text) {
                 }
             }
             place = StatementTracker::Describe(text, statementAt, lineStart, line);
+            column = StatementTracker::Column(statementAt, lineStart);
         }
         size_t at = 0;
         std::string measureText;
@@ -237,6 +239,8 @@ bool CScript::ParseMarkers(const std::string& text) {
                                                  static_cast<std::uint32_t>(ToInt(measureText)));
         marker->statementAt = statementAt;
         marker->place = std::move(place);
+        marker->line = column != 0 ? line : 0;
+        marker->column = column;
         if (!marker->Parse(body)) {
             return false;
         }

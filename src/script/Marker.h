@@ -48,7 +48,9 @@ class CSMarker : public CExtract {
     bool isLast = false;
     size_t statementAt = static_cast<size_t>(-1);  // where the statement begins in the script
     std::string place;  // "at line L, column C: 'marker( …'", empty when not read from a text
-    double tempo = 0;   // quarter notes a minute; 0 keeps the tempo in force
+    int line = 0;       // the same place; 0 when not read from a text
+    int column = 0;
+    double tempo = 0;            // quarter notes a minute; 0 keeps the tempo in force
     std::int32_t beatCount = 0;  // 0 keeps the signature in force
     std::int32_t beatUnit = 0;
     MarkerEffect effect = MarkerEffect::None;

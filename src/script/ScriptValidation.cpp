@@ -25,7 +25,13 @@ void PostTooLarge(const std::string& id) {
 // Says which marker a validation failure is about, and where it is written.
 void PostMarkerPlace(const CSMarker& marker) {
     if (!marker.place.empty()) {
-        PostContext("Script", Format("marker #%u %s", marker.measure, marker.place.c_str()));
+        Message message{Severity::Error, "Script",
+                        Format("marker #%u %s.", marker.measure, marker.place.c_str())};
+        message.line = marker.line;
+        message.column = marker.column;
+        message.marker = marker.measure;
+        message.context = true;
+        Post(std::move(message));
     }
 }
 

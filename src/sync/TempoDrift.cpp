@@ -158,6 +158,8 @@ BeatReport MeasureDrift(const CScript& script, const SongAnalysis& song) {
         SpanDrift& d = span.drift;
         d.fromMeasure = m.measure;
         d.toMeasure = next.measure;
+        d.line = m.line;
+        d.column = m.column;
         d.tempoMarker = tempoMarker;
         d.beatUnit = carried.beatUnit;
         d.beatMs = timing.beat;
@@ -312,16 +314,26 @@ std::vector<TempoReach> TempoReaches(const BeatReport& report) {
     return reaches;
 }
 
-std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limit) {
-    std::vector<std::string> lines;
+std::vector<Message> DriftMessages(const BeatReport& report, DriftLimit limit) {
+    std::vector<Message> lines;
+    const auto warn = [&](std::string text, const SpanDrift* span) {
+        Message message{Severity::Warning, "Beats", std::move(text)};
+        if (span) {
+            message.line = span->line;
+            message.column = span->column;
+            message.marker = span->fromMeasure;
+        }
+        lines.push_back(std::move(message));
+    };
     const double offset = report.firstDownbeatMs - report.songStartMs;
     const bool frame = limit == DriftLimit::Frame;
     if (frame && report.firstDownbeatMs >= 0 && std::fabs(offset) > kFrameMs) {
-        lines.push_back(Format(
-            "Warning (Beats): the song's first downbeat is at %.2f s of the WAVE file, "
-            "measure 1 at %.2f s: every cut comes %.2f s %s. Try song_start( %lld ).\n",
-            report.firstDownbeatMs / 1000, report.songStartMs / 1000, std::fabs(offset) / 1000,
-            offset > 0 ? "early" : "late", std::llround(report.firstDownbeatMs)));
+        warn(Format("the song's first downbeat is at %.2f s of the WAVE file, "
+                    "measure 1 at %.2f s: every cut comes %.2f s %s. Try song_start( %lld ).",
+                    report.firstDownbeatMs / 1000, report.songStartMs / 1000,
+                    std::fabs(offset) / 1000, offset > 0 ? "early" : "late",
+                    std::llround(report.firstDownbeatMs)),
+             nullptr);
     }
     for (const TempoReach& reach : TempoReaches(report)) {
         const SpanDrift& first = report.spans[reach.firstSpan];
@@ -329,36 +341,44 @@ std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limi
         const double allowed = frame ? kFrameMs : first.beatMs;
         const bool reachDrifts = reach.heard && std::fabs(reach.driftMs) > allowed;
         if (reachDrifts) {
-            lines.push_back(Format(
-                "Warning (Beats): marker %u (measure %u): the script says %s bpm, the song plays "
-                "%s bpm here; by measure %u the cuts are %.2f s %s. Try tempo( %s ).\n",
-                first.fromMeasure, first.fromMeasure, TempoText(reach.scriptTempo).c_str(),
-                TempoText(std::round(reach.songTempo * 10) / 10).c_str(), last.toMeasure,
-                std::fabs(reach.driftMs) / 1000, reach.driftMs > 0 ? "late" : "early",
-                reach.suggested.c_str()));
+            warn(Format("marker %u (measure %u): the script says %s bpm, the song plays "
+                        "%s bpm here; by measure %u the cuts are %.2f s %s. Try tempo( %s ).",
+                        first.fromMeasure, first.fromMeasure, TempoText(reach.scriptTempo).c_str(),
+                        TempoText(std::round(reach.songTempo * 10) / 10).c_str(), last.toMeasure,
+                        std::fabs(reach.driftMs) / 1000, reach.driftMs > 0 ? "late" : "early",
+                        reach.suggested.c_str()),
+                 &first);
         }
         for (size_t i = reach.firstSpan; i <= reach.lastSpan; ++i) {
             const SpanDrift& span = report.spans[i];
             if (!reachDrifts && reach.firstSpan != reach.lastSpan && span.heard &&
                 std::fabs(span.driftMs) > allowed) {
-                lines.push_back(
-                    Format("Warning (Beats): marker %u (measure %u): the song plays %s bpm here, "
-                           "the script %s bpm; by measure %u the cuts are %.2f s %s. Give the "
-                           "marker a tempo( %s ) of its own.\n",
-                           span.fromMeasure, span.fromMeasure,
-                           TempoText(std::round(span.songTempo * 10) / 10).c_str(),
-                           TempoText(span.scriptTempo).c_str(), span.toMeasure,
-                           std::fabs(span.driftMs) / 1000, span.driftMs > 0 ? "late" : "early",
-                           TempoText(std::round(span.songTempo * 100) / 100).c_str()));
+                warn(Format("marker %u (measure %u): the song plays %s bpm here, "
+                            "the script %s bpm; by measure %u the cuts are %.2f s %s. Give the "
+                            "marker a tempo( %s ) of its own.",
+                            span.fromMeasure, span.fromMeasure,
+                            TempoText(std::round(span.songTempo * 10) / 10).c_str(),
+                            TempoText(span.scriptTempo).c_str(), span.toMeasure,
+                            std::fabs(span.driftMs) / 1000, span.driftMs > 0 ? "late" : "early",
+                            TempoText(std::round(span.songTempo * 100) / 100).c_str()),
+                     &span);
             }
             if (frame && span.heard && span.splitAt != 0 && span.wanderMs > allowed) {
-                lines.push_back(Format(
-                    "Warning (Beats): marker %u (measure %u): the song's tempo wanders here; no "
-                    "constant tempo keeps every cut within %.2f s of its beat. Split the span "
-                    "with a marker at measure %u.\n",
-                    span.fromMeasure, span.fromMeasure, allowed / 1000, span.splitAt));
+                warn(Format("marker %u (measure %u): the song's tempo wanders here; no "
+                            "constant tempo keeps every cut within %.2f s of its beat. Split the "
+                            "span with a marker at measure %u.",
+                            span.fromMeasure, span.fromMeasure, allowed / 1000, span.splitAt),
+                     &span);
             }
         }
+    }
+    return lines;
+}
+
+std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limit) {
+    std::vector<std::string> lines;
+    for (const Message& message : DriftMessages(report, limit)) {
+        lines.push_back(LogText(message));
     }
     return lines;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LogChannel.h"
 #include "sync/SongBeats.h"
 
 namespace zorvo {
@@ -14,6 +15,8 @@ class CScript;
 struct SpanDrift {
     std::uint32_t fromMeasure = 0;
     std::uint32_t toMeasure = 0;
+    int line = 0;  // where the span's marker is written; 0 when not read from a text
+    int column = 0;
     size_t tempoMarker = 0;  // index of the marker whose tempo statement is in force
     std::int32_t beatUnit = 4;
     double beatMs = 0;
@@ -75,6 +78,9 @@ enum class DriftLimit {
 // where the script does not); with a frame's limit also one per span where no constant tempo
 // keeps the cuts within it, and one for the first downbeat when it lies farther than a frame
 // from measure 1.
+// Each warning names its span's marker and where it is written.
+std::vector<Message> DriftMessages(const BeatReport& report, DriftLimit limit);
+// Their log texts.
 std::vector<std::string> DriftWarnings(const BeatReport& report, DriftLimit limit);
 
 }  // namespace zorvo

@@ -282,10 +282,14 @@ void CAdjustmentsDlg::StartCapture(const std::string& path) {
     const FlipMode flip = item == 1 ? FlipMode::True : item == 2 ? FlipMode::False : FlipMode::Auto;
     m_path = path;
     m_pInput = std::make_unique<CSInput>("Adjustment", m_path, InputFocus::Center, 0, 0);
-    m_pCapture =
-        std::make_unique<CFFMPEGCapture>(m_pInput.get(), 0, kPreviewFrames, m_previewRect.width(),
-                                         m_previewRect.height(), 100, m_noiseLevel, flip);
-    m_pCapture->m_interpolation = kDefaultInterpolation;  // the preview belongs to no script
+    CaptureOptions options = InputCaptureOptions(m_pInput.get());
+    options.frameCount = kPreviewFrames;
+    options.width = m_previewRect.width();
+    options.height = m_previewRect.height();
+    options.noiseReduction = m_noiseLevel;
+    options.flipMode = flip;
+    options.interpolation = kDefaultInterpolation;  // the preview belongs to no script
+    m_pCapture = std::make_unique<CFFMPEGCapture>(std::move(options));
     m_frameIndex = 0;
     m_frameIndexShown = false;
     if (!m_pCapture->Start()) {

@@ -79,14 +79,14 @@ void ProblemChecker::Request(const QString& scriptPath) {
         if (m_report.valid) {
             LogCollector lines(LogCollector::Scope::ThisThread);
             if (MeasureScriptDrift(m_path, drift, &m_beats)) {
-                for (const std::string& line : DriftWarnings(drift, DriftLimit::Beat)) {
-                    PostLog(line);
+                for (Message& message : DriftMessages(drift, DriftLimit::Beat)) {
+                    Post(std::move(message));
                 }
             }
             for (double& beat : m_beats) {
                 beat = beat * 1000 - drift.songStartMs;
             }
-            for (ScriptProblem& problem : ProblemsFromLog(lines.Joined())) {
+            for (ScriptProblem& problem : ProblemsFromMessages(lines.Posted())) {
                 m_report.problems.push_back(std::move(problem));
             }
         }

@@ -151,7 +151,7 @@ CZorvoDlg::CZorvoDlg(QWidget* parent)
 
     m_problems.setObjectName(QStringLiteral("problems"));
     m_problems.setColumnCount(2);
-    m_problems.setHeaderLabels({QStringLiteral("Line"), QStringLiteral("Problems")});
+    m_problems.setHeaderLabels({QStringLiteral("Where"), QStringLiteral("Problems")});
     m_problems.setRootIsDecorated(false);
     m_problems.setUniformRowHeights(true);
     // A problem is read whole: a line longer than the list scrolls instead of ending in "...".
@@ -276,8 +276,15 @@ void CZorvoDlg::ShowProblems(const CheckReport& report) {
     }
     for (const ScriptProblem& problem : m_problemList) {
         auto* item = new QTreeWidgetItem(&m_problems);  // owned by the list
+        // The place in the script, else the marker, else the file the problem is about.
         if (problem.line > 0) {
             item->setText(0, QStringLiteral("%1:%2").arg(problem.line).arg(problem.column));
+        } else if (problem.marker != 0) {
+            item->setText(0, QStringLiteral("marker %1").arg(problem.marker));
+        } else if (!problem.file.empty()) {
+            const QString file = QString::fromStdString(problem.file);
+            item->setText(0, QFileInfo(file).fileName());
+            item->setToolTip(0, file);
         }
         item->setData(0, Qt::UserRole, problem.line);
         item->setIcon(1, problem.information ? information : problem.warning ? warning : error);

@@ -57,10 +57,17 @@ void MakeSource(const std::string& path, const std::string& graph, const std::st
 // takes all of an upright picture of that size, unscaled.
 void Capture(const CSInput& input, std::int32_t width, std::int32_t height, FrameBitmap& out,
              bool whole = false) {
-    CFFMPEGCapture capture(&input, 0, 1, width, height, 0, 0, FlipMode::True);
+    CaptureOptions options = InputCaptureOptions(&input);
+    options.frameCount = 1;
+    options.width = width;
+    options.height = height;
+    options.zoom = 0;
+    options.noiseReduction = 0;
+    options.flipMode = FlipMode::True;
     if (whole) {
-        capture.m_sourceRect = Rect{0, 0, width, height};
+        options.sourceRect = Rect{0, 0, width, height};
     }
+    CFFMPEGCapture capture(std::move(options));
     ASSERT_TRUE(capture.Start());
     const FrameBitmap* bitmap = nullptr;
     for (int i = 0; i < 600 && !bitmap && !capture.m_bFailed.load(); ++i) {

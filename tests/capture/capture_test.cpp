@@ -76,8 +76,15 @@ std::string WriteVideo(const TempDir& dir, const std::string& name, TestVideo vi
 
 std::unique_ptr<CFFMPEGCapture> MakeCapture(const CSInput& input, std::int64_t startMs,
                                             std::uint32_t frameCount) {
-    return std::make_unique<CFFMPEGCapture>(&input, startMs, frameCount, 96, 144, 0, 0,
-                                            FlipMode::Auto);
+    CaptureOptions options = InputCaptureOptions(&input);
+    options.startMs = startMs;
+    options.frameCount = frameCount;
+    options.width = 96;
+    options.height = 144;
+    options.zoom = 0;
+    options.noiseReduction = 0;
+    options.flipMode = FlipMode::Auto;
+    return std::make_unique<CFFMPEGCapture>(std::move(options));
 }
 
 TEST(SourceRectTest, ZoomAndFocusPlaceTheWindow) {
@@ -139,9 +146,15 @@ TEST(CropTest, OutputPixelsComeFromTheCropWindow) {
                                                .frameCount = 4}));
         for (const bool flip : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (flip ? " flipped" : " not flipped"));
-            CFFMPEGCapture capture(&input, 0, 1, rect.Width(), rect.Height(), 0, 0,
-                                   flip ? FlipMode::True : FlipMode::False);
-            capture.m_sourceRect = rect;
+            CaptureOptions options = InputCaptureOptions(&input);
+            options.frameCount = 1;
+            options.width = rect.Width();
+            options.height = rect.Height();
+            options.zoom = 0;
+            options.sourceRect = rect;
+            options.noiseReduction = 0;
+            options.flipMode = flip ? FlipMode::True : FlipMode::False;
+            CFFMPEGCapture capture(std::move(options));
             ASSERT_TRUE(capture.Start());
             const FrameBitmap* bitmap = WaitForBitmap(capture, 0);
             ASSERT_NE(bitmap, nullptr);

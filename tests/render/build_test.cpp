@@ -1011,7 +1011,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
         SCOPED_TRACE(c.name);
         std::string inputs;
         for (const std::string id : {"a", "b"}) {
-            MakeCamera(dir, c.name + id + ".mp4", id == "a" ? 0 : 1000, 300, 96, 144, c.rateNum,
+            MakeCamera(dir, c.name + id + ".mp4", id == "a" ? 0 : 1000, 180, 96, 144, c.rateNum,
                        c.rateDen, c.codec);
             inputs += "input( " + id + ", {dir}/" + c.name + id + ".mp4" + c.input + " }\n";
         }
@@ -1022,7 +1022,7 @@ TEST(DecoderReuse, WritesTheSameFileAsFreshDecoders) {
             const auto result =
                 RunBuild(WriteScript(dir, out,
                                      "output( {dir}/" + out + ".avi, 64, 96 )\n" + inputs +
-                                         "group( ab ) { a, b }\n" + c.rest + "\nmarker( 3 ) { }\n"),
+                                         "group( ab ) { a, b }\n" + c.rest + "\nmarker( 2 ) { }\n"),
                          nullptr, ways[way]);
             ASSERT_TRUE(result.succeeded) << ::testing::PrintToString(result.texts);
             caseDecoded[way] = result.decodedPictures;
