@@ -28,12 +28,13 @@ struct ScriptProblem {
     bool operator==(const ScriptProblem&) const = default;
 };
 
-    std::string text{};    // the first line of the failure, without its line feed
-    std::string detail{};  // every line of the failure, the first one included
-    // Not a problem: what the check found in a camera's file ("Input 'cam1': h264, …").
-    bool information = false;
-    std::uint32_t marker = 0;  // the marker concerned; 0 none
-    std::string file{};        // the file concerned; empty none
+// The problems in the messages of a check. Each error or warning starts one, except those that
+// join the failure told before them: a context message, or an error's callers' "Failed to …"
+// lines. A context message with a place in the script ends a failure: it gives its place to
+// the failure's first line, and the lines between them join it. A message with a place of its
+// own is a problem at that place. Info messages (progress lines) end a failure; an
+// "Input '…': …" one, what the check found in a camera's file, is one more, as information.
+std::vector<ScriptProblem> ProblemsFromMessages(const std::vector<Message>& messages);
 
 // CheckScriptFile on the calling thread with its texts kept from the log channel.
 struct CheckReport {

@@ -331,8 +331,15 @@ TEST(CameraFrameRate, VariableRateShowsThePictureOfItsTime) {
         std::sort(times.begin(), times.end());
         const double first = times.front();
         constexpr std::uint32_t kFrames = 30;
-        CFFMPEGCapture capture(&input, c.startMs, kFrames, 32, 32, 0, 0, FlipMode::True);
-        capture.m_sourceRect = Rect{0, 0, 32, 32};
+        CaptureOptions options = InputCaptureOptions(&input);
+        options.startMs = c.startMs;
+        options.frameCount = kFrames;
+        options.width = options.height = 32;
+        options.zoom = 0;
+        options.noiseReduction = 0;
+        options.flipMode = FlipMode::True;
+        options.sourceRect = Rect{0, 0, 32, 32};
+        CFFMPEGCapture capture(std::move(options));
         ASSERT_TRUE(capture.Start());
         std::vector<int> shown;
         std::vector<int> wanted;
