@@ -308,7 +308,7 @@ TEST(Statements, FailuresPostTheirChain) {
          {"Error (SIAdjustment): Unknown deinterlace mode 'yes'.\n",
           "Error (SIAdjustment): Known names: auto, on, off.\n", inputs}},
         {"input( cam2, f ) { fill( blak ); }",
-         {"Error (SIAdjustment): Unknown fill mode '", "blak", "'.\n",
+         {"Error (SIAdjustment): Unknown fill mode 'blak'.\n",
           "Error (SIAdjustment): Did you mean 'black'?\n", inputs}},
         {"marker( ) { }", {kMalformed, kMarkers}},
         {"marker( 1, fullscreen ) { }",
