@@ -218,6 +218,36 @@ void CFFMPEGCapture::ReleaseBitmap(std::uint32_t index, std::size_t output) {
     out.frames.erase(found);
 }
 
+bool CFFMPEGCapture::AllocatePicture(Output& output) {
+    if (output.picture) {
+        return true;
+    }
+    // Rows of exactly 3 x width bytes; a little slack after the last one for the scaler.
+    if (av_image_check_size(static_cast<unsigned>(output.width),
+                            static_cast<unsigned>(output.height), 0, nullptr) < 0) {
+        PostLog("Error (FFMPEGCapture): Failed to fill buffer.\n");
+        return false;
+    }
+    const size_t bytes = static_cast<size_t>(output.width) * static_cast<size_t>(output.height) * 3;
+    output.picture.reset(new (std::nothrow) std::uint8_t[bytes + 64]);
+    if (!output.picture) {
+        PostLog("Error (FFMPEGCapture): Failed to allocate frame RGB.\n");
+        return false;
+    }
+    return true;
+}
+
+bool CFFMPEGCapture::BlackPicture() {
+    for (const auto& output : m_outputs) {
+        if (!AllocatePicture(*output)) {
+            return false;
+        }
+        std::memset(output->picture.get(), 0,
+                    static_cast<size_t>(output->width) * static_cast<size_t>(output->height) * 3);
+    }
+    return true;
+}
+
 bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
     const bool flip = FlipsPicture(m_flipMode, static_cast<AVPixelFormat>(current.format));
     for (auto it = m_outputs.begin(); it != m_outputs.end(); ++it) {
@@ -225,20 +255,8 @@ bool CFFMPEGCapture::ConvertPicture(const AVFrame& current, bool changed) {
         if (!changed && output->picture) {
             continue;
         }
-        if (!output->picture) {
-            // Rows of exactly 3 x width bytes; a little slack after the last one for the scaler.
-            if (av_image_check_size(static_cast<unsigned>(output->width),
-                                    static_cast<unsigned>(output->height), 0, nullptr) < 0) {
-                PostLog("Error (FFMPEGCapture): Failed to fill buffer.\n");
-                return false;
-            }
-            const size_t bytes =
-                static_cast<size_t>(output->width) * static_cast<size_t>(output->height) * 3;
-            output->picture.reset(new (std::nothrow) std::uint8_t[bytes + 64]);
-            if (!output->picture) {
-                PostLog("Error (FFMPEGCapture): Failed to allocate frame RGB.\n");
-                return false;
-            }
+        if (!AllocatePicture(*output)) {
+            return false;
         }
         // Areas of the same size that show the same part of the picture (side by side, say)
         // get the same scaled picture, so it is scaled once.
@@ -314,6 +332,9 @@ bool CFFMPEGCapture::Capture() {
         m_eventReady.Set();
         return false;  // stopped while the captures before it still held the file
     }
+    // Where the file does not reach, black or the nearest picture instead of a failure.
+    const FillMode fill = m_pInput ? m_pInput->settings.fill : FillMode::None;
+    const bool fills = fill == FillMode::Black || fill == FillMode::Hold;
     std::unique_ptr<VideoDecoder> decoder;
     if (m_pDecoders && m_pInput && m_startMs >= 0) {
         decoder =
@@ -321,7 +342,7 @@ bool CFFMPEGCapture::Capture() {
     }
     const bool reused = decoder != nullptr;
     const bool opened = reused || [&] {
-        if (m_startMs < 0) {
+        if (m_startMs < 0 && !fills) {
             // A negative start would wrap to a huge frame number.
             PostLog(
                 "Error (FFMPEGCapture): Segment starts before the beginning of the video file.\n");
@@ -358,7 +379,8 @@ bool CFFMPEGCapture::Capture() {
     }
 
     const AVRational rate = decoder->FrameRate();
-    const std::int64_t firstTarget = decoder->SegmentFrame(m_startMs, m_firstFrame);
+    const std::int64_t firstTarget =
+        std::max<std::int64_t>(decoder->SegmentFrame(m_startMs, m_firstFrame), 0);
     // Where the file's index lists a key frame before the start, decoding begins there when
     // that is nearer than where the decoder stands.
     const std::int64_t keyFrame = decoder->KeyFrameAtOrBefore(firstTarget);
@@ -376,7 +398,9 @@ bool CFFMPEGCapture::Capture() {
         }
     }
     decoder->DecodeWholeBefore(m_lookAhead ? VideoDecoder::kWholeBefore : 0);
-    decoder->ShowSegment(m_startMs, m_firstFrame, m_frameCount);
+    if (m_startMs >= 0) {
+        decoder->ShowSegment(m_startMs, m_firstFrame, m_frameCount);
+    }
     if (m_pDecoders) {
         decoder->CountPicturesInto(&m_pDecoders->decodedPictures);
         if (!m_pDecoders->PassesOver()) {
@@ -405,7 +429,9 @@ bool CFFMPEGCapture::Capture() {
         ahead, static_cast<std::uint32_t>(std::max<std::size_t>(
                    kLeastFramesAhead, kBeforeBlockBytes / std::max<std::size_t>(frameBytes, 1))));
     bool frameStored = false;
-    bool fileEnded = false;  // the file ended before a requested frame
+    bool fileEnded = false;   // the file ended before a requested frame
+    bool pastEnd = false;     // filled with black after the file's last picture
+    bool blackShown = false;  // the pictures are black: the next real one is converted
     m_produced.store(m_firstFrame);
     for (std::uint32_t n = m_firstFrame;; n = m_produced.load()) {
         {
@@ -452,9 +478,43 @@ bool CFFMPEGCapture::Capture() {
             }
             continue;
         }
-        const std::int64_t target = decoder->SegmentFrame(m_startMs, n);
+        // Output frame n shows the file's moment m_startMs + 40 n ms: before 0, its first
+        // picture has not been recorded yet.
+        const bool beforeFile = fills && m_startMs + std::int64_t{40} * n < 0;
+        bool black = fill == FillMode::Black && (beforeFile || pastEnd);
         bool changed = false;
-        const VideoDecoder::Result result = decoder->PictureFor(target, m_bStop, changed);
+        VideoDecoder::Result result = VideoDecoder::Result::Ready;
+        std::int64_t target = 0;
+        if (!black) {
+            target = beforeFile ? 0
+                     : fills    ? std::max<std::int64_t>(decoder->SegmentFrame(m_startMs, n), 0)
+                                : decoder->SegmentFrame(m_startMs, n);
+            result = decoder->PictureFor(target, m_bStop, changed);
+            if (result == VideoDecoder::Result::EndOfFile && fills &&
+                !(n == m_frameCount && n > 0)) {
+                // Past the file's last picture, which holds unless black fills.
+                pastEnd = fill == FillMode::Black || !decoder->Current();
+                black = pastEnd;
+                result = VideoDecoder::Result::Ready;
+            }
+        }
+        if (black) {
+            if (!BlackPicture()) {
+                break;
+            }
+            blackShown = true;
+            if (last && !m_lookAhead) {
+                m_complete.store(true);
+            }
+            if (!StoreFrame(n, last)) {
+                break;
+            }
+            frameStored = true;
+            if (last) {
+                break;
+            }
+            continue;
+        }
         if (result == VideoDecoder::Result::EndOfFile) {
             if (n == m_frameCount && n > 0 && !fileEnded) {
                 // Only the look-ahead frame is missing: every requested frame is there.
@@ -478,9 +538,10 @@ bool CFFMPEGCapture::Capture() {
         if (result != VideoDecoder::Result::Ready && !changed) {
             break;
         }
-        if (!ConvertPicture(*decoder->Current(), changed)) {
+        if (!ConvertPicture(*decoder->Current(), changed || blackShown)) {
             break;
         }
+        blackShown = false;
         if (m_pDecoders) {
             m_pDecoders->NoteUsed(m_file, decoder->CurrentIndex());
             if (last && !decoder->AtEnd()) {

@@ -149,6 +149,10 @@ class CFFMPEGCapture : public CThread {
     };
 
     bool Capture();
+    // The scaled picture's buffer of an output, allocated once.
+    bool AllocatePicture(Output& output);
+    // Every output's picture black: where a filled input's file does not reach.
+    bool BlackPicture();
     // Scales the current picture for every output (when it changed), then stores frame
     // `index` of every output at once.
     bool ConvertPicture(const AVFrame& current, bool changed);

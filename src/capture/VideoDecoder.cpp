@@ -119,11 +119,18 @@ bool VideoDecoder::Open(const std::string& path, bool libraryThreads, bool quiet
         return false;
     }
     // Without a rate no source frame can be told from another (and the timing divides by it).
-    m_frameRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
-    if (!Valid(m_frameRate) || !Valid(m_stream->time_base)) {
+    const FrameCounting counting = CountingRate(*format, *m_stream);
+    if (counting.num <= 0) {
         m_reason = "unknown frame rate";
         post("Error (FFMPEGCapture): Unknown frame rate.\n");
         return false;
+    }
+    m_frameRate = AVRational{counting.num, counting.den};
+    m_namedRate = Valid(m_stream->r_frame_rate) ? m_stream->r_frame_rate : m_stream->avg_frame_rate;
+    m_variableRate = counting.variable;
+    if (m_variableRate) {
+        // Which picture a stretch steps over is not known by its number: every one is decoded.
+        m_mayPassOver = false;
     }
     m_orientation = StreamOrientation(*m_stream);
     m_origin = m_stream->start_time != AV_NOPTS_VALUE ? m_stream->start_time : 0;
@@ -166,7 +173,13 @@ std::size_t VideoDecoder::PictureBytes() const {
 }
 
 int VideoDecoder::MinKeyFrameInterval() const {
-    return m_codec ? m_codec->keyint_min : 0;
+    if (!m_codec) {
+        return 0;
+    }
+    // Counted in milliseconds where the pictures keep no rate.
+    return m_variableRate ? static_cast<int>(av_rescale(m_codec->keyint_min,
+                                                        1000LL * m_namedRate.den, m_namedRate.num))
+                          : m_codec->keyint_min;
 }
 
 std::int64_t VideoDecoder::FrameAt(std::int64_t ms) const {
@@ -240,8 +253,7 @@ std::int64_t VideoDecoder::KeyFrameAtOrBefore(std::int64_t frame) const {
         return -1;
     }
     return av_rescale_q_rnd(found->timestamp + m_indexLead - m_origin, m_stream->time_base,
-                            frameDuration,
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+                            frameDuration, IndexRounding());
 }
 
 bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
@@ -272,13 +284,21 @@ bool VideoDecoder::SeekToTimestamp(std::int64_t timestamp) {
     return true;
 }
 
+AVRounding VideoDecoder::IndexRounding() const {
+    // Rounded to the nearest frame: containers store times in their own units (milliseconds
+    // for Matroska), which are not whole multiples of a 30000/1001 frame. A picture of a
+    // stream without a rate shows from the first millisecond at or after its time.
+    return static_cast<AVRounding>((m_variableRate ? AV_ROUND_UP : AV_ROUND_NEAR_INF) |
+                                   AV_ROUND_PASS_MINMAX);
+}
+
 std::int64_t VideoDecoder::PacketIndex(const AVPacket& packet) const {
     if (packet.pts == AV_NOPTS_VALUE) {
         return kUnknownIndex;
     }
     const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
     return av_rescale_q_rnd(packet.pts - m_origin, m_stream->time_base, frameDuration,
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+                            IndexRounding());
 }
 
 std::int64_t VideoDecoder::IndexOf(const AVFrame& frame) {
@@ -291,11 +311,8 @@ std::int64_t VideoDecoder::IndexOf(const AVFrame& frame) {
         return ++m_lastIndex;
     }
     const AVRational frameDuration{m_frameRate.den, m_frameRate.num};
-    // Rounded to the nearest frame: containers store times in their own units (milliseconds
-    // for Matroska), which are not whole multiples of a 30000/1001 frame.
     m_lastIndex =
-        av_rescale_q_rnd(timestamp - m_origin, m_stream->time_base, frameDuration,
-                         static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        av_rescale_q_rnd(timestamp - m_origin, m_stream->time_base, frameDuration, IndexRounding());
     m_lastIndexKnown = true;
     return m_lastIndex;
 }
@@ -315,7 +332,7 @@ bool VideoDecoder::OpenFilter(const AVFrame& first) {
     if (description.empty()) {
         return true;
     }
-    m_filter = std::make_unique<PictureFilter>(description, m_stream->time_base, m_frameRate,
+    m_filter = std::make_unique<PictureFilter>(description, m_stream->time_base, m_namedRate,
                                                m_codec->thread_count);
     // The deinterlacer looks at the pictures on either side: none may be left out.
     m_mayPassOver = false;

@@ -60,8 +60,10 @@ class VideoDecoder {
     // PQ pictures are tone-mapped to SDR whatever it says.
     void SetDeinterlace(DeinterlaceMode mode) { m_deinterlace = mode; }
     DeinterlaceMode Deinterlace() const { return m_deinterlace; }
-    // Frames per second as num / den (both positive once open).
+    // Source frames per second as num / den (both positive once open): the stream's rate, or
+    // 1000 for a stream whose pictures keep no rate (see CountingRate).
     AVRational FrameRate() const { return m_frameRate; }
+    bool VariableRate() const { return m_variableRate; }
     // The decoder's minimum distance between key frames (the library's default is 25).
     int MinKeyFrameInterval() const;
     // About what the decoder's pictures take while it is open: the reference pictures, one
@@ -127,6 +129,7 @@ class VideoDecoder {
     Receive ReceiveNext(const std::atomic<bool>& stop);
     std::int64_t IndexOf(const AVFrame& frame);
     std::int64_t PacketIndex(const AVPacket& packet) const;
+    AVRounding IndexRounding() const;
     // Whether `index` lies inside the shown stretch but no frame of the segment shows it.
     bool Unshown(std::int64_t index) const;
     // Clears what a seek or a picture passed over makes doubtful.
@@ -147,6 +150,8 @@ class VideoDecoder {
     FramePtr m_next;  // decoded, not yet current: shows a later frame than the target
     AVStream* m_stream = nullptr;
     AVRational m_frameRate{0, 1};
+    AVRational m_namedRate{0, 1};  // the rate the stream names
+    bool m_variableRate = false;
     Orientation m_orientation;
     std::int64_t m_origin = 0;  // timestamp of source frame 0
     // How far a key picture's index entry lies before its presentation time: MP4 lists

@@ -50,6 +50,18 @@ class MediaChecker {
   public:
     explicit MediaChecker(const CScript& script) : m_script(script) {}
 
+    // A line for each input opened, by id.
+    std::vector<std::string> Found() const {
+        std::vector<std::string> lines;
+        for (const auto& [id, input] : m_script.inputs) {
+            const auto media = m_media.find(input.get());
+            if (media != m_media.end() && media->second.status == ProbeStatus::Ok) {
+                lines.push_back(DescribeInput(*input, media->second.facts));
+            }
+        }
+        return lines;
+    }
+
     bool Run(bool writesOutput) {
         if (writesOutput) {
             // Nothing else is opened when the output would replace a file the build reads.
@@ -92,8 +104,17 @@ class MediaChecker {
         constexpr long long kMostMacroblocks = 139264;
         const long long macroblocks =
             (m_script.width + 15LL) / 16 * ((m_script.height + 15LL) / 16);
-        if (OutputKindOf(m_script.outputPath) != OutputKind::Avi &&
-            macroblocks > kMostMacroblocks) {
+        if (OutputKindOf(m_script.outputPath) == OutputKind::Avi) {
+            return;
+        }
+        // The encoder's 4:2:0 pictures take two by two pixels; it would refuse after the check.
+        if (m_script.width % 2 != 0 || m_script.height % 2 != 0) {
+            Problem(
+                Format("Output size %ix%i cannot be written as H.264, which needs an even "
+                       "width and height (file %s)",
+                       m_script.width, m_script.height, m_script.outputPath.c_str()));
+        }
+        if (macroblocks > kMostMacroblocks) {
             Problem(
                 Format("Output size %ix%i is too large for H.264: %lld macroblocks a frame, "
                        "at most %lld (file %s)",
@@ -267,11 +288,15 @@ class MediaChecker {
             songMs >= 0 ? Format("block at %s of the song; ", Clock(songMs).c_str()) : "";
         const char* id = input->id.c_str();
         const char* file = input->file.c_str();
+        if (input->settings.fill == FillMode::Black || input->settings.fill == FillMode::Hold) {
+            return;  // the capture shows black or its nearest picture where the file does not reach
+        }
         if (startMs < 0) {
             Problem(
                 Format("Input '%s' starts before its beginning: %s needs it from %.2f s "
                        "before (%sfile %s)",
                        id, who.c_str(), static_cast<double>(-startMs) / 1000, where.c_str(), file));
+            SuggestFill();
             m_reported.insert({input, who});
             return;
         }
@@ -295,6 +320,14 @@ class MediaChecker {
         Problem(Format("Input '%s' ends at %s but %s needs it until %s, %.2f s more (%sfile %s)",
                        id, Clock(endMs).c_str(), who.c_str(), Clock(needMs, true).c_str(),
                        (needMs - endMs) / 1000, where.c_str(), file));
+        SuggestFill();
+    }
+
+    // The advice after a camera that does not reach; it is no problem of its own.
+    static void SuggestFill() {
+        PostLog(
+            "Error (Project): Add fill( hold ) or fill( black ) to the input's block to show its "
+            "first or last picture, or black, where the recording does not reach.\n");
     }
 
     // The capture's crop of the picture must make a scaler to the area's size.
@@ -355,8 +388,35 @@ bool CheckOutputFolder(const std::string& path) {
     return true;
 }
 
-bool CheckMedia(const CScript& script, bool writesOutput) {
-    return MediaChecker(script).Run(writesOutput);
+bool CheckMedia(const CScript& script, bool writesOutput, std::vector<std::string>* found) {
+    MediaChecker checker(script);
+    const bool ok = checker.Run(writesOutput);
+    if (found) {
+        *found = checker.Found();
+    }
+    return ok;
+}
+
+std::string DescribeInput(const CSInput& input, const VideoFacts& facts) {
+    const Orientation orientation = ShownOrientation(input, facts);
+    std::string text = Format("Input '%s': %s, %ix%i", input.id.c_str(), facts.codec.c_str(),
+                              orientation.ShownWidth(facts.storedWidth, facts.storedHeight),
+                              orientation.ShownHeight(facts.storedWidth, facts.storedHeight));
+    const std::string turn = DescribeOrientation(orientation);
+    if (!turn.empty()) {
+        text += " (" + turn + ")";
+    }
+    text += facts.variableRate ? std::string(", variable frame rate")
+                               : Format(", %.5g fps", facts.shownRate);
+    text += ", " + DescribeColour(facts.colour);
+    const DeinterlaceMode mode = input.settings.deinterlace;
+    if (facts.interlaced) {
+        text += mode == DeinterlaceMode::Off ? ", interlaced, not deinterlaced"
+                                             : ", interlaced, deinterlaced";
+    } else if (mode == DeinterlaceMode::On) {
+        text += ", deinterlaced";
+    }
+    return text + " (file " + input.file + ").\n";
 }
 
 }  // namespace zorvo

@@ -18,7 +18,8 @@ bool Check(const std::string& scriptPath) {
     if (!LoadValidScript(script)) {
         return false;
     }
-    if (!CheckMedia(script)) {
+    std::vector<std::string> found;
+    if (!CheckMedia(script, true, &found)) {
         PostLog("Error (Project): Failed to check media.\n");
         return false;
     }
@@ -28,6 +29,10 @@ bool Check(const std::string& scriptPath) {
                "(%lld frames at 25 fps).\n",
                script.inputs.size(), script.groups.size(), script.markers.size(), ms,
                static_cast<long long>(SongFrame(ms))));
+    // What each camera's file holds, as the render will show it.
+    for (const std::string& line : found) {
+        PostLog(line);
+    }
     return true;
 }
 
@@ -63,6 +68,9 @@ std::vector<ScriptProblem> ProblemsFromLog(const std::string& log) {
         start = end + 1;
         const bool warning = line.rfind("Warning (", 0) == 0;
         const size_t colon = line.find("): ");
+        if (line.rfind("Input '", 0) == 0) {
+            problems.push_back({false, 0, 0, line, line, true});
+        }
         if ((!warning && line.rfind("Error (", 0) != 0) || colon == std::string::npos) {
             chain = std::string::npos;
             afterError = false;
@@ -72,7 +80,9 @@ std::vector<ScriptProblem> ProblemsFromLog(const std::string& log) {
             chain = std::string::npos;
         }
         const std::string message = line.substr(colon + 3);
-        const bool folds = afterError && !warning && message.rfind("Failed to ", 0) == 0;
+        const bool folds =
+            afterError && !warning &&
+            (message.rfind("Failed to ", 0) == 0 || message.rfind("Add fill(", 0) == 0);
         afterError = !warning;
         int row = 0;
         int column = 0;

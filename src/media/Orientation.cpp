@@ -45,8 +45,9 @@ std::string DescribeOrientation(const Orientation& orientation) {
             break;
         }
     }
-    std::string text = degrees > 0 && degrees < 360 ? "turned " + std::to_string(degrees) + "\u00b0"
-                                                    : std::string();
+    std::string text = degrees > 0 && degrees < 360
+                           ? "rotated " + std::to_string(degrees) + "\u00b0"
+                           : std::string();
     if (mirrored) {
         text += text.empty() ? "mirrored" : ", mirrored";
     }

@@ -30,7 +30,7 @@ Orientation OrientationOfTurn(int degrees);
 // players show the picture that way. Null: none.
 Orientation OrientationOfMatrix(const std::int32_t* matrix);
 
-// "", "turned 90°", "turned 180°, mirrored", … (clockwise).
+// "", "rotated 90°", "rotated 180°, mirrored", "mirrored", … (clockwise), as rotate( ) names it.
 std::string DescribeOrientation(const Orientation& orientation);
 
 }  // namespace zorvo

@@ -3,11 +3,13 @@
 #include "common/FfmpegFree.h"
 #include "common/RegularFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -46,7 +48,90 @@ std::int64_t LastPacketEnd(AVFormatContext* format, const AVStream* stream) {
     return end;
 }
 
+// Packets looked at for the picture times of a file whose index does not list every picture.
+constexpr int kLookedAtPackets = 250;
+
+// The picture times the file tells without decoding: every one its index lists (MP4 and AVI
+// list every picture, by decoding time, which B-frames keep on the same grid), else those of its
+// first packets, read from a second opening so that the caller's read position stays.
+std::vector<std::int64_t> PictureTimes(AVFormatContext& format, AVStream& stream) {
+    std::vector<std::int64_t> times;
+    const int entries = avformat_index_get_entries_count(&stream);
+    if (stream.nb_frames > 0 && entries >= stream.nb_frames) {
+        for (int i = 0; i < entries; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(&stream, i);
+            if (entry && entry->timestamp != AV_NOPTS_VALUE) {
+                times.push_back(entry->timestamp);
+            }
+        }
+        return times;
+    }
+    AVFormatContext* opened = nullptr;
+    if (!format.url || avformat_open_input(&opened, format.url, nullptr, nullptr) != 0) {
+        return times;
+    }
+    std::unique_ptr<AVFormatContext, FfmpegFree> look(opened);
+    std::unique_ptr<AVPacket, FfmpegFree> packet(av_packet_alloc());
+    // Its own packets, and three times as many of the other streams' (sound) at most.
+    for (int seen = 0, read = 0; packet && seen < kLookedAtPackets && read < 4 * kLookedAtPackets &&
+                                 av_read_frame(opened, packet.get()) >= 0;
+         ++read) {
+        if (packet->stream_index == stream.index) {
+            ++seen;
+            if (packet->pts != AV_NOPTS_VALUE) {
+                times.push_back(packet->pts);
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    return times;
+}
+
+// Whether the pictures keep to the grid of `rate`: each time on it, within the half tick by
+// which the container rounds its times (Matroska keeps milliseconds), and on average one frame
+// apart, or a whole number of frames (a field rate). A grid finer than its pictures (60 for
+// pictures 50 and 33 ms apart) does not count them as a player shows them.
+bool KeepsToRate(AVFormatContext& format, AVStream& stream, AVRational rate) {
+    const double framesPerTick = av_q2d(stream.time_base) * av_q2d(rate);
+    if (framesPerTick > 0.25 && std::fabs(framesPerTick - std::round(framesPerTick)) > 1e-6) {
+        return false;  // the container's times cannot say where such frames lie (600/s in ms)
+    }
+    const double tolerance = 0.5 * framesPerTick + 1e-3;
+    const std::vector<std::int64_t> times = PictureTimes(format, stream);
+    const std::int64_t origin = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+    for (const std::int64_t time : times) {
+        const double frames = static_cast<double>(time - origin) * framesPerTick;
+        if (std::fabs(frames - std::round(frames)) > tolerance) {
+            return false;
+        }
+    }
+    if (times.size() < 3) {
+        return true;
+    }
+    const auto [first, last] = std::minmax_element(times.begin(), times.end());
+    const double spacing =
+        static_cast<double>(*last - *first) * framesPerTick / static_cast<double>(times.size() - 1);
+    return spacing <= 1.5 || std::fabs(spacing - std::round(spacing)) <= 0.05 * spacing;
+}
+
 }  // namespace
+
+FrameCounting CountingRate(AVFormatContext& format, AVStream& stream) {
+    const AVRational named =
+        Valid(stream.r_frame_rate) ? stream.r_frame_rate : stream.avg_frame_rate;
+    FrameCounting counting;
+    if (!Valid(named) || !Valid(stream.time_base)) {
+        return counting;
+    }
+    if (KeepsToRate(format, stream, named)) {
+        counting.num = named.num;
+        counting.den = named.den;
+    } else {
+        counting.num = 1000;
+        counting.variable = true;
+    }
+    return counting;
+}
 
 Orientation StreamOrientation(const AVStream& stream) {
     std::size_t size = 0;
@@ -89,7 +174,7 @@ ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& 
         reason = LibraryErrorText(infoResult);
         return ProbeStatus::NoStreamInfo;
     }
-    const AVStream* stream = nullptr;
+    AVStream* stream = nullptr;
     for (unsigned i = 0; i < opened->nb_streams; ++i) {
         if (opened->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
             stream = opened->streams[i];
@@ -106,14 +191,28 @@ ProbeStatus ProbeVideo(const std::string& path, VideoFacts& facts, std::string& 
         return ProbeStatus::NoDecoder;
     }
     // The same rate the capture counts source frames by.
-    const AVRational rate =
-        Valid(stream->r_frame_rate) ? stream->r_frame_rate : stream->avg_frame_rate;
-    if (!Valid(rate) || !Valid(stream->time_base)) {
+    const FrameCounting counting = CountingRate(*opened, *stream);
+    if (counting.num <= 0) {
         reason = "unknown frame rate";
         return ProbeStatus::NoFrameRate;
     }
+    const AVRational rate{counting.num, counting.den};
     facts.rateNum = rate.num;
     facts.rateDen = rate.den;
+    // Frames left out, or times that swing, make the average rate fall between multiples of
+    // the named one (interlaced streams may name their field rate, twice their frame rate).
+    const AVRational average = stream->avg_frame_rate;
+    const double multiple = Valid(average) ? av_q2d(rate) / av_q2d(average) : 1;
+    facts.variableRate = counting.variable ||
+                         std::fabs(multiple - std::round(multiple)) > 0.01 * multiple ||
+                         multiple < 0.5;
+    facts.shownRate = Valid(average) && !facts.variableRate ? av_q2d(average) : av_q2d(rate);
+    facts.codec = avcodec_get_name(stream->codecpar->codec_id);
+    const AVCodecParameters& par = *stream->codecpar;
+    facts.colour = ColourOf(par.color_space, par.color_range, par.color_trc, par.format, par.width,
+                            par.height);
+    facts.interlaced = par.field_order == AV_FIELD_TT || par.field_order == AV_FIELD_BB ||
+                       par.field_order == AV_FIELD_TB || par.field_order == AV_FIELD_BT;
     facts.storedWidth = stream->codecpar->width;
     facts.storedHeight = stream->codecpar->height;
     facts.orientation = StreamOrientation(*stream);

@@ -25,6 +25,7 @@ constexpr std::array<std::string_view, 9> kFocusNames{"center",      "left",    
 constexpr std::array<std::string_view, 3> kFlipNames{"auto", "true", "false"};
 constexpr std::array<std::string_view, 4> kTurnNames{"0", "90", "180", "270"};
 constexpr std::array<std::string_view, 3> kDeinterlaceNames{"auto", "on", "off"};
+constexpr std::array<std::string_view, 3> kFillNames{"none", "black", "hold"};
 
 }  // namespace
 
@@ -169,6 +170,18 @@ const std::vector<AdjustmentStatement>& AdjustmentStatements() {
                  return false;
              }
              s.deinterlace = static_cast<DeinterlaceMode>(found - kDeinterlaceNames.begin() + 1);
+             return true;
+         }},
+        {"fill",
+         {"Error (SInput): Failed to get fill mode.\n"},
+         [](const Values& v, AdjustmentSettings& s) {
+             const auto found = std::find(kFillNames.begin(), kFillNames.end(), v[0]);
+             if (found == kFillNames.end()) {
+                 PostQuoted("Error (SIAdjustment): Unknown fill mode '", v[0], "'.\n");
+                 PostNameHint("Error (SIAdjustment): ", v[0], kFillNames);
+                 return false;
+             }
+             s.fill = static_cast<FillMode>(found - kFillNames.begin() + 1);
              return true;
          }},
     };

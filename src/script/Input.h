@@ -40,6 +40,16 @@ enum class DeinterlaceMode : std::int32_t {
     Off = 3,
 };
 
+// What an input shows where its recording does not reach (before its first picture, after
+// its last): nothing (the media check refuses such a timeline), black, or the picture nearest
+// in time.
+enum class FillMode : std::int32_t {
+    Unknown = 0,
+    None = 1,
+    Black = 2,
+    Hold = 3,
+};
+
 // Size of an input's colour lookup table: 2^24 entries of blue, green, red.
 inline constexpr std::size_t kLutBytes = 256u * 256u * 256u * 3u;
 
@@ -70,6 +80,7 @@ struct AdjustmentSettings {
     // A clockwise turn of 0, 90, 180 or 270 degrees instead of the file's own; -1: the file's.
     std::int32_t rotation = -1;
     DeinterlaceMode deinterlace = DeinterlaceMode::Auto;
+    FillMode fill = FillMode::None;
 };
 
 // One statement of an input's body that adjusts its pictures: its keyword, the line posted for

@@ -130,7 +130,7 @@ bool CSMarker::Validate() const {
         failure =
             "Error (SMarker): Failed to validate script: display list can only be empty if it's "
             "the last element.\n";
-    } else if (isLast && (!displays.empty() || tempo != 0 || beatCount != 0 || beatUnit != 0)) {
+    } else if (isLast && HasContent()) {
         failure =
             "Error (SMarker): Failed to validate script: the content of the last marker element "
             "must be empty.\n";

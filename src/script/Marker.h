@@ -30,6 +30,10 @@ class CSMarker : public CExtract {
 
     bool Parse(const std::string& body);
     bool Validate() const;
+    // Whether it displays something or sets a tempo or signature: a terminal marker must not.
+    bool HasContent() const {
+        return !displays.empty() || tempo != 0 || beatCount != 0 || beatUnit != 0;
+    }
     void CollectReferencedIds(std::vector<std::string>& ids) const;
 
     // Expand the maps by written id into maps by input id (groups resolved).

@@ -20,35 +20,49 @@ struct Statement {
     int arguments;  // the most it takes; -1: any (they are not read)
     bool optional;  // some of them may be left out
     bool onlyFirst;
-    bool real;  // takes decimals
+    bool real;       // takes decimals
+    unsigned whole;  // bit i: argument i + 1 is read as a whole number
 };
 
-constexpr std::array<Statement, 24> kStatements{{
-    {"output", Where::Top, 5, true, true, false},
-    {"input", Where::Top, 5, true, false, false},
-    {"group", Where::Top, 1, false, false, false},
-    {"marker", Where::Top, 2, true, false, false},
-    {"overlay", Where::Top, 2, false, false, false},
-    {"range", Where::Top, 2, false, true, false},
-    {"debug", Where::Top, -1, true, true, false},
-    {"song_start", Where::Top, 1, false, true, false},
-    {"color_balance", Where::Input, 3, false, false, true},
-    {"brightness", Where::Input, 1, false, false, true},
-    {"contrast", Where::Input, 1, false, false, true},
-    {"saturation", Where::Input, 1, false, false, true},
-    {"noise_reduction", Where::Input, 1, false, false, false},
-    {"vertical_flip", Where::Input, 1, false, false, false},
-    {"rotate", Where::Input, 1, false, false, false},
-    {"deinterlace", Where::Input, 1, false, false, false},
-    {"tempo", Where::Marker, 1, false, true, true},
-    {"signature", Where::Marker, 2, false, true, false},
-    {"effect", Where::Marker, 2, true, true, false},
-    {"separator", Where::Marker, 1, false, true, false},
-    {"display", Where::Marker, 2, true, false, false},
-    {"resize", Where::Marker, 2, false, false, false},
-    {"speed", Where::Marker, 2, false, false, true},
-    {"capture", Where::Overlay, 4, false, true, false},
+constexpr std::array<Statement, 25> kStatements{{
+    {"output", Where::Top, 5, true, true, false, 0b110},
+    {"input", Where::Top, 5, true, false, false, 0b11000},
+    {"group", Where::Top, 1, false, false, false, 0},
+    {"marker", Where::Top, 2, true, false, false, 0b1},
+    {"overlay", Where::Top, 2, false, false, false, 0b10},
+    {"range", Where::Top, 2, false, true, false, 0b11},
+    {"debug", Where::Top, -1, true, true, false, 0},
+    {"song_start", Where::Top, 1, false, true, false, 0b1},
+    {"color_balance", Where::Input, 3, false, false, true, 0},
+    {"brightness", Where::Input, 1, false, false, true, 0},
+    {"contrast", Where::Input, 1, false, false, true, 0},
+    {"saturation", Where::Input, 1, false, false, true, 0},
+    {"noise_reduction", Where::Input, 1, false, false, false, 0b1},
+    {"vertical_flip", Where::Input, 1, false, false, false, 0},
+    {"rotate", Where::Input, 1, false, false, false, 0},
+    {"deinterlace", Where::Input, 1, false, false, false, 0},
+    {"fill", Where::Input, 1, false, false, false, 0},
+    {"tempo", Where::Marker, 1, false, true, true, 0},
+    {"signature", Where::Marker, 2, false, true, false, 0b11},
+    {"effect", Where::Marker, 2, true, true, false, 0},
+    {"separator", Where::Marker, 1, false, true, false, 0b1},
+    {"display", Where::Marker, 2, true, false, false, 0},
+    {"resize", Where::Marker, 2, false, false, false, 0b10},
+    {"speed", Where::Marker, 2, false, false, true, 0},
+    {"capture", Where::Overlay, 4, false, true, false, 0b1111},
 }};
+
+// A number written with a fraction or an exponent that a whole-number argument reads otherwise:
+// 1.2 reads as 1 (and 2.5e1 as 2).
+bool LosesItsFraction(std::string_view argument) {
+    if (argument.empty() || argument.find_first_not_of("+-0123456789.eE") != argument.npos ||
+        argument.find_first_of("0123456789") == argument.npos ||
+        argument.find_first_of(".eE") == argument.npos) {
+        return false;
+    }
+    const std::string text(argument);
+    return CExtract::ToDouble(text) != static_cast<double>(CExtract::ToInt(text));
+}
 
 const Statement* FindStatement(std::string_view name) {
     for (const Statement& statement : kStatements) {
@@ -217,6 +231,16 @@ void PostTypoWarnings(const std::string& text, const std::vector<FoundStatement>
         int most = known ? known->arguments : -1;
         if (statement.keyword == "effect" && (arguments.empty() || arguments[0] != "strobe")) {
             most = 1;
+        }
+        for (size_t i = 0; known && i < arguments.size() && i < 32; ++i) {
+            if ((known->whole >> i & 1) != 0 && LosesItsFraction(arguments[i])) {
+                const std::string text(arguments[i]);
+                warnings.push_back({statement.at,
+                                    Format("Warning (Script): Argument %zu of '", i + 1),
+                                    std::string(statement.keyword),
+                                    Format("' takes a whole number: '%s' reads as %i.\n",
+                                           text.c_str(), CExtract::ToInt(text))});
+            }
         }
         if (most >= 0 && static_cast<int>(arguments.size()) > most) {
             warnings.push_back({statement.at, "Warning (Script): Too many arguments for '",

@@ -229,6 +229,16 @@ bool CScript::Validate() const {
     std::vector<std::string> ids;
     for (const auto& marker : markers) {
         if (!marker->Validate()) {
+            if (marker->isLast && marker->HasContent() && markers.size() >= 2) {
+                // Usually the terminal marker was forgotten: one a span as long as the last
+                // one later ends the video there.
+                const std::uint32_t last = marker->measure;
+                const std::uint32_t before = markers[markers.size() - 2]->measure;
+                PostLog(
+                    Format("Error (SMarker): the last marker must be an empty terminal marker "
+                           "such as 'marker( %u ) { }'.\n",
+                           last + std::max(last - before, 1u)));
+            }
             PostLog("Error (Script): Failed to validate script: 'marker' validation failed.\n");
             PostMarkerPlace(*marker);
             return false;

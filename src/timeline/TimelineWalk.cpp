@@ -67,6 +67,11 @@ bool Walk(const CScript& script, int width, int height, bool postProgress,
             return false;
         }
         if (m.displays.size() != span.rects.size()) {
+            // The media check's line, which names the marker; `plan` comes here without it.
+            PostLog(
+                Format("Error (Project): Marker %u has %zu display(s) but its layout has %zu "
+                       "area(s).\n",
+                       m.measure, m.displays.size(), span.rects.size()));
             PostLog(
                 "Error (Project): Display list count does not correspound to the layout rectangles "
                 "count.\n");

@@ -265,20 +265,28 @@ void CZorvoDlg::ShowProblems(const CheckReport& report) {
     m_problems.clear();
     const QIcon error = style()->standardIcon(QStyle::SP_MessageBoxCritical);
     const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const QIcon information = style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    const bool onlyInformation =
+        std::all_of(m_problemList.begin(), m_problemList.end(),
+                    [](const ScriptProblem& problem) { return problem.information; });
+    if (onlyInformation && report.valid) {
+        auto* item = new QTreeWidgetItem(&m_problems);  // owned by the list
+        item->setText(1, QStringLiteral("No problems: the script is valid."));
+        item->setFlags(Qt::ItemIsEnabled);
+    }
     for (const ScriptProblem& problem : m_problemList) {
         auto* item = new QTreeWidgetItem(&m_problems);  // owned by the list
         if (problem.line > 0) {
             item->setText(0, QStringLiteral("%1:%2").arg(problem.line).arg(problem.column));
         }
         item->setData(0, Qt::UserRole, problem.line);
-        item->setIcon(1, problem.warning ? warning : error);
+        item->setIcon(1, problem.information ? information : problem.warning ? warning : error);
         item->setText(1, QString::fromStdString(problem.text));
         item->setToolTip(1, QString::fromStdString(problem.detail));
     }
-    if (m_problemList.empty()) {
+    if (m_problemList.empty() && !report.valid) {
         auto* item = new QTreeWidgetItem(&m_problems);
-        item->setText(1, report.valid ? QStringLiteral("No problems: the script is valid.")
-                                      : QStringLiteral("The check failed; see the log."));
+        item->setText(1, QStringLiteral("The check failed; see the log."));
         item->setFlags(Qt::ItemIsEnabled);
     }
     m_problems.resizeColumnToContents(0);

@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "capture/FFMPEGCapture.h"
+#include "check/MediaCheck.h"
 #include "common/LogChannel.h"
 #include "output/EncodedWriter.h"
 #include "support/MediaReader.h"
@@ -284,6 +288,112 @@ TEST(CameraOrientation, DisplayMatrixAndRotateTurnThePicture) {
             }
         }
         EXPECT_EQ(wrong, 0);
+    }
+}
+
+// Picture times that swing between 20 and 30 a second, or wander around 30: source picture k
+// carries k in its red and green, and output frame n must show the last picture whose time is at
+// or before the segment's start + 40 n ms, as a player shows it.
+TEST(CameraFrameRate, VariableRateShowsThePictureOfItsTime) {
+    const std::string kCounter =
+        "nullsrc=s=32x32:r=30:d=1.7,format=gbrp,geq=r='16*mod(N\\,16)':g='16*floor(N/16)':b=128,";
+    const std::string kSwing =
+        "settb=1/600,setpts='if(lt(mod(N\\,20)\\,10)\\,30*mod(N\\,20)\\,300+20*(mod(N\\,20)-10))"
+        "+500*floor(N/20)'";
+    const std::string kWander = "settb=1/90000,setpts='N*3000+540*sin(N*1.7)'";
+    const std::string kEncode =
+        "-c:v libx264 -qp 0 -pix_fmt yuv444p -fps_mode vfr -enc_time_base -1";
+    struct Case {
+        const char* name;
+        std::string timing;
+        std::int64_t startMs;
+    };
+    const Case cases[] = {
+        {"swing.mp4", kSwing, 0},   {"swing.mkv", kSwing, 0},    {"swing late.mkv", kSwing, 130},
+        {"wander.mp4", kWander, 0}, {"wander.mkv", kWander, 70},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CSInput input("cam", dir.File(c.name));
+        MakeSource(input.file, kCounter + c.timing, kEncode);
+        MediaContents contents;
+        std::string error;
+        ASSERT_TRUE(ReadMedia(input.file, contents, error)) << error;
+        std::vector<double> times = contents.pictureTimes;
+        std::sort(times.begin(), times.end());
+        const double first = times.front();
+        constexpr std::uint32_t kFrames = 30;
+        CFFMPEGCapture capture(&input, c.startMs, kFrames, 32, 32, 0, 0, FlipMode::True);
+        capture.m_sourceRect = Rect{0, 0, 32, 32};
+        ASSERT_TRUE(capture.Start());
+        std::vector<int> shown;
+        std::vector<int> wanted;
+        for (std::uint32_t n = 0; n < kFrames; ++n) {
+            const FrameBitmap* bitmap = nullptr;
+            for (int i = 0; i < 600 && !bitmap && !capture.m_bFailed.load(); ++i) {
+                bitmap = capture.GetBitmap(n);
+            }
+            ASSERT_NE(bitmap, nullptr) << n;
+            const std::uint8_t* p = bitmap->Row(16) + 3 * 16;
+            shown.push_back(static_cast<int>(std::lround(p[2] / 16.0)) +
+                            16 * static_cast<int>(std::lround(p[1] / 16.0)));
+            capture.ReleaseBitmap(n);
+            const double moment = (c.startMs + 40.0 * n) / 1000;
+            wanted.push_back(static_cast<int>(
+                std::upper_bound(times.begin(), times.end(), first + moment + 1e-9) -
+                times.begin() - 1));
+        }
+        EXPECT_EQ(shown, wanted);
+    }
+}
+
+// What `check` says about each camera: the codec, the size as shown, the rate, the colour and the
+// interlacing, from the headers alone.
+TEST(CameraFacts, CheckSaysWhatEachFileHolds) {
+    struct Case {
+        const char* name;
+        std::string graph;
+        std::string options;
+        int rotate;
+        DeinterlaceMode deinterlace;
+        std::string line;  // after "Input 'cam': ", before " (file …).\n"
+    };
+    const std::string kSd = "testsrc=s=720x576:r=25:d=0.2";
+    const std::string kFields = "testsrc=s=720x576:r=50:d=0.2,interlace=scan=tff";
+    const Case cases[] = {
+        {"hd.mp4", "testsrc=s=1280x720:r=25:d=0.2", "-c:v libx264 -pix_fmt yuv420p", -1,
+         DeinterlaceMode::Auto, "h264, 1280x720, 25 fps, BT.709 limited"},
+        {"ntsc.mkv", "testsrc=s=320x240:r=30000/1001:d=0.2", "-c:v mpeg4", 90,
+         DeinterlaceMode::Auto, "mpeg4, 240x320 (rotated 90\u00b0), 29.97 fps, BT.601 limited"},
+        {"hlg.mp4", "testsrc=s=352x288:r=50:d=0.2,format=yuv420p10le",
+         "-c:v libx264 -colorspace bt2020nc -color_primaries bt2020 -color_trc arib-std-b67", -1,
+         DeinterlaceMode::Auto, "h264, 352x288, 50 fps, BT.2020 HLG \u2192 SDR"},
+        {"interlaced.mp4", kFields,
+         "-c:v libx264 -flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p", -1,
+         DeinterlaceMode::Auto, "h264, 720x576, 25 fps, BT.601 limited, interlaced, deinterlaced"},
+        {"interlaced off.mp4", kFields,
+         "-c:v libx264 -flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p", -1,
+         DeinterlaceMode::Off,
+         "h264, 720x576, 25 fps, BT.601 limited, interlaced, not deinterlaced"},
+        {"forced.avi", kSd, "-c:v mjpeg -pix_fmt yuvj422p", -1, DeinterlaceMode::On,
+         "mjpeg, 720x576, 25 fps, BT.601 full, deinterlaced"},
+        {"variable.mkv", kSd + ",settb=1/600,setpts='N*24+6*mod(N\\,2)'",
+         "-c:v libx264 -pix_fmt yuv420p -fps_mode vfr -enc_time_base -1", -1, DeinterlaceMode::Auto,
+         "h264, 720x576, variable frame rate, BT.601 limited"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSInput input("cam", dir.File(c.name));
+        input.settings.rotation = c.rotate;
+        input.settings.deinterlace = c.deinterlace;
+        MakeSource(input.file, c.graph, c.options);
+        VideoFacts facts;
+        std::string reason;
+        ASSERT_EQ(ProbeVideo(input.file, facts, reason), ProbeStatus::Ok) << reason;
+        EXPECT_EQ(DescribeInput(input, facts),
+                  "Input 'cam': " + c.line + " (file " + input.file + ").\n");
     }
 }
 

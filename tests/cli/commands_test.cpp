@@ -152,6 +152,13 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                         ".\nError (Project): Failed to check media.\n" +
                         (command != "check" ? "Error (Project): Failed to build project.\n" : "")};
     };
+    const std::string valid =
+        "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 fps).\n";
+    const std::string found =
+        "Input 'cam': mpeg4, 96x144, 25 fps, BT.601 limited (file {dir}/cam.avi).\n";
+    const std::string advice =
+        ".\nError (Project): Add fill( hold ) or fill( black ) to the input's block to show its "
+        "first or last picture, or black, where the recording does not reach";
     const std::string parseFailure = head +
                                      "Error (Script): Malformed script.\n"
                                      "Error (Script): Failed to parse 'output'.\n"
@@ -174,7 +181,39 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                 "'fast_bilinear'\n"
                 "Warning (Script): Did you mean 'bicubic'?\n"
                 "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
-                "fps).\n"},
+                "fps).\n"
+                "Input 'c': mpeg4, 96x144, 25 fps, BT.601 limited (file {dir}/cam.avi).\n"},
+        {"decimal sync", check, out + "input( cam, cam.avi, center, 1.2, 0 ) { }\n" + span, 0,
+         head +
+             "Warning (Script): Argument 4 of 'input' takes a whole number: '1.2' reads as 1.\n"
+             "Warning (Script): at line 2, column 1: 'input( cam, cam.avi, center, 1.2, 0 ) "
+             "{'.\n" +
+             valid + found},
+        {"fill at a late start", check,
+         out + "input( cam, cam.avi, center, 0, 1000 ) { fill( hold ) }\n" + span, 0,
+         head + valid + found},
+        {"no terminal marker", check,
+         out + cam +
+             "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+             "marker( 3, 1fullscreen ) { display( cam ) }\n",
+         1,
+         head +
+             "Error (SMarker): Failed to validate script: the content of the last marker element "
+             "must be empty.\n"
+             "Error (SMarker): the last marker must be an empty terminal marker such as "
+             "'marker( 5 ) { }'.\n"
+             "Error (Script): Failed to validate script: 'marker' validation failed.\n"
+             "Error (Script): marker #3 at line 4, column 1: 'marker( 3, 1fullscreen ) { "
+             "display( cam'.\n"
+             "Error (Project): Failed to validate script.\n"},
+        {"plan: display count", "plan {dir}/script.txt",
+         out + cam +
+             "marker( 1, 1left_1right ) { tempo( 120 ) signature( 4, 4 ) display( cam ) }\n"
+             "marker( 2 ) { }\n",
+         1,
+         "Error (Project): Marker 1 has 1 display(s) but its layout has 2 area(s).\n"
+         "Error (Project): Display list count does not correspound to the layout rectangles "
+         "count.\n"},
         {"parse failure", check, "output( a, 64 )", 1, parseFailure},
         // The log of a plan goes to standard error: standard output is for the plan alone.
         {"plan parse failure", "plan --json {dir}/script.txt", "output( a, 64 )", 1, "",
@@ -201,17 +240,17 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
         // The song's header may claim more than the file holds: what is there is measured.
         {"song shorter than the timeline", check,
          "output( out.avi, 96, 144, point, song.wav )\n" + cam + span, 0,
-         head + "Warning (Project): Wave file is shorter than the timeline: the song ends at "
-                "00:00.400, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n"
-                "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
-                "fps).\n"},
+         head +
+             "Warning (Project): Wave file is shorter than the timeline: the song ends at "
+             "00:00.400, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n" +
+             valid + found},
         // The sound before song_start is left out of the video, so the song ends earlier.
         {"count-in left out", check,
          "song_start( 300 ) output( out.avi, 96, 144, point, song.wav )\n" + cam + span, 0,
-         head + "Warning (Project): Wave file is shorter than the timeline: the song ends at "
-                "00:00.100, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n"
-                "Script is valid: 1 input(s), 0 group(s), 2 marker(s), 2000 ms (50 frames at 25 "
-                "fps).\n"},
+         head +
+             "Warning (Project): Wave file is shorter than the timeline: the song ends at "
+             "00:00.100, the timeline at 00:02.000; the rest is silent (file {dir}/song.wav).\n" +
+             valid + found},
         media("song not a WAVE", "output( out.avi, 96, 144, point, cam.avi )\n" + cam + span,
               "Wave file cannot be used: no RIFF/WAVE header (file {dir}/cam.avi)"),
         media("display count",
@@ -227,11 +266,13 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
                   "marker( 1, 1fullscreen ) { tempo( 93 ) signature( 7, 8 ) display( cam, "
                   "each_measure ) }\nmarker( 3 ) { }\n",
               "Input 'cam' ends at 00:04.00 but marker 1 needs it until 00:04.48, 0.48 s more "
-              "(block at 00:02.25 of the song; file {dir}/cam.avi)",
+              "(block at 00:02.25 of the song; file {dir}/cam.avi)" +
+                  advice,
               "render"),
         media("negative start", out + "input( cam, cam.avi, center, 0, 1000 ) { }\n" + span,
               "Input 'cam' starts before its beginning: marker 1 needs it from 1.00 s before "
-              "(block at 00:00.00 of the song; file {dir}/cam.avi)"),
+              "(block at 00:00.00 of the song; file {dir}/cam.avi)" +
+                  advice),
         // An overlay of no input stops the render before it creates anything.
         {"render: unknown overlay", "render {dir}/script.txt",
          out + cam + "overlay( vgn, 50 ) { }\n" + span, 1,
@@ -246,6 +287,9 @@ TEST(CommandLine, PrintsWhatTheBuildWouldPost) {
               "for an area of 96x144 on marker 1 (file {dir}/cam.avi)"),
         media("no output folder", "output( none/out.avi, 96, 144 )\n" + cam + span,
               "Output folder '{dir}/none' does not exist (file {dir}/none/out.avi)"),
+        media("H.264 odd size", "output( out.mp4, 97, 144 )\n" + cam + span,
+              "Output size 97x144 cannot be written as H.264, which needs an even width and "
+              "height (file {dir}/out.mp4)"),
         media("H.264 too large", "output( out.mp4, 16000, 16000 )\n" + cam + span,
               "Output size 16000x16000 is too large for H.264: 1000000 macroblocks a frame, at "
               "most 139264 (file {dir}/out.mp4)"),

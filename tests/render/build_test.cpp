@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -722,16 +723,24 @@ TEST_F(SongSync, EveryFrameShowsTheMomentOfItsSound) {
 }
 
 // A clip that holds exactly the frames a build shows is enough; one frame less fails, before any
-// file exists, with the clock of the clip's end rounded down and of the need rounded up.
+// file exists, with the clock of the clip's end rounded down and of the need rounded up, and
+// advice. A camera that starts 0.4 s late or ends early shows black or its nearest picture there
+// when its input says fill( black ) or fill( hold ).
 TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
     struct Case {
         std::string name;
         int cameraFrames;
-        int overlayFrames;
-        int rateDen;          // of 30000: 1200 stands for 25 fps
-        int keepTenths;       // 0: the whole file; else cut, losing its index
-        std::string failure;  // the media check's line; empty: the build succeeds
+        int overlayFrames;             // 0: no overlay
+        int rateDen;                   // of 30000: 1200 stands for 25 fps
+        int keepTenths;                // 0: the whole file; else cut, losing its index
+        std::string failure;           // the media check's line; empty: the build succeeds
+        std::string input = " ) { }";  // after the camera's file name
+        // Output frames and the camera frame each shows; -1: black.
+        std::vector<std::pair<int, int>> shown = {};
     };
+    const std::string advice =
+        "Error (Project): Add fill( hold ) or fill( black ) to the input's block to show its first "
+        "or last picture, or black, where the recording does not reach.\n";
     // One 120 bpm measure cut on every beat: the last block starts at 1500 ms (camera frame 37)
     // and shows 13 frames, so the camera must reach frame 49; the overlay loops 50 frames. At
     // 29.97 fps the last block needs source frames 44 to 58, which end at 1968.6 ms.
@@ -739,17 +748,44 @@ TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
         {"exact", 50, 50, 1200, 0, ""},
         {"cameraShort", 49, 50, 1200, 0,
          "Error (Project): Input 'cam' ends at 00:01.96 but marker 1 needs it until 00:02.00, "
-         "0.04 s more (block at 00:01.50 of the song; file {dir}/cameraShort-cam.avi).\n"},
+         "0.04 s more (block at 00:01.50 of the song; file {dir}/cameraShort-cam.avi).\n" +
+             advice},
         {"overlayShort", 50, 49, 1200, 0,
          "Error (Project): Input 'ov' ends at 00:01.96 but the overlay needs it until 00:02.00, "
-         "0.04 s more (file {dir}/overlayShort-ov.avi).\n"},
+         "0.04 s more (file {dir}/overlayShort-ov.avi).\n" +
+             advice},
         {"ntsc", 50, 50, 1001, 0,
          "Error (Project): Input 'cam' ends at 00:01.66 but marker 1 needs it until 00:01.97, "
-         "0.30 s more (block at 00:01.50 of the song; file {dir}/ntsc-cam.avi).\n"},
+         "0.30 s more (block at 00:01.50 of the song; file {dir}/ntsc-cam.avi).\n" +
+             advice},
         // The last packet of a cut file tells how far it goes.
         {"cut", 100, 50, 1200, 4,
          "Error (Project): Input 'cam' ends at 00:01.60 but marker 1 needs it until 00:02.00, "
-         "0.40 s more (block at 00:01.50 of the song; file {dir}/cut-cam.avi).\n"},
+         "0.40 s more (block at 00:01.50 of the song; file {dir}/cut-cam.avi).\n" +
+             advice},
+        {"late", 50, 0, 1200, 0,
+         "Error (Project): Input 'cam' starts before its beginning: marker 1 needs it from 0.40 s "
+         "before (block at 00:00.00 of the song; file {dir}/late-cam.avi).\n" +
+             advice,
+         ", center, 0, 400 ) { }"},
+        {"lateBlack",
+         50,
+         0,
+         1200,
+         0,
+         "",
+         ", center, 0, 400 ) { fill( black ); }",
+         {{0, -1}, {9, -1}, {10, 0}, {11, 1}, {49, 39}}},
+        {"lateHold",
+         50,
+         0,
+         1200,
+         0,
+         "",
+         ", center, 0, 400 ) { fill( hold ); }",
+         {{0, 0}, {9, 0}, {10, 0}, {11, 1}, {49, 39}}},
+        {"shortHold", 45, 0, 1200, 0, "", " ) { fill( hold ); }", {{0, 0}, {44, 44}, {49, 44}}},
+        {"shortBlack", 45, 0, 1200, 0, "", " ) { fill( black ); }", {{44, 44}, {45, -1}, {49, -1}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -758,26 +794,43 @@ TEST_F(SongSync, ClipsOfExactlyTheNeededLength) {
         if (c.keepTenths != 0) {
             std::filesystem::resize_file(cam, std::filesystem::file_size(cam) * c.keepTenths / 10);
         }
-        MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
+        std::string overlay;
+        if (c.overlayFrames > 0) {
+            MakeCamera(*dir, c.name + "-ov.avi", 500, c.overlayFrames, 64, 96);
+            overlay = "input( ov, {dir}/" + c.name + "-ov.avi ) { }\noverlay( ov, 50 ) { }\n";
+        }
         const auto result = RunBuild(
             Script(c.name, "output( {dir}/" + c.name + ".avi, 64, 96 )\ninput( cam, {dir}/" +
-                               c.name + "-cam.avi ) { }\ninput( ov, {dir}/" + c.name +
-                               "-ov.avi ) { }\noverlay( ov, 50 ) { }\n"
+                               c.name + "-cam.avi" + c.input + "\n" + overlay +
                                "marker( 1, 1fullscreen ) { tempo( 120 ) signature( 4, 4 ) "
                                "display( cam, each_beat ) }\nmarker( 2 ) { }\n"));
         if (c.failure.empty()) {
             EXPECT_TRUE(result.succeeded);
             EXPECT_EQ(result.texts.back(), "Done without error.\n");
-            EXPECT_EQ(ReadBack(Output(c.name)).pictures.size(), 50u);
+            const MediaContents video = ReadBack(Output(c.name));
+            ASSERT_EQ(video.pictures.size(), 50u);
+            for (const auto& [frame, number] : c.shown) {
+                const auto& picture = video.pictures[static_cast<size_t>(frame)];
+                if (number < 0) {
+                    EXPECT_EQ(*std::max_element(picture.begin(), picture.end()), 0) << frame;
+                } else {
+                    EXPECT_EQ(NumberIn(picture, 64, 0, 64, 96), number) << frame;
+                }
+            }
             continue;
         }
         EXPECT_FALSE(result.succeeded);
-        std::string line = c.failure;
-        line.replace(line.find("{dir}"), 5, dir->Path().string());
-        EXPECT_EQ(result.texts,
-                  (std::vector<std::string>{"* Parsing script...\n", line,
-                                            "Error (Project): Failed to check media.\n",
-                                            "Error (Project): Failed to build project.\n"}));
+        Texts expected{"* Parsing script..."};
+        std::string failure = c.failure;
+        failure.replace(failure.find("{dir}"), 5, dir->Path().string());
+        for (size_t at = 0, end = 0; (end = failure.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            expected.push_back(failure.substr(at, end - at + 1));
+        }
+        expected.front() += "\n";
+        expected.insert(expected.end(), {"Error (Project): Failed to check media.\n",
+                                         "Error (Project): Failed to build project.\n"});
+        EXPECT_EQ(result.texts, expected);
         EXPECT_FALSE(std::filesystem::exists(Output(c.name)));
     }
 }
@@ -792,8 +845,8 @@ MediaContents ReadEncoded(const std::string& path) {
 // Two cameras that take turns every beat at 140 bpm in 7/8 (a measure of 1500 ms), rendered to
 // AVI for reference, then as H.264 in every container, with lossless FLAC or AAC sound stored
 // beside the pictures of its time. A range from measure 2 skips the 37 frames (1500 ms) before
-// it, its sound included; H.264 refuses an odd size before any file exists. The song ends with
-// the last frame, whose sound slice is kept too.
+// it, its sound included; the check refuses an odd size for H.264 before any file exists. The song
+// ends with the last frame, whose sound slice is kept too.
 TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
     struct Case {
         std::string name;
@@ -829,9 +882,10 @@ TEST_F(EncodedOutput, SameFramesAndSoundAsTheAvi) {
             EXPECT_FALSE(result.succeeded);
             EXPECT_EQ(std::vector<std::string>(result.texts.end() - 3, result.texts.end()),
                       (std::vector<std::string>{
-                          "Error (Encoder): Failed to create encoder: H.264 output needs an even "
-                          "width and height.\n",
-                          "Error (Project): Failed to create encoder.\n",
+                          "Error (Project): Output size 241x240 cannot be written as H.264, which "
+                          "needs an even width and height (file " +
+                              dir->File(c.name) + ").\n",
+                          "Error (Project): Failed to check media.\n",
                           "Error (Project): Failed to build project.\n"}));
             EXPECT_FALSE(std::filesystem::exists(dir->File(c.name)));
             continue;

@@ -216,7 +216,7 @@ TEST(Input, ArgumentsAndAdjustments) {
         ") "
         "{\n  saturation( 0.5 ); color_balance( 0.1, -0.2, 0.3 ); brightness( 0.1 );\n"
         "  contrast( -1.5 ); brightness( 0.2 ); noise_reduction( 7.9 ); vertical_flip( false );\n"
-        "  color_balance( 0.25, -0.5, 1 ); rotate( 270 ); deinterlace( off );\n}");
+        "  color_balance( 0.25, -0.5, 1 ); rotate( 270 ); deinterlace( off ); fill( hold );\n}");
     ASSERT_TRUE(r.loaded);
     const CSInput& plain = *r.script->inputs.at("plain");
     EXPECT_EQ(plain.focus, InputFocus::Center);
@@ -224,6 +224,7 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(plain.settings.verticalFlip, FlipMode::Auto);
     EXPECT_EQ(plain.settings.rotation, -1);  // the file's own
     EXPECT_EQ(plain.settings.deinterlace, DeinterlaceMode::Auto);
+    EXPECT_EQ(plain.settings.fill, FillMode::None);
     const CSInput& input = *r.script->inputs.at("cam");
     EXPECT_EQ(input.focus, InputFocus::BottomLeft);
     EXPECT_EQ(input.videoSyncMs, 1200);
@@ -240,6 +241,7 @@ TEST(Input, ArgumentsAndAdjustments) {
     EXPECT_EQ(s.verticalFlip, FlipMode::False);
     EXPECT_EQ(s.rotation, 270);
     EXPECT_EQ(s.deinterlace, DeinterlaceMode::Off);
+    EXPECT_EQ(s.fill, FillMode::Hold);
     auto flip = LoadScript("output( a, 1, 2 ) input( cam, f ) { vertical_flip( true ) }");
     EXPECT_EQ(flip.script->inputs.at("cam")->settings.verticalFlip, FlipMode::True);
 }
@@ -305,6 +307,9 @@ TEST(Statements, FailuresPostTheirChain) {
         {"input( cam2, f ) { deinterlace( yes ); }",
          {"Error (SIAdjustment): Unknown deinterlace mode '", "yes", "'.\n",
           "Error (SIAdjustment): Known names: auto, on, off.\n", inputs}},
+        {"input( cam2, f ) { fill( blak ); }",
+         {"Error (SIAdjustment): Unknown fill mode '", "blak", "'.\n",
+          "Error (SIAdjustment): Did you mean 'black'?\n", inputs}},
         {"marker( ) { }", {kMalformed, kMarkers}},
         {"marker( 1, fullscreen ) { }",
          {"Error (Layout): Unknown layout type '", "fullscreen", "'.\n",
@@ -534,7 +539,9 @@ TEST(Validate, ChecksInOrderWithTheirLines) {
          "marker #1 at line 4, column 1: 'marker( 1, 1fullscreen ) { tempo( 90 ) s'"},
         {"terminal content",
          out + in + m1 + "marker( 5 ) { tempo( 100 ) }",
-         {kM + "the content of the last marker element must be empty.\n"}},
+         {kM + "the content of the last marker element must be empty.\n",
+          "Error (SMarker): the last marker must be an empty terminal marker such as 'marker( 9 ) "
+          "{ }'.\n"}},
         {"terminal may carry unused settings",
          out + in + m1 + "marker( 5 ) { effect( fade_in ) separator( 2 ) speed( cam1, 3 ) }",
          {}},

@@ -28,6 +28,8 @@ TEST(SessionTest, ProblemsComeFromTheCheckLog) {
     const std::string names = "Error (Layout): Known names: 1fullscreen, none.";
     const std::string invalid = "Error (SMarker): Failed to validate script: no display.";
     const std::string marker = "Error (Script): marker #1 at line 4, column 2: 'marker( 1 )'.";
+    const std::string found = "Input 'a': h264, 1280x720, 25 fps, BT.709 limited (file a.mov).";
+    const std::string advice = "Error (Project): Add fill( hold ) or fill( black ) to the input's.";
     const std::vector<Case> cases = {
         {"* Parsing script...\n" + layout + "\n" + names + "\n" + chain + "\n" + place +
              "\nError (Project): Failed to parse script.\n",
@@ -41,6 +43,8 @@ TEST(SessionTest, ProblemsComeFromTheCheckLog) {
         {typo + "\n" + typoPlace + "\n" + place + "\nScript is valid: 1 input(s).\n",
          {{true, 9, 4, typo, typo + "\n" + typoPlace}, {false, 3, 1, place, place}}},
         {"Script is valid: 1 input(s).\n", {}},
+        {"Script is valid: 1 input(s).\n" + found + "\n", {{false, 0, 0, found, found, true}}},
+        {media + "\n" + advice + "\n", {{false, 0, 0, media, media + "\n" + advice}}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ProblemsFromLog(c.log), c.problems) << c.log;
