@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavutil/mem.h>
@@ -85,8 +87,33 @@ class ComplexTransform {
     av_tx_fn m_run = nullptr;
 };
 
+// Moves the n1 x n2 matrix held row by row in `data` to be held column by column, in place:
+// element k * n2 + j goes to k + n1 * j, that is index i to i * n1 modulo length - 1, followed
+// cycle by cycle.
+void Transpose(std::complex<float>* data, size_t n1, size_t n2) {
+    const size_t length = n1 * n2;
+    if (n1 == 1 || n2 == 1) {
+        return;
+    }
+    std::vector<bool> placed(length);
+    for (size_t start = 1; start + 1 < length; ++start) {
+        if (placed[start]) {
+            continue;
+        }
+        std::complex<float> carried = data[start];
+        size_t at = start;
+        do {
+            at = at * n1 % (length - 1);
+            std::swap(carried, data[at]);
+            placed[at] = true;
+        } while (at != start);
+    }
+}
+
 // Forward DFT of a power-of-two length, in place. Long ones take the four-step route: the
-// data as an n1 x n2 matrix, transforms of the columns, twiddles, transforms of the rows.
+// data as an n1 x n2 matrix, transforms of the columns, twiddles, transforms of the rows, and
+// a transposition. All of it happens in `data`: a second matrix would be another 64 MiB for an
+// hour's coarse search.
 bool Transform(std::complex<float>* data, size_t length) {
     using Complex = std::complex<float>;
     if (length <= kLongestDirect) {
@@ -106,13 +133,13 @@ bool Transform(std::complex<float>* data, size_t length) {
     const size_t n2 = length / n1;
     ComplexTransform columns(n1);
     ComplexTransform rows(n2);
-    AvArray<Complex> matrix = Allocate<Complex>(length);
     AvArray<Complex> in = Allocate<Complex>(std::max(n1, n2));
     AvArray<Complex> out = Allocate<Complex>(std::max(n1, n2));
-    if (!columns.Valid() || !rows.Valid() || !matrix || !in || !out) {
+    if (!columns.Valid() || !rows.Valid() || !in || !out) {
         return false;
     }
     const double step = -2.0 * M_PI / static_cast<double>(length);
+    // Column c is read whole before its results take its place.
     for (size_t c = 0; c < n2; ++c) {
         for (size_t r = 0; r < n1; ++r) {
             in[r] = data[r * n2 + c];
@@ -120,16 +147,15 @@ bool Transform(std::complex<float>* data, size_t length) {
         columns.Run(out.get(), in.get());
         for (size_t k = 0; k < n1; ++k) {
             const double angle = step * static_cast<double>(c * k);
-            matrix[k * n2 + c] = out[k] * Complex(static_cast<float>(std::cos(angle)),
-                                                  static_cast<float>(std::sin(angle)));
+            data[k * n2 + c] = out[k] * Complex(static_cast<float>(std::cos(angle)),
+                                                static_cast<float>(std::sin(angle)));
         }
     }
     for (size_t k = 0; k < n1; ++k) {
-        rows.Run(out.get(), matrix.get() + k * n2);
-        for (size_t j = 0; j < n2; ++j) {
-            data[k + n1 * j] = out[j];
-        }
+        rows.Run(out.get(), data + k * n2);
+        std::copy(out.get(), out.get() + n2, data + k * n2);
     }
+    Transpose(data, n1, n2);
     return true;
 }
 

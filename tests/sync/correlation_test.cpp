@@ -39,6 +39,8 @@ TEST(Correlation, FindsAKnownLagAtEveryLength) {
         {3000, 1000, 100, 700},
         {150000, 90000, 100, -40321},
         {150000, 90000, 100, 12345},
+        // 2^17 points: a matrix of 512 x 256, not square.
+        {80000, 40000, 100, -23456},
         // One sample short of the last lag searched (1000 - 800): still interpolated.
         {3000, 1000, 800, 199.4},
     };
