@@ -113,19 +113,17 @@ class MediaChecker {
         }
         // The encoder's 4:2:0 pictures take two by two pixels; it would refuse after the check.
         if (m_script.width % 2 != 0 || m_script.height % 2 != 0) {
-            Problem(
-                Format("Output size %ix%i cannot be written as H.264, which needs an even "
-                       "width and height (file %s)",
-                       m_script.width, m_script.height, m_script.outputPath.c_str()),
-                m_script.outputPath);
+            Problem(Format("Output size %ix%i cannot be written as H.264, which needs an even "
+                           "width and height (file %s)",
+                           m_script.width, m_script.height, m_script.outputPath.c_str()),
+                    m_script.outputPath);
         }
         if (macroblocks > kMostMacroblocks) {
-            Problem(
-                Format("Output size %ix%i is too large for H.264: %lld macroblocks a frame, "
-                       "at most %lld (file %s)",
-                       m_script.width, m_script.height, macroblocks, kMostMacroblocks,
-                       m_script.outputPath.c_str()),
-                m_script.outputPath);
+            Problem(Format("Output size %ix%i is too large for H.264: %lld macroblocks a frame, "
+                           "at most %lld (file %s)",
+                           m_script.width, m_script.height, macroblocks, kMostMacroblocks,
+                           m_script.outputPath.c_str()),
+                    m_script.outputPath);
         }
     }
 

@@ -100,9 +100,8 @@ std::vector<ScriptProblem> ProblemsFromMessages(const std::vector<Message>& mess
         } else if (joins && message.line == 0) {
             join(problems.back());
         } else {
-            problems.push_back(
-                {warning, message.line, message.column, line, line, false, message.marker,
-                 message.file});
+            problems.push_back({warning, message.line, message.column, line, line, false,
+                                message.marker, message.file});
             const bool placed = message.line > 0;
             chain = placed                       ? std::string::npos
                     : chain == std::string::npos ? problems.size() - 1

@@ -53,10 +53,16 @@ TEST(Problems, OneProblemPerFailureWithItsFields) {
     tempo.marker = 5;
     const Message parsing = {.text = "* Parsing script...\n"};
     const Message valid = {.text = "Script is valid: 1 input(s).\n"};
-    const Message found = {.text = "Input 'a': h264, 1280x720, 25 fps, BT.709 limited (file a.mov)."};
-    const Message advice = {Severity::Error, "Project",
-                            "Add fill( hold ) or fill( black ) to the input's block.", 0, 0, 0,
-                            {}, true};
+    const Message found = {.text =
+                               "Input 'a': h264, 1280x720, 25 fps, BT.709 limited (file a.mov)."};
+    const Message advice = {Severity::Error,
+                            "Project",
+                            "Add fill( hold ) or fill( black ) to the input's block.",
+                            0,
+                            0,
+                            0,
+                            {},
+                            true};
     const auto detail = [](std::initializer_list<Message> lines) {
         std::string joined;
         for (const Message& line : lines) {
@@ -89,8 +95,7 @@ TEST(Problems, OneProblemPerFailureWithItsFields) {
         // What the check found in a camera's file is information; the fill advice joins the
         // camera's failure.
         {{valid, found}, {{false, 0, 0, found.text, found.text, true}}},
-        {{late, advice},
-         {{false, 0, 0, Line(late), detail({late, advice}), false, 2, "a.mov"}}},
+        {{late, advice}, {{false, 0, 0, Line(late), detail({late, advice}), false, 2, "a.mov"}}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ProblemsFromMessages(c.messages), c.problems) << Line(c.messages.front());
