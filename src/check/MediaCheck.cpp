@@ -15,6 +15,7 @@
 #include "capture/FrameScaler.h"
 #include "check/WrittenFiles.h"
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "media/VideoProbe.h"
 #include "media/WaveFile.h"
 #include "output/FrameWriter.h"
@@ -387,9 +388,7 @@ class MediaChecker {
 }  // namespace
 
 bool CheckOutputFolder(const std::string& path) {
-    const std::filesystem::path output(path);
-    const std::string folder =
-        output.has_parent_path() ? output.parent_path().string() : std::string(".");
+    const std::string folder = FolderOf(path);
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error)) {
         Message message{

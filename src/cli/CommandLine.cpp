@@ -16,6 +16,7 @@
 #include "cli/Render.h"
 #include "cli/Still.h"
 #include "cli/Sync.h"
+#include "common/PathName.h"
 #include "common/Version.h"
 #include "preview/FrameEngine.h"
 
@@ -28,7 +29,7 @@ std::string DocDir() {
     const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
     if (length > 0 && static_cast<std::size_t>(length) < exe.size()) {
         exe.resize(static_cast<std::size_t>(length));
-        const std::string dir = exe.substr(0, exe.rfind('/') + 1) + zorvo::kDocDirFromBinDir;
+        const std::string dir = zorvo::Beside(exe, zorvo::kDocDirFromBinDir);
         if (::access((dir + "/script-language.md").c_str(), R_OK) == 0) {
             // "/usr/bin/../share/doc/zorvo" reads as "/usr/share/doc/zorvo".
             char resolved[PATH_MAX];
@@ -106,11 +107,7 @@ int RunStoryboardCommand(const Arguments& args) {
     if (args.Has("output")) {
         options.output = args.options.at("output");
     } else {
-        const size_t slash = script.find_last_of('/');
-        const size_t dot = script.find_last_of('.');
-        const bool hasExtension =
-            dot != std::string::npos && (slash == std::string::npos || dot > slash);
-        options.output = (hasExtension ? script.substr(0, dot) : script) + ".storyboard.png";
+        options.output = zorvo::ReplaceExtension(script, ".storyboard.png");
     }
     return zorvo::RunStoryboard(script, options);
 }

@@ -7,6 +7,7 @@
 #include "check/MediaCheck.h"
 #include "cli/ConsoleLog.h"
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "common/SafeFile.h"
 #include "preview/FrameEngine.h"
 #include "render/Storyboard.h"
@@ -39,12 +40,7 @@ bool ReadBySession(const CScript& script, const std::string& path) {
 }  // namespace
 
 std::string DefaultStillPath(const std::string& scriptPath, long long frame) {
-    const size_t slash = scriptPath.find_last_of('/');
-    const size_t dot = scriptPath.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasExtension ? scriptPath.substr(0, dot) : scriptPath) +
-           Format(".still-%lld.png", frame);
+    return ReplaceExtension(scriptPath, Format(".still-%lld.png", frame));
 }
 
 int RunStill(const std::string& scriptPath, const StillOptions& options) {

@@ -15,26 +15,12 @@
 #include <memory>
 
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 
 namespace zorvo {
 namespace {
 
 constexpr std::size_t kRandomLetters = 6;
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The folder as a prefix of a file in it: "" for the working folder.
-std::string PrefixOf(const std::string& path) {
-    return path.substr(0, path.size() - FileNameOf(path).size());
-}
 
 char RandomLetter(std::uint8_t byte) {
     static constexpr char kLetters[] =
@@ -64,8 +50,8 @@ std::string RandomLetters() {
 
 // The name of a temporary beside `destination`, made of letters not yet chosen.
 std::string TemporaryName(const std::string& destination, const std::string& tag) {
-    return PrefixOf(destination) + ShortName(FileNameOf(destination), tag.size() + kRandomLetters) +
-           tag + RandomLetters();
+    return Beside(destination, ShortName(FileName(destination), tag.size() + kRandomLetters) + tag +
+                                   RandomLetters());
 }
 
 bool IsTemporaryName(const std::string& name, const std::string& head) {
@@ -307,7 +293,7 @@ bool WriteInPlace(const std::string& path, const struct stat& expected, const vo
 }
 
 void RemoveStaleTemporaries(const std::string& destination, const std::string& tag) {
-    const std::string head = ShortName(FileNameOf(destination), tag.size() + kRandomLetters) + tag;
+    const std::string head = ShortName(FileName(destination), tag.size() + kRandomLetters) + tag;
     const std::unique_ptr<DIR, DirCloser> dir(::opendir(FolderOf(destination).c_str()));
     if (!dir) {
         return;
@@ -316,7 +302,7 @@ void RemoveStaleTemporaries(const std::string& destination, const std::string& t
         if (!IsTemporaryName(entry->d_name, head)) {
             continue;
         }
-        const std::string path = PrefixOf(destination) + entry->d_name;
+        const std::string path = Beside(destination, entry->d_name);
         const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             continue;

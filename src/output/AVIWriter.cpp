@@ -11,6 +11,7 @@
 #include <new>
 
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "common/SafeFile.h"
 #include "output/OutputFiles.h"
 
@@ -51,14 +52,7 @@ AVIWriter::~AVIWriter() {
 }
 
 std::string AVIWriter::NumberedName(const std::string& path, int number) {
-    // Only the file name's own dot marks the extension; a dot in a folder name does not.
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot < nameStart) {
-        return Format("%s.%.2i%s", path.c_str(), number, "");
-    }
-    return Format("%s.%.2i%s", path.substr(0, dot).c_str(), number, path.substr(dot).c_str());
+    return InsertBeforeExtension(path, Format(".%.2i", number));
 }
 
 bool AVIWriter::Create(bool reopen) {

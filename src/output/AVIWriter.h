@@ -50,8 +50,8 @@ class AVIWriter : public FrameWriter {
     // right there, as a kill would.
     void SetPublishStep(std::function<bool()> step) { publishStep = std::move(step); }
 
-    // "%s.%.2i%s": the path with the number put before the extension of its file name, or
-    // appended when the file name has no extension.
+    // The path with ".NN" (two digits or more) put before its extension, or appended when it
+    // has none (InsertBeforeExtension): "take.avi" -> "take.01.avi", ".take" -> ".take.01".
     static std::string NumberedName(const std::string& path, int number);
 
     const std::string path;

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "output/AVIWriter.h"
 #include "output/AVIWriterThread.h"
 #include "output/EncodedWriter.h"
@@ -20,21 +21,16 @@ bool FrameWriter::InOrder(std::uint32_t frameNumber, std::uint64_t stored,
 }
 
 OutputKind OutputKindOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return OutputKind::Avi;
-    }
-    std::string extension = path.substr(dot + 1);
+    std::string extension = Extension(path);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == "mkv") {
+    if (extension == ".mkv") {
         return OutputKind::Matroska;
     }
-    if (extension == "mp4") {
+    if (extension == ".mp4") {
         return OutputKind::Mp4;
     }
-    if (extension == "mov") {
+    if (extension == ".mov") {
         return OutputKind::Mov;
     }
     return OutputKind::Avi;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "common/SafeFile.h"
 #include "output/AVIWriter.h"
 
@@ -27,29 +28,10 @@ constexpr const char* kLock = ".zorvo-lock";
 constexpr std::size_t kNumberRoom = 6;
 constexpr std::size_t kLongestExtension = 16;
 
-// The file name of `path` cut before its extension's dot (none: the whole name).
-std::pair<std::string, std::string> SplitExtension(const std::string& name) {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) {
-        return {name, ""};
-    }
-    return {name.substr(0, dot), name.substr(dot)};
-}
-
-std::string FileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Folder(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
 // `name` is `base` numbered as a split part: "NAME.NN.EXT", two digits or more.
 bool IsNumbered(const std::string& name, const std::string& base) {
     const std::string numbered = FileName(AVIWriter::NumberedName(base, 0));
-    const std::size_t digits = numbered.size() - SplitExtension(base).second.size() - 2;
+    const std::size_t digits = numbered.size() - Extension(base).size() - 2;
     const std::string head = numbered.substr(0, digits);
     const std::string tail = numbered.substr(digits + 2);
     if (name.size() < head.size() + 2 + tail.size() || !name.starts_with(head) ||
@@ -106,22 +88,20 @@ std::size_t ReadHead(const std::string& path, char* head, std::size_t size,
 }  // namespace
 
 std::string PartialName(const std::string& path) {
-    const std::string folder = path.substr(0, path.size() - FileName(path).size());
-    const auto [stem, extension] = SplitExtension(FileName(path));
-    const std::string partial = stem + kPartial + extension;
-    if (partial.size() + kNumberRoom <= NAME_MAX) {
-        return folder + partial;
+    const std::string partial = InsertBeforeExtension(path, kPartial);
+    if (FileName(partial).size() + kNumberRoom <= NAME_MAX) {
+        return partial;
     }
     // Too long a name for a partial (and its numbered parts): a short one derived from it.
+    const std::string extension = Extension(path);
     const std::string kept = extension.size() <= kLongestExtension ? extension : "";
-    return folder +
-           ShortName(FileName(path), std::strlen(kPartial) + kept.size() + kNumberRoom + 1) +
-           kPartial + kept;
+    return Beside(path,
+                  ShortName(FileName(path), std::strlen(kPartial) + kept.size() + kNumberRoom + 1) +
+                      kPartial + kept);
 }
 
 std::string LockName(const std::string& path) {
-    const std::string folder = path.substr(0, path.size() - FileName(path).size());
-    return folder + "." + ShortName(FileName(path), 1 + std::strlen(kLock)) + kLock;
+    return Beside(path, "." + ShortName(FileName(path), 1 + std::strlen(kLock)) + kLock);
 }
 
 bool IsOutputFile(const std::string& output, const std::string& file, bool numbered) {
@@ -133,13 +113,12 @@ bool IsOutputFile(const std::string& output, const std::string& file, bool numbe
 
 std::vector<std::string> OutputFilesOnDisk(const std::string& output, bool numbered) {
     std::vector<std::string> files;
-    const std::string folder = Folder(output);
-    const std::string prefix = output.substr(0, output.size() - FileName(output).size());
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(FolderOf(output), error), end; !error && it != end;
+         it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (IsOutputFile(output, name, numbered)) {
-            files.push_back(prefix + name);
+            files.push_back(Beside(output, name));
         }
     }
     std::sort(files.begin(), files.end());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 
+#include "common/PathName.h"
 #include "script/Input.h"
 
 namespace zorvo {
@@ -41,8 +42,8 @@ const char* FlipItemText(int item) {
 }
 
 std::string SnippetId(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    std::string id = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    // Up to the first dot: "cam1.take2.mov" is camera cam1.
+    std::string id = FileName(path);
     id = id.substr(0, id.find('.'));
     for (char& c : id) {
         const bool word =

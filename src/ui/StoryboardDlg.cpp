@@ -1,6 +1,5 @@
 #include "ui/StoryboardDlg.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "common/LogChannel.h"
+#include "common/PathName.h"
 #include "render/Storyboard.h"
 
 namespace zorvo {
@@ -72,9 +72,9 @@ CStoryboardDlg::CStoryboardDlg(QWidget* owner, const QString& scriptPath, FrameB
 }
 
 QString CStoryboardDlg::ChooseSaveFile() {
-    const QFileInfo info(m_scriptPath);
-    const QString suggested =
-        info.dir().filePath(info.completeBaseName() + QStringLiteral(".storyboard.png"));
+    // The name `zorvo storyboard` writes by default.
+    const QString suggested = QFile::decodeName(
+        ReplaceExtension(QFile::encodeName(m_scriptPath).toStdString(), ".storyboard.png").c_str());
     return QFileDialog::getSaveFileName(this, QStringLiteral("Save storyboard"), suggested,
                                         QStringLiteral("PNG images (*.png)"));
 }

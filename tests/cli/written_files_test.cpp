@@ -32,7 +32,7 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
     struct Case {
         std::string name;
         std::function<void(const std::string& dir)> prepare;
-        std::string arguments;  // and {dir}/script.txt, unless they name a script
+        std::string arguments;  // and {dir}/script.txt, unless they end in a script (*.txt, .song)
         int status;
         std::string out;      // failed: all of standard output; else a text in it
         std::string written;  // a file the run writes; empty: none
@@ -108,6 +108,10 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
          ""},
         {"storyboard beside a link", symbolicLink("cam.avi", "sheet.zorvo-partial.png"),
          "storyboard -o {dir}/sheet.png", 0, "written to {dir}/sheet.png", "sheet.png"},
+        // A hidden name has no extension: the default sheet keeps it whole.
+        {"storyboard of a hidden script", symbolicLink("script.txt", ".song"),
+         "storyboard {dir}/.song", 0, "written to {dir}/.song.storyboard.png",
+         ".song.storyboard.png"},
     };
     test::TempDir dir;
     const std::string where = dir.Path().string();
@@ -142,9 +146,9 @@ TEST(WrittenFiles, NothingButTheOutputIsWritten) {
         SCOPED_TRACE(c.name);
         c.prepare(where);
         const auto before = snapshot();
-        const test::ProgramRun run = test::RunZorvo(InFolder(
-            c.arguments.ends_with(".txt") ? c.arguments : c.arguments + " {dir}/script.txt",
-            where));
+        const bool namesScript = c.arguments.ends_with(".txt") || c.arguments.ends_with("/.song");
+        const test::ProgramRun run = test::RunZorvo(
+            InFolder(namesScript ? c.arguments : c.arguments + " {dir}/script.txt", where));
         EXPECT_EQ(run.status, c.status);
         const std::string out = InFolder(c.out, where);
         if (c.status != 0) {

@@ -294,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
               {{"song.00.avi", 3}, {"song.01.avi", 2}}),
         // The dot of a folder is not an extension.
         Split("split_dotted_folder_no_extension", "take.2/song", 0, 3,
-              {{"take.2/song.00", 2}, {"take.2/song.01", 1}})),
+              {{"take.2/song.00", 2}, {"take.2/song.01", 1}}),
+        // Nor is the dot that starts a hidden name.
+        Split("split_hidden_no_extension", ".song", 0, 3, {{".song.00", 2}, {".song.01", 1}})),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The song's samples read piece by piece, from any sample frame on, are the file's own bytes; the

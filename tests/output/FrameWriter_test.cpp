@@ -45,6 +45,7 @@ TEST(FrameWriter, ExtensionChoosesTheWriter) {
         {"/a/song.mov", OutputKind::Mov},
         {"/a/song.mkv.avi", OutputKind::Avi},
         {"/a.mkv/song", OutputKind::Avi},
+        {"/a/.mkv", OutputKind::Avi},
         {"/a/song.mpg", OutputKind::Avi},
         {"song", OutputKind::Avi},
     };
