@@ -187,7 +187,7 @@ void BM_SongSyncMemory(benchmark::State& state) {
     state.counters["offset_ms"] = benchmark::Counter(offset);
     state.counters["confidence"] = confidence;
 }
-BENCHMARK(BM_SongSyncMemory)->Arg(30)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_SongSyncMemory)->Arg(30)->Arg(90)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 }  // namespace zorvo

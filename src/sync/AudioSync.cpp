@@ -22,38 +22,126 @@ bool AudioSync::LoadSong(const std::string& path) {
         return false;
     }
     wave.Free();
-    AudioRequest request;
-    request.rate = kFineRate;
-    request.keepTo = 0;
-    request.coarseRate = kCoarseRate;
-    auto coarse = std::make_shared<AudioTrack>();
-    if (DecodeAudio(path, request, m_song, coarse.get()) != AudioStatus::Ok || m_song.length == 0) {
+    m_songPath = path;
+    m_songCounts.clear();
+    m_songSpectra.clear();
+    std::map<int, size_t> counts;
+    for (int rate = kCoarseRate; rate >= kLowestCoarseRate; rate /= 2) {
+        counts[rate] = 0;
+    }
+    // Only the lengths are kept: the samples are made again for the transform that needs them.
+    const bool read = ReadSongAt(0, [&](int rate, const float*, size_t count) {
+        counts[rate] += count;
+        return true;
+    });
+    if (!read || m_song.length == 0) {
+        m_songPath.clear();
         PostQuoted("Error (Sync): Failed to read the song '", path, "'.\n");
         return false;
     }
-    m_songPath = path;
-    m_songCoarse.clear();
-    m_songSpectra.clear();
-    m_songCoarse[kCoarseRate] = std::move(coarse);
+    m_songCounts = std::move(counts);
     return true;
 }
 
-std::shared_ptr<const AudioTrack> AudioSync::SongAt(int rate) {
-    std::lock_guard lock(m_mutex);
-    auto& song = m_songCoarse[rate];
-    if (!song) {
-        auto made = std::make_shared<AudioTrack>();
-        if (!Resample(*m_songCoarse[kCoarseRate], rate, *made)) {
-            return nullptr;
+namespace {
+
+// The song at the coarse rate made from the full one, and at a lower rate made from the coarse
+// one, piece by piece: what Resample makes of the whole, as the camera's side is made.
+class CoarseChain {
+  public:
+    using Take = std::function<bool(int rate, const float* samples, size_t count)>;
+
+    // Every coarse rate from `highest` down to `lowest`, halving; only `lowest` when `only`.
+    bool Open(int highest, int lowest, bool only, Take take) {
+        m_highest = highest;
+        m_take = std::move(take);
+        if (!m_coarse.Open(AudioSync::kFineRate, highest)) {
+            return false;
         }
-        song = std::move(made);
+        for (int rate = highest / 2; rate >= lowest; rate /= 2) {
+            if (only && rate != lowest) {
+                continue;
+            }
+            m_lower.emplace_back(rate, MonoResampler());
+            if (!m_lower.back().second.Open(highest, rate)) {
+                return false;
+            }
+        }
+        m_takeHighest = !only || lowest == highest;
+        return true;
     }
-    return song;
+
+    void Put(const float* samples, std::int64_t count) {
+        m_piece.clear();
+        m_failed = m_failed || !m_coarse.Put(samples, count, m_piece) || !Pass();
+    }
+
+    bool Finish() {
+        m_piece.clear();
+        m_failed = m_failed || !m_coarse.Finish(m_piece) || !Pass(true);
+        return !m_failed;
+    }
+
+  private:
+    bool Pass(bool last = false) {
+        if (m_takeHighest && !m_piece.empty() &&
+            !m_take(m_highest, m_piece.data(), m_piece.size())) {
+            return false;
+        }
+        for (auto& [rate, resampler] : m_lower) {
+            m_lowerPiece.clear();
+            if (!resampler.Put(m_piece.data(), static_cast<std::int64_t>(m_piece.size()),
+                               m_lowerPiece) ||
+                (last && !resampler.Finish(m_lowerPiece)) ||
+                (!m_lowerPiece.empty() &&
+                 !m_take(rate, m_lowerPiece.data(), m_lowerPiece.size()))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    int m_highest = 0;
+    bool m_takeHighest = true;
+    Take m_take;
+    MonoResampler m_coarse;
+    std::vector<std::pair<int, MonoResampler>> m_lower;
+    std::vector<float> m_piece;
+    std::vector<float> m_lowerPiece;
+    bool m_failed = false;
+};
+
+}  // namespace
+
+bool AudioSync::ReadSongAt(int rate, const std::function<bool(int, const float*, size_t)>& take) {
+    CoarseChain chain;
+    const bool every = rate == 0;
+    if (!chain.Open(kCoarseRate, every ? kLowestCoarseRate : rate, !every, take)) {
+        return false;
+    }
+    AudioRequest request;
+    request.rate = kFineRate;
+    request.keepTo = 0;
+    request.consume = [&](const float* samples, std::int64_t count) { chain.Put(samples, count); };
+    AudioTrack measured;
+    if (DecodeAudio(m_songPath, request, measured) != AudioStatus::Ok || !chain.Finish()) {
+        return false;
+    }
+    if (every) {
+        m_song = std::move(measured);
+        return true;
+    }
+    return measured.length == m_song.length;
+}
+
+size_t AudioSync::SongCount(int rate) const {
+    const auto found = m_songCounts.find(rate);
+    return found == m_songCounts.end() ? 0 : found->second;
 }
 
 std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(int rate, size_t length) {
-    const std::shared_ptr<const AudioTrack> song = SongAt(rate);
-    if (!song) {
+    const size_t count = SongCount(rate);
+    if (count == 0) {
         return nullptr;
     }
     // Cameras of similar length share one transform of the song.
@@ -61,7 +149,15 @@ std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(int rate, size_t length)
     auto& spectrum = m_songSpectra[{rate, length}];
     if (!spectrum) {
         auto computed = std::make_shared<Spectrum>();
-        if (!computed->Compute(song->samples.data(), song->samples.size(), length)) {
+        size_t taken = 0;
+        const bool read = computed->Begin(length) &&
+                          ReadSongAt(rate,
+                                     [&](int, const float* samples, size_t n) {
+                                         taken += n;
+                                         return computed->Append(samples, n);
+                                     }) &&
+                          taken == count && computed->Finish();
+        if (!read) {
             return nullptr;
         }
         spectrum = std::move(computed);
@@ -70,23 +166,17 @@ std::shared_ptr<const Spectrum> AudioSync::SongSpectrum(int rate, size_t length)
 }
 
 bool AudioSync::MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag, int& reach) {
-    std::shared_ptr<const AudioTrack> song = SongAt(coarse.rate);
-    while (song && coarse.rate > kLowestCoarseRate &&
-           PowerOfTwoAtLeast(coarse.samples.size() + song->samples.size()) > kLongestCoarse) {
+    while (coarse.rate > kLowestCoarseRate &&
+           PowerOfTwoAtLeast(coarse.samples.size() + SongCount(coarse.rate)) > kLongestCoarse) {
         AudioTrack lower;
         if (!Resample(coarse, coarse.rate / 2, lower)) {
             result.outcome = SyncOutcome::DecodeFailed;
             return false;
         }
         coarse = std::move(lower);
-        song = SongAt(coarse.rate);
-    }
-    if (!song) {
-        result.outcome = SyncOutcome::DecodeFailed;
-        return false;
     }
     const size_t cameraCount = coarse.samples.size();
-    const size_t songCount = song->samples.size();
+    const size_t songCount = SongCount(coarse.rate);
     if (cameraCount == 0 || songCount == 0) {
         return false;
     }

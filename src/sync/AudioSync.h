@@ -37,8 +37,9 @@ struct SyncResult {
 // Finds, from their own sound, when each camera heard the song: a coarse phase-weighted
 // correlation over the whole overlap at a low rate, then a fine one at the full rate around
 // the coarse peak, from windows spread over the stretch of the camera that heard the song.
-// Only the low rate is held whole: the fine search's windows are read from the files, the
-// song's for all cameras in one pass, so memory does not grow with the song at the full rate.
+// Nothing of the song is held whole: its transform for the coarse search is made as it is
+// decoded, and the fine search's windows are read from the files, the song's for all cameras in
+// one pass, so memory does not grow with the song's length.
 class AudioSync {
   public:
     static constexpr int kFineRate = 48000;
@@ -52,7 +53,8 @@ class AudioSync {
     // share of the overlap's quarters whose own fine peak agrees with the whole's.
     static constexpr double kMinConfidence = 0.5;
 
-    // Decodes the song at the low rate. False with a log line when it cannot be read.
+    // Measures the song at the full rate and the coarse ones. False with a log line when it
+    // cannot be read.
     bool LoadSong(const std::string& path);
 
     // Matches every camera, several at once. `finished` is called once per camera as it
@@ -79,13 +81,18 @@ class AudioSync {
     void MatchFine(const SyncCamera& camera, Candidate& candidate, SyncResult& result);
     // The coarse search: true and the lag in samples at kFineRate when the peak is trusted.
     bool MatchCoarse(AudioTrack& coarse, SyncResult& result, double& lag, int& reach);
-    std::shared_ptr<const AudioTrack> SongAt(int rate);
+    // The song's length at a coarse rate, 0 when it has not been measured at that rate.
+    size_t SongCount(int rate) const;
+    // Decodes the song and hands it to `take` piece by piece at `rate` (kCoarseRate or a
+    // lower coarse rate), false when it cannot be read again as it was measured. Rate 0 hands
+    // over every coarse rate and measures the song's length at the full rate.
+    bool ReadSongAt(int rate, const std::function<bool(int rate, const float*, size_t)>& take);
     std::shared_ptr<const Spectrum> SongSpectrum(int rate, size_t length);
 
     std::string m_songPath;
     AudioTrack m_song;  // its length and start at kFineRate, without its samples
     std::mutex m_mutex;
-    std::map<int, std::shared_ptr<const AudioTrack>> m_songCoarse;
+    std::map<int, size_t> m_songCounts;  // the song's length at each coarse rate
     std::map<std::pair<int, size_t>, std::shared_ptr<const Spectrum>> m_songSpectra;
 };
 

@@ -97,10 +97,7 @@ class SoundCollector {
         if (!m_coarse) {
             return true;
         }
-        AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-        m_coarseResampler =
-            MakeResampler(mono, AV_SAMPLE_FMT_FLT, m_request.rate, m_request.coarseRate);
-        return m_coarseResampler != nullptr;
+        return m_coarseResampler.Open(m_request.rate, m_request.coarseRate);
     }
 
     // Appends `count` samples; null appends silence.
@@ -145,14 +142,15 @@ class SoundCollector {
         }
         if (m_coarse) {
             if (samples) {
-                if (!ConvertMono(m_coarseResampler.get(), samples, count, *m_coarse)) {
+                if (!m_coarseResampler.Put(samples, count, *m_coarse)) {
                     return false;
                 }
             } else {
                 const std::vector<float> silence(4096, 0.0f);
                 for (std::int64_t done = 0; done < count; done += 4096) {
-                    if (!ConvertMono(m_coarseResampler.get(), silence.data(),
-                                     std::min<std::int64_t>(4096, count - done), *m_coarse)) {
+                    if (!m_coarseResampler.Put(silence.data(),
+                                               std::min<std::int64_t>(4096, count - done),
+                                               *m_coarse)) {
                         return false;
                     }
                 }
@@ -173,7 +171,7 @@ class SoundCollector {
         return true;
     }
 
-    bool Finish() { return !m_coarse || Convert(m_coarseResampler.get(), nullptr, 0, *m_coarse); }
+    bool Finish() { return !m_coarse || m_coarseResampler.Finish(*m_coarse); }
 
     std::int64_t Count() const { return m_count; }
 
@@ -182,7 +180,7 @@ class SoundCollector {
     std::vector<float>& m_kept;
     std::vector<float>* m_coarse;
     std::vector<std::size_t> m_placed;  // where each stretch starts in m_kept
-    ResamplerPtr m_coarseResampler;
+    MonoResampler m_coarseResampler;
     std::int64_t m_count = 0;
     std::int64_t m_drop = 0;
 };
@@ -382,17 +380,13 @@ AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, Au
 }
 
 bool Resample(const AudioTrack& in, int rate, AudioTrack& out) {
-    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    ResamplerPtr resampler = MakeResampler(mono, AV_SAMPLE_FMT_FLT, in.rate, rate);
-    if (!resampler) {
-        return false;
-    }
+    MonoResampler resampler;
     std::vector<float> samples;
     samples.reserve(static_cast<size_t>(static_cast<double>(in.samples.size()) * rate / in.rate) +
                     64);
-    if (!ConvertMono(resampler.get(), in.samples.data(),
-                     static_cast<std::int64_t>(in.samples.size()), samples) ||
-        !Convert(resampler.get(), nullptr, 0, samples)) {
+    if (!resampler.Open(in.rate, rate) ||
+        !resampler.Put(in.samples.data(), static_cast<std::int64_t>(in.samples.size()), samples) ||
+        !resampler.Finish(samples)) {
         return false;
     }
     out.samples = std::move(samples);
@@ -401,6 +395,30 @@ bool Resample(const AudioTrack& in, int rate, AudioTrack& out) {
     out.first = 0;
     out.length = static_cast<std::int64_t>(out.samples.size());
     return true;
+}
+
+void MonoResampler::Free::operator()(SwrContext* context) const {
+    swr_free(&context);
+}
+
+MonoResampler::MonoResampler() = default;
+MonoResampler::~MonoResampler() = default;
+MonoResampler::MonoResampler(MonoResampler&&) noexcept = default;
+MonoResampler& MonoResampler::operator=(MonoResampler&&) noexcept = default;
+
+bool MonoResampler::Open(int inRate, int outRate) {
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    ResamplerPtr made = MakeResampler(mono, AV_SAMPLE_FMT_FLT, inRate, outRate);
+    m_context.reset(made.release());
+    return m_context != nullptr;
+}
+
+bool MonoResampler::Put(const float* samples, std::int64_t count, std::vector<float>& out) {
+    return m_context && ConvertMono(m_context.get(), samples, count, out);
+}
+
+bool MonoResampler::Finish(std::vector<float>& out) {
+    return m_context && Convert(m_context.get(), nullptr, 0, out);
 }
 
 }  // namespace zorvo

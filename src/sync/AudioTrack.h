@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct SwrContext;
 
 namespace zorvo {
 
@@ -59,5 +62,27 @@ AudioStatus DecodeAudio(const std::string& path, const AudioRequest& request, Au
 // The same sound at another rate, aligned sample for sample at time 0. False when the
 // resampler refuses.
 bool Resample(const AudioTrack& in, int rate, AudioTrack& out);
+
+// Mono sound to another rate piece by piece: the pieces together come out sample for sample as
+// `Resample` makes the whole, so a long sound need not be held to be resampled.
+class MonoResampler {
+  public:
+    MonoResampler();
+    ~MonoResampler();
+    MonoResampler(MonoResampler&&) noexcept;
+    MonoResampler& operator=(MonoResampler&&) noexcept;
+
+    bool Open(int inRate, int outRate);
+    // Appends to `out` what `count` more samples give.
+    bool Put(const float* samples, std::int64_t count, std::vector<float>& out);
+    // Appends what the resampler still holds.
+    bool Finish(std::vector<float>& out);
+
+  private:
+    struct Free {
+        void operator()(SwrContext* context) const;
+    };
+    std::unique_ptr<SwrContext, Free> m_context;
+};
 
 }  // namespace zorvo

@@ -215,16 +215,33 @@ size_t PowerOfTwoAtLeast(size_t n) {
 }
 
 bool Spectrum::Compute(const float* samples, size_t count, size_t length) {
+    return Begin(length) && Append(samples, count) && Finish();
+}
+
+bool Spectrum::Begin(size_t length) {
     m_bins.reset(static_cast<std::complex<float>*>(av_calloc(length, sizeof(std::complex<float>))));
     m_length = 0;
-    if (!m_bins || count > length) {
+    m_filled = 0;
+    m_capacity = m_bins ? length : 0;
+    return m_bins != nullptr;
+}
+
+bool Spectrum::Append(const float* samples, size_t count) {
+    if (!m_bins || count > m_capacity - m_filled) {
+        m_capacity = 0;
         return false;
     }
-    std::copy(samples, samples + count, m_bins.get());
-    if (!Transform(m_bins.get(), length)) {
+    std::copy(samples, samples + count, m_bins.get() + m_filled);
+    m_filled += count;
+    return true;
+}
+
+bool Spectrum::Finish() {
+    if (!m_bins || m_capacity == 0 || !Transform(m_bins.get(), m_capacity)) {
         return false;
     }
-    m_length = length;
+    m_length = m_capacity;
+    m_capacity = 0;
     return true;
 }
 

@@ -13,6 +13,11 @@ class Spectrum {
     // Transforms `count` samples padded with zeros to `length` (a power of two). False when
     // the transform cannot be had.
     bool Compute(const float* samples, size_t count, size_t length);
+    // The same piece by piece, for a signal too long to be held twice: Begin, Append up to
+    // `length` samples in all, then Finish.
+    bool Begin(size_t length);
+    bool Append(const float* samples, size_t count);
+    bool Finish();
 
     size_t Length() const { return m_length; }
     const std::complex<float>* Bins() const { return m_bins.get(); }
@@ -22,6 +27,8 @@ class Spectrum {
         void operator()(void* p) const;
     };
     size_t m_length = 0;
+    size_t m_filled = 0;  // samples appended, while not yet transformed
+    size_t m_capacity = 0;
     std::unique_ptr<std::complex<float>[], AvFree> m_bins;
     friend class Correlation;
 };

@@ -277,13 +277,8 @@ double SongSound::ClockMs() const {
 }
 
 SongReader::SongReader(std::function<void()> onRead)
-    : m_onRead(std::move(onRead)), m_notifier([this] { Finished(); }) {}
-
-SongReader::~SongReader() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
+    : m_onRead(std::move(onRead)),
+      m_thread([this](const Wanted& wanted) { Read(wanted); }, [this] { Done(); }) {}
 
 SongReader::Stamp SongReader::StampOf(const std::string& path, std::int32_t songStartMs) {
     Stamp stamp{path};
@@ -298,99 +293,57 @@ SongReader::Stamp SongReader::StampOf(const std::string& path, std::int32_t song
 }
 
 void SongReader::Request(const std::string& path, std::int32_t songStartMs) {
-    Stamp stamp = StampOf(path, songStartMs);
-    if (m_thread.joinable()) {
-        if (!(stamp == m_read)) {
-            m_pending = std::move(stamp);
-        } else {
-            m_pending.reset();
-        }
-        return;
-    }
-    if (stamp == m_read) {
+    m_thread.Ask({path, songStartMs});
+}
+
+void SongReader::Read(const Wanted& wanted) {
+    // Even a look at the file waits here: a network folder can take seconds to answer.
+    Stamp stamp = StampOf(wanted.path, wanted.songStartMs);
+    m_changed = !(stamp == m_read);
+    if (!m_changed) {
         return;  // the same file, unchanged: what was read still holds
     }
-    Start(std::move(stamp));
-}
-
-void SongReader::Start(Stamp stamp) {
     m_read = std::move(stamp);
-    m_thread = std::thread([this, path = m_read.path, songStartMs = m_read.songStartMs] {
-        m_peaks = WavePeaks{};
-        m_wave.reset();
-        auto wave = std::make_shared<WaveFile>();
-        if (!path.empty() && m_peaks.Load(path, songStartMs) && wave->Inspect(path)) {
-            m_wave = std::move(wave);
-        }
-        m_notifier.Notify();  // the last thing the thread does
-    });
+    m_peaks = WavePeaks{};
+    m_wave.reset();
+    auto wave = std::make_shared<WaveFile>();
+    if (!wanted.path.empty() && m_peaks.Load(wanted.path, wanted.songStartMs) &&
+        wave->Inspect(wanted.path)) {
+        m_wave = std::move(wave);
+    }
 }
 
-void SongReader::Finished() {
-    if (!m_thread.joinable()) {
-        return;
+void SongReader::Done() {
+    if (m_changed) {
+        m_songStartMs = m_read.songStartMs;
+        m_onRead();
     }
-    m_thread.join();
-    if (m_pending) {
-        // The file changed meanwhile: what was read is already old.
-        Start(*std::exchange(m_pending, std::nullopt));
-        return;
-    }
-    m_onRead();
 }
 
 EngineOpener::EngineOpener(std::function<void()> onOpened)
-    : m_onOpened(std::move(onOpened)), m_notifier([this] { Finished(); }) {}
-
-EngineOpener::~EngineOpener() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
-void EngineOpener::Request(const std::string& scriptPath) {
-    if (Opening()) {
-        m_pending = scriptPath;  // the newest replaces any other waiting
-        return;
-    }
-    Start(scriptPath);
-}
+    : m_onOpened(std::move(onOpened)),
+      m_thread([this](const std::string& path) { Open(path); }, [this] { Done(); }) {}
 
 std::unique_ptr<FrameEngine> EngineOpener::TakeEngine() {
     return std::move(m_engine);
 }
 
-void EngineOpener::Start(std::string path) {
+void EngineOpener::Open(const std::string& path) {
     m_engine.reset();
     m_proxies.clear();
     m_cameras = 0;
-    m_lines.clear();
-    m_thread = std::thread([this, path = std::move(path)] {
-        {
-            LogCollector lines(LogCollector::Scope::ThisThread);
-            m_engine = FrameEngine::Open(path);
-            if (m_engine) {
-                // The preview reads the cameras' proxies where they are made; renders never do.
-                m_proxies = ProxiesOf(m_engine->Script());
-                m_cameras = ProxyCameras(m_engine->Script()).size();
-                m_engine->ReadInstead(m_proxies);
-            }
-            m_lines = lines.Texts();
-        }
-        m_notifier.Notify();  // the last thing the thread does
-    });
+    LogCollector lines(LogCollector::Scope::ThisThread);
+    m_engine = FrameEngine::Open(path);
+    if (m_engine) {
+        // The preview reads the cameras' proxies where they are made; renders never do.
+        m_proxies = ProxiesOf(m_engine->Script());
+        m_cameras = ProxyCameras(m_engine->Script()).size();
+        m_engine->ReadInstead(m_proxies);
+    }
+    m_lines = lines.Texts();
 }
 
-void EngineOpener::Finished() {
-    if (!m_thread.joinable()) {
-        return;
-    }
-    m_thread.join();
-    if (m_pending) {
-        // The script changed meanwhile: what was opened is already old.
-        Start(*std::exchange(m_pending, std::nullopt));
-        return;
-    }
+void EngineOpener::Done() {
     for (const std::string& line : m_lines) {
         PostLog(line);
     }

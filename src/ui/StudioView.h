@@ -135,14 +135,12 @@ class SongSound {
 class SongReader {
   public:
     explicit SongReader(std::function<void()> onRead);
-    // Waits for a running read.
-    ~SongReader();
     // `songStartMs`: where measure 1 begins in the file; the peaks start there.
     void Request(const std::string& path, std::int32_t songStartMs);
     // What the last finished read gave: no peaks and no file when the song cannot be read.
     const WavePeaks& Peaks() const { return m_peaks; }
     std::shared_ptr<const WaveFile> Wave() const { return m_wave; }
-    std::int32_t SongStartMs() const { return m_read.songStartMs; }
+    std::int32_t SongStartMs() const { return m_songStartMs; }
 
   private:
     struct Stamp {
@@ -151,18 +149,22 @@ class SongReader {
         std::int32_t songStartMs = 0;
         bool operator==(const Stamp&) const = default;
     };
+    struct Wanted {
+        std::string path;
+        std::int32_t songStartMs = 0;
+    };
     static Stamp StampOf(const std::string& path, std::int32_t songStartMs);
-    void Start(Stamp stamp);
-    void Finished();
+    void Read(const Wanted& wanted);
+    void Done();
 
     std::function<void()> m_onRead;
-    Stamp m_read;  // the file the results (or the running read) are of
-    std::optional<Stamp> m_pending;
+    std::int32_t m_songStartMs = 0;  // of what was last handed over
     // Written by the thread, read after it has been joined.
+    Stamp m_read;  // the file the results are of
+    bool m_changed = false;
     WavePeaks m_peaks;
     std::shared_ptr<const WaveFile> m_wave;
-    ThreadNotifier m_notifier;
-    std::thread m_thread;
+    NewestRequest<Wanted> m_thread;
 };
 
 // Opens the preview's engine off the window's thread: it probes every camera of the script, which a
@@ -172,10 +174,8 @@ class SongReader {
 class EngineOpener {
   public:
     explicit EngineOpener(std::function<void()> onOpened);
-    // Waits for a running open.
-    ~EngineOpener();
-    void Request(const std::string& scriptPath);
-    bool Opening() const { return m_thread.joinable(); }
+    void Request(const std::string& scriptPath) { m_thread.Ask(scriptPath); }
+    bool Opening() const { return m_thread.Busy(); }
     // What the last finished open gave, taken once: null when the script or its media failed.
     std::unique_ptr<FrameEngine> TakeEngine();
     // The cameras' proxies found for that engine, and how many cameras could have one.
@@ -183,18 +183,16 @@ class EngineOpener {
     std::size_t Cameras() const { return m_cameras; }
 
   private:
-    void Start(std::string path);
-    void Finished();
+    void Open(const std::string& path);
+    void Done();
 
     std::function<void()> m_onOpened;
-    std::optional<std::string> m_pending;
     // Written by the thread, read after it has been joined.
     std::unique_ptr<FrameEngine> m_engine;
     std::map<std::string, std::string> m_proxies;
     std::size_t m_cameras = 0;
     std::vector<std::string> m_lines;
-    ThreadNotifier m_notifier;
-    std::thread m_thread;
+    NewestRequest<std::string> m_thread;
 };
 
 // The studio: the timeline of the open script, the preview of the frame at its

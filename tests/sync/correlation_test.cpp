@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "sync/AudioTrack.h"
 #include "sync/Correlation.h"
 
 namespace zorvo {
@@ -65,6 +66,44 @@ TEST(Correlation, FindsAKnownLagAtEveryLength) {
                                         c.minOverlap, peak));
         EXPECT_NEAR(peak.lag, c.lag, 0.25) << length;
         EXPECT_GT(peak.confidence, 0.5) << length;
+    }
+}
+
+// The song's coarse search is made from the song resampled piece by piece as it is decoded; it
+// must come out sample for sample as the whole resampled at once, or the same song would match
+// with other figures.
+TEST(MonoResampler, PiecesComeOutAsTheWhole) {
+    struct Case {
+        int from, to;
+        size_t piece;
+    };
+    const Case cases[] = {{48000, 4000, 1},
+                          {48000, 4000, 4095},
+                          {4000, 2000, 333},
+                          {4000, 500, 7},
+                          {4000, 500, 100000}};
+    std::mt19937 random(5);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.from << " to " << c.to << " by " << c.piece);
+        AudioTrack whole;
+        whole.rate = c.from;
+        whole.samples.resize(static_cast<size_t>(c.from) * 3 + 17);
+        for (float& v : whole.samples) {
+            v = noise(random);
+        }
+        AudioTrack expected;
+        ASSERT_TRUE(Resample(whole, c.to, expected));
+        MonoResampler resampler;
+        std::vector<float> pieces;
+        ASSERT_TRUE(resampler.Open(c.from, c.to));
+        for (size_t at = 0; at < whole.samples.size(); at += c.piece) {
+            const size_t count = std::min(c.piece, whole.samples.size() - at);
+            ASSERT_TRUE(
+                resampler.Put(whole.samples.data() + at, static_cast<std::int64_t>(count), pieces));
+        }
+        ASSERT_TRUE(resampler.Finish(pieces));
+        EXPECT_EQ(pieces, expected.samples);
     }
 }
 
