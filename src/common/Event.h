@@ -8,7 +8,7 @@ namespace zorvo {
 
 // Auto-reset event: Set wakes one waiter, which consumes the signal.
 class AutoResetEvent {
-public:
+  public:
     explicit AutoResetEvent(bool signalled = false) : m_signalled(signalled) {}
 
     void Set() {
@@ -41,7 +41,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_condition;
     bool m_signalled;

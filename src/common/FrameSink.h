@@ -7,7 +7,7 @@ namespace zorvo {
 // Receives every finished output frame (the desktop preview, or nothing on the command line).
 // Called on the build thread; the implementation copies what it needs before returning.
 class FrameSink {
-public:
+  public:
     virtual ~FrameSink() = default;
     // bits: bottom-up rows of 3 x width bytes, blue, green, red.
     virtual void ShowFrame(const std::uint8_t* bits, int width, int height) = 0;
