@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,26 +25,6 @@
 
 namespace zorvo {
 namespace {
-
-// A 44.1 kHz stereo 16-bit song of `seconds`, written a second at a time.
-bool WriteLongSong(const std::string& path, int seconds) {
-    const std::vector<std::uint8_t> second = test::PatternBytes(176400);
-    std::vector<std::uint8_t> header = test::WaveBytes(test::WaveFormat{}, {});
-    const std::uint32_t data = 176400u * static_cast<std::uint32_t>(seconds);
-    const std::uint32_t riff = data + static_cast<std::uint32_t>(header.size()) - 8;
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
-        header[header.size() - 4 + i] = static_cast<std::uint8_t>(data >> (8 * i));
-    }
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(header.data()),
-              static_cast<std::streamsize>(header.size()));
-    for (int s = 0; s < seconds; ++s) {
-        out.write(reinterpret_cast<const char*>(second.data()),
-                  static_cast<std::streamsize>(second.size()));
-    }
-    return static_cast<bool>(out);
-}
 
 // The peak resident memory of `work` in a child process, in MiB; negative when it failed.
 double ChildPeakMiB(const std::function<bool()>& work) {
@@ -71,7 +50,7 @@ void BM_LongSongMemory(benchmark::State& state) {
     test::TempDir dir;
     const std::string song = dir.File("song.wav");
     const std::string script = dir.File("song.zorvo");
-    if (!WriteLongSong(song, static_cast<int>(state.range(0)) * 60) ||
+    if (!test::WriteLongSong(song, static_cast<int>(state.range(0)) * 60) ||
         !test::WriteTestVideo(dir.File("cam.avi"), test::TestVideo{}) ||
         !test::WriteTextFile(script,
                              "output( out.avi, 96, 144, point, song.wav )\n"

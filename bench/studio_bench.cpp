@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <string>
 
 #include "common/LogCollector.h"
@@ -29,26 +28,6 @@ namespace {
 
 constexpr int kSaves = 20;
 constexpr int kCameras = 4;
-
-// A 44.1 kHz stereo 16-bit song of `seconds`, written a second at a time.
-bool WriteLongSong(const std::string& path, int seconds) {
-    const std::vector<std::uint8_t> second = test::PatternBytes(176400);
-    std::vector<std::uint8_t> header = test::WaveBytes(test::WaveFormat{}, {});
-    const std::uint32_t data = 176400u * static_cast<std::uint32_t>(seconds);
-    const std::uint32_t riff = data + static_cast<std::uint32_t>(header.size()) - 8;
-    for (int i = 0; i < 4; ++i) {
-        header[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
-        header[header.size() - 4 + i] = static_cast<std::uint8_t>(data >> (8 * i));
-    }
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(header.data()),
-              static_cast<std::streamsize>(header.size()));
-    for (int s = 0; s < seconds; ++s) {
-        out.write(reinterpret_cast<const char*>(second.data()),
-                  static_cast<std::streamsize>(second.size()));
-    }
-    return static_cast<bool>(out);
-}
 
 // The script, its layout changing from one save to the next so that every save is a change.
 std::string Script(int save) {
@@ -91,7 +70,7 @@ void BM_StudioSavesWithLongSong(benchmark::State& state) {
     video.width = 1280;
     video.height = 720;
     video.frameCount = 450;
-    bool made = WriteLongSong(dir.File("song.wav"), static_cast<int>(state.range(0)) * 60);
+    bool made = test::WriteLongSong(dir.File("song.wav"), static_cast<int>(state.range(0)) * 60);
     for (int c = 0; c < kCameras; ++c) {
         made = made && test::WriteTestVideo(dir.File("cam" + std::to_string(c) + ".avi"), video);
     }

@@ -2,6 +2,8 @@
 
 #include "support/TestPaths.h"
 
+#include <fstream>
+
 namespace zorvo::test {
 namespace {
 
@@ -96,6 +98,25 @@ std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint32_t seed) {
         byte = static_cast<std::uint8_t>(state >> 24);
     }
     return bytes;
+}
+
+bool WriteLongSong(const std::string& path, int seconds) {
+    const std::vector<std::uint8_t> second = PatternBytes(176400);
+    std::vector<std::uint8_t> header = WaveBytes(WaveFormat{}, {});
+    const std::uint32_t data = 176400u * static_cast<std::uint32_t>(seconds);
+    const std::uint32_t riff = data + static_cast<std::uint32_t>(header.size()) - 8;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+        header[header.size() - 4 + i] = static_cast<std::uint8_t>(data >> (8 * i));
+    }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+    for (int s = 0; s < seconds; ++s) {
+        out.write(reinterpret_cast<const char*>(second.data()),
+                  static_cast<std::streamsize>(second.size()));
+    }
+    return static_cast<bool>(out);
 }
 
 }  // namespace zorvo::test

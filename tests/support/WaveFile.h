@@ -41,6 +41,10 @@ bool WriteWaveFile(const std::string& path, const WaveFormat& format,
                    const std::vector<std::uint8_t>& samples);
 bool WriteBinaryFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+// A 44.1 kHz stereo 16-bit song of `seconds` of pattern bytes, written a second at a time, so
+// that hours of it never lie in memory.
+bool WriteLongSong(const std::string& path, int seconds);
+
 // Sample bytes in which no short run repeats, so a slice taken from the wrong place shows.
 std::vector<std::uint8_t> PatternBytes(std::size_t count, std::uint32_t seed = 1);
 
