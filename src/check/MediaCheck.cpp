@@ -51,13 +51,15 @@ class MediaChecker {
   public:
     explicit MediaChecker(const CScript& script) : m_script(script) {}
 
-    // A line for each input opened, by id.
-    std::vector<std::string> Found() const {
-        std::vector<std::string> lines;
+    // A line for each input opened, by id, naming its file.
+    std::vector<Message> Found() const {
+        std::vector<Message> lines;
         for (const auto& [id, input] : m_script.inputs) {
             const auto media = m_media.find(input.get());
             if (media != m_media.end() && media->second.status == ProbeStatus::Ok) {
-                lines.push_back(DescribeInput(*input, media->second.facts));
+                Message line{Severity::Info, {}, DescribeInput(*input, media->second.facts)};
+                line.file = input->file;
+                lines.push_back(std::move(line));
             }
         }
         return lines;
@@ -409,7 +411,7 @@ bool CheckOutputFolder(const std::string& path) {
     return true;
 }
 
-bool CheckMedia(const CScript& script, bool writesOutput, std::vector<std::string>* found) {
+bool CheckMedia(const CScript& script, bool writesOutput, std::vector<Message>* found) {
     MediaChecker checker(script);
     const bool ok = checker.Run(writesOutput);
     if (found) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LogChannel.h"
 #include "media/VideoProbe.h"
 #include "script/Script.h"
 
@@ -17,7 +18,7 @@ namespace zorvo {
 // `found`, when given, receives a line for every input the check opened, by id: what its file
 // holds as the capture will show it (see DescribeInput).
 bool CheckMedia(const CScript& script, bool writesOutput = true,
-                std::vector<std::string>* found = nullptr);
+                std::vector<Message>* found = nullptr);
 
 // "Input 'cam1': h264, 1280x720, 25 fps, BT.709 limited (file cam1.mp4).\n": the codec, the
 // size as shown (after the turn, named), the frame rate or "variable frame rate", the colour and,

@@ -17,7 +17,7 @@ bool Check(const std::string& scriptPath) {
     if (!LoadValidScript(script)) {
         return false;
     }
-    std::vector<std::string> found;
+    std::vector<Message> found;
     if (!CheckMedia(script, true, &found)) {
         PostLog("Error (Project): Failed to check media.\n");
         return false;
@@ -29,8 +29,8 @@ bool Check(const std::string& scriptPath) {
                script.inputs.size(), script.groups.size(), script.markers.size(), ms,
                static_cast<long long>(SongFrame(ms))));
     // What each camera's file holds, as the render will show it.
-    for (const std::string& line : found) {
-        PostLog(line);
+    for (Message& line : found) {
+        Post(std::move(line));
     }
     return true;
 }
@@ -55,7 +55,7 @@ std::vector<ScriptProblem> ProblemsFromMessages(const std::vector<Message>& mess
     bool afterError = false;           // the message before was an error
     for (const Message& message : messages) {
         if (message.severity == Severity::Info) {
-            if (message.text.starts_with("Input '")) {
+            if (!message.file.empty()) {
                 // Not a problem: what the check found in a camera's file.
                 std::string line = message.text;
                 if (line.ends_with('\n')) {
@@ -75,8 +75,7 @@ std::vector<ScriptProblem> ProblemsFromMessages(const std::vector<Message>& mess
         }
         const bool joins =
             (message.context && afterProblem && problems.back().warning == warning) ||
-            (afterError && !warning &&
-             (message.text.starts_with("Failed to ") || message.text.starts_with("Add fill(")));
+            (afterError && !warning && message.sequel);
         afterProblem = true;
         afterError = !warning;
         const auto join = [&](ScriptProblem& problem) {

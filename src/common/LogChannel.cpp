@@ -54,6 +54,7 @@ Message MessageOfText(std::string_view text) {
         message.component = text.substr(head.size(), close - head.size());
         message.text = text.substr(close + 3, text.size() - close - 4);
         if (LogText(message) == text) {
+            message.sequel = severity == Severity::Error && message.text.starts_with("Failed to ");
             return message;
         }
         message = Message{};

@@ -33,6 +33,8 @@ struct Message {
     // Says more about the failure or warning told just before (its place in the script, the
     // file): PostContext's lines.
     bool context = false;
+    // A caller's "Failed to …" error, which ends the failure told before it, if any.
+    bool sequel = false;
 
     bool operator==(const Message&) const = default;
 };
@@ -40,8 +42,8 @@ struct Message {
 // The log text of a message: the one place where lines are formatted.
 std::string LogText(const Message& message);
 
-// The message a plain log text stands for: an error or warning line by its prefix, else Info.
-// LogText gives the text back byte for byte.
+// The message a plain log text stands for: an error or warning line by its prefix, else Info;
+// an error's "Failed to " marks a sequel. LogText gives the text back byte for byte.
 Message MessageOfText(std::string_view text);
 
 struct LogMessage {

@@ -292,7 +292,9 @@ void CAdjustmentsDlg::StartCapture(const std::string& path) {
     m_pCapture = std::make_unique<CFFMPEGCapture>(std::move(options));
     m_frameIndex = 0;
     m_frameIndexShown = false;
-    if (!m_pCapture->Start()) {
+    // Opened on the capture's thread: a slow disk or a huge file must not hold the window; a
+    // file that fails to open shows as the capture's failure on a later tick.
+    if (!m_pCapture->Launch()) {
         DropCapture();
         ReportCaptureFailure();
     }
@@ -308,8 +310,8 @@ void CAdjustmentsDlg::OnTimer() {
         m_frameIndexShown = false;
     }
     // One poll at most: while the frame is not decoded yet, the previous one stays on screen.
-    if (const FrameBitmap* frame =
-            m_pCapture->GetBitmap(static_cast<std::uint32_t>(m_frameIndex))) {
+    if (const FrameBitmap* frame = m_pCapture->GetBitmap(static_cast<std::uint32_t>(m_frameIndex),
+                                                         0, std::chrono::milliseconds(0))) {
         m_frame = frame;
         m_frameIndexShown = true;
         update(m_previewRect);

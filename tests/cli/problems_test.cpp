@@ -8,8 +8,9 @@
 namespace zorvo {
 namespace {
 
+// As a plain error line is posted.
 Message Error(const std::string& component, const std::string& text) {
-    return {Severity::Error, component, text};
+    return MessageOfText("Error (" + component + "): " + text + "\n");
 }
 
 Message Place(Severity severity, int line, int column, const std::string& shown) {
@@ -53,8 +54,8 @@ TEST(Problems, OneProblemPerFailureWithItsFields) {
     tempo.marker = 5;
     const Message parsing = {.text = "* Parsing script...\n"};
     const Message valid = {.text = "Script is valid: 1 input(s).\n"};
-    const Message found = {.text =
-                               "Input 'a': h264, 1280x720, 25 fps, BT.709 limited (file a.mov)."};
+    const Message found = {
+        .text = "Input 'a': h264, 1280x720, 25 fps, BT.709 limited (file a.mov).", .file = "a.mov"};
     const Message advice = {Severity::Error,
                             "Project",
                             "Add fill( hold ) or fill( black ) to the input's block.",

@@ -42,8 +42,13 @@ TEST(LogChannel, MessagesAreTheirLinesByteForByte) {
         std::string text;
     };
     const Case cases[] = {
-        {{Severity::Error, "Project", "Failed to build project."},
+        {{.severity = Severity::Error,
+          .component = "Project",
+          .text = "Failed to build project.",
+          .sequel = true},
          "Error (Project): Failed to build project.\n"},
+        {{Severity::Warning, "Editor", "Failed to start 'x'."},
+         "Warning (Editor): Failed to start 'x'.\n"},
         {{Severity::Warning, "Beats", "marker 5 (measure 5): the song plays 121 bpm here."},
          "Warning (Beats): marker 5 (measure 5): the song plays 121 bpm here.\n"},
         {{Severity::Warning, "Script", "Unknown interpolation type 'x'. defaulting on 'fast'"},
