@@ -48,18 +48,18 @@ TEST_F(ProxyTest, ShowsEveryFrameOfTheCameraAtItsTime) {
     struct Case {
         std::string file;
         TestVideo video;
-        std::string picture;  // the proxy's width, height and pixel format
+        std::string picture;  // the proxy's width, height, pixel format and frame rate
     };
     const std::vector<Case> cases = {
         {"h264.mp4",
          {TestCodec::H264, TestPattern::FrameNumber, 960, 540, 30000, 1001, 90, 30},
-         "640,360,yuv420p"},
+         "640,360,yuv420p,30000/1001"},
         {"mjpeg422.avi",
          {TestCodec::MjpegYuvj422p, TestPattern::FrameNumber, 400, 300, 25, 1, 70, 1},
-         "400,300,yuvj422p"},
+         "400,300,yuvj422p,25/1"},
         {"gaps.mkv",
          {TestCodec::Mpeg4, TestPattern::FrameNumber, 320, 240, 24, 1, 70, 12, 0, 5},
-         "320,240,yuv420p"},
+         "320,240,yuv420p,24/1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -87,7 +87,7 @@ TEST_F(ProxyTest, ShowsEveryFrameOfTheCameraAtItsTime) {
                                entries, "-of", "csv=p=0", proxy})
                 .out;
         };
-        EXPECT_EQ(probe("stream=width,height,pix_fmt"), c.picture + "\n");
+        EXPECT_EQ(probe("stream=width,height,pix_fmt,r_frame_rate"), c.picture + "\n");
         const std::string packets = probe("packet=flags");
         // Packets in order: never more than ten pictures from one key frame to the next.
         int sinceKey = 0;
